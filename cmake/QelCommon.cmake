@@ -1,0 +1,40 @@
+# Project-wide compile settings, carried by the interface target qel_common
+# that every target of our own links.
+
+# Assertions guard internal invariants the tool relies on: they stay active in
+# every configuration, so NDEBUG is never defined.
+foreach(cfg RELEASE RELWITHDEBINFO MINSIZEREL)
+  string(REGEX REPLACE "(^| )[/-]DNDEBUG( |$)" " " CMAKE_C_FLAGS_${cfg} "${CMAKE_C_FLAGS_${cfg}}")
+  string(REGEX REPLACE "(^| )[/-]DNDEBUG( |$)" " " CMAKE_CXX_FLAGS_${cfg} "${CMAKE_CXX_FLAGS_${cfg}}")
+endforeach()
+
+add_library(qel_common INTERFACE)
+target_compile_options(qel_common INTERFACE
+  -Wall -Wextra -Wpedantic -Werror
+  -Wnon-virtual-dtor -Wcast-qual -Wformat=2
+  $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
+  $<$<CXX_COMPILER_ID:GNU>:-Wno-error=deprecated-declarations>)
+target_compile_definitions(qel_common INTERFACE
+  QT_NO_CAST_FROM_ASCII
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  QT_DEPRECATED_WARNINGS)
+
+if(QEL_ENABLE_SANITIZERS)
+  set(QEL_SANITIZE_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_compile_options(${QEL_SANITIZE_FLAGS})
+  add_link_options(${QEL_SANITIZE_FLAGS})
+endif()
+
+# Qt
+set(CMAKE_AUTOMOC ON)
+set(CMAKE_AUTOUIC ON)
+set(CMAKE_AUTORCC ON)
+find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+if(QEL_ENABLE_FUZZERS)
+  # Coverage instrumentation for our code; the fuzz targets add the driver.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
