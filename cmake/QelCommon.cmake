@@ -32,6 +32,7 @@ set(CMAKE_AUTORCC ON)
 find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets Network Test)
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
 
 if(QEL_ENABLE_FUZZERS)
   # Coverage instrumentation for our code; the fuzz targets add the driver.

@@ -1,0 +1,111 @@
+// Runs the log probe with the tool's log configuration in a fresh working
+// directory and checks what reaches logs/myeasylog.log.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LoggingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() /
+               ("qel-log-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    int Probe(const std::string& arguments)
+    {
+        const std::string command =
+            "cd '" + dir_.string() + "' && '" QEL_LOG_PROBE "' " + arguments + " >/dev/null 2>&1";
+        return std::system(command.c_str());
+    }
+
+    std::vector<std::string> Lines() const
+    {
+        std::ifstream in(LogFile());
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    fs::path LogFile() const { return dir_ / "logs" / "myeasylog.log"; }
+
+    fs::path dir_;
+};
+
+TEST_F(LoggingTest, WithoutSwitchesOnlyInfoAndErrorRecordsAreWritten)
+{
+    ASSERT_EQ(Probe("records"), 0);
+    const auto lines = Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find(" INFO [default] probe info record"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find(" ERROR [default] probe error record"), std::string::npos) << lines[1];
+}
+
+TEST_F(LoggingTest, VerboseSwitchWritesVerboseRecordsInTheToolsFormat)
+{
+    ASSERT_EQ(Probe("records --v=1"), 0);
+    const auto lines = Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    // day.month.year time, level, verbose level, thread, user, function, file:line: message
+    const std::regex verbose(
+        R"(^\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.\d{3} VERBOSE 1 \d* \S+ .*WriteRecords.* \S*LogProbe\.cpp:\d+: probe verbose record$)");
+    EXPECT_TRUE(std::regex_match(lines[2], verbose)) << lines[2];
+
+    fs::remove_all(dir_ / "logs");
+    ASSERT_EQ(Probe("records -v"), 0);
+    EXPECT_EQ(Lines().size(), 4u) << "-v enables every verbose level";
+}
+
+TEST_F(LoggingTest, FileStartsAgainEmptyAtTheSizeLimit)
+{
+    // Each record is about 160 bytes: 15000 of them pass 2097152 bytes once.
+    ASSERT_EQ(Probe("fill 15000"), 0);
+    const auto size = fs::file_size(LogFile());
+    EXPECT_LT(size, 2097152u + 400u);
+    const auto lines = Lines();
+    const size_t kept = lines.size();
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, 15000u) << "the older records were dropped when the file restarted";
+}
+
+TEST_F(LoggingTest, RecordsFromTwoThreadsDoNotInterleave)
+{
+    ASSERT_EQ(Probe("threads --v=1"), 0);
+    const auto lines = Lines();
+    ASSERT_EQ(lines.size(), 4000u);
+    const std::regex whole(R"(^.*: (a{200}|b{200})$)");
+    for (const auto& line : lines) {
+        ASSERT_TRUE(std::regex_match(line, whole)) << line;
+    }
+}
+
+TEST_F(LoggingTest, CrashHandlerWritesAFatalRecordAndAborts)
+{
+    const int status = Probe("segv");
+    EXPECT_NE(status, 0);
+    std::ostringstream all;
+    for (const auto& line : Lines()) {
+        all << line << '\n';
+    }
+    EXPECT_NE(all.str().find("CRASH HANDLED; Application has crashed due to [SIGSEGV] signal"),
+              std::string::npos)
+        << all.str();
+}
+
+}  // namespace
