@@ -1,0 +1,122 @@
+#include "HttpClientModule.h"
+
+#include "AssignmentVerifier.h"
+
+#include <QAuthenticator>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QVariant>
+#include <easylogging++.h>
+#include <utility>
+
+QNetworkAccessManager globalNetworkAccessManager1;
+
+namespace {
+static const AssignmentVerifier vf;
+}  // namespace
+
+HttpClientModule::HttpClientModule(QObject* parent)
+    : QObject(parent)
+{
+    vf = connect(&globalNetworkAccessManager1, SIGNAL(authenticationRequired(QNetworkReply*, QAuthenticator*)),
+                 this, SLOT(OnAuthenticationRequired(QNetworkReply*, QAuthenticator*)));
+}
+
+HttpClientModule::~HttpClientModule()
+{
+    if (reply_ != nullptr) {
+        VLOG(1) << "Will call Abort() from destructor...";
+        // The completion that Abort triggers must not send a queued URL from
+        // an object that is going away.
+        nextUrl_.clear();
+        Abort();
+    }
+}
+
+void HttpClientModule::Start(const std::string& url)
+{
+    if (reply_ != nullptr) {
+        // A second reply would be connected to the same completion slot while
+        // the first is still pending; send it after the current one instead.
+        Queue(url);
+        return;
+    }
+    url_ = QString::fromStdString(url);
+    aborted_ = false;
+    authenticationRequired_ = false;
+    VLOG(1) << "Will send HTTP request to URL " << url_.toString().toStdString();
+    reply_ = globalNetworkAccessManager1.get(QNetworkRequest(url_));
+    vf = connect(reply_, SIGNAL(finished()), this, SLOT(OnHttpReplyGot()));
+}
+
+void HttpClientModule::StartLater(const std::string& url)
+{
+    if (reply_ != nullptr) {
+        Queue(url);
+    } else {
+        Start(url);
+    }
+}
+
+void HttpClientModule::Queue(const std::string& url)
+{
+    VLOG(1) << "HTTP request in flight, URL queued: " << url;
+    nextUrl_ = url;
+}
+
+void HttpClientModule::Abort()
+{
+    VLOG(1) << "Will abort HTTP session";
+    if (reply_ == nullptr) {
+        return;  // nothing in flight: there is no reply to abort
+    }
+    aborted_ = true;
+    reply_->abort();
+}
+
+void HttpClientModule::OnHttpReplyGot()
+{
+    QNetworkReply* reply = qobject_cast<QNetworkReply*>(sender());
+    if (reply == nullptr || reply != reply_) {
+        return;
+    }
+    const QVariant redirectionTarget = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
+    if (authenticationRequired_) {
+        VLOG(1) << "Authentication required, not implemented";
+        emit Failed(tr("Authentication required, not implemented"));
+    } else if (aborted_) {
+        VLOG(1) << "HTTP request is aborted by user";
+        emit Failed(tr("HTTP request is aborted by user"));
+    } else if (reply->error() != QNetworkReply::NoError) {
+        VLOG(1) << "HTTP request failed: " << reply->errorString().toStdString();
+        emit Failed(tr("HTTP request failed: %1").arg(reply->errorString()));
+    } else if (redirectionTarget.isNull()) {
+        const QByteArray content = reply->readAll();
+        VLOG(1) << "Got HTTP reply " << content.size() << " bytes: " << content.toStdString();
+        emit Done(content);
+    } else {
+        const QUrl newUrl = url_.resolved(redirectionTarget.toUrl());
+        VLOG(1) << "Failed. Redirection is not supported. New URL: " << newUrl.toString().toStdString();
+        emit Failed(tr("Failed. Redirection is not supported. New URL: %1").arg(newUrl.toString()));
+    }
+
+    reply->deleteLater();
+    reply_ = nullptr;
+    if (!nextUrl_.empty()) {
+        const std::string next = std::move(nextUrl_);
+        nextUrl_.clear();
+        Start(next);
+    }
+}
+
+void HttpClientModule::OnAuthenticationRequired(QNetworkReply* reply, QAuthenticator* /*authenticator*/)
+{
+    // The manager is shared by every module: only the own request is refused.
+    if (reply == nullptr || reply != reply_) {
+        return;
+    }
+    VLOG(1) << "OnAuthenticationRequired, will abort...";
+    authenticationRequired_ = true;
+    Abort();
+}

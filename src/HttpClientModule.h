@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <string>
+
+class QAuthenticator;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The process-wide manager through which every HttpClientModule sends its
+// requests. Lives from static initialisation to program exit.
+extern QNetworkAccessManager globalNetworkAccessManager1;
+
+// Sends one HTTP GET at a time to a device's web interface and reports the
+// outcome as Done (whole body) or Failed (a user text). Lives on the GUI
+// thread, owned by its Qt parent; a request still in flight at destruction is
+// aborted. No credentials are ever offered: a server that asks for them fails
+// the request.
+//
+// One request is carried at a time. Start while a request is in flight does
+// not send at once: it queues the URL exactly as StartLater does (the latest
+// queued URL wins), so one completion is never handled against another
+// request.
+class HttpClientModule final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpClientModule)
+public:
+    explicit HttpClientModule(QObject* parent);
+    ~HttpClientModule() override;
+
+signals:
+    void Done(const QByteArray& content);
+    void Failed(const QString& errorMessage);
+
+public slots:
+    void Start(const std::string& url);
+    void StartLater(const std::string& url);
+    void Abort();
+    void OnHttpReplyGot();
+    void OnAuthenticationRequired(QNetworkReply* reply, QAuthenticator* authenticator);
+
+private:
+    void Queue(const std::string& url);
+
+    QUrl url_;                          // request in flight, or the last one sent
+    QNetworkReply* reply_ = nullptr;    // owned by the manager; null when idle
+    std::string nextUrl_;               // queued while in flight; empty when none
+    bool aborted_ = false;
+    bool authenticationRequired_ = false;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
+
+class VCA;
+
+// A zone's points in absolute picture coordinates (0..65535 per axis), in the
+// order of the configuration text.
+using ZonePoints = std::vector<std::pair<uint16_t, uint16_t>>;
+// Zones of channel 0 by id; a later zone with the same id replaces an earlier one.
+using ZonesMap = std::map<unsigned int, ZonePoints>;
+
+// Camera position of channel 0; a field the text lacks reads as its schema default.
+struct CamposValues {
+    double fov = 18;       // degrees
+    double camangle = 10;  // degrees
+    double heightMetres = 3;
+};
+
+// Reads a device's configuration text (the getconfig answer) into what the
+// pages use: channel 0's zones and camera position. The text is taken up to
+// its first NUL and given to the protobuf text parser; what the parser read
+// before an error or a missing required field is used as it is. A
+// configuration without any channel is reported as a failure with a user
+// text, never read past.
+class VcaConfigReader final {
+public:
+    explicit VcaConfigReader(const QByteArray& content);
+    ~VcaConfigReader();
+    VcaConfigReader(const VcaConfigReader&) = delete;
+    VcaConfigReader& operator=(const VcaConfigReader&) = delete;
+
+    bool ReadZones(ZonesMap& zones, QString& errorMessage) const;
+    bool ReadCampos(CamposValues& campos, QString& errorMessage) const;
+
+    // The whole parsed message, for callers that need other fields.
+    const VCA& Config() const { return *vca_; }
+
+private:
+    bool HasChannel0(QString& errorMessage) const;
+
+    std::unique_ptr<VCA> vca_;
+};
