@@ -1,0 +1,159 @@
+#include "DrawableView.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <algorithm>
+
+namespace {
+
+double clampUnit(double value) {
+    if (value > 1) {
+        return 1;
+    }
+    if (value < 0) {
+        return 0;
+    }
+    return value;
+}
+
+}  // namespace
+
+QPointF coords(QMouseEvent* event, const QRect& r) {
+    // An empty rectangle has no inside; everything maps to its corner.
+    if (r.width() <= 0 || r.height() <= 0) {
+        return QPointF(0, 0);
+    }
+    const double x = static_cast<double>(event->x() - r.x()) / r.width();
+    const double y = static_cast<double>(event->y() - r.y()) / r.height();
+    return QPointF(clampUnit(x), clampUnit(y));
+}
+
+DrawableView::DrawableView(QWidget* parent) : QWidget(parent) {
+    qRegisterMetaType<std::shared_ptr<Drawable>>("std::shared_ptr<Drawable>");
+    qRegisterMetaType<Drawable*>("Drawable*");
+    qRegisterMetaType<Movable*>("Movable*");
+    setMouseTracking(true);
+}
+
+DrawableView::~DrawableView() {
+    // The handle refers into its shape: delete it while the shape lives.
+    currentMovable_.reset();
+    draggedShape_.reset();
+}
+
+void DrawableView::setImage(const QImage& picture) {
+    picture_ = picture;
+}
+
+void DrawableView::setShapeToCreate(Drawable* shape) {
+    creationShape_.reset(shape);
+    if (shape != nullptr) {
+        setMouseTracking(true);
+    }
+}
+
+void DrawableView::setCreationTool(DrawableCreationTool* tool) {
+    creationTool_ = tool;
+}
+
+void DrawableView::addDrawable(std::shared_ptr<Drawable> shape) {
+    if (std::find(shapes_.begin(), shapes_.end(), shape) == shapes_.end()) {
+        shapes_.push_back(std::move(shape));
+    }
+}
+
+void DrawableView::removeDrawable(std::shared_ptr<Drawable> shape) {
+    const auto it = std::find(shapes_.begin(), shapes_.end(), shape);
+    if (it != shapes_.end()) {
+        shapes_.erase(it);
+        update();
+    }
+}
+
+void DrawableView::clear() {
+    shapes_.clear();
+}
+
+void DrawableView::mousePressEvent(QMouseEvent* event) {
+    // A press of another button during a drag leaves that drag alone.
+    if (creationShape_ || currentMovable_) {
+        return;
+    }
+    const QPointF point = coords(event, pictureRect_);
+    for (const std::shared_ptr<Drawable>& shape : shapes_) {
+        Movable* movable = shape->getMovable(point, pictureRect_.size());
+        if (movable != nullptr) {
+            draggedShape_ = shape;
+            currentMovable_.reset(movable);
+            return;
+        }
+    }
+}
+
+void DrawableView::mouseMoveEvent(QMouseEvent* event) {
+    const QPointF point = coords(event, pictureRect_);
+    if (currentMovable_) {
+        currentMovable_->moveTo(point);
+        update();
+    } else if (creationShape_) {
+        creationShape_->moveInCreationMode(point, pictureRect_.size());
+        update();
+    }
+}
+
+void DrawableView::mouseReleaseEvent(QMouseEvent* event) {
+    const QPointF point = coords(event, pictureRect_);
+    if (currentMovable_) {
+        endDrag();
+        update();
+    } else if (creationShape_) {
+        const std::shared_ptr<Drawable> shape = creationShape_;
+        if (shape->clickInCreationMode(point, pictureRect_.size())) {
+            emit shapeCreated(shape);
+            creationShape_.reset();
+            update();
+        }
+    } else if (creationTool_ != nullptr) {
+        const std::shared_ptr<Drawable> shape = creationTool_->createDrawable(point);
+        creationShape_ = shape;
+        if (shape && !shape->isCreationMode()) {
+            emit shapeCreated(shape);
+            creationShape_.reset();
+        }
+        update();
+    }
+}
+
+void DrawableView::endDrag() {
+    // Hand the handle to the listeners first, then delete it (which runs its
+    // end-of-drag check) while the shape is still held here.
+    emit shapeEdited(currentMovable_->getOwner(), currentMovable_.get());
+    currentMovable_.reset();
+    draggedShape_.reset();
+}
+
+void DrawableView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (!picture_.isNull()) {
+        painter.drawImage(pictureRect_, picture_);
+    }
+    for (const std::shared_ptr<Drawable>& shape : shapes_) {
+        shape->draw(painter, pictureRect_);
+    }
+    if (creationShape_) {
+        creationShape_->draw(painter, pictureRect_);
+    }
+}
+
+void DrawableView::resizeEvent(QResizeEvent* event) {
+    const int w = event->size().width();
+    const int h = event->size().height();
+    if (picture_.isNull()) {
+        pictureRect_ = QRect(0, 0, w, h);
+        return;
+    }
+    const int pictureHeight = static_cast<int>(w * (static_cast<double>(picture_.height()) / picture_.width()));
+    const int top = (h - pictureHeight) >> 1;
+    pictureRect_ = QRect(0, top, w, pictureHeight);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Drawable.h"
+
+#include <QImage>
+#include <QMetaType>
+#include <QRect>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class QMouseEvent;
+
+// Relative picture point under the mouse, clamped to 0..1: a position outside
+// the picture acts as the nearest picture edge.
+QPointF coords(QMouseEvent* event, const QRect& r);
+
+// The live video widget: shows the latest picture, draws a list of shapes
+// over it and turns mouse input into shape creation and handle drags. Mouse
+// buttons are not told apart. It reports completed shapes and ended drags and
+// never decides what a shape means: whoever listens to shapeCreated decides
+// whether the shape joins the list. GUI thread only.
+class DrawableView : public QWidget {
+    Q_OBJECT
+public:
+    explicit DrawableView(QWidget* parent);
+    ~DrawableView() override;
+
+    // Replaces the picture; the caller calls update() afterwards.
+    virtual void setImage(const QImage& picture);
+    // Takes ownership of `shape` as the shape under creation.
+    virtual void setShapeToCreate(Drawable* shape);
+    // Lends a tool (not owned); it stays armed after every completed shape.
+    virtual void setCreationTool(DrawableCreationTool* tool);
+
+    // Appends unless the same shape is already in the list; no repaint.
+    void addDrawable(std::shared_ptr<Drawable> shape);
+    // Removes the shape and repaints; a shape not in the list changes nothing.
+    void removeDrawable(std::shared_ptr<Drawable> shape);
+    // Empties the list; no repaint.
+    void clear();
+
+signals:
+    void shapeCreated(std::shared_ptr<Drawable> creationShape);
+    void shapeEdited(Drawable* editedShape, Movable* movable);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void endDrag();
+
+    std::vector<std::shared_ptr<Drawable>> shapes_;
+    // The shape whose handle is being dragged: a shapeEdited listener may drop
+    // it from the list, but the handle points into it until it is deleted.
+    std::shared_ptr<Drawable> draggedShape_;
+    std::unique_ptr<Movable> currentMovable_;  // set while a drag lasts
+    std::shared_ptr<Drawable> creationShape_;
+    DrawableCreationTool* creationTool_ = nullptr;  // lent by a page
+    QImage picture_;
+    QRect pictureRect_;
+};
+
+Q_DECLARE_METATYPE(std::shared_ptr<Drawable>)
+Q_DECLARE_METATYPE(Drawable*)
+Q_DECLARE_METATYPE(Movable*)

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Drawable.h"
+
+#include <QColor>
+#include <QPen>
+#include <vector>
+
+// A closed polygon (a detection zone). Under creation it is an open chain
+// that grows by one vertex per accepted click and closes with a click on
+// vertex 0; a click whose new edge would cross the chain is refused, and the
+// rubber band to the pointer turns red while the pointer is at such a place.
+class PolyLine : public Drawable {
+public:
+    // Squared pixel distance within which a vertex is hit (16 is outside).
+    static constexpr int kHitRadiusSquared = 15;
+
+    // A complete polygon with no vertices yet, to be filled with add().
+    PolyLine();
+    // A polygon under creation with its first vertex at `p`.
+    PolyLine(const QPointF& p, bool showVertices);
+
+    void moveInCreationMode(const QPointF& point, const QSize& size) override;
+    bool clickInCreationMode(const QPointF& point, const QSize& size) override;
+    bool isCreationMode() override;
+    // The first vertex in list order within reach.
+    Movable* getMovable(const QPointF& point, const QSize& size) override;
+    void draw(QPainter& painter, const QRect& rect) const override;
+
+    void add(const QPointF& point);
+    std::vector<QPointF>& getVertecles();
+    void setColor(const QColor& color);
+    // Whether the two edges at vertex `index` of the closed polygon cross no
+    // other edge.
+    bool isAcceptable(unsigned long long index);
+
+private:
+    std::vector<QPointF> vertices_;
+    QPointF current_;
+    QPen pen_;
+    bool creation_ = false;
+    QPen warningPen_;
+    bool showVertices_ = true;
+    bool canAdd_ = false;
+};
