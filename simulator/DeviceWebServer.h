@@ -1,0 +1,60 @@
+#pragma once
+
+#include "HttpAuthenticator.h"
+#include "VcaConfigState.h"
+
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+// How a simulated device's web interface behaves, including the faults the
+// reliability tests switch on.
+struct WebServerOptions {
+    std::string bindAddress = "0.0.0.0";
+    int port = 80;
+    HttpAuthenticator::Scheme authScheme = HttpAuthenticator::Scheme::Digest;
+    int forcedStatus = 0;          // non-zero: every request gets this status
+    bool rejectCredentials = false;  // every request gets 401, whatever it carries
+    std::string redirectLocation;  // non-empty: every request gets 302 to here
+    int delayMs = 0;               // wait before answering
+    VcaConfigState::ConfigFault configFault = VcaConfigState::ConfigFault::None;
+};
+
+// The web interface of one simulated device: the CGI commands under
+// "/qel-cgi/admin/" served from a VcaConfigState, the write commands behind
+// HTTP authentication as "root"/"kqzt". Runs its server on a thread of its
+// own from Start until Stop (or destruction).
+class DeviceWebServer final {
+public:
+    DeviceWebServer(WebServerOptions options, VcaConfigState& state);
+    ~DeviceWebServer();
+    DeviceWebServer(const DeviceWebServer&) = delete;
+    DeviceWebServer& operator=(const DeviceWebServer&) = delete;
+
+    // Binds the address and port and starts serving; false with a reason in
+    // errorMessage when the port cannot be bound.
+    bool Start(std::string& errorMessage);
+    void Stop();
+
+    int Port() const { return boundPort_; }
+
+    static constexpr const char* kUser = "root";
+    static constexpr const char* kPassword = "kqzt";
+
+private:
+    void Handle(const httplib::Request& request, httplib::Response& response);
+    void AskForCredentials(httplib::Response& response);
+
+    const WebServerOptions options_;
+    VcaConfigState& state_;
+    HttpAuthenticator authenticator_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    int boundPort_ = 0;
+};

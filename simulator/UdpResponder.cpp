@@ -1,0 +1,423 @@
+#include "UdpResponder.h"
+
+#include "DeviceState.h"
+#include "DeviceWireFormat.h"
+#include "SimOptions.h"
+
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+
+namespace {
+
+constexpr size_t kMaxDatagram = 65536;
+
+const char* const kMalformedKinds[] = {
+    "discover-short",      // a discovery reply cut to 130 bytes
+    "discover-no-nul",     // the device name field without a NUL
+    "discover-bad-type",   // connection type byte 7
+    "settings-short",      // a settings reply of 7 bytes
+    "settings-wrong-mac",  // a settings reply naming another device
+    "settings-wrong-type", // a settings reply with the other request type
+};
+
+std::string AddressText(const sockaddr_in& address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+}  // namespace
+
+UdpResponder::~UdpResponder()
+{
+    Stop();
+}
+
+void UdpResponder::RegisterOptions(SimOptions& options)
+{
+    options.AddSection("UDP discovery and settings");
+    options.AddValue("udp-port", "PORT", "port the requests arrive on (default 49076)",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 1, 65535, n, e)) {
+                             return false;
+                         }
+                         port_ = static_cast<uint16_t>(n);
+                         return true;
+                     });
+    options.AddValue("udp-bind", "A.B.C.D", "address the UDP socket binds (default 0.0.0.0)",
+                     [this](const std::string& v, std::string& e) {
+                         return simopt::ParseIpv4(v, bindAddress_, e);
+                     });
+    options.AddValue("reply-port", "PORT", "port of the sender the replies go to (default 49077)",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 1, 65535, n, e)) {
+                             return false;
+                         }
+                         replyPort_ = static_cast<uint16_t>(n);
+                         return true;
+                     });
+    options.AddValue("discovery-delay-ms", "MS", "answer discovery requests this much later",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 0, 600000, n, e)) {
+                             return false;
+                         }
+                         faults_.discoveryDelayMs = static_cast<int>(n);
+                         return true;
+                     });
+    options.AddFlag("discovery-duplicate", "send every discovery reply twice",
+                    [this] { faults_.discoveryDuplicate = true; });
+    options.AddFlag("discovery-no-reply", "never answer discovery requests",
+                    [this] { faults_.discoveryNoReply = true; });
+    options.AddValue("discovery-reply-size", "BYTES",
+                     "pad discovery replies with zero bytes to this size (131 to 65507)",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 131, 65507, n, e)) {
+                             return false;
+                         }
+                         faults_.discoveryReplySize = static_cast<size_t>(n);
+                         return true;
+                     });
+    options.AddValue("settings-delay-ms", "MS", "answer settings requests this much later",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 0, 600000, n, e)) {
+                             return false;
+                         }
+                         faults_.settingsDelayMs = static_cast<int>(n);
+                         return true;
+                     });
+    options.AddFlag("settings-duplicate", "send every settings reply twice",
+                    [this] { faults_.settingsDuplicate = true; });
+    options.AddFlag("settings-no-reply", "never answer settings requests (changes still apply)",
+                    [this] { faults_.settingsNoReply = true; });
+    options.AddValue("settings-result", "CODE",
+                     "answer settings requests with this result code (0-255) and change "
+                     "nothing unless it is 0",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 0, 255, n, e)) {
+                             return false;
+                         }
+                         faults_.settingsResult = static_cast<int>(n);
+                         return true;
+                     });
+    std::string kinds;
+    for (const char* kind : kMalformedKinds) {
+        kinds += kinds.empty() ? "" : ", ";
+        kinds += kind;
+    }
+    options.AddValue("malformed", "KIND",
+                     "before each real reply, send a malformed one; repeatable; KIND is one of " +
+                         kinds,
+                     [this](const std::string& v, std::string& e) {
+                         const bool known =
+                             std::any_of(std::begin(kMalformedKinds), std::end(kMalformedKinds),
+                                         [&v](const char* kind) { return v == kind; });
+                         if (!known) {
+                             e = "unknown kind";
+                             return false;
+                         }
+                         faults_.malformed.push_back(v);
+                         return true;
+                     });
+    options.AddFlag("verbose", "log every request and reply on standard error",
+                    [this] { verbose_ = true; });
+}
+
+bool UdpResponder::Start(DeviceSet& devices, std::string& error)
+{
+    devices_ = &devices;
+    socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (socket_ < 0) {
+        error = std::string("cannot create UDP socket: ") + std::strerror(errno);
+        return false;
+    }
+    const int on = 1;
+    setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // A thousand devices answer from this one socket in a burst: a send buffer
+    // that holds the whole burst keeps sendto from blocking between replies.
+    const int sendBuffer = 4 * 1024 * 1024;
+    setsockopt(socket_, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port_);
+    address.sin_addr.s_addr = bindAddress_;
+    if (bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        error = "cannot bind UDP " + AddressText(address) + ": " + std::strerror(errno);
+        close(socket_);
+        socket_ = -1;
+        return false;
+    }
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        error = std::string("cannot create eventfd: ") + std::strerror(errno);
+        close(socket_);
+        socket_ = -1;
+        return false;
+    }
+    thread_ = std::thread(&UdpResponder::Run, this);
+    return true;
+}
+
+void UdpResponder::Stop()
+{
+    if (thread_.joinable()) {
+        const uint64_t one = 1;
+        if (write(wakeFd_, &one, sizeof one) < 0) {
+            std::cerr << "qel-device-sim: cannot wake the UDP thread\n";
+        }
+        thread_.join();
+    }
+    if (socket_ >= 0) {
+        close(socket_);
+        socket_ = -1;
+    }
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+        wakeFd_ = -1;
+    }
+}
+
+std::string UdpResponder::Describe() const
+{
+    in_addr address{};
+    address.s_addr = bindAddress_;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return "udp " + std::string(text) + ":" + std::to_string(port_);
+}
+
+void UdpResponder::Run()
+{
+    std::vector<uint8_t> buffer(kMaxDatagram);
+    for (;;) {
+        int timeoutMs = -1;
+        if (!pending_.empty()) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+                pending_.top().due - Clock::now());
+            timeoutMs = static_cast<int>(std::max<int64_t>(0, wait.count() + 1));
+        }
+        pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        const int ready = poll(fds, 2, timeoutMs);
+        if (ready < 0 && errno != EINTR) {
+            std::cerr << "qel-device-sim: poll failed: " << std::strerror(errno) << '\n';
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            // Drain everything queued so that a burst of requests is answered in one pass.
+            for (;;) {
+                sockaddr_in from{};
+                socklen_t fromLength = sizeof from;
+                const ssize_t size = recvfrom(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+                if (size < 0) {
+                    break;
+                }
+                Handle(buffer.data(), static_cast<size_t>(size), from);
+            }
+        }
+        SendDue();
+    }
+}
+
+void UdpResponder::Handle(const uint8_t* data, size_t size, const sockaddr_in& from)
+{
+    sockaddr_in to = from;
+    to.sin_port = htons(replyPort_);
+    if (verbose_) {
+        std::cerr << "qel-device-sim: " << size << " bytes from " << AddressText(from) << '\n';
+    }
+    if (wire::IsDiscoverRequest(data, size)) {
+        HandleDiscover(to);
+    } else if (size > 0 && data[0] == wire::kNetworkSetting) {
+        HandleNetwork(data, size, to);
+    } else if (size > 0 && data[0] == wire::kAuthSetting) {
+        HandleAuth(data, size, to);
+    }
+}
+
+bool UdpResponder::HasMalformed(const char* kind) const
+{
+    return std::find(faults_.malformed.begin(), faults_.malformed.end(), kind) !=
+           faults_.malformed.end();
+}
+
+void UdpResponder::HandleDiscover(const sockaddr_in& to)
+{
+    if (faults_.discoveryNoReply) {
+        return;
+    }
+    std::vector<std::vector<uint8_t>> replies;
+    {
+        std::lock_guard<std::mutex> lock(devices_->mutex);
+        replies.reserve(devices_->devices.size());
+        for (const DeviceState& device : devices_->devices) {
+            replies.push_back(wire::ComposeDiscoverReply(device));
+        }
+    }
+    const int copies = faults_.discoveryDuplicate ? 2 : 1;
+    for (std::vector<uint8_t>& reply : replies) {
+        if (HasMalformed("discover-short")) {
+            Queue(std::vector<uint8_t>(reply.begin(), reply.begin() + 130), to,
+                  faults_.discoveryDelayMs, 1);
+        }
+        if (HasMalformed("discover-no-nul")) {
+            std::vector<uint8_t> bad = reply;
+            std::fill(bad.begin() + 32, bad.begin() + 64, 'X');
+            Queue(std::move(bad), to, faults_.discoveryDelayMs, 1);
+        }
+        if (HasMalformed("discover-bad-type")) {
+            std::vector<uint8_t> bad = reply;
+            bad[82] = 7;
+            Queue(std::move(bad), to, faults_.discoveryDelayMs, 1);
+        }
+        reply.resize(faults_.discoveryReplySize, 0);
+        Queue(std::move(reply), to, faults_.discoveryDelayMs, copies);
+    }
+    SendDue();
+}
+
+void UdpResponder::SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t code,
+                                     const sockaddr_in& to)
+{
+    if (faults_.settingsNoReply) {
+        return;
+    }
+    const int delay = faults_.settingsDelayMs;
+    if (HasMalformed("settings-short")) {
+        std::vector<uint8_t> bad = wire::ComposeSettingsReply(type, mac, code);
+        bad.resize(7);
+        Queue(std::move(bad), to, delay, 1);
+    }
+    if (HasMalformed("settings-wrong-mac")) {
+        uint8_t other[6];
+        std::copy(mac, mac + 6, other);
+        other[5] ^= 0xFF;
+        Queue(wire::ComposeSettingsReply(type, other, code), to, delay, 1);
+    }
+    if (HasMalformed("settings-wrong-type")) {
+        const uint8_t otherType =
+            type == wire::kNetworkSetting ? wire::kAuthSetting : wire::kNetworkSetting;
+        Queue(wire::ComposeSettingsReply(otherType, mac, code), to, delay, 1);
+    }
+    Queue(wire::ComposeSettingsReply(type, mac, code), to, delay,
+          faults_.settingsDuplicate ? 2 : 1);
+    SendDue();
+}
+
+void UdpResponder::HandleNetwork(const uint8_t* data, size_t size, const sockaddr_in& to)
+{
+    wire::NetworkRequest request;
+    if (!wire::ParseNetworkRequest(data, size, request)) {
+        return;
+    }
+    uint8_t code = wire::kSuccess;
+    {
+        std::lock_guard<std::mutex> lock(devices_->mutex);
+        const int index = devices_->FindByMac(request.mac);
+        if (index < 0) {
+            return;  // addressed to another device
+        }
+        DeviceState& device = devices_->devices[static_cast<size_t>(index)];
+        uint8_t digest[16];
+        wire::PasswordDigest(device.password, digest);
+        code = std::equal(digest, digest + 16, request.digest) ? wire::kSuccess
+                                                               : wire::kInvalidPassword;
+        if (faults_.settingsResult >= 0) {
+            code = code == wire::kSuccess ? static_cast<uint8_t>(faults_.settingsResult) : code;
+        }
+        if (code == wire::kSuccess) {
+            device.deviceName = request.deviceName;
+            device.connectionType = request.connectionType;
+            device.ip = request.ip;
+            device.mask = request.mask;
+            device.gateway = request.gateway;
+            device.dns = request.dns;
+        }
+    }
+    if (verbose_) {
+        std::cerr << "qel-device-sim: network settings request, result " << int(code) << '\n';
+    }
+    SendSettingsReply(wire::kNetworkSetting, request.mac, code, to);
+}
+
+void UdpResponder::HandleAuth(const uint8_t* data, size_t size, const sockaddr_in& to)
+{
+    wire::AuthRequest request;
+    if (!wire::ParseAuthRequest(data, size, request)) {
+        return;
+    }
+    uint8_t code = wire::kSuccess;
+    {
+        std::lock_guard<std::mutex> lock(devices_->mutex);
+        const int index = devices_->FindByMac(request.mac);
+        if (index < 0) {
+            return;
+        }
+        DeviceState& device = devices_->devices[static_cast<size_t>(index)];
+        uint8_t digest[16];
+        wire::PasswordDigest(device.password, digest);
+        code = std::equal(digest, digest + 16, request.digest) ? wire::kSuccess
+                                                               : wire::kInvalidPassword;
+        if (faults_.settingsResult >= 0) {
+            code = code == wire::kSuccess ? static_cast<uint8_t>(faults_.settingsResult) : code;
+        }
+        if (code == wire::kSuccess) {
+            device.password = request.newPassword;
+        }
+    }
+    if (verbose_) {
+        std::cerr << "qel-device-sim: password change request, result " << int(code) << '\n';
+    }
+    SendSettingsReply(wire::kAuthSetting, request.mac, code, to);
+}
+
+void UdpResponder::Queue(std::vector<uint8_t> bytes, const sockaddr_in& to, int delayMs,
+                         int copies)
+{
+    const Clock::time_point due = Clock::now() + std::chrono::milliseconds(delayMs);
+    for (int i = 0; i < copies; ++i) {
+        pending_.push({due, bytes, to, nextSequence_++});
+    }
+}
+
+void UdpResponder::SendDue()
+{
+    const Clock::time_point now = Clock::now();
+    while (!pending_.empty() && pending_.top().due <= now) {
+        const Pending& next = pending_.top();
+        for (;;) {
+            const ssize_t sent = sendto(socket_, next.bytes.data(), next.bytes.size(), 0,
+                                        reinterpret_cast<const sockaddr*>(&next.to), sizeof next.to);
+            // A full device queue gives ENOBUFS for a moment; the datagram is
+            // retried rather than lost, since a real device would not drop it.
+            if (sent >= 0 || (errno != ENOBUFS && errno != EAGAIN && errno != EINTR)) {
+                if (sent < 0) {
+                    std::cerr << "qel-device-sim: send to " << AddressText(next.to)
+                              << " failed: " << std::strerror(errno) << '\n';
+                }
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        pending_.pop();
+    }
+}
