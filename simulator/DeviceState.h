@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ struct DeviceState {
     std::string password;
 
     // --- state of the HTTP part goes below ---
+    // Analytics configuration and video source, served and changed over HTTP;
+    // shared so that copies of the record see the same configuration.
+    std::shared_ptr<class VcaConfigState> webConfig;
 
     // --- state of the RTSP part goes below ---
 };

@@ -16,6 +16,11 @@ DeviceWebServer::DeviceWebServer(WebServerOptions options, VcaConfigState& state
     , authenticator_(kUser, kPassword, options_.authScheme)
     , server_(std::make_unique<httplib::Server>())
 {
+    // Every device runs its own server, so each gets a small pool: enough
+    // for the tool's two HTTP clients (each holding a kept-alive connection)
+    // and a delayed answer at the same time.
+    server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+    server_->set_keep_alive_timeout(kKeepAliveSeconds);
     server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         Handle(request, response);
     });
@@ -68,8 +73,8 @@ void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response&
         return;
     }
     if (options_.forcedStatus != 0) {
+        // No body: a forced 200 is also the empty answer some tests need.
         response.status = options_.forcedStatus;
-        response.set_content("Forced status\r\n", "text/plain");
         return;
     }
     if (options_.rejectCredentials) {

@@ -3,6 +3,7 @@
 #include "HttpAuthenticator.h"
 #include "VcaConfigState.h"
 
+#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -50,6 +51,10 @@ public:
 private:
     void Handle(const httplib::Request& request, httplib::Response& response);
     void AskForCredentials(httplib::Response& response);
+
+    static constexpr size_t kWorkerThreads = 4;
+    // A kept-alive connection holds a worker; idle ones are let go soon.
+    static constexpr time_t kKeepAliveSeconds = 2;
 
     const WebServerOptions options_;
     VcaConfigState& state_;

@@ -1,0 +1,151 @@
+#include "DeviceWebPart.h"
+
+#include "DeviceState.h"
+#include "SimOptions.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+namespace {
+
+std::string DottedIpv4(uint32_t networkOrderIp)
+{
+    in_addr address{};
+    address.s_addr = networkOrderIp;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+}  // namespace
+
+DeviceWebPart::~DeviceWebPart()
+{
+    Stop();
+}
+
+void DeviceWebPart::RegisterOptions(SimOptions& options)
+{
+    options.AddSection("HTTP web interface");
+    options.AddValue("http-port", "PORT", "port of each device's web interface (default 80)",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 1, 65535, n, e)) {
+                             return false;
+                         }
+                         options_.port = static_cast<int>(n);
+                         return true;
+                     });
+    options.AddValue("http-bind", "A.B.C.D",
+                     "serve every device on this address, device i on port PORT+i "
+                     "(default: each device on its own address)",
+                     [this](const std::string& v, std::string& e) {
+                         uint32_t ip = 0;
+                         if (!simopt::ParseIpv4(v, ip, e)) {
+                             return false;
+                         }
+                         bindAddress_ = v;
+                         return true;
+                     });
+    options.AddValue("http-auth", "digest|basic",
+                     "authentication the write commands ask for (default digest)",
+                     [this](const std::string& v, std::string& e) {
+                         if (v == "digest") {
+                             options_.authScheme = HttpAuthenticator::Scheme::Digest;
+                         } else if (v == "basic") {
+                             options_.authScheme = HttpAuthenticator::Scheme::Basic;
+                         } else {
+                             e = "expected digest or basic";
+                             return false;
+                         }
+                         return true;
+                     });
+    options.AddValue("http-status", "CODE", "answer every HTTP request with this status and no body (200-599)",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 200, 599, n, e)) {
+                             return false;
+                         }
+                         options_.forcedStatus = static_cast<int>(n);
+                         return true;
+                     });
+    options.AddFlag("http-reject-auth", "answer every HTTP request with 401, whatever credentials it carries",
+                    [this] { options_.rejectCredentials = true; });
+    options.AddValue("http-redirect", "URL",
+                     "answer every HTTP request with 302 and this Location (relative or absolute)",
+                     [this](const std::string& v, std::string& e) {
+                         if (v.empty() || v.find_first_of("\r\n") != std::string::npos) {
+                             e = "expected a URL on one line";
+                             return false;
+                         }
+                         options_.redirectLocation = v;
+                         return true;
+                     });
+    options.AddValue("http-delay-ms", "MS", "answer HTTP requests this much later",
+                     [this](const std::string& v, std::string& e) {
+                         uint64_t n = 0;
+                         if (!simopt::ParseUnsigned(v, 0, 600000, n, e)) {
+                             return false;
+                         }
+                         options_.delayMs = static_cast<int>(n);
+                         return true;
+                     });
+    options.AddValue("http-config-fault", "malformed|no-channels",
+                     "spoil getconfig.fcgi: a text the parser rejects part-way, or a configuration "
+                     "without channels",
+                     [this](const std::string& v, std::string& e) {
+                         if (v == "malformed") {
+                             options_.configFault = VcaConfigState::ConfigFault::Malformed;
+                         } else if (v == "no-channels") {
+                             options_.configFault = VcaConfigState::ConfigFault::NoChannels;
+                         } else {
+                             e = "expected malformed or no-channels";
+                             return false;
+                         }
+                         return true;
+                     });
+}
+
+bool DeviceWebPart::Start(DeviceSet& devices, std::string& error)
+{
+    const std::lock_guard<std::mutex> lock(devices.mutex);
+    for (size_t i = 0; i < devices.devices.size(); ++i) {
+        DeviceState& device = devices.devices[i];
+        if (!device.webConfig) {
+            device.webConfig = std::make_shared<VcaConfigState>();
+        }
+        WebServerOptions options = options_;
+        if (bindAddress_.empty()) {
+            options.bindAddress = DottedIpv4(device.ip);
+        } else {
+            options.bindAddress = bindAddress_;
+            options.port = options_.port + static_cast<int>(i);
+            if (options.port > 65535) {
+                error = "too many devices for --http-bind from port " + std::to_string(options_.port);
+                return false;
+            }
+        }
+        auto server = std::make_unique<DeviceWebServer>(options, *device.webConfig);
+        if (!server->Start(error)) {
+            return false;
+        }
+        if (servers_.empty()) {
+            firstAddress_ = options.bindAddress + ":" + std::to_string(server->Port());
+        }
+        servers_.push_back(std::move(server));
+    }
+    return true;
+}
+
+void DeviceWebPart::Stop()
+{
+    while (!servers_.empty()) {
+        servers_.back()->Stop();
+        servers_.pop_back();
+    }
+}
+
+std::string DeviceWebPart::Describe() const
+{
+    return "http " + firstAddress_ + (servers_.size() > 1 ? " and " + std::to_string(servers_.size() - 1) + " more" : "");
+}
