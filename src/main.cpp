@@ -1,7 +1,7 @@
+#include "ClientMainForm.h"
 #include "LogSetup.h"
 
 #include <QApplication>
-#include <QMainWindow>
 
 #include <easylogging++.h>
 
@@ -10,8 +10,7 @@ int main(int argc, char* argv[])
     el::Helpers::setArgs(argc, argv);
     ConfigureLogging();
     QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("QEL IP Tool"));
+    ClientMainForm window;
     window.show();
     return app.exec();
 }

@@ -1,0 +1,182 @@
+#include "ClientMainForm.h"
+
+#include "AssignmentVerifier.h"
+#include "DiscoveryProtocol.h"
+#include "PlaceholderSettingsDialog.h"
+#include "StringUtils.h"
+#include "UdpModule.h"
+
+#include <QAbstractItemView>
+#include <QByteArray>
+#include <QHeaderView>
+#include <QStringList>
+#include <QTableWidgetItem>
+
+#include <easylogging++.h>
+
+#include <algorithm>
+#include <cassert>
+
+static const AssignmentVerifier vf;
+
+namespace {
+
+// The dialog that edits one device's record.
+using DeviceSettingsDialog = PlaceholderSettingsDialog;
+
+constexpr int kColumnCount = 9;
+
+QString Utf8(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+}  // namespace
+
+ClientMainForm::ClientMainForm(QWidget* parent) : QMainWindow(parent)
+{
+    setupUi(this);
+    Init();
+}
+
+ClientMainForm::~ClientMainForm() = default;
+
+void ClientMainForm::Init()
+{
+    udpModule_ = new UdpModuleWithTimer(this);
+
+    vf = connect(pushButtonSearch, SIGNAL(clicked()), this, SLOT(OnStartSearch()));
+    vf = connect(pushButtonStopSearch, SIGNAL(clicked()), this, SLOT(OnStopSearch()));
+    vf = connect(pushButtonSettings, SIGNAL(clicked()), this, SLOT(OnSettings()));
+    vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this,
+                 SLOT(OnDeviceSelectionChanged()));
+    vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this, SLOT(OnSettings()));
+
+    const QStringList headers = {tr("Product name"), tr("Device name"),   tr("IP address"),
+                                 tr("MAC address"),  tr("Network mask"),  tr("Gateway"),
+                                 tr("Static/DHCP"),  tr("Firmware"),      tr("Serial number")};
+    for (int column = 0; column < kColumnCount; ++column) {
+        tableWidgetDevices->insertColumn(column);
+    }
+    tableWidgetDevices->setHorizontalHeaderLabels(headers);
+    tableWidgetDevices->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tableWidgetDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tableWidgetDevices->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    tableWidgetDevices->setShowGrid(true);
+}
+
+void ClientMainForm::OnStartSearch()
+{
+    pushButtonSearch->setEnabled(false);
+    pushButtonStopSearch->setEnabled(true);
+    pushButtonSettings->setEnabled(false);
+    statusbar->showMessage(tr("Searching devices in network..."));
+
+    tableWidgetDevices->setRowCount(0);
+    params_.clear();
+
+    udpModule_->Start();
+    vf = connect(udpModule_, SIGNAL(DatagramReceived(const QByteArray&)), this,
+                 SLOT(InsertDevice(const QByteArray&)));
+    vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(OnStopSearch()));
+
+    const std::vector<char> request = ComposeDiscoverRequest();
+    udpModule_->SendBroadcast(QByteArray(request.data(), static_cast<int>(request.size())));
+}
+
+void ClientMainForm::InsertDevice(const QByteArray& rawContent)
+{
+    DeviceNetworkParams params{};
+    if (!ParseDiscoverResponse(rawContent.constData(), static_cast<size_t>(rawContent.size()),
+                               params)) {
+        VLOG(1) << "Device is not recognized";
+        return;
+    }
+    VLOG(1) << "One more device found: " << params.deviceName << " from "
+            << IpTypeToString(params.ip);
+    const int row = tableWidgetDevices->rowCount();
+    tableWidgetDevices->insertRow(row);
+    params_.push_back(std::move(params));
+    assert(static_cast<size_t>(tableWidgetDevices->rowCount()) == params_.size());
+    UpdateTableRow(row);
+}
+
+void ClientMainForm::UpdateTableRow(int row)
+{
+    assert(row >= 0 && row < tableWidgetDevices->rowCount() &&
+           static_cast<size_t>(row) < params_.size());
+    const DeviceNetworkParams& params = params_[static_cast<size_t>(row)];
+    const QString cells[kColumnCount] = {
+        Utf8(params.productName),
+        Utf8(params.deviceName),
+        Utf8(IpTypeToString(params.ip)),
+        Utf8(utils::GetPrintedBufferInHex(params.mac, sizeof params.mac, sizeof params.mac, "-")),
+        Utf8(IpTypeToString(params.mask)),
+        Utf8(IpTypeToString(params.gateway)),
+        Utf8(ConnectionTypeToString(params.connectionType)),
+        Utf8(params.firmWare),
+        Utf8(params.serialNo),
+    };
+    for (int column = 0; column < kColumnCount; ++column) {
+        auto* item = new QTableWidgetItem(cells[column]);
+        item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+        tableWidgetDevices->setItem(row, column, item);
+    }
+}
+
+void ClientMainForm::OnStopSearch()
+{
+    VLOG(1) << "OnStopSearch called";
+    // Disconnecting first keeps late datagrams out of the table and keeps the
+    // window from receiving its own Stopped().
+    udpModule_->disconnect(this);
+    udpModule_->Stop();
+    pushButtonSearch->setEnabled(true);
+    pushButtonStopSearch->setEnabled(false);
+    const QString listenError = udpModule_->ListenError();
+    if (listenError.isEmpty()) {
+        statusbar->showMessage(tr("%1 device(s) found").arg(tableWidgetDevices->rowCount()));
+    } else {
+        // The search could not hear any reply: a device count would be a lie.
+        statusbar->showMessage(tr("Cannot listen on UDP port %1: ")
+                                   .arg(UdpModuleWithTimer::kListenPort) +
+                               listenError);
+    }
+}
+
+int ClientMainForm::GetDevicesSelectedRow() const
+{
+    const QList<QTableWidgetItem*> selected = tableWidgetDevices->selectedItems();
+    if (selected.isEmpty()) {
+        return -1;
+    }
+    int row = selected.front()->row();
+    for (const QTableWidgetItem* item : selected) {
+        row = std::min(row, item->row());
+    }
+    return row;
+}
+
+void ClientMainForm::OnDeviceSelectionChanged()
+{
+    const int row = GetDevicesSelectedRow();
+    pushButtonSettings->setEnabled(row != -1);
+    VLOG(1) << "Row selection changed: " << row;
+}
+
+void ClientMainForm::OnSettings()
+{
+    OnStopSearch();
+    const int row = GetDevicesSelectedRow();
+    assert((row != -1 && static_cast<size_t>(row) < params_.size()) &&
+           "Internal error: button must be disabled or size mismatch");
+    assert(static_cast<size_t>(tableWidgetDevices->rowCount()) == params_.size());
+
+    const DeviceNetworkParams copy = params_[static_cast<size_t>(row)];
+    DeviceSettingsDialog dialog(copy, this);
+    vf = connect(&dialog, SIGNAL(StatusChanged(const QString&, int)), statusbar,
+                 SLOT(showMessage(const QString&, int)));
+    dialog.exec();
+    params_[static_cast<size_t>(row)] = dialog.GetParams();
+    UpdateTableRow(row);
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "DeviceNetworkParams.h"
+#include "ui_ClientMainForm.h"
+
+#include <QMainWindow>
+
+#include <vector>
+
+class QByteArray;
+class UdpModuleWithTimer;
+
+// The tool's main window: a table of the devices that answered the last
+// search, and the buttons to search, stop searching and open the settings of
+// the selected device. It owns its transport and one record per table row.
+class ClientMainForm final : public QMainWindow, private Ui::MainWindow {
+    Q_OBJECT
+public:
+    explicit ClientMainForm(QWidget* parent = nullptr);
+    ~ClientMainForm() override;
+    Q_DISABLE_COPY(ClientMainForm)
+
+    // The topmost selected row, or -1 when nothing is selected.
+    int GetDevicesSelectedRow() const;
+
+private slots:
+    void OnStartSearch();
+    void OnStopSearch();
+    void OnDeviceSelectionChanged();
+    void OnSettings();
+    void InsertDevice(const QByteArray& rawContent);
+
+private:
+    void Init();
+    void UpdateTableRow(int row);
+
+    UdpModuleWithTimer* udpModule_ = nullptr;
+    std::vector<DeviceNetworkParams> params_;  // one per table row, in row order
+};
