@@ -1,0 +1,287 @@
+#include "NetworkPage.h"
+
+#include "AssignmentVerifier.h"
+#include "DiscoveryProtocol.h"
+#include "Md5Hash.h"
+#include "SettingsDialog.h"
+#include "UdpModule.h"
+#include "ui_SettingsDialog.h"
+
+#include <QMessageBox>
+
+#include <easylogging++.h>
+
+#include <vector>
+
+namespace {
+
+const AssignmentVerifier vf;
+
+QString AddressText(uint32_t ip)
+{
+    return QString::fromStdString(IpTypeToString(ip));
+}
+
+QByteArray ToDatagram(const std::vector<char>& bytes)
+{
+    return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+}  // namespace
+
+NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params)
+    : QObject(dialog), dialog_(dialog), ui_(ui), params_(params)
+{
+    udpModule_ = new UdpModuleWithTimer(dialog);
+}
+
+// Closing the dialog while a request waits ends the exchange silently: the
+// transport emits nothing as it is destroyed.
+NetworkPage::~NetworkPage() = default;
+
+void NetworkPage::LoadFromParams()
+{
+    ui_->lineEditDeviceName->setText(QString::fromStdString(params_.deviceName));
+    ui_->comboBoxIpType->setCurrentIndex(static_cast<int>(params_.connectionType));
+    ui_->lineEditIpAddress->setText(AddressText(params_.ip));
+    ui_->lineEditNetMask->setText(AddressText(params_.mask));
+    ui_->lineEditGateway->setText(AddressText(params_.gateway));
+    ui_->lineEditDns->setText(AddressText(params_.dns));
+}
+
+bool NetworkPage::FromGuiControls(DeviceNetworkParams& params, QString& errorMessage) const
+{
+    // Only the form of each address is checked, in the order of the fields;
+    // the first bad one names the error.
+    struct Field {
+        QLineEdit* edit;
+        uint32_t* value;
+        const char* message;
+    };
+    const Field fields[] = {
+        {ui_->lineEditIpAddress, &params.ip, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid IP-address")},
+        {ui_->lineEditNetMask, &params.mask, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid network mask")},
+        {ui_->lineEditGateway, &params.gateway, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid gateway")},
+        {ui_->lineEditDns, &params.dns, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid DNS")},
+    };
+    for (const Field& field : fields) {
+        if (!StringToIpType(field.edit->text().toStdString(), *field.value)) {
+            errorMessage = SettingsDialog::tr(field.message);
+            return false;
+        }
+    }
+
+    params.productName = params_.productName;
+    std::copy(std::begin(params_.mac), std::end(params_.mac), std::begin(params.mac));
+    params.firmWare = params_.firmWare;
+    params.serialNo = params_.serialNo;
+    params.deviceName = ui_->lineEditDeviceName->text().toStdString();
+    params.connectionType = static_cast<ConnectionType>(ui_->comboBoxIpType->currentIndex());
+
+    VLOG(1) << "FromGuiControls without errors";
+    return true;
+}
+
+void NetworkPage::ShowInputError(const QString& message)
+{
+    QMessageBox::critical(dialog_, SettingsDialog::tr("Error"), message, QMessageBox::Ok);
+}
+
+void NetworkPage::OnApplyNetworkParams()
+{
+    DeviceNetworkParams params{};
+    QString errorMessage;
+    if (!FromGuiControls(params, errorMessage)) {
+        ShowInputError(errorMessage);
+        return;
+    }
+
+    EnableNetworkParamsControls(false);
+    waitingResponse_ = true;
+    dialog_->ShowStatus(SettingsDialog::tr("Applying network parameters..."));
+
+    udpModule_->Start();
+    vf = connect(udpModule_, SIGNAL(DatagramReceived(const QByteArray&)), this,
+                 SLOT(ProcessNetworkParamsReply(const QByteArray&)));
+    vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(ProcessNetworkParamsNoResponse()));
+
+    const QByteArray password = ui_->lineEditCurPassword->text().toUtf8();
+    const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
+    if (!digest) {
+        ApplyNetworkParamsDone(
+            SettingsDialog::tr("Failed to apply network parameters: cannot compute the password digest"), false);
+        return;
+    }
+    udpModule_->SendBroadcast(ToDatagram(ComposeNetworkSettingsRequest(params, digest.get())));
+    VLOG(1) << "NetworkSetting Request is sent";
+}
+
+void NetworkPage::OnApplyAuthParams()
+{
+    if (ui_->lineEditNewPassword2->text() != ui_->lineEditNewPassword->text()) {
+        ShowInputError(SettingsDialog::tr("Passwords are not equal"));
+        return;
+    }
+
+    EnableAuthParamsControls(false);
+    waitingResponse_ = true;
+    dialog_->ShowStatus(SettingsDialog::tr("Applying auth parameters..."));
+
+    udpModule_->Start();
+    vf = connect(udpModule_, SIGNAL(DatagramReceived(const QByteArray&)), this,
+                 SLOT(ProcessAuthParamsReply(const QByteArray&)));
+    vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(ProcessAuthParamsNoResponse()));
+
+    const QByteArray password = ui_->lineEditCurPassword2->text().toUtf8();
+    const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
+    if (!digest) {
+        ApplyAuthParamsDone(SettingsDialog::tr("Failed to change password: cannot compute the password digest"),
+                            false);
+        return;
+    }
+    const std::string newPassword = ui_->lineEditNewPassword->text().toStdString();
+    udpModule_->SendBroadcast(ToDatagram(ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword)));
+    VLOG(1) << "AuthSetting Request is sent";
+}
+
+void NetworkPage::EnableNetworkParamsControls(bool enable)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             ui_->lineEditDeviceName, ui_->comboBoxIpType, ui_->lineEditIpAddress, ui_->lineEditNetMask,
+             ui_->lineEditGateway, ui_->lineEditDns, ui_->lineEditCurPassword, ui_->pushButtonApply1,
+             ui_->pushButtonApply2}) {
+        w->setEnabled(enable);
+    }
+}
+
+void NetworkPage::EnableAuthParamsControls(bool enable)
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{ui_->lineEditCurPassword2, ui_->lineEditNewPassword,
+                                                      ui_->lineEditNewPassword2, ui_->pushButtonApply1,
+                                                      ui_->pushButtonApply2}) {
+        w->setEnabled(enable);
+    }
+}
+
+void NetworkPage::ProcessNetworkParamsReply(const QByteArray& rawContent)
+{
+    ResponseCode code = Success;
+    if (!ParseNetworkAuthSettingsResponse(rawContent.constData(), static_cast<size_t>(rawContent.size()),
+                                          NetworkSetting, params_.mac, code)) {
+        VLOG(1) << "Response not recognized";
+        return;
+    }
+
+    QString message;
+    bool success = false;
+    switch (code) {
+    case Success:
+        message = SettingsDialog::tr("Network parameters were applied successfully");
+        success = true;
+        break;
+    case InvalidPassword:
+        message = SettingsDialog::tr("Failed to apply network parameters: invalid password");
+        break;
+    case Error:
+        message = SettingsDialog::tr("Failed to apply network parameters: error occured");
+        break;
+    default:
+        // A code the protocol gives no meaning ends the exchange as a failure
+        // rather than leaving the user to wait for the time-out.
+        message = SettingsDialog::tr("Failed to apply network parameters: unknown response code %1")
+                      .arg(static_cast<int>(code));
+        break;
+    }
+
+    if (success) {
+        // The controls are disabled and still hold what was sent.
+        DeviceNetworkParams applied{};
+        QString unused;
+        vf = FromGuiControls(applied, unused);
+        params_ = applied;
+    }
+    VLOG(1) << "NetworkSetting Response recognized; code: " << static_cast<int>(code) << ": " << message.toStdString();
+    ApplyNetworkParamsDone(message, success);
+}
+
+void NetworkPage::ProcessAuthParamsReply(const QByteArray& rawContent)
+{
+    ResponseCode code = Success;
+    if (!ParseNetworkAuthSettingsResponse(rawContent.constData(), static_cast<size_t>(rawContent.size()),
+                                          AuthSetting, params_.mac, code)) {
+        VLOG(1) << "Response not recognized";
+        return;
+    }
+
+    QString message;
+    bool success = false;
+    switch (code) {
+    case Success:
+        message = SettingsDialog::tr("Password was changed successfully");
+        success = true;
+        break;
+    case InvalidPassword:
+        message = SettingsDialog::tr("Failed to change password: invalid password");
+        break;
+    case Error:
+        message = SettingsDialog::tr("Failed to change password: error occured");
+        break;
+    default:
+        message = SettingsDialog::tr("Failed to change password: unknown response code %1").arg(static_cast<int>(code));
+        break;
+    }
+    VLOG(1) << "AuthSetting Response recognized; code: " << static_cast<int>(code) << ": " << message.toStdString();
+    ApplyAuthParamsDone(message, success);
+}
+
+void NetworkPage::ProcessNetworkParamsNoResponse()
+{
+    VLOG(6) << "waitingResponse_: " << waitingResponse_;
+    if (!waitingResponse_) {
+        return;
+    }
+    ApplyNetworkParamsDone(SettingsDialog::tr("Failed to apply network parameters: no response from device"), false);
+}
+
+void NetworkPage::ProcessAuthParamsNoResponse()
+{
+    VLOG(6) << "waitingResponse_: " << waitingResponse_;
+    if (!waitingResponse_) {
+        return;
+    }
+    ApplyAuthParamsDone(SettingsDialog::tr("Failed to change password: no response from device"), false);
+}
+
+void NetworkPage::StopExchange()
+{
+    // Disconnected first, so the run's Stopped() does not reach the
+    // no-response slot and later datagrams are dropped.
+    disconnect(udpModule_, nullptr, this, nullptr);
+    udpModule_->Stop();
+}
+
+void NetworkPage::ApplyNetworkParamsDone(const QString& message, bool success)
+{
+    EnableNetworkParamsControls(true);
+    waitingResponse_ = false;
+    StopExchange();
+    VLOG(1) << "NetworkSetting command done, success: " << success << "; " << message.toStdString();
+    if (success) {
+        dialog_->ShowStatus(message);
+    } else {
+        dialog_->DisplayError(message);
+    }
+}
+
+void NetworkPage::ApplyAuthParamsDone(const QString& message, bool success)
+{
+    EnableAuthParamsControls(true);
+    waitingResponse_ = false;
+    StopExchange();
+    VLOG(1) << "AuthSetting command done, success: " << success << "; " << message.toStdString();
+    if (success) {
+        dialog_->ShowStatus(message);
+    } else {
+        dialog_->DisplayError(message);
+    }
+}

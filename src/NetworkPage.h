@@ -1,0 +1,60 @@
+#pragma once
+
+#include "DeviceNetworkParams.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace Ui {
+class SettingsDialog;
+}
+class SettingsDialog;
+class UdpModuleWithTimer;
+
+// The "Settings" tab: the network group (name and IPv4 configuration) and
+// the password group, both applied over the UDP settings protocol. One
+// request is out at a time (both Apply buttons are disabled while it waits);
+// it ends with the first matching reply or the transport's time-out. Owned by
+// the settings dialog as a Qt child; works on the dialog's form and record.
+// GUI thread only.
+class NetworkPage final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY(NetworkPage)
+public:
+    // `params` is the dialog's record: it fills the network group and takes
+    // the applied values after a successful network change.
+    NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params);
+    ~NetworkPage() override;
+
+    // Fills the network group from the record.
+    void LoadFromParams();
+
+    // Builds the record a network settings request would set from the
+    // controls; false with a user text when an address field does not parse.
+    bool FromGuiControls(DeviceNetworkParams& params, QString& errorMessage) const;
+
+    void EnableNetworkParamsControls(bool enable);
+    void EnableAuthParamsControls(bool enable);
+    void ApplyNetworkParamsDone(const QString& message, bool success);
+    void ApplyAuthParamsDone(const QString& message, bool success);
+
+public slots:
+    void OnApplyNetworkParams();
+    void OnApplyAuthParams();
+    void ProcessNetworkParamsReply(const QByteArray& rawContent);
+    void ProcessAuthParamsReply(const QByteArray& rawContent);
+    void ProcessNetworkParamsNoResponse();
+    void ProcessAuthParamsNoResponse();
+
+private:
+    void ShowInputError(const QString& message);
+    // Ends the exchange: the transport stops without reaching this page again.
+    void StopExchange();
+
+    SettingsDialog* dialog_ = nullptr;
+    Ui::SettingsDialog* ui_ = nullptr;
+    DeviceNetworkParams& params_;
+    UdpModuleWithTimer* udpModule_ = nullptr;  // child of the dialog
+    bool waitingResponse_ = false;             // a settings request is outstanding
+};

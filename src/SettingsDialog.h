@@ -1,0 +1,101 @@
+#pragma once
+
+#include "DeviceNetworkParams.h"
+
+#include <QByteArray>
+#include <QDialog>
+#include <QString>
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace Ui {
+class SettingsDialog;
+}
+class HttpClientDialog;
+class HttpClientModule;
+class NetworkPage;
+
+// The per-device settings dialog: a frame of five tab pages over one copy of
+// the device's record. It loads a page's data from the device the first time
+// the page is shown, routes each HTTP answer to its page by the reply type,
+// and shows failures. The page objects do the rest. Created per use by the
+// search window and run modally; GUI thread only.
+//
+// One request at a time runs on the asynchronous HTTP module. A first show
+// that comes while another reply is outstanding is deferred and started as
+// soon as that reply has been dispatched, so no reply is ever taken for
+// another.
+class SettingsDialog final : public QDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY(SettingsDialog)
+public:
+    // Reply type of the request in flight on httpClientModule_.
+    enum WaitReplyType : int {
+        WaitNone = 0,
+        WaitSourceParams = 1,
+        WaitSourceApply = 2,
+        WaitZonesConfig = 3,
+        WaitGridConfig = 6,
+    };
+
+    SettingsDialog(const DeviceNetworkParams& params, QWidget* parent);
+    ~SettingsDialog() override;
+
+    // The dialog's own record; the network page updates it after a
+    // successful apply.
+    const DeviceNetworkParams& GetParams() const { return *params_; }
+
+    // Log record, status text and a modal "Error" box.
+    void DisplayError(const QString& message);
+    // Emits StatusChanged with the text and no time-out.
+    void ShowStatus(const QString& message);
+
+    void UpdateEnableSourceParamsControls(bool busy);
+    void UpdateEnableGridControls(bool busy);
+
+    // The form, for the page objects that work on its widgets.
+    Ui::SettingsDialog* Form() const { return ui; }
+
+signals:
+    void StatusChanged(const QString& text, int timeoutMs);
+    void RtspDeviceStopped();
+
+public slots:
+    void OnCurrentTabChanged(int index);
+    void OnHttpRequestDone(const QByteArray& content);
+    void OnHttpRequestFailed(const QString& message);
+    void OnTabSourceFirstShow();
+    void OnTabZonesFirstShow();
+    void OnTabGridFirstShow();
+
+private:
+    void Init();
+    void EnableRtspVideoControls(bool connected);
+    bool IsVideoConnected() const;
+
+    // Starts the request at once when the module is free, otherwise defers it
+    // until the outstanding reply has been dispatched.
+    void StartHttpRequest(int replyType, const QString& url);
+    void StartNextDeferredRequest();
+    bool IsDeferred(int replyType) const;
+    // "http://<device address><path>"
+    QString DeviceUrl(const char* path) const;
+
+    void DispatchSourceParams(const QByteArray& content);
+    void DispatchZonesConfig(const QByteArray& content);
+    void DispatchGridConfig(const QByteArray& content);
+
+    Ui::SettingsDialog* ui = nullptr;
+    int waitReplyType_ = WaitNone;
+    std::unique_ptr<HttpClientDialog> httpClientDialog_;  // top-level, released with the dialog
+    HttpClientModule* httpClientModule_ = nullptr;        // child of the dialog
+    std::unique_ptr<DeviceNetworkParams> params_;
+    NetworkPage* networkPage_ = nullptr;                  // child; owns the UDP exchange
+    bool sourceTabShown_ = false;
+    bool gridTabShown_ = false;
+    bool zonesTabShown_ = false;
+    // Requests waiting for httpClientModule_, in the order they were asked for.
+    std::deque<std::pair<int, std::string>> deferredRequests_;
+};

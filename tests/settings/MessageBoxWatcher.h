@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+// Answers every modal message box that appears while it is alive: records its
+// title and text and presses OK, so that a test can run code that shows one
+// and check what was shown.
+class MessageBoxWatcher final : public QObject {
+    Q_OBJECT
+public:
+    MessageBoxWatcher();
+
+    QStringList Texts() const { return texts_; }
+    QStringList Titles() const { return titles_; }
+    void Clear();
+
+private slots:
+    void Poll();
+
+private:
+    QTimer timer_;
+    QStringList texts_;
+    QStringList titles_;
+};

@@ -1,0 +1,289 @@
+// The settings dialog without a device: its form, the network group filled
+// from the record, the error display, and the loading order when the device's
+// web interface refuses connections (a loopback address with no server).
+
+#include "DrawableView.h"
+#include "LogCapture.h"
+#include "Md5Hash.h"
+#include "MessageBoxWatcher.h"
+#include "SettingsDialog.h"
+#include "ui_SettingsDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Nothing listens on port 80 of the loopback address here, so every request
+// of the dialog fails at once with a refused connection.
+DeviceNetworkParams RefusingDevice()
+{
+    DeviceNetworkParams params{};
+    params.productName = "QEL VCA-100";
+    params.deviceName = "Entrance Ω";
+    StringToIpType("127.0.0.1", params.ip);
+    StringToIpType("255.0.0.0", params.mask);
+    StringToIpType("127.0.0.254", params.gateway);
+    params.connectionType = STATIC;
+    const char mac[6] = {0x02, 0x51, 0x45, 0x4C, 0x00, 0x01};
+    std::memcpy(params.mac, mac, sizeof(mac));
+    return params;
+}
+
+const char kRefused[] = "HTTP request failed: Connection refused";
+
+int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&prefix](const std::string& m) {
+        return m.compare(0, prefix.size(), prefix) == 0;
+    }));
+}
+
+QString Hex(const unsigned char* bytes, int size)
+{
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes), size).toHex());
+}
+
+}  // namespace
+
+class SettingsDialogTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void FormHasTabsAndWidgets();
+    void NetworkGroupShowsRecord();
+    void FailedSourceLoadIsShownOnceAndNeverRetried();
+    void LaterFirstShowWaitsForOutstandingReply();
+    void DisplayErrorLogsReportsAndShowsBox();
+    void Md5DigestOfPassword();
+};
+
+void SettingsDialogTest::FormHasTabsAndWidgets()
+{
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings Dialog"));
+    QCOMPARE(dialog.size(), QSize(1131, 881));
+    QVERIFY(dialog.isModal());
+    QCOMPARE(ui->buttonBox->standardButtons(), QDialogButtonBox::Close);
+
+    const QStringList pages = {QStringLiteral("tabSettings"), QStringLiteral("tabSource"),
+                               QStringLiteral("tabZones"), QStringLiteral("tabGrid"),
+                               QStringLiteral("tabClassifier")};
+    const QStringList captions = {QStringLiteral("Settings"), QStringLiteral("Source"), QStringLiteral("Zones"),
+                                  QStringLiteral("Grid"), QStringLiteral("Classifier")};
+    QCOMPARE(ui->tabWidget->count(), 5);
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(ui->tabWidget->widget(i)->objectName(), pages[i]);
+        QCOMPARE(ui->tabWidget->tabText(i), captions[i]);
+    }
+    QCOMPARE(ui->tabWidget->currentWidget(), ui->tabSource);
+
+    QCOMPARE(ui->comboBoxIpType->count(), 2);
+    QCOMPARE(ui->comboBoxIpType->itemText(DHCP), QStringLiteral("DHCP"));
+    QCOMPARE(ui->comboBoxIpType->itemText(STATIC), QStringLiteral("Static"));
+    QCOMPARE(ui->comboBoxIpType->insertPolicy(), QComboBox::NoInsert);
+    for (QLineEdit* secret : {ui->lineEditCurPassword, ui->lineEditCurPassword2, ui->lineEditNewPassword,
+                              ui->lineEditNewPassword2, ui->lineEditCurPassword3, ui->lineEditSourcePasswprd}) {
+        QCOMPARE(secret->echoMode(), QLineEdit::Password);
+        QVERIFY(secret->text().isEmpty());
+    }
+    for (QLineEdit* plain : {ui->lineEditDeviceName, ui->lineEditIpAddress, ui->lineEditNetMask,
+                             ui->lineEditGateway, ui->lineEditDns}) {
+        QCOMPARE(plain->echoMode(), QLineEdit::Normal);
+        QVERIFY(plain->inputMask().isEmpty());
+        QVERIFY(plain->validator() == nullptr);
+    }
+    QCOMPARE(ui->comboBoxModel->count(), 3);
+    QCOMPARE(ui->comboBoxModel->currentText(), QStringLiteral("axis"));
+    QCOMPARE(ui->comboBoxModel->itemText(2), QStringLiteral("zemblatic"));
+
+    for (QWidget* view : {ui->videoWidget1, ui->videoWidget2}) {
+        QVERIFY(qobject_cast<DrawableView*>(view) != nullptr);
+        QCOMPARE(view->minimumSize(), QSize(720, 576));
+        QCOMPARE(view->maximumSize(), QSize(720, 576));
+    }
+    QCOMPARE(ui->pushButtonApplyZones->text(), QStringLiteral("Apply Zones"));
+    QCOMPARE(ui->pushButtonRemoveZone->text(), QStringLiteral("Remove Zone"));
+    QCOMPARE(ui->pushButtonAddZone->text(), QStringLiteral("Add Zone"));
+
+    // Grid page: ranges, and the couplings the form makes itself.
+    QCOMPARE(ui->spinBoxFieldOfView->minimum(), 1);
+    QCOMPARE(ui->spinBoxFieldOfView->maximum(), 89);
+    QCOMPARE(ui->horizontalSliderCameraHeight->maximum(), 400);
+    QCOMPARE(ui->doubleSpinBoxCameraHeight->decimals(), 2);
+    QCOMPARE(ui->doubleSpinBoxCameraHeight->minimum(), 0.1);
+    QCOMPARE(ui->doubleSpinBoxCameraHeight->maximum(), 40.0);
+    QCOMPARE(ui->doubleSpinBoxMimic2->value(), 2.0);
+    QCOMPARE(ui->lbRulerSize1->text(), QStringLiteral("0  м."));
+    QCOMPARE(ui->lbRuler2->styleSheet(), QStringLiteral("background-color: rgb(33, 198, 33);"));
+    ui->horizontalSliderFieldOfView->setValue(45);
+    QCOMPARE(ui->spinBoxFieldOfView->value(), 45);
+    ui->spinBoxCameraAngle->setValue(12);
+    QCOMPARE(ui->horizontalSliderCameraAngle->value(), 12);
+    ui->spinBoxCameraAngle->setValue(95);
+    QCOMPARE(ui->spinBoxCameraAngle->value(), 89);
+
+    // Classifier page defaults.
+    QCOMPARE(ui->tTimeout->text(), QStringLiteral("15"));
+    QCOMPARE(ui->tObject1MinHeight->text(), QStringLiteral("1"));
+    QCOMPARE(ui->tObject1MaxHeight->text(), QStringLiteral("2.25"));
+    QCOMPARE(ui->tObject1MinArea->text(), QStringLiteral("2.0"));
+    QCOMPARE(ui->tObject1MaxArea->text(), QStringLiteral("2.25"));
+    QVERIFY(ui->tObject4MaxArea->text().isEmpty());
+
+    // Without a live connection only Connect is usable on the video pages.
+    QVERIFY(ui->pushButtonConnect1->isEnabled());
+    QVERIFY(ui->pushButtonConnect2->isEnabled());
+    QVERIFY(!ui->pushButtonDisconnect1->isEnabled());
+    QVERIFY(!ui->pushButtonDisconnect2->isEnabled());
+    QVERIFY(!ui->spinBoxFieldOfView->isEnabled());
+    QVERIFY(!ui->pushButtonApplyGrid->isEnabled());
+    QVERIFY(ui->pushButtonAddLine1->isEnabled());
+
+    QTRY_COMPARE(boxes.Texts().size(), 1);  // the refused source load
+}
+
+void SettingsDialogTest::NetworkGroupShowsRecord()
+{
+    MessageBoxWatcher boxes;
+    DeviceNetworkParams params = RefusingDevice();
+    SettingsDialog dialog(params, nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+
+    QCOMPARE(ui->lineEditDeviceName->text(), QStringLiteral("Entrance Ω"));
+    QCOMPARE(ui->comboBoxIpType->currentIndex(), static_cast<int>(STATIC));
+    QCOMPARE(ui->lineEditIpAddress->text(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(ui->lineEditNetMask->text(), QStringLiteral("255.0.0.0"));
+    QCOMPARE(ui->lineEditGateway->text(), QStringLiteral("127.0.0.254"));
+    QCOMPARE(ui->lineEditDns->text(), QStringLiteral("0.0.0.0"));
+
+    // The dialog keeps its own copy.
+    params.deviceName = "changed";
+    QCOMPARE(QString::fromStdString(dialog.GetParams().deviceName), QStringLiteral("Entrance Ω"));
+
+    params.connectionType = DHCP;
+    SettingsDialog dhcp(params, nullptr);
+    QCOMPARE(dhcp.Form()->comboBoxIpType->currentIndex(), static_cast<int>(DHCP));
+    QTRY_COMPARE(boxes.Texts().size(), 2);
+}
+
+void SettingsDialogTest::FailedSourceLoadIsShownOnceAndNeverRetried()
+{
+    LogCapture log;
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    QSignalSpy status(&dialog, SIGNAL(StatusChanged(const QString&, int)));
+    Ui::SettingsDialog* ui = dialog.Form();
+
+    // Disabled while the reply is outstanding...
+    QVERIFY(!ui->lineEditSourceHost->isEnabled());
+    QVERIFY(!ui->pushButtonApply3->isEnabled());
+    QTRY_COMPARE(boxes.Texts(), QStringList{QString::fromLatin1(kRefused)});
+    QCOMPARE(boxes.Titles(), QStringList{QStringLiteral("Error")});
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QString::fromLatin1(kRefused));
+    QCOMPARE(status.at(0).at(1).toInt(), 0);
+
+    // ...and for good after the failure, whatever tab is shown next.
+    for (QWidget* w : {static_cast<QWidget*>(ui->comboBoxModel), static_cast<QWidget*>(ui->lineEditSourceHost),
+                       static_cast<QWidget*>(ui->lineEditSourceLogin),
+                       static_cast<QWidget*>(ui->lineEditSourcePasswprd),
+                       static_cast<QWidget*>(ui->lineEditCurPassword3), static_cast<QWidget*>(ui->pushButtonApply3)}) {
+        QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
+    }
+    ui->tabWidget->setCurrentWidget(ui->tabSettings);
+    ui->tabWidget->setCurrentWidget(ui->tabClassifier);
+    ui->tabWidget->setCurrentWidget(ui->tabSource);
+    QTest::qWait(300);
+    QCOMPARE(boxes.Texts().size(), 1);
+    QCOMPARE(CountStartingWith(log.Messages(), "Will send HTTP request to URL "), 1);
+    QVERIFY(!ui->pushButtonApply3->isEnabled());
+}
+
+void SettingsDialogTest::LaterFirstShowWaitsForOutstandingReply()
+{
+    LogCapture log;
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+
+    // Zones and Grid are shown before the source reply is in: their loads
+    // wait, and each reply reaches the page that asked for it.
+    ui->tabWidget->setCurrentWidget(ui->tabZones);
+    ui->tabWidget->setCurrentWidget(ui->tabGrid);
+    ui->tabWidget->setCurrentWidget(ui->tabZones);
+    QTRY_COMPARE(boxes.Texts().size(), 3);
+    QTest::qWait(200);
+    QCOMPARE(boxes.Texts().size(), 3);
+
+    std::vector<std::string> flow;
+    for (const std::string& m : log.Messages()) {
+        if (m.rfind("Will send HTTP request to URL ", 0) == 0 || m.rfind("HTTP request failed, waitReplyType", 0) == 0) {
+            flow.push_back(m);
+        }
+    }
+    const std::vector<std::string> expected = {
+        "Will send HTTP request to URL http://127.0.0.1/qel-cgi/admin/getcam.fcgi",
+        std::string("HTTP request failed, waitReplyType: 1, message: ") + kRefused,
+        "Will send HTTP request to URL http://127.0.0.1/qel-cgi/admin/getconfig.fcgi",
+        std::string("HTTP request failed, waitReplyType: 3, message: ") + kRefused,
+        "Will send HTTP request to URL http://127.0.0.1/qel-cgi/admin/getconfig.fcgi",
+        std::string("HTTP request failed, waitReplyType: 6, message: ") + kRefused,
+    };
+    QCOMPARE(flow, expected);
+
+    // The grid's camera position was never loaded.
+    QVERIFY(!ui->spinBoxFieldOfView->isEnabled());
+    QVERIFY(!ui->horizontalSliderCameraHeight->isEnabled());
+}
+
+void SettingsDialogTest::DisplayErrorLogsReportsAndShowsBox()
+{
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    QTRY_COMPARE(boxes.Texts().size(), 1);
+    boxes.Clear();
+
+    LogCapture log;
+    QSignalSpy status(&dialog, SIGNAL(StatusChanged(const QString&, int)));
+    dialog.DisplayError(QStringLiteral("Something went wrong"));
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Something went wrong")});
+    QCOMPARE(boxes.Titles(), QStringList{QStringLiteral("Error")});
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Something went wrong"));
+    QCOMPARE(status.at(0).at(1).toInt(), 0);
+    QCOMPARE(CountStartingWith(log.Messages(), "Something went wrong"), 2);  // ERROR and verbose
+}
+
+void SettingsDialogTest::Md5DigestOfPassword()
+{
+    // RFC 1321 test vectors; an empty password has a digest too, and a
+    // password is digested as its UTF-8 bytes.
+    const auto empty = utils::GetMD5Hash(nullptr, 0);
+    QVERIFY(empty);
+    QCOMPARE(Hex(empty.get(), 16), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
+    const QByteArray abc("abc");
+    const auto digest = utils::GetMD5Hash(abc.constData(), static_cast<size_t>(abc.size()));
+    QCOMPARE(Hex(digest.get(), 16), QStringLiteral("900150983cd24fb0d6963f7d28e17f72"));
+    const QByteArray utf8 = QStringLiteral("пароль").toUtf8();
+    const auto wide = utils::GetMD5Hash(utf8.constData(), static_cast<size_t>(utf8.size()));
+    QCOMPARE(Hex(wide.get(), 16), QStringLiteral("e242f36f4f95f12966da8fa2efd59992"));
+}
+
+QTEST_MAIN(SettingsDialogTest)
+#include "SettingsDialogTest.moc"
