@@ -2,7 +2,7 @@
 
 #include "AssignmentVerifier.h"
 #include "DiscoveryProtocol.h"
-#include "PlaceholderSettingsDialog.h"
+#include "SettingsDialog.h"
 #include "StringUtils.h"
 #include "UdpModule.h"
 
@@ -22,7 +22,7 @@ static const AssignmentVerifier vf;
 namespace {
 
 // The dialog that edits one device's record.
-using DeviceSettingsDialog = PlaceholderSettingsDialog;
+using DeviceSettingsDialog = SettingsDialog;
 
 constexpr int kColumnCount = 9;
 
