@@ -1,0 +1,169 @@
+#include "X264Decoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+void PrintError(const char* what) {
+    std::cout << "[x264Decoder ERROR] " << what << std::endl;
+}
+
+}  // namespace
+
+H264AvDecoder::H264AvDecoder() = default;
+
+H264AvDecoder::~H264AvDecoder() {
+    avcodec_free_context(&context_);
+    av_frame_free(&frame_);
+    sws_freeContext(scaler_);
+    av_packet_free(&packet_);
+    if (parser_ != nullptr) {
+        av_parser_close(parser_);
+    }
+}
+
+void H264AvDecoder::initilalize() {
+    if (context_ != nullptr) {
+        return;
+    }
+    packet_ = av_packet_alloc();
+    codec_ = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (codec_ == nullptr) {
+        throw "ERROR while find decoder";
+    }
+    context_ = avcodec_alloc_context3(codec_);
+    frame_ = av_frame_alloc();
+    // The parser finds the access unit boundaries, so the input need not be
+    // cut at frame boundaries. A library without it gets every call's bytes
+    // as one access unit.
+    parser_ = av_parser_init(AV_CODEC_ID_H264);
+    if (context_ == nullptr || frame_ == nullptr || packet_ == nullptr) {
+        PrintError("avcodec_open2 error");
+        return;
+    }
+    // Decoding runs one frame per call on the caller's thread; frame threads
+    // would only hold pictures back.
+    context_->thread_count = 1;
+    if (avcodec_open2(context_, codec_, nullptr) < 0) {
+        PrintError("avcodec_open2 error");
+    }
+}
+
+UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size) {
+    if (context_ == nullptr || frame_ == nullptr || packet_ == nullptr || size == 0) {
+        return nullptr;
+    }
+    input_.resize(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE);
+    std::memcpy(input_.data(), data, size);
+    std::memset(input_.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+
+    // The result follows the last access unit decoded in this call: a
+    // picture, nothing new, or a failure that withdraws an earlier picture.
+    bool pictureReady = false;
+    auto feed = [this, &pictureReady](uint8_t* unit, int unitSize) {
+        bool failed = false;
+        if (DecodePacket(unit, unitSize, &failed)) {
+            pictureReady = true;
+        } else if (failed) {
+            pictureReady = false;
+        }
+    };
+
+    uint8_t* rest = input_.data();
+    size_t restSize = size;
+    if (parser_ == nullptr) {
+        feed(rest, static_cast<int>(std::min<size_t>(restSize, INT_MAX)));
+        restSize = 0;
+    }
+    // Every byte goes to the parser, also after a completed picture: the
+    // bytes behind it already belong to the next one.
+    while (restSize > 0) {
+        uint8_t* unit = nullptr;
+        int unitSize = 0;
+        const int chunk = static_cast<int>(std::min<size_t>(restSize, INT_MAX / 2));
+        const int used = av_parser_parse2(parser_, context_, &unit, &unitSize, rest, chunk,
+                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        if (used <= 0 && unitSize == 0) {
+            break;  // the parser took nothing and gave nothing: no progress possible
+        }
+        rest += used;
+        restSize -= static_cast<size_t>(used);
+        if (unitSize > 0) {
+            feed(unit, unitSize);
+        }
+    }
+    return pictureReady ? toBGR() : nullptr;
+}
+
+bool H264AvDecoder::DecodePacket(uint8_t* data, int size, bool* failed) {
+    *failed = false;
+    packet_->data = data;
+    packet_->size = size;
+    int result = avcodec_send_packet(context_, packet_);
+    packet_->data = nullptr;
+    packet_->size = 0;
+    if (result < 0) {
+        PrintError("avcodec_decode_video2 error");
+        *failed = true;
+        return false;
+    }
+    bool gotPicture = false;
+    while ((result = avcodec_receive_frame(context_, frame_)) == 0) {
+        gotPicture = true;
+    }
+    if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
+        PrintError("avcodec_decode_video2 error");
+        *failed = true;
+        return false;
+    }
+    return gotPicture;
+}
+
+UYVYFrame* H264AvDecoder::toBGR() {
+    if (frame_ == nullptr) {
+        return nullptr;
+    }
+    const int width = frame_->width;
+    const int height = frame_->height;
+    const int format = frame_->format;
+    // A stream may change its picture size (or pixel format) at a key frame:
+    // the scaler and the picture follow it.
+    if (scaler_ != nullptr &&
+        (width != scalerWidth_ || height != scalerHeight_ || format != scalerFormat_)) {
+        sws_freeContext(scaler_);
+        scaler_ = nullptr;
+    }
+    if (scaler_ == nullptr) {
+        scaler_ = sws_getContext(width, height, static_cast<AVPixelFormat>(format), width, height,
+                                 AV_PIX_FMT_UYVY422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+        if (scaler_ == nullptr) {
+            PrintError("sws_getContext error");
+            return nullptr;
+        }
+        scalerWidth_ = width;
+        scalerHeight_ = height;
+        scalerFormat_ = format;
+    }
+    const auto pictureWidth = static_cast<uint32_t>(width);
+    const auto pictureHeight = static_cast<uint32_t>(height);
+    if (picture_ == nullptr || picture_->width() != pictureWidth ||
+        picture_->height() != pictureHeight) {
+        picture_ = std::make_unique<UYVYFrame>(pictureWidth, pictureHeight);
+    }
+    const int rows = sws_scale(scaler_, frame_->data, frame_->linesize, 0, height,
+                               picture_->planes(), picture_->stride());
+    if (rows == height) {
+        return picture_.get();
+    }
+    PrintError("sws_scale error");
+    return nullptr;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+// Colour conversion of the live picture: one pixel at a time (the reference
+// formula) and whole UYVY rows at once (the fast path of the live view, which
+// gives exactly the same bytes as the reference for every input).
+namespace kro_v4l2 {
+
+// Video-range BT.601 to RGB, computed in double precision, each channel
+// truncated toward zero and clamped to 0..255. Writes blue, green, red.
+void YUVToRgb(unsigned char y, unsigned char u, unsigned char v,
+              unsigned char& blue, unsigned char& green, unsigned char& red);
+
+// Converts one packed UYVY 4:2:2 row of `width` pixels (2 * width bytes, pairs
+// U, Y0, V, Y1) into `width` RGB24 pixels (3 * width bytes, red first).
+// An odd last pixel takes the chroma of the pair before it (a one-pixel row
+// has none and is shown grey-balanced: U = V = 128). Reads and writes nothing
+// beyond those two ranges.
+void UYVYRowToRgb24(const uint8_t* src, uint32_t width, uint8_t* dst);
+
+}  // namespace kro_v4l2
