@@ -1,0 +1,256 @@
+#include "CameraPositionTab.h"
+
+#include "AssignmentVerifier.h"
+#include "DrawableView.h"
+#include "Grid.h"
+#include "Mimic.h"
+
+#include <QColor>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QPalette>
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
+#include <cmath>
+#include <easylogging++.h>
+#include <stdexcept>
+
+namespace {
+
+const AssignmentVerifier vf;
+
+// The height slider counts tenths of a metre.
+constexpr double kHeightSliderScale = 10.0;
+
+// trunc(value) for a control with the given range. Values from the device
+// are not trusted to fit an int: out of range ones end at the nearer bound.
+int TruncIntoRange(double value, int minimum, int maximum)
+{
+    if (std::isnan(value) || value <= minimum) {
+        return minimum;
+    }
+    if (value >= maximum) {
+        return maximum;
+    }
+    return static_cast<int>(std::trunc(value));
+}
+
+}  // namespace
+
+void setLabelDistance(QLabel* label, double metres)
+{
+    label->setText(QString::number(metres, 'f', 2) + QStringLiteral(" \u043C."));
+}
+
+CameraPositionTab::CameraPositionTab(QObject* dialog, HttpClientDialog* http, const Widgets& widgets)
+    : DevicePage(dialog, http), widgets_(widgets)
+{
+    // The camera shows in the controls before any handler is connected, so
+    // nothing is recomputed or repainted yet.
+    widgets_.height->setValue(camera_.getHeight());
+    widgets_.heightSlider->setValue(static_cast<int>(std::trunc(kHeightSliderScale * camera_.getHeight())));
+    const int angle = static_cast<int>(std::lround(camera_.getAngle()));
+    widgets_.angleSlider->setValue(angle);
+    widgets_.angle->setValue(angle);
+    const int fov = static_cast<int>(std::lround(camera_.getFOV()));
+    widgets_.fovSlider->setValue(fov);
+    widgets_.fov->setValue(fov);
+
+    vf = connect(widgets_.height, SIGNAL(valueChanged(double)), this,
+                 SLOT(OnDoubleSpinBoxCameraHeightValueChanged(double)));
+    vf = connect(widgets_.heightSlider, SIGNAL(valueChanged(int)), this,
+                 SLOT(OnHorizontalSliderCameraHeightValueChanged(int)));
+    vf = connect(widgets_.fovSlider, SIGNAL(valueChanged(int)), this, SLOT(UpdateGrid()));
+    vf = connect(widgets_.angleSlider, SIGNAL(valueChanged(int)), this, SLOT(UpdateGrid()));
+    vf = connect(widgets_.height, SIGNAL(valueChanged(double)), this, SLOT(UpdateGrid()));
+    for (const MimicRow& row : widgets_.mimics) {
+        vf = connect(row.height, SIGNAL(valueChanged(double)), this, SLOT(OnMimicHeightChange(double)));
+        vf = connect(row.add, SIGNAL(clicked()), this, SLOT(OnAddMimic()));
+        vf = connect(row.remove, SIGNAL(clicked()), this, SLOT(OnRemoveMimic()));
+    }
+    for (const RulerRow& row : widgets_.rulers) {
+        vf = connect(row.add, SIGNAL(clicked()), this, SLOT(OnAddRuler()));
+        vf = connect(row.remove, SIGNAL(clicked()), this, SLOT(OnRemoveRuler()));
+    }
+    vf = connect(widgets_.view, SIGNAL(shapeCreated(std::shared_ptr<Drawable>)), this,
+                 SLOT(OnCreateDrawable(std::shared_ptr<Drawable>)));
+
+    grid_ = std::make_shared<GridDrawable>();
+    grid_->setCameraPosition(camera_);
+    widgets_.view->addDrawable(grid_);
+
+    for (int i = 0; i < kMimicRows; ++i) {
+        mimicCreators_[i] = std::make_unique<MimicCreator>(camera_);
+        const MimicRow& row = widgets_.mimics[i];
+        for (QObject* control : {static_cast<QObject*>(row.height), static_cast<QObject*>(row.add),
+                                 static_cast<QObject*>(row.remove)}) {
+            mimicTools_[control] = mimicCreators_[i].get();
+        }
+    }
+    for (int i = 0; i < kRulerRows; ++i) {
+        const RulerRow& row = widgets_.rulers[i];
+        // The label's palette carries its style-sheet background only once
+        // the label has been polished.
+        row.colour->ensurePolished();
+        const QColor colour = row.colour->palette().color(QPalette::Window);
+        rulerCreators_[i] = std::make_unique<RulerCreator>(this, colour, row.size);
+        rulerTools_[row.add] = rulerCreators_[i].get();
+        rulerTools_[row.remove] = rulerCreators_[i].get();
+    }
+
+    vf = connect(widgets_.apply, SIGNAL(clicked()), this, SLOT(OnApplyCam()));
+}
+
+CameraPositionTab::~CameraPositionTab() = default;
+
+void CameraPositionTab::setCampos(double fov, double angle, double height)
+{
+    // A value that is not a number leaves its control as it is; the rest are
+    // cut into the controls' ranges before they become ints.
+    if (std::isfinite(angle)) {
+        const int value = TruncIntoRange(angle, widgets_.angleSlider->minimum(), widgets_.angleSlider->maximum());
+        widgets_.angleSlider->setValue(value);
+        widgets_.angle->setValue(value);
+    }
+    if (std::isfinite(fov)) {
+        const int value = TruncIntoRange(fov, widgets_.fovSlider->minimum(), widgets_.fovSlider->maximum());
+        widgets_.fovSlider->setValue(value);
+        widgets_.fov->setValue(value);
+    }
+    if (std::isfinite(height)) {
+        widgets_.heightSlider->setValue(TruncIntoRange(kHeightSliderScale * height, widgets_.heightSlider->minimum(),
+                                                       widgets_.heightSlider->maximum()));
+        widgets_.height->setValue(height);
+    }
+    UpdateGrid();
+}
+
+void CameraPositionTab::UpdateGrid()
+{
+    camera_.set(widgets_.fov->value(), widgets_.angle->value(), widgets_.height->value());
+    grid_->setCameraPosition(camera_);
+    for (const auto& entry : rulerTools_) {
+        const std::shared_ptr<Ruler> ruler = entry.second->getRuler();
+        if (ruler) {
+            notify(ruler.get(), ruler->getFirstPoint(), ruler->getSecondPoint());
+        }
+    }
+    widgets_.view->update();
+}
+
+void CameraPositionTab::OnDoubleSpinBoxCameraHeightValueChanged(double height)
+{
+    widgets_.heightSlider->setValue(static_cast<int>(std::trunc(kHeightSliderScale * height)));
+}
+
+void CameraPositionTab::OnHorizontalSliderCameraHeightValueChanged(int value)
+{
+    // Only a slider move that the spin box does not already show changes it,
+    // so the two do not chase each other and a typed 3.55 stays 3.55.
+    if (value != static_cast<int>(std::trunc(kHeightSliderScale * widgets_.height->value()))) {
+        widgets_.height->setValue(value / kHeightSliderScale);
+    }
+}
+
+void CameraPositionTab::OnMimicHeightChange(double height)
+{
+    MimicCreator* creator = MimicToolOf(sender());
+    if (creator == nullptr) {
+        return;
+    }
+    creator->setMimicHeight(height);
+    widgets_.view->update();
+}
+
+void CameraPositionTab::OnAddMimic()
+{
+    MimicCreator* creator = MimicToolOf(sender());
+    if (creator == nullptr) {
+        return;
+    }
+    widgets_.view->setCreationTool(creator);
+    widgets_.view->update();
+}
+
+void CameraPositionTab::OnRemoveMimic()
+{
+    MimicCreator* creator = MimicToolOf(sender());
+    if (creator == nullptr || !creator->getMimic()) {
+        return;
+    }
+    widgets_.view->removeDrawable(creator->getMimic());
+    creator->reset();
+    widgets_.view->update();
+}
+
+void CameraPositionTab::OnAddRuler()
+{
+    RulerCreator* creator = RulerToolOf(sender());
+    if (creator == nullptr) {
+        return;
+    }
+    widgets_.view->setCreationTool(creator);
+    widgets_.view->update();
+}
+
+void CameraPositionTab::OnRemoveRuler()
+{
+    RulerCreator* creator = RulerToolOf(sender());
+    if (creator == nullptr || !creator->getRuler()) {
+        return;
+    }
+    const std::shared_ptr<Ruler> ruler = creator->getRuler();
+    widgets_.view->removeDrawable(ruler);
+    auto* label = static_cast<QLabel*>(ruler->getData());
+    if (label != nullptr) {
+        setLabelDistance(label, 0);
+    }
+    creator->reset();
+    widgets_.view->update();
+}
+
+void CameraPositionTab::OnCreateDrawable(std::shared_ptr<Drawable> shape)
+{
+    widgets_.view->addDrawable(shape);
+}
+
+void CameraPositionTab::notify(Ruler* ruler, const QPointF& first, const QPointF& second)
+{
+    auto* label = static_cast<QLabel*>(ruler->getData());
+    if (label == nullptr) {
+        return;
+    }
+    try {
+        setLabelDistance(label, camera_.getDistanceOnGround(Point2F(first.x(), first.y()),
+                                                            Point2F(second.x(), second.y())));
+    } catch (const std::runtime_error& error) {
+        // An end exactly on the horizon has no ground point; the label keeps
+        // the last length until the end moves off it.
+        VLOG(1) << "Ruler length not measurable: " << error.what();
+    }
+}
+
+QString CameraPositionTab::ApplyCommand() const
+{
+    return QStringLiteral("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=%1&camangle=%2&height=%3")
+        .arg(QString::number(std::lround(camera_.getFOV())), QString::number(std::lround(camera_.getAngle())),
+             QString::number(camera_.getHeight(), 'g', 6));
+}
+
+void CameraPositionTab::OnApplyCam()
+{
+    SendCommands({ApplyCommand()}, tr("Camera position was applied"));
+}
+
+MimicCreator* CameraPositionTab::MimicToolOf(QObject* control) const
+{
+    const auto it = mimicTools_.find(control);
+    return it == mimicTools_.end() ? nullptr : it->second;
+}
+
+RulerCreator* CameraPositionTab::RulerToolOf(QObject* control) const
+{
+    const auto it = rulerTools_.find(control);
+    return it == rulerTools_.end() ? nullptr : it->second;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "DevicePage.h"
+
+#include <QString>
+#include <tuple>
+#include <vector>
+
+class HttpClientDialog;
+class QLineEdit;
+class QPushButton;
+
+// A field's number, or 0 when its text is empty or not a number. The point
+// is the decimal separator whatever the system locale.
+double getDoubleFromLabel(QLineEdit* field);
+int getIntFromLabel(QLineEdit* field);
+
+// The classifier page: the zone detection timeout and up to four object
+// classes (area and height ranges), written to the device on "Apply". It
+// never reads them from the device; its fields start with the form's values.
+// Owned by the settings dialog.
+class ClassifierTab final : public DevicePage {
+    Q_OBJECT
+public:
+    // One object class: minimum area, maximum area, minimum height, maximum height.
+    using ClassRow = std::tuple<QLineEdit*, QLineEdit*, QLineEdit*, QLineEdit*>;
+
+    // The form's widgets the page works on; all owned by the dialog.
+    struct Widgets {
+        QLineEdit* timeout = nullptr;
+        std::vector<ClassRow> rows;  // classes 1 to 4, in order
+        QPushButton* apply = nullptr;
+    };
+
+    ClassifierTab(QObject* dialog, HttpClientDialog* http, const Widgets& widgets);
+    ~ClassifierTab() override;
+
+    // The commands "Apply" sends for the current fields, in order: the
+    // timeout when it is a non-zero integer, the removal of every class, then
+    // each valid class.
+    std::vector<QString> ApplyCommands() const;
+
+    // Areas in square metres, heights in metres. A class is sent only when
+    // both ranges are proper and the maxima are positive; the minimum area may
+    // be 0 or negative, the minimum height may not.
+    static bool IsValidClass(double minArea, double maxArea, double minHeight, double maxHeight);
+
+public slots:
+    void OnApply();
+
+private:
+    QLineEdit* timeout_ = nullptr;
+    QPushButton* apply_ = nullptr;
+    std::vector<ClassRow> rows_;
+};

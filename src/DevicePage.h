@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <vector>
+
+class HttpClientDialog;
+
+// Common ground of the analytics pages that write to the device: each apply
+// is a fixed list of CGI commands sent one after another through the modal
+// HTTP client. Every command of the list is sent whatever became of the
+// earlier ones (the device expects the whole sequence); afterwards the page
+// says once how it went, so that a failure is never taken for a success.
+// Owned by the settings dialog (its Qt parent); GUI thread only.
+class DevicePage : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY(DevicePage)
+public:
+    ~DevicePage() override;
+
+signals:
+    // A command of the latest apply failed; the text names the first failure.
+    void ErrorOccurred(const QString& message);
+    // A short result text for the status bar.
+    void StatusChanged(const QString& text);
+
+protected:
+    DevicePage(QObject* parent, HttpClientDialog* http);
+
+    // Sends the paths in order. Ends with one ErrorOccurred naming the first
+    // failed command, or with StatusChanged(successText) when none failed.
+    // Returns whether all succeeded.
+    bool SendCommands(const std::vector<QString>& paths, const QString& successText);
+
+    HttpClientDialog* httpClientDialog_ = nullptr;  // the dialog's, not owned
+};

@@ -1,0 +1,184 @@
+#include "ZonesTab.h"
+
+#include "AssignmentVerifier.h"
+#include "DrawableView.h"
+#include "PolyLine.h"
+
+#include <QColor>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTableWidgetItem>
+#include <QVariant>
+#include <cmath>
+#include <iostream>
+
+namespace {
+
+const AssignmentVerifier vf;
+
+constexpr double kAbsoluteMax = 65535.0;
+
+}  // namespace
+
+unsigned short RelativeToAbsolute(double relative)
+{
+    // Truncation, not rounding: relative points come from absolute ones as
+    // a / 65535, and truncating them back gives a again for every a.
+    return static_cast<unsigned short>(std::trunc(kAbsoluteMax * relative));
+}
+
+double AbsoluteToRelative(unsigned short absolute)
+{
+    return absolute / kAbsoluteMax;
+}
+
+QString ZoneRowText(const ZonePoints& points)
+{
+    QString text;
+    for (const auto& point : points) {
+        text += QStringLiteral("%1,%2:").arg(point.first).arg(point.second);
+    }
+    return text;
+}
+
+ZonesTab::ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widgets)
+    : DevicePage(dialog, http), widgets_(widgets), creationTool_(QColor(255, 255, 255, 255))
+{
+    QTableWidget* table = widgets_.table;
+    table->setColumnCount(1);
+    table->setHorizontalHeaderLabels({tr("Absolute coordinates")});
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setShowGrid(true);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+
+    vf = connect(widgets_.addZone, SIGNAL(clicked()), this, SLOT(onAddZone()));
+    vf = connect(widgets_.removeZone, SIGNAL(clicked()), this, SLOT(onRemoveZone()));
+    vf = connect(widgets_.applyZones, SIGNAL(clicked()), this, SLOT(OnApplyZones()));
+    vf = connect(widgets_.view, SIGNAL(shapeCreated(std::shared_ptr<Drawable>)), this,
+                 SLOT(onCreateZone(std::shared_ptr<Drawable>)));
+    vf = connect(widgets_.view, SIGNAL(shapeEdited(Drawable*, Movable*)), this,
+                 SLOT(onEditZone(Drawable*, Movable*)));
+}
+
+ZonesTab::~ZonesTab() = default;
+
+void ZonesTab::setZones(const ZonesMap& zones)
+{
+    zones_ = zones;
+    if (!zones_.empty()) {
+        const unsigned int largestId = zones_.rbegin()->first;
+        if (largestId >= nextZoneId_) {
+            nextZoneId_ = largestId + 1;
+        }
+    }
+    showZones();
+}
+
+void ZonesTab::onAddZone()
+{
+    widgets_.view->setCreationTool(&creationTool_);
+}
+
+void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
+{
+    auto* polygon = dynamic_cast<PolyLine*>(shape.get());
+    if (polygon == nullptr) {
+        return;
+    }
+    ZonePoints points;
+    for (const QPointF& vertex : polygon->getVertecles()) {
+        points.emplace_back(RelativeToAbsolute(vertex.x()), RelativeToAbsolute(vertex.y()));
+    }
+    zones_[nextZoneId_++] = points;
+    showZones();
+}
+
+void ZonesTab::onEditZone(Drawable* shape, Movable* /*handle*/)
+{
+    unsigned int id = 0;
+    auto* polygon = dynamic_cast<PolyLine*>(shape);
+    if (polygon == nullptr || !ZoneIdOf(shape, id)) {
+        return;
+    }
+    ZonePoints points;
+    for (const QPointF& vertex : polygon->getVertecles()) {
+        points.emplace_back(RelativeToAbsolute(vertex.x()), RelativeToAbsolute(vertex.y()));
+    }
+    zones_[id] = points;
+    showZones();
+}
+
+bool ZonesTab::ZoneIdOf(const Drawable* shape, unsigned int& id) const
+{
+    // The user data points at the shape's zone table entry. It is compared
+    // with the live entries, never read on its own: a table replaced while a
+    // drag was under way leaves the dragged shape pointing at a freed entry.
+    const void* data = shape->getData();
+    for (const auto& entry : zones_) {
+        if (static_cast<const void*>(&entry) == data) {
+            id = entry.first;
+            return true;
+        }
+    }
+    return false;
+}
+
+void ZonesTab::onRemoveZone()
+{
+    const QList<QTableWidgetItem*> selected = widgets_.table->selectedItems();
+    if (selected.isEmpty()) {
+        return;
+    }
+    const unsigned int id = selected.first()->data(Qt::UserRole).toUInt();
+    std::cout << id << std::endl;
+    zones_.erase(id);
+    showZones();
+}
+
+std::vector<QString> ZonesTab::ApplyCommands() const
+{
+    std::vector<QString> paths;
+    paths.push_back(QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*"));
+    for (const auto& zone : zones_) {
+        QString points;
+        for (const auto& point : zone.second) {
+            points += QStringLiteral("%1:%2,").arg(point.first).arg(point.second);
+        }
+        paths.push_back(
+            QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=%1&enable=yes&name=%2&points=%3")
+                .arg(QString::number(zone.first), QStringLiteral("Zone_%1").arg(zone.first), points));
+    }
+    return paths;
+}
+
+void ZonesTab::OnApplyZones()
+{
+    SendCommands(ApplyCommands(), tr("Zones were applied"));
+}
+
+void ZonesTab::showZones()
+{
+    DrawableView* view = widgets_.view;
+    QTableWidget* table = widgets_.table;
+    view->clear();
+    table->setRowCount(0);
+    table->setRowCount(static_cast<int>(zones_.size()));
+
+    int row = 0;
+    for (auto& entry : zones_) {
+        auto polygon = std::make_shared<PolyLine>();
+        for (const auto& point : entry.second) {
+            polygon->add(QPointF(AbsoluteToRelative(point.first), AbsoluteToRelative(point.second)));
+        }
+        polygon->setData(&entry);
+        view->addDrawable(polygon);
+
+        auto* item = new QTableWidgetItem(ZoneRowText(entry.second));
+        item->setData(Qt::UserRole, entry.first);
+        table->setItem(row, 0, item);
+        ++row;
+    }
+    view->update();
+}
