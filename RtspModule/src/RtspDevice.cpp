@@ -1,0 +1,384 @@
+#include "RtspDevice.h"
+
+#include "MediaSession.h"
+#include "RtcpInstance.h"
+#include "RtspDeviceSink.h"
+#include "ThreadSafeTaskScheduler.h"
+
+#include <easylogging++.h>
+
+#include <algorithm>
+#include <cassert>
+#include <ctime>
+
+namespace {
+
+// Scheduler housekeeping tick: one wake-up a second at most when idle.
+constexpr unsigned kSchedulerGranularityUs = 1000000;
+
+RtspDevice& DeviceOf(RTSPClient* client)
+{
+    return *static_cast<RtspDevice*>(client);
+}
+
+// "[URL:"<url>"]: ", the prefix of every progress line.
+UsageEnvironment& PrintPrefix(UsageEnvironment& env, const RtspDevice& device)
+{
+    return env << "[URL:\"" << device.Url() << "\"]: ";
+}
+
+std::string SubsessionText(const MediaSubsession& subsession)
+{
+    return std::string(subsession.mediumName()) + "/" + subsession.codecName();
+}
+
+std::string PortText(const MediaSubsession& subsession)
+{
+    const unsigned port = subsession.clientPortNum();
+    if (subsession.rtcpIsMuxed()) {
+        return "client port " + std::to_string(port);
+    }
+    return "client ports " + std::to_string(port) + "-" + std::to_string(port + 1);
+}
+
+}  // namespace
+
+StreamClientState::~StreamClientState()
+{
+    delete iter;
+    if (session != nullptr) {
+        session->envir().taskScheduler().unscheduleDelayedTask(streamTimerTask);
+        // Sinks still open when the loop was stopped are released with the session.
+        MediaSubsessionIterator it(*session);
+        while (MediaSubsession* subsession = it.next()) {
+            Medium::close(subsession->sink);
+            subsession->sink = nullptr;
+        }
+        Medium::close(session);
+    }
+}
+
+RtspDeviceEnvironment::RtspDeviceEnvironment()
+    : ownScheduler_(std::make_unique<ThreadSafeTaskScheduler>(kSchedulerGranularityUs)),
+      ownEnvironment_(BasicUsageEnvironment::createNew(*ownScheduler_))
+{
+}
+
+RtspDeviceEnvironment::~RtspDeviceEnvironment() = default;
+
+RtspDevice::RtspDevice(const char* rtspURL, std::string login, std::string password, int verbosityLevel,
+                       const char* applicationName, portNumBits tunnelOverHTTPPortNum)
+    : RtspDeviceEnvironment(),
+      RTSPClient(*ownEnvironment_, rtspURL, verbosityLevel, applicationName, tunnelOverHTTPPortNum, -1),
+      url_(rtspURL != nullptr ? rtspURL : ""),
+      login_(std::move(login)),
+      password_(std::move(password))
+{
+    VLOG(8) << "Constructing " << this << "...";
+}
+
+RtspDevice::~RtspDevice()
+{
+    VLOG(8) << "Destructing...";
+    Stop();
+    envir().taskScheduler().unscheduleDelayedTask(checkStateTask_);
+}
+
+ThreadSafeTaskScheduler& RtspDevice::Scheduler() const
+{
+    auto* scheduler = dynamic_cast<ThreadSafeTaskScheduler*>(&envir().taskScheduler());
+    if (scheduler == nullptr) {
+        assert(0);  // every device makes its own ThreadSafeTaskScheduler
+    }
+    return *scheduler;
+}
+
+void RtspDevice::Run()
+{
+    VLOG(1) << "Entering Run";
+    Authenticator authenticator(login_.c_str(), password_.c_str(), false);
+    setBaseURL(url_.c_str());
+    UpdateLastUsedTime(time(nullptr));
+    CheckState();
+    sendDescribeCommand(continueAfterDESCRIBE, &authenticator);
+    Scheduler().doEventLoop(nullptr);
+    VLOG(1) << "Run completed";
+}
+
+void RtspDevice::SetStopFlag()
+{
+    VLOG(1) << "Calling SetStopFlag() for RtspDevice " << this;
+    LOG(INFO) << "Set Stop Flag in Stop";
+    Scheduler().SetStopFlag();
+}
+
+void RtspDevice::Stop()
+{
+    Scheduler().StopAndWait();
+}
+
+bool RtspDevice::IsRunning() const
+{
+    return Scheduler().GetStopFlag() == Activity::Running;
+}
+
+void RtspDevice::AddFrameObserver(IFrameObserver* observer)
+{
+    const std::lock_guard<std::mutex> lock(observersMutex_);
+    for (IFrameObserver* present : frameObservers_) {
+        if (present == observer) {
+            return;
+        }
+    }
+    frameObservers_.push_back(observer);
+}
+
+void RtspDevice::RemoveFrameObserver(IFrameObserver* observer)
+{
+    const std::lock_guard<std::mutex> lock(observersMutex_);
+    frameObservers_.erase(std::remove(frameObservers_.begin(), frameObservers_.end(), observer),
+                          frameObservers_.end());
+}
+
+std::vector<IFrameObserver*> RtspDevice::GetFrameObservers() const
+{
+    const std::lock_guard<std::mutex> lock(observersMutex_);
+    return frameObservers_;
+}
+
+void RtspDevice::ReportError(const std::string& text)
+{
+    if (IErrorHandler* handler = errorHandler_.load()) {
+        handler->ErrorOccured(this, text);
+    }
+}
+
+void RtspDevice::SetSpropsBase64(const std::string& sprops)
+{
+    const std::lock_guard<std::mutex> lock(spropsMutex_);
+    spropsBase64_ = sprops;
+}
+
+bool RtspDevice::GetSpropsBase64(std::string& sprops) const
+{
+    const std::lock_guard<std::mutex> lock(spropsMutex_);
+    sprops = spropsBase64_;
+    return !sprops.empty();
+}
+
+void RtspDevice::CheckState1(void* clientData)
+{
+    static_cast<RtspDevice*>(clientData)->CheckState();
+}
+
+void RtspDevice::CheckState()
+{
+    checkStateTask_ = envir().taskScheduler().scheduleDelayedTask(kCheckStatePeriodUs, CheckState1, this);
+    if (scs_.session != nullptr) {
+        sendGetParameterCommand(*scs_.session, nullptr, nullptr);
+    }
+    const long long now = time(nullptr);
+    if (lastUsedTime_ != 0 && lastUsedTime_ < now && now - lastUsedTime_ > kDeadAfterSeconds) {
+        LOG(INFO) << "Device is dead, now will stop it";
+        Scheduler().SetStopFlag();
+        ReportError("Device is dead");
+    }
+}
+
+void continueAfterDESCRIBE(RTSPClient* rtspClient, int resultCode, char* resultString)
+{
+    RtspDevice& device = DeviceOf(rtspClient);
+    UsageEnvironment& env = device.envir();
+    StreamClientState& scs = device.GetStreamClientState();
+    do {
+        if (resultCode != 0) {
+            device.ReportError(device.Url() + " Failed to get a SDP description: " +
+                               (resultString != nullptr ? resultString : ""));
+            delete[] resultString;
+            break;
+        }
+        char* const sdpDescription = resultString;
+        PrintPrefix(env, device) << "Got a SDP description:\n" << (sdpDescription != nullptr ? sdpDescription : "")
+                                 << "\n";
+        scs.session = MediaSession::createNew(env, sdpDescription);
+        delete[] sdpDescription;
+        if (scs.session == nullptr) {
+            device.ReportError(device.Url() + " Failed to create a MediaSession object from the SDP description: " +
+                               env.getResultMsg() + "\n");
+            break;
+        }
+        if (!scs.session->hasSubsessions()) {
+            device.ReportError(device.Url() +
+                               " This session has no media subsessions (i.e., no \"m=\" lines)\n");
+            break;
+        }
+        scs.iter = new MediaSubsessionIterator(*scs.session);
+        setupNextSubsession(rtspClient);
+        return;
+    } while (false);
+    shutdownStream(rtspClient);
+}
+
+void setupNextSubsession(RTSPClient* rtspClient)
+{
+    RtspDevice& device = DeviceOf(rtspClient);
+    UsageEnvironment& env = device.envir();
+    StreamClientState& scs = device.GetStreamClientState();
+
+    // Subsessions that cannot be initiated are skipped; the loop replaces recursion.
+    while ((scs.subsession = scs.iter->next()) != nullptr) {
+        MediaSubsession& subsession = *scs.subsession;
+        if (!subsession.initiate()) {
+            const std::string text = device.Url() + " Failed to initiate the \"" + SubsessionText(subsession) +
+                                     "\" subsession: " + env.getResultMsg();
+            LOG(ERROR) << text;
+            // Without its video subsession the stream can show nothing: say so now
+            // instead of a minute later as a silent device.
+            if (std::string(subsession.mediumName()) == "video") {
+                device.ReportError(text);
+            }
+            continue;
+        }
+        PrintPrefix(env, device) << "Initiated the \"" << SubsessionText(subsession) << "\" subsession ("
+                                 << PortText(subsession) << ")\n";
+        device.sendSetupCommand(subsession, continueAfterSETUP, false, false, false, nullptr);
+        return;
+    }
+
+    MediaSession& session = *scs.session;
+    if (session.absStartTime() != nullptr) {
+        device.sendPlayCommand(session, continueAfterPLAY, session.absStartTime(), session.absEndTime(), 1.0f,
+                               nullptr);
+    } else {
+        scs.duration = session.playEndTime() - session.playStartTime();
+        device.sendPlayCommand(session, continueAfterPLAY, 0.0, -1.0, 1.0f, nullptr);
+    }
+}
+
+void continueAfterSETUP(RTSPClient* rtspClient, int resultCode, char* resultString)
+{
+    RtspDevice& device = DeviceOf(rtspClient);
+    UsageEnvironment& env = device.envir();
+    StreamClientState& scs = device.GetStreamClientState();
+    MediaSubsession* subsession = scs.subsession;
+    do {
+        if (subsession == nullptr) {
+            break;
+        }
+        if (resultCode != 0) {
+            device.ReportError(device.Url() + " Failed to set up the \"" + SubsessionText(*subsession) +
+                               "\" subsession: " + (resultString != nullptr ? resultString : ""));
+            break;
+        }
+        PrintPrefix(env, device) << "Set up the \"" << SubsessionText(*subsession) << "\" subsession ("
+                                 << PortText(*subsession) << ")\n";
+        const std::string medium = subsession->mediumName();
+        if (medium == "video") {
+            const char* sprops = subsession->fmtp_spropparametersets();
+            subsession->sink = RtspDeviceSink::createNew(env, *subsession, &device, sprops, device.Url().c_str());
+            device.SetSpropsBase64(sprops != nullptr ? sprops : "");
+        }
+        // "audio", "metadata" and any other medium: set up, not read.
+        if (subsession->sink != nullptr) {
+            PrintPrefix(env, device) << "Created a data sink for the \"" << SubsessionText(*subsession)
+                                     << "\" subsession\n";
+            subsession->miscPtr = rtspClient;
+            if (FramedSource* source = subsession->readSource()) {
+                subsession->sink->startPlaying(*source, subsessionAfterPlaying, subsession);
+            }
+            if (subsession->rtcpInstance() != nullptr) {
+                subsession->rtcpInstance()->setByeHandler(subsessionByeHandler, subsession, true);
+            }
+        } else if (medium == "video") {
+            device.ReportError(device.Url() + " Failed to create a data sink for the \"" +
+                               SubsessionText(*subsession) + "\" subsession: " + env.getResultMsg());
+        }
+    } while (false);
+    delete[] resultString;
+    setupNextSubsession(rtspClient);
+}
+
+void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultString)
+{
+    RtspDevice& device = DeviceOf(rtspClient);
+    UsageEnvironment& env = device.envir();
+    StreamClientState& scs = device.GetStreamClientState();
+    if (resultCode != 0) {
+        PrintPrefix(env, device) << "Failed to start playing session: " << (resultString != nullptr ? resultString : "")
+                                 << "\n";
+        delete[] resultString;
+        shutdownStream(rtspClient);
+        return;
+    }
+    if (scs.duration > 0) {
+        const unsigned delaySlop = 2;  // seconds past the end before the stream counts as over
+        scs.duration += delaySlop;
+        const auto uSecsToDelay = static_cast<int64_t>(scs.duration * 1000000);
+        scs.streamTimerTask = env.taskScheduler().scheduleDelayedTask(uSecsToDelay, streamTimerHandler, rtspClient);
+    }
+    PrintPrefix(env, device) << "Started playing session";
+    if (scs.duration > 0) {
+        env << " (for up to " << scs.duration << " seconds)";
+    }
+    env << "...\n";
+    delete[] resultString;
+}
+
+void subsessionAfterPlaying(void* clientData)
+{
+    auto* subsession = static_cast<MediaSubsession*>(clientData);
+    auto* rtspClient = static_cast<RTSPClient*>(subsession->miscPtr);
+    Medium::close(subsession->sink);
+    subsession->sink = nullptr;
+    MediaSubsessionIterator iter(subsession->parentSession());
+    while (MediaSubsession* other = iter.next()) {
+        if (other->sink != nullptr) {
+            return;
+        }
+    }
+    shutdownStream(rtspClient);
+}
+
+void subsessionByeHandler(void* clientData)
+{
+    auto* subsession = static_cast<MediaSubsession*>(clientData);
+    auto* rtspClient = static_cast<RTSPClient*>(subsession->miscPtr);
+    RtspDevice& device = DeviceOf(rtspClient);
+    PrintPrefix(device.envir(), device) << "Received RTCP \"BYE\" on \"" << SubsessionText(*subsession)
+                                        << "\" subsession\n";
+    subsessionAfterPlaying(subsession);
+}
+
+void streamTimerHandler(void* clientData)
+{
+    auto* rtspClient = static_cast<RTSPClient*>(clientData);
+    DeviceOf(rtspClient).GetStreamClientState().streamTimerTask = nullptr;
+    shutdownStream(rtspClient);
+}
+
+void shutdownStream(RTSPClient* rtspClient, int /*exitCode*/)
+{
+    if (rtspClient == nullptr) {
+        return;
+    }
+    StreamClientState& scs = DeviceOf(rtspClient).GetStreamClientState();
+    if (scs.session == nullptr) {
+        return;
+    }
+    bool someSubsessionsWereActive = false;
+    MediaSubsessionIterator iter(*scs.session);
+    while (MediaSubsession* subsession = iter.next()) {
+        if (subsession->sink == nullptr) {
+            continue;
+        }
+        Medium::close(subsession->sink);
+        subsession->sink = nullptr;
+        if (subsession->rtcpInstance() != nullptr) {
+            subsession->rtcpInstance()->setByeHandler(nullptr, nullptr);
+        }
+        someSubsessionsWereActive = true;
+    }
+    if (someSubsessionsWereActive) {
+        rtspClient->sendTeardownCommand(*scs.session, nullptr, nullptr);
+    }
+}

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "IErrorHandler.h"
+#include "IFrameObserver.h"
+#include "RTSPClient.h"
+#include "TaskScheduler.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class BasicUsageEnvironment;
+class MediaSession;
+class MediaSubsession;
+class MediaSubsessionIterator;
+class ThreadSafeTaskScheduler;
+
+// The session being set up and played.
+class StreamClientState {
+public:
+    StreamClientState() = default;
+    ~StreamClientState();
+    StreamClientState(const StreamClientState&) = delete;
+    StreamClientState& operator=(const StreamClientState&) = delete;
+
+    MediaSubsessionIterator* iter = nullptr;  // owned
+    MediaSession* session = nullptr;          // owned
+    MediaSubsession* subsession = nullptr;    // being set up; not owned
+    TaskToken streamTimerTask = nullptr;
+    double duration = 0.0;
+};
+
+// The scheduler and environment of one device. A base placed before RTSPClient,
+// so they are made before the client and released after it.
+class RtspDeviceEnvironment {
+protected:
+    RtspDeviceEnvironment();
+    ~RtspDeviceEnvironment();
+    RtspDeviceEnvironment(const RtspDeviceEnvironment&) = delete;
+    RtspDeviceEnvironment& operator=(const RtspDeviceEnvironment&) = delete;
+
+    std::unique_ptr<ThreadSafeTaskScheduler> ownScheduler_;
+    std::unique_ptr<BasicUsageEnvironment> ownEnvironment_;
+};
+
+// Pulls one device's live H.264 video over RTSP (RTP over UDP). Run blocks on the
+// video thread while the stream runs: DESCRIBE, SETUP of every subsession, PLAY,
+// a keep-alive every 6 s and a liveness check that stops the loop after more than
+// 60 s without a NAL unit. Fatal problems go as texts to the error handler. Stop
+// it with SetStopFlag from any thread; destroy it on another thread once Run has
+// returned. It never restarts.
+class RtspDevice final : private RtspDeviceEnvironment, public RTSPClient {
+public:
+    RtspDevice(const char* rtspURL, std::string login, std::string password, int verbosityLevel,
+               const char* applicationName, portNumBits tunnelOverHTTPPortNum);
+    ~RtspDevice() override;
+
+    void Run();
+    void SetStopFlag();
+    void Stop();
+    bool IsRunning() const;
+
+    void AddFrameObserver(IFrameObserver* observer);
+    void RemoveFrameObserver(IFrameObserver* observer);
+    std::vector<IFrameObserver*> GetFrameObservers() const;
+
+    StreamClientState& GetStreamClientState() { return scs_; }
+
+    void ReportError(const std::string& text);
+    void SetErrorHandler(IErrorHandler* handler) { errorHandler_ = handler; }
+    IErrorHandler* GetErrorHandler() const { return errorHandler_; }
+
+    void SetSpropsBase64(const std::string& sprops);
+    bool GetSpropsBase64(std::string& sprops) const;
+
+    void UpdateLastUsedTime(long long seconds) { lastUsedTime_ = seconds; }
+    long long GetLastUsedTime() const { return lastUsedTime_; }
+
+    const std::string& Url() const { return url_; }
+
+    // Keep-alive period and the silence after which the device counts as dead.
+    static constexpr int64_t kCheckStatePeriodUs = 6000000;
+    static constexpr long long kDeadAfterSeconds = 60;
+
+private:
+    static void CheckState1(void* clientData);
+    void CheckState();
+    ThreadSafeTaskScheduler& Scheduler() const;
+
+    StreamClientState scs_;
+    std::vector<IFrameObserver*> frameObservers_;  // guarded by observersMutex_
+    mutable std::mutex observersMutex_;
+    std::string url_;
+    std::string login_;
+    std::string password_;
+    long long lastUsedTime_ = 0;  // video thread only
+    std::atomic<IErrorHandler*> errorHandler_{nullptr};
+    std::string spropsBase64_;    // guarded by spropsMutex_
+    mutable std::mutex spropsMutex_;
+    TaskToken checkStateTask_ = nullptr;
+};
+
+// Response handlers of the connection, on the video thread.
+void continueAfterDESCRIBE(RTSPClient* rtspClient, int resultCode, char* resultString);
+void setupNextSubsession(RTSPClient* rtspClient);
+void continueAfterSETUP(RTSPClient* rtspClient, int resultCode, char* resultString);
+void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultString);
+void subsessionAfterPlaying(void* clientData);
+void subsessionByeHandler(void* clientData);
+void streamTimerHandler(void* clientData);
+void shutdownStream(RTSPClient* rtspClient, int exitCode = 1);

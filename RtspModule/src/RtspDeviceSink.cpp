@@ -1,0 +1,148 @@
+#include "RtspDeviceSink.h"
+
+#include "FrameTypes.h"
+#include "MediaSession.h"
+#include "RtspDevice.h"
+#include "TextUtils.h"
+
+#include <easylogging++.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+const unsigned char kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
+constexpr uint8_t kNalTypeIdr = 5;
+constexpr size_t kNalDumpBytes = 1500;
+constexpr size_t kSpropsDumpBytes = 1000;
+
+// Hex text of at most `maxCount` bytes, upper case, one space between bytes.
+std::string HexText(const unsigned char* data, size_t size, size_t maxCount)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    const size_t count = std::min(size, maxCount);
+    std::string text;
+    text.reserve(count * 3);
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0) {
+            text += ' ';
+        }
+        text += kDigits[data[i] >> 4];
+        text += kDigits[data[i] & 0x0F];
+    }
+    return text;
+}
+
+}  // namespace
+
+RtspDeviceSink* RtspDeviceSink::createNew(UsageEnvironment& env, MediaSubsession& subsession, RtspDevice* device,
+                                          const char* spropParameterSets, const char* streamId)
+{
+    return new RtspDeviceSink(env, subsession, device, spropParameterSets, streamId);
+}
+
+RtspDeviceSink::RtspDeviceSink(UsageEnvironment& env, MediaSubsession& subsession, RtspDevice* device,
+                               const char* spropParameterSets, const char* streamId)
+    : MediaSink(env),
+      receiveBuffer_(new unsigned char[kReceiveBufferSize]),
+      subsession_(subsession),
+      streamId_(strDup(streamId)),
+      device_(device),
+      spropsBuffer_(DecodeSprops(spropParameterSets))
+{
+}
+
+RtspDeviceSink::~RtspDeviceSink()
+{
+    stopPlaying();  // the source must not write into the buffer released below
+    delete[] receiveBuffer_;
+    delete[] streamId_;
+}
+
+std::vector<unsigned char> RtspDeviceSink::DecodeSprops(const char* spropParameterSets)
+{
+    const std::string text = spropParameterSets != nullptr ? spropParameterSets : "";
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        return {};
+    }
+    // Everything after the first comma counts as the PPS text.
+    const std::vector<unsigned char> sps = base64Decode(text.substr(0, comma).c_str(), false);
+    const std::vector<unsigned char> pps = base64Decode(text.substr(comma + 1).c_str(), false);
+    std::vector<unsigned char> result;
+    result.reserve(8 + sps.size() + pps.size());
+    result.insert(result.end(), kStartCode, kStartCode + 4);
+    result.insert(result.end(), sps.begin(), sps.end());
+    result.insert(result.end(), kStartCode, kStartCode + 4);
+    result.insert(result.end(), pps.begin(), pps.end());
+    VLOG(1) << "Decoding SPROPS. Original parameter (base64): " << text << "; decoded sps_data [" << sps.size()
+            << "]: " << HexText(sps.data(), sps.size(), kSpropsDumpBytes) << "; decoded pps_data [" << pps.size()
+            << "]: " << HexText(pps.data(), pps.size(), kSpropsDumpBytes) << "; result buffer [" << result.size()
+            << "]: " << HexText(result.data(), result.size(), kSpropsDumpBytes);
+    return result;
+}
+
+bool RtspDeviceSink::continuePlaying()
+{
+    if (fSource == nullptr) {
+        return false;
+    }
+    fSource->getNextFrame(receiveBuffer_, kReceiveBufferSize, afterGettingFrame, this, onSourceClosure, this);
+    return true;
+}
+
+void RtspDeviceSink::afterGettingFrame(void* clientData, unsigned frameSize, unsigned numTruncatedBytes,
+                                       timeval presentationTime, unsigned durationInMicroseconds)
+{
+    static_cast<RtspDeviceSink*>(clientData)
+        ->afterGettingFrame(frameSize, numTruncatedBytes, presentationTime, durationInMicroseconds);
+}
+
+void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned /*numTruncatedBytes*/, timeval presentationTime,
+                                       unsigned /*durationInMicroseconds*/)
+{
+    const size_t n = std::min<size_t>(frameSize, kReceiveBufferSize);
+    if (device_ != nullptr) {
+        device_->UpdateLastUsedTime(time(nullptr));
+
+        kro::ImageDescr descriptor;
+        descriptor.format = kro::MediaFormat::VideoH264;
+        descriptor.timestamp =
+            static_cast<int64_t>(presentationTime.tv_sec) * 1000000 + static_cast<int64_t>(presentationTime.tv_usec);
+
+        const bool isKeyFrame = n > 0 && (receiveBuffer_[0] & 0x1F) == kNalTypeIdr;
+        const size_t minBufSize = n + sizeof(kStartCode) + (isKeyFrame ? spropsBuffer_.size() : 0);
+        if (frameBuffer_.size() < minBufSize) {
+            frameBuffer_.resize(minBufSize);
+        }
+        size_t bytesCopied = 0;
+        if (isKeyFrame && !spropsBuffer_.empty()) {
+            std::memcpy(frameBuffer_.data(), spropsBuffer_.data(), spropsBuffer_.size());
+            bytesCopied += spropsBuffer_.size();
+        }
+        std::memcpy(frameBuffer_.data() + bytesCopied, kStartCode, sizeof(kStartCode));
+        bytesCopied += sizeof(kStartCode);
+        if (n > 0) {
+            std::memcpy(frameBuffer_.data() + bytesCopied, receiveBuffer_, n);
+        }
+        bytesCopied += n;
+        assert(bytesCopied == minBufSize);
+
+        const FrameWrapper frame(frameBuffer_.data(), minBufSize, descriptor);
+        const std::vector<IFrameObserver*> observers = device_->GetFrameObservers();
+        VLOG(8) << "Will call NotifyDataReceived for observers, " << observers.size();
+        for (IFrameObserver* observer : observers) {
+            observer->NotifyDataReceived(&frame, isKeyFrame);
+        }
+
+        const int level = isKeyFrame ? 6 : 8;
+        if (VLOG_IS_ON(level)) {
+            VLOG(level) << "NAL received, isKeyFrame: " << (isKeyFrame ? 1 : 0) << ", size: " << n
+                        << ", first 1500 bytes: " << HexText(receiveBuffer_, n, kNalDumpBytes) << "\n\n";
+        }
+    }
+    continuePlaying();
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "Authenticator.h"
+#include "Medium.h"
+#include "RtspResponse.h"
+
+#include <netinet/in.h>
+
+#include <list>
+#include <string>
+
+class MediaSession;
+class MediaSubsession;
+
+using portNumBits = unsigned short;
+
+// RTSP 1.0 client over one TCP connection (RFC 2326). Requests are sent
+// asynchronously; each answer is matched by CSeq and handed to the request's
+// response handler on the loop: result code 0 with the result string (the SDP
+// for DESCRIBE, else null) on success; the RTSP status code with "<code>
+// <reason>" on a failure answer; a negative code with a text when the
+// connection fails. The result string belongs to the handler (delete[]).
+// A 401 answer is retried once with the credentials given with the request,
+// which are then kept for later requests. Connects on the first request.
+class RTSPClient : public Medium {
+public:
+    using responseHandler = void(RTSPClient* rtspClient, int resultCode, char* resultString);
+
+    unsigned sendDescribeCommand(responseHandler* handler, Authenticator* authenticator = nullptr);
+    unsigned sendSetupCommand(MediaSubsession& subsession, responseHandler* handler, bool streamOutgoing = false,
+                              bool streamUsingTCP = false, bool forceMulticastOnUnspecified = false,
+                              Authenticator* authenticator = nullptr);
+    // `end` < 0 leaves the range open.
+    unsigned sendPlayCommand(MediaSession& session, responseHandler* handler, double start = 0.0, double end = -1.0,
+                             float scale = 1.0f, Authenticator* authenticator = nullptr);
+    unsigned sendPlayCommand(MediaSession& session, responseHandler* handler, const char* absStartTime,
+                             const char* absEndTime = nullptr, float scale = 1.0f,
+                             Authenticator* authenticator = nullptr);
+    // A null or empty parameter name sends no body (a keep-alive).
+    unsigned sendGetParameterCommand(MediaSession& session, responseHandler* handler, const char* parameterName,
+                                     Authenticator* authenticator = nullptr);
+    unsigned sendTeardownCommand(MediaSession& session, responseHandler* handler,
+                                 Authenticator* authenticator = nullptr);
+
+    void setBaseURL(const char* url);
+    const char* url() const { return baseUrl_.c_str(); }
+    const std::string& sessionId() const { return sessionId_; }
+
+    // "rtsp://[user[:password]@]host[:port][/path]"; false when not such a URL.
+    static bool ParseRtspUrl(const std::string& url, std::string& host, unsigned short& port, std::string& user,
+                             std::string& password);
+    // Resolves a control attribute against a base URL ("*" and "" mean the base).
+    static std::string ResolveControl(const std::string& base, const std::string& control);
+
+protected:
+    RTSPClient(UsageEnvironment& env, const char* rtspURL, int verbosityLevel, const char* applicationName,
+               portNumBits tunnelOverHTTPPortNum, int socketNumToServer);
+    ~RTSPClient() override;
+
+private:
+    struct Request {
+        unsigned cseq = 0;
+        std::string method;
+        std::string url;
+        std::string extraHeaders;  // each ending in "\r\n"
+        responseHandler* handler = nullptr;
+        MediaSession* session = nullptr;
+        MediaSubsession* subsession = nullptr;
+        bool retriedWithAuth = false;
+    };
+
+    unsigned SendRequest(Request request, Authenticator* authenticator);
+    void Transmit(Request& request);
+    bool Connect();
+    void CloseConnection();
+    void FailAll(int resultCode, const std::string& message);
+    void UpdateSocketHandling();
+    static void SocketHandler(void* clientData, int mask);
+    void HandleWritable();
+    void HandleReadable();
+    void HandleResponse(const RtspResponse& response);
+    std::string SessionUrl(const MediaSession& session) const;
+
+    int verbosityLevel_ = 0;
+    std::string userAgent_;
+    std::string baseUrl_;
+    int socket_ = -1;
+    bool connecting_ = false;
+    sockaddr_in serverAddress_{};
+    unsigned nextCSeq_ = 1;
+    std::list<Request> awaitingConnection_;  // not yet written: the connection is being made
+    std::list<Request> awaitingResponse_;
+    std::string output_;  // bytes not yet written to the socket
+    std::string input_;   // bytes received and not yet parsed
+    Authenticator credentials_;
+    bool haveCredentials_ = false;
+    std::string sessionId_;
+};

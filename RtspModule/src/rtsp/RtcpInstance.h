@@ -1,0 +1,69 @@
+#pragma once
+
+#include "Medium.h"
+#include "TaskScheduler.h"
+
+#include <netinet/in.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class RtpSource;
+
+// What a compound RTCP packet says that the receiver uses.
+struct RtcpPacketInfo {
+    bool hasSenderReport = false;
+    uint32_t senderSsrc = 0;
+    uint32_t ntpSeconds = 0;
+    uint32_t ntpFraction = 0;
+    uint32_t rtpTimestamp = 0;
+    std::vector<uint32_t> byeSsrcs;
+};
+
+// Walks a compound RTCP packet (RFC 3550 6.1). False when its first packet is not
+// RTCP; packets after a malformed one are ignored.
+bool ParseRtcpCompound(const uint8_t* data, size_t size, RtcpPacketInfo& info);
+
+// Receiver-side RTCP of one subsession: reads sender reports and BYE from its
+// socket, and sends receiver reports to the server's RTCP port about every five
+// seconds. Sends a BYE of its own when closed.
+class RTCPInstance final : public Medium {
+public:
+    static RTCPInstance* createNew(UsageEnvironment& env, int rtcpSocket, RtpSource* source, const std::string& cname);
+
+    // Where receiver reports go; until set, none are sent.
+    void SetDestination(const sockaddr_in& address);
+
+    // `handler(clientData)` is called once when a BYE arrives; with
+    // `handleActiveParticipantsOnly`, only a BYE from the SSRC whose RTP was received.
+    void setByeHandler(TaskFunc* handler, void* clientData, bool handleActiveParticipantsOnly = true);
+
+    // The receiver report plus SDES CNAME that would be sent now (for tests).
+    std::vector<uint8_t> ComposeReceiverReport() const;
+
+private:
+    RTCPInstance(UsageEnvironment& env, int rtcpSocket, RtpSource* source, const std::string& cname);
+    ~RTCPInstance() override;
+
+    static void IncomingHandler(void* clientData, int mask);
+    static void ReportTask(void* clientData);
+    void ScheduleReport();
+    void SendPacket(const std::vector<uint8_t>& packet);
+    void AppendSdes(std::vector<uint8_t>& packet) const;
+
+    int socket_ = -1;
+    RtpSource* source_ = nullptr;  // not owned; may be null
+    std::string cname_;
+    uint32_t ownSsrc_ = 0;
+    bool haveDestination_ = false;
+    sockaddr_in destination_{};
+    TaskFunc* byeHandler_ = nullptr;
+    void* byeClientData_ = nullptr;
+    bool byeActiveOnly_ = true;
+    TaskToken reportTask_ = nullptr;
+    // Packet counts at the previous report, for the fraction lost.
+    uint32_t priorExpected_ = 0;
+    uint64_t priorReceived_ = 0;
+};

@@ -1,0 +1,208 @@
+#include "RtspResponse.h"
+
+#include "TextUtils.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Parses a decimal number of at most 9 digits filling the whole text.
+bool ParseUnsigned(const std::string& text, unsigned& value)
+{
+    if (text.empty() || text.size() > 9) {
+        return false;
+    }
+    unsigned result = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        result = result * 10 + static_cast<unsigned>(c - '0');
+    }
+    value = result;
+    return true;
+}
+
+// Finds the end of the header section ("\r\n\r\n", or "\n\n" from lax servers).
+bool FindHeaderEnd(const char* data, size_t size, size_t& headerEnd, size_t& bodyStart)
+{
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] != '\n') {
+            continue;
+        }
+        if (i + 1 < size && data[i + 1] == '\n') {
+            headerEnd = i;
+            bodyStart = i + 2;
+            return true;
+        }
+        if (i + 2 < size && data[i + 1] == '\r' && data[i + 2] == '\n') {
+            headerEnd = i;
+            bodyStart = i + 3;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+const std::string* RtspResponse::Header(const std::string& name) const
+{
+    for (const auto& [key, value] : headers) {
+        if (EqualsNoCase(key, name)) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<std::string> RtspResponse::Headers(const std::string& name) const
+{
+    std::vector<std::string> values;
+    for (const auto& [key, value] : headers) {
+        if (EqualsNoCase(key, name)) {
+            values.push_back(value);
+        }
+    }
+    return values;
+}
+
+bool RtspResponse::CSeq(unsigned& cseq) const
+{
+    const std::string* value = Header("CSeq");
+    return value != nullptr && ParseUnsigned(Trim(*value), cseq);
+}
+
+RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& out, size_t& consumed)
+{
+    consumed = 0;
+    out = RtspResponse();
+    size_t headerEnd = 0;
+    size_t bodyStart = 0;
+    const size_t searchSize = std::min(size, kMaxRtspHeaderBytes);
+    if (!FindHeaderEnd(data, searchSize, headerEnd, bodyStart)) {
+        return size >= kMaxRtspHeaderBytes ? RtspParseResult::Invalid : RtspParseResult::Incomplete;
+    }
+
+    const std::string head(data, headerEnd);
+    size_t lineStart = 0;
+    bool first = true;
+    while (lineStart <= head.size()) {
+        size_t lineEnd = head.find('\n', lineStart);
+        if (lineEnd == std::string::npos) {
+            lineEnd = head.size();
+        }
+        std::string line = head.substr(lineStart, lineEnd - lineStart);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lineStart = lineEnd + 1;
+        if (first) {
+            first = false;
+            if (StartsWithNoCase(line, "RTSP/")) {
+                // "RTSP/1.0 200 OK"
+                const size_t space = line.find(' ');
+                if (space == std::string::npos) {
+                    return RtspParseResult::Invalid;
+                }
+                const size_t codeEnd = line.find(' ', space + 1);
+                const std::string code =
+                    line.substr(space + 1, codeEnd == std::string::npos ? std::string::npos : codeEnd - space - 1);
+                unsigned status = 0;
+                if (code.size() != 3 || !ParseUnsigned(code, status)) {
+                    return RtspParseResult::Invalid;
+                }
+                out.statusCode = static_cast<int>(status);
+                out.reasonPhrase = codeEnd == std::string::npos ? std::string() : Trim(line.substr(codeEnd + 1));
+            } else {
+                // A request from the server: "METHOD url RTSP/1.0".
+                const size_t lastSpace = line.rfind(' ');
+                if (lastSpace == std::string::npos || !StartsWithNoCase(line.substr(lastSpace + 1), "RTSP/")) {
+                    return RtspParseResult::Invalid;
+                }
+                out.isRequest = true;
+            }
+            continue;
+        }
+        if (line.empty()) {
+            continue;
+        }
+        if ((line[0] == ' ' || line[0] == '\t') && !out.headers.empty()) {
+            out.headers.back().second += " " + Trim(line);  // folded continuation line
+            continue;
+        }
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) {
+            continue;  // not a header; ignored like unknown headers
+        }
+        out.headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
+    }
+
+    unsigned contentLength = 0;
+    if (const std::string* length = out.Header("Content-Length")) {
+        if (!ParseUnsigned(Trim(*length), contentLength) || contentLength > kMaxRtspBodyBytes) {
+            return RtspParseResult::Invalid;
+        }
+    }
+    if (size - bodyStart < contentLength) {
+        return RtspParseResult::Incomplete;
+    }
+    out.body.assign(data + bodyStart, contentLength);
+    consumed = bodyStart + contentLength;
+    return RtspParseResult::Complete;
+}
+
+bool ParseSessionHeader(const std::string& value, std::string& sessionId, unsigned& timeoutSeconds)
+{
+    const size_t semicolon = value.find(';');
+    sessionId = Trim(value.substr(0, semicolon));
+    timeoutSeconds = 0;
+    if (semicolon != std::string::npos) {
+        const std::string rest = value.substr(semicolon + 1);
+        const size_t pos = rest.find("timeout=");
+        if (pos != std::string::npos) {
+            std::string number = rest.substr(pos + 8);
+            number = Trim(number.substr(0, number.find(';')));
+            unsigned timeout = 0;
+            if (ParseUnsigned(number, timeout)) {
+                timeoutSeconds = timeout;
+            }
+        }
+    }
+    return !sessionId.empty();
+}
+
+bool ParseTransportHeader(const std::string& value, TransportInfo& info)
+{
+    info = TransportInfo();
+    // Only the first transport specification counts.
+    const std::string spec = value.substr(0, value.find(','));
+    size_t start = 0;
+    while (start <= spec.size()) {
+        const size_t semicolon = spec.find(';', start);
+        const std::string part =
+            Trim(spec.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start));
+        if (StartsWithNoCase(part, "server_port=")) {
+            const std::string ports = part.substr(12);
+            const size_t dash = ports.find('-');
+            unsigned rtp = 0;
+            unsigned rtcp = 0;
+            if (ParseUnsigned(ports.substr(0, dash), rtp) && rtp <= 65535) {
+                info.serverRtpPort = rtp;
+                info.serverRtcpPort = rtp + 1 <= 65535 ? rtp + 1 : 0;
+                if (dash != std::string::npos && ParseUnsigned(ports.substr(dash + 1), rtcp) && rtcp <= 65535) {
+                    info.serverRtcpPort = rtcp;
+                }
+            }
+        } else if (StartsWithNoCase(part, "source=")) {
+            info.source = part.substr(7);
+        }
+        if (semicolon == std::string::npos) {
+            break;
+        }
+        start = semicolon + 1;
+    }
+    return info.serverRtpPort != 0;
+}

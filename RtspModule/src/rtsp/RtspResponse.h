@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
+
+// One RTSP message read from the server: a response, or (rarely) a request the
+// server sends on its own, which the client skips.
+struct RtspResponse {
+    bool isRequest = false;
+    int statusCode = 0;
+    std::string reasonPhrase;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    // First header of that name (case-insensitive), or null.
+    const std::string* Header(const std::string& name) const;
+    std::vector<std::string> Headers(const std::string& name) const;
+    // The CSeq header as a number; false when missing or not a number.
+    bool CSeq(unsigned& cseq) const;
+};
+
+enum class RtspParseResult { Incomplete, Complete, Invalid };
+
+// Limits on what one message may occupy; larger ones are invalid.
+constexpr size_t kMaxRtspHeaderBytes = 64 * 1024;
+constexpr size_t kMaxRtspBodyBytes = 1024 * 1024;
+
+// Parses one message from the start of `data`. On Complete, `consumed` is the
+// byte count of the message; on Incomplete more bytes are needed; Invalid means
+// the stream cannot be parsed any further.
+RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& out, size_t& consumed);
+
+// "Session: <id>[;timeout=<s>]". False when the id is empty.
+bool ParseSessionHeader(const std::string& value, std::string& sessionId, unsigned& timeoutSeconds);
+
+struct TransportInfo {
+    unsigned serverRtpPort = 0;
+    unsigned serverRtcpPort = 0;
+    std::string source;  // source= address, empty when not given
+};
+
+// The server's answer in the Transport header of a SETUP response.
+bool ParseTransportHeader(const std::string& value, TransportInfo& info);
