@@ -140,6 +140,14 @@ TEST(Grid, RenderedLinesMatchTheCameraModel) {
         }
         if (horizonRow >= 0) {
             EXPECT_TRUE(std::binary_search(fullRows.begin(), fullRows.end(), horizonRow));
+        } else {
+            // Horizon above the picture and cross lines still well apart at the
+            // top edge: the lines along the view run on past the top edge.
+            const double top = std::floor(camera.getCoordsOnGround(0.5, 0).x / step) * step;
+            const double gapAtTop = camera.getScreenCoords(top, 0, 0).y - camera.getScreenCoords(top + step, 0, 0).y;
+            if (gapAtTop * kH > 4) {
+                EXPECT_TRUE(painted(image, kW / 2, 0));
+            }
         }
         // Lines along the view, sampled halfway between the bottom edge and the
         // last cross line, one and two steps to each side where inside the picture.
