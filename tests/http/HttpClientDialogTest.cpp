@@ -1,0 +1,175 @@
+// HttpClientDialog against the device simulator on loopback: credentials,
+// failures offered to the caller, and a write seen by a later read.
+#include "HttpClientDialog.h"
+
+#include "HttpClientModule.h"
+#include "LogCapture.h"
+#include "SimProcess.h"
+#include "VCA.pb.h"
+#include "VcaConfigReader.h"
+
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+QByteArray ReadConfig(const SimProcess& sim)
+{
+    HttpClientModule module(nullptr);
+    QSignalSpy done(&module, &HttpClientModule::Done);
+    module.Start(sim.Url("/qel-cgi/admin/getconfig.fcgi"));
+    if (!done.wait(kWaitMs)) {
+        return {};
+    }
+    return done.at(0).at(0).toByteArray();
+}
+
+}  // namespace
+
+class HttpClientDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void digestWriteIsSeenByTheNextRead();
+    void basicCredentialsAreOffered();
+    void failuresAreOfferedToTheCaller();
+    void urlAndHostLine();
+    void earlierReplyDoesNotEndTheNextRequest();
+    void staysHiddenUntilARequest();
+};
+
+void HttpClientDialogTest::digestWriteIsSeenByTheNextRead()
+{
+    SimProcess sim;
+    QVERIFY(sim.IsReady());
+    HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
+    QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*"));
+    QCOMPARE(dialog.content(), std::string("OK\r\n"));
+    QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=4&enable=yes"
+                           "&name=Zone_4&points=100:200,3000:200,3000:4000,"));
+    QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=7&enable=yes"
+                           "&name=Zone_7&points=1:2,70000:3,"));
+    QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=42&camangle=12&height=2.5"));
+    QVERIFY(dialog.request("/qel-cgi/admin/setzonetimeout.fcgi?timeout=15"));
+    QVERIFY(dialog.lastError().isEmpty());
+
+    const VcaConfigReader reader(ReadConfig(sim));
+    ZonesMap zones;
+    CamposValues campos;
+    QString error;
+    QVERIFY(reader.ReadZones(zones, error));
+    const ZonesMap expected{{4, {{100, 200}, {3000, 200}, {3000, 4000}}}, {7, {{1, 2}, {70000 - 65536, 3}}}};
+    QVERIFY(zones == expected);
+    QVERIFY(reader.ReadCampos(campos, error));
+    QCOMPARE(campos.fov, 42.0);
+    QCOMPARE(campos.camangle, 12.0);
+    QCOMPARE(campos.heightMetres, 2.5);
+    QCOMPARE(reader.Config().ch(0).timeout(), 15u);
+}
+
+void HttpClientDialogTest::basicCredentialsAreOffered()
+{
+    SimProcess sim({QStringLiteral("--http-auth"), QStringLiteral("basic")});
+    QVERIFY(sim.IsReady());
+    HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
+    QVERIFY(dialog.request("/qel-cgi/admin/encoder.fcgi?bitrate=1000000&fps=12"));
+    QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Obj*"));
+    const VcaConfigReader reader(ReadConfig(sim));
+    QCOMPARE(reader.Config().ch(0).encoder().bitrate(), 1000000u);
+    QCOMPARE(reader.Config().ch(0).encoder().fps(), 12u);
+    QCOMPARE(reader.Config().ch(0).objectclasses_size(), 0);
+}
+
+void HttpClientDialogTest::failuresAreOfferedToTheCaller()
+{
+    const std::string path = "/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*";
+    SimProcess good;
+    SimProcess rejecting({QStringLiteral("--http-reject-auth")});
+    SimProcess redirecting({QStringLiteral("--http-redirect"), QStringLiteral("/elsewhere")});
+    SimProcess failing({QStringLiteral("--http-status"), QStringLiteral("503")});
+    QVERIFY(good.IsReady() && rejecting.IsReady() && redirecting.IsReady() && failing.IsReady());
+
+    HttpClientDialog wrongPassword("127.0.0.1", good.HttpPort(), "root", "wrong");
+    QVERIFY(!wrongPassword.request(path));
+    QVERIFY(wrongPassword.lastError().startsWith(QStringLiteral("HTTP request failed: ")));
+
+    HttpClientDialog refused("127.0.0.1", rejecting.HttpPort(), "root", "kqzt");
+    QVERIFY(!refused.request(path));
+    QVERIFY(refused.lastError().startsWith(QStringLiteral("HTTP request failed: ")));
+
+    HttpClientDialog redirected("127.0.0.1", redirecting.HttpPort(), "root", "kqzt");
+    QVERIFY(!redirected.request(path));
+    QCOMPARE(redirected.lastError(), QString::fromStdString("Failed. Redirection is not supported. New URL: " +
+                                                            redirecting.Url("/elsewhere")));
+
+    HttpClientDialog unavailable("127.0.0.1", failing.HttpPort(), "root", "kqzt");
+    QVERIFY(!unavailable.request(path));
+    QVERIFY(unavailable.lastError().contains(QStringLiteral("Service Unavailable")));
+
+    HttpClientDialog nobody("127.0.0.1", SimProcess::FreeTcpPort(), "root", "kqzt");
+    QVERIFY(!nobody.request(path));
+    QCOMPARE(nobody.lastError(), QStringLiteral("HTTP request failed: Connection refused"));
+
+    // None of them reached the configuration; a good request clears the error.
+    ZonesMap zones;
+    QString error;
+    QVERIFY(VcaConfigReader(ReadConfig(good)).ReadZones(zones, error));
+    QCOMPARE(zones.size(), size_t{1});
+    HttpClientDialog dialog("127.0.0.1", good.HttpPort(), "root", "kqzt");
+    QVERIFY(!dialog.request("/qel-cgi/admin/nothing.cgi"));
+    QVERIFY(dialog.request(path));
+    QVERIFY(dialog.lastError().isEmpty());
+}
+
+void HttpClientDialogTest::urlAndHostLine()
+{
+    SimProcess sim;
+    QVERIFY(sim.IsReady());
+    LogCapture log;
+    std::ostringstream captured;
+    std::streambuf* const original = std::cout.rdbuf(captured.rdbuf());
+    // With no port of its own the URL is the host text and the path.
+    const std::string hostWithPort = "127.0.0.1:" + std::to_string(sim.HttpPort());
+    for (const int port : {-1, 0}) {
+        HttpClientDialog dialog(hostWithPort, port, "root", "kqzt");
+        QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
+    }
+    HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
+    QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
+    std::cout.rdbuf(original);
+    QCOMPARE(captured.str(), hostWithPort + "\n" + hostWithPort + "\n127.0.0.1\n");
+    QVERIFY(log.Contains("HttpClientDialog will send HTTP request to URL " + sim.Url("/qel-cgi/admin/getcam.fcgi")));
+    QCOMPARE(dialog.content().substr(0, 6), std::string("model="));
+}
+
+void HttpClientDialogTest::earlierReplyDoesNotEndTheNextRequest()
+{
+    SimProcess sim({QStringLiteral("--http-delay-ms"), QStringLiteral("600")});
+    QVERIFY(sim.IsReady());
+    HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
+    // The user closes the dialog while the first reply is outstanding.
+    QTimer::singleShot(100, &dialog, &QDialog::close);
+    QVERIFY(!dialog.request("/qel-cgi/admin/getconfig.fcgi"));
+    QCOMPARE(dialog.lastError(),
+             QStringLiteral("The request was still running when its progress dialog was closed"));
+    // The first reply finishes while the second waits; it must neither end
+    // the wait nor leave its data as the second one's.
+    QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
+    QCOMPARE(dialog.content().substr(0, 6), std::string("model="));
+}
+
+void HttpClientDialogTest::staysHiddenUntilARequest()
+{
+    HttpClientDialog dialog("127.0.0.1", -1, "root", "kqzt");
+    QVERIFY(dialog.isModal());
+    // QProgressDialog would show itself after its minimum duration.
+    QTest::qWait(dialog.minimumDuration() + 500);
+    QVERIFY(!dialog.isVisible());
+}
+
+QTEST_MAIN(HttpClientDialogTest)
+#include "HttpClientDialogTest.moc"

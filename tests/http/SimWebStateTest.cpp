@@ -1,0 +1,131 @@
+// The simulator's web state and authentication, without a server.
+#include "HttpAuthenticator.h"
+#include "VCA.pb.h"
+#include "VcaConfigState.h"
+
+#include <google/protobuf/text_format.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+VCA Parse(const std::string& text)
+{
+    VCA vca;
+    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(text, &vca));
+    return vca;
+}
+
+int StatusOf(VcaConfigState& state, const std::string& command, const VcaConfigState::Params& params)
+{
+    return state.Execute(command, params).status;
+}
+
+std::string Field(const std::string& challenge, const std::string& name)
+{
+    const size_t start = challenge.find(name + "=\"");
+    if (start == std::string::npos) {
+        return {};
+    }
+    const size_t begin = start + name.size() + 2;
+    return challenge.substr(begin, challenge.find('"', begin) - begin);
+}
+
+}  // namespace
+
+TEST(VcaConfigState, WriteCommandsChangeWhatIsReadNext)
+{
+    VcaConfigState state;
+    EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.Zn*"}}), 200);
+    EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "zone"}, {"id", "4"},
+                                     {"enable", "yes"}, {"name", "Zone_4"}, {"points", "100:200,3000:200,3000:4000,"}}),
+              200);
+    EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.Obj*"}}), 200);
+    EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "objectclass"},
+                                     {"minArea", "0.5"}, {"maxArea", "2"}, {"minHeight", "1.23457e+06"}, {"maxHeight", "2.25"}}),
+              200);
+    EXPECT_EQ(StatusOf(state, "setzonetimeout.fcgi", {{"timeout", "15"}}), 200);
+    EXPECT_EQ(StatusOf(state, "encoder.fcgi", {{"bitrate", "1000000"}, {"fps", "12"}}), 200);
+    EXPECT_EQ(StatusOf(state, "setcam.fcgi", {{"model", "v4l2"}, {"host", "10.1.1.1"}, {"login", "cam"}, {"password", "pw"}}), 200);
+
+    const VCA vca = Parse(state.ConfigText());
+    ASSERT_EQ(vca.ch_size(), 1);
+    const Channel& ch = vca.ch(0);
+    ASSERT_EQ(ch.zones_size(), 1);
+    EXPECT_EQ(ch.zones(0).id(), 4u);
+    EXPECT_EQ(ch.zones(0).name(), "Zone_4");
+    EXPECT_TRUE(ch.zones(0).enable());
+    ASSERT_EQ(ch.zones(0).points_size(), 3);
+    EXPECT_EQ(ch.zones(0).points(2).x(), 3000u);
+    EXPECT_EQ(ch.zones(0).points(2).y(), 4000u);
+    ASSERT_EQ(ch.objectclasses_size(), 1);
+    EXPECT_EQ(ch.objectclasses(0).minheight(), 1234570.0);
+    EXPECT_EQ(ch.timeout(), 15u);
+    EXPECT_EQ(ch.encoder().bitrate(), 1000000u);
+    EXPECT_EQ(ch.encoder().fps(), 12u);
+    EXPECT_EQ(vca.videosource().model(), "v4l2");
+    EXPECT_EQ(state.Execute("getcam.fcgi", {}).body, "model=v4l2\r\nhost=10.1.1.1\r\nport=554\r\nlogin=cam\r\n");
+}
+
+TEST(VcaConfigState, RejectedCommandsChangeNothing)
+{
+    VcaConfigState state;
+    const std::string before = state.ConfigText();
+    const std::vector<std::pair<std::string, VcaConfigState::Params>> bad = {
+        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "zone"}, {"id", "2"}, {"name", "n"}, {"points", "1:2,3"}}},
+        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "zone"}, {"id", "2"}, {"name", "n"}, {"points", ""}}},
+        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "zone"}, {"id", "-1"}, {"name", "n"}, {"points", "1:2,"}}},
+        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch1"}, {"object", "zone"}, {"id", "2"}, {"name", "n"}, {"points", "1:2,"}}},
+        {"vca.cgi", {{"action", "update"}, {"group", "VCA.Ch0"}, {"object", "campos"}, {"FOV", "40.5"}, {"camangle", "3"}, {"height", "3"}}},
+        {"vca.cgi", {{"action", "update"}, {"group", "VCA.Ch0"}, {"object", "campos"}, {"FOV", "40"}, {"camangle", "3"}, {"height", "nan"}}},
+        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "objectclass"}, {"minArea", "1"}}},
+        {"vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.X*"}}},
+        {"setzonetimeout.fcgi", {{"timeout", "-5"}}},
+        {"setzonetimeout.fcgi", {{"timeout", "4294967296"}}},
+        {"encoder.fcgi", {{"bitrate", "0"}, {"fps", "25"}}},
+        {"setcam.fcgi", {{"model", "axis"}, {"host", "h"}, {"login", "l"}}},
+    };
+    for (const auto& [command, params] : bad) {
+        EXPECT_EQ(StatusOf(state, command, params), 400) << command << " " << params.size();
+    }
+    EXPECT_EQ(StatusOf(state, "nothing.cgi", {}), 404);
+    EXPECT_EQ(state.ConfigText(), before);
+}
+
+TEST(HttpAuthenticator, DigestAcceptsOnlyTheRightResponseToAnIssuedNonce)
+{
+    HttpAuthenticator auth("root", "kqzt", HttpAuthenticator::Scheme::Digest);
+    const std::string challenge = auth.Challenge();
+    const std::string nonce = Field(challenge, "nonce");
+    const std::string realm = Field(challenge, "realm");
+    ASSERT_FALSE(nonce.empty());
+    const std::string uri = "/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*";
+    const auto header = [&](const std::string& user, const std::string& password, const std::string& method,
+                            const std::string& headerNonce) {
+        const std::string ha1 = HttpAuthenticator::Md5Hex(user + ":" + realm + ":" + password);
+        const std::string ha2 = HttpAuthenticator::Md5Hex(method + ":" + uri);
+        const std::string response =
+            HttpAuthenticator::Md5Hex(ha1 + ":" + headerNonce + ":00000001:abc:auth:" + ha2);
+        return "Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + headerNonce + "\", uri=\"" +
+               uri + "\", qop=auth, nc=00000001, cnonce=\"abc\", response=\"" + response + "\", algorithm=MD5";
+    };
+    EXPECT_TRUE(auth.Verify("GET", uri, header("root", "kqzt", "GET", nonce)));
+    EXPECT_FALSE(auth.Verify("GET", uri, header("root", "wrong", "GET", nonce)));
+    EXPECT_FALSE(auth.Verify("GET", uri, header("admin", "kqzt", "GET", nonce)));
+    EXPECT_FALSE(auth.Verify("GET", uri, header("root", "kqzt", "POST", nonce)));
+    EXPECT_FALSE(auth.Verify("GET", uri, header("root", "kqzt", "GET", "0123456789abcdef0123456789abcdef")));
+    EXPECT_FALSE(auth.Verify("GET", uri + "x", header("root", "kqzt", "GET", nonce)));
+    EXPECT_FALSE(auth.Verify("GET", uri, "Basic cm9vdDprcXp0"));
+    EXPECT_FALSE(auth.Verify("GET", uri, "Digest username=\"root"));
+    EXPECT_FALSE(auth.Verify("GET", uri, ""));
+}
+
+TEST(HttpAuthenticator, BasicAcceptsOnlyTheRightPair)
+{
+    HttpAuthenticator auth("root", "kqzt", HttpAuthenticator::Scheme::Basic);
+    EXPECT_EQ(auth.Challenge(), "Basic realm=\"QEL device\"");
+    EXPECT_TRUE(auth.Verify("GET", "/", "Basic cm9vdDprcXp0"));   // root:kqzt
+    EXPECT_TRUE(auth.Verify("GET", "/", "basic cm9vdDprcXp0"));
+    EXPECT_FALSE(auth.Verify("GET", "/", "Basic cm9vdDprcXpa"));  // root:kqzZ
+    EXPECT_FALSE(auth.Verify("GET", "/", "Basic !!!!"));
+    EXPECT_FALSE(auth.Verify("GET", "/", "Basic "));
+}

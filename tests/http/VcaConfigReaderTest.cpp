@@ -1,0 +1,140 @@
+#include "VcaConfigReader.h"
+
+#include "VCA.pb.h"
+#include "VcaConfigState.h"
+
+#include <google/protobuf/stubs/logging.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kChannelTail[] = "  encoder { fps: 25 }\n  mog { history: 100 }\n}\n";
+
+QByteArray Config(const std::string& channelBody)
+{
+    return QByteArray::fromStdString("Ch {\n" + channelBody + kChannelTail);
+}
+
+ZonesMap Zones(const QByteArray& content)
+{
+    ZonesMap zones;
+    QString error;
+    EXPECT_TRUE(VcaConfigReader(content).ReadZones(zones, error)) << error.toStdString();
+    return zones;
+}
+
+CamposValues ReadCampos(const QByteArray& content)
+{
+    CamposValues campos{0, 0, 0};
+    QString error;
+    EXPECT_TRUE(VcaConfigReader(content).ReadCampos(campos, error)) << error.toStdString();
+    return campos;
+}
+
+// The parser complains on stderr about texts it rejects; the tests feed it
+// such texts on purpose.
+class VcaConfigReaderTest : public ::testing::Test {
+    google::protobuf::LogSilencer silencer_;
+};
+
+}  // namespace
+
+TEST_F(VcaConfigReaderTest, ReadsZonesInOrderAndLaterDuplicateIdsWin)
+{
+    const ZonesMap zones = Zones(Config(
+        "  zones { id: 3 points { x: 1 y: 2 } points { x: 3 y: 4 } enable: true name: \"a\" style: POLYGON }\n"
+        "  zones { id: 1 points { x: 5 y: 6 } enable: true name: \"b\" style: POLYGON }\n"
+        "  zones { id: 3 points { x: 7 y: 8 } enable: false name: \"c\" style: LINE }\n"
+        "  campos { }\n"));
+    const ZonesMap expected{{1, {{5, 6}}}, {3, {{7, 8}}}};
+    EXPECT_EQ(zones, expected);
+}
+
+TEST_F(VcaConfigReaderTest, PointsAbove65535WrapToSixteenBits)
+{
+    const ZonesMap zones =
+        Zones(Config("  zones { id: 0 points { x: 65536 y: 65535 } points { x: 70000 y: 4294967295 } enable: true "
+                     "name: \"z\" style: POLYGON }\n  campos { }\n"));
+    const ZonesMap expected{{0, {{0, 65535}, {70000 - 65536, 65535}}}};
+    EXPECT_EQ(zones, expected);
+}
+
+TEST_F(VcaConfigReaderTest, MissingCamposFieldsReadAsDefaults)
+{
+    CamposValues campos = ReadCampos(Config("  campos { FOV: 40 camangle: 25 }\n"));
+    EXPECT_EQ(campos.fov, 40);
+    EXPECT_EQ(campos.camangle, 25);
+    EXPECT_EQ(campos.heightMetres, 3);
+
+    campos = ReadCampos(Config(""));  // no campos block: a required field is missing
+    EXPECT_EQ(campos.fov, 18);
+    EXPECT_EQ(campos.camangle, 10);
+    EXPECT_EQ(campos.heightMetres, 3);
+}
+
+TEST_F(VcaConfigReaderTest, KeepsWhatWasReadBeforeAParseError)
+{
+    const QByteArray text = "Ch {\n zones { id: 7 points { x: 10 y: 20 } }\n campos { FOV: 33 height: 2.5 }\n"
+                            " timeout: oops\n zones { id: 8 }\n}\n";
+    const ZonesMap expected{{7, {{10, 20}}}};
+    EXPECT_EQ(Zones(text), expected);
+    const CamposValues campos = ReadCampos(text);
+    EXPECT_EQ(campos.fov, 33);
+    EXPECT_EQ(campos.camangle, 10);
+    EXPECT_EQ(campos.heightMetres, 2.5);
+}
+
+TEST_F(VcaConfigReaderTest, TextEndsAtTheFirstNul)
+{
+    QByteArray text = Config("  campos { FOV: 50 }\n");
+    text.insert(text.indexOf("FOV"), '\0');
+    EXPECT_EQ(ReadCampos(text).fov, 18);
+}
+
+TEST_F(VcaConfigReaderTest, NoChannelIsAClearFailure)
+{
+    for (const QByteArray& text : {QByteArray(), QByteArray("videoSource { model: \"axis\" }"),
+                                   QByteArray("garbage {{{"), QByteArray("\0Ch { }", 7)}) {
+        const VcaConfigReader reader(text);
+        ZonesMap zones{{1, {{1, 1}}}};
+        CamposValues campos{1, 2, 3};
+        QString error;
+        EXPECT_FALSE(reader.ReadZones(zones, error));
+        EXPECT_EQ(error, QStringLiteral("The device's configuration has no channel 0"));
+        EXPECT_EQ(zones.size(), 1u);
+        error.clear();
+        EXPECT_FALSE(reader.ReadCampos(campos, error));
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(campos.fov, 1);
+    }
+}
+
+// The simulator prints its state with the same schema: what it keeps is what
+// the reader gives, and its spoilt answers are read as the tool expects.
+TEST_F(VcaConfigReaderTest, ReadsTheSimulatorsConfiguration)
+{
+    VcaConfigState state;
+    ASSERT_EQ(state.Execute("vca.cgi", {{"action", "update"}, {"group", "VCA.Ch0"}, {"object", "campos"},
+                                        {"FOV", "42"}, {"camangle", "12"}, {"height", "2.75"}})
+                  .status,
+              200);
+    const QByteArray text = QByteArray::fromStdString(state.ConfigText());
+    const CamposValues campos = ReadCampos(text);
+    EXPECT_EQ(campos.fov, 42);
+    EXPECT_EQ(campos.camangle, 12);
+    EXPECT_EQ(campos.heightMetres, 2.75);
+    EXPECT_EQ(Zones(text).size(), 1u);
+    EXPECT_TRUE(VcaConfigReader(text).Config().IsInitialized());
+
+    const VcaConfigReader malformed(QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::Malformed)));
+    ZonesMap zones;
+    QString error;
+    EXPECT_TRUE(malformed.ReadZones(zones, error));
+    ASSERT_EQ(zones.size(), 1u);
+    EXPECT_EQ(zones.begin()->first, 1u);
+    EXPECT_LE(zones.begin()->second.size(), 1u);  // at most the point the error is in
+
+    const VcaConfigReader noChannels(QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::NoChannels)));
+    EXPECT_FALSE(noChannels.ReadZones(zones, error));
+    EXPECT_EQ(noChannels.Config().videosource().model(), "axis");
+}
