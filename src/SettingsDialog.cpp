@@ -1,12 +1,15 @@
 #include "SettingsDialog.h"
 
 #include "AssignmentVerifier.h"
+#include "CameraPositionTab.h"
+#include "ClassifierTab.h"
 #include "DrawableView.h"
 #include "HttpClientDialog.h"
 #include "HttpClientModule.h"
 #include "NetworkPage.h"
 #include "ParseHttpRequest.h"
 #include "VcaConfigReader.h"
+#include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
 
 #include <QMessageBox>
@@ -79,8 +82,38 @@ void SettingsDialog::Init()
     // 10. No video is connected yet.
     EnableRtspVideoControls(false);
 
-    // 11. The zones, camera position and classifier page objects are created
-    //     here, in that order, each with this dialog and httpClientDialog_.
+    // 11. The page objects, each handed the widgets it works on. Their apply
+    //     results reach the status bar or the error display.
+    zonesTab_ = new ZonesTab(this, httpClientDialog_.get(),
+                             {qobject_cast<DrawableView*>(ui->videoWidget1), ui->tableWidgetZones,
+                              ui->pushButtonAddZone, ui->pushButtonRemoveZone, ui->pushButtonApplyZones});
+    CameraPositionTab::Widgets grid;
+    grid.view = qobject_cast<DrawableView*>(ui->videoWidget2);
+    grid.fov = ui->spinBoxFieldOfView;
+    grid.fovSlider = ui->horizontalSliderFieldOfView;
+    grid.angle = ui->spinBoxCameraAngle;
+    grid.angleSlider = ui->horizontalSliderCameraAngle;
+    grid.height = ui->doubleSpinBoxCameraHeight;
+    grid.heightSlider = ui->horizontalSliderCameraHeight;
+    grid.mimics = {{{ui->doubleSpinBoxMimic1, ui->pushButtonAddMimic1, ui->pushButtonRemoveMimic1},
+                    {ui->doubleSpinBoxMimic2, ui->pushButtonAddMimic2, ui->pushButtonRemoveMimic2}}};
+    grid.rulers = {{{ui->lbRuler1, ui->pushButtonAddLine1, ui->pushButtonRemoveLine1, ui->lbRulerSize1},
+                    {ui->lbRuler2, ui->pushButtonAddLine2, ui->pushButtonRemoveLine2, ui->lbRulerSize2},
+                    {ui->lbRuler3, ui->pushButtonAddLine3, ui->pushButtonRemoveLine3, ui->lbRulerSize3}}};
+    grid.apply = ui->pushButtonApplyGrid;
+    cameraPositionTab_ = new CameraPositionTab(this, httpClientDialog_.get(), grid);
+    classifierTab_ = new ClassifierTab(
+        this, httpClientDialog_.get(),
+        {ui->tTimeout,
+         {{ui->tObject1MinArea, ui->tObject1MaxArea, ui->tObject1MinHeight, ui->tObject1MaxHeight},
+          {ui->tObject2MinArea, ui->tObject2MaxArea, ui->tObject2MinHeight, ui->tObject2MaxHeight},
+          {ui->tObject3MinArea, ui->tObject3MaxArea, ui->tObject3MinHeight, ui->tObject3MaxHeight},
+          {ui->tObject4MinArea, ui->tObject4MaxArea, ui->tObject4MinHeight, ui->tObject4MaxHeight}},
+         ui->bApplyClassifierAndTimeout});
+    for (DevicePage* page : std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
+        vf = connect(page, &DevicePage::ErrorOccurred, this, &SettingsDialog::DisplayError);
+        vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
+    }
 
     // 12. The page that is current from the start loads at once.
     OnCurrentTabChanged(ui->tabWidget->currentIndex());
@@ -262,7 +295,7 @@ void SettingsDialog::DispatchZonesConfig(const QByteArray& content)
         return;
     }
     VLOG(1) << "Zones of channel 0 loaded: " << zones.size();
-    // The zones page takes them here: zonesTab_->setZones(zones).
+    zonesTab_->setZones(zones);
 }
 
 void SettingsDialog::DispatchGridConfig(const QByteArray& content)
@@ -277,8 +310,7 @@ void SettingsDialog::DispatchGridConfig(const QByteArray& content)
     }
     VLOG(1) << "Camera position loaded: FOV " << campos.fov << ", camangle " << campos.camangle << ", height "
             << campos.heightMetres;
-    // The camera position page takes them here:
-    // cameraPositionTab_->setCampos(campos.fov, campos.camangle, campos.heightMetres).
+    cameraPositionTab_->setCampos(campos.fov, campos.camangle, campos.heightMetres);
     UpdateEnableGridControls(false);
 }
 

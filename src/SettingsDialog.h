@@ -13,9 +13,12 @@
 namespace Ui {
 class SettingsDialog;
 }
+class CameraPositionTab;
+class ClassifierTab;
 class HttpClientDialog;
 class HttpClientModule;
 class NetworkPage;
+class ZonesTab;
 
 // The per-device settings dialog: a frame of five tab pages over one copy of
 // the device's record. It loads a page's data from the device the first time
@@ -96,6 +99,10 @@ private:
     bool sourceTabShown_ = false;
     bool gridTabShown_ = false;
     bool zonesTabShown_ = false;
+    // The analytics pages, children of the dialog.
+    CameraPositionTab* cameraPositionTab_ = nullptr;
+    ZonesTab* zonesTab_ = nullptr;
+    ClassifierTab* classifierTab_ = nullptr;
     // Requests waiting for httpClientModule_, in the order they were asked for.
     std::deque<std::pair<int, std::string>> deferredRequests_;
 };
