@@ -24,6 +24,7 @@ H264AvDecoder::H264AvDecoder() = default;
 H264AvDecoder::~H264AvDecoder() {
     avcodec_free_context(&context_);
     av_frame_free(&frame_);
+    av_frame_free(&received_);
     sws_freeContext(scaler_);
     av_packet_free(&packet_);
     if (parser_ != nullptr) {
@@ -42,11 +43,12 @@ void H264AvDecoder::initilalize() {
     }
     context_ = avcodec_alloc_context3(codec_);
     frame_ = av_frame_alloc();
+    received_ = av_frame_alloc();
     // The parser finds the access unit boundaries, so the input need not be
     // cut at frame boundaries. A library without it gets every call's bytes
     // as one access unit.
     parser_ = av_parser_init(AV_CODEC_ID_H264);
-    if (context_ == nullptr || frame_ == nullptr || packet_ == nullptr) {
+    if (context_ == nullptr || frame_ == nullptr || received_ == nullptr || packet_ == nullptr) {
         PrintError("avcodec_open2 error");
         return;
     }
@@ -59,7 +61,8 @@ void H264AvDecoder::initilalize() {
 }
 
 UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size) {
-    if (context_ == nullptr || frame_ == nullptr || packet_ == nullptr || size == 0) {
+    if (context_ == nullptr || frame_ == nullptr || received_ == nullptr || packet_ == nullptr ||
+        size == 0) {
         return nullptr;
     }
     input_.resize(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE);
@@ -116,8 +119,12 @@ bool H264AvDecoder::DecodePacket(uint8_t* data, int size, bool* failed) {
         *failed = true;
         return false;
     }
+    // Received into a scratch frame: the call that reports "no more" also
+    // empties the frame it is given, and frame_ must keep the last picture.
     bool gotPicture = false;
-    while ((result = avcodec_receive_frame(context_, frame_)) == 0) {
+    while ((result = avcodec_receive_frame(context_, received_)) == 0) {
+        av_frame_unref(frame_);
+        av_frame_move_ref(frame_, received_);
         gotPicture = true;
     }
     if (result != AVERROR(EAGAIN) && result != AVERROR_EOF) {
@@ -143,6 +150,11 @@ UYVYFrame* H264AvDecoder::toBGR() {
         scaler_ = nullptr;
     }
     if (scaler_ == nullptr) {
+        if (width <= 0 || height <= 0 || format < 0) {
+            // No picture decoded yet: libswscale would abort on the format.
+            PrintError("sws_getContext error");
+            return nullptr;
+        }
         scaler_ = sws_getContext(width, height, static_cast<AVPixelFormat>(format), width, height,
                                  AV_PIX_FMT_UYVY422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
         if (scaler_ == nullptr) {

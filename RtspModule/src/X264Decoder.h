@@ -50,7 +50,8 @@ private:
 
     const AVCodec* codec_ = nullptr;           // not owned
     AVCodecContext* context_ = nullptr;
-    AVFrame* frame_ = nullptr;
+    AVFrame* frame_ = nullptr;                 // the last decoded picture
+    AVFrame* received_ = nullptr;              // scratch for avcodec_receive_frame
     SwsContext* scaler_ = nullptr;             // made for scalerWidth_ x scalerHeight_
     std::unique_ptr<UYVYFrame> picture_;
     AVPacket* packet_ = nullptr;               // points into parser output during decode

@@ -1,0 +1,146 @@
+#include "YUVToRgb.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct Rgb {
+    unsigned red, green, blue;
+    bool operator==(const Rgb& other) const {
+        return red == other.red && green == other.green && blue == other.blue;
+    }
+};
+
+std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+    return os << "(" << c.red << ", " << c.green << ", " << c.blue << ")";
+}
+
+Rgb Reference(uint8_t y, uint8_t u, uint8_t v) {
+    unsigned char b = 0, g = 0, r = 0;
+    kro_v4l2::YUVToRgb(y, u, v, b, g, r);
+    return {r, g, b};
+}
+
+Rgb PixelAt(const std::vector<uint8_t>& rgb, size_t x) {
+    return {rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]};
+}
+
+// Reference conversion of a whole UYVY row, pixel by pixel.
+std::vector<uint8_t> ReferenceRow(const std::vector<uint8_t>& uyvy, uint32_t width) {
+    std::vector<uint8_t> rgb(3 * width);
+    for (uint32_t x = 0; x < width; ++x) {
+        uint32_t pair = x / 2;
+        if (x == width - 1 && width % 2 != 0) {
+            pair = x / 2 - 1;  // a lone last pixel takes the chroma of the pair before it
+        }
+        const uint8_t u = uyvy[4 * pair];
+        const uint8_t v = uyvy[4 * pair + 2];
+        const uint8_t y = uyvy[2 * x + 1];
+        const Rgb c = Reference(y, u, v);
+        rgb[3 * x] = static_cast<uint8_t>(c.red);
+        rgb[3 * x + 1] = static_cast<uint8_t>(c.green);
+        rgb[3 * x + 2] = static_cast<uint8_t>(c.blue);
+    }
+    return rgb;
+}
+
+TEST(YUVToRgb, KnownValues) {
+    EXPECT_EQ(Reference(16, 128, 128), (Rgb{0, 0, 0}));
+    EXPECT_EQ(Reference(235, 128, 128), (Rgb{254, 254, 254}));  // 254.916 truncated
+    EXPECT_EQ(Reference(255, 128, 128), (Rgb{255, 255, 255}));  // 278 clamped
+    EXPECT_EQ(Reference(128, 128, 128), (Rgb{130, 130, 130}));
+    EXPECT_EQ(Reference(81, 90, 240), (Rgb{254, 0, 0}));  // green -0.538 truncates to 0, blue -1 clamps
+    EXPECT_EQ(Reference(145, 54, 34), (Rgb{0, 255, 0}));
+    EXPECT_EQ(Reference(41, 240, 110), (Rgb{0, 0, 255}));
+}
+
+TEST(YUVToRgb, OutputReferencesAreBlueGreenRed) {
+    unsigned char first = 0, second = 0, third = 0;
+    kro_v4l2::YUVToRgb(41, 240, 110, first, second, third);
+    EXPECT_EQ(first, 255);
+    EXPECT_EQ(third, 0);
+    kro_v4l2::YUVToRgb(81, 90, 240, first, second, third);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(third, 254);
+}
+
+// The fast row conversion against the reference formula for every (Y, U, V):
+// one row per (U, V) holds all 256 luma values, once with even and once with
+// odd luma in the first pixel of each pair.
+TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs) {
+    constexpr uint32_t kWidth = 256;
+    std::vector<uint8_t> row(2 * kWidth);
+    std::vector<uint8_t> rgb(3 * kWidth);
+    // The reference for each (Y, U, V) is computed once, here.
+    std::vector<std::array<uint8_t, 3>> expected(kWidth);
+    size_t mismatches = 0;
+    for (int u = 0; u < 256; ++u) {
+        for (int v = 0; v < 256; ++v) {
+            for (int y = 0; y < 256; ++y) {
+                unsigned char b = 0, g = 0, r = 0;
+                kro_v4l2::YUVToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(u),
+                                   static_cast<uint8_t>(v), b, g, r);
+                expected[static_cast<size_t>(y)] = {r, g, b};
+            }
+            for (int swap = 0; swap < 2; ++swap) {
+                for (uint32_t pair = 0; pair < kWidth / 2; ++pair) {
+                    row[4 * pair] = static_cast<uint8_t>(u);
+                    row[4 * pair + 1] = static_cast<uint8_t>(2 * pair + swap);
+                    row[4 * pair + 2] = static_cast<uint8_t>(v);
+                    row[4 * pair + 3] = static_cast<uint8_t>(2 * pair + 1 - swap);
+                }
+                kro_v4l2::UYVYRowToRgb24(row.data(), kWidth, rgb.data());
+                for (uint32_t x = 0; x < kWidth; ++x) {
+                    const auto& e = expected[row[2 * x + 1]];
+                    if (rgb[3 * x] != e[0] || rgb[3 * x + 1] != e[1] || rgb[3 * x + 2] != e[2]) {
+                        if (++mismatches <= 10) {
+                            ADD_FAILURE() << "Y " << int{row[2 * x + 1]} << " U " << u << " V " << v;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+// Widths around the internal block size and odd widths, random content; the
+// buffers are exactly as large as the row so that the sanitizer catches any
+// access beyond it.
+TEST(UYVYRowToRgb24, AnyWidthMatchesReferenceAndStaysInBounds) {
+    std::mt19937 random(8);
+    std::uniform_int_distribution<int> byte(0, 255);
+    const uint32_t widths[] = {2, 3, 4, 5, 7, 16, 33, 720, 1023, 1024, 1025, 1026, 2047, 2048, 2049, 1921};
+    for (const uint32_t width : widths) {
+        std::vector<uint8_t> row(2 * width);
+        for (auto& b : row) {
+            b = static_cast<uint8_t>(byte(random));
+        }
+        std::vector<uint8_t> rgb(3 * width, 0xAA);
+        kro_v4l2::UYVYRowToRgb24(row.data(), width, rgb.data());
+        EXPECT_EQ(rgb, ReferenceRow(row, width)) << "width " << width;
+    }
+}
+
+TEST(UYVYRowToRgb24, OddLastPixelTakesChromaOfPairBeforeIt) {
+    // Pair (U 90, Y 10, V 240, Y 20), then the lone pixel: U byte 54, Y 81.
+    const std::vector<uint8_t> row = {90, 10, 240, 20, 54, 81};
+    std::vector<uint8_t> rgb(9);
+    kro_v4l2::UYVYRowToRgb24(row.data(), 3, rgb.data());
+    EXPECT_EQ(PixelAt(rgb, 2), Reference(81, 90, 240));
+    EXPECT_EQ(PixelAt(rgb, 2), (Rgb{254, 0, 0}));
+}
+
+TEST(UYVYRowToRgb24, OnePixelRowIsNeutralChroma) {
+    const std::vector<uint8_t> row = {200, 128};
+    std::vector<uint8_t> rgb(3);
+    kro_v4l2::UYVYRowToRgb24(row.data(), 1, rgb.data());
+    EXPECT_EQ(PixelAt(rgb, 0), (Rgb{130, 130, 130}));
+}
+
+}  // namespace
