@@ -1,0 +1,139 @@
+#include "DeviceRtspPart.h"
+
+#include "DeviceState.h"
+#include "SimOptions.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+namespace {
+
+std::string DottedIpv4(uint32_t networkOrderIp)
+{
+    in_addr address{};
+    address.s_addr = networkOrderIp;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
+// An option handler that stores an unsigned value in [min, max] into an int.
+SimOptions::ValueHandler IntValue(int& target, uint64_t min, uint64_t max)
+{
+    return [&target, min, max](const std::string& v, std::string& e) {
+        uint64_t n = 0;
+        if (!simopt::ParseUnsigned(v, min, max, n, e)) {
+            return false;
+        }
+        target = static_cast<int>(n);
+        return true;
+    };
+}
+
+}  // namespace
+
+DeviceRtspPart::~DeviceRtspPart()
+{
+    Stop();
+}
+
+void DeviceRtspPart::RegisterOptions(SimOptions& options)
+{
+    options.AddSection("RTSP live video");
+    options.AddValue("rtsp-port", "PORT", "port of each device's RTSP server (default 554)",
+                     IntValue(options_.port, 1, 65535));
+    options.AddValue("rtsp-bind", "A.B.C.D",
+                     "serve every device on this address, device i on port PORT+i "
+                     "(default: each device on its own address)",
+                     [this](const std::string& v, std::string& e) {
+                         uint32_t ip = 0;
+                         if (!simopt::ParseIpv4(v, ip, e)) {
+                             return false;
+                         }
+                         bindAddress_ = v;
+                         return true;
+                     });
+    options.AddValue("rtsp-size", "WxH", "picture size of the stream (default 720x576)",
+                     [this](const std::string& v, std::string& e) {
+                         const size_t x = v.find('x');
+                         uint64_t w = 0;
+                         uint64_t h = 0;
+                         if (x == std::string::npos || !simopt::ParseUnsigned(v.substr(0, x), 16, 4096, w, e) ||
+                             !simopt::ParseUnsigned(v.substr(x + 1), 16, 4096, h, e) || w % 2 != 0 || h % 2 != 0) {
+                             e = "expected WIDTHxHEIGHT, even numbers from 16 to 4096";
+                             return false;
+                         }
+                         options_.width = static_cast<int>(w);
+                         options_.height = static_cast<int>(h);
+                         return true;
+                     });
+    options.AddValue("rtsp-fps", "N", "frame rate of the stream (default 25)",
+                     IntValue(options_.framesPerSecond, 1, 60));
+    options.AddValue("rtsp-bitrate", "KBPS", "encoder bitrate in kbit/s (default 1024)",
+                     IntValue(options_.bitrateKbps, 64, 20000));
+    options.AddFlag("rtsp-audio", "add an audio stream (A-law, not read by the tool)",
+                    [this] { options_.audio = true; });
+    options.AddValue("rtsp-stop-video-after", "S",
+                     "stop sending video S seconds after it started, keeping the RTSP session open",
+                     IntValue(options_.stopVideoAfterSeconds, 1, 86400));
+    options.AddFlag("rtsp-never-answer-describe", "accept RTSP connections but never answer (DESCRIBE hangs)",
+                    [this] { options_.neverAnswerDescribe = true; });
+    options.AddValue("rtsp-devices", "N", "serve RTSP for the first N devices only (default 16)",
+                     [this](const std::string& v, std::string& e) {
+                         return simopt::ParseUnsigned(v, 0, 4096, maxDevices_, e);
+                     });
+    options.AddFlag("rtsp-off", "no RTSP server at all", [this] { off_ = true; });
+}
+
+bool DeviceRtspPart::Start(DeviceSet& devices, std::string& error)
+{
+    if (off_) {
+        return true;
+    }
+    std::vector<std::string> addresses;
+    {
+        const std::lock_guard<std::mutex> lock(devices.mutex);
+        for (const DeviceState& device : devices.devices) {
+            if (addresses.size() >= maxDevices_) {
+                break;
+            }
+            addresses.push_back(DottedIpv4(device.ip));
+        }
+    }
+    for (size_t i = 0; i < addresses.size(); ++i) {
+        RtspStreamOptions options = options_;
+        if (bindAddress_.empty()) {
+            options.bindAddress = addresses[i];
+        } else {
+            options.bindAddress = bindAddress_;
+            options.port = options_.port + static_cast<int>(i);
+            if (options.port > 65535) {
+                error = "too many devices for --rtsp-bind from port " + std::to_string(options_.port);
+                return false;
+            }
+        }
+        auto server = std::make_unique<RtspStreamServer>(options);
+        if (!server->Start(error)) {
+            return false;
+        }
+        servers_.push_back(std::move(server));
+    }
+    return true;
+}
+
+void DeviceRtspPart::Stop()
+{
+    while (!servers_.empty()) {
+        servers_.back()->Stop();
+        servers_.pop_back();
+    }
+}
+
+std::string DeviceRtspPart::Describe() const
+{
+    if (servers_.empty()) {
+        return "rtsp off";
+    }
+    return "rtsp " + servers_.front()->Url() +
+           (servers_.size() > 1 ? " and " + std::to_string(servers_.size() - 1) + " more" : "");
+}

@@ -1,0 +1,250 @@
+#include "RtspStreamServer.h"
+
+#include <gst/gst.h>
+#include <gst/rtsp-server/rtsp-server.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+struct RtspStreamServer::GstState {
+    GMainContext* context = nullptr;
+    GMainLoop* loop = nullptr;
+    GstRTSPServer* server = nullptr;
+    int stopVideoAfterSeconds = 0;
+};
+
+namespace {
+
+// Drops the video after the configured time; the session and RTCP stay up.
+struct DropAfter {
+    gint64 limitUs = 0;
+    gint64 firstUs = -1;
+};
+
+GstPadProbeReturn DropProbe(GstPad* /*pad*/, GstPadProbeInfo* /*info*/, gpointer userData)
+{
+    auto* drop = static_cast<DropAfter*>(userData);
+    const gint64 now = g_get_monotonic_time();
+    if (drop->firstUs < 0) {
+        drop->firstUs = now;
+    }
+    return now - drop->firstUs >= drop->limitUs ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
+void DeleteDropAfter(gpointer data)
+{
+    delete static_cast<DropAfter*>(data);
+}
+
+void OnMediaConfigure(GstRTSPMediaFactory* /*factory*/, GstRTSPMedia* media, gpointer userData)
+{
+    const int seconds = GPOINTER_TO_INT(userData);
+    GstElement* element = gst_rtsp_media_get_element(media);
+    GstElement* payloader = gst_bin_get_by_name(GST_BIN(element), "pay0");
+    if (payloader != nullptr) {
+        GstPad* pad = gst_element_get_static_pad(payloader, "src");
+        auto* drop = new DropAfter;
+        drop->limitUs = static_cast<gint64>(seconds) * G_USEC_PER_SEC;
+        gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                          DropProbe, drop, DeleteDropAfter);
+        gst_object_unref(pad);
+        gst_object_unref(payloader);
+    }
+    gst_object_unref(element);
+}
+
+GstRTSPFilterResult RemoveClient(GstRTSPServer* /*server*/, GstRTSPClient* /*client*/, gpointer /*userData*/)
+{
+    return GST_RTSP_FILTER_REMOVE;
+}
+
+gboolean ShutDownInLoop(gpointer data)
+{
+    auto* gst = static_cast<std::pair<GstRTSPServer*, GMainLoop*>*>(data);
+    gst_rtsp_server_client_filter(gst->first, RemoveClient, nullptr);
+    g_main_loop_quit(gst->second);
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+RtspStreamServer::RtspStreamServer(RtspStreamOptions options) : options_(std::move(options)) {}
+
+RtspStreamServer::~RtspStreamServer()
+{
+    Stop();
+}
+
+std::string RtspStreamServer::Url() const
+{
+    return "rtsp://" + options_.bindAddress + ":" + std::to_string(boundPort_) + options_.path;
+}
+
+std::string RtspStreamServer::PipelineDescription() const
+{
+    const std::string fps = std::to_string(options_.framesPerSecond);
+    std::string description = "( videotestsrc is-live=true pattern=ball ! video/x-raw,format=I420,width=" +
+                              std::to_string(options_.width) + ",height=" + std::to_string(options_.height) +
+                              ",framerate=" + fps + "/1 ! x264enc tune=zerolatency speed-preset=ultrafast threads=1 "
+                              "bitrate=" + std::to_string(options_.bitrateKbps) + " key-int-max=" + fps +
+                              " ! video/x-h264,profile=main ! rtph264pay name=pay0 pt=96";
+    if (options_.audio) {
+        description += " audiotestsrc is-live=true wave=sine ! audio/x-raw,rate=8000,channels=1 ! alawenc ! "
+                       "rtppcmapay name=pay1 pt=8";
+    }
+    return description + " )";
+}
+
+bool RtspStreamServer::StartSilentListener(std::string& error)
+{
+    silentSocket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int reuse = 1;
+    setsockopt(silentSocket_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(options_.port));
+    if (inet_pton(AF_INET, options_.bindAddress.c_str(), &address.sin_addr) != 1 ||
+        bind(silentSocket_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        listen(silentSocket_, 16) != 0) {
+        error = "cannot listen for RTSP on " + options_.bindAddress + ":" + std::to_string(options_.port);
+        close(silentSocket_);
+        silentSocket_ = -1;
+        return false;
+    }
+    socklen_t length = sizeof(address);
+    getsockname(silentSocket_, reinterpret_cast<sockaddr*>(&address), &length);
+    boundPort_ = ntohs(address.sin_port);
+    stopSilent_ = false;
+    thread_ = std::thread([this] {
+        // Reads and discards whatever clients send; answers nothing.
+        std::vector<int> clients;
+        while (!stopSilent_) {
+            std::vector<pollfd> fds{{silentSocket_, POLLIN, 0}};
+            for (const int client : clients) {
+                fds.push_back({client, POLLIN, 0});
+            }
+            if (poll(fds.data(), fds.size(), 100) <= 0) {
+                continue;
+            }
+            if (fds[0].revents & POLLIN) {
+                const int client = accept4(silentSocket_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (client >= 0) {
+                    clients.push_back(client);
+                }
+            }
+            for (size_t i = 1; i < fds.size(); ++i) {
+                if (fds[i].revents == 0) {
+                    continue;
+                }
+                char buffer[4096];
+                if (recv(fds[i].fd, buffer, sizeof(buffer), 0) <= 0) {
+                    close(fds[i].fd);
+                    clients.erase(std::find(clients.begin(), clients.end(), fds[i].fd));
+                }
+            }
+        }
+        for (const int client : clients) {
+            close(client);
+        }
+    });
+    return true;
+}
+
+bool RtspStreamServer::Start(std::string& error)
+{
+    if (options_.neverAnswerDescribe) {
+        return StartSilentListener(error);
+    }
+    static std::once_flag initOnce;
+    std::call_once(initOnce, [] { gst_init(nullptr, nullptr); });
+    if (gst_element_factory_find("x264enc") == nullptr) {
+        error = "the GStreamer element x264enc is missing (package gstreamer1.0-plugins-ugly)";
+        return false;
+    }
+
+    gst_ = std::make_unique<GstState>();
+    gst_->context = g_main_context_new();
+    gst_->loop = g_main_loop_new(gst_->context, FALSE);
+    gst_->server = gst_rtsp_server_new();
+    gst_rtsp_server_set_address(gst_->server, options_.bindAddress.c_str());
+    gst_rtsp_server_set_service(gst_->server, std::to_string(options_.port).c_str());
+
+    GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
+    gst_rtsp_media_factory_set_launch(factory, PipelineDescription().c_str());
+    gst_rtsp_media_factory_set_shared(factory, FALSE);
+    gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_UDP);
+    if (options_.stopVideoAfterSeconds > 0) {
+        g_signal_connect(factory, "media-configure", G_CALLBACK(OnMediaConfigure),
+                         GINT_TO_POINTER(options_.stopVideoAfterSeconds));
+    }
+    if (!options_.user.empty()) {
+        GstRTSPAuth* auth = gst_rtsp_auth_new();
+        gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
+        GstRTSPToken* token =
+            gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer", static_cast<char*>(nullptr));
+        gst_rtsp_auth_add_digest(auth, options_.user.c_str(), options_.password.c_str(), token);
+        gst_rtsp_token_unref(token);
+        gst_rtsp_server_set_auth(gst_->server, auth);
+        g_object_unref(auth);
+
+        GstRTSPPermissions* permissions = gst_rtsp_permissions_new();
+        gst_rtsp_permissions_add_role(permissions, "viewer", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
+                                      GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
+                                      static_cast<char*>(nullptr));
+        gst_rtsp_media_factory_set_permissions(factory, permissions);
+        gst_rtsp_permissions_unref(permissions);
+    }
+    GstRTSPMountPoints* mounts = gst_rtsp_server_get_mount_points(gst_->server);
+    gst_rtsp_mount_points_add_factory(mounts, options_.path.c_str(), factory);
+    g_object_unref(mounts);
+
+    if (gst_rtsp_server_attach(gst_->server, gst_->context) == 0) {
+        error = "cannot listen for RTSP on " + options_.bindAddress + ":" + std::to_string(options_.port);
+        g_object_unref(gst_->server);
+        g_main_loop_unref(gst_->loop);
+        g_main_context_unref(gst_->context);
+        gst_.reset();
+        return false;
+    }
+    boundPort_ = gst_rtsp_server_get_bound_port(gst_->server);
+    GMainLoop* loop = gst_->loop;
+    GMainContext* context = gst_->context;
+    thread_ = std::thread([loop, context] {
+        g_main_context_push_thread_default(context);
+        g_main_loop_run(loop);
+        g_main_context_pop_thread_default(context);
+    });
+    return true;
+}
+
+void RtspStreamServer::Stop()
+{
+    if (silentSocket_ >= 0) {
+        stopSilent_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        close(silentSocket_);
+        silentSocket_ = -1;
+        return;
+    }
+    if (!gst_) {
+        return;
+    }
+    std::pair<GstRTSPServer*, GMainLoop*> target{gst_->server, gst_->loop};
+    g_main_context_invoke(gst_->context, ShutDownInLoop, &target);
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    g_object_unref(gst_->server);
+    g_main_loop_unref(gst_->loop);
+    g_main_context_unref(gst_->context);
+    gst_.reset();
+}

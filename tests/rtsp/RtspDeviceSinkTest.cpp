@@ -1,0 +1,222 @@
+// Framing of received NAL units into the frames observers get, and the device's
+// observer and parameter-set bookkeeping. A test source stands in for RTP.
+#include "FramedSource.h"
+#include "MediaSession.h"
+#include "RtspDevice.h"
+#include "RtspDeviceSink.h"
+#include "TextUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <future>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+// Hands out the units the test feeds, one per pending read, cut to the reader's size.
+class FeedSource final : public FramedSource {
+public:
+    static FeedSource* createNew(UsageEnvironment& env) { return new FeedSource(env); }
+
+    void Feed(const Bytes& unit, timeval presentationTime)
+    {
+        ASSERT_TRUE(isCurrentlyAwaitingData());
+        fFrameSize = static_cast<unsigned>(std::min<size_t>(unit.size(), fMaxSize));
+        fNumTruncatedBytes = static_cast<unsigned>(unit.size() - fFrameSize);
+        std::memcpy(fTo, unit.data(), fFrameSize);
+        fPresentationTime = presentationTime;
+        afterGetting(this);
+    }
+
+private:
+    explicit FeedSource(UsageEnvironment& env) : FramedSource(env) {}
+    void doGetNextFrame() override {}
+};
+
+struct Received {
+    Bytes bytes;
+    bool key = false;
+    kro::ImageDescr descriptor;
+};
+
+class RecordingObserver final : public IFrameObserver {
+public:
+    void NotifyDataReceived(const kro::IVideoFrame* frame, bool isKeyFrame) override
+    {
+        const auto* data = static_cast<const unsigned char*>(frame->getData());
+        frames.push_back(Received{Bytes(data, data + frame->getSize()), isKeyFrame, frame->getDescriptor()});
+    }
+    std::vector<Received> frames;
+};
+
+Bytes Nal(unsigned char header, size_t size)
+{
+    Bytes nal(size, 0xAB);
+    nal[0] = header;
+    return nal;
+}
+
+Bytes Cat(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+const Bytes kStart = {0, 0, 0, 1};
+
+class SinkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // A 20-byte SPS and a 4-byte PPS.
+        sps_ = Nal(0x67, 20);
+        pps_ = Nal(0x68, 4);
+        sprops_ = base64Encode(sps_.data(), sps_.size()) + "," + base64Encode(pps_.data(), pps_.size());
+        const std::string sdp = "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+                                "a=fmtp:96 sprop-parameter-sets=" + sprops_ + "\r\n";
+        session_ = MediaSession::createNew(device_.envir(), sdp.c_str());
+        ASSERT_NE(session_, nullptr);
+        MediaSubsessionIterator iter(*session_);
+        subsession_ = iter.next();
+        source_ = FeedSource::createNew(device_.envir());
+        device_.AddFrameObserver(&observer_);
+    }
+
+    void TearDown() override
+    {
+        Medium::close(sink_);
+        Medium::close(source_);
+        Medium::close(session_);
+    }
+
+    void StartSink(const char* sprops)
+    {
+        sink_ = RtspDeviceSink::createNew(device_.envir(), *subsession_, &device_, sprops, device_.Url().c_str());
+        ASSERT_TRUE(sink_->startPlaying(*source_, nullptr, nullptr));
+    }
+
+    RtspDevice device_{"rtsp://127.0.0.1:9/ch0_unicast_firststream", "root", "vbnq", 0, nullptr, 0};
+    RecordingObserver observer_;
+    Bytes sps_;
+    Bytes pps_;
+    std::string sprops_;
+    MediaSession* session_ = nullptr;
+    MediaSubsession* subsession_ = nullptr;
+    FeedSource* source_ = nullptr;
+    RtspDeviceSink* sink_ = nullptr;
+};
+
+TEST_F(SinkTest, SlicesGetAStartCodeAndIdrSlicesTheParameterSetsToo)
+{
+    StartSink(sprops_.c_str());
+    const Bytes slice = Nal(0x41, 1200);
+    const Bytes idr = Nal(0x65, 5000);
+    const Bytes inbandSps = Nal(0x67, 20);
+    source_->Feed(slice, timeval{1, 0});
+    source_->Feed(idr, timeval{2, 0});
+    source_->Feed(inbandSps, timeval{3, 0});
+    source_->Feed(slice, timeval{12, 345678});
+
+    ASSERT_EQ(observer_.frames.size(), 4u);
+    EXPECT_EQ(observer_.frames[0].bytes.size(), 1204u);
+    EXPECT_EQ(observer_.frames[0].bytes, Cat({kStart, slice}));
+    EXPECT_FALSE(observer_.frames[0].key);
+
+    EXPECT_EQ(observer_.frames[1].bytes.size(), 5036u);
+    EXPECT_EQ(observer_.frames[1].bytes, Cat({kStart, sps_, kStart, pps_, kStart, idr}));
+    EXPECT_TRUE(observer_.frames[1].key);
+
+    EXPECT_EQ(observer_.frames[2].bytes, Cat({kStart, inbandSps}));
+    EXPECT_FALSE(observer_.frames[2].key);
+
+    // After the larger key frame the buffer keeps its capacity; the size handed on is the frame's.
+    EXPECT_EQ(observer_.frames[3].bytes.size(), 1204u);
+    EXPECT_EQ(sink_->FrameBufferCapacity(), 5036u);
+    const kro::ImageDescr& descriptor = observer_.frames[3].descriptor;
+    EXPECT_EQ(descriptor.timestamp, 12345678);
+    EXPECT_EQ(descriptor.format, kro::MediaFormat::VideoH264);
+    EXPECT_EQ(descriptor.width, 0u);
+    EXPECT_EQ(descriptor.height, 0u);
+}
+
+TEST_F(SinkTest, WithoutParameterSetsAKeyFrameCarriesOnlyItsOwnStartCode)
+{
+    StartSink("no-comma-here");
+    const Bytes idr = Nal(0x65, 300);
+    source_->Feed(idr, timeval{0, 0});
+    ASSERT_EQ(observer_.frames.size(), 1u);
+    EXPECT_EQ(observer_.frames[0].bytes, Cat({kStart, idr}));
+    EXPECT_TRUE(observer_.frames[0].key);
+}
+
+TEST_F(SinkTest, AnOversizedUnitArrivesCutAndTheReadingGoesOn)
+{
+    StartSink(sprops_.c_str());
+    const Bytes huge = Nal(0x41, RtspDeviceSink::kReceiveBufferSize + 500);
+    source_->Feed(huge, timeval{0, 0});
+    source_->Feed(Nal(0x41, 10), timeval{0, 40000});
+    ASSERT_EQ(observer_.frames.size(), 2u);
+    EXPECT_EQ(observer_.frames[0].bytes.size(), RtspDeviceSink::kReceiveBufferSize + 4);
+    EXPECT_EQ(observer_.frames[1].bytes.size(), 14u);
+}
+
+TEST_F(SinkTest, WithoutObserversUnitsAreStillReadAndTheDeviceLivesOn)
+{
+    device_.RemoveFrameObserver(&observer_);
+    StartSink(sprops_.c_str());
+    device_.UpdateLastUsedTime(1);
+    source_->Feed(Nal(0x41, 100), timeval{0, 0});
+    EXPECT_GE(device_.GetLastUsedTime(), static_cast<long long>(time(nullptr)) - 5);
+    EXPECT_TRUE(source_->isCurrentlyAwaitingData());
+    EXPECT_TRUE(observer_.frames.empty());
+}
+
+TEST(DecodeSpropsTest, TwoSetsBecomeAnnexBAndAnythingWithoutACommaNothing)
+{
+    const Bytes decoded = RtspDeviceSink::DecodeSprops("Z01AHpY1QWQ=,aO48gA==");
+    EXPECT_EQ(decoded, Cat({kStart, {0x67, 0x4D, 0x40, 0x1E, 0x96, 0x35, 0x41, 0x64}, kStart, {0x68, 0xEE, 0x3C, 0x80}}));
+    EXPECT_TRUE(RtspDeviceSink::DecodeSprops(nullptr).empty());
+    EXPECT_TRUE(RtspDeviceSink::DecodeSprops("").empty());
+    EXPECT_TRUE(RtspDeviceSink::DecodeSprops("Z01AHpY1QWQ=").empty());
+    // Everything after the first comma counts as the PPS text, whose padding ends it.
+    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ==,Ag==,Aw=="), Cat({kStart, {0x01}, kStart, {0x02}}));
+}
+
+TEST(RtspDeviceTest, ObserversSpropsAndDestructionWithoutRun)
+{
+    RecordingObserver a;
+    RecordingObserver b;
+    auto done = std::async(std::launch::async, [&] {
+        RtspDevice device("rtsp://127.0.0.1:9/x", "u", "p", 0, nullptr, 0);
+        device.AddFrameObserver(&a);
+        device.AddFrameObserver(&a);
+        device.AddFrameObserver(&b);
+        EXPECT_EQ(device.GetFrameObservers(), (std::vector<IFrameObserver*>{&a, &b}));
+        RecordingObserver absent;
+        device.RemoveFrameObserver(&absent);
+        device.RemoveFrameObserver(&a);
+        EXPECT_EQ(device.GetFrameObservers(), (std::vector<IFrameObserver*>{&b}));
+
+        std::string sprops = "left alone";
+        EXPECT_FALSE(device.GetSpropsBase64(sprops));
+        EXPECT_TRUE(sprops.empty());
+        device.SetSpropsBase64("Z0,aO");
+        EXPECT_TRUE(device.GetSpropsBase64(sprops));
+        EXPECT_EQ(sprops, "Z0,aO");
+        EXPECT_FALSE(device.IsRunning());
+        device.SetStopFlag();  // Disconnect before Run: Run then returns at once
+        device.Run();
+    });
+    // Destroying a device whose Run has returned (or never ran) does not block.
+    EXPECT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+}
+
+}  // namespace
