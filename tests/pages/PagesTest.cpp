@@ -1,0 +1,437 @@
+// The analytics pages on the dialog's real form, driven by their widgets and
+// by mouse input over the video views, sending to the simulator's web
+// interface served in process on loopback.
+#include "DrawableView.h"
+#include "DeviceWebServer.h"
+#include "PagesForm.h"
+#include "VCA.pb.h"
+#include "VcaConfigReader.h"
+#include "ViewMouse.h"
+
+#include <QDir>
+#include <QImage>
+#include <QLocale>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+const QString kMetres = QStringLiteral(" \u043C.");
+
+// The simulator's web interface for one device, on a free loopback port.
+class WebDevice final {
+public:
+    explicit WebDevice(bool rejectCredentials = false)
+    {
+        WebServerOptions options;
+        options.bindAddress = "127.0.0.1";
+        options.port = 0;
+        options.rejectCredentials = rejectCredentials;
+        server_ = std::make_unique<DeviceWebServer>(options, state_);
+        std::string error;
+        started_ = server_->Start(error);
+    }
+    bool Started() const { return started_; }
+    int Port() const { return server_->Port(); }
+    QByteArray ConfigText() const { return QByteArray::fromStdString(state_.ConfigText()); }
+    ZonesMap Zones() const
+    {
+        ZonesMap zones;
+        QString error;
+        VcaConfigReader(ConfigText()).ReadZones(zones, error);
+        return zones;
+    }
+
+private:
+    VcaConfigState state_;
+    std::unique_ptr<DeviceWebServer> server_;
+    bool started_ = false;
+};
+
+QStringList RowTexts(QTableWidget* table)
+{
+    QStringList texts;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        texts << table->item(row, 0)->text();
+    }
+    return texts;
+}
+
+QStringList ToStringList(const std::vector<QString>& paths)
+{
+    return QStringList(paths.begin(), paths.end());
+}
+
+int CountColour(const QImage& picture, const QRect& area, const QColor& colour)
+{
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            count += picture.pixelColor(x, y) == colour ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+void SaveScreenshot(QWidget* widget, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(QEL_SCREENSHOT_DIR));
+    const QString path = QStringLiteral(QEL_SCREENSHOT_DIR "/") + name;
+    QVERIFY(widget->grab().save(path));
+    qInfo("screenshot: %s", qPrintable(path));
+}
+
+}  // namespace
+
+class PagesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void absoluteRelativeRoundTripKeepsEveryValue();
+    void zonesAreDrawnEditedAndRemovedOverTheView();
+    void applyZonesWritesExactlyThePageZones();
+    void classifierSendsValidClassesWithPointDecimals();
+    void classifierAppliesToTheDevice();
+    void cameraControlsFollowEachOtherWithoutLoops();
+    void deviceCameraPositionLandsInTheControls();
+    void rulersMeasureOnTheGroundAndMimicsStand();
+    void cameraPositionIsApplied();
+    void rejectedCredentialsEndEachApplyInOneError();
+};
+
+void PagesTest::absoluteRelativeRoundTripKeepsEveryValue()
+{
+    for (int a = 0; a <= 65535; ++a) {
+        const auto value = static_cast<unsigned short>(a);
+        if (RelativeToAbsolute(AbsoluteToRelative(value)) != value) {
+            QFAIL(qPrintable(QStringLiteral("round trip changed %1").arg(a)));
+        }
+    }
+    QCOMPARE(RelativeToAbsolute(0.0), static_cast<unsigned short>(0));
+    QCOMPARE(RelativeToAbsolute(1.0), static_cast<unsigned short>(65535));
+    // Truncated, not rounded.
+    QCOMPARE(RelativeToAbsolute(0.99999), static_cast<unsigned short>(65534));
+    QCOMPARE(ZoneRowText({{100, 200}, {3000, 200}, {3000, 4000}}), QStringLiteral("100,200:3000,200:3000,4000:"));
+}
+
+void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
+{
+    PagesForm form(1);
+    form.ShowTab(form.ui.tabZones);
+    QWidget* view = form.ui.videoWidget1;
+    QTableWidget* table = form.ui.tableWidgetZones;
+    QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("Absolute coordinates"));
+
+    // Vertices at pixels (100,100), (300,100), (300,300) of the 720x576 picture.
+    const ZonePoints loaded3{{9102, 11377}, {27306, 11377}, {27306, 34132}};
+    const ZonePoints loaded9{{40000, 40000}, {60000, 40000}, {60000, 60000}};
+    form.zones->setZones({{9, loaded9}, {3, loaded3}});
+    QCOMPARE(RowTexts(table), QStringList({ZoneRowText(loaded3), ZoneRowText(loaded9)}));
+    QCOMPARE(table->item(1, 0)->data(Qt::UserRole).toUInt(), 9u);
+
+    // A zone drawn at the picture's corners; its id comes after the loaded ones.
+    form.ui.pushButtonAddZone->click();
+    viewmouse::DrawPolygon(view, {{0, 0}, {720, 0}, {720, 576}, {0, 576}});
+    const ZonePoints corners{{0, 0}, {65535, 0}, {65535, 65535}, {0, 65535}};
+    QCOMPARE(form.zones->Zones().size(), size_t(3));
+    QVERIFY(form.zones->Zones().at(10) == corners);
+    QVERIFY(form.zones->Zones().at(3) == loaded3);
+    QCOMPARE(table->item(2, 0)->data(Qt::UserRole).toUInt(), 10u);
+
+    // Dragging one vertex changes only that vertex of that zone.
+    viewmouse::Drag(view, {300, 300}, {400, 350});
+    const ZonePoints dragged3{{9102, 11377}, {27306, 11377}, {36408, 39821}};
+    QVERIFY(form.zones->Zones().at(3) == dragged3);
+    QCOMPARE(RowTexts(table), QStringList({ZoneRowText(dragged3), ZoneRowText(loaded9), ZoneRowText(corners)}));
+
+    // A drag that makes the polygon cross itself still reaches the table.
+    viewmouse::Drag(view, {100, 100}, {350, 400});
+    const std::pair<unsigned short, unsigned short> crossing(31857, 45510);
+    QVERIFY(form.zones->Zones().at(3).front() == crossing);
+
+    // The first selected row is removed; without a selection nothing is.
+    table->clearSelection();
+    form.ui.pushButtonRemoveZone->click();
+    QCOMPARE(form.zones->Zones().size(), size_t(3));
+    table->selectRow(1);
+    form.ui.pushButtonRemoveZone->click();
+    QCOMPARE(form.zones->Zones().count(9), size_t(0));
+    QCOMPARE(table->rowCount(), 2);
+
+    // A new drawing after a reload still never takes a loaded id.
+    form.zones->setZones({{5, loaded9}});
+    viewmouse::DrawPolygon(view, {{50, 50}, {200, 50}, {120, 200}});
+    QCOMPARE(form.zones->Zones().count(11), size_t(1));
+    QCOMPARE(form.zones->Zones().count(5), size_t(1));
+    SaveScreenshot(&form.dialog, QStringLiteral("zones-tab-drawn-zone-no-video.png"));
+}
+
+void PagesTest::applyZonesWritesExactlyThePageZones()
+{
+    WebDevice device;
+    QVERIFY(device.Started());
+    PagesForm form(device.Port());
+    form.ShowTab(form.ui.tabZones);
+    QSignalSpy status(form.zones, &DevicePage::StatusChanged);
+    QSignalSpy errors(form.zones, &DevicePage::ErrorOccurred);
+
+    form.zones->setZones(device.Zones());
+    QCOMPARE(form.zones->Zones().size(), size_t(1));
+    form.ui.pushButtonAddZone->click();
+    viewmouse::DrawPolygon(form.ui.videoWidget1, {{400, 300}, {700, 300}, {550, 560}});
+    const ZonePoints drawn{{36408, 34132}, {63714, 34132}, {50061, 63714}};
+    QCOMPARE(form.zones->Zones().size(), size_t(2));
+    QVERIFY(form.zones->Zones().rbegin()->second == drawn);
+    QCOMPARE(form.zones->ApplyCommands().back(),
+             QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=2&enable=yes"
+                            "&name=Zone_2&points=36408:34132,63714:34132,50061:63714,"));
+
+    form.ui.pushButtonApplyZones->click();
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Zones were applied"));
+    QVERIFY(device.Zones() == form.zones->Zones());
+
+    // With no zones left only the removal goes out, and the device keeps none.
+    for (int i = 0; i < 2; ++i) {
+        form.ui.tableWidgetZones->selectRow(0);
+        form.ui.pushButtonRemoveZone->click();
+    }
+    QCOMPARE(ToStringList(form.zones->ApplyCommands()),
+             QStringList({QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*")}));
+    form.ui.pushButtonApplyZones->click();
+    QVERIFY(device.Zones().empty());
+    QCOMPARE(errors.count(), 0);
+}
+
+void PagesTest::classifierSendsValidClassesWithPointDecimals()
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    PagesForm form(1);
+    const QString remove = QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Obj*");
+    const QString add = QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=objectclass&");
+    QCOMPARE(ToStringList(form.classifier->ApplyCommands()),
+             QStringList({QStringLiteral("/qel-cgi/admin/setzonetimeout.fcgi?timeout=15"), remove,
+                          add + QStringLiteral("minArea=2&maxArea=2.25&minHeight=1&maxHeight=2.25")}));
+
+    // Class 1 invalid three ways in turn; class 2 with a zero minimum area is
+    // sent; class 3 has decimal commas (not numbers); class 4 is large.
+    form.ui.tTimeout->setText(QStringLiteral("abc"));
+    form.ui.tObject1MaxArea->setText(QStringLiteral("2.0"));
+    form.ui.tObject2MinArea->setText(QStringLiteral("0"));
+    form.ui.tObject2MaxArea->setText(QStringLiteral("1"));
+    form.ui.tObject2MinHeight->setText(QStringLiteral("0.5"));
+    form.ui.tObject2MaxHeight->setText(QStringLiteral("2"));
+    form.ui.tObject3MinArea->setText(QStringLiteral("0,5"));
+    form.ui.tObject3MaxArea->setText(QStringLiteral("1,5"));
+    form.ui.tObject3MinHeight->setText(QStringLiteral("1"));
+    form.ui.tObject3MaxHeight->setText(QStringLiteral("1,8"));
+    form.ui.tObject4MinArea->setText(QStringLiteral("12.5"));
+    form.ui.tObject4MaxArea->setText(QStringLiteral("1234567"));
+    form.ui.tObject4MinHeight->setText(QStringLiteral("0.25"));
+    form.ui.tObject4MaxHeight->setText(QStringLiteral("3.5"));
+    const QStringList expected{remove, add + QStringLiteral("minArea=0&maxArea=1&minHeight=0.5&maxHeight=2"),
+                               add + QStringLiteral("minArea=12.5&maxArea=1.23457e+06&minHeight=0.25&maxHeight=3.5")};
+    QCOMPARE(ToStringList(form.classifier->ApplyCommands()), expected);
+    form.ui.tObject1MaxArea->setText(QStringLiteral("2.25"));
+    form.ui.tObject1MinHeight->setText(QStringLiteral("0"));
+    QCOMPARE(ToStringList(form.classifier->ApplyCommands()), expected);
+    form.ui.tObject1MinHeight->setText(QStringLiteral("2.25"));
+    QCOMPARE(ToStringList(form.classifier->ApplyCommands()), expected);
+
+    form.ui.tTimeout->setText(QStringLiteral("0"));
+    QCOMPARE(form.classifier->ApplyCommands().front(), remove);
+    form.ui.tTimeout->setText(QStringLiteral("-5"));
+    QCOMPARE(form.classifier->ApplyCommands().front(), QStringLiteral("/qel-cgi/admin/setzonetimeout.fcgi?timeout=-5"));
+    QCOMPARE(getDoubleFromLabel(form.ui.tObject3MaxHeight), 0.0);
+    QCOMPARE(getIntFromLabel(form.ui.tObject4MinArea), 0);
+    QLocale::setDefault(saved);
+}
+
+void PagesTest::classifierAppliesToTheDevice()
+{
+    WebDevice device;
+    QVERIFY(device.Started());
+    PagesForm form(device.Port());
+    QSignalSpy status(form.classifier, &DevicePage::StatusChanged);
+    form.ui.bApplyClassifierAndTimeout->click();
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Classifier settings were applied"));
+    VCA vca;
+    QVERIFY(VcaConfigReader(device.ConfigText()).Config().ch_size() == 1);
+    vca.CopyFrom(VcaConfigReader(device.ConfigText()).Config());
+    QCOMPARE(vca.ch(0).timeout(), 15u);
+    QCOMPARE(vca.ch(0).objectclasses_size(), 1);
+    QCOMPARE(vca.ch(0).objectclasses(0).minarea(), 2.0);
+    QCOMPARE(vca.ch(0).objectclasses(0).maxarea(), 2.25);
+    QCOMPARE(vca.ch(0).objectclasses(0).minheight(), 1.0);
+    QCOMPARE(vca.ch(0).objectclasses(0).maxheight(), 2.25);
+
+    // Every class cleared: the device keeps none.
+    for (QLineEdit* field : {form.ui.tObject1MinArea, form.ui.tObject1MaxArea, form.ui.tObject1MinHeight,
+                             form.ui.tObject1MaxHeight}) {
+        field->clear();
+    }
+    form.ui.bApplyClassifierAndTimeout->click();
+    QCOMPARE(VcaConfigReader(device.ConfigText()).Config().ch(0).objectclasses_size(), 0);
+}
+
+void PagesTest::cameraControlsFollowEachOtherWithoutLoops()
+{
+    PagesForm form(1);
+    QCOMPARE(form.ui.spinBoxFieldOfView->value(), 36);
+    QCOMPARE(form.ui.horizontalSliderFieldOfView->value(), 36);
+    QCOMPARE(form.ui.spinBoxCameraAngle->value(), 13);
+    QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 3.0);
+    QCOMPARE(form.ui.horizontalSliderCameraHeight->value(), 30);
+
+    form.ui.doubleSpinBoxCameraHeight->setValue(3.55);
+    QCOMPARE(form.ui.horizontalSliderCameraHeight->value(), 35);
+    QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 3.55);
+    QCOMPARE(form.camera->GetCamera().getHeight(), 3.55);
+    form.ui.horizontalSliderCameraHeight->setValue(36);
+    QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 3.6);
+    form.ui.horizontalSliderCameraHeight->setValue(0);  // below the spin box's 0.1
+    QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 0.1);
+    QCOMPARE(form.ui.horizontalSliderCameraHeight->value(), 1);
+
+    form.ui.horizontalSliderFieldOfView->setValue(45);
+    QCOMPARE(form.ui.spinBoxFieldOfView->value(), 45);
+    form.ui.spinBoxCameraAngle->setValue(12);
+    QCOMPARE(form.ui.horizontalSliderCameraAngle->value(), 12);
+    QCOMPARE(qRound(form.camera->GetCamera().getFOV()), 45);
+    QCOMPARE(qRound(form.camera->GetCamera().getAngle()), 12);
+    form.ui.spinBoxCameraAngle->setValue(95);
+    QCOMPARE(form.ui.spinBoxCameraAngle->value(), 89);
+}
+
+void PagesTest::deviceCameraPositionLandsInTheControls()
+{
+    PagesForm form(1);
+    form.camera->setCampos(18, 10, 3);
+    QCOMPARE(form.ui.spinBoxFieldOfView->value(), 18);
+    QCOMPARE(form.ui.horizontalSliderFieldOfView->value(), 18);
+    QCOMPARE(form.ui.spinBoxCameraAngle->value(), 10);
+    QCOMPARE(form.ui.horizontalSliderCameraAngle->value(), 10);
+    QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 3.0);
+    QCOMPARE(form.ui.horizontalSliderCameraHeight->value(), 30);
+    QCOMPARE(qRound(form.camera->GetCamera().getFOV()), 18);
+
+    // Values no control can hold, as a device could send them, end at the
+    // controls' bounds or leave the control as it was.
+    form.camera->setCampos(4e9, -7, std::numeric_limits<double>::quiet_NaN());
+    QCOMPARE(form.ui.spinBoxFieldOfView->value(), 89);
+    QCOMPARE(form.ui.spinBoxCameraAngle->value(), 1);
+    QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 3.0);
+    form.camera->setCampos(36, 13, 1e300);
+    QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 40.0);
+    QCOMPARE(form.ui.horizontalSliderCameraHeight->value(), 400);
+}
+
+void PagesTest::rulersMeasureOnTheGroundAndMimicsStand()
+{
+    PagesForm form(1);
+    form.ShowTab(form.ui.tabGrid);
+    auto* view = form.ui.videoWidget2;
+    QCOMPARE(form.ui.lbRulerSize1->text(), QStringLiteral("0  ") + kMetres.mid(1));
+
+    // Line 1 from the picture centre to the middle of the bottom edge.
+    form.ui.pushButtonAddLine1->click();
+    viewmouse::Click(view, {360, 288});
+    viewmouse::MoveTo(view, {360, 500});
+    const QString whileDrawing = form.ui.lbRulerSize1->text();
+    viewmouse::Click(view, {360, 576});
+    QVERIFY(whileDrawing != form.ui.lbRulerSize1->text());
+    QCOMPARE(form.ui.lbRulerSize1->text(), QStringLiteral("8.00") + kMetres);
+
+    // The ruler is drawn in its label's colour, over the grid's centre line.
+    QImage picture = view->grab().toImage();
+    QCOMPARE(picture.pixelColor(360, 420), QColor(241, 20, 18));
+
+    // Line 3 dragged by one end; the camera changes every length.
+    form.ui.pushButtonAddLine3->click();
+    viewmouse::Click(view, {100, 500});
+    viewmouse::Click(view, {600, 500});
+    const QString line3 = form.ui.lbRulerSize3->text();
+    viewmouse::Drag(view, {600, 500}, {650, 500});
+    QVERIFY(form.ui.lbRulerSize3->text() != line3);
+    form.ui.doubleSpinBoxCameraHeight->setValue(6);
+    QCOMPARE(form.ui.lbRulerSize1->text(), QStringLiteral("16.00") + kMetres);
+    picture = view->grab().toImage();
+    QCOMPARE(picture.pixelColor(400, 500), QColor(228, 150, 37));
+
+    // A mimic, then a second click with its tool does not move it.
+    form.ui.pushButtonAddMimic1->click();
+    viewmouse::Click(view, {200, 400});
+    viewmouse::Click(view, {500, 200});
+    form.ui.doubleSpinBoxCameraHeight->setValue(3);
+    form.ui.doubleSpinBoxMimic1->setValue(1.8);
+    picture = view->grab().toImage();
+    QVERIFY(CountColour(picture, QRect(190, 390, 21, 21), Qt::red) > 0);
+    QCOMPARE(CountColour(picture, QRect(490, 190, 21, 21), Qt::red), 0);
+    SaveScreenshot(&form.dialog, QStringLiteral("grid-tab-grid-mimic-ruler-no-video.png"));
+
+    // Removing line 1 shows 0.00, and its tool is still lent: nothing else
+    // happens until a click on the picture draws it anew.
+    form.ui.pushButtonRemoveLine1->click();
+    QCOMPARE(form.ui.lbRulerSize1->text(), QStringLiteral("0.00") + kMetres);
+    form.ui.pushButtonRemoveLine1->click();
+    QCOMPARE(form.ui.lbRulerSize1->text(), QStringLiteral("0.00") + kMetres);
+    form.ui.pushButtonRemoveMimic1->click();
+    picture = view->grab().toImage();
+    QCOMPARE(CountColour(picture, QRect(190, 390, 21, 21), Qt::red), 0);
+    QCOMPARE(picture.pixelColor(360, 420), QColor(Qt::black));  // the grid's centre line again
+}
+
+void PagesTest::cameraPositionIsApplied()
+{
+    WebDevice device;
+    QVERIFY(device.Started());
+    PagesForm form(device.Port());
+    QSignalSpy status(form.camera, &DevicePage::StatusChanged);
+    QCOMPARE(form.camera->ApplyCommand(),
+             QStringLiteral("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=36&camangle=13&height=3"));
+    form.ui.pushButtonApplyGrid->click();
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Camera position was applied"));
+    CamposValues campos;
+    QString error;
+    QVERIFY(VcaConfigReader(device.ConfigText()).ReadCampos(campos, error));
+    QCOMPARE(campos.fov, 36.0);
+    QCOMPARE(campos.camangle, 13.0);
+    QCOMPARE(campos.heightMetres, 3.0);
+
+    form.ui.doubleSpinBoxCameraHeight->setValue(2.5);
+    form.ui.spinBoxFieldOfView->setValue(50);
+    form.ui.pushButtonApplyGrid->click();
+    QVERIFY(VcaConfigReader(device.ConfigText()).ReadCampos(campos, error));
+    QCOMPARE(campos.fov, 50.0);
+    QCOMPARE(campos.heightMetres, 2.5);
+}
+
+void PagesTest::rejectedCredentialsEndEachApplyInOneError()
+{
+    WebDevice device(true);
+    QVERIFY(device.Started());
+    PagesForm form(device.Port());
+    form.zones->setZones({{1, {{0, 0}, {100, 0}, {100, 100}}}, {2, {{5, 5}, {500, 5}, {500, 500}}}});
+    const std::vector<std::pair<DevicePage*, QPushButton*>> applies{
+        {form.zones, form.ui.pushButtonApplyZones},
+        {form.classifier, form.ui.bApplyClassifierAndTimeout},
+        {form.camera, form.ui.pushButtonApplyGrid}};
+    for (const auto& [page, button] : applies) {
+        QSignalSpy status(page, &DevicePage::StatusChanged);
+        QSignalSpy errors(page, &DevicePage::ErrorOccurred);
+        button->click();
+        QCOMPARE(errors.count(), 1);
+        QVERIFY2(errors.at(0).at(0).toString().startsWith(QStringLiteral("HTTP request failed")),
+                 qPrintable(errors.at(0).at(0).toString()));
+        QCOMPARE(status.count(), 0);
+    }
+}
+
+QTEST_MAIN(PagesTest)
+#include "PagesTest.moc"
