@@ -2,6 +2,7 @@
 // tests, demo and benchmarks. Each protocol is a SimPart with its own options
 // and thread; this file only wires them to the shared device state.
 #include "DeviceSetup.h"
+#include "DeviceRtspPart.h"
 #include "DeviceWebPart.h"
 #include "DeviceState.h"
 #include "SimOptions.h"
@@ -29,6 +30,7 @@ std::vector<std::unique_ptr<SimPart>> MakeParts()
     std::vector<std::unique_ptr<SimPart>> parts;
     parts.push_back(std::make_unique<UdpResponder>());
     parts.push_back(std::make_unique<DeviceWebPart>());
+    parts.push_back(std::make_unique<DeviceRtspPart>());
     // Further parts (HTTP, RTSP) are added here, one line each.
     return parts;
 }
