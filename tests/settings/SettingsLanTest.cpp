@@ -1,0 +1,577 @@
+// The settings dialog end to end, inside the virtual LAN: the search window
+// finds a simulated device, opens its dialog, and the dialog loads its pages
+// and changes the device's network settings and password over the real
+// protocols. Widgets are reached by their object names.
+
+#include "ui_ClientMainForm.h"
+
+#include "ClientMainForm.h"
+#include "LanDevice.h"
+#include "LogCapture.h"
+#include "MessageBoxWatcher.h"
+#include "SettingsDialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QtTest>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace {
+
+// A device namespace of the LAN and a MAC of its own, so that devices other
+// tests may run at the same time never answer for this one.
+const QString kDeviceNamespace = QStringLiteral("dev3");
+const QString kDeviceIp = QStringLiteral("10.77.0.13");
+const QString kMac = QStringLiteral("02:51:45:4C:66:01");
+const QString kMacText = QStringLiteral("02-51-45-4C-66-01");
+const QString kPassword = QStringLiteral("admin");
+
+// Columns of the search window's table.
+constexpr int kColumnDeviceName = 1;
+constexpr int kColumnIp = 2;
+constexpr int kColumnMac = 3;
+constexpr int kColumnMask = 4;
+constexpr int kColumnGateway = 5;
+constexpr int kColumnAddressing = 6;
+
+constexpr int kSearchTimeoutMs = 6000;
+constexpr int kReplyTimeoutMs = 6000;
+
+std::unique_ptr<LanDevice> StartDevice(const QStringList& faults = {})
+{
+    QStringList arguments{QStringLiteral("--name"), QStringLiteral("Lobby"), QStringLiteral("--mac"), kMac,
+                          QStringLiteral("--password"), kPassword, QStringLiteral("--addressing"),
+                          QStringLiteral("static")};
+    return std::make_unique<LanDevice>(kDeviceNamespace, arguments + faults);
+}
+
+template <typename T>
+T* Child(QObject* parent, const char* name)
+{
+    return parent->findChild<T*>(QString::fromLatin1(name));
+}
+
+int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&prefix](const std::string& m) {
+        return m.compare(0, prefix.size(), prefix) == 0;
+    }));
+}
+
+// Replies the dialog has dispatched, answered or failed.
+int CountDispatched(const std::vector<std::string>& messages)
+{
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
+        return (m.rfind("Got HTTP reply ", 0) == 0 && m.find(", waitReplyType: ") != std::string::npos) ||
+               m.rfind("HTTP request failed, waitReplyType: ", 0) == 0;
+    }));
+}
+
+const std::string kHttpSent = "Will send HTTP request to URL ";
+const std::string kDatagramSent = "Attempting to send datagram";
+
+}  // namespace
+
+class SettingsLanTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void OpeningLoadsSourceOnceAndOtherPagesLazily();
+    void FailedSourceLoadIsShownOnceAndNeverRetried();
+    void InvalidInputSendsNothing();
+    void NetworkChangeReachesDeviceAndRow();
+    void DhcpStillSendsAddresses();
+    void FailuresAreShownAndLeaveRecord_data();
+    void FailuresAreShownAndLeaveRecord();
+    void OneOutcomePerRun_data();
+    void OneOutcomePerRun();
+    void PasswordChangeReplacesOldPassword();
+    void ScreenshotOfEveryTab();
+
+private:
+    // Searches until the device's row shows, stops the search and selects
+    // the row; returns it, or -1.
+    int FindDevice();
+    // Opens the selected row's dialog (double-click or the Settings button),
+    // runs `body` inside its modal loop, then closes it.
+    void WithDialog(int row, bool doubleClick, const std::function<void(SettingsDialog&)>& body);
+    // Fills the network group, presses its Apply and waits for the outcome.
+    // `whileWaiting` runs right after the click, before any reply can be
+    // handled.
+    void ApplyNetwork(SettingsDialog& dialog, const QString& name, int ipType, const QString& ip,
+                      const QString& password, const std::function<void()>& whileWaiting = {});
+    void ApplyPassword(SettingsDialog& dialog, const QString& current, const QString& next);
+    QString Status() const { return window_->statusBar()->currentMessage(); }
+    QTableWidget* Table() const { return Child<QTableWidget>(window_.get(), "tableWidgetDevices"); }
+
+    std::unique_ptr<ClientMainForm> window_;
+    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<LogCapture> log_;
+};
+
+void SettingsLanTest::initTestCase()
+{
+    if (!LanDevice::Available()) {
+        QSKIP("needs the virtual LAN and the simulator (run through ctest)");
+    }
+}
+
+void SettingsLanTest::init()
+{
+    log_ = std::make_unique<LogCapture>();
+    boxes_ = std::make_unique<MessageBoxWatcher>();
+    window_ = std::make_unique<ClientMainForm>();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+}
+
+void SettingsLanTest::cleanup()
+{
+    window_.reset();
+    boxes_.reset();
+    log_.reset();
+}
+
+int SettingsLanTest::FindDevice()
+{
+    QTableWidget* table = Table();
+    QTest::mouseClick(Child<QPushButton>(window_.get(), "pushButtonSearch"), Qt::LeftButton);
+    int row = -1;
+    QElapsedTimer waited;
+    waited.start();
+    while (row < 0 && waited.elapsed() < kSearchTimeoutMs) {
+        QTest::qWait(50);
+        for (int r = 0; r < table->rowCount(); ++r) {
+            if (table->item(r, kColumnMac) != nullptr && table->item(r, kColumnMac)->text() == kMacText) {
+                row = r;
+            }
+        }
+    }
+    QPushButton* stop = Child<QPushButton>(window_.get(), "pushButtonStopSearch");
+    if (stop->isEnabled()) {
+        QTest::mouseClick(stop, Qt::LeftButton);
+    }
+    if (row >= 0) {
+        table->selectRow(row);
+    }
+    return row;
+}
+
+void SettingsLanTest::WithDialog(int row, bool doubleClick, const std::function<void(SettingsDialog&)>& body)
+{
+    bool ran = false;
+    QTimer::singleShot(0, this, [&]() {
+        SettingsDialog* dialog = nullptr;
+        QElapsedTimer waited;
+        waited.start();
+        while (dialog == nullptr && waited.elapsed() < 5000) {
+            dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                QTest::qWait(20);
+            }
+        }
+        if (dialog == nullptr) {
+            return;
+        }
+        ran = true;
+        body(*dialog);
+        dialog->reject();
+    });
+    QTableWidget* table = Table();
+    if (doubleClick) {
+        const QRect cell = table->visualItemRect(table->item(row, kColumnDeviceName));
+        // An item view takes a double-click only on the item the press was on.
+        QTest::mousePress(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+    } else {
+        QTest::mouseClick(Child<QPushButton>(window_.get(), "pushButtonSettings"), Qt::LeftButton);
+    }
+    QVERIFY2(ran, "the settings dialog did not open");
+}
+
+void SettingsLanTest::ApplyNetwork(SettingsDialog& dialog, const QString& name, int ipType, const QString& ip,
+                                   const QString& password, const std::function<void()>& whileWaiting)
+{
+    Child<QTabWidget>(&dialog, "tabWidget")->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
+    Child<QLineEdit>(&dialog, "lineEditDeviceName")->setText(name);
+    Child<QComboBox>(&dialog, "comboBoxIpType")->setCurrentIndex(ipType);
+    Child<QLineEdit>(&dialog, "lineEditIpAddress")->setText(ip);
+    Child<QLineEdit>(&dialog, "lineEditNetMask")->setText(QStringLiteral("255.255.255.0"));
+    Child<QLineEdit>(&dialog, "lineEditGateway")->setText(QStringLiteral("10.77.0.1"));
+    Child<QLineEdit>(&dialog, "lineEditDns")->setText(QStringLiteral("10.77.0.2"));
+    Child<QLineEdit>(&dialog, "lineEditCurPassword")->setText(password);
+    QPushButton* apply = Child<QPushButton>(&dialog, "pushButtonApply1");
+    QTest::mouseClick(apply, Qt::LeftButton);
+    if (whileWaiting) {
+        whileWaiting();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kReplyTimeoutMs);
+}
+
+void SettingsLanTest::ApplyPassword(SettingsDialog& dialog, const QString& current, const QString& next)
+{
+    Child<QTabWidget>(&dialog, "tabWidget")->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
+    Child<QLineEdit>(&dialog, "lineEditCurPassword2")->setText(current);
+    Child<QLineEdit>(&dialog, "lineEditNewPassword")->setText(next);
+    Child<QLineEdit>(&dialog, "lineEditNewPassword2")->setText(next);
+    QPushButton* apply = Child<QPushButton>(&dialog, "pushButtonApply2");
+    QTest::mouseClick(apply, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kReplyTimeoutMs);
+}
+
+void SettingsLanTest::OpeningLoadsSourceOnceAndOtherPagesLazily()
+{
+    // The web interface answers late, so the source load is still out when
+    // the dialog is first looked at.
+    const auto device = StartDevice({QStringLiteral("--http-delay-ms"), QStringLiteral("800")});
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+    log_->Clear();
+
+    WithDialog(row, true, [&](SettingsDialog& dialog) {
+        auto* tabs = Child<QTabWidget>(&dialog, "tabWidget");
+        auto* host = Child<QLineEdit>(&dialog, "lineEditSourceHost");
+        QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tabSource"));
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 1);
+        QVERIFY(log_->Contains(kHttpSent + "http://" + kDeviceIp.toStdString() + "/qel-cgi/admin/getcam.fcgi"));
+        QVERIFY(!host->isEnabled());
+        QVERIFY(!Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled());
+
+        QTRY_VERIFY_WITH_TIMEOUT(host->isEnabled(), kReplyTimeoutMs);
+        QCOMPARE(host->text(), QStringLiteral("192.168.0.90"));
+        QCOMPARE(Child<QLineEdit>(&dialog, "lineEditSourceLogin")->text(), QStringLiteral("admin"));
+        QVERIFY(Child<QLineEdit>(&dialog, "lineEditSourcePasswprd")->text().isEmpty());
+        QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled());
+
+        // The settings and classifier pages load nothing.
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabClassifier"));
+        QTest::qWait(300);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 1);
+
+        // Zones twice: one getconfig.
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
+        QTRY_COMPARE_WITH_TIMEOUT(CountDispatched(log_->Messages()), 2, kReplyTimeoutMs);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 2);
+        QVERIFY(log_->Contains(kHttpSent + "http://" + kDeviceIp.toStdString() + "/qel-cgi/admin/getconfig.fcgi"));
+
+        // Back on Source: nothing is sent and the page stays as it was.
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSource"));
+        QTest::qWait(300);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 2);
+        QVERIFY(host->isEnabled());
+        QCOMPARE(host->text(), QStringLiteral("192.168.0.90"));
+        QVERIFY(boxes_->Texts().isEmpty());
+    });
+    QCOMPARE(Table()->item(row, kColumnDeviceName)->text(), QStringLiteral("Lobby"));
+}
+
+void SettingsLanTest::FailedSourceLoadIsShownOnceAndNeverRetried()
+{
+    const auto device = StartDevice({QStringLiteral("--http-status"), QStringLiteral("500")});
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+    log_->Clear();
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 1, kReplyTimeoutMs);
+        const QString error = boxes_->Texts().at(0);
+        QVERIFY2(error.startsWith(QStringLiteral("HTTP request failed: ")), qPrintable(error));
+        QCOMPARE(boxes_->Titles().at(0), QStringLiteral("Error"));
+        QCOMPARE(Status(), error);
+
+        auto* tabs = Child<QTabWidget>(&dialog, "tabWidget");
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSource"));
+        QTest::qWait(500);
+        QCOMPARE(boxes_->Texts().size(), 1);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 1);
+        QVERIFY(!Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled());
+        QVERIFY(!Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled());
+    });
+}
+
+void SettingsLanTest::InvalidInputSendsNothing()
+{
+    const auto device = StartDevice();
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(), kReplyTimeoutMs);
+        log_->Clear();
+        const QString statusBefore = Status();
+        auto* ip = Child<QLineEdit>(&dialog, "lineEditIpAddress");
+        auto* mask = Child<QLineEdit>(&dialog, "lineEditNetMask");
+        auto* gateway = Child<QLineEdit>(&dialog, "lineEditGateway");
+        auto* dns = Child<QLineEdit>(&dialog, "lineEditDns");
+        auto* apply = Child<QPushButton>(&dialog, "pushButtonApply1");
+
+        // Each field is checked in turn; the first bad one is named.
+        ip->setText(QStringLiteral("10.0.0.256"));
+        gateway->setText(QStringLiteral("gateway"));
+        QTest::mouseClick(apply, Qt::LeftButton);
+        ip->setText(kDeviceIp);
+        mask->setText(QStringLiteral("255.255.255.0.1"));
+        QTest::mouseClick(apply, Qt::LeftButton);
+        mask->setText(QStringLiteral("255.255.255.0"));
+        QTest::mouseClick(apply, Qt::LeftButton);
+        gateway->setText(QStringLiteral("10.77.0.1"));
+        dns->setText(QString());
+        QTest::mouseClick(apply, Qt::LeftButton);
+
+        // Different new passwords.
+        Child<QLineEdit>(&dialog, "lineEditCurPassword2")->setText(kPassword);
+        Child<QLineEdit>(&dialog, "lineEditNewPassword")->setText(QStringLiteral("one"));
+        Child<QLineEdit>(&dialog, "lineEditNewPassword2")->setText(QStringLiteral("two"));
+        QTest::mouseClick(Child<QPushButton>(&dialog, "pushButtonApply2"), Qt::LeftButton);
+
+        QTRY_COMPARE(boxes_->Texts().size(), 5);
+        const QStringList expected = {QStringLiteral("Invalid IP-address"), QStringLiteral("Invalid network mask"),
+                                      QStringLiteral("Invalid gateway"), QStringLiteral("Invalid DNS"),
+                                      QStringLiteral("Passwords are not equal")};
+        QCOMPARE(boxes_->Texts(), expected);
+        QVERIFY(std::all_of(boxes_->Titles().begin(), boxes_->Titles().end(),
+                            [](const QString& t) { return t == QStringLiteral("Error"); }));
+        QCOMPARE(CountStartingWith(log_->Messages(), kDatagramSent), 0);
+        QVERIFY(apply->isEnabled());
+        QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply2")->isEnabled());
+        QCOMPARE(Status(), statusBefore);
+    });
+}
+
+void SettingsLanTest::NetworkChangeReachesDeviceAndRow()
+{
+    const auto device = StartDevice();
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+
+    WithDialog(row, true, [&](SettingsDialog& dialog) {
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(), kReplyTimeoutMs);
+        auto* apply1 = Child<QPushButton>(&dialog, "pushButtonApply1");
+        auto* apply2 = Child<QPushButton>(&dialog, "pushButtonApply2");
+        // While the request is out, the group and both Apply buttons are off.
+        bool checked = false;
+        ApplyNetwork(dialog, QStringLiteral("Lobby East"), STATIC, QStringLiteral("10.77.0.50"), kPassword, [&]() {
+            checked = true;
+            QVERIFY(!apply1->isEnabled());
+            QVERIFY(!apply2->isEnabled());
+            QVERIFY(!Child<QLineEdit>(&dialog, "lineEditDeviceName")->isEnabled());
+            QVERIFY(!Child<QComboBox>(&dialog, "comboBoxIpType")->isEnabled());
+            QVERIFY(Child<QLineEdit>(&dialog, "lineEditNewPassword")->isEnabled());
+            QVERIFY(Child<QWidget>(&dialog, "buttonBox")->isEnabled());
+            QCOMPARE(Status(), QStringLiteral("Applying network parameters..."));
+        });
+        QVERIFY(checked);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+        QVERIFY(boxes_->Texts().isEmpty());
+        QCOMPARE(QString::fromStdString(dialog.GetParams().deviceName), QStringLiteral("Lobby East"));
+        QCOMPARE(QString::fromStdString(IpTypeToString(dialog.GetParams().ip)), QStringLiteral("10.77.0.50"));
+    });
+
+    // The row takes the dialog's record...
+    QTableWidget* table = Table();
+    QCOMPARE(table->item(row, kColumnDeviceName)->text(), QStringLiteral("Lobby East"));
+    QCOMPARE(table->item(row, kColumnIp)->text(), QStringLiteral("10.77.0.50"));
+    QCOMPARE(table->item(row, kColumnGateway)->text(), QStringLiteral("10.77.0.1"));
+    // ...and the device answers the next search with it.
+    const int found = FindDevice();
+    QVERIFY(found >= 0);
+    QCOMPARE(table->item(found, kColumnDeviceName)->text(), QStringLiteral("Lobby East"));
+    QCOMPARE(table->item(found, kColumnIp)->text(), QStringLiteral("10.77.0.50"));
+    QCOMPARE(table->item(found, kColumnMask)->text(), QStringLiteral("255.255.255.0"));
+    QCOMPARE(table->item(found, kColumnAddressing)->text(), QStringLiteral("static"));
+}
+
+void SettingsLanTest::DhcpStillSendsAddresses()
+{
+    const auto device = StartDevice();
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        ApplyNetwork(dialog, QStringLiteral("Lobby"), DHCP, QStringLiteral("10.77.0.60"), kPassword);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+    });
+    const int found = FindDevice();
+    QVERIFY(found >= 0);
+    QCOMPARE(Table()->item(found, kColumnAddressing)->text(), QStringLiteral("DHCP"));
+    QCOMPARE(Table()->item(found, kColumnIp)->text(), QStringLiteral("10.77.0.60"));
+}
+
+void SettingsLanTest::FailuresAreShownAndLeaveRecord_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<bool>("passwordGroup");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("message");
+
+    const QStringList none;
+    const QString wrong = QStringLiteral("not the password");
+    QTest::newRow("network, wrong password")
+        << none << false << wrong << QStringLiteral("Failed to apply network parameters: invalid password");
+    QTest::newRow("network, device error")
+        << QStringList{QStringLiteral("--settings-result"), QStringLiteral("2")} << false << kPassword
+        << QStringLiteral("Failed to apply network parameters: error occured");
+    QTest::newRow("network, unknown code")
+        << QStringList{QStringLiteral("--settings-result"), QStringLiteral("7")} << false << kPassword
+        << QStringLiteral("Failed to apply network parameters: unknown response code 7");
+    QTest::newRow("network, no response")
+        << QStringList{QStringLiteral("--settings-no-reply")} << false << kPassword
+        << QStringLiteral("Failed to apply network parameters: no response from device");
+    QTest::newRow("network, noise before the reply")
+        << QStringList{QStringLiteral("--malformed"), QStringLiteral("settings-wrong-mac"),
+                       QStringLiteral("--malformed"), QStringLiteral("settings-wrong-type"),
+                       QStringLiteral("--malformed"), QStringLiteral("settings-short")}
+        << false << wrong << QStringLiteral("Failed to apply network parameters: invalid password");
+    QTest::newRow("password, wrong password")
+        << none << true << wrong << QStringLiteral("Failed to change password: invalid password");
+    QTest::newRow("password, device error")
+        << QStringList{QStringLiteral("--settings-result"), QStringLiteral("2")} << true << kPassword
+        << QStringLiteral("Failed to change password: error occured");
+    QTest::newRow("password, unknown code")
+        << QStringList{QStringLiteral("--settings-result"), QStringLiteral("255")} << true << kPassword
+        << QStringLiteral("Failed to change password: unknown response code 255");
+    QTest::newRow("password, no response")
+        << QStringList{QStringLiteral("--settings-no-reply")} << true << kPassword
+        << QStringLiteral("Failed to change password: no response from device");
+}
+
+void SettingsLanTest::FailuresAreShownAndLeaveRecord()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(bool, passwordGroup);
+    QFETCH(QString, password);
+    QFETCH(QString, message);
+
+    const auto device = StartDevice(faults);
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(), kReplyTimeoutMs);
+        if (passwordGroup) {
+            ApplyPassword(dialog, password, QStringLiteral("new secret"));
+        } else {
+            ApplyNetwork(dialog, QStringLiteral("Renamed"), STATIC, QStringLiteral("10.77.0.70"), password);
+        }
+        QCOMPARE(boxes_->Texts(), QStringList{message});
+        QCOMPARE(boxes_->Titles(), QStringList{QStringLiteral("Error")});
+        QCOMPARE(Status(), message);
+        // Usable again at once, and the record is untouched.
+        QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply1")->isEnabled());
+        QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply2")->isEnabled());
+        QVERIFY(Child<QLineEdit>(&dialog, "lineEditDeviceName")->isEnabled());
+        QCOMPARE(QString::fromStdString(dialog.GetParams().deviceName), QStringLiteral("Lobby"));
+    });
+    QCOMPARE(Table()->item(row, kColumnDeviceName)->text(), QStringLiteral("Lobby"));
+    QCOMPARE(Table()->item(row, kColumnIp)->text(), kDeviceIp);
+}
+
+void SettingsLanTest::OneOutcomePerRun_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::newRow("two replies") << QStringList{QStringLiteral("--settings-duplicate")};
+    QTest::newRow("reply after 2 s")
+        << QStringList{QStringLiteral("--settings-delay-ms"), QStringLiteral("2000")};
+}
+
+void SettingsLanTest::OneOutcomePerRun()
+{
+    QFETCH(QStringList, faults);
+    const auto device = StartDevice(faults);
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(), kReplyTimeoutMs);
+        log_->Clear();
+        ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, kPassword);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+        // Past the transport's listening time nothing more is said.
+        QTest::qWait(3500);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+        QVERIFY(boxes_->Texts().isEmpty());
+        QCOMPARE(CountStartingWith(log_->Messages(), "NetworkSetting Response recognized"), 1);
+        QCOMPARE(CountStartingWith(log_->Messages(), "NetworkSetting command done"), 1);
+    });
+}
+
+void SettingsLanTest::PasswordChangeReplacesOldPassword()
+{
+    const auto device = StartDevice();
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+    const QString next = QStringLiteral("s3cret ü");
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(), kReplyTimeoutMs);
+        ApplyPassword(dialog, kPassword, next);
+        QCOMPARE(Status(), QStringLiteral("Password was changed successfully"));
+        QVERIFY(boxes_->Texts().isEmpty());
+        QCOMPARE(QString::fromStdString(dialog.GetParams().deviceName), QStringLiteral("Lobby"));
+
+        // The old password no longer works, the new one does.
+        ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, kPassword);
+        QCOMPARE(boxes_->Texts(), QStringList{QStringLiteral("Failed to apply network parameters: invalid password")});
+        ApplyPassword(dialog, kPassword, QStringLiteral("other"));
+        QCOMPARE(boxes_->Texts().size(), 2);
+        QCOMPARE(boxes_->Texts().at(1), QStringLiteral("Failed to change password: invalid password"));
+        ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, next);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+        QCOMPARE(boxes_->Texts().size(), 2);
+    });
+}
+
+void SettingsLanTest::ScreenshotOfEveryTab()
+{
+    const auto device = StartDevice();
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+    const QString folder = QStringLiteral(QEL_SCREENSHOT_DIR);
+    QVERIFY(QDir().mkpath(folder));
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(), kReplyTimeoutMs);
+        auto* tabs = Child<QTabWidget>(&dialog, "tabWidget");
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QTRY_VERIFY_WITH_TIMEOUT(CountStartingWith(log_->Messages(), kHttpSent) == CountDispatched(log_->Messages()),
+                                     kReplyTimeoutMs);
+            const QString file = QStringLiteral("%1/settings-tab%2-%3.png")
+                                     .arg(folder)
+                                     .arg(i)
+                                     .arg(tabs->widget(i)->objectName());
+            QVERIFY2(dialog.grab().save(file), qPrintable(file));
+        }
+        QVERIFY(boxes_->Texts().isEmpty());
+    });
+}
+
+QTEST_MAIN(SettingsLanTest)
+#include "SettingsLanTest.moc"
