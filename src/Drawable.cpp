@@ -48,4 +48,6 @@ Drawable::~Drawable() = default;
 
 Movable::~Movable() = default;
 
+void Movable::finishDrag() {}
+
 DrawableCreationTool::~DrawableCreationTool() = default;

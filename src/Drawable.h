@@ -61,6 +61,10 @@ public:
     // Puts the handled point back where it was when the handle was made.
     virtual void undo() = 0;
     virtual ~Movable();
+    // End-of-drag check, run by the view before it reports the drag, so that
+    // listeners see the shape as it stays. Does nothing unless a handle
+    // checks its shape; deleting the handle runs the same check.
+    virtual void finishDrag();
 
     Drawable* getOwner() const { return owner_; }
 

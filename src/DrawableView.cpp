@@ -126,8 +126,11 @@ void DrawableView::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void DrawableView::endDrag() {
-    // Hand the handle to the listeners first, then delete it (which runs its
-    // end-of-drag check) while the shape is still held here.
+    // The end-of-drag check runs before the listeners hear of the drag: a
+    // listener that copies the shape (the zones page rebuilds its zones from
+    // the edited polygon) must not copy a crossing that is then undone. The
+    // handle is deleted after them, while the shape is still held here.
+    currentMovable_->finishDrag();
     emit shapeEdited(currentMovable_->getOwner(), currentMovable_.get());
     currentMovable_.reset();
     draggedShape_.reset();

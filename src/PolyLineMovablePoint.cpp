@@ -14,6 +14,10 @@ void PolyLineMovablePoint::undo() {
 }
 
 PolyLineMovablePoint::~PolyLineMovablePoint() {
+    finishDrag();
+}
+
+void PolyLineMovablePoint::finishDrag() {
     auto* polygon = static_cast<PolyLine*>(getOwner());
     if (!polygon->isAcceptable(static_cast<unsigned long long>(index_))) {
         undo();

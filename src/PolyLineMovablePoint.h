@@ -13,6 +13,8 @@ public:
     void moveTo(const QPointF& point) override;
     void undo() override;
     ~PolyLineMovablePoint() override;
+    // Puts the vertex back when it leaves the polygon crossing itself.
+    void finishDrag() override;
 
 private:
     QPointF* vertex_ = nullptr;  // inside the owner's vertex list
