@@ -7,6 +7,10 @@
 namespace {
 
 const std::string kCgiPrefix = "/qel-cgi/admin/";
+// Devices answer plain text, uncompressed. The server library gzips every
+// body whose type starts with "text/" when the client accepts it; media types
+// are case-insensitive, so this spelling is the same type, sent as it is.
+const char kTextType[] = "Text/plain";
 
 }  // namespace
 
@@ -60,7 +64,7 @@ void DeviceWebServer::AskForCredentials(httplib::Response& response)
 {
     response.status = 401;
     response.set_header("WWW-Authenticate", authenticator_.Challenge());
-    response.set_content("Unauthorized\r\n", "text/plain");
+    response.set_content("Unauthorized\r\n", kTextType);
 }
 
 void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response& response)
@@ -83,7 +87,7 @@ void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response&
     }
     if (request.path.compare(0, kCgiPrefix.size(), kCgiPrefix) != 0) {
         response.status = 404;
-        response.set_content("Not Found\r\n", "text/plain");
+        response.set_content("Not Found\r\n", kTextType);
         return;
     }
     const std::string command = request.path.substr(kCgiPrefix.size());
@@ -94,5 +98,5 @@ void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response&
     }
     const VcaConfigState::Result result = state_.Execute(command, request.params, options_.configFault);
     response.status = result.status;
-    response.set_content(result.body, "text/plain");
+    response.set_content(result.body, kTextType);
 }

@@ -31,6 +31,7 @@ SimProcess::SimProcess(const QStringList& extraArguments)
                           QStringLiteral("--udp-port"), QString::number(FreeUdpPort()),
                           QStringLiteral("--http-bind"), QStringLiteral("127.0.0.1"),
                           QStringLiteral("--http-port"), QString::number(httpPort_),
+                          QStringLiteral("--rtsp-off"),
                           QStringLiteral("--run-seconds"), QStringLiteral("120")};
     arguments += extraArguments;
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
