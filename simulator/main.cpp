@@ -12,6 +12,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -25,14 +26,46 @@ namespace {
 // Exit code for a bad command line, distinct from a failure to serve.
 constexpr int kUsageError = 2;
 
-std::vector<std::unique_ptr<SimPart>> MakeParts()
+struct NamedPart {
+    std::string name;  // as --only names it
+    std::unique_ptr<SimPart> part;
+};
+
+std::vector<NamedPart> MakeParts()
 {
-    std::vector<std::unique_ptr<SimPart>> parts;
-    parts.push_back(std::make_unique<UdpResponder>());
-    parts.push_back(std::make_unique<DeviceWebPart>());
-    parts.push_back(std::make_unique<DeviceRtspPart>());
-    // Further parts (HTTP, RTSP) are added here, one line each.
+    std::vector<NamedPart> parts;
+    parts.push_back({"udp", std::make_unique<UdpResponder>()});
+    parts.push_back({"http", std::make_unique<DeviceWebPart>()});
+    parts.push_back({"rtsp", std::make_unique<DeviceRtspPart>()});
+    // Further parts are added here, one line each.
     return parts;
+}
+
+// Keeps the parts named in a comma-separated list, in their own order.
+bool SelectParts(const std::string& list, std::vector<NamedPart>& parts, std::string& error)
+{
+    std::vector<std::string> names;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        names.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+    }
+    for (const std::string& name : names) {
+        const bool known = std::any_of(parts.begin(), parts.end(),
+                                       [&name](const NamedPart& p) { return p.name == name; });
+        if (!known) {
+            error = "unknown part '" + name + "'";
+            return false;
+        }
+    }
+    parts.erase(std::remove_if(parts.begin(), parts.end(),
+                               [&names](const NamedPart& p) {
+                                   return std::find(names.begin(), names.end(), p.name) ==
+                                          names.end();
+                               }),
+                parts.end());
+    return true;
 }
 
 }  // namespace
@@ -57,9 +90,21 @@ int main(int argc, char* argv[])
                      [&runSeconds](const std::string& v, std::string& e) {
                          return simopt::ParseUnsigned(v, 1, 86400, runSeconds, e);
                      });
-    std::vector<std::unique_ptr<SimPart>> parts = MakeParts();
-    for (const auto& part : parts) {
-        part->RegisterOptions(options);
+    std::vector<NamedPart> parts = MakeParts();
+    std::string only;
+    options.AddValue("only", "PART[,PART]",
+                     "start only these parts: udp, http, rtsp (default: all); e.g. "
+                     "--only udp for a thousand devices that need no web or video server",
+                     [&only](const std::string& v, std::string& e) {
+                         if (v.empty()) {
+                             e = "expected a list such as udp,http";
+                             return false;
+                         }
+                         only = v;
+                         return true;
+                     });
+    for (const auto& named : parts) {
+        named.part->RegisterOptions(options);
     }
 
     std::string error;
@@ -74,6 +119,11 @@ int main(int argc, char* argv[])
         break;
     }
 
+    if (!only.empty() && !SelectParts(only, parts, error)) {
+        std::cerr << "qel-device-sim: bad value '" << only << "' for --only: " << error << '\n';
+        return kUsageError;
+    }
+
     DeviceSet devices;
     if (!setup.Build(devices, error)) {
         std::cerr << "qel-device-sim: " << error << '\n';
@@ -83,11 +133,11 @@ int main(int argc, char* argv[])
     size_t started = 0;
     std::string served;
     for (; started < parts.size(); ++started) {
-        if (!parts[started]->Start(devices, error)) {
+        if (!parts[started].part->Start(devices, error)) {
             std::cerr << "qel-device-sim: " << error << '\n';
             break;
         }
-        served += (served.empty() ? "" : ", ") + parts[started]->Describe();
+        served += (served.empty() ? "" : ", ") + parts[started].part->Describe();
     }
     int exitCode = 0;
     if (started == parts.size()) {
@@ -105,7 +155,7 @@ int main(int argc, char* argv[])
         exitCode = 1;
     }
     while (started > 0) {
-        parts[--started]->Stop();
+        parts[--started].part->Stop();
     }
     return exitCode;
 }
