@@ -1,0 +1,301 @@
+// The analytics pages in the real settings dialog, end to end inside the
+// virtual LAN: a simulated device's zones and camera position load into the
+// pages when their tabs are first shown, the mouse draws and reshapes zones
+// over the video view, and every apply lands in the device's configuration.
+// Widgets are reached by their object names.
+
+#include "DeviceNetworkParams.h"
+#include "HttpClientDialog.h"
+#include "HttpClientModule.h"
+#include "MessageBoxWatcher.h"
+#include "SettingsDialog.h"
+#include "VCA.pb.h"
+#include "VcaConfigReader.h"
+#include "ViewMouse.h"
+
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// A device namespace of the LAN; the tests of the LAN run one at a time.
+const QString kDeviceNamespace = QStringLiteral("dev2");
+const char kDeviceIp[] = "10.77.0.12";
+constexpr int kLoadTimeoutMs = 8000;
+constexpr int kVideoTimeoutMs = 15000;
+
+// qel-device-sim in the device namespace, started through scripts/virtual-lan
+// from the workstation namespace the test runs in. It ends itself after a
+// bounded time even if the test dies.
+class LanSimulator final {
+public:
+    explicit LanSimulator(const QStringList& extra = {})
+    {
+        QStringList arguments{QStringLiteral("exec"), kDeviceNamespace, qEnvironmentVariable("QEL_SIM"),
+                              QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:99:02"),
+                              QStringLiteral("--run-seconds"), QStringLiteral("120")};
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(qEnvironmentVariable("QEL_SOURCE_DIR") + QStringLiteral("/scripts/virtual-lan"),
+                       arguments + extra);
+        QByteArray output;
+        while (process_.waitForReadyRead(kLoadTimeoutMs)) {
+            output += process_.readAllStandardOutput();
+            if (output.contains("qel-device-sim: ready")) {
+                ready_ = true;
+                break;
+            }
+        }
+    }
+    ~LanSimulator()
+    {
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) {
+            process_.kill();
+            process_.waitForFinished(3000);
+        }
+    }
+    bool Ready() const { return ready_; }
+
+private:
+    QProcess process_;
+    bool ready_ = false;
+};
+
+DeviceNetworkParams Device()
+{
+    DeviceNetworkParams params{};
+    params.productName = "QEL VCA-100";
+    params.deviceName = "Pages";
+    StringToIpType(kDeviceIp, params.ip);
+    StringToIpType("255.255.255.0", params.mask);
+    StringToIpType("10.77.0.1", params.gateway);
+    params.connectionType = STATIC;
+    return params;
+}
+
+// The device's configuration as getconfig.fcgi answers it now.
+QByteArray DeviceConfig()
+{
+    HttpClientModule module(nullptr);
+    QSignalSpy done(&module, &HttpClientModule::Done);
+    module.Start(std::string("http://") + kDeviceIp + "/qel-cgi/admin/getconfig.fcgi");
+    return done.wait(kLoadTimeoutMs) ? done.at(0).at(0).toByteArray() : QByteArray();
+}
+
+ZonesMap DeviceZones()
+{
+    ZonesMap zones;
+    QString error;
+    VcaConfigReader(DeviceConfig()).ReadZones(zones, error);
+    return zones;
+}
+
+template <typename T>
+T* Child(QObject* parent, const char* name)
+{
+    T* child = parent->findChild<T*>(QString::fromLatin1(name));
+    if (child == nullptr) {
+        qFatal("no widget %s", name);
+    }
+    return child;
+}
+
+void ShowTab(SettingsDialog& dialog, const char* tabName)
+{
+    Child<QTabWidget>(&dialog, "tabWidget")->setCurrentWidget(Child<QWidget>(&dialog, tabName));
+}
+
+// Whether the dialog's live view got going within the time; false where the
+// tool has no live view.
+bool ConnectVideo(SettingsDialog& dialog, const char* connectButton)
+{
+    auto* disconnect = Child<QPushButton>(&dialog, "pushButtonDisconnect2");
+    Child<QPushButton>(&dialog, connectButton)->click();
+    return QTest::qWaitFor([disconnect] { return disconnect->isEnabled(); }, kVideoTimeoutMs);
+}
+
+void SaveScreenshot(QWidget* widget, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(QEL_SCREENSHOT_DIR));
+    const QString path = QStringLiteral(QEL_SCREENSHOT_DIR "/") + name;
+    QVERIFY(widget->grab().save(path));
+    qInfo("screenshot: %s", qPrintable(path));
+}
+
+QString LastStatus(const QSignalSpy& spy)
+{
+    return spy.isEmpty() ? QString() : spy.last().at(0).toString();
+}
+
+}  // namespace
+
+class PagesLanTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void zonesLoadDrawApplyAndReadBack();
+    void gridLoadsTheDeviceCameraPosition();
+    void classifierDefaultsReachTheDevice();
+    void rejectedCredentialsEndEachApplyInOneErrorBox();
+};
+
+void PagesLanTest::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("QEL_SIM") || qEnvironmentVariableIsEmpty("QEL_SOURCE_DIR")) {
+        QSKIP("needs the virtual LAN (run through ctest)");
+    }
+}
+
+void PagesLanTest::zonesLoadDrawApplyAndReadBack()
+{
+    LanSimulator sim;
+    QVERIFY(sim.Ready());
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    ShowTab(dialog, "tabZones");
+
+    // The device's one zone, a rectangle 10 % in from each edge.
+    auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kLoadTimeoutMs);
+    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
+    auto* view = Child<QWidget>(&dialog, "videoWidget1");
+    QCOMPARE(view->grab().toImage().pixelColor(360, 57), QColor(Qt::black));  // its top edge
+
+    const bool live = ConnectVideo(dialog, "pushButtonConnect1");
+
+    // A new zone drawn with the mouse, and a corner of the loaded one dragged.
+    Child<QPushButton>(&dialog, "pushButtonAddZone")->click();
+    viewmouse::DrawPolygon(view, {{100, 300}, {300, 300}, {200, 500}});
+    viewmouse::Drag(view, {648, 518}, {600, 450});
+    QCOMPARE(table->rowCount(), 2);
+    SaveScreenshot(&dialog, live ? QStringLiteral("zones-tab-drawn-zone-live.png")
+                                 : QStringLiteral("zones-tab-drawn-zone-lan-no-video.png"));
+
+    Child<QPushButton>(&dialog, "pushButtonApplyZones")->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Zones were applied"));
+    const ZonesMap expected{{1, {{6553, 6553}, {58982, 6553}, {54612, 51199}, {6553, 58982}}},
+                            {2, {{9102, 34132}, {27306, 34132}, {18204, 56888}}}};
+    QVERIFY(DeviceZones() == expected);
+
+    // The loaded zone removed: the device keeps the drawn one only.
+    table->selectRow(0);
+    Child<QPushButton>(&dialog, "pushButtonRemoveZone")->click();
+    Child<QPushButton>(&dialog, "pushButtonApplyZones")->click();
+    const ZonesMap remaining{{2, expected.at(2)}};
+    QVERIFY(DeviceZones() == remaining);
+    QVERIFY(boxes.Texts().isEmpty());
+}
+
+void PagesLanTest::gridLoadsTheDeviceCameraPosition()
+{
+    LanSimulator sim;
+    QVERIFY(sim.Ready());
+    {
+        HttpClientDialog http(kDeviceIp, -1, "root", "kqzt");
+        QVERIFY(http.request("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=18&camangle=10&height=3"));
+    }
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    ShowTab(dialog, "tabGrid");
+
+    auto* fov = Child<QSpinBox>(&dialog, "spinBoxFieldOfView");
+    QTRY_COMPARE_WITH_TIMEOUT(fov->value(), 18, kLoadTimeoutMs);
+    QCOMPARE(Child<QSpinBox>(&dialog, "spinBoxCameraAngle")->value(), 10);
+    QCOMPARE(Child<QDoubleSpinBox>(&dialog, "doubleSpinBoxCameraHeight")->value(), 3.0);
+    QCOMPARE(Child<QSlider>(&dialog, "horizontalSliderCameraHeight")->value(), 30);
+
+    // Without video nothing of the camera position, the mimics or Apply is usable.
+    for (const char* name : {"spinBoxFieldOfView", "horizontalSliderCameraAngle", "doubleSpinBoxCameraHeight",
+                             "doubleSpinBoxMimic1", "pushButtonAddMimic2", "pushButtonApplyGrid"}) {
+        QVERIFY2(!Child<QWidget>(&dialog, name)->isEnabled(), name);
+    }
+    QVERIFY(Child<QPushButton>(&dialog, "pushButtonAddLine1")->isEnabled());
+    QVERIFY(boxes.Texts().isEmpty());
+
+    if (!ConnectVideo(dialog, "pushButtonConnect2")) {
+        SaveScreenshot(&dialog, QStringLiteral("grid-tab-lan-no-video.png"));
+        QSKIP("no live view in this build: the enabling with video and the apply are not exercised");
+    }
+    for (const char* name : {"spinBoxFieldOfView", "horizontalSliderCameraAngle", "doubleSpinBoxCameraHeight",
+                             "doubleSpinBoxMimic1", "pushButtonAddMimic2", "pushButtonApplyGrid"}) {
+        QVERIFY2(Child<QWidget>(&dialog, name)->isEnabled(), name);
+    }
+    // Back to the start values, a mimic and a ruler, then Apply.
+    fov->setValue(36);
+    Child<QSpinBox>(&dialog, "spinBoxCameraAngle")->setValue(13);
+    auto* view = Child<QWidget>(&dialog, "videoWidget2");
+    Child<QPushButton>(&dialog, "pushButtonAddMimic1")->click();
+    viewmouse::Click(view, {200, 400});
+    Child<QPushButton>(&dialog, "pushButtonAddLine1")->click();
+    viewmouse::Click(view, {360, 288});
+    viewmouse::Click(view, {360, 576});
+    QCOMPARE(Child<QLabel>(&dialog, "lbRulerSize1")->text(), QStringLiteral("8.00 \u043C."));
+    SaveScreenshot(&dialog, QStringLiteral("grid-tab-grid-mimic-ruler-live.png"));
+    Child<QPushButton>(&dialog, "pushButtonApplyGrid")->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Camera position was applied"));
+    CamposValues campos;
+    QString error;
+    QVERIFY(VcaConfigReader(DeviceConfig()).ReadCampos(campos, error));
+    QCOMPARE(campos.fov, 36.0);
+    QCOMPARE(campos.camangle, 13.0);
+    QCOMPARE(campos.heightMetres, 3.0);
+}
+
+void PagesLanTest::classifierDefaultsReachTheDevice()
+{
+    LanSimulator sim;
+    QVERIFY(sim.Ready());
+    SettingsDialog dialog(Device(), nullptr);
+    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
+    ShowTab(dialog, "tabClassifier");
+    Child<QPushButton>(&dialog, "bApplyClassifierAndTimeout")->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Classifier settings were applied"));
+    const VcaConfigReader reader(DeviceConfig());
+    QCOMPARE(reader.Config().ch(0).timeout(), 15u);
+    QCOMPARE(reader.Config().ch(0).objectclasses_size(), 1);
+    QCOMPARE(reader.Config().ch(0).objectclasses(0).minarea(), 2.0);
+    QCOMPARE(reader.Config().ch(0).objectclasses(0).maxheight(), 2.25);
+}
+
+void PagesLanTest::rejectedCredentialsEndEachApplyInOneErrorBox()
+{
+    LanSimulator sim({QStringLiteral("--http-reject-auth")});
+    QVERIFY(sim.Ready());
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    // The source page's load fails too; that box is not the pages' concern.
+    QTest::qWait(500);
+    boxes.Clear();
+
+    for (const char* apply : {"pushButtonApplyZones", "bApplyClassifierAndTimeout"}) {
+        Child<QPushButton>(&dialog, apply)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);
+        QTest::qWait(200);
+        QCOMPARE(boxes.Texts().size(), 1);
+        QCOMPARE(boxes.Titles().at(0), QStringLiteral("Error"));
+        QVERIFY2(boxes.Texts().at(0).startsWith(QStringLiteral("HTTP request failed")), qPrintable(boxes.Texts().at(0)));
+        boxes.Clear();
+    }
+}
+
+QTEST_MAIN(PagesLanTest)
+#include "PagesLanTest.moc"
