@@ -91,6 +91,11 @@ void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
     for (const QPointF& vertex : polygon->getVertecles()) {
         points.emplace_back(RelativeToAbsolute(vertex.x()), RelativeToAbsolute(vertex.y()));
     }
+    // Ids above the loaded ones are free unless the device used the very
+    // largest id; then the next free one is taken.
+    while (zones_.count(nextZoneId_) != 0) {
+        ++nextZoneId_;
+    }
     zones_[nextZoneId_++] = points;
     showZones();
 }

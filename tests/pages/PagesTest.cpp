@@ -166,6 +166,13 @@ void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
     QCOMPARE(form.zones->Zones().count(11), size_t(1));
     QCOMPARE(form.zones->Zones().count(5), size_t(1));
     SaveScreenshot(&form.dialog, QStringLiteral("zones-tab-drawn-zone-no-video.png"));
+
+    // The device used the largest id there is: the next free one is taken.
+    form.zones->setZones({{0, loaded3}, {4294967295u, loaded9}});
+    viewmouse::DrawPolygon(view, {{50, 50}, {200, 50}, {120, 200}});
+    QCOMPARE(form.zones->Zones().size(), size_t(3));
+    QVERIFY(form.zones->Zones().at(0) == loaded3);
+    QCOMPARE(form.zones->Zones().count(1), size_t(1));
 }
 
 void PagesTest::applyZonesWritesExactlyThePageZones()
