@@ -1,0 +1,261 @@
+// The search window against simulated devices in the virtual LAN: what a
+// user sees after pressing Search.
+#include "ClientMainForm.h"
+#include "LanSim.h"
+#include "ModalCloser.h"
+#include "UdpModule.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <map>
+
+namespace {
+
+constexpr int kSearchEndTimeoutMs = 10000;
+
+void Idle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QTest::qWait(20);
+    }
+}
+
+// The nine cell texts of a row.
+QStringList Row(const QTableWidget* table, int row)
+{
+    QStringList cells;
+    for (int column = 0; column < table->columnCount(); ++column) {
+        const QTableWidgetItem* item = table->item(row, column);
+        cells << (item != nullptr ? item->text() : QStringLiteral("<none>"));
+    }
+    return cells;
+}
+
+}  // namespace
+
+class SearchLanTest : public QObject {
+    Q_OBJECT
+private:
+    ClientMainForm* window_ = nullptr;
+    QTableWidget* table_ = nullptr;
+    QPushButton* search_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QPushButton* settings_ = nullptr;
+    QStatusBar* status_ = nullptr;
+
+    // Presses Search and waits until the search has ended.
+    void SearchToEnd()
+    {
+        search_->click();
+        QVERIFY(!search_->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(search_->isEnabled(), kSearchEndTimeoutMs);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!LanSim::Available()) {
+            QSKIP("needs the virtual LAN (run through ctest)");
+        }
+    }
+
+    void init()
+    {
+        window_ = new ClientMainForm;
+        window_->show();
+        table_ = window_->findChild<QTableWidget*>(QStringLiteral("tableWidgetDevices"));
+        search_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSearch"));
+        stop_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonStopSearch"));
+        settings_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSettings"));
+        status_ = window_->findChild<QStatusBar*>(QStringLiteral("statusbar"));
+        QVERIFY(table_ && search_ && stop_ && settings_ && status_);
+    }
+
+    void cleanup()
+    {
+        delete window_;
+        window_ = nullptr;
+    }
+
+    // Three devices in three namespaces, each column as the device reports
+    // it; a second search starts from an empty table and finds them again.
+    void searchListsEveryDeviceWithAllColumns()
+    {
+        const QString name = QStringLiteral("Камера №1 südtor");
+        LanSim dev1(QStringLiteral("dev1"),
+                    {QStringLiteral("--name"), name, QStringLiteral("--mac"),
+                     QStringLiteral("02:51:45:4c:00:a1"), QStringLiteral("--serial"),
+                     QStringLiteral("SN-A1"), QStringLiteral("--gateway"),
+                     QStringLiteral("10.77.0.254")});
+        LanSim dev2(QStringLiteral("dev2"),
+                    {QStringLiteral("--addressing"), QStringLiteral("dhcp"), QStringLiteral("--mac"),
+                     QStringLiteral("02:51:45:4C:00:B2"), QStringLiteral("--product"),
+                     QStringLiteral("VCA-200"), QStringLiteral("--firmware"),
+                     QStringLiteral("3.0.0")});
+        // Replies padded to 2000 bytes: only the first 131 count.
+        LanSim dev3(QStringLiteral("dev3"),
+                    {QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:00:C3"),
+                     QStringLiteral("--ip"), QStringLiteral("192.168.7.9"), QStringLiteral("--mask"),
+                     QStringLiteral("255.255.0.0"), QStringLiteral("--discovery-reply-size"),
+                     QStringLiteral("2000")});
+        QVERIFY(dev1.IsReady() && dev2.IsReady() && dev3.IsReady());
+
+        QCOMPARE(status_->currentMessage(), QString());
+        search_->click();
+        QCOMPARE(status_->currentMessage(), QStringLiteral("Searching devices in network..."));
+        QVERIFY(stop_->isEnabled());
+        QVERIFY(!settings_->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(search_->isEnabled(), kSearchEndTimeoutMs);
+        QCOMPARE(table_->rowCount(), 3);
+        QCOMPARE(status_->currentMessage(), QStringLiteral("3 device(s) found"));
+        QVERIFY(!stop_->isEnabled());
+
+        std::map<QString, QStringList> byMac;
+        for (int row = 0; row < 3; ++row) {
+            byMac[Row(table_, row).at(3)] = Row(table_, row);
+        }
+        QCOMPARE(byMac[QStringLiteral("02-51-45-4C-00-A1")],
+                 QStringList({QStringLiteral("QEL VCA-100"), name, QStringLiteral("10.77.0.11"),
+                              QStringLiteral("02-51-45-4C-00-A1"), QStringLiteral("255.255.255.0"),
+                              QStringLiteral("10.77.0.254"), QStringLiteral("static"),
+                              QStringLiteral("2.4.1-sim"), QStringLiteral("SN-A1")}));
+        QCOMPARE(byMac[QStringLiteral("02-51-45-4C-00-B2")],
+                 QStringList({QStringLiteral("VCA-200"), QStringLiteral("QEL Sim"),
+                              QStringLiteral("10.77.0.12"), QStringLiteral("02-51-45-4C-00-B2"),
+                              QStringLiteral("255.255.255.0"), QStringLiteral("10.77.0.1"),
+                              QStringLiteral("DHCP"), QStringLiteral("3.0.0"),
+                              QStringLiteral("QS000001")}));
+        QCOMPARE(byMac[QStringLiteral("02-51-45-4C-00-C3")].mid(2, 4),
+                 QStringList({QStringLiteral("192.168.7.9"), QStringLiteral("02-51-45-4C-00-C3"),
+                              QStringLiteral("255.255.0.0"), QStringLiteral("192.168.0.1")}));
+
+        table_->selectRow(1);
+        QVERIFY(settings_->isEnabled());
+        search_->click();
+        QCOMPARE(table_->rowCount(), 0);
+        QVERIFY(!settings_->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(search_->isEnabled(), kSearchEndTimeoutMs);
+        QCOMPARE(table_->rowCount(), 3);
+    }
+
+    // One process answering for three devices, each reply twice: six rows,
+    // duplicates kept, in the order the replies were sent.
+    void rowsKeepArrivalOrderAndDuplicates()
+    {
+        LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--count"), QStringLiteral("3"),
+                                            QStringLiteral("--discovery-duplicate")});
+        QVERIFY(sim.IsReady());
+        SearchToEnd();
+        QCOMPARE(table_->rowCount(), 6);
+        const QStringList names = {QStringLiteral("QEL Sim"),   QStringLiteral("QEL Sim"),
+                                   QStringLiteral("QEL Sim 2"), QStringLiteral("QEL Sim 2"),
+                                   QStringLiteral("QEL Sim 3"), QStringLiteral("QEL Sim 3")};
+        for (int row = 0; row < 6; ++row) {
+            QCOMPARE(table_->item(row, 1)->text(), names.at(row));
+        }
+        QCOMPARE(Row(table_, 0), Row(table_, 1));
+        QCOMPARE(status_->currentMessage(), QStringLiteral("6 device(s) found"));
+    }
+
+    // Malformed replies are dropped; the good one is listed.
+    void malformedRepliesNeverReachTheTable()
+    {
+        LanSim sim(QStringLiteral("dev2"),
+                   {QStringLiteral("--malformed"), QStringLiteral("discover-short"),
+                    QStringLiteral("--malformed"), QStringLiteral("discover-no-nul"),
+                    QStringLiteral("--malformed"), QStringLiteral("discover-bad-type")});
+        QVERIFY(sim.IsReady());
+        SearchToEnd();
+        QCOMPARE(table_->rowCount(), 1);
+        QCOMPARE(status_->currentMessage(), QStringLiteral("1 device(s) found"));
+    }
+
+    // A reply after the listening time, or after Stop Search, is not listed.
+    void lateRepliesAreIgnored()
+    {
+        LanSim late(QStringLiteral("dev1"),
+                    {QStringLiteral("--discovery-delay-ms"), QStringLiteral("3600")});
+        LanSim slow(QStringLiteral("dev2"),
+                    {QStringLiteral("--discovery-delay-ms"), QStringLiteral("700")});
+        QVERIFY(late.IsReady() && slow.IsReady());
+        search_->click();
+        stop_->click();
+        QVERIFY(search_->isEnabled());
+        QCOMPARE(status_->currentMessage(), QStringLiteral("0 device(s) found"));
+        // Past both replies to the first request, so that none of them can
+        // fall into the next search.
+        Idle(3900);
+        QCOMPARE(table_->rowCount(), 0);
+
+        SearchToEnd();
+        QCOMPARE(table_->rowCount(), 1);  // the slow one, within the listening time
+        Idle(1500);                       // past the late one
+        QCOMPARE(table_->rowCount(), 1);
+        QCOMPARE(status_->currentMessage(), QStringLiteral("1 device(s) found"));
+    }
+
+    // Double-click on a row during a search stops the search, shows the
+    // count so far and opens that row's settings; a reply that was still
+    // on its way is not added afterwards.
+    void doubleClickDuringSearchOpensSettings()
+    {
+        LanSim quick(QStringLiteral("dev1"), {QStringLiteral("--count"), QStringLiteral("2")});
+        LanSim slow(QStringLiteral("dev2"),
+                    {QStringLiteral("--discovery-delay-ms"), QStringLiteral("1500")});
+        QVERIFY(quick.IsReady() && slow.IsReady());
+        search_->click();
+        QTRY_COMPARE(table_->rowCount(), 2);
+        QVERIFY(!search_->isEnabled());
+
+        QStringList messages;
+        connect(status_, &QStatusBar::messageChanged,
+                [&messages](const QString& text) { messages << text; });
+        bool stopEnabledWhileOpen = true;
+        QTimer::singleShot(100, [&] { stopEnabledWhileOpen = stop_->isEnabled(); });
+        ModalCloser closer(300);
+        const QRect cell = table_->visualRect(table_->model()->index(1, 1));
+        // A real double-click: press and release, then the double-click event.
+        QTest::mouseClick(table_->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QTest::mouseDClick(table_->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+        QVERIFY2(closer.ClosedAny(), qPrintable(messages.join(QStringLiteral(" | "))));
+        QVERIFY(!messages.isEmpty());
+        QCOMPARE(messages.front(), QStringLiteral("2 device(s) found"));
+        QVERIFY(!stopEnabledWhileOpen);
+        QVERIFY(search_->isEnabled());
+        Idle(1800);
+        QCOMPARE(table_->rowCount(), 2);
+    }
+
+    // Another program holds port 49077 exclusively: the window says so
+    // instead of claiming that no device answered.
+    void busyPortIsShownInsteadOfACount()
+    {
+        QUdpSocket blocker;
+        QVERIFY(blocker.bind(QHostAddress::Any, UdpModuleWithTimer::kListenPort,
+                             QAbstractSocket::DontShareAddress));
+        SearchToEnd();
+        QVERIFY2(status_->currentMessage().startsWith(
+                     QStringLiteral("Cannot listen on UDP port 49077: ")),
+                 qPrintable(status_->currentMessage()));
+        QVERIFY(status_->currentMessage().size() >
+                QStringLiteral("Cannot listen on UDP port 49077: ").size());
+        blocker.close();
+        LanSim sim(QStringLiteral("dev1"), {});
+        QVERIFY(sim.IsReady());
+        SearchToEnd();
+        QCOMPARE(status_->currentMessage(), QStringLiteral("1 device(s) found"));
+    }
+};
+
+QTEST_MAIN(SearchLanTest)
+#include "SearchLanTest.moc"

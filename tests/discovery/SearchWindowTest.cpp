@@ -1,0 +1,201 @@
+// The search window without a network: its form, and how replies handed to
+// it become rows. Replies are fed straight to its InsertDevice slot.
+#include "ClientMainForm.h"
+#include "DiscoveryReply.h"
+#include "ModalCloser.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMetaObject>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+#include <algorithm>
+
+class SearchWindowTest : public QObject {
+    Q_OBJECT
+private:
+    ClientMainForm* window_ = nullptr;
+    QTableWidget* table_ = nullptr;
+    QPushButton* settings_ = nullptr;
+
+    void Insert(const QByteArray& datagram)
+    {
+        QVERIFY(QMetaObject::invokeMethod(window_, "InsertDevice", Qt::DirectConnection,
+                                          Q_ARG(QByteArray, datagram)));
+    }
+
+    QString Cell(int row, int column) const
+    {
+        const QTableWidgetItem* item = table_->item(row, column);
+        return item != nullptr ? item->text() : QStringLiteral("<none>");
+    }
+
+private slots:
+    void init()
+    {
+        window_ = new ClientMainForm;
+        window_->show();
+        table_ = window_->findChild<QTableWidget*>(QStringLiteral("tableWidgetDevices"));
+        settings_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSettings"));
+        QVERIFY(table_ != nullptr && settings_ != nullptr);
+    }
+
+    void cleanup()
+    {
+        delete window_;
+        window_ = nullptr;
+    }
+
+    void formStartsIdle()
+    {
+        QCOMPARE(window_->windowTitle(), QStringLiteral("QEL IP Tool"));
+        const auto* search = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSearch"));
+        const auto* stop = window_->findChild<QPushButton*>(QStringLiteral("pushButtonStopSearch"));
+        QVERIFY(search && stop);
+        QCOMPARE(search->text(), QStringLiteral("Search"));
+        QCOMPARE(stop->text(), QStringLiteral("Stop Search"));
+        QCOMPARE(settings_->text(), QStringLiteral("Settings"));
+        QVERIFY(search->isEnabled());
+        QVERIFY(!stop->isEnabled());
+        QVERIFY(!settings_->isEnabled());
+        QVERIFY(window_->findChild<QToolBar*>(QStringLiteral("toolBar")) != nullptr);
+        QCOMPARE(window_->statusBar()->currentMessage(), QString());
+
+        QStringList headers;
+        for (int column = 0; column < table_->columnCount(); ++column) {
+            headers << table_->horizontalHeaderItem(column)->text();
+        }
+        QCOMPARE(headers, QStringList({QStringLiteral("Product name"), QStringLiteral("Device name"),
+                                       QStringLiteral("IP address"), QStringLiteral("MAC address"),
+                                       QStringLiteral("Network mask"), QStringLiteral("Gateway"),
+                                       QStringLiteral("Static/DHCP"), QStringLiteral("Firmware"),
+                                       QStringLiteral("Serial number")}));
+        QCOMPARE(table_->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QCOMPARE(table_->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(table_->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QVERIFY(table_->showGrid());
+        QCOMPARE(table_->rowCount(), 0);
+    }
+
+    // Each reply field lands in its column, as text a user can read; cells
+    // cannot be edited.
+    void replyFillsAllNineColumns()
+    {
+        DiscoveryReply reply;
+        reply.deviceName = "Въезд \xE2\x84\x96" "2";  // Cyrillic and the numero sign, UTF-8
+        reply.mac[0] = 0xA0;
+        reply.mac[5] = 0x0F;
+        Insert(reply.Bytes());
+        DiscoveryReply dhcp;
+        dhcp.connectionType = 0;
+        dhcp.productName = std::string(31, 'P');
+        dhcp.ip[0] = 10;
+        Insert(dhcp.Bytes());
+
+        QCOMPARE(table_->rowCount(), 2);
+        QCOMPARE(Cell(0, 0), QStringLiteral("VCA-100"));
+        QCOMPARE(Cell(0, 1), QStringLiteral("Въезд №2"));
+        QCOMPARE(Cell(0, 2), QStringLiteral("192.168.1.10"));
+        QCOMPARE(Cell(0, 3), QStringLiteral("A0-1A-2B-3C-4D-0F"));
+        QCOMPARE(Cell(0, 4), QStringLiteral("255.255.255.0"));
+        QCOMPARE(Cell(0, 5), QStringLiteral("192.168.1.1"));
+        QCOMPARE(Cell(0, 6), QStringLiteral("static"));
+        QCOMPARE(Cell(0, 7), QStringLiteral("2.4.1"));
+        QCOMPARE(Cell(0, 8), QStringLiteral("SN0001"));
+        QCOMPARE(Cell(1, 0), QString(31, QLatin1Char('P')));
+        QCOMPARE(Cell(1, 2), QStringLiteral("10.168.1.10"));
+        QCOMPARE(Cell(1, 6), QStringLiteral("DHCP"));
+        for (int column = 0; column < 9; ++column) {
+            QVERIFY(!(table_->item(0, column)->flags() & Qt::ItemIsEditable));
+        }
+    }
+
+    // Rejected datagrams leave the table alone; identical replies each get a
+    // row, in arrival order.
+    void onlyValidRepliesBecomeRowsDuplicatesKept()
+    {
+        DiscoveryReply a;
+        a.deviceName = "a";
+        DiscoveryReply b;
+        b.deviceName = "b";
+        DiscoveryReply badType;
+        badType.connectionType = 2;
+        QByteArray noNul = a.Bytes();
+        noNul.replace(32, 32, QByteArray(32, 'x'));
+
+        Insert(a.Bytes().left(130));
+        Insert(badType.Bytes());
+        Insert(noNul);
+        Insert(QByteArray("discover"));
+        QCOMPARE(table_->rowCount(), 0);
+
+        Insert(b.Bytes());
+        Insert(a.Bytes() + QByteArray(69, 'z'));  // bytes past 131 are ignored
+        Insert(b.Bytes());
+        QCOMPARE(table_->rowCount(), 3);
+        QCOMPARE(Cell(0, 1), QStringLiteral("b"));
+        QCOMPARE(Cell(1, 1), QStringLiteral("a"));
+        QCOMPARE(Cell(2, 1), QStringLiteral("b"));
+    }
+
+    // With several rows selected the topmost counts; Settings follows the
+    // selection.
+    void selectionRuleAndSettingsButton()
+    {
+        for (int i = 0; i < 5; ++i) {
+            DiscoveryReply reply;
+            reply.deviceName = "dev" + std::to_string(i);
+            Insert(reply.Bytes());
+        }
+        QCOMPARE(window_->GetDevicesSelectedRow(), -1);
+        QItemSelectionModel* selection = table_->selectionModel();
+        selection->select(table_->model()->index(3, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(window_->GetDevicesSelectedRow(), 3);
+        QVERIFY(settings_->isEnabled());
+        selection->select(table_->model()->index(1, 0),
+                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(window_->GetDevicesSelectedRow(), 1);
+        selection->clearSelection();
+        QCOMPARE(window_->GetDevicesSelectedRow(), -1);
+        QVERIFY(!settings_->isEnabled());
+    }
+
+    // Settings opens a modal dialog on the selected row; when it closes the
+    // row shows the record the dialog returned (unchanged here) and the
+    // status bar the device count. The devices sit on loopback addresses, so
+    // whatever the dialog tries to load never leaves this machine.
+    void settingsRunsModallyAndRefreshesTheRow()
+    {
+        for (int i = 0; i < 3; ++i) {
+            DiscoveryReply reply;
+            reply.deviceName = "dev" + std::to_string(i);
+            const unsigned char loopback[4] = {127, 0, 0, static_cast<unsigned char>(20 + i)};
+            std::copy(loopback, loopback + 4, reply.ip);
+            Insert(reply.Bytes());
+        }
+        table_->selectRow(2);
+        const QString before = Cell(2, 1) + Cell(2, 2);
+        QCOMPARE(before, QStringLiteral("dev2127.0.0.22"));
+        QStringList messages;
+        connect(window_->statusBar(), &QStatusBar::messageChanged,
+                [&messages](const QString& text) { messages << text; });
+        ModalCloser closer;
+        settings_->click();
+        QVERIFY(closer.ClosedAny());
+        QCOMPARE(Cell(2, 1) + Cell(2, 2), before);
+        QCOMPARE(table_->rowCount(), 3);
+        // The count comes first; the dialog's own messages may follow.
+        QVERIFY(!messages.isEmpty());
+        QCOMPARE(messages.front(), QStringLiteral("3 device(s) found"));
+    }
+};
+
+QTEST_MAIN(SearchWindowTest)
+#include "SearchWindowTest.moc"
