@@ -207,7 +207,7 @@ bool DeviceSetup::Build(DeviceSet& set, std::string& error) const
                                 " " + number;
         }
         if (!serialGiven_) {
-            char serial[16];
+            char serial[32];
             std::snprintf(serial, sizeof serial, "QS%06zu", i + 1);
             device.serialNo = serial;
         } else if (i > 0) {
