@@ -17,6 +17,12 @@ void YUVToRgb(unsigned char y, unsigned char u, unsigned char v,
 // An odd last pixel takes the chroma of the pair before it (a one-pixel row
 // has none and is shown grey-balanced: U = V = 128). Reads and writes nothing
 // beyond those two ranges.
+// Uses AVX2 where the processor has it, else portable vectorised loops.
 void UYVYRowToRgb24(const uint8_t* src, uint32_t width, uint8_t* dst);
+
+namespace detail {
+// The portable loops alone, whatever the processor; for tests.
+void UYVYRowToRgb24Portable(const uint8_t* src, uint32_t width, uint8_t* dst);
+}  // namespace detail
 
 }  // namespace kro_v4l2

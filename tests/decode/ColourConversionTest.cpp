@@ -26,6 +26,19 @@ Rgb Reference(uint8_t y, uint8_t u, uint8_t v) {
     return {r, g, b};
 }
 
+using RowConversion = void (*)(const uint8_t*, uint32_t, uint8_t*);
+
+// The dispatched conversion (AVX2 where the processor has it) and the
+// portable loops, which must give the same bytes.
+struct NamedConversion {
+    const char* name;
+    RowConversion convert;
+};
+const NamedConversion kConversions[] = {
+    {"dispatched", kro_v4l2::UYVYRowToRgb24},
+    {"portable", kro_v4l2::detail::UYVYRowToRgb24Portable},
+};
+
 Rgb PixelAt(const std::vector<uint8_t>& rgb, size_t x) {
     return {rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]};
 }
@@ -69,7 +82,7 @@ TEST(YUVToRgb, OutputReferencesAreBlueGreenRed) {
     EXPECT_EQ(third, 254);
 }
 
-// The fast row conversion against the reference formula for every (Y, U, V):
+// The fast row conversions against the reference formula for every (Y, U, V):
 // one row per (U, V) holds all 256 luma values, once with even and once with
 // odd luma in the first pixel of each pair.
 TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs) {
@@ -94,12 +107,15 @@ TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs) {
                     row[4 * pair + 2] = static_cast<uint8_t>(v);
                     row[4 * pair + 3] = static_cast<uint8_t>(2 * pair + 1 - swap);
                 }
-                kro_v4l2::UYVYRowToRgb24(row.data(), kWidth, rgb.data());
-                for (uint32_t x = 0; x < kWidth; ++x) {
-                    const auto& e = expected[row[2 * x + 1]];
-                    if (rgb[3 * x] != e[0] || rgb[3 * x + 1] != e[1] || rgb[3 * x + 2] != e[2]) {
-                        if (++mismatches <= 10) {
-                            ADD_FAILURE() << "Y " << int{row[2 * x + 1]} << " U " << u << " V " << v;
+                for (const NamedConversion& conversion : kConversions) {
+                    conversion.convert(row.data(), kWidth, rgb.data());
+                    for (uint32_t x = 0; x < kWidth; ++x) {
+                        const auto& e = expected[row[2 * x + 1]];
+                        if (rgb[3 * x] != e[0] || rgb[3 * x + 1] != e[1] || rgb[3 * x + 2] != e[2]) {
+                            if (++mismatches <= 10) {
+                                ADD_FAILURE() << conversion.name << ": Y " << int{row[2 * x + 1]} << " U " << u
+                                              << " V " << v;
+                            }
                         }
                     }
                 }
@@ -121,14 +137,17 @@ TEST(UYVYRowToRgb24, AnyWidthMatchesReferenceAndStaysInBounds) {
         for (auto& b : row) {
             b = static_cast<uint8_t>(byte(random));
         }
-        std::vector<uint8_t> rgb(3 * width, 0xAA);
-        kro_v4l2::UYVYRowToRgb24(row.data(), width, rgb.data());
-        EXPECT_EQ(rgb, ReferenceRow(row, width)) << "width " << width;
+        for (const NamedConversion& conversion : kConversions) {
+            std::vector<uint8_t> rgb(3 * width, 0xAA);
+            conversion.convert(row.data(), width, rgb.data());
+            EXPECT_EQ(rgb, ReferenceRow(row, width)) << conversion.name << ", width " << width;
+        }
     }
 }
 
 TEST(UYVYRowToRgb24, OddLastPixelTakesChromaOfPairBeforeIt) {
-    // Pair (U 90, Y 10, V 240, Y 20), then the lone pixel: U byte 54, Y 81.
+    // Pair (U 90, Y 10, V 240, Y 20), then the lone pixel: U byte 54, Y 81;
+    // exactly as many bytes as the row has.
     const std::vector<uint8_t> row = {90, 10, 240, 20, 54, 81};
     std::vector<uint8_t> rgb(9);
     kro_v4l2::UYVYRowToRgb24(row.data(), 3, rgb.data());

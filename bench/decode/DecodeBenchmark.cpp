@@ -1,0 +1,291 @@
+// Live view throughput: H.264 decoding plus the picture-to-image conversion,
+// NAL unit by NAL unit as the RTSP sink delivers them, against the ffmpeg
+// command-line tool decoding and converting the same clip to RGB24 on one
+// thread; and the colour conversion alone. The clips are made on the first
+// run with the ffmpeg command-line tool (camera-like: noisy test picture,
+// Main profile, no B-frames, a key frame every second).
+//
+// Usage: qel_decode_bench [CLIP_DIR] [Google Benchmark options]
+
+#include "PictureToImage.h"
+#include "UYVYFrame.h"
+#include "X264Decoder.h"
+#include "YUVToRgb.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct ClipSpec {
+    const char* name;
+    int width;
+    int height;
+    int frames;
+    const char* bitrate;
+};
+
+// Bitrates of the devices' own encoder at these sizes.
+const ClipSpec kClips[] = {
+    {"720x576", 720, 576, 250, "2M"},
+    {"1920x1080", 1920, 1080, 150, "4M"},
+};
+
+std::string g_clipDir = QEL_DECODE_BENCH_CLIP_DIR;
+
+std::string ClipPath(const ClipSpec& spec) {
+    return g_clipDir + "/camera_" + spec.name + ".h264";
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && info.st_size > 0;
+}
+
+bool MakeClip(const ClipSpec& spec) {
+    const std::string path = ClipPath(spec);
+    if (FileExists(path)) {
+        return true;
+    }
+    std::system(("mkdir -p '" + g_clipDir + "'").c_str());
+    const std::string command =
+        "ffmpeg -hide_banner -nostdin -y -v error -f lavfi -i testsrc2=size=" + std::to_string(spec.width) + "x" +
+        std::to_string(spec.height) + ":rate=25 -frames:v " + std::to_string(spec.frames) +
+        " -vf noise=alls=12:allf=t -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 0 -g 25 -b:v " +
+        spec.bitrate + " -f h264 '" + path + "'";
+    std::printf("making %s\n", path.c_str());
+    std::fflush(stdout);
+    return std::system(command.c_str()) == 0 && FileExists(path);
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// NAL units with a four-byte start code each, as the sink hands them on.
+std::vector<Bytes> NalUnits(const Bytes& stream) {
+    std::vector<size_t> starts;
+    for (size_t i = 0; i + 3 <= stream.size(); ++i) {
+        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
+            starts.push_back(i + 3);
+            i += 2;
+        }
+    }
+    std::vector<Bytes> units;
+    for (size_t k = 0; k < starts.size(); ++k) {
+        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : stream.size();
+        while (end > starts[k] && stream[end - 1] == 0) {
+            --end;
+        }
+        Bytes unit = {0, 0, 0, 1};
+        unit.insert(unit.end(), stream.begin() + static_cast<std::ptrdiff_t>(starts[k]),
+                    stream.begin() + static_cast<std::ptrdiff_t>(end));
+        units.push_back(std::move(unit));
+    }
+    // An access unit delimiter lets the last picture out.
+    units.push_back({0, 0, 0, 1, 0x09, 0xF0});
+    return units;
+}
+
+std::map<std::string, std::vector<Bytes>> g_units;
+// Best of the repetitions, frames per second of wall time and of processor
+// time (the second is the fair one on a machine that others share).
+std::map<std::string, double> g_ourFps;
+std::map<std::string, double> g_ourCpuFps;
+std::map<std::string, double> g_ffmpegFps;  // from ffmpeg's own timing
+std::map<std::string, double> g_ffmpegCpuFps;
+std::map<std::string, double> g_ffmpegWallFps;  // the whole command, process start included
+
+double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+void Best(std::map<std::string, double>& table, const std::string& key, double value) {
+    double& slot = table[key];
+    slot = std::max(slot, value);
+}
+
+void BM_DecodeAndImage(benchmark::State& state, const ClipSpec* spec) {
+    const std::vector<Bytes>& units = g_units[spec->name];
+    int64_t pictures = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = ThreadCpuSeconds();
+        H264AvDecoder decoder;
+        decoder.initilalize();
+        int64_t run = 0;
+        for (const Bytes& unit : units) {
+            if (const UYVYFrame* picture = decoder.decode(unit.data(), static_cast<uint32_t>(unit.size()))) {
+                const QImage image = PictureToImage(*picture);
+                benchmark::DoNotOptimize(image.constBits());
+                ++run;
+            }
+        }
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        Best(g_ourFps, spec->name, static_cast<double>(run) / seconds);
+        Best(g_ourCpuFps, spec->name, static_cast<double>(run) / (ThreadCpuSeconds() - cpuStart));
+        pictures += run;
+    }
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(pictures), benchmark::Counter::kIsRate);
+}
+
+// Runs the reference command; its own "-benchmark" timing (the transcoding
+// without process start and probing) is the manual time of the iteration.
+void BM_FfmpegReference(benchmark::State& state, const ClipSpec* spec) {
+    const std::string command = "ffmpeg -hide_banner -nostdin -nostats -benchmark -threads 1 -i '" +
+                                ClipPath(*spec) + "' -pix_fmt rgb24 -f null - 2>&1";
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            state.SkipWithError("popen failed");
+            return;
+        }
+        std::string output;
+        char buffer[4096];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            output += buffer;
+        }
+        const int status = pclose(pipe);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const size_t at = output.find("rtime=");
+        if (status != 0 || at == std::string::npos) {
+            state.SkipWithError("ffmpeg failed or printed no timing");
+            return;
+        }
+        const double rtime = std::strtod(output.c_str() + at + 6, nullptr);
+        const size_t user = output.find("utime=");
+        const size_t system = output.find("stime=");
+        if (user != std::string::npos && system != std::string::npos) {
+            const double cpu = std::strtod(output.c_str() + user + 6, nullptr) +
+                               std::strtod(output.c_str() + system + 6, nullptr);
+            Best(g_ffmpegCpuFps, spec->name, spec->frames / cpu);
+        }
+        state.SetIterationTime(rtime);
+        Best(g_ffmpegFps, spec->name, spec->frames / rtime);
+        Best(g_ffmpegWallFps, spec->name, spec->frames / wall);
+    }
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(spec->frames) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
+}
+
+// The last picture of the clip, decoded once, as conversion input.
+std::unique_ptr<H264AvDecoder> g_pictureOwner[2];
+const UYVYFrame* LastPicture(size_t clip) {
+    if (!g_pictureOwner[clip]) {
+        g_pictureOwner[clip] = std::make_unique<H264AvDecoder>();
+        g_pictureOwner[clip]->initilalize();
+    }
+    static const UYVYFrame* pictures[2] = {nullptr, nullptr};
+    if (pictures[clip] == nullptr) {
+        for (const Bytes& unit : g_units[kClips[clip].name]) {
+            if (const UYVYFrame* p = g_pictureOwner[clip]->decode(unit.data(), static_cast<uint32_t>(unit.size()))) {
+                pictures[clip] = p;
+            }
+        }
+    }
+    return pictures[clip];
+}
+
+void SetPixelRate(benchmark::State& state, const UYVYFrame& picture) {
+    const double pixels = static_cast<double>(picture.width()) * picture.height();
+    state.counters["MP/s"] = benchmark::Counter(pixels * static_cast<double>(state.iterations()) / 1e6,
+                                                benchmark::Counter::kIsRate);
+}
+
+void BM_PictureToImage(benchmark::State& state, size_t clip) {
+    const UYVYFrame& picture = *LastPicture(clip);
+    for (auto _ : state) {
+        const QImage image = PictureToImage(picture);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    SetPixelRate(state, picture);
+}
+
+// The same conversion with the per-pixel reference formula, for comparison.
+void BM_ReferenceFormula(benchmark::State& state, size_t clip) {
+    const UYVYFrame& picture = *LastPicture(clip);
+    const uint32_t width = picture.width();
+    std::vector<uint8_t> rgb(3 * static_cast<size_t>(width) * picture.height());
+    for (auto _ : state) {
+        const uint8_t* in = picture.data();
+        uint8_t* out = rgb.data();
+        for (size_t pair = 0; pair < static_cast<size_t>(width) / 2 * picture.height(); ++pair, in += 4, out += 6) {
+            kro_v4l2::YUVToRgb(in[1], in[0], in[2], out[2], out[1], out[0]);
+            kro_v4l2::YUVToRgb(in[3], in[0], in[2], out[5], out[4], out[3]);
+        }
+        benchmark::DoNotOptimize(rgb.data());
+    }
+    SetPixelRate(state, picture);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && argv[1][0] != '-') {
+        g_clipDir = argv[1];
+        --argc;
+        ++argv;
+    }
+    for (const ClipSpec& spec : kClips) {
+        if (!MakeClip(spec)) {
+            std::fprintf(stderr, "cannot make the clip %s (is the ffmpeg command-line tool installed?)\n",
+                         ClipPath(spec).c_str());
+            return 1;
+        }
+        g_units[spec.name] = NalUnits(ReadFile(ClipPath(spec)));
+    }
+
+    for (size_t i = 0; i < std::size(kClips); ++i) {
+        const ClipSpec* spec = &kClips[i];
+        // Ours and the reference alternate, so that a busy machine hurts both alike.
+        for (int round = 0; round < 3; ++round) {
+            benchmark::RegisterBenchmark((std::string("DecodeAndImage/") + spec->name).c_str(), BM_DecodeAndImage, spec)
+                ->Iterations(2)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark((std::string("FfmpegRgb24/") + spec->name).c_str(), BM_FfmpegReference, spec)
+                ->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+        }
+        benchmark::RegisterBenchmark((std::string("PictureToImage/") + spec->name).c_str(), BM_PictureToImage, i)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark((std::string("ReferenceFormula/") + spec->name).c_str(), BM_ReferenceFormula, i)
+            ->Unit(benchmark::kMicrosecond);
+    }
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    std::printf("\nDecode plus picture-to-image against ffmpeg -threads 1 ... -pix_fmt rgb24, best of the runs:\n");
+    for (const ClipSpec& spec : kClips) {
+        const double ffmpeg = g_ffmpegFps[spec.name];
+        const double ffmpegCpu = g_ffmpegCpuFps[spec.name];
+        if (ffmpeg <= 0 || ffmpegCpu <= 0) {
+            continue;
+        }
+        std::printf("  %-10s processor time: ours %6.1f fps, ffmpeg %6.1f fps, ratio %.2f\n", spec.name,
+                    g_ourCpuFps[spec.name], ffmpegCpu, g_ourCpuFps[spec.name] / ffmpegCpu);
+        std::printf("  %-10s wall time:      ours %6.1f fps, ffmpeg %6.1f fps, ratio %.2f"
+                    " (whole ffmpeg command %.1f fps)\n",
+                    spec.name, g_ourFps[spec.name], ffmpeg, g_ourFps[spec.name] / ffmpeg, g_ffmpegWallFps[spec.name]);
+    }
+    return 0;
+}
