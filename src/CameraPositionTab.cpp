@@ -36,7 +36,7 @@ int TruncIntoRange(double value, int minimum, int maximum)
     return static_cast<int>(std::trunc(value));
 }
 
-}  // namespace
+} // namespace
 
 void setLabelDistance(QLabel* label, double metres)
 {
@@ -109,7 +109,8 @@ void CameraPositionTab::setCampos(double fov, double angle, double height)
     // A value that is not a number leaves its control as it is; the rest are
     // cut into the controls' ranges before they become ints.
     if (std::isfinite(angle)) {
-        const int value = TruncIntoRange(angle, widgets_.angleSlider->minimum(), widgets_.angleSlider->maximum());
+        const int value =
+            TruncIntoRange(angle, widgets_.angleSlider->minimum(), widgets_.angleSlider->maximum());
         widgets_.angleSlider->setValue(value);
         widgets_.angle->setValue(value);
     }
@@ -119,8 +120,8 @@ void CameraPositionTab::setCampos(double fov, double angle, double height)
         widgets_.fov->setValue(value);
     }
     if (std::isfinite(height)) {
-        widgets_.heightSlider->setValue(TruncIntoRange(kHeightSliderScale * height, widgets_.heightSlider->minimum(),
-                                                       widgets_.heightSlider->maximum()));
+        widgets_.heightSlider->setValue(TruncIntoRange(
+            kHeightSliderScale * height, widgets_.heightSlider->minimum(), widgets_.heightSlider->maximum()));
         widgets_.height->setValue(height);
     }
     UpdateGrid();
@@ -233,7 +234,8 @@ void CameraPositionTab::notify(Ruler* ruler, const QPointF& first, const QPointF
 
 QString CameraPositionTab::ApplyCommand() const
 {
-    return QStringLiteral("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=%1&camangle=%2&height=%3")
+    return QStringLiteral("/qel-cgi/admin/"
+                          "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=%1&camangle=%2&height=%3")
         .arg(QString::number(std::lround(camera_.getFOV())), QString::number(std::lround(camera_.getAngle())),
              QString::number(camera_.getHeight(), 'g', 6));
 }

@@ -42,10 +42,10 @@ public:
         QPushButton* remove = nullptr;
     };
     struct RulerRow {
-        QLabel* colour = nullptr;  // its background is the ruler's colour
+        QLabel* colour = nullptr; // its background is the ruler's colour
         QPushButton* add = nullptr;
         QPushButton* remove = nullptr;
-        QLabel* size = nullptr;  // the measured length
+        QLabel* size = nullptr; // the measured length
     };
     // The form's widgets the page works on; all owned by the dialog.
     struct Widgets {
@@ -55,7 +55,7 @@ public:
         QSpinBox* angle = nullptr;
         QSlider* angleSlider = nullptr;
         QDoubleSpinBox* height = nullptr;
-        QSlider* heightSlider = nullptr;  // tenths of a metre
+        QSlider* heightSlider = nullptr; // tenths of a metre
         std::array<MimicRow, kMimicRows> mimics;
         std::array<RulerRow, kRulerRows> rulers;
         QPushButton* apply = nullptr;
@@ -90,10 +90,10 @@ private:
     RulerCreator* RulerToolOf(QObject* control) const;
 
     Widgets widgets_;
-    Camera camera_{36, 13, 3, 1.25};  // 720 x 576 picture
+    Camera camera_{36, 13, 3, 1.25}; // 720 x 576 picture
     std::shared_ptr<GridDrawable> grid_;
     std::array<std::unique_ptr<MimicCreator>, kMimicRows> mimicCreators_;
     std::array<std::unique_ptr<RulerCreator>, kRulerRows> rulerCreators_;
-    std::map<QObject*, MimicCreator*> mimicTools_;  // a row's controls to its tool
-    std::map<QObject*, RulerCreator*> rulerTools_;  // a row's buttons to its tool
+    std::map<QObject*, MimicCreator*> mimicTools_; // a row's controls to its tool
+    std::map<QObject*, RulerCreator*> rulerTools_; // a row's buttons to its tool
 };

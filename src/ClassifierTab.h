@@ -28,7 +28,7 @@ public:
     // The form's widgets the page works on; all owned by the dialog.
     struct Widgets {
         QLineEdit* timeout = nullptr;
-        std::vector<ClassRow> rows;  // classes 1 to 4, in order
+        std::vector<ClassRow> rows; // classes 1 to 4, in order
         QPushButton* apply = nullptr;
     };
 

@@ -32,5 +32,5 @@ protected:
     // Returns whether all succeeded.
     bool SendCommands(const std::vector<QString>& paths, const QString& successText);
 
-    HttpClientDialog* httpClientDialog_ = nullptr;  // the dialog's, not owned
+    HttpClientDialog* httpClientDialog_ = nullptr; // the dialog's, not owned
 };

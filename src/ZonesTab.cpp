@@ -19,7 +19,7 @@ const AssignmentVerifier vf;
 
 constexpr double kAbsoluteMax = 65535.0;
 
-}  // namespace
+} // namespace
 
 unsigned short RelativeToAbsolute(double relative)
 {
@@ -152,7 +152,8 @@ std::vector<QString> ZonesTab::ApplyCommands() const
             points += QStringLiteral("%1:%2,").arg(point.first).arg(point.second);
         }
         paths.push_back(
-            QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=%1&enable=yes&name=%2&points=%3")
+            QStringLiteral("/qel-cgi/admin/"
+                           "vca.cgi?action=add&group=VCA.Ch0&object=zone&id=%1&enable=yes&name=%2&points=%3")
                 .arg(QString::number(zone.first), QStringLiteral("Zone_%1").arg(zone.first), points));
     }
     return paths;

@@ -12,8 +12,8 @@ PagesForm::PagesForm(int httpPort)
     http = std::make_unique<HttpClientDialog>("127.0.0.1", httpPort, "root", "kqzt");
 
     zones = new ZonesTab(&dialog, http.get(),
-                         {qobject_cast<DrawableView*>(ui.videoWidget1), ui.tableWidgetZones, ui.pushButtonAddZone,
-                          ui.pushButtonRemoveZone, ui.pushButtonApplyZones});
+                         {qobject_cast<DrawableView*>(ui.videoWidget1), ui.tableWidgetZones,
+                          ui.pushButtonAddZone, ui.pushButtonRemoveZone, ui.pushButtonApplyZones});
     CameraPositionTab::Widgets grid;
     grid.view = qobject_cast<DrawableView*>(ui.videoWidget2);
     grid.fov = ui.spinBoxFieldOfView;

@@ -42,9 +42,13 @@ class LanSimulator final {
 public:
     explicit LanSimulator(const QStringList& extra = {})
     {
-        QStringList arguments{QStringLiteral("exec"), kDeviceNamespace, qEnvironmentVariable("QEL_SIM"),
-                              QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:99:02"),
-                              QStringLiteral("--run-seconds"), QStringLiteral("120")};
+        QStringList arguments{QStringLiteral("exec"),
+                              kDeviceNamespace,
+                              qEnvironmentVariable("QEL_SIM"),
+                              QStringLiteral("--mac"),
+                              QStringLiteral("02:51:45:4C:99:02"),
+                              QStringLiteral("--run-seconds"),
+                              QStringLiteral("120")};
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.start(qEnvironmentVariable("QEL_SOURCE_DIR") + QStringLiteral("/scripts/virtual-lan"),
                        arguments + extra);
@@ -101,8 +105,7 @@ ZonesMap DeviceZones()
     return zones;
 }
 
-template <typename T>
-T* Child(QObject* parent, const char* name)
+template <typename T> T* Child(QObject* parent, const char* name)
 {
     T* child = parent->findChild<T*>(QString::fromLatin1(name));
     if (child == nullptr) {
@@ -138,7 +141,7 @@ QString LastStatus(const QSignalSpy& spy)
     return spy.isEmpty() ? QString() : spy.last().at(0).toString();
 }
 
-}  // namespace
+} // namespace
 
 class PagesLanTest : public QObject {
     Q_OBJECT
@@ -173,7 +176,7 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
     QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kLoadTimeoutMs);
     QCOMPARE(table->item(0, 0)->text(), QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
     auto* view = Child<QWidget>(&dialog, "videoWidget1");
-    QCOMPARE(view->grab().toImage().pixelColor(360, 57), QColor(Qt::black));  // its top edge
+    QCOMPARE(view->grab().toImage().pixelColor(360, 57), QColor(Qt::black)); // its top edge
 
     const bool live = ConnectVideo(dialog, "pushButtonConnect1");
 
@@ -206,7 +209,8 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
     QVERIFY(sim.Ready());
     {
         HttpClientDialog http(kDeviceIp, -1, "root", "kqzt");
-        QVERIFY(http.request("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=18&camangle=10&height=3"));
+        QVERIFY(http.request(
+            "/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=18&camangle=10&height=3"));
     }
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
@@ -292,7 +296,8 @@ void PagesLanTest::rejectedCredentialsEndEachApplyInOneErrorBox()
         QTest::qWait(200);
         QCOMPARE(boxes.Texts().size(), 1);
         QCOMPARE(boxes.Titles().at(0), QStringLiteral("Error"));
-        QVERIFY2(boxes.Texts().at(0).startsWith(QStringLiteral("HTTP request failed")), qPrintable(boxes.Texts().at(0)));
+        QVERIFY2(boxes.Texts().at(0).startsWith(QStringLiteral("HTTP request failed")),
+                 qPrintable(boxes.Texts().at(0)));
         boxes.Clear();
     }
 }

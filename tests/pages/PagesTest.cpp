@@ -84,7 +84,7 @@ void SaveScreenshot(QWidget* widget, const QString& name)
     qInfo("screenshot: %s", qPrintable(path));
 }
 
-}  // namespace
+} // namespace
 
 class PagesTest : public QObject {
     Q_OBJECT
@@ -113,7 +113,8 @@ void PagesTest::absoluteRelativeRoundTripKeepsEveryValue()
     QCOMPARE(RelativeToAbsolute(1.0), static_cast<unsigned short>(65535));
     // Truncated, not rounded.
     QCOMPARE(RelativeToAbsolute(0.99999), static_cast<unsigned short>(65534));
-    QCOMPARE(ZoneRowText({{100, 200}, {3000, 200}, {3000, 4000}}), QStringLiteral("100,200:3000,200:3000,4000:"));
+    QCOMPARE(ZoneRowText({{100, 200}, {3000, 200}, {3000, 4000}}),
+             QStringLiteral("100,200:3000,200:3000,4000:"));
 }
 
 void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
@@ -144,7 +145,8 @@ void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
     viewmouse::Drag(view, {300, 300}, {400, 350});
     const ZonePoints dragged3{{9102, 11377}, {27306, 11377}, {36408, 39821}};
     QVERIFY(form.zones->Zones().at(3) == dragged3);
-    QCOMPARE(RowTexts(table), QStringList({ZoneRowText(dragged3), ZoneRowText(loaded9), ZoneRowText(corners)}));
+    QCOMPARE(RowTexts(table),
+             QStringList({ZoneRowText(dragged3), ZoneRowText(loaded9), ZoneRowText(corners)}));
 
     // A drag that makes the polygon cross itself still reaches the table.
     viewmouse::Drag(view, {100, 100}, {350, 400});
@@ -240,8 +242,9 @@ void PagesTest::classifierSendsValidClassesWithPointDecimals()
     form.ui.tObject4MaxArea->setText(QStringLiteral("1234567"));
     form.ui.tObject4MinHeight->setText(QStringLiteral("0.25"));
     form.ui.tObject4MaxHeight->setText(QStringLiteral("3.5"));
-    const QStringList expected{remove, add + QStringLiteral("minArea=0&maxArea=1&minHeight=0.5&maxHeight=2"),
-                               add + QStringLiteral("minArea=12.5&maxArea=1.23457e+06&minHeight=0.25&maxHeight=3.5")};
+    const QStringList expected{
+        remove, add + QStringLiteral("minArea=0&maxArea=1&minHeight=0.5&maxHeight=2"),
+        add + QStringLiteral("minArea=12.5&maxArea=1.23457e+06&minHeight=0.25&maxHeight=3.5")};
     QCOMPARE(ToStringList(form.classifier->ApplyCommands()), expected);
     form.ui.tObject1MaxArea->setText(QStringLiteral("2.25"));
     form.ui.tObject1MinHeight->setText(QStringLiteral("0"));
@@ -252,7 +255,8 @@ void PagesTest::classifierSendsValidClassesWithPointDecimals()
     form.ui.tTimeout->setText(QStringLiteral("0"));
     QCOMPARE(form.classifier->ApplyCommands().front(), remove);
     form.ui.tTimeout->setText(QStringLiteral("-5"));
-    QCOMPARE(form.classifier->ApplyCommands().front(), QStringLiteral("/qel-cgi/admin/setzonetimeout.fcgi?timeout=-5"));
+    QCOMPARE(form.classifier->ApplyCommands().front(),
+             QStringLiteral("/qel-cgi/admin/setzonetimeout.fcgi?timeout=-5"));
     QCOMPARE(getDoubleFromLabel(form.ui.tObject3MaxHeight), 0.0);
     QCOMPARE(getIntFromLabel(form.ui.tObject4MinArea), 0);
     QLocale::setDefault(saved);
@@ -301,7 +305,7 @@ void PagesTest::cameraControlsFollowEachOtherWithoutLoops()
     QCOMPARE(form.camera->GetCamera().getHeight(), 3.55);
     form.ui.horizontalSliderCameraHeight->setValue(36);
     QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 3.6);
-    form.ui.horizontalSliderCameraHeight->setValue(0);  // below the spin box's 0.1
+    form.ui.horizontalSliderCameraHeight->setValue(0); // below the spin box's 0.1
     QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 0.1);
     QCOMPARE(form.ui.horizontalSliderCameraHeight->value(), 1);
 
@@ -390,7 +394,7 @@ void PagesTest::rulersMeasureOnTheGroundAndMimicsStand()
     form.ui.pushButtonRemoveMimic1->click();
     picture = view->grab().toImage();
     QCOMPARE(CountColour(picture, QRect(190, 390, 21, 21), Qt::red), 0);
-    QCOMPARE(picture.pixelColor(360, 420), QColor(Qt::black));  // the grid's centre line again
+    QCOMPARE(picture.pixelColor(360, 420), QColor(Qt::black)); // the grid's centre line again
 }
 
 void PagesTest::cameraPositionIsApplied()
@@ -399,8 +403,10 @@ void PagesTest::cameraPositionIsApplied()
     QVERIFY(device.Started());
     PagesForm form(device.Port());
     QSignalSpy status(form.camera, &DevicePage::StatusChanged);
-    QCOMPARE(form.camera->ApplyCommand(),
-             QStringLiteral("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=36&camangle=13&height=3"));
+    QCOMPARE(
+        form.camera->ApplyCommand(),
+        QStringLiteral(
+            "/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=36&camangle=13&height=3"));
     form.ui.pushButtonApplyGrid->click();
     QCOMPARE(status.count(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Camera position was applied"));

@@ -8,13 +8,14 @@ namespace viewmouse {
 
 namespace {
 
-void Send(QWidget* view, QEvent::Type type, const QPoint& pos, Qt::MouseButton button, Qt::MouseButtons buttons)
+void Send(QWidget* view, QEvent::Type type, const QPoint& pos, Qt::MouseButton button,
+          Qt::MouseButtons buttons)
 {
     QMouseEvent event(type, QPointF(pos), QPointF(view->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(view, &event);
 }
 
-}  // namespace
+} // namespace
 
 void MoveTo(QWidget* view, const QPoint& pos)
 {
@@ -45,4 +46,4 @@ void DrawPolygon(QWidget* view, const std::vector<QPoint>& corners)
     Click(view, corners.front());
 }
 
-}  // namespace viewmouse
+} // namespace viewmouse

@@ -16,4 +16,4 @@ void Drag(QWidget* view, const QPoint& from, const QPoint& to);
 // Clicks every corner in turn and then the first again, which closes it.
 void DrawPolygon(QWidget* view, const std::vector<QPoint>& corners);
 
-}  // namespace viewmouse
+} // namespace viewmouse
