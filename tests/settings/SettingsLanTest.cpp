@@ -14,6 +14,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDoubleSpinBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProgressDialog>
+#include <QSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -92,6 +97,8 @@ private slots:
 
     void OpeningLoadsSourceOnceAndOtherPagesLazily();
     void FailedSourceLoadIsShownOnceAndNeverRetried();
+    void LoadsAskedForDuringAReplyReachTheirPages();
+    void IncompleteAnswersAreReported();
     void InvalidInputSendsNothing();
     void NetworkChangeReachesDeviceAndRow();
     void DhcpStillSendsAddresses();
@@ -309,6 +316,93 @@ void SettingsLanTest::FailedSourceLoadIsShownOnceAndNeverRetried()
     });
 }
 
+void SettingsLanTest::LoadsAskedForDuringAReplyReachTheirPages()
+{
+    const auto device = StartDevice({QStringLiteral("--http-delay-ms"), QStringLiteral("800")});
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+    log_->Clear();
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        // Zones and Grid are shown while the source reply is still out.
+        auto* tabs = Child<QTabWidget>(&dialog, "tabWidget");
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabGrid"));
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 1);
+
+        QTRY_COMPARE_WITH_TIMEOUT(CountDispatched(log_->Messages()), 3, 3 * kReplyTimeoutMs);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 3);
+        // One request at a time: each is sent after the previous reply.
+        std::vector<std::string> flow;
+        for (const std::string& m : log_->Messages()) {
+            if (m.rfind(kHttpSent, 0) == 0) {
+                flow.push_back(m.substr(m.rfind('/') + 1));
+            } else if (m.rfind("Got HTTP reply ", 0) == 0 && m.find(", waitReplyType: ") != std::string::npos) {
+                flow.push_back(m.substr(m.rfind(' ') + 1));
+            }
+        }
+        const std::vector<std::string> expected = {"getcam.fcgi", "1", "getconfig.fcgi", "3", "getconfig.fcgi", "6"};
+        QCOMPARE(flow, expected);
+
+        // Each page got its own answer.
+        QCOMPARE(Child<QLineEdit>(&dialog, "lineEditSourceHost")->text(), QStringLiteral("192.168.0.90"));
+        auto* zones = Child<QTableWidget>(&dialog, "tableWidgetZones");
+        QCOMPARE(zones->rowCount(), 1);
+        QCOMPARE(zones->item(0, 0)->text(), QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
+        QCOMPARE(Child<QSpinBox>(&dialog, "spinBoxFieldOfView")->value(), 60);
+        QCOMPARE(Child<QSpinBox>(&dialog, "spinBoxCameraAngle")->value(), 30);
+        QCOMPARE(Child<QDoubleSpinBox>(&dialog, "doubleSpinBoxCameraHeight")->value(), 4.5);
+        QVERIFY(boxes_->Texts().isEmpty());
+    });
+}
+
+void SettingsLanTest::IncompleteAnswersAreReported()
+{
+    {
+        // A device whose video source has no host answers "host=" only.
+        const auto device = StartDevice();
+        QVERIFY(device->IsReady());
+        QNetworkAccessManager manager;
+        QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(
+            QStringLiteral("http://%1/qel-cgi/admin/setcam.fcgi?model=axis&host=&login=operator&password=x")
+                .arg(kDeviceIp))));
+        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), kReplyTimeoutMs);
+        QCOMPARE(reply->error(), QNetworkReply::NoError);
+        reply->deleteLater();
+
+        const int row = FindDevice();
+        QVERIFY(row >= 0);
+        WithDialog(row, false, [&](SettingsDialog& dialog) {
+            QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 1, kReplyTimeoutMs);
+            QCOMPARE(boxes_->Texts().at(0), QStringLiteral("The device's video source reply has no \"host\" value"));
+            // What the answer had is shown, and the page can set the rest.
+            QCOMPARE(Child<QLineEdit>(&dialog, "lineEditSourceLogin")->text(), QStringLiteral("operator"));
+            QVERIFY(Child<QLineEdit>(&dialog, "lineEditSourceHost")->text().isEmpty());
+            QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled());
+        });
+    }
+    boxes_->Clear();
+    {
+        const auto device = StartDevice({QStringLiteral("--http-config-fault"), QStringLiteral("no-channels")});
+        QVERIFY(device->IsReady());
+        const int row = FindDevice();
+        QVERIFY(row >= 0);
+        WithDialog(row, false, [&](SettingsDialog& dialog) {
+            QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(), kReplyTimeoutMs);
+            auto* tabs = Child<QTabWidget>(&dialog, "tabWidget");
+            tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
+            QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 1, kReplyTimeoutMs);
+            tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabGrid"));
+            QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 2, kReplyTimeoutMs);
+            const QString noChannel = QStringLiteral("The device's configuration has no channel 0");
+            QCOMPARE(boxes_->Texts(), (QStringList{noChannel, noChannel}));
+            QCOMPARE(Status(), noChannel);
+            QCOMPARE(Child<QTableWidget>(&dialog, "tableWidgetZones")->rowCount(), 0);
+        });
+    }
+}
+
 void SettingsLanTest::InvalidInputSendsNothing()
 {
     const auto device = StartDevice();
@@ -517,6 +611,10 @@ void SettingsLanTest::OneOutcomePerRun()
         QVERIFY(boxes_->Texts().isEmpty());
         QCOMPARE(CountStartingWith(log_->Messages(), "NetworkSetting Response recognized"), 1);
         QCOMPARE(CountStartingWith(log_->Messages(), "NetworkSetting command done"), 1);
+        // No stray progress window shows up while the dialog stays open.
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            QVERIFY(qobject_cast<QProgressDialog*>(widget) == nullptr || !widget->isVisible());
+        }
     });
 }
 
