@@ -95,7 +95,7 @@ UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size) {
         const int chunk = static_cast<int>(std::min<size_t>(restSize, INT_MAX / 2));
         const int used = av_parser_parse2(parser_, context_, &unit, &unitSize, rest, chunk,
                                           AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-        if (used <= 0 && unitSize == 0) {
+        if (used < 0 || (used == 0 && unitSize == 0)) {
             break;  // the parser took nothing and gave nothing: no progress possible
         }
         rest += used;

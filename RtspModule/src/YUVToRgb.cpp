@@ -42,7 +42,8 @@ constexpr int32_t kRedOffset = kBias - 16 * kY - 128 * kVR;
 constexpr int32_t kGreenOffset = kBias - 16 * kY + 128 * kVG + 128 * kUG;
 constexpr int32_t kBlueOffset = kBias - 16 * kY - 128 * kUB;
 
-// Pixel pairs converted per block; the block's flags live on the stack.
+// Pixel pairs per block of the portable loops; a block's planes and flags
+// live on the stack.
 constexpr uint32_t kBlockPairs = 512;
 
 constexpr uint32_t kMarkMask = 0xF0000000u | (kFractionMask & ~(kIntegralMark - 1));
@@ -114,7 +115,7 @@ void Interleave(const BlockPlanes* __restrict planes, size_t pixels, uint8_t* __
     }
 }
 
-// Converts whole pairs with the portable loops; returns nothing, does all.
+// Converts `pairs` whole pixel pairs with the portable loops.
 void PortablePairs(const uint8_t* src, size_t pairs, uint8_t* dst) {
     BlockPlanes planes;
     for (size_t first = 0; first < pairs; first += kBlockPairs) {
