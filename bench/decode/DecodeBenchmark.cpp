@@ -32,7 +32,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct ClipSpec {
+struct CameraClip {
     const char* name;
     int width;
     int height;
@@ -41,15 +41,15 @@ struct ClipSpec {
 };
 
 // Bitrates of the devices' own encoder at these sizes.
-const ClipSpec kClips[] = {
+const CameraClip kClips[] = {
     {"720x576", 720, 576, 250, "2M"},
     {"1920x1080", 1920, 1080, 150, "4M"},
 };
 
 std::string g_clipDir = QEL_DECODE_BENCH_CLIP_DIR;
 
-std::string ClipPath(const ClipSpec& spec) {
-    return g_clipDir + "/camera_" + spec.name + ".h264";
+std::string ClipPath(const CameraClip& camera) {
+    return g_clipDir + "/camera_" + camera.name + ".h264";
 }
 
 bool FileExists(const std::string& path) {
@@ -57,17 +57,17 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && info.st_size > 0;
 }
 
-bool MakeClip(const ClipSpec& spec) {
-    const std::string path = ClipPath(spec);
+bool MakeClip(const CameraClip& camera) {
+    const std::string path = ClipPath(camera);
     if (FileExists(path)) {
         return true;
     }
     std::system(("mkdir -p '" + g_clipDir + "'").c_str());
     const std::string command =
-        "ffmpeg -hide_banner -nostdin -y -v error -f lavfi -i testsrc2=size=" + std::to_string(spec.width) + "x" +
-        std::to_string(spec.height) + ":rate=25 -frames:v " + std::to_string(spec.frames) +
+        "ffmpeg -hide_banner -nostdin -y -v error -f lavfi -i testsrc2=size=" + std::to_string(camera.width) + "x" +
+        std::to_string(camera.height) + ":rate=25 -frames:v " + std::to_string(camera.frames) +
         " -vf noise=alls=12:allf=t -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 0 -g 25 -b:v " +
-        spec.bitrate + " -f h264 '" + path + "'";
+        camera.bitrate + " -f h264 '" + path + "'";
     std::printf("making %s\n", path.c_str());
     std::fflush(stdout);
     return std::system(command.c_str()) == 0 && FileExists(path);
@@ -123,8 +123,8 @@ void Best(std::map<std::string, double>& table, const std::string& key, double v
     slot = std::max(slot, value);
 }
 
-void BM_DecodeAndImage(benchmark::State& state, const ClipSpec* spec) {
-    const std::vector<Bytes>& units = g_units[spec->name];
+void BM_DecodeAndImage(benchmark::State& state, const CameraClip* camera) {
+    const std::vector<Bytes>& units = g_units[camera->name];
     int64_t pictures = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -140,8 +140,8 @@ void BM_DecodeAndImage(benchmark::State& state, const ClipSpec* spec) {
             }
         }
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        Best(g_ourFps, spec->name, static_cast<double>(run) / seconds);
-        Best(g_ourCpuFps, spec->name, static_cast<double>(run) / (ThreadCpuSeconds() - cpuStart));
+        Best(g_ourFps, camera->name, static_cast<double>(run) / seconds);
+        Best(g_ourCpuFps, camera->name, static_cast<double>(run) / (ThreadCpuSeconds() - cpuStart));
         pictures += run;
     }
     state.counters["fps"] = benchmark::Counter(static_cast<double>(pictures), benchmark::Counter::kIsRate);
@@ -149,9 +149,9 @@ void BM_DecodeAndImage(benchmark::State& state, const ClipSpec* spec) {
 
 // Runs the reference command; its own "-benchmark" timing (the transcoding
 // without process start and probing) is the manual time of the iteration.
-void BM_FfmpegReference(benchmark::State& state, const ClipSpec* spec) {
+void BM_FfmpegReference(benchmark::State& state, const CameraClip* camera) {
     const std::string command = "ffmpeg -hide_banner -nostdin -nostats -benchmark -threads 1 -i '" +
-                                ClipPath(*spec) + "' -pix_fmt rgb24 -f null - 2>&1";
+                                ClipPath(*camera) + "' -pix_fmt rgb24 -f null - 2>&1";
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         FILE* pipe = popen(command.c_str(), "r");
@@ -177,14 +177,14 @@ void BM_FfmpegReference(benchmark::State& state, const ClipSpec* spec) {
         if (user != std::string::npos && system != std::string::npos) {
             const double cpu = std::strtod(output.c_str() + user + 6, nullptr) +
                                std::strtod(output.c_str() + system + 6, nullptr);
-            Best(g_ffmpegCpuFps, spec->name, spec->frames / cpu);
+            Best(g_ffmpegCpuFps, camera->name, camera->frames / cpu);
         }
         state.SetIterationTime(rtime);
-        Best(g_ffmpegFps, spec->name, spec->frames / rtime);
-        Best(g_ffmpegWallFps, spec->name, spec->frames / wall);
+        Best(g_ffmpegFps, camera->name, camera->frames / rtime);
+        Best(g_ffmpegWallFps, camera->name, camera->frames / wall);
     }
     state.counters["fps"] =
-        benchmark::Counter(static_cast<double>(spec->frames) * static_cast<double>(state.iterations()),
+        benchmark::Counter(static_cast<double>(camera->frames) * static_cast<double>(state.iterations()),
                            benchmark::Counter::kIsRate);
 }
 
@@ -246,27 +246,27 @@ int main(int argc, char** argv) {
         --argc;
         ++argv;
     }
-    for (const ClipSpec& spec : kClips) {
-        if (!MakeClip(spec)) {
+    for (const CameraClip& camera : kClips) {
+        if (!MakeClip(camera)) {
             std::fprintf(stderr, "cannot make the clip %s (is the ffmpeg command-line tool installed?)\n",
-                         ClipPath(spec).c_str());
+                         ClipPath(camera).c_str());
             return 1;
         }
-        g_units[spec.name] = NalUnits(ReadFile(ClipPath(spec)));
+        g_units[camera.name] = NalUnits(ReadFile(ClipPath(camera)));
     }
 
     for (size_t i = 0; i < std::size(kClips); ++i) {
-        const ClipSpec* spec = &kClips[i];
+        const CameraClip* camera = &kClips[i];
         // Ours and the reference alternate, so that a busy machine hurts both alike.
         for (int round = 0; round < 3; ++round) {
-            benchmark::RegisterBenchmark((std::string("DecodeAndImage/") + spec->name).c_str(), BM_DecodeAndImage, spec)
+            benchmark::RegisterBenchmark((std::string("DecodeAndImage/") + camera->name).c_str(), BM_DecodeAndImage, camera)
                 ->Iterations(2)->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark((std::string("FfmpegRgb24/") + spec->name).c_str(), BM_FfmpegReference, spec)
+            benchmark::RegisterBenchmark((std::string("FfmpegRgb24/") + camera->name).c_str(), BM_FfmpegReference, camera)
                 ->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
         }
-        benchmark::RegisterBenchmark((std::string("PictureToImage/") + spec->name).c_str(), BM_PictureToImage, i)
+        benchmark::RegisterBenchmark((std::string("PictureToImage/") + camera->name).c_str(), BM_PictureToImage, i)
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark((std::string("ReferenceFormula/") + spec->name).c_str(), BM_ReferenceFormula, i)
+        benchmark::RegisterBenchmark((std::string("ReferenceFormula/") + camera->name).c_str(), BM_ReferenceFormula, i)
             ->Unit(benchmark::kMicrosecond);
     }
 
@@ -275,17 +275,17 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     std::printf("\nDecode plus picture-to-image against ffmpeg -threads 1 ... -pix_fmt rgb24, best of the runs:\n");
-    for (const ClipSpec& spec : kClips) {
-        const double ffmpeg = g_ffmpegFps[spec.name];
-        const double ffmpegCpu = g_ffmpegCpuFps[spec.name];
+    for (const CameraClip& camera : kClips) {
+        const double ffmpeg = g_ffmpegFps[camera.name];
+        const double ffmpegCpu = g_ffmpegCpuFps[camera.name];
         if (ffmpeg <= 0 || ffmpegCpu <= 0) {
             continue;
         }
-        std::printf("  %-10s processor time: ours %6.1f fps, ffmpeg %6.1f fps, ratio %.2f\n", spec.name,
-                    g_ourCpuFps[spec.name], ffmpegCpu, g_ourCpuFps[spec.name] / ffmpegCpu);
+        std::printf("  %-10s processor time: ours %6.1f fps, ffmpeg %6.1f fps, ratio %.2f\n", camera.name,
+                    g_ourCpuFps[camera.name], ffmpegCpu, g_ourCpuFps[camera.name] / ffmpegCpu);
         std::printf("  %-10s wall time:      ours %6.1f fps, ffmpeg %6.1f fps, ratio %.2f"
                     " (whole ffmpeg command %.1f fps)\n",
-                    spec.name, g_ourFps[spec.name], ffmpeg, g_ourFps[spec.name] / ffmpeg, g_ffmpegWallFps[spec.name]);
+                    camera.name, g_ourFps[camera.name], ffmpeg, g_ourFps[camera.name] / ffmpeg, g_ffmpegWallFps[camera.name]);
     }
     return 0;
 }
