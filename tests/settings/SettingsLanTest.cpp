@@ -444,8 +444,9 @@ void SettingsLanTest::InvalidInputSendsNothing()
                                       QStringLiteral("Invalid gateway"), QStringLiteral("Invalid DNS"),
                                       QStringLiteral("Passwords are not equal")};
         QCOMPARE(boxes_->Texts(), expected);
-        QVERIFY(std::all_of(boxes_->Titles().begin(), boxes_->Titles().end(),
-                            [](const QString& t) { return t == QStringLiteral("Error"); }));
+        const QStringList titles = boxes_->Titles();
+        QCOMPARE(titles.size(), expected.size());
+        QVERIFY(std::all_of(titles.begin(), titles.end(), [](const QString& t) { return t == QStringLiteral("Error"); }));
         QCOMPARE(CountStartingWith(log_->Messages(), kDatagramSent), 0);
         QVERIFY(apply->isEnabled());
         QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply2")->isEnabled());
