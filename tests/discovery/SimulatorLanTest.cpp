@@ -1,0 +1,196 @@
+// The simulator's UDP settings exchange, driven by the tool's own transport
+// and protocol code inside the virtual LAN: the device checks the password
+// digest, applies the change, and reports it in its next discovery reply; the
+// fault switches break the exchange in the ways the settings page must
+// survive.
+#include "DiscoveryProtocol.h"
+#include "LanSim.h"
+#include "UdpModule.h"
+
+#include <QByteArray>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <openssl/evp.h>
+
+#include <vector>
+
+namespace {
+
+constexpr char kMac[6] = {0x02, 0x51, 0x45, 0x4C, 0x00, 0x07};
+const QString kMacText = QStringLiteral("02:51:45:4C:00:07");
+
+struct Digest {
+    unsigned char bytes[16] = {};
+    explicit Digest(const std::string& password)
+    {
+        unsigned int length = 0;
+        EVP_Digest(password.data(), password.size(), bytes, &length, EVP_md5(), nullptr);
+    }
+};
+
+QByteArray Bytes(const std::vector<char>& v)
+{
+    return QByteArray(v.data(), static_cast<int>(v.size()));
+}
+
+// One run of the transport: sends the request and returns every datagram
+// that came back within the listening time.
+std::vector<QByteArray> Exchange(const QByteArray& request)
+{
+    UdpModuleWithTimer module(nullptr);
+    std::vector<QByteArray> replies;
+    QObject::connect(&module, &UdpModuleWithTimer::DatagramReceived,
+                     [&replies](const QByteArray& d) { replies.push_back(d); });
+    QSignalSpy stopped(&module, SIGNAL(Stopped()));
+    module.Start();
+    module.SendBroadcast(request);
+    stopped.wait(UdpModuleWithTimer::kListenTimeMs + 5000);
+    return replies;
+}
+
+// The codes of the replies that the tool accepts as this device's answer.
+std::vector<int> Codes(const std::vector<QByteArray>& replies, RequestType type)
+{
+    std::vector<int> codes;
+    for (const QByteArray& reply : replies) {
+        ResponseCode code = Success;
+        if (ParseNetworkAuthSettingsResponse(reply.constData(), static_cast<size_t>(reply.size()),
+                                             type, kMac, code)) {
+            codes.push_back(code);
+        }
+    }
+    return codes;
+}
+
+DeviceNetworkParams Discover()
+{
+    DeviceNetworkParams found{};
+    for (const QByteArray& reply : Exchange(Bytes(ComposeDiscoverRequest()))) {
+        DeviceNetworkParams params{};
+        if (ParseDiscoverResponse(reply.constData(), static_cast<size_t>(reply.size()), params) &&
+            std::equal(kMac, kMac + 6, params.mac)) {
+            found = params;
+        }
+    }
+    return found;
+}
+
+DeviceNetworkParams NewSettings()
+{
+    DeviceNetworkParams params{};
+    std::copy(kMac, kMac + 6, params.mac);
+    params.deviceName = "Renamed";
+    params.connectionType = DHCP;
+    StringToIpType("10.77.0.99", params.ip);
+    StringToIpType("255.255.0.0", params.mask);
+    StringToIpType("10.77.0.254", params.gateway);
+    StringToIpType("10.77.0.53", params.dns);
+    return params;
+}
+
+}  // namespace
+
+class SimulatorLanTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (!LanSim::Available()) {
+            QSKIP("needs the virtual LAN (run through ctest)");
+        }
+    }
+
+    void networkSettingsNeedTheRightDigestAndShowInDiscovery()
+    {
+        LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
+                                            QStringLiteral("--password"), QStringLiteral("pass")});
+        QVERIFY(sim.IsReady());
+        const DeviceNetworkParams wanted = NewSettings();
+
+        const Digest wrong("Pass");
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(wanted, wrong.bytes))),
+                       NetworkSetting),
+                 std::vector<int>{InvalidPassword});
+        QCOMPARE(Discover().deviceName, std::string("QEL Sim"));
+
+        const Digest right("pass");
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(wanted, right.bytes))),
+                       NetworkSetting),
+                 std::vector<int>{Success});
+        const DeviceNetworkParams now = Discover();
+        QCOMPARE(now.deviceName, std::string("Renamed"));
+        QCOMPARE(IpTypeToString(now.ip), std::string("10.77.0.99"));
+        QCOMPARE(IpTypeToString(now.mask), std::string("255.255.0.0"));
+        QCOMPARE(IpTypeToString(now.gateway), std::string("10.77.0.254"));
+        QCOMPARE(now.connectionType, DHCP);
+
+        // A request for another device is not answered.
+        DeviceNetworkParams other = wanted;
+        other.mac[5] = 0x08;
+        QVERIFY(Exchange(Bytes(ComposeNetworkSettingsRequest(other, right.bytes))).empty());
+    }
+
+    void passwordChangeTakesEffect()
+    {
+        LanSim sim(QStringLiteral("dev2"), {QStringLiteral("--mac"), kMacText,
+                                            QStringLiteral("--password"), QString()});
+        QVERIFY(sim.IsReady());
+        const Digest empty("");
+        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, empty.bytes, "новый"))),
+                       AuthSetting),
+                 std::vector<int>{Success});
+        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, empty.bytes, "x"))),
+                       AuthSetting),
+                 std::vector<int>{InvalidPassword});
+        const Digest changed("новый");
+        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, changed.bytes, "x"))),
+                       AuthSetting),
+                 std::vector<int>{Success});
+    }
+
+    // A forced result code changes nothing; duplicates and malformed replies
+    // arrive around the real one, which the tool's parser alone accepts.
+    void faultSwitches()
+    {
+        const Digest right("admin");
+        const QByteArray request = Bytes(ComposeNetworkSettingsRequest(NewSettings(), right.bytes));
+        {
+            LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
+                                                QStringLiteral("--settings-result"),
+                                                QStringLiteral("2")});
+            QVERIFY(sim.IsReady());
+            QCOMPARE(Codes(Exchange(request), NetworkSetting), std::vector<int>{Error});
+            QCOMPARE(Discover().deviceName, std::string("QEL Sim"));
+        }
+        {
+            LanSim sim(QStringLiteral("dev1"),
+                       {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-duplicate"),
+                        QStringLiteral("--malformed"), QStringLiteral("settings-short"),
+                        QStringLiteral("--malformed"), QStringLiteral("settings-wrong-mac"),
+                        QStringLiteral("--malformed"), QStringLiteral("settings-wrong-type")});
+            QVERIFY(sim.IsReady());
+            const std::vector<QByteArray> replies = Exchange(request);
+            QCOMPARE(replies.size(), size_t(5));
+            QCOMPARE(Codes(replies, NetworkSetting), (std::vector<int>{Success, Success}));
+        }
+        {
+            LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
+                                                QStringLiteral("--settings-no-reply")});
+            QVERIFY(sim.IsReady());
+            QVERIFY(Exchange(request).empty());
+            QCOMPARE(Discover().deviceName, std::string("Renamed"));
+        }
+        {
+            // Late: past the listening time of the exchange.
+            LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
+                                                QStringLiteral("--settings-delay-ms"),
+                                                QStringLiteral("3500")});
+            QVERIFY(sim.IsReady());
+            QVERIFY(Exchange(request).empty());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(SimulatorLanTest)
+#include "SimulatorLanTest.moc"
