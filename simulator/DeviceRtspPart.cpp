@@ -76,6 +76,13 @@ void DeviceRtspPart::RegisterOptions(SimOptions& options)
     options.AddValue("rtsp-stop-video-after", "S",
                      "stop sending video S seconds after it started, keeping the RTSP session open",
                      IntValue(options_.stopVideoAfterSeconds, 1, 86400));
+    options.AddValue("rtsp-password", "TEXT",
+                     "password the RTSP server asks of user root (default vbnq; another one makes "
+                     "the tool's connection fail)",
+                     [this](const std::string& v, std::string&) {
+                         options_.password = v;
+                         return true;
+                     });
     options.AddFlag("rtsp-never-answer-describe", "accept RTSP connections but never answer (DESCRIBE hangs)",
                     [this] { options_.neverAnswerDescribe = true; });
     options.AddValue("rtsp-devices", "N", "serve RTSP for the first N devices only (default 16)",

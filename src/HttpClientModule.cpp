@@ -1,6 +1,7 @@
 #include "HttpClientModule.h"
 
 #include "AssignmentVerifier.h"
+#include "UrlLogText.h"
 
 #include <QAuthenticator>
 #include <QNetworkAccessManager>
@@ -45,7 +46,7 @@ void HttpClientModule::Start(const std::string& url)
     url_ = QString::fromStdString(url);
     aborted_ = false;
     authenticationRequired_ = false;
-    VLOG(1) << "Will send HTTP request to URL " << url_.toString().toStdString();
+    VLOG(1) << "Will send HTTP request to URL " << UrlLogText(url_.toString().toStdString());
     reply_ = globalNetworkAccessManager1.get(QNetworkRequest(url_));
     vf = connect(reply_, SIGNAL(finished()), this, SLOT(OnHttpReplyGot()));
 }
@@ -61,7 +62,7 @@ void HttpClientModule::StartLater(const std::string& url)
 
 void HttpClientModule::Queue(const std::string& url)
 {
-    VLOG(1) << "HTTP request in flight, URL queued: " << url;
+    VLOG(1) << "HTTP request in flight, URL queued: " << UrlLogText(url);
     nextUrl_ = url;
 }
 

@@ -8,10 +8,17 @@
 #include "HttpClientModule.h"
 #include "NetworkPage.h"
 #include "ParseHttpRequest.h"
+#include "PictureToImage.h"
+#include "RtspDevice.h"
+#include "RtspDeviceStopOnErrorHandler.h"
+#include "RtspFrameReceiver.h"
+#include "SourceRequests.h"
+#include "X264Decoder.h"
 #include "VcaConfigReader.h"
 #include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
 
+#include <QLineEdit>
 #include <QMessageBox>
 
 #include <easylogging++.h>
@@ -31,6 +38,13 @@ const char* const kHttpPassword = "kqzt";
 // The URL carries no port: the HTTP default applies.
 constexpr int kHttpPortNone = -1;
 
+// The device's live stream: its own path on the RTSP default port, with
+// fixed credentials that the URL does not carry.
+const char* const kRtspPath = "/ch0_unicast_firststream";
+const char* const kRtspUser = "root";
+const char* const kRtspPassword = "vbnq";
+constexpr int kRtspVerbose = 1;
+
 }  // namespace
 
 SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* parent)
@@ -42,6 +56,17 @@ SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* paren
 
 SettingsDialog::~SettingsDialog()
 {
+    // The video thread still uses the client and the frame receiver: stop it
+    // and wait for it before anything goes. Its last queued stop notice is
+    // dropped with the dialog.
+    if (rtspDevice_) {
+        OnDisconnectVideo();
+    }
+    if (rtspThread_.joinable()) {
+        rtspThread_.join();
+    }
+    rtspDevice_.reset();
+    decoder_.reset();
     // The HTTP module is destroyed with the dialog's children and aborts a
     // request still in flight; its Failed must not reach a half-destroyed
     // dialog.
@@ -77,7 +102,21 @@ void SettingsDialog::Init()
     // 6.
     networkPage_->LoadFromParams();
 
-    // 7-9. The source page's Apply and the live-video objects connect here.
+    // 7.
+    vf = connect(ui->pushButtonApply3, SIGNAL(clicked()), this, SLOT(OnApplySourceViaHttp()));
+
+    // 8. Frames are queued across threads with their descriptor.
+    qRegisterMetaType<kro::ImageDescr>("kro::ImageDescr");
+    frameReceiver_ = new RtspFrameReceiver(this);
+
+    // 9.
+    vf = connect(ui->pushButtonConnect1, SIGNAL(clicked()), this, SLOT(OnConnectVideo()));
+    vf = connect(ui->pushButtonConnect2, SIGNAL(clicked()), this, SLOT(OnConnectVideo()));
+    vf = connect(ui->pushButtonDisconnect1, SIGNAL(clicked()), this, SLOT(OnDisconnectVideo()));
+    vf = connect(ui->pushButtonDisconnect2, SIGNAL(clicked()), this, SLOT(OnDisconnectVideo()));
+    vf = connect(this, SIGNAL(RtspDeviceStopped()), this, SLOT(OnRtspDeviceStopped()));
+    vf = connect(frameReceiver_, SIGNAL(FrameReceived(const kro::ImageDescr&, const QByteArray&, bool)), this,
+                 SLOT(OnFrameReceived(const kro::ImageDescr&, const QByteArray&, bool)));
 
     // 10. No video is connected yet.
     EnableRtspVideoControls(false);
@@ -352,7 +391,143 @@ void SettingsDialog::EnableRtspVideoControls(bool connected)
 
 bool SettingsDialog::IsVideoConnected() const
 {
-    // True while an RTSP client exists; none does until the live view is
-    // wired in.
-    return false;
+    return rtspDevice_ != nullptr;
+}
+
+void SettingsDialog::OnApplySourceViaHttp()
+{
+    const QString deviceIp = QString::fromStdString(IpTypeToString(params_->ip));
+    StartHttpRequest(WaitSourceApply,
+                     ComposeSetCamUrl(deviceIp, ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
+                                      ui->lineEditSourceLogin->text(), ui->lineEditSourcePasswprd->text()));
+
+    std::string encoderPath;
+    if (ComposeEncoderPath(ui->lBitrate->text(), ui->lFps->text(), encoderPath)) {
+        httpClientDialog_->request(encoderPath);
+    }
+}
+
+void SettingsDialog::OnConnectVideo()
+{
+    assert(!rtspDevice_);
+    assert(!rtspThread_.joinable());
+    stoppedByUser_ = false;
+    const std::string deviceIp = IpTypeToString(params_->ip);
+    const std::string url = "rtsp://" + deviceIp + kRtspPath;
+
+    // Without an H.264 decoder there is nothing to show: say so and connect
+    // nothing.
+    auto decoder = std::make_unique<H264AvDecoder>();
+    try {
+        decoder->initilalize();
+    } catch (const char* text) {
+        DisplayError(QString::fromUtf8(text));
+        return;
+    }
+
+    // One handler for every connection of the process; it keeps the last
+    // error text until a later error replaces it.
+    static RtspDeviceStopOnErrorHandler stopper;
+
+    rtspDevice_ = std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
+    rtspDevice_->AddFrameObserver(frameReceiver_);
+    rtspDevice_->SetErrorHandler(&stopper);
+    decoder_ = std::move(decoder);
+
+    VLOG(1) << "Will run RtspDevice " << rtspDevice_.get() << " in rtspThread for url " << url
+            << " rtspVerbose: " << kRtspVerbose;
+    {
+        const std::lock_guard<std::mutex> lock(rtspThreadMutex_);
+        rtspThread_ = std::thread(&SettingsDialog::RunRtspDeviceHelper, this);
+    }
+    EnableRtspVideoControls(true);
+}
+
+void SettingsDialog::RunRtspDeviceHelper()
+{
+    std::thread::id stored;
+    {
+        const std::lock_guard<std::mutex> lock(rtspThreadMutex_);
+        stored = rtspThread_.get_id();
+    }
+    const std::thread::id self = std::this_thread::get_id();
+    if (self == stored) {
+        VLOG(0) << "This thread ID: " << self << ", rtspThread: " << stored;
+    } else {
+        VLOG(1) << "This thread ID: " << self << ", rtspThread: " << stored;
+    }
+    assert(std::this_thread::get_id() == stored);
+
+    rtspDevice_->Run();
+
+    VLOG(1) << "Will emit RtspDeviceStopped...";
+    emit RtspDeviceStopped();
+}
+
+void SettingsDialog::OnDisconnectVideo()
+{
+    assert(rtspDevice_);
+    assert(rtspThread_.joinable());
+    // The Grid page's Disconnect stays enabled until the stop has been
+    // handled; pressing it again asks the ended loop to stop once more, which
+    // changes nothing.
+    ui->pushButtonDisconnect1->setEnabled(false);
+    stoppedByUser_ = true;
+    rtspDevice_->SetStopFlag();
+}
+
+void SettingsDialog::OnRtspDeviceStopped()
+{
+    assert(rtspDevice_);
+    assert(rtspThread_.joinable());
+    VLOG(1) << "RtspDevice stopped, attempting to join rtspThread " << rtspThread_.get_id() << "...";
+    rtspThread_.join();
+    VLOG(1) << "rtspThread exited normally";
+
+    IErrorHandler* handler = rtspDevice_->GetErrorHandler();
+    const QString error = handler != nullptr ? QString::fromStdString(handler->GetLastError()) : QString();
+
+    rtspDevice_.reset();
+    decoder_.reset();
+    VLOG(1) << "RtspDevice is deleted";
+
+    EnableRtspVideoControls(false);
+
+    if (stoppedByUser_) {
+        ShowStatus(tr("RtspDevice stopped by user"));
+    } else {
+        DisplayError(tr("RtspDevice stopped: %1").arg(error));
+    }
+}
+
+void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
+{
+    (void)isKeyFrame;
+    auto* view1 = qobject_cast<DrawableView*>(ui->videoWidget1);
+    auto* view2 = qobject_cast<DrawableView*>(ui->videoWidget2);
+    assert(view1 != nullptr && view2 != nullptr);
+
+    if (descriptor.format != kro::MediaFormat::VideoH264) {
+        VLOG(1) << "Unexpected type: " << static_cast<int>(descriptor.format)
+                << "; must be MediaFormat::VideoH264";
+        assert(descriptor.format == kro::MediaFormat::VideoH264);
+        return;
+    }
+    if (!decoder_) {
+        return;  // a frame of a connection whose stop has been handled
+    }
+    // The picture belongs to the decoder and may be replaced by the next
+    // decode: convert it at once.
+    const UYVYFrame* picture =
+        decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<uint32_t>(bytes.size()));
+    if (picture == nullptr) {
+        VLOG(1) << "H264AvDecoder::decode returned NULL";
+        return;
+    }
+    const QImage image = PictureToImage(*picture);
+    view1->setImage(image);
+    view2->setImage(image);
+    view1->update();
+    view2->update();
+    VLOG(8) << "Received one more frame " << image.width() << "x" << image.height();
 }

@@ -1,13 +1,16 @@
 #pragma once
 
 #include "DeviceNetworkParams.h"
+#include "FrameTypes.h"
 
 #include <QByteArray>
 #include <QDialog>
 #include <QString>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace Ui {
@@ -15,9 +18,12 @@ class SettingsDialog;
 }
 class CameraPositionTab;
 class ClassifierTab;
+class H264AvDecoder;
 class HttpClientDialog;
 class HttpClientModule;
 class NetworkPage;
+class RtspDevice;
+class RtspFrameReceiver;
 class ZonesTab;
 
 // The per-device settings dialog: a frame of five tab pages over one copy of
@@ -30,6 +36,12 @@ class ZonesTab;
 // that comes while another reply is outstanding is deferred and started as
 // soon as that reply has been dispatched, so no reply is ever taken for
 // another.
+//
+// Live view: Connect runs an RTSP client on a video thread of its own; its
+// frames come back through the frame receiver's queued signal and are decoded
+// and shown here, on the GUI thread. Every stop (Disconnect, an error the
+// client reports, closing the dialog) ends with the video thread joined
+// before the client and the decoder are released. One connection at a time.
 class SettingsDialog final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY(SettingsDialog)
@@ -70,6 +82,11 @@ public slots:
     void OnHttpRequestDone(const QByteArray& content);
     void OnHttpRequestFailed(const QString& message);
     void OnTabSourceFirstShow();
+    void OnApplySourceViaHttp();
+    void OnConnectVideo();
+    void OnDisconnectVideo();
+    void OnRtspDeviceStopped();
+    void OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
     void OnTabZonesFirstShow();
     void OnTabGridFirstShow();
 
@@ -77,6 +94,8 @@ private:
     void Init();
     void EnableRtspVideoControls(bool connected);
     bool IsVideoConnected() const;
+    // The video thread's function: runs the client until its loop is stopped.
+    void RunRtspDeviceHelper();
 
     // Starts the request at once when the module is free, otherwise defers it
     // until the outstanding reply has been dispatched.
@@ -97,6 +116,16 @@ private:
     std::unique_ptr<DeviceNetworkParams> params_;
     NetworkPage* networkPage_ = nullptr;                  // child; owns the UDP exchange
     bool sourceTabShown_ = false;
+    // Live view. The client and the decoder exist exactly while connected;
+    // the thread is joinable from Connect until its stop has been handled.
+    std::unique_ptr<RtspDevice> rtspDevice_;
+    RtspFrameReceiver* frameReceiver_ = nullptr;  // child of the dialog
+    std::unique_ptr<H264AvDecoder> decoder_;
+    std::thread rtspThread_;
+    // Guards the store of rtspThread_ against the video thread's first read
+    // of it, which may come before std::thread's assignment has finished.
+    std::mutex rtspThreadMutex_;
+    bool stoppedByUser_ = false;
     bool gridTabShown_ = false;
     bool zonesTabShown_ = false;
     // The analytics pages, children of the dialog.

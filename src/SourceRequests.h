@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+// The requests of the video source page.
+
+// "http://<deviceIp>/qel-cgi/admin/setcam.fcgi?model=..&host=..&login=..&password=.."
+// Each value is sent as UTF-8 with every byte other than letters, digits and
+// "-._~" percent-encoded, so that a value holding "&", "=", "#", "%", "+" or a
+// space reaches the device whole and cannot add parameters of its own.
+QString ComposeSetCamUrl(const QString& deviceIp, const QString& model, const QString& host, const QString& login,
+                         const QString& password);
+
+// The encoder request "/qel-cgi/admin/encoder.fcgi?bitrate=B&fps=F" for the
+// texts of the Bitrate and FPS fields. False, and `path` untouched, unless
+// both are decimal integers, the bitrate is above 0 and the frame rate is
+// from 1 to 30.
+bool ComposeEncoderPath(const QString& bitrateText, const QString& fpsText, std::string& path);
