@@ -40,7 +40,7 @@ uint32_t AddToAddress(uint32_t ip, size_t n)
     return htonl(static_cast<uint32_t>(ntohl(ip) + n));
 }
 
-}  // namespace
+} // namespace
 
 std::string CutUtf8(const std::string& text, size_t maxBytes)
 {
@@ -122,11 +122,9 @@ void DeviceSetup::RegisterOptions(SimOptions& options)
                          serialGiven_ = true;
                          return true;
                      });
-    options.AddValue("mac", "XX:XX:XX:XX:XX:XX",
-                     "MAC address of the first device (default 02:51:45:4C:00:01, counted up)",
-                     [this](const std::string& v, std::string& e) {
-                         return simopt::ParseMac(v, first_.mac, e);
-                     });
+    options.AddValue(
+        "mac", "XX:XX:XX:XX:XX:XX", "MAC address of the first device (default 02:51:45:4C:00:01, counted up)",
+        [this](const std::string& v, std::string& e) { return simopt::ParseMac(v, first_.mac, e); });
     options.AddValue("ip", "A.B.C.D",
                      "IPv4 address of the first device, counted up per device "
                      "(default: the address of the first non-loopback interface)",
@@ -144,10 +142,9 @@ void DeviceSetup::RegisterOptions(SimOptions& options)
                          gatewayGiven_ = simopt::ParseIpv4(v, first_.gateway, e);
                          return gatewayGiven_;
                      });
-    options.AddValue("dns", "A.B.C.D", "DNS server (default 0.0.0.0)",
-                     [this](const std::string& v, std::string& e) {
-                         return simopt::ParseIpv4(v, first_.dns, e);
-                     });
+    options.AddValue(
+        "dns", "A.B.C.D", "DNS server (default 0.0.0.0)",
+        [this](const std::string& v, std::string& e) { return simopt::ParseIpv4(v, first_.dns, e); });
     options.AddValue("addressing", "dhcp|static", "addressing mode (default static)",
                      [this](const std::string& v, std::string& e) {
                          if (v == "dhcp" || v == "DHCP") {
@@ -203,8 +200,7 @@ bool DeviceSetup::Build(DeviceSet& set, std::string& error) const
             device.mac[4] = static_cast<uint8_t>(low >> 8);
             device.mac[5] = static_cast<uint8_t>(low);
             const std::string number = std::to_string(i + 1);
-            device.deviceName = CutUtf8(first.deviceName, kNameMaxBytes - number.size() - 1) +
-                                " " + number;
+            device.deviceName = CutUtf8(first.deviceName, kNameMaxBytes - number.size() - 1) + " " + number;
         }
         if (!serialGiven_) {
             char serial[32];

@@ -38,7 +38,7 @@ struct DeviceState {
 // own, so every access to `devices` holds `mutex`.
 struct DeviceSet {
     std::mutex mutex;
-    std::vector<DeviceState> devices;  // guarded by mutex; the size never changes after start
+    std::vector<DeviceState> devices; // guarded by mutex; the size never changes after start
 
     // Index of the device with this MAC address, or -1.
     int FindByMac(const uint8_t* mac) const;

@@ -15,7 +15,7 @@ void PutText(uint8_t* field, size_t width, const std::string& text)
     std::memcpy(field, text.data(), std::min(text.size(), width - 1));
 }
 
-}  // namespace
+} // namespace
 
 bool IsDiscoverRequest(const uint8_t* data, size_t size)
 {
@@ -87,4 +87,4 @@ void PasswordDigest(const std::string& password, uint8_t (&digest)[16])
     EVP_Digest(password.data(), password.size(), digest, &length, EVP_md5(), nullptr);
 }
 
-}  // namespace wire
+} // namespace wire

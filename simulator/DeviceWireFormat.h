@@ -56,4 +56,4 @@ void PasswordDigest(const std::string& password, uint8_t (&digest)[16]);
 // when the field has none (a device is lenient where the tool is strict).
 std::string FieldText(const uint8_t* field, size_t width);
 
-}  // namespace wire
+} // namespace wire

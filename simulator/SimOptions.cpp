@@ -12,8 +12,8 @@ void SimOptions::AddSection(const std::string& title)
     sections_.push_back(title);
 }
 
-void SimOptions::AddValue(const std::string& name, const std::string& valueName,
-                          const std::string& help, ValueHandler handler)
+void SimOptions::AddValue(const std::string& name, const std::string& valueName, const std::string& help,
+                          ValueHandler handler)
 {
     options_.push_back({name, valueName, help, std::move(handler), nullptr,
                         sections_.empty() ? std::string() : sections_.back()});
@@ -35,8 +35,7 @@ const SimOptions::Option* SimOptions::Find(const std::string& name) const
     return nullptr;
 }
 
-SimOptions::ParseResult SimOptions::Parse(int argc, const char* const* argv,
-                                          std::string& error) const
+SimOptions::ParseResult SimOptions::Parse(int argc, const char* const* argv, std::string& error) const
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -88,8 +87,7 @@ std::string SimOptions::HelpText(const std::string& program) const
         << "Prints \"qel-device-sim: ready\" on standard output once every part serves,\n"
         << "and runs until SIGINT or SIGTERM (or --run-seconds).\n";
     std::vector<std::string> order = sections_;
-    if (std::any_of(options_.begin(), options_.end(),
-                    [](const Option& o) { return o.section.empty(); })) {
+    if (std::any_of(options_.begin(), options_.end(), [](const Option& o) { return o.section.empty(); })) {
         order.insert(order.begin(), std::string());
     }
     for (const std::string& section : order) {
@@ -117,11 +115,9 @@ std::string SimOptions::HelpText(const std::string& program) const
 
 namespace simopt {
 
-bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, uint64_t& value,
-                   std::string& error)
+bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, uint64_t& value, std::string& error)
 {
-    if (text.empty() || !std::all_of(text.begin(), text.end(),
-                                     [](char c) { return c >= '0' && c <= '9'; })) {
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         error = "expected a whole number";
         return false;
     }
@@ -178,4 +174,4 @@ bool ParseMac(const std::string& text, uint8_t (&mac)[6], std::string& error)
     return true;
 }
 
-}  // namespace simopt
+} // namespace simopt

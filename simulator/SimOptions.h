@@ -29,7 +29,7 @@ public:
 private:
     struct Option {
         std::string name;
-        std::string valueName;  // empty for a flag
+        std::string valueName; // empty for a flag
         std::string help;
         ValueHandler onValue;
         FlagHandler onFlag;
@@ -43,10 +43,9 @@ private:
 
 // Value readers for option handlers; each writes a user-facing error on failure.
 namespace simopt {
-bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, uint64_t& value,
-                   std::string& error);
+bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, uint64_t& value, std::string& error);
 // Dotted IPv4 text into network byte order.
 bool ParseIpv4(const std::string& text, uint32_t& ip, std::string& error);
 // Six hex pairs separated by ':' or '-'.
 bool ParseMac(const std::string& text, uint8_t (&mac)[6], std::string& error);
-}  // namespace simopt
+} // namespace simopt

@@ -36,7 +36,7 @@ std::string AddressText(const sockaddr_in& address)
     return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
 }
 
-}  // namespace
+} // namespace
 
 UdpResponder::~UdpResponder()
 {
@@ -55,10 +55,9 @@ void UdpResponder::RegisterOptions(SimOptions& options)
                          port_ = static_cast<uint16_t>(n);
                          return true;
                      });
-    options.AddValue("udp-bind", "A.B.C.D", "address the UDP socket binds (default 0.0.0.0)",
-                     [this](const std::string& v, std::string& e) {
-                         return simopt::ParseIpv4(v, bindAddress_, e);
-                     });
+    options.AddValue(
+        "udp-bind", "A.B.C.D", "address the UDP socket binds (default 0.0.0.0)",
+        [this](const std::string& v, std::string& e) { return simopt::ParseIpv4(v, bindAddress_, e); });
     options.AddValue("reply-port", "PORT", "port of the sender the replies go to (default 49077)",
                      [this](const std::string& v, std::string& e) {
                          uint64_t n = 0;
@@ -121,8 +120,7 @@ void UdpResponder::RegisterOptions(SimOptions& options)
         kinds += kind;
     }
     options.AddValue("malformed", "KIND",
-                     "before each real reply, send a malformed one; repeatable; KIND is one of " +
-                         kinds,
+                     "before each real reply, send a malformed one; repeatable; KIND is one of " + kinds,
                      [this](const std::string& v, std::string& e) {
                          const bool known =
                              std::any_of(std::begin(kMalformedKinds), std::end(kMalformedKinds),
@@ -134,8 +132,7 @@ void UdpResponder::RegisterOptions(SimOptions& options)
                          faults_.malformed.push_back(v);
                          return true;
                      });
-    options.AddFlag("verbose", "log every request and reply on standard error",
-                    [this] { verbose_ = true; });
+    options.AddFlag("verbose", "log every request and reply on standard error", [this] { verbose_ = true; });
 }
 
 bool UdpResponder::Start(DeviceSet& devices, std::string& error)
@@ -208,8 +205,8 @@ void UdpResponder::Run()
     for (;;) {
         int timeoutMs = -1;
         if (!pending_.empty()) {
-            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
-                pending_.top().due - Clock::now());
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(pending_.top().due - Clock::now());
             timeoutMs = static_cast<int>(std::max<int64_t>(0, wait.count() + 1));
         }
         pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
@@ -256,8 +253,7 @@ void UdpResponder::Handle(const uint8_t* data, size_t size, const sockaddr_in& f
 
 bool UdpResponder::HasMalformed(const char* kind) const
 {
-    return std::find(faults_.malformed.begin(), faults_.malformed.end(), kind) !=
-           faults_.malformed.end();
+    return std::find(faults_.malformed.begin(), faults_.malformed.end(), kind) != faults_.malformed.end();
 }
 
 void UdpResponder::HandleDiscover(const sockaddr_in& to)
@@ -276,8 +272,7 @@ void UdpResponder::HandleDiscover(const sockaddr_in& to)
     const int copies = faults_.discoveryDuplicate ? 2 : 1;
     for (std::vector<uint8_t>& reply : replies) {
         if (HasMalformed("discover-short")) {
-            Queue(std::vector<uint8_t>(reply.begin(), reply.begin() + 130), to,
-                  faults_.discoveryDelayMs, 1);
+            Queue(std::vector<uint8_t>(reply.begin(), reply.begin() + 130), to, faults_.discoveryDelayMs, 1);
         }
         if (HasMalformed("discover-no-nul")) {
             std::vector<uint8_t> bad = reply;
@@ -295,8 +290,7 @@ void UdpResponder::HandleDiscover(const sockaddr_in& to)
     SendDue();
 }
 
-void UdpResponder::SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t code,
-                                     const sockaddr_in& to)
+void UdpResponder::SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t code, const sockaddr_in& to)
 {
     if (faults_.settingsNoReply) {
         return;
@@ -314,12 +308,10 @@ void UdpResponder::SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t c
         Queue(wire::ComposeSettingsReply(type, other, code), to, delay, 1);
     }
     if (HasMalformed("settings-wrong-type")) {
-        const uint8_t otherType =
-            type == wire::kNetworkSetting ? wire::kAuthSetting : wire::kNetworkSetting;
+        const uint8_t otherType = type == wire::kNetworkSetting ? wire::kAuthSetting : wire::kNetworkSetting;
         Queue(wire::ComposeSettingsReply(otherType, mac, code), to, delay, 1);
     }
-    Queue(wire::ComposeSettingsReply(type, mac, code), to, delay,
-          faults_.settingsDuplicate ? 2 : 1);
+    Queue(wire::ComposeSettingsReply(type, mac, code), to, delay, faults_.settingsDuplicate ? 2 : 1);
     SendDue();
 }
 
@@ -334,13 +326,12 @@ void UdpResponder::HandleNetwork(const uint8_t* data, size_t size, const sockadd
         std::lock_guard<std::mutex> lock(devices_->mutex);
         const int index = devices_->FindByMac(request.mac);
         if (index < 0) {
-            return;  // addressed to another device
+            return; // addressed to another device
         }
         DeviceState& device = devices_->devices[static_cast<size_t>(index)];
         uint8_t digest[16];
         wire::PasswordDigest(device.password, digest);
-        code = std::equal(digest, digest + 16, request.digest) ? wire::kSuccess
-                                                               : wire::kInvalidPassword;
+        code = std::equal(digest, digest + 16, request.digest) ? wire::kSuccess : wire::kInvalidPassword;
         if (faults_.settingsResult >= 0) {
             code = code == wire::kSuccess ? static_cast<uint8_t>(faults_.settingsResult) : code;
         }
@@ -375,8 +366,7 @@ void UdpResponder::HandleAuth(const uint8_t* data, size_t size, const sockaddr_i
         DeviceState& device = devices_->devices[static_cast<size_t>(index)];
         uint8_t digest[16];
         wire::PasswordDigest(device.password, digest);
-        code = std::equal(digest, digest + 16, request.digest) ? wire::kSuccess
-                                                               : wire::kInvalidPassword;
+        code = std::equal(digest, digest + 16, request.digest) ? wire::kSuccess : wire::kInvalidPassword;
         if (faults_.settingsResult >= 0) {
             code = code == wire::kSuccess ? static_cast<uint8_t>(faults_.settingsResult) : code;
         }
@@ -390,8 +380,7 @@ void UdpResponder::HandleAuth(const uint8_t* data, size_t size, const sockaddr_i
     SendSettingsReply(wire::kAuthSetting, request.mac, code, to);
 }
 
-void UdpResponder::Queue(std::vector<uint8_t> bytes, const sockaddr_in& to, int delayMs,
-                         int copies)
+void UdpResponder::Queue(std::vector<uint8_t> bytes, const sockaddr_in& to, int delayMs, int copies)
 {
     const Clock::time_point due = Clock::now() + std::chrono::milliseconds(delayMs);
     for (int i = 0; i < copies; ++i) {

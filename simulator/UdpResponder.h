@@ -40,7 +40,7 @@ private:
         int settingsDelayMs = 0;
         bool settingsDuplicate = false;
         bool settingsNoReply = false;
-        int settingsResult = -1;  // -1: the real result
+        int settingsResult = -1; // -1: the real result
         std::vector<std::string> malformed;
     };
 
@@ -48,7 +48,7 @@ private:
         Clock::time_point due;
         std::vector<uint8_t> bytes;
         sockaddr_in to{};
-        uint64_t sequence = 0;  // keeps replies due at the same time in send order
+        uint64_t sequence = 0; // keeps replies due at the same time in send order
         bool operator>(const Pending& other) const
         {
             return due != other.due ? due > other.due : sequence > other.sequence;
@@ -67,12 +67,12 @@ private:
 
     DeviceSet* devices_ = nullptr;
     Faults faults_;
-    uint32_t bindAddress_ = 0;  // network byte order; 0 is any address
+    uint32_t bindAddress_ = 0; // network byte order; 0 is any address
     uint16_t port_ = 49076;
     uint16_t replyPort_ = 49077;
     bool verbose_ = false;
     int socket_ = -1;
-    int wakeFd_ = -1;  // eventfd that Stop writes to end the loop at once
+    int wakeFd_ = -1; // eventfd that Stop writes to end the loop at once
     std::thread thread_;
     // Replies waiting for their send time; only the responder thread touches it.
     std::priority_queue<Pending, std::vector<Pending>, std::greater<Pending>> pending_;

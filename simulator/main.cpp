@@ -27,7 +27,7 @@ namespace {
 constexpr int kUsageError = 2;
 
 struct NamedPart {
-    std::string name;  // as --only names it
+    std::string name; // as --only names it
     std::unique_ptr<SimPart> part;
 };
 
@@ -52,8 +52,8 @@ bool SelectParts(const std::string& list, std::vector<NamedPart>& parts, std::st
         start = comma + 1;
     }
     for (const std::string& name : names) {
-        const bool known = std::any_of(parts.begin(), parts.end(),
-                                       [&name](const NamedPart& p) { return p.name == name; });
+        const bool known =
+            std::any_of(parts.begin(), parts.end(), [&name](const NamedPart& p) { return p.name == name; });
         if (!known) {
             error = "unknown part '" + name + "'";
             return false;
@@ -61,14 +61,13 @@ bool SelectParts(const std::string& list, std::vector<NamedPart>& parts, std::st
     }
     parts.erase(std::remove_if(parts.begin(), parts.end(),
                                [&names](const NamedPart& p) {
-                                   return std::find(names.begin(), names.end(), p.name) ==
-                                          names.end();
+                                   return std::find(names.begin(), names.end(), p.name) == names.end();
                                }),
                 parts.end());
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -141,8 +140,8 @@ int main(int argc, char* argv[])
     }
     int exitCode = 0;
     if (started == parts.size()) {
-        std::cout << "qel-device-sim: ready (" << devices.devices.size() << " device(s); "
-                  << served << ")" << std::endl;
+        std::cout << "qel-device-sim: ready (" << devices.devices.size() << " device(s); " << served << ")"
+                  << std::endl;
         if (runSeconds > 0) {
             timespec timeout{static_cast<time_t>(runSeconds), 0};
             while (sigtimedwait(&stopSignals, nullptr, &timeout) < 0 && errno == EINTR) {

@@ -31,7 +31,7 @@ QString Utf8(const std::string& text)
     return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
 }
 
-}  // namespace
+} // namespace
 
 ClientMainForm::ClientMainForm(QWidget* parent) : QMainWindow(parent)
 {
@@ -48,13 +48,12 @@ void ClientMainForm::Init()
     vf = connect(pushButtonSearch, SIGNAL(clicked()), this, SLOT(OnStartSearch()));
     vf = connect(pushButtonStopSearch, SIGNAL(clicked()), this, SLOT(OnStopSearch()));
     vf = connect(pushButtonSettings, SIGNAL(clicked()), this, SLOT(OnSettings()));
-    vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this,
-                 SLOT(OnDeviceSelectionChanged()));
+    vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this, SLOT(OnDeviceSelectionChanged()));
     vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this, SLOT(OnSettings()));
 
-    const QStringList headers = {tr("Product name"), tr("Device name"),   tr("IP address"),
-                                 tr("MAC address"),  tr("Network mask"),  tr("Gateway"),
-                                 tr("Static/DHCP"),  tr("Firmware"),      tr("Serial number")};
+    const QStringList headers = {tr("Product name"), tr("Device name"),  tr("IP address"),
+                                 tr("MAC address"),  tr("Network mask"), tr("Gateway"),
+                                 tr("Static/DHCP"),  tr("Firmware"),     tr("Serial number")};
     for (int column = 0; column < kColumnCount; ++column) {
         tableWidgetDevices->insertColumn(column);
     }
@@ -87,13 +86,11 @@ void ClientMainForm::OnStartSearch()
 void ClientMainForm::InsertDevice(const QByteArray& rawContent)
 {
     DeviceNetworkParams params{};
-    if (!ParseDiscoverResponse(rawContent.constData(), static_cast<size_t>(rawContent.size()),
-                               params)) {
+    if (!ParseDiscoverResponse(rawContent.constData(), static_cast<size_t>(rawContent.size()), params)) {
         VLOG(1) << "Device is not recognized";
         return;
     }
-    VLOG(1) << "One more device found: " << params.deviceName << " from "
-            << IpTypeToString(params.ip);
+    VLOG(1) << "One more device found: " << params.deviceName << " from " << IpTypeToString(params.ip);
     const int row = tableWidgetDevices->rowCount();
     tableWidgetDevices->insertRow(row);
     params_.push_back(std::move(params));
@@ -103,8 +100,7 @@ void ClientMainForm::InsertDevice(const QByteArray& rawContent)
 
 void ClientMainForm::UpdateTableRow(int row)
 {
-    assert(row >= 0 && row < tableWidgetDevices->rowCount() &&
-           static_cast<size_t>(row) < params_.size());
+    assert(row >= 0 && row < tableWidgetDevices->rowCount() && static_cast<size_t>(row) < params_.size());
     const DeviceNetworkParams& params = params_[static_cast<size_t>(row)];
     const QString cells[kColumnCount] = {
         Utf8(params.productName),
@@ -138,8 +134,7 @@ void ClientMainForm::OnStopSearch()
         statusbar->showMessage(tr("%1 device(s) found").arg(tableWidgetDevices->rowCount()));
     } else {
         // The search could not hear any reply: a device count would be a lie.
-        statusbar->showMessage(tr("Cannot listen on UDP port %1: ")
-                                   .arg(UdpModuleWithTimer::kListenPort) +
+        statusbar->showMessage(tr("Cannot listen on UDP port %1: ").arg(UdpModuleWithTimer::kListenPort) +
                                listenError);
     }
 }

@@ -35,5 +35,5 @@ private:
     void UpdateTableRow(int row);
 
     UdpModuleWithTimer* udpModule_ = nullptr;
-    std::vector<DeviceNetworkParams> params_;  // one per table row, in row order
+    std::vector<DeviceNetworkParams> params_; // one per table row, in row order
 };

@@ -4,8 +4,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-PlaceholderSettingsDialog::PlaceholderSettingsDialog(const DeviceNetworkParams& params,
-                                                     QWidget* parent)
+PlaceholderSettingsDialog::PlaceholderSettingsDialog(const DeviceNetworkParams& params, QWidget* parent)
     : QDialog(parent), params_(params)
 {
     setWindowTitle(tr("Settings"));

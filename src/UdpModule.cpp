@@ -26,10 +26,9 @@ constexpr size_t kLoggedBytes = 1500;
 // a few thousand. The kernel caps it at net.core.rmem_max.
 constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 
-}  // namespace
+} // namespace
 
-UdpModuleWithTimer::UdpModuleWithTimer(QObject* parent)
-    : QObject(parent), timer_(new QTimer(this))
+UdpModuleWithTimer::UdpModuleWithTimer(QObject* parent) : QObject(parent), timer_(new QTimer(this))
 {
     timer_->setSingleShot(true);
     timer_->setInterval(kListenTimeMs);
@@ -49,12 +48,10 @@ void UdpModuleWithTimer::Start()
     mainSocket_ = new QUdpSocket(this);
     listenError_.clear();
     if (mainSocket_->bind(QHostAddress::Any, kListenPort, QAbstractSocket::ShareAddress)) {
-        mainSocket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption,
-                                     kReceiveBufferBytes);
+        mainSocket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
     } else {
         listenError_ = mainSocket_->errorString();
-        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": "
-                   << listenError_.toStdString();
+        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
     }
     vf = connect(mainSocket_, SIGNAL(readyRead()), this, SLOT(OnReadyRead()));
     timer_->start();
@@ -77,8 +74,7 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram)
 {
     assert(mainSocket_ != nullptr);
     VLOG(1) << "Attempting to send datagram (" << datagram.size() << " bytes): "
-            << utils::GetPrintedBufferInHex(datagram.constData(),
-                                            static_cast<size_t>(datagram.size()),
+            << utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
                                             static_cast<size_t>(datagram.size()), " ")
             << "...";
     mainSocket_->writeDatagram(datagram, QHostAddress::Broadcast, kDevicePort);
@@ -93,18 +89,16 @@ void UdpModuleWithTimer::OnReadyRead()
         QByteArray datagram(static_cast<int>(mainSocket_->pendingDatagramSize()), Qt::Uninitialized);
         QHostAddress sender;
         quint16 senderPort = 0;
-        const qint64 size =
-            mainSocket_->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
+        const qint64 size = mainSocket_->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
         if (size < 0) {
             // Nothing could be read after all (the datagram vanished or an
             // ICMP error was queued): there is no datagram to hand on.
             break;
         }
         datagram.resize(static_cast<int>(size));
-        VLOG(1) << "One more datagram received from " << sender.toString().toStdString() << ":"
-                << senderPort << ", " << datagram.size() << " bytes: "
-                << utils::GetPrintedBufferInHex(datagram.constData(),
-                                                static_cast<size_t>(datagram.size()),
+        VLOG(1) << "One more datagram received from " << sender.toString().toStdString() << ":" << senderPort
+                << ", " << datagram.size() << " bytes: "
+                << utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
                                                 kLoggedBytes, " ");
         emit DatagramReceived(datagram);
     }

@@ -42,7 +42,7 @@ private slots:
     void OnReadyRead();
 
 private:
-    QUdpSocket* mainSocket_ = nullptr;  // the current run's socket; null while stopped
+    QUdpSocket* mainSocket_ = nullptr; // the current run's socket; null while stopped
     QTimer* timer_ = nullptr;
     QString listenError_;
 };

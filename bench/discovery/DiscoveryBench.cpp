@@ -64,7 +64,7 @@ Round SearchOnce()
     return round;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -81,10 +81,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
 
-    std::printf("discovery: one search, N devices in one simulator process, %d round(s) each\n",
-                rounds);
-    std::printf("%8s %12s %22s %22s\n", "devices", "rows (min)", "last row ms (median)",
-                "last row ms (max)");
+    std::printf("discovery: one search, N devices in one simulator process, %d round(s) each\n", rounds);
+    std::printf("%8s %12s %22s %22s\n", "devices", "rows (min)", "last row ms (median)", "last row ms (max)");
     int failures = 0;
     for (const int count : kDeviceCounts) {
         LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--count"), QString::number(count),

@@ -10,7 +10,7 @@ void Put(std::vector<char>& out, size_t offset, const std::string& text)
     std::memcpy(out.data() + offset, text.data(), text.size());
 }
 
-}  // namespace
+} // namespace
 
 QByteArray DiscoveryReply::Bytes() const
 {

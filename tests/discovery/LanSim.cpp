@@ -7,7 +7,7 @@ namespace {
 
 constexpr int kStartTimeoutMs = 10000;
 
-}  // namespace
+} // namespace
 
 bool LanSim::Available()
 {
@@ -19,9 +19,12 @@ LanSim::LanSim(const QString& deviceNamespace, const QStringList& arguments)
     const QString script = qEnvironmentVariable("QEL_SOURCE_DIR") + QStringLiteral("/scripts/virtual-lan");
     // A simulator left behind by a crashed test must not outlive the run.
     // Discovery needs the UDP part only; web and video servers stay off.
-    QStringList all{QStringLiteral("exec"),        deviceNamespace,
-                    qEnvironmentVariable("QEL_SIM"), QStringLiteral("--run-seconds"),
-                    QStringLiteral("120"),         QStringLiteral("--only"),
+    QStringList all{QStringLiteral("exec"),
+                    deviceNamespace,
+                    qEnvironmentVariable("QEL_SIM"),
+                    QStringLiteral("--run-seconds"),
+                    QStringLiteral("120"),
+                    QStringLiteral("--only"),
                     QStringLiteral("udp")};
     all += arguments;
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);

@@ -41,7 +41,7 @@ QStringList Row(const QTableWidget* table, int row)
     return cells;
 }
 
-}  // namespace
+} // namespace
 
 class SearchLanTest : public QObject {
     Q_OBJECT
@@ -94,20 +94,17 @@ private slots:
         const QString name = QStringLiteral("Камера №1 südtor");
         LanSim dev1(QStringLiteral("dev1"),
                     {QStringLiteral("--name"), name, QStringLiteral("--mac"),
-                     QStringLiteral("02:51:45:4c:00:a1"), QStringLiteral("--serial"),
-                     QStringLiteral("SN-A1"), QStringLiteral("--gateway"),
-                     QStringLiteral("10.77.0.254")});
+                     QStringLiteral("02:51:45:4c:00:a1"), QStringLiteral("--serial"), QStringLiteral("SN-A1"),
+                     QStringLiteral("--gateway"), QStringLiteral("10.77.0.254")});
         LanSim dev2(QStringLiteral("dev2"),
                     {QStringLiteral("--addressing"), QStringLiteral("dhcp"), QStringLiteral("--mac"),
                      QStringLiteral("02:51:45:4C:00:B2"), QStringLiteral("--product"),
-                     QStringLiteral("VCA-200"), QStringLiteral("--firmware"),
-                     QStringLiteral("3.0.0")});
+                     QStringLiteral("VCA-200"), QStringLiteral("--firmware"), QStringLiteral("3.0.0")});
         // Replies padded to 2000 bytes: only the first 131 count.
         LanSim dev3(QStringLiteral("dev3"),
-                    {QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:00:C3"),
-                     QStringLiteral("--ip"), QStringLiteral("192.168.7.9"), QStringLiteral("--mask"),
-                     QStringLiteral("255.255.0.0"), QStringLiteral("--discovery-reply-size"),
-                     QStringLiteral("2000")});
+                    {QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:00:C3"), QStringLiteral("--ip"),
+                     QStringLiteral("192.168.7.9"), QStringLiteral("--mask"), QStringLiteral("255.255.0.0"),
+                     QStringLiteral("--discovery-reply-size"), QStringLiteral("2000")});
         QVERIFY(dev1.IsReady() && dev2.IsReady() && dev3.IsReady());
 
         QCOMPARE(status_->currentMessage(), QString());
@@ -133,8 +130,7 @@ private slots:
                  QStringList({QStringLiteral("VCA-200"), QStringLiteral("QEL Sim"),
                               QStringLiteral("10.77.0.12"), QStringLiteral("02-51-45-4C-00-B2"),
                               QStringLiteral("255.255.255.0"), QStringLiteral("10.77.0.1"),
-                              QStringLiteral("DHCP"), QStringLiteral("3.0.0"),
-                              QStringLiteral("QS000001")}));
+                              QStringLiteral("DHCP"), QStringLiteral("3.0.0"), QStringLiteral("QS000001")}));
         QCOMPARE(byMac[QStringLiteral("02-51-45-4C-00-C3")].mid(2, 4),
                  QStringList({QStringLiteral("192.168.7.9"), QStringLiteral("02-51-45-4C-00-C3"),
                               QStringLiteral("255.255.0.0"), QStringLiteral("192.168.0.1")}));
@@ -152,8 +148,8 @@ private slots:
     // duplicates kept, in the order the replies were sent.
     void rowsKeepArrivalOrderAndDuplicates()
     {
-        LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--count"), QStringLiteral("3"),
-                                            QStringLiteral("--discovery-duplicate")});
+        LanSim sim(QStringLiteral("dev1"),
+                   {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--discovery-duplicate")});
         QVERIFY(sim.IsReady());
         SearchToEnd();
         QCOMPARE(table_->rowCount(), 6);
@@ -183,10 +179,8 @@ private slots:
     // A reply after the listening time, or after Stop Search, is not listed.
     void lateRepliesAreIgnored()
     {
-        LanSim late(QStringLiteral("dev1"),
-                    {QStringLiteral("--discovery-delay-ms"), QStringLiteral("3600")});
-        LanSim slow(QStringLiteral("dev2"),
-                    {QStringLiteral("--discovery-delay-ms"), QStringLiteral("700")});
+        LanSim late(QStringLiteral("dev1"), {QStringLiteral("--discovery-delay-ms"), QStringLiteral("3600")});
+        LanSim slow(QStringLiteral("dev2"), {QStringLiteral("--discovery-delay-ms"), QStringLiteral("700")});
         QVERIFY(late.IsReady() && slow.IsReady());
         search_->click();
         stop_->click();
@@ -198,8 +192,8 @@ private slots:
         QCOMPARE(table_->rowCount(), 0);
 
         SearchToEnd();
-        QCOMPARE(table_->rowCount(), 1);  // the slow one, within the listening time
-        Idle(1500);                       // past the late one
+        QCOMPARE(table_->rowCount(), 1); // the slow one, within the listening time
+        Idle(1500);                      // past the late one
         QCOMPARE(table_->rowCount(), 1);
         QCOMPARE(status_->currentMessage(), QStringLiteral("1 device(s) found"));
     }
@@ -210,16 +204,14 @@ private slots:
     void doubleClickDuringSearchOpensSettings()
     {
         LanSim quick(QStringLiteral("dev1"), {QStringLiteral("--count"), QStringLiteral("2")});
-        LanSim slow(QStringLiteral("dev2"),
-                    {QStringLiteral("--discovery-delay-ms"), QStringLiteral("1500")});
+        LanSim slow(QStringLiteral("dev2"), {QStringLiteral("--discovery-delay-ms"), QStringLiteral("1500")});
         QVERIFY(quick.IsReady() && slow.IsReady());
         search_->click();
         QTRY_COMPARE(table_->rowCount(), 2);
         QVERIFY(!search_->isEnabled());
 
         QStringList messages;
-        connect(status_, &QStatusBar::messageChanged,
-                [&messages](const QString& text) { messages << text; });
+        connect(status_, &QStatusBar::messageChanged, [&messages](const QString& text) { messages << text; });
         bool stopEnabledWhileOpen = true;
         QTimer::singleShot(100, [&] { stopEnabledWhileOpen = stop_->isEnabled(); });
         ModalCloser closer(300);
@@ -244,8 +236,7 @@ private slots:
         QVERIFY(blocker.bind(QHostAddress::Any, UdpModuleWithTimer::kListenPort,
                              QAbstractSocket::DontShareAddress));
         SearchToEnd();
-        QVERIFY2(status_->currentMessage().startsWith(
-                     QStringLiteral("Cannot listen on UDP port 49077: ")),
+        QVERIFY2(status_->currentMessage().startsWith(QStringLiteral("Cannot listen on UDP port 49077: ")),
                  qPrintable(status_->currentMessage()));
         QVERIFY(status_->currentMessage().size() >
                 QStringLiteral("Cannot listen on UDP port 49077: ").size());

@@ -88,7 +88,8 @@ private slots:
     void replyFillsAllNineColumns()
     {
         DiscoveryReply reply;
-        reply.deviceName = "Въезд \xE2\x84\x96" "2";  // Cyrillic and the numero sign, UTF-8
+        reply.deviceName = "Въезд \xE2\x84\x96"
+                           "2"; // Cyrillic and the numero sign, UTF-8
         reply.mac[0] = 0xA0;
         reply.mac[5] = 0x0F;
         Insert(reply.Bytes());
@@ -136,7 +137,7 @@ private slots:
         QCOMPARE(table_->rowCount(), 0);
 
         Insert(b.Bytes());
-        Insert(a.Bytes() + QByteArray(69, 'z'));  // bytes past 131 are ignored
+        Insert(a.Bytes() + QByteArray(69, 'z')); // bytes past 131 are ignored
         Insert(b.Bytes());
         QCOMPARE(table_->rowCount(), 3);
         QCOMPARE(Cell(0, 1), QStringLiteral("b"));

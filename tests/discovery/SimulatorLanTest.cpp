@@ -55,8 +55,8 @@ std::vector<int> Codes(const std::vector<QByteArray>& replies, RequestType type)
     std::vector<int> codes;
     for (const QByteArray& reply : replies) {
         ResponseCode code = Success;
-        if (ParseNetworkAuthSettingsResponse(reply.constData(), static_cast<size_t>(reply.size()),
-                                             type, kMac, code)) {
+        if (ParseNetworkAuthSettingsResponse(reply.constData(), static_cast<size_t>(reply.size()), type, kMac,
+                                             code)) {
             codes.push_back(code);
         }
     }
@@ -89,7 +89,7 @@ DeviceNetworkParams NewSettings()
     return params;
 }
 
-}  // namespace
+} // namespace
 
 class SimulatorLanTest : public QObject {
     Q_OBJECT
@@ -103,20 +103,18 @@ private slots:
 
     void networkSettingsNeedTheRightDigestAndShowInDiscovery()
     {
-        LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
-                                            QStringLiteral("--password"), QStringLiteral("pass")});
+        LanSim sim(QStringLiteral("dev1"),
+                   {QStringLiteral("--mac"), kMacText, QStringLiteral("--password"), QStringLiteral("pass")});
         QVERIFY(sim.IsReady());
         const DeviceNetworkParams wanted = NewSettings();
 
         const Digest wrong("Pass");
-        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(wanted, wrong.bytes))),
-                       NetworkSetting),
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(wanted, wrong.bytes))), NetworkSetting),
                  std::vector<int>{InvalidPassword});
         QCOMPARE(Discover().deviceName, std::string("QEL Sim"));
 
         const Digest right("pass");
-        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(wanted, right.bytes))),
-                       NetworkSetting),
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(wanted, right.bytes))), NetworkSetting),
                  std::vector<int>{Success});
         const DeviceNetworkParams now = Discover();
         QCOMPARE(now.deviceName, std::string("Renamed"));
@@ -133,19 +131,16 @@ private slots:
 
     void passwordChangeTakesEffect()
     {
-        LanSim sim(QStringLiteral("dev2"), {QStringLiteral("--mac"), kMacText,
-                                            QStringLiteral("--password"), QString()});
+        LanSim sim(QStringLiteral("dev2"),
+                   {QStringLiteral("--mac"), kMacText, QStringLiteral("--password"), QString()});
         QVERIFY(sim.IsReady());
         const Digest empty("");
-        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, empty.bytes, "новый"))),
-                       AuthSetting),
+        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, empty.bytes, "новый"))), AuthSetting),
                  std::vector<int>{Success});
-        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, empty.bytes, "x"))),
-                       AuthSetting),
+        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, empty.bytes, "x"))), AuthSetting),
                  std::vector<int>{InvalidPassword});
         const Digest changed("новый");
-        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, changed.bytes, "x"))),
-                       AuthSetting),
+        QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, changed.bytes, "x"))), AuthSetting),
                  std::vector<int>{Success});
     }
 
@@ -157,8 +152,7 @@ private slots:
         const QByteArray request = Bytes(ComposeNetworkSettingsRequest(NewSettings(), right.bytes));
         {
             LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
-                                                QStringLiteral("--settings-result"),
-                                                QStringLiteral("2")});
+                                                QStringLiteral("--settings-result"), QStringLiteral("2")});
             QVERIFY(sim.IsReady());
             QCOMPARE(Codes(Exchange(request), NetworkSetting), std::vector<int>{Error});
             QCOMPARE(Discover().deviceName, std::string("QEL Sim"));
@@ -175,17 +169,17 @@ private slots:
             QCOMPARE(Codes(replies, NetworkSetting), (std::vector<int>{Success, Success}));
         }
         {
-            LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
-                                                QStringLiteral("--settings-no-reply")});
+            LanSim sim(QStringLiteral("dev1"),
+                       {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-no-reply")});
             QVERIFY(sim.IsReady());
             QVERIFY(Exchange(request).empty());
             QCOMPARE(Discover().deviceName, std::string("Renamed"));
         }
         {
             // Late: past the listening time of the exchange.
-            LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
-                                                QStringLiteral("--settings-delay-ms"),
-                                                QStringLiteral("3500")});
+            LanSim sim(QStringLiteral("dev1"),
+                       {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-delay-ms"),
+                        QStringLiteral("3500")});
             QVERIFY(sim.IsReady());
             QVERIFY(Exchange(request).empty());
         }

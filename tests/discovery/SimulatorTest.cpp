@@ -19,8 +19,7 @@
 
 namespace {
 
-SimOptions::ParseResult Parse(SimOptions& options, std::vector<const char*> args,
-                              std::string& error)
+SimOptions::ParseResult Parse(SimOptions& options, std::vector<const char*> args, std::string& error)
 {
     args.insert(args.begin(), "qel-device-sim");
     return options.Parse(static_cast<int>(args.size()), args.data(), error);
@@ -42,7 +41,7 @@ std::string Dotted(uint32_t ip)
     return IpTypeToString(ip);
 }
 
-}  // namespace
+} // namespace
 
 TEST(SimOptions, ValuesFlagsAndErrors)
 {
@@ -74,8 +73,7 @@ TEST(SimOptions, ValuesFlagsAndErrors)
     EXPECT_EQ(error, "bad value '10' for --number: expected a number from 1 to 9");
     EXPECT_EQ(Parse(options, {"--number", "-1"}, error), SimOptions::ParseResult::Error);
     EXPECT_EQ(Parse(options, {"stray"}, error), SimOptions::ParseResult::Error);
-    EXPECT_EQ(Parse(options, {"--text", "v", "--help", "--bogus"}, error),
-              SimOptions::ParseResult::Help);
+    EXPECT_EQ(Parse(options, {"--text", "v", "--help", "--bogus"}, error), SimOptions::ParseResult::Help);
     const std::string help = options.HelpText("qel-device-sim");
     EXPECT_NE(help.find("--number N"), std::string::npos);
     EXPECT_NE(help.find("--flag"), std::string::npos);
@@ -103,8 +101,8 @@ TEST(DeviceSetup, ManyDevicesAreDistinct)
 {
     DeviceSet set;
     std::string error;
-    ASSERT_TRUE(Build({"--count", "300", "--mac", "02:00:00:00:00:FF", "--ip", "10.77.0.250",
-                       "--name", "Cam", "--mask", "255.255.0.0"},
+    ASSERT_TRUE(Build({"--count", "300", "--mac", "02:00:00:00:00:FF", "--ip", "10.77.0.250", "--name", "Cam",
+                       "--mask", "255.255.0.0"},
                       set, error))
         << error;
     ASSERT_EQ(set.devices.size(), 300u);
@@ -147,9 +145,9 @@ TEST(DeviceWireFormat, DiscoverReplyParsesInTheTool)
 {
     DeviceSet set;
     std::string error;
-    ASSERT_TRUE(Build({"--name", "Въезд", "--product", std::string(31, 'P').c_str(), "--ip",
-                       "192.168.1.10", "--gateway", "192.168.1.254", "--addressing", "dhcp",
-                       "--firmware", std::string(15, 'f').c_str(), "--mac", "00:1A:2B:3C:4D:5E"},
+    ASSERT_TRUE(Build({"--name", "Въезд", "--product", std::string(31, 'P').c_str(), "--ip", "192.168.1.10",
+                       "--gateway", "192.168.1.254", "--addressing", "dhcp", "--firmware",
+                       std::string(15, 'f').c_str(), "--mac", "00:1A:2B:3C:4D:5E"},
                       set, error));
     const std::vector<uint8_t> reply = wire::ComposeDiscoverReply(set.devices[0]);
     ASSERT_EQ(reply.size(), kDiscoverResponseMinSize);
@@ -166,8 +164,7 @@ TEST(DeviceWireFormat, DiscoverReplyParsesInTheTool)
     EXPECT_EQ(utils::GetPrintedBufferInHex(params.mac, 6, 6, "-"), "00-1A-2B-3C-4D-5E");
 
     const std::vector<char> request = ComposeDiscoverRequest();
-    EXPECT_TRUE(wire::IsDiscoverRequest(reinterpret_cast<const uint8_t*>(request.data()),
-                                        request.size()));
+    EXPECT_TRUE(wire::IsDiscoverRequest(reinterpret_cast<const uint8_t*>(request.data()), request.size()));
     EXPECT_FALSE(wire::IsDiscoverRequest(reply.data(), reply.size()));
 }
 
@@ -193,8 +190,8 @@ TEST(DeviceWireFormat, SettingsRequestsAndRepliesAgree)
     std::copy(mac, mac + 6, params.mac);
     const std::vector<char> request = ComposeNetworkSettingsRequest(params, digest);
     wire::NetworkRequest network;
-    ASSERT_TRUE(wire::ParseNetworkRequest(reinterpret_cast<const uint8_t*>(request.data()),
-                                          request.size(), network));
+    ASSERT_TRUE(
+        wire::ParseNetworkRequest(reinterpret_cast<const uint8_t*>(request.data()), request.size(), network));
     EXPECT_EQ(network.deviceName, std::string(31, 'n'));
     EXPECT_EQ(0, std::memcmp(network.digest, digest, 16));
     EXPECT_EQ(0, std::memcmp(network.mac, mac, 6));
@@ -208,18 +205,15 @@ TEST(DeviceWireFormat, SettingsRequestsAndRepliesAgree)
 
     const std::vector<char> auth = ComposeAuthSettingsRequest(mac, digest, "новый");
     wire::AuthRequest password;
-    ASSERT_TRUE(wire::ParseAuthRequest(reinterpret_cast<const uint8_t*>(auth.data()), auth.size(),
-                                       password));
+    ASSERT_TRUE(wire::ParseAuthRequest(reinterpret_cast<const uint8_t*>(auth.data()), auth.size(), password));
     EXPECT_EQ(password.newPassword, "новый");
-    EXPECT_FALSE(wire::ParseNetworkRequest(reinterpret_cast<const uint8_t*>(auth.data()),
-                                           auth.size(), network));
+    EXPECT_FALSE(
+        wire::ParseNetworkRequest(reinterpret_cast<const uint8_t*>(auth.data()), auth.size(), network));
 
     const std::vector<uint8_t> reply =
         wire::ComposeSettingsReply(wire::kAuthSetting, network.mac, wire::kInvalidPassword);
     ResponseCode code = Success;
-    EXPECT_TRUE(
-        ParseNetworkAuthSettingsResponse(reply.data(), reply.size(), AuthSetting, mac, code));
+    EXPECT_TRUE(ParseNetworkAuthSettingsResponse(reply.data(), reply.size(), AuthSetting, mac, code));
     EXPECT_EQ(code, InvalidPassword);
-    EXPECT_FALSE(
-        ParseNetworkAuthSettingsResponse(reply.data(), reply.size(), NetworkSetting, mac, code));
+    EXPECT_FALSE(ParseNetworkAuthSettingsResponse(reply.data(), reply.size(), NetworkSetting, mac, code));
 }

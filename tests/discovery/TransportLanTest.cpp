@@ -29,12 +29,11 @@ void Idle(int ms)
 void SendToModule(const QByteArray& datagram)
 {
     QUdpSocket sender;
-    QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost,
-                                  UdpModuleWithTimer::kListenPort),
+    QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost, UdpModuleWithTimer::kListenPort),
              qint64(datagram.size()));
 }
 
-}  // namespace
+} // namespace
 
 class TransportLanTest : public QObject {
     Q_OBJECT
@@ -92,7 +91,7 @@ private slots:
         module.Stop();
         module.Start();
         QCOMPARE(stopped.count(), 1);
-        Idle(2000);  // past the first run's end
+        Idle(2000); // past the first run's end
         QCOMPARE(stopped.count(), 1);
         SendToModule("still listening");
         QSignalSpy received(&module, SIGNAL(DatagramReceived(QByteArray)));
@@ -128,11 +127,10 @@ private slots:
         UdpModuleWithTimer module(nullptr);
         QSignalSpy stopped(&module, SIGNAL(Stopped()));
         std::vector<QByteArray> received;
-        connect(&module, &UdpModuleWithTimer::DatagramReceived,
-                [&received, &module](const QByteArray& d) {
-                    received.push_back(d);
-                    module.Stop();
-                });
+        connect(&module, &UdpModuleWithTimer::DatagramReceived, [&received, &module](const QByteArray& d) {
+            received.push_back(d);
+            module.Stop();
+        });
         module.Start();
         SendToModule("one");
         SendToModule("two");
