@@ -17,7 +17,7 @@ TEST(RtspDeadDeviceLanTest, ASilentDeviceIsReportedDeadOnceAfterAMinute)
     if (!SimProcess::Available()) {
         GTEST_SKIP() << "QEL_SIM / QEL_SOURCE_DIR not set: run through ctest inside the virtual LAN";
     }
-    SimProcess sim("dev1", {"--rtsp-stop-video-after", "3"});
+    SimProcess sim(LanDeviceNamespace(), {"--rtsp-stop-video-after", "3"});
     ASSERT_TRUE(sim.IsReady()) << sim.Output();
     DeviceRunner runner(LanDeviceUrl(), "root", "vbnq");
     runner.Start();

@@ -26,7 +26,7 @@ protected:
 
     std::unique_ptr<SimProcess> StartSim(std::vector<std::string> arguments)
     {
-        auto sim = std::make_unique<SimProcess>("dev1", arguments);
+        auto sim = std::make_unique<SimProcess>(LanDeviceNamespace(), arguments);
         EXPECT_TRUE(sim->IsReady()) << sim->Output();
         return sim;
     }
@@ -42,8 +42,9 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
     auto sim = StartSim({});
     ASSERT_TRUE(sim->IsReady());
     const std::string url = LanDeviceUrl();
-    testing::internal::CaptureStderr();
+    std::string printed;
     {
+        CerrCapture capture;
         DeviceRunner runner(url, "root", "vbnq");
         runner.Start();
         const bool enough = runner.WaitFor(kSetupTimeout, [&] {
@@ -56,6 +57,7 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
         EXPECT_TRUE(runner.Device().IsRunning());
         runner.Device().SetStopFlag();
         EXPECT_TRUE(runner.WaitForEnd(kEndTimeout)) << "Run did not return after SetStopFlag";
+        printed = capture.Text();
         ASSERT_TRUE(enough) << "frames received: " << runner.Frames().size();
         EXPECT_TRUE(runner.Errors().empty()) << runner.Errors().front();
 
@@ -79,7 +81,6 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
             EXPECT_EQ(slice[4] & 0x1F, 5);
         }
     }
-    const std::string printed = testing::internal::GetCapturedStderr();
     const std::string prefix = "[URL:\"" + url + "\"]: ";
     EXPECT_NE(Find(printed, prefix + "Got a SDP description:\n"), std::string::npos) << printed;
     EXPECT_NE(Find(printed, prefix + "Initiated the \"video/H264\" subsession (client ports "), std::string::npos);
@@ -108,16 +109,17 @@ TEST_F(RtspDeviceLanTest, VideoAndAudioAreBothSetUpAndOnlyVideoIsRead)
     auto sim = StartSim({"--rtsp-audio"});
     ASSERT_TRUE(sim->IsReady());
     const std::string url = LanDeviceUrl();
-    testing::internal::CaptureStderr();
+    std::string printed;
     {
+        CerrCapture capture;
         DeviceRunner runner(url, "root", "vbnq");
         runner.Start();
         EXPECT_TRUE(runner.WaitFor(kSetupTimeout, [&] { return runner.FramesLocked().size() >= 10; }));
         runner.Device().SetStopFlag();
         EXPECT_TRUE(runner.WaitForEnd(kEndTimeout));
         EXPECT_TRUE(runner.Errors().empty());
+        printed = capture.Text();
     }
-    const std::string printed = testing::internal::GetCapturedStderr();
     const size_t videoSetUp = Find(printed, "Set up the \"video/H264\" subsession");
     const size_t audioSetUp = Find(printed, "Set up the \"audio/PCMA\" subsession");
     const size_t playing = Find(printed, "Started playing session");

@@ -5,7 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,7 +30,7 @@ SimProcess::SimProcess(const std::string& deviceNamespace, const std::vector<std
     }
     std::vector<std::string> all = {std::string(std::getenv("QEL_SOURCE_DIR")) + "/scripts/virtual-lan", "exec",
                                     deviceNamespace, std::getenv("QEL_SIM"), "--run-seconds",
-                                    std::to_string(runSeconds)};
+                                    std::to_string(runSeconds), "--only", "rtsp"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& argument : all) {
@@ -42,17 +42,20 @@ SimProcess::SimProcess(const std::string& deviceNamespace, const std::vector<std
     if (pipe(fds) != 0) {
         return;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = fork();
+    if (pid_ == 0) {
+        // The simulator ends with this process even when a test dies without
+        // running destructors; the setting survives the exec.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
     close(fds[1]);
     stdoutFd_ = fds[0];
-    if (spawned != 0) {
-        pid_ = -1;
+    if (pid_ < 0) {
         return;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);

@@ -8,6 +8,7 @@
 // through scripts/virtual-lan. The constructor waits for the ready line; the
 // destructor ends the process (SIGTERM, then waits). It ends by itself after a
 // bounded time anyway, so a crashed test leaves nothing running for long.
+// Only the RTSP part of the simulator runs.
 class SimProcess final {
 public:
     SimProcess(const std::string& deviceNamespace, const std::vector<std::string>& arguments, int runSeconds = 240);

@@ -165,7 +165,11 @@ void RtpSource::NoteSenderReport(uint32_t ntpSeconds, uint32_t ntpFraction, uint
 
 void RtpSource::UpdateJitter(uint32_t rtpTimestamp, int64_t arrivalUs)
 {
-    const int64_t arrivalTicks = arrivalUs * static_cast<int64_t>(frequency_) / 1000000;
+    // Relative to the first arrival, so the product stays far from overflowing.
+    if (firstArrivalUs_ < 0) {
+        firstArrivalUs_ = arrivalUs;
+    }
+    const int64_t arrivalTicks = (arrivalUs - firstArrivalUs_) * static_cast<int64_t>(frequency_) / 1000000;
     const int64_t transit = arrivalTicks - static_cast<int64_t>(rtpTimestamp);
     if (haveTransit_) {
         int64_t d = transit - lastTransit_;

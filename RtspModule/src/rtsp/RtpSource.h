@@ -57,6 +57,7 @@ private:
     uint32_t referenceRtp_ = 0;
     int64_t referenceUs_ = 0;    // wall clock µs at referenceRtp_
 
+    int64_t firstArrivalUs_ = -1;
     bool haveTransit_ = false;
     int64_t lastTransit_ = 0;
     double jitter_ = 0.0;
