@@ -129,13 +129,17 @@ void ClientMainForm::OnStopSearch()
     udpModule_->Stop();
     pushButtonSearch->setEnabled(true);
     pushButtonStopSearch->setEnabled(false);
+    // A search that could not listen or could not send its request heard
+    // nothing: a device count would claim that no device answered.
     const QString listenError = udpModule_->ListenError();
-    if (listenError.isEmpty()) {
-        statusbar->showMessage(tr("%1 device(s) found").arg(tableWidgetDevices->rowCount()));
-    } else {
-        // The search could not hear any reply: a device count would be a lie.
+    const QString sendError = udpModule_->SendError();
+    if (!listenError.isEmpty()) {
         statusbar->showMessage(tr("Cannot listen on UDP port %1: ").arg(UdpModuleWithTimer::kListenPort) +
                                listenError);
+    } else if (!sendError.isEmpty()) {
+        statusbar->showMessage(tr("Cannot send the search request: ") + sendError);
+    } else {
+        statusbar->showMessage(tr("%1 device(s) found").arg(tableWidgetDevices->rowCount()));
     }
 }
 

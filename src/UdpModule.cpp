@@ -47,6 +47,7 @@ void UdpModuleWithTimer::Start()
     assert(mainSocket_ == nullptr);
     mainSocket_ = new QUdpSocket(this);
     listenError_.clear();
+    sendError_.clear();
     if (mainSocket_->bind(QHostAddress::Any, kListenPort, QAbstractSocket::ShareAddress)) {
         mainSocket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
     } else {
@@ -77,7 +78,12 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram)
             << utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
                                             static_cast<size_t>(datagram.size()), " ")
             << "...";
-    mainSocket_->writeDatagram(datagram, QHostAddress::Broadcast, kDevicePort);
+    if (mainSocket_->writeDatagram(datagram, QHostAddress::Broadcast, kDevicePort) < 0) {
+        sendError_ = mainSocket_->errorString();
+        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort << ": "
+                   << sendError_.toStdString();
+        return;
+    }
     VLOG(1) << "datagram is sent";
 }
 

@@ -28,6 +28,10 @@ public:
     // listen still ends with Stopped(), but no reply can reach it, so its
     // owner must not take the silence for "no device answered".
     QString ListenError() const { return listenError_; }
+    // Why a request of the current or last run could not be sent (for
+    // example no route to the broadcast address): the socket's error text,
+    // empty when every request went out.
+    QString SendError() const { return sendError_; }
 
 signals:
     void DatagramReceived(const QByteArray& datagram);
@@ -45,4 +49,5 @@ private:
     QUdpSocket* mainSocket_ = nullptr; // the current run's socket; null while stopped
     QTimer* timer_ = nullptr;
     QString listenError_;
+    QString sendError_;
 };
