@@ -1,0 +1,310 @@
+// The RTSP client over a real TCP connection on loopback, against a scripted
+// server that produces what the simulator's server never does: split answers,
+// stray answers, server requests, interleaved data, closed connections.
+#include "Authenticator.h"
+#include "MediaSession.h"
+#include "RTSPClient.h"
+#include "TaskScheduler.h"
+#include "UsageEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+// Answers each request read from the one connection it accepts with what the
+// script returns for it; an empty answer closes the connection.
+class ScriptedServer {
+public:
+    using Script = std::function<std::string(const std::string& request, int index)>;
+
+    explicit ScriptedServer(Script script) : script_(std::move(script))
+    {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        socklen_t length = sizeof(address);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        listen(listener_, 1);
+        thread_ = std::thread([this] { Serve(); });
+    }
+
+    ~ScriptedServer()
+    {
+        shutdown(listener_, SHUT_RDWR);
+        close(listener_);
+        thread_.join();
+    }
+
+    std::string Url(const std::string& path = "/ch0") const
+    {
+        return "rtsp://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    std::vector<std::string> Requests() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+
+private:
+    void Serve()
+    {
+        const int connection = accept(listener_, nullptr, nullptr);
+        if (connection < 0) {
+            return;
+        }
+        std::string pending;
+        for (int index = 0;; ++index) {
+            size_t end = 0;
+            while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+                char buffer[4096];
+                const ssize_t got = recv(connection, buffer, sizeof(buffer), 0);
+                if (got <= 0) {
+                    close(connection);
+                    return;
+                }
+                pending.append(buffer, static_cast<size_t>(got));
+            }
+            const std::string request = pending.substr(0, end + 4);
+            pending.erase(0, end + 4);
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                requests_.push_back(request);
+            }
+            const std::string answer = script_(request, index);
+            if (answer.empty()) {
+                break;
+            }
+            // A few bytes at a time: the client must put answers together.
+            for (size_t offset = 0; offset < answer.size(); offset += 7) {
+                send(connection, answer.data() + offset, std::min<size_t>(7, answer.size() - offset), MSG_NOSIGNAL);
+            }
+        }
+        close(connection);
+    }
+
+    Script script_;
+    int listener_ = -1;
+    unsigned short port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;  // guards requests_
+    std::vector<std::string> requests_;
+};
+
+std::string CSeqOf(const std::string& request)
+{
+    const size_t at = request.find("CSeq: ");
+    return request.substr(at + 6, request.find("\r\n", at) - at - 6);
+}
+
+std::string HeaderOf(const std::string& request, const std::string& name)
+{
+    const size_t at = request.find(name + ": ");
+    if (at == std::string::npos) {
+        return std::string();
+    }
+    return request.substr(at + name.size() + 2, request.find("\r\n", at) - at - name.size() - 2);
+}
+
+struct Result {
+    bool done = false;
+    int code = 0;
+    std::string text;
+};
+
+class TestClient final : public RTSPClient {
+public:
+    TestClient(UsageEnvironment& env, const std::string& url) : RTSPClient(env, url.c_str(), 0, nullptr, 0, -1) {}
+    ~TestClient() override = default;
+    Result result;
+    std::vector<Result> all;
+};
+
+void Record(RTSPClient* client, int code, char* text)
+{
+    auto* self = static_cast<TestClient*>(client);
+    self->result = Result{true, code, text != nullptr ? text : ""};
+    self->all.push_back(self->result);
+    delete[] text;
+}
+
+class RtspClientTest : public ::testing::Test {
+protected:
+    RtspClientTest() : env_(BasicUsageEnvironment::createNew(scheduler_, &output_)) {}
+
+    void RunUntil(TestClient& client, size_t results)
+    {
+        for (int step = 0; step < 2000 && client.all.size() < results; ++step) {
+            scheduler_.SingleStep(10000);
+        }
+    }
+
+    BasicTaskScheduler scheduler_{0};
+    std::ostringstream output_;
+    std::unique_ptr<UsageEnvironment> env_;
+};
+
+const char kSdp[] = "v=0\r\ns=x\r\na=control:*\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
+                    "a=control:track1\r\n";
+
+TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterRequests)
+{
+    ScriptedServer server([](const std::string& request, int index) -> std::string {
+        const std::string cseq = CSeqOf(request);
+        if (index == 0) {
+            return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + cseq +
+                   "\r\nWWW-Authenticate: Basic realm=\"r\"\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n1\"\r\n\r\n";
+        }
+        const std::string body = kSdp;
+        return "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\nContent-Base: rtsp://127.0.0.1/base/\r\n"
+               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    });
+    TestClient client(*env_, server.Url());
+    Authenticator authenticator("root", "vbnq");
+    client.sendDescribeCommand(Record, &authenticator);
+    RunUntil(client, 1);
+    ASSERT_TRUE(client.result.done);
+    EXPECT_EQ(client.result.code, 0);
+    EXPECT_EQ(client.result.text, kSdp);
+    EXPECT_STREQ(client.url(), "rtsp://127.0.0.1/base/");
+
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(HeaderOf(requests[0], "Authorization"), "");
+    const std::string authorization = HeaderOf(requests[1], "Authorization");
+    const std::string uri = server.Url();
+    const std::string expected =
+        Md5Hex(Md5Hex("root:r:vbnq") + ":n1:" + Md5Hex("DESCRIBE:" + uri));
+    EXPECT_NE(authorization.find("Digest username=\"root\""), std::string::npos) << authorization;
+    EXPECT_NE(authorization.find("response=\"" + expected + "\""), std::string::npos) << authorization;
+    EXPECT_NE(CSeqOf(requests[0]), CSeqOf(requests[1]));
+}
+
+TEST_F(RtspClientTest, WrongCredentialsEndInOneFailureWithTheServersAnswer)
+{
+    ScriptedServer server([](const std::string& request, int) -> std::string {
+        return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + CSeqOf(request) +
+               "\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\"\r\n\r\n";
+    });
+    TestClient client(*env_, server.Url());
+    Authenticator authenticator("root", "wrong");
+    client.sendDescribeCommand(Record, &authenticator);
+    RunUntil(client, 1);
+    for (int i = 0; i < 20; ++i) {
+        scheduler_.SingleStep(5000);  // room for a wrong second report
+    }
+    ASSERT_EQ(client.all.size(), 1u);
+    EXPECT_EQ(client.result.code, 401);
+    EXPECT_EQ(client.result.text, "401 Unauthorized");
+    EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+TEST_F(RtspClientTest, StrayAnswersServerRequestsAndInterleavedDataAreSkipped)
+{
+    ScriptedServer server([](const std::string& request, int) -> std::string {
+        const std::string interleaved("$\x01\x00\x03" "abc", 7);  // binary data on channel 1
+        return "RTSP/1.0 200 OK\r\nCSeq: 999\r\n\r\n"           // answers nothing we asked
+               "OPTIONS * RTSP/1.0\r\nCSeq: 5\r\n\r\n" +        // the server asks something
+               interleaved + "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\nContent-Length: 2\r\n\r\nok";
+    });
+    TestClient client(*env_, server.Url());
+    client.sendDescribeCommand(Record, nullptr);
+    RunUntil(client, 1);
+    ASSERT_EQ(client.all.size(), 1u);
+    EXPECT_EQ(client.result.code, 0);
+    EXPECT_EQ(client.result.text, "ok");
+}
+
+TEST_F(RtspClientTest, SetupAndPlayUseTheControlUrlsAndTheSession)
+{
+    ScriptedServer server([](const std::string& request, int) -> std::string {
+        const std::string cseq = CSeqOf(request);
+        if (request.rfind("SETUP", 0) == 0) {
+            return "RTSP/1.0 200 OK\r\nCSeq: " + cseq +
+                   "\r\nSession: ABC123;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=1-2;server_port=7000-7001\r\n\r\n";
+        }
+        return "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\n\r\n";
+    });
+    TestClient client(*env_, server.Url("/live"));
+    MediaSession* session = MediaSession::createNew(*env_, kSdp);
+    ASSERT_NE(session, nullptr);
+    MediaSubsessionIterator iter(*session);
+    MediaSubsession* video = iter.next();
+    ASSERT_TRUE(video->initiate());
+    EXPECT_EQ(video->clientPortNum() % 2, 0);
+    client.sendSetupCommand(*video, Record);
+    RunUntil(client, 1);
+    client.sendPlayCommand(*session, Record);
+    client.sendGetParameterCommand(*session, Record, nullptr);
+    RunUntil(client, 3);
+    ASSERT_EQ(client.all.size(), 3u);
+    for (const Result& result : client.all) {
+        EXPECT_EQ(result.code, 0);
+    }
+    EXPECT_EQ(video->sessionId(), "ABC123");
+    EXPECT_EQ(video->serverRtpPort(), 7000);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    const std::string base = server.Url("/live");
+    EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), "SETUP " + base + "/track1 RTSP/1.0");
+    const std::string port = std::to_string(video->clientPortNum());
+    EXPECT_EQ(HeaderOf(requests[0], "Transport"),
+              "RTP/AVP;unicast;client_port=" + port + "-" + std::to_string(video->clientPortNum() + 1));
+    EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "PLAY " + base + " RTSP/1.0");
+    EXPECT_EQ(HeaderOf(requests[1], "Session"), "ABC123");
+    EXPECT_EQ(HeaderOf(requests[1], "Range"), "npt=0.000-");
+    EXPECT_EQ(requests[2].substr(0, requests[2].find(' ')), "GET_PARAMETER");
+    EXPECT_EQ(HeaderOf(requests[2], "Content-Length"), "");  // a keep-alive has no body
+    Medium::close(session);
+}
+
+TEST_F(RtspClientTest, AClosedOrRefusedConnectionFailsThePendingRequests)
+{
+    {
+        ScriptedServer server([](const std::string&, int) { return std::string(); });
+        TestClient client(*env_, server.Url());
+        client.sendDescribeCommand(Record, nullptr);
+        RunUntil(client, 1);
+        ASSERT_EQ(client.all.size(), 1u);
+        EXPECT_LT(client.result.code, 0);
+        EXPECT_EQ(client.result.text, "Connection closed by the server");
+    }
+    int port = 0;
+    {
+        // A port that was just free: nothing listens there.
+        const int probe = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        socklen_t length = sizeof(address);
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        close(probe);
+    }
+    TestClient refused(*env_, "rtsp://127.0.0.1:" + std::to_string(port) + "/x");
+    refused.sendDescribeCommand(Record, nullptr);
+    RunUntil(refused, 1);
+    ASSERT_EQ(refused.all.size(), 1u);
+    EXPECT_LT(refused.result.code, 0);
+    EXPECT_EQ(refused.result.text, "Connection to server failed: Connection refused");
+
+    TestClient badUrl(*env_, "http://127.0.0.1/x");
+    badUrl.sendDescribeCommand(Record, nullptr);
+    ASSERT_EQ(badUrl.all.size(), 1u);
+    EXPECT_EQ(badUrl.result.text, "Failed to parse URL \"http://127.0.0.1/x\"");
+}
+
+}  // namespace
