@@ -1,0 +1,148 @@
+// RTP and RTCP reception over real UDP sockets on loopback: a subsession's
+// source hands NAL units to a sink, and an RTCP BYE from the sender reaches the
+// BYE handler once.
+#include "MediaSession.h"
+#include "MediaSink.h"
+#include "RtcpInstance.h"
+#include "RtpSource.h"
+#include "TaskScheduler.h"
+#include "UsageEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class CollectingSink final : public MediaSink {
+public:
+    static CollectingSink* createNew(UsageEnvironment& env) { return new CollectingSink(env); }
+    std::vector<Bytes> units;
+    std::vector<timeval> times;
+
+private:
+    explicit CollectingSink(UsageEnvironment& env) : MediaSink(env) {}
+    bool continuePlaying() override
+    {
+        if (fSource == nullptr) {
+            return false;
+        }
+        fSource->getNextFrame(buffer_, sizeof(buffer_), AfterGetting, this, onSourceClosure, this);
+        return true;
+    }
+    static void AfterGetting(void* clientData, unsigned size, unsigned, timeval time, unsigned)
+    {
+        auto* self = static_cast<CollectingSink*>(clientData);
+        self->units.emplace_back(self->buffer_, self->buffer_ + size);
+        self->times.push_back(time);
+        self->continuePlaying();
+    }
+    unsigned char buffer_[200000];
+};
+
+Bytes Rtp(uint16_t seq, uint32_t timestamp, const Bytes& payload, uint32_t ssrc)
+{
+    Bytes packet(12 + payload.size());
+    packet[0] = 0x80;
+    packet[1] = 96;
+    packet[2] = static_cast<uint8_t>(seq >> 8);
+    packet[3] = static_cast<uint8_t>(seq);
+    for (int i = 0; i < 4; ++i) {
+        packet[4 + i] = static_cast<uint8_t>(timestamp >> (24 - 8 * i));
+        packet[8 + i] = static_cast<uint8_t>(ssrc >> (24 - 8 * i));
+    }
+    std::copy(payload.begin(), payload.end(), packet.begin() + 12);
+    return packet;
+}
+
+Bytes Bye(uint32_t ssrc)
+{
+    return {0x81, 203, 0, 1, static_cast<uint8_t>(ssrc >> 24), static_cast<uint8_t>(ssrc >> 16),
+            static_cast<uint8_t>(ssrc >> 8), static_cast<uint8_t>(ssrc)};
+}
+
+class RtpReceptionTest : public ::testing::Test {
+protected:
+    RtpReceptionTest() : env_(BasicUsageEnvironment::createNew(scheduler_, &output_))
+    {
+        sender_ = socket(AF_INET, SOCK_DGRAM, 0);
+    }
+    ~RtpReceptionTest() override { close(sender_); }
+
+    void SendTo(unsigned short port, const Bytes& datagram)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        sendto(sender_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    }
+
+    void Step(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            scheduler_.SingleStep(2000);
+        }
+    }
+
+    BasicTaskScheduler scheduler_{0};
+    std::ostringstream output_;
+    std::unique_ptr<UsageEnvironment> env_;
+    int sender_ = -1;
+};
+
+TEST_F(RtpReceptionTest, UnitsFlowToTheSinkAndAByeFromTheSenderIsHandledOnce)
+{
+    MediaSession* session = MediaSession::createNew(
+        *env_, "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\nm=audio 0 RTP/AVP 8\r\n");
+    ASSERT_NE(session, nullptr);
+    MediaSubsessionIterator iter(*session);
+    MediaSubsession* video = iter.next();
+    MediaSubsession* audio = iter.next();
+    ASSERT_TRUE(video->initiate());
+    ASSERT_TRUE(audio->initiate());
+    EXPECT_NE(video->clientPortNum(), audio->clientPortNum());
+
+    CollectingSink* sink = CollectingSink::createNew(*env_);
+    ASSERT_TRUE(sink->startPlaying(*video->readSource(), nullptr, nullptr));
+    int byes = 0;
+    video->rtcpInstance()->setByeHandler([](void* data) { ++*static_cast<int*>(data); }, &byes, true);
+
+    const uint32_t ssrc = 0x5EED;
+    SendTo(video->clientPortNum(), Rtp(1, 90000, {0x41, 1, 2, 3}, ssrc));
+    SendTo(video->clientPortNum(), Rtp(2, 93600, {0x7C, 0x85, 9, 9, 9}, ssrc));  // FU-A start of an IDR slice
+    SendTo(video->clientPortNum(), Rtp(3, 93600, {0x7C, 0x45, 8, 8}, ssrc));     // and its end
+    SendTo(audio->clientPortNum(), Rtp(1, 0, {1, 2, 3}, ssrc));                  // nobody reads audio
+    Step(20);
+    ASSERT_EQ(sink->units.size(), 2u);
+    EXPECT_EQ(sink->units[0], (Bytes{0x41, 1, 2, 3}));
+    EXPECT_EQ(sink->units[1], (Bytes{0x65, 9, 9, 9, 8, 8}));
+    // 3600 ticks of the 90 kHz clock are 40 ms.
+    const int64_t deltaUs = (sink->times[1].tv_sec - sink->times[0].tv_sec) * 1000000LL +
+                            (sink->times[1].tv_usec - sink->times[0].tv_usec);
+    EXPECT_EQ(deltaUs, 40000);
+
+    const unsigned short rtcpPort = static_cast<unsigned short>(video->clientPortNum() + 1);
+    SendTo(rtcpPort, Bye(0xBAD));  // not the sender we heard from
+    Step(5);
+    EXPECT_EQ(byes, 0);
+    SendTo(rtcpPort, Bye(ssrc));
+    SendTo(rtcpPort, Bye(ssrc));
+    Step(10);
+    EXPECT_EQ(byes, 1);
+
+    Medium::close(sink);
+    Medium::close(session);
+}
+
+}  // namespace
