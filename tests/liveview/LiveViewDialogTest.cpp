@@ -1,0 +1,469 @@
+// The video source page and the live view of the real settings dialog
+// against a simulated device: the page loads from getcam and applies with
+// setcam and the encoder request; Connect shows the device's video in both
+// views; every stop ends in its message with the controls back.
+//
+// Built twice: inside the virtual LAN (device in its own namespace), and on a
+// loopback address of this machine, so that the sanitizer build runs it too.
+#include "ui_SettingsDialog.h"
+
+#include "DrawableView.h"
+#include "LogCapture.h"
+#include "MessageBoxWatcher.h"
+#include "RtspFrameReceiver.h"
+#include "SettingsDialog.h"
+#include "SimDevice.h"
+#include "VCA.pb.h"
+
+#include <QComboBox>
+#include <QEventLoop>
+#include <QImage>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QThread>
+#include <QtTest>
+
+#include <google/protobuf/text_format.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+#ifdef QEL_LIVEVIEW_LOOPBACK
+const QString kDeviceNamespace;
+const QString kDeviceIp = QStringLiteral("127.0.0.88");
+#else
+const QString kDeviceNamespace = QStringLiteral("dev2");
+const QString kDeviceIp = QStringLiteral("10.77.0.12");
+#endif
+
+const std::string kRtspUrl = "rtsp://" + kDeviceIp.toStdString() + "/ch0_unicast_firststream";
+
+constexpr int kReplyTimeoutMs = 8000;
+// From Connect to the first pictures: RTSP set-up and the first key frame.
+constexpr int kFirstFramesTimeoutMs = 20000;
+constexpr int kStopTimeoutMs = 10000;
+// The simulator's stream runs at 25 frames/s: two seconds of video.
+constexpr int kFramesToSee = 50;
+
+const std::string kHttpSent = "Will send HTTP request to URL ";
+const std::string kModalHttpSent = "HttpClientDialog will send HTTP request to URL ";
+
+template <typename T>
+T* Child(QObject* parent, const char* name)
+{
+    T* child = parent->findChild<T*>(QString::fromLatin1(name));
+    Q_ASSERT(child != nullptr);
+    return child;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::vector<std::string> StartingWith(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    std::vector<std::string> found;
+    std::copy_if(messages.begin(), messages.end(), std::back_inserter(found),
+                 [&prefix](const std::string& m) { return StartsWith(m, prefix); });
+    return found;
+}
+
+int IndexOf(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    const auto it = std::find_if(messages.begin(), messages.end(),
+                                 [&prefix](const std::string& m) { return StartsWith(m, prefix); });
+    return it == messages.end() ? -1 : static_cast<int>(it - messages.begin());
+}
+
+// The device's configuration as its web interface reports it now.
+bool ReadDeviceConfig(VCA& config)
+{
+    QNetworkAccessManager manager;
+    QNetworkReply* reply = manager.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://%1/qel-cgi/admin/getconfig.fcgi").arg(kDeviceIp))));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kReplyTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    const bool ok = reply->isFinished() && reply->error() == QNetworkReply::NoError &&
+                    google::protobuf::TextFormat::ParseFromString(reply->readAll().toStdString(), &config);
+    reply->deleteLater();
+    return ok;
+}
+
+// Share of pixels in which two pictures of the same size agree.
+double SameShare(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.isNull()) {
+        return 0.0;
+    }
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    qint64 same = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+        const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col) {
+            same += p[col] == q[col] ? 1 : 0;
+        }
+    }
+    return static_cast<double>(same) / (static_cast<double>(x.width()) * x.height());
+}
+
+}  // namespace
+
+class LiveViewDialogTest final : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void SourcePageIsLoadedFromTheDevice();
+    void ApplySendsSetcamThenEncoderWithEveryValueWhole();
+    void InvalidEncoderValuesSendOnlySetcam_data();
+    void InvalidEncoderValuesSendOnlySetcam();
+    void ConnectShowsTheVideoInBothViewsAndDisconnectStops();
+    void WrongRtspPasswordIsShownWithTheUrl();
+    void DisconnectAfterTheLoopEndedOnAnErrorIsHarmless();
+    void ClosingWhileConnectedJoinsTheVideoThread();
+
+private:
+    bool StartDevice(const QStringList& arguments = {});
+    void OpenDialog();
+    // Waits for the source page's load, so no reply is outstanding.
+    bool WaitSourceLoaded();
+    bool WaitFrames(int count, int timeoutMs);
+    void ApplySource(const QString& bitrate, const QString& fps);
+    QStringList Statuses() const;
+
+    std::unique_ptr<SimDevice> device_;
+    std::unique_ptr<LogCapture> log_;
+    std::unique_ptr<MessageBoxWatcher> boxes_;
+    std::unique_ptr<SettingsDialog> dialog_;
+    std::unique_ptr<QSignalSpy> status_;
+    std::unique_ptr<QObject> frameCounter_;  // counts frames on the GUI thread
+    int frames_ = 0;
+};
+
+void LiveViewDialogTest::initTestCase()
+{
+    if (qEnvironmentVariableIsEmpty("QEL_SIM") || qEnvironmentVariableIsEmpty("QEL_SOURCE_DIR")) {
+        QSKIP("needs the device simulator (run through ctest)");
+    }
+#ifdef QEL_LIVEVIEW_LOOPBACK
+    if (geteuid() != 0) {
+        QSKIP("the simulated device serves the ports 80 and 554 of a loopback address: needs root");
+    }
+#endif
+}
+
+void LiveViewDialogTest::init()
+{
+    log_ = std::make_unique<LogCapture>();
+    // Records of the tool's own steps; the sink's per-frame dumps stay off.
+    el::Loggers::setVerboseLevel(1);
+    boxes_ = std::make_unique<MessageBoxWatcher>();
+    frames_ = 0;
+}
+
+void LiveViewDialogTest::cleanup()
+{
+    status_.reset();
+    frameCounter_.reset();
+    dialog_.reset();
+    device_.reset();
+    boxes_.reset();
+    log_.reset();
+}
+
+bool LiveViewDialogTest::StartDevice(const QStringList& arguments)
+{
+    device_ = std::make_unique<SimDevice>(kDeviceNamespace, kDeviceIp, arguments);
+    if (!device_->IsReady()) {
+        qWarning("simulator: %s", qPrintable(device_->Output()));
+    }
+    return device_->IsReady();
+}
+
+void LiveViewDialogTest::OpenDialog()
+{
+    DeviceNetworkParams params;
+    params.deviceName = "Gate";
+    QVERIFY(StringToIpType(kDeviceIp.toStdString(), params.ip));
+    dialog_ = std::make_unique<SettingsDialog>(params, nullptr);
+    status_ = std::make_unique<QSignalSpy>(dialog_.get(), &SettingsDialog::StatusChanged);
+    auto* receiver = dialog_->findChild<RtspFrameReceiver*>();
+    QVERIFY(receiver != nullptr);
+    frameCounter_ = std::make_unique<QObject>();
+    connect(receiver, &RtspFrameReceiver::FrameReceived, frameCounter_.get(), [this] { ++frames_; },
+            Qt::QueuedConnection);
+    dialog_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
+}
+
+bool LiveViewDialogTest::WaitSourceLoaded()
+{
+    QPushButton* apply = Child<QPushButton>(dialog_.get(), "pushButtonApply3");
+    return QTest::qWaitFor([apply] { return apply->isEnabled(); }, kReplyTimeoutMs);
+}
+
+bool LiveViewDialogTest::WaitFrames(int count, int timeoutMs)
+{
+    const int target = frames_ + count;
+    return QTest::qWaitFor([this, target] { return frames_ >= target; }, timeoutMs);
+}
+
+QStringList LiveViewDialogTest::Statuses() const
+{
+    QStringList texts;
+    for (const QList<QVariant>& arguments : *status_) {
+        texts << arguments.at(0).toString();
+    }
+    return texts;
+}
+
+void LiveViewDialogTest::ApplySource(const QString& bitrate, const QString& fps)
+{
+    Child<QLineEdit>(dialog_.get(), "lBitrate")->setText(bitrate);
+    Child<QLineEdit>(dialog_.get(), "lFps")->setText(fps);
+    status_->clear();
+    log_->Clear();
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonApply3"), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor(
+        [this] { return Statuses().contains(QStringLiteral("Source settings were applied successfully.")); },
+        kReplyTimeoutMs));
+}
+
+void LiveViewDialogTest::SourcePageIsLoadedFromTheDevice()
+{
+    QVERIFY(StartDevice());
+    OpenDialog();
+    auto* host = Child<QLineEdit>(dialog_.get(), "lineEditSourceHost");
+    auto* login = Child<QLineEdit>(dialog_.get(), "lineEditSourceLogin");
+    QVERIFY(WaitSourceLoaded());
+    // The simulator's default video source.
+    QCOMPARE(host->text(), QStringLiteral("192.168.0.90"));
+    QCOMPARE(login->text(), QStringLiteral("admin"));
+    QVERIFY(Child<QLineEdit>(dialog_.get(), "lineEditSourcePasswprd")->text().isEmpty());
+    QCOMPARE(Child<QComboBox>(dialog_.get(), "comboBoxModel")->currentText(), QStringLiteral("axis"));
+    QVERIFY(host->isEnabled() && login->isEnabled());
+    QVERIFY(boxes_->Texts().isEmpty());
+}
+
+void LiveViewDialogTest::ApplySendsSetcamThenEncoderWithEveryValueWhole()
+{
+    QVERIFY(StartDevice());
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    const QString password = QStringLiteral("p&w=1#2%3 4+5");
+    const QString host = QStringLiteral("cam.local&port=99");
+    Child<QComboBox>(dialog_.get(), "comboBoxModel")->setCurrentText(QStringLiteral("v4l2"));
+    Child<QLineEdit>(dialog_.get(), "lineEditSourceHost")->setText(host);
+    Child<QLineEdit>(dialog_.get(), "lineEditSourceLogin")->setText(QStringLiteral("operator"));
+    Child<QLineEdit>(dialog_.get(), "lineEditSourcePasswprd")->setText(password);
+    ApplySource(QStringLiteral("2048"), QStringLiteral("25"));
+    QVERIFY(boxes_->Texts().isEmpty());
+
+    const std::vector<std::string> messages = log_->Messages();
+    const std::string setcam = kHttpSent + "http://" + kDeviceIp.toStdString() + "/qel-cgi/admin/setcam.fcgi?";
+    const std::string encoder = kModalHttpSent + "http://" + kDeviceIp.toStdString() +
+                                "/qel-cgi/admin/encoder.fcgi?bitrate=2048&fps=25";
+    const int setcamAt = IndexOf(messages, setcam);
+    QVERIFY2(setcamAt >= 0, "setcam was not sent");
+    QCOMPARE(StartingWith(messages, kModalHttpSent), std::vector<std::string>{encoder});
+    QVERIFY2(setcamAt < IndexOf(messages, encoder), "the encoder request went before setcam");
+
+    // The log shows the request without its password.
+    const std::string& logged = messages[static_cast<size_t>(setcamAt)];
+    QVERIFY2(logged.size() > 13 && logged.compare(logged.size() - 13, 13, "&password=***") == 0, logged.c_str());
+    for (const std::string& message : messages) {
+        QVERIFY2(message.find("p%26w") == std::string::npos && message.find("p&w=1") == std::string::npos,
+                 message.c_str());
+    }
+
+    VCA config;
+    QVERIFY(ReadDeviceConfig(config));
+    QCOMPARE(QString::fromStdString(config.videosource().model()), QStringLiteral("v4l2"));
+    QCOMPARE(QString::fromStdString(config.videosource().host()), host);
+    QCOMPARE(QString::fromStdString(config.videosource().login()), QStringLiteral("operator"));
+    QCOMPARE(QString::fromStdString(config.videosource().password()), password);
+    QVERIFY(config.ch_size() > 0);
+    QCOMPARE(config.ch(0).encoder().bitrate(), 2048u);
+    QCOMPARE(config.ch(0).encoder().fps(), 25u);
+}
+
+void LiveViewDialogTest::InvalidEncoderValuesSendOnlySetcam_data()
+{
+    QTest::addColumn<QString>("fps");
+    QTest::newRow("above 30") << QStringLiteral("31");
+    QTest::newRow("zero") << QStringLiteral("0");
+    QTest::newRow("not a number") << QStringLiteral("abc");
+}
+
+void LiveViewDialogTest::InvalidEncoderValuesSendOnlySetcam()
+{
+    QFETCH(QString, fps);
+    QVERIFY(StartDevice());
+    VCA before;
+    QVERIFY(ReadDeviceConfig(before));
+    QVERIFY(before.ch_size() > 0);
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    Child<QLineEdit>(dialog_.get(), "lineEditSourcePasswprd")->setText(QStringLiteral("secret"));
+    ApplySource(QStringLiteral("2048"), fps);
+
+    const std::vector<std::string> messages = log_->Messages();
+    QCOMPARE(static_cast<int>(StartingWith(messages, kHttpSent).size()), 1);
+    QVERIFY(StartingWith(messages, kModalHttpSent).empty());
+    QVERIFY(boxes_->Texts().isEmpty());
+    VCA after;
+    QVERIFY(ReadDeviceConfig(after));
+    QCOMPARE(QString::fromStdString(after.videosource().password()), QStringLiteral("secret"));
+    QCOMPARE(after.ch(0).encoder().bitrate(), before.ch(0).encoder().bitrate());
+    QCOMPARE(after.ch(0).encoder().fps(), before.ch(0).encoder().fps());
+}
+
+void LiveViewDialogTest::ConnectShowsTheVideoInBothViewsAndDisconnectStops()
+{
+    QVERIFY(StartDevice());
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* tabs = Child<QTabWidget>(dialog_.get(), "tabWidget");
+    auto* view1 = Child<DrawableView>(dialog_.get(), "videoWidget1");
+    auto* view2 = Child<DrawableView>(dialog_.get(), "videoWidget2");
+    auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
+    auto* connect2 = Child<QPushButton>(dialog_.get(), "pushButtonConnect2");
+    auto* disconnect1 = Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1");
+    auto* disconnect2 = Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2");
+    auto* applyGrid = Child<QPushButton>(dialog_.get(), "pushButtonApplyGrid");
+    tabs->setCurrentWidget(Child<QWidget>(dialog_.get(), "tabZones"));
+    QVERIFY(connect1->isEnabled() && connect2->isEnabled());
+    QVERIFY(!disconnect1->isEnabled() && !disconnect2->isEnabled());
+    QVERIFY(!applyGrid->isEnabled());
+    const QImage blank1 = view1->grab().toImage();
+    const QImage blank2 = view2->grab().toImage();
+
+    for (int connection = 0; connection < 2; ++connection) {
+        // The second connection starts right after the first one's stop.
+        QTest::mouseClick(connection == 0 ? connect1 : connect2, Qt::LeftButton);
+        QVERIFY(!connect1->isEnabled() && !connect2->isEnabled());
+        QVERIFY(disconnect1->isEnabled() && disconnect2->isEnabled());
+        QVERIFY(applyGrid->isEnabled());
+        QVERIFY2(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs), qPrintable(QString::number(frames_)));
+
+        // Both views show the same live picture: taken in one turn of the
+        // event loop, they agree wherever no overlay covers them.
+        const QImage shown1 = view1->grab().toImage();
+        const QImage shown2 = view2->grab().toImage();
+        QVERIFY2(SameShare(shown1, blank1) < 0.5, "the Zones view shows no picture");
+        QVERIFY2(SameShare(shown2, blank2) < 0.5, "the Grid view shows no picture");
+        QVERIFY2(SameShare(shown1, shown2) > 0.5, "the two views show different pictures");
+        // And it is live.
+        QVERIFY(WaitFrames(25, kFirstFramesTimeoutMs));
+        QVERIFY(SameShare(view1->grab().toImage(), shown1) < 1.0);
+        tabs->setCurrentWidget(Child<QWidget>(dialog_.get(), "tabGrid"));
+
+        status_->clear();
+        log_->Clear();
+        QTest::mouseClick(disconnect1, Qt::LeftButton);
+        QVERIFY(!disconnect1->isEnabled());
+        if (connection == 1) {
+            // The Grid page's Disconnect is still enabled while the stop runs;
+            // pressing it again changes nothing.
+            QVERIFY(disconnect2->isEnabled());
+            QTest::mouseClick(disconnect2, Qt::LeftButton);
+        }
+        QVERIFY(QTest::qWaitFor([connect1] { return connect1->isEnabled(); }, kStopTimeoutMs));
+        QVERIFY(connect2->isEnabled());
+        QVERIFY(!disconnect1->isEnabled() && !disconnect2->isEnabled());
+        QVERIFY(!applyGrid->isEnabled());
+        QCOMPARE(Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
+        QVERIFY(boxes_->Texts().isEmpty());
+        QVERIFY(log_->Contains("rtspThread exited normally"));
+        QVERIFY(log_->Contains("RtspDevice is deleted"));
+        // After the stop the views keep the last picture.
+        QVERIFY(SameShare(view1->grab().toImage(), blank1) < 0.5);
+    }
+}
+
+void LiveViewDialogTest::WrongRtspPasswordIsShownWithTheUrl()
+{
+    QVERIFY(StartDevice({QStringLiteral("--rtsp-password"), QStringLiteral("not-vbnq")}));
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
+    status_->clear();
+    QTest::mouseClick(connect1, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([this] { return !boxes_->Texts().isEmpty(); }, kFirstFramesTimeoutMs));
+    const QString expected =
+        QString::fromStdString("RtspDevice stopped: " + kRtspUrl + " Failed to get a SDP description: 401 Unauthorized");
+    QCOMPARE(boxes_->Texts(), QStringList{expected});
+    QCOMPARE(boxes_->Titles(), QStringList{QStringLiteral("Error")});
+    QCOMPARE(Statuses(), QStringList{expected});
+    QVERIFY(connect1->isEnabled() && Child<QPushButton>(dialog_.get(), "pushButtonConnect2")->isEnabled());
+    QVERIFY(!Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2")->isEnabled());
+    QCOMPARE(frames_, 0);
+}
+
+void LiveViewDialogTest::DisconnectAfterTheLoopEndedOnAnErrorIsHarmless()
+{
+    QVERIFY(StartDevice({QStringLiteral("--rtsp-password"), QStringLiteral("not-vbnq")}));
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
+    auto* disconnect2 = Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2");
+    log_->Clear();
+    status_->clear();
+    QTest::mouseClick(connect1, Qt::LeftButton);
+    // Keep the GUI thread from handling the end until the video thread has
+    // reported it: the loop has ended, its stop notice waits in the queue.
+    for (int waited = 0; waited < kFirstFramesTimeoutMs && !log_->Contains("Will emit RtspDeviceStopped...");
+         waited += 10) {
+        QThread::msleep(10);
+    }
+    QVERIFY(log_->Contains("Will emit RtspDeviceStopped..."));
+    QVERIFY(disconnect2->isEnabled());
+    disconnect2->click();
+    disconnect2->click();
+    QVERIFY(QTest::qWaitFor([connect1] { return connect1->isEnabled(); }, kStopTimeoutMs));
+    QVERIFY(!disconnect2->isEnabled());
+    // The user asked for the stop last: it counts as theirs.
+    QCOMPARE(Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
+    QVERIFY(boxes_->Texts().isEmpty());
+}
+
+void LiveViewDialogTest::ClosingWhileConnectedJoinsTheVideoThread()
+{
+    QVERIFY(StartDevice());
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect2"), Qt::LeftButton);
+    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    log_->Clear();
+    frameCounter_.reset();
+    status_.reset();
+    dialog_->close();
+    dialog_.reset();
+    // The loop had ended before the dialog was gone; its queued stop notice
+    // went with the dialog.
+    QVERIFY(log_->Contains("Run completed"));
+    QVERIFY(!log_->Contains("RtspDevice is deleted"));
+    QTest::qWait(200);
+    QVERIFY(!log_->Contains("RtspDevice is deleted"));
+    QVERIFY(boxes_->Texts().isEmpty());
+}
+
+QTEST_MAIN(LiveViewDialogTest)
+#include "LiveViewDialogTest.moc"

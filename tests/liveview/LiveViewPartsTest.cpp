@@ -1,0 +1,216 @@
+// The live view's parts without a device: the source page's requests, the
+// log form of their URLs, the frame hand-over from the video thread, and the
+// handler that stops a device on its first error.
+#include "LogCapture.h"
+#include "RtspDevice.h"
+#include "RtspDeviceStopOnErrorHandler.h"
+#include "RtspFrameReceiver.h"
+#include "SourceRequests.h"
+#include "UrlLogText.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <future>
+#include <thread>
+#include <vector>
+
+namespace {
+
+QString QueryValue(const QUrl& url, const QString& key)
+{
+    return QUrlQuery(url).queryItemValue(key, QUrl::FullyDecoded);
+}
+
+TEST(SetCamUrl, PlainValuesAreSentAsTyped)
+{
+    EXPECT_EQ(ComposeSetCamUrl(QStringLiteral("10.77.0.12"), QStringLiteral("axis"), QStringLiteral("192.168.0.90"),
+                               QStringLiteral("admin"), QStringLiteral("secret_1-2.3~"))
+                  .toStdString(),
+              "http://10.77.0.12/qel-cgi/admin/setcam.fcgi?model=axis&host=192.168.0.90&login=admin"
+              "&password=secret_1-2.3~");
+}
+
+TEST(SetCamUrl, EveryValueArrivesWholeWhateverItHolds)
+{
+    const QString model = QStringLiteral("v4l2 & co");
+    const QString host = QStringLiteral("cam?x=1#top");
+    const QString login = QStringLiteral("ad=min+1");
+    const QString password = QStringLiteral("p&w=1#2%3 4+5/;\u00e9\u043f");
+    const QUrl url(ComposeSetCamUrl(QStringLiteral("10.77.0.12"), model, host, login, password));
+    ASSERT_TRUE(url.isValid());
+    EXPECT_EQ(url.host().toStdString(), "10.77.0.12");
+    EXPECT_EQ(url.path().toStdString(), "/qel-cgi/admin/setcam.fcgi");
+    EXPECT_TRUE(url.fragment().isEmpty()) << "a '#' of a value must not cut the query";
+    EXPECT_EQ(QUrlQuery(url).queryItems().size(), 4) << "a value must not add parameters";
+    EXPECT_EQ(QueryValue(url, QStringLiteral("model")), model);
+    EXPECT_EQ(QueryValue(url, QStringLiteral("host")), host);
+    EXPECT_EQ(QueryValue(url, QStringLiteral("login")), login);
+    EXPECT_EQ(QueryValue(url, QStringLiteral("password")), password);
+}
+
+TEST(EncoderPath, SentOnlyForAPositiveBitrateAndOneToThirtyFps)
+{
+    struct Case {
+        const char* bitrate;
+        const char* fps;
+        const char* path;  // null: nothing is sent
+    };
+    const Case cases[] = {
+        {"2048", "25", "/qel-cgi/admin/encoder.fcgi?bitrate=2048&fps=25"},
+        {"1", "1", "/qel-cgi/admin/encoder.fcgi?bitrate=1&fps=1"},
+        {"4096", "30", "/qel-cgi/admin/encoder.fcgi?bitrate=4096&fps=30"},
+        {"2048", "31", nullptr},
+        {"2048", "0", nullptr},
+        {"2048", "abc", nullptr},
+        {"2048", "-5", nullptr},
+        {"2048", "", nullptr},
+        {"2048", "25.5", nullptr},
+        {"0", "25", nullptr},
+        {"-1", "25", nullptr},
+        {"", "25", nullptr},
+        {"2k", "25", nullptr},
+        {"99999999999", "25", nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string path = "untouched";
+        const bool sent = ComposeEncoderPath(QString::fromLatin1(c.bitrate), QString::fromLatin1(c.fps), path);
+        if (c.path != nullptr) {
+            EXPECT_TRUE(sent) << c.bitrate << " / " << c.fps;
+            EXPECT_EQ(path, c.path);
+        } else {
+            EXPECT_FALSE(sent) << c.bitrate << " / " << c.fps;
+            EXPECT_EQ(path, "untouched");
+        }
+    }
+}
+
+TEST(UrlLogText, PasswordValuesAreHiddenAndAllElseKept)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"http://1.2.3.4/qel-cgi/admin/setcam.fcgi?model=axis&host=h&login=l&password=p%26w%3D1",
+         "http://1.2.3.4/qel-cgi/admin/setcam.fcgi?model=axis&host=h&login=l&password=***"},
+        {"http://1.2.3.4/a?password=x&login=l", "http://1.2.3.4/a?password=***&login=l"},
+        {"http://1.2.3.4/a?password=&b=1", "http://1.2.3.4/a?password=***&b=1"},
+        {"http://1.2.3.4/a?password=x&password=y", "http://1.2.3.4/a?password=***&password=***"},
+        // Only the parameter named "password" is hidden.
+        {"http://1.2.3.4/a?oldpassword=x&passwords=y", "http://1.2.3.4/a?oldpassword=x&passwords=y"},
+        {"http://1.2.3.4/qel-cgi/admin/getcam.fcgi", "http://1.2.3.4/qel-cgi/admin/getcam.fcgi"},
+        {"http://1.2.3.4/a?", "http://1.2.3.4/a?"},
+        {"http://1.2.3.4/a?b=1&&c=2", "http://1.2.3.4/a?b=1&&c=2"},
+        {"http://1.2.3.4/a?password=x#frag", "http://1.2.3.4/a?password=***#frag"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(UrlLogText(c.first), c.second);
+    }
+}
+
+// A frame lent by the video thread only for the call.
+class LentFrame final : public kro::IVideoFrame {
+public:
+    LentFrame(std::vector<unsigned char>& bytes, const kro::ImageDescr& descriptor)
+        : bytes_(bytes), descriptor_(descriptor)
+    {
+    }
+    const void* getData() const override { return bytes_.data(); }
+    uint64_t getSize() const override { return bytes_.size(); }
+    kro::ImageDescr getDescriptor() const override { return descriptor_; }
+
+private:
+    std::vector<unsigned char>& bytes_;
+    kro::ImageDescr descriptor_;
+};
+
+TEST(RtspFrameReceiver, FramesFromTheVideoThreadArriveQueuedAsCopies)
+{
+    qRegisterMetaType<kro::ImageDescr>("kro::ImageDescr");
+    RtspFrameReceiver receiver(nullptr);
+    struct Received {
+        kro::ImageDescr descriptor;
+        QByteArray bytes;
+        bool key = false;
+        std::thread::id thread;
+    };
+    std::vector<Received> received;
+    QObject guiSide;
+    QObject::connect(&receiver, &RtspFrameReceiver::FrameReceived, &guiSide,
+                     [&received](const kro::ImageDescr& d, const QByteArray& b, bool key) {
+                         received.push_back({d, b, key, std::this_thread::get_id()});
+                     });
+
+    std::thread video([&receiver] {
+        std::vector<unsigned char> buffer = {0, 0, 0, 1, 0x65, 0x88, 0x84};
+        kro::ImageDescr descriptor;
+        descriptor.format = kro::MediaFormat::VideoH264;
+        descriptor.timestamp = 12345678;
+        {
+            const LentFrame frame(buffer, descriptor);
+            receiver.NotifyDataReceived(&frame, true);
+        }
+        // The sink reuses its buffer for the next unit at once.
+        buffer.assign({0, 0, 0, 1, 0x41, 0x9a});
+        descriptor.timestamp = 12385678;
+        const LentFrame frame(buffer, descriptor);
+        receiver.NotifyDataReceived(&frame, false);
+        std::fill(buffer.begin(), buffer.end(), 0xEE);
+        buffer.clear();
+        const LentFrame empty(buffer, descriptor);
+        receiver.NotifyDataReceived(&empty, false);
+    });
+    video.join();
+    EXPECT_TRUE(received.empty()) << "frames must be queued, not delivered on the video thread";
+
+    QElapsedTimer waited;
+    waited.start();
+    while (received.size() < 3 && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents();
+    }
+    ASSERT_EQ(received.size(), 3u);
+    for (const Received& r : received) {
+        EXPECT_EQ(r.thread, std::this_thread::get_id());
+        EXPECT_EQ(r.descriptor.format, kro::MediaFormat::VideoH264);
+    }
+    EXPECT_EQ(received[0].bytes, QByteArray::fromHex("00000001658884"));
+    EXPECT_EQ(received[0].descriptor.timestamp, 12345678);
+    EXPECT_TRUE(received[0].key);
+    EXPECT_EQ(received[1].bytes, QByteArray::fromHex("00000001419a"));
+    EXPECT_EQ(received[1].descriptor.timestamp, 12385678);
+    EXPECT_FALSE(received[1].key);
+    EXPECT_TRUE(received[2].bytes.isEmpty());
+}
+
+TEST(RtspDeviceStopOnErrorHandler, AnErrorStopsTheRunningDeviceAndItsTextStays)
+{
+    LogCapture log;
+    RtspDeviceStopOnErrorHandler handler;
+    EXPECT_EQ(handler.GetLastError(), "");
+
+    // Nothing listens on port 1 of loopback: DESCRIBE fails at once and the
+    // client reports it; only the handler's stop can end Run.
+    const std::string url = "rtsp://127.0.0.1:1/ch0_unicast_firststream";
+    for (int connection = 0; connection < 2; ++connection) {
+        RtspDevice device(url.c_str(), "root", "vbnq", 0, nullptr, 0);
+        device.SetErrorHandler(&handler);
+        auto run = std::async(std::launch::async, [&device] { device.Run(); });
+        ASSERT_EQ(run.wait_for(std::chrono::seconds(20)), std::future_status::ready)
+            << "the handler did not stop the loop";
+        EXPECT_FALSE(device.IsRunning());
+    }
+    const std::string text = handler.GetLastError();
+    EXPECT_EQ(text.rfind(url + " Failed to get a SDP description: ", 0), 0u) << text;
+    EXPECT_TRUE(log.Contains("Error occured: " + text));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
