@@ -13,11 +13,10 @@ std::unique_ptr<unsigned char[]> GetMD5Hash(const void* data, size_t size)
 
     auto digest = std::make_unique<unsigned char[]>(kMd5HashSize);
     unsigned int length = 0;
-    if (EVP_Digest(input, size, digest.get(), &length, EVP_md5(), nullptr) != 1 ||
-        length != kMd5HashSize) {
+    if (EVP_Digest(input, size, digest.get(), &length, EVP_md5(), nullptr) != 1 || length != kMd5HashSize) {
         return nullptr;
     }
     return digest;
 }
 
-}  // namespace utils
+} // namespace utils

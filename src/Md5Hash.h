@@ -12,4 +12,4 @@ constexpr size_t kMd5HashSize = 16;
 // library refuses the algorithm (for example under a FIPS-only policy).
 std::unique_ptr<unsigned char[]> GetMD5Hash(const void* data, size_t size);
 
-}  // namespace utils
+} // namespace utils

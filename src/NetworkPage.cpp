@@ -11,6 +11,9 @@
 
 #include <easylogging++.h>
 
+#include <algorithm>
+#include <initializer_list>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -27,7 +30,7 @@ QByteArray ToDatagram(const std::vector<char>& bytes)
     return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
 }
 
-}  // namespace
+} // namespace
 
 NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params)
     : QObject(dialog), dialog_(dialog), ui_(ui), params_(params)
@@ -109,7 +112,8 @@ void NetworkPage::OnApplyNetworkParams()
     const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
     if (!digest) {
         ApplyNetworkParamsDone(
-            SettingsDialog::tr("Failed to apply network parameters: cannot compute the password digest"), false);
+            SettingsDialog::tr("Failed to apply network parameters: cannot compute the password digest"),
+            false);
         return;
     }
     udpModule_->SendBroadcast(ToDatagram(ComposeNetworkSettingsRequest(params, digest.get())));
@@ -135,8 +139,8 @@ void NetworkPage::OnApplyAuthParams()
     const QByteArray password = ui_->lineEditCurPassword2->text().toUtf8();
     const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
     if (!digest) {
-        ApplyAuthParamsDone(SettingsDialog::tr("Failed to change password: cannot compute the password digest"),
-                            false);
+        ApplyAuthParamsDone(
+            SettingsDialog::tr("Failed to change password: cannot compute the password digest"), false);
         return;
     }
     const std::string newPassword = ui_->lineEditNewPassword->text().toStdString();
@@ -200,7 +204,8 @@ void NetworkPage::ProcessNetworkParamsReply(const QByteArray& rawContent)
         vf = FromGuiControls(applied, unused);
         params_ = applied;
     }
-    VLOG(1) << "NetworkSetting Response recognized; code: " << static_cast<int>(code) << ": " << message.toStdString();
+    VLOG(1) << "NetworkSetting Response recognized; code: " << static_cast<int>(code) << ": "
+            << message.toStdString();
     ApplyNetworkParamsDone(message, success);
 }
 
@@ -227,10 +232,12 @@ void NetworkPage::ProcessAuthParamsReply(const QByteArray& rawContent)
         message = SettingsDialog::tr("Failed to change password: error occured");
         break;
     default:
-        message = SettingsDialog::tr("Failed to change password: unknown response code %1").arg(static_cast<int>(code));
+        message = SettingsDialog::tr("Failed to change password: unknown response code %1")
+                      .arg(static_cast<int>(code));
         break;
     }
-    VLOG(1) << "AuthSetting Response recognized; code: " << static_cast<int>(code) << ": " << message.toStdString();
+    VLOG(1) << "AuthSetting Response recognized; code: " << static_cast<int>(code) << ": "
+            << message.toStdString();
     ApplyAuthParamsDone(message, success);
 }
 
@@ -240,7 +247,8 @@ void NetworkPage::ProcessNetworkParamsNoResponse()
     if (!waitingResponse_) {
         return;
     }
-    ApplyNetworkParamsDone(SettingsDialog::tr("Failed to apply network parameters: no response from device"), false);
+    ApplyNetworkParamsDone(SettingsDialog::tr("Failed to apply network parameters: no response from device"),
+                           false);
 }
 
 void NetworkPage::ProcessAuthParamsNoResponse()

@@ -55,6 +55,6 @@ private:
     SettingsDialog* dialog_ = nullptr;
     Ui::SettingsDialog* ui_ = nullptr;
     DeviceNetworkParams& params_;
-    UdpModuleWithTimer* udpModule_ = nullptr;  // child of the dialog
-    bool waitingResponse_ = false;             // a settings request is outstanding
+    UdpModuleWithTimer* udpModule_ = nullptr; // child of the dialog
+    bool waitingResponse_ = false;            // a settings request is outstanding
 };

@@ -10,7 +10,7 @@ constexpr int kStopTimeoutMs = 3000;
 // Longer than any test case; a simulator left by a crashed test ends itself.
 const char kRunSeconds[] = "180";
 
-}  // namespace
+} // namespace
 
 bool LanDevice::Available()
 {
@@ -20,7 +20,12 @@ bool LanDevice::Available()
 LanDevice::LanDevice(const QString& deviceNamespace, const QStringList& arguments)
 {
     const QString script = qEnvironmentVariable("QEL_SOURCE_DIR") + QStringLiteral("/scripts/virtual-lan");
-    QStringList all{QStringLiteral("exec"), deviceNamespace, qEnvironmentVariable("QEL_SIM"),
+    // The script and "ip netns exec" exec in turn, so the simulator is this
+    // process's child: it gets SIGTERM when a crashed test dies, and never
+    // answers for the device in a later run.
+    QStringList all{QStringLiteral("exec"),          deviceNamespace,
+                    QStringLiteral("setpriv"),       QStringLiteral("--pdeathsig"),
+                    QStringLiteral("TERM"),          qEnvironmentVariable("QEL_SIM"),
                     QStringLiteral("--run-seconds"), QString::fromLatin1(kRunSeconds)};
     all += arguments;
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);

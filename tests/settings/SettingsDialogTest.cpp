@@ -57,7 +57,7 @@ QString Hex(const unsigned char* bytes, int size)
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes), size).toHex());
 }
 
-}  // namespace
+} // namespace
 
 class SettingsDialogTest final : public QObject {
     Q_OBJECT
@@ -84,8 +84,9 @@ void SettingsDialogTest::FormHasTabsAndWidgets()
     const QStringList pages = {QStringLiteral("tabSettings"), QStringLiteral("tabSource"),
                                QStringLiteral("tabZones"), QStringLiteral("tabGrid"),
                                QStringLiteral("tabClassifier")};
-    const QStringList captions = {QStringLiteral("Settings"), QStringLiteral("Source"), QStringLiteral("Zones"),
-                                  QStringLiteral("Grid"), QStringLiteral("Classifier")};
+    const QStringList captions = {QStringLiteral("Settings"), QStringLiteral("Source"),
+                                  QStringLiteral("Zones"), QStringLiteral("Grid"),
+                                  QStringLiteral("Classifier")};
     QCOMPARE(ui->tabWidget->count(), 5);
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(ui->tabWidget->widget(i)->objectName(), pages[i]);
@@ -97,8 +98,9 @@ void SettingsDialogTest::FormHasTabsAndWidgets()
     QCOMPARE(ui->comboBoxIpType->itemText(DHCP), QStringLiteral("DHCP"));
     QCOMPARE(ui->comboBoxIpType->itemText(STATIC), QStringLiteral("Static"));
     QCOMPARE(ui->comboBoxIpType->insertPolicy(), QComboBox::NoInsert);
-    for (QLineEdit* secret : {ui->lineEditCurPassword, ui->lineEditCurPassword2, ui->lineEditNewPassword,
-                              ui->lineEditNewPassword2, ui->lineEditCurPassword3, ui->lineEditSourcePasswprd}) {
+    for (QLineEdit* secret :
+         {ui->lineEditCurPassword, ui->lineEditCurPassword2, ui->lineEditNewPassword,
+          ui->lineEditNewPassword2, ui->lineEditCurPassword3, ui->lineEditSourcePasswprd}) {
         QCOMPARE(secret->echoMode(), QLineEdit::Password);
         QVERIFY(secret->text().isEmpty());
     }
@@ -155,7 +157,7 @@ void SettingsDialogTest::FormHasTabsAndWidgets()
     QVERIFY(!ui->pushButtonApplyGrid->isEnabled());
     QVERIFY(ui->pushButtonAddLine1->isEnabled());
 
-    QTRY_COMPARE(boxes.Texts().size(), 1);  // the refused source load
+    QTRY_COMPARE(boxes.Texts().size(), 1); // the refused source load
 }
 
 void SettingsDialogTest::NetworkGroupShowsRecord()
@@ -200,10 +202,10 @@ void SettingsDialogTest::FailedSourceLoadIsShownOnceAndNeverRetried()
     QCOMPARE(status.at(0).at(1).toInt(), 0);
 
     // ...and for good after the failure, whatever tab is shown next.
-    for (QWidget* w : {static_cast<QWidget*>(ui->comboBoxModel), static_cast<QWidget*>(ui->lineEditSourceHost),
-                       static_cast<QWidget*>(ui->lineEditSourceLogin),
-                       static_cast<QWidget*>(ui->lineEditSourcePasswprd),
-                       static_cast<QWidget*>(ui->lineEditCurPassword3), static_cast<QWidget*>(ui->pushButtonApply3)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(ui->comboBoxModel), static_cast<QWidget*>(ui->lineEditSourceHost),
+          static_cast<QWidget*>(ui->lineEditSourceLogin), static_cast<QWidget*>(ui->lineEditSourcePasswprd),
+          static_cast<QWidget*>(ui->lineEditCurPassword3), static_cast<QWidget*>(ui->pushButtonApply3)}) {
         QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
     }
     ui->tabWidget->setCurrentWidget(ui->tabSettings);
@@ -233,7 +235,8 @@ void SettingsDialogTest::LaterFirstShowWaitsForOutstandingReply()
 
     std::vector<std::string> flow;
     for (const std::string& m : log.Messages()) {
-        if (m.rfind("Will send HTTP request to URL ", 0) == 0 || m.rfind("HTTP request failed, waitReplyType", 0) == 0) {
+        if (m.rfind("Will send HTTP request to URL ", 0) == 0 ||
+            m.rfind("HTTP request failed, waitReplyType", 0) == 0) {
             flow.push_back(m);
         }
     }
@@ -267,7 +270,7 @@ void SettingsDialogTest::DisplayErrorLogsReportsAndShowsBox()
     QCOMPARE(status.size(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Something went wrong"));
     QCOMPARE(status.at(0).at(1).toInt(), 0);
-    QCOMPARE(CountStartingWith(log.Messages(), "Something went wrong"), 2);  // ERROR and verbose
+    QCOMPARE(CountStartingWith(log.Messages(), "Something went wrong"), 2); // ERROR and verbose
 }
 
 void SettingsDialogTest::Md5DigestOfPassword()
