@@ -16,6 +16,7 @@
 #include <QUdpSocket>
 
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -28,6 +29,18 @@ void Idle(int ms)
     while (clock.elapsed() < ms) {
         QTest::qWait(20);
     }
+}
+
+// This test's simulated devices have MAC addresses that begin 02:D3, so that
+// other simulators sharing the LAN do not disturb what it checks: the rows it
+// counts are its own, and the status text must match the whole table.
+const QString kOwnMacPrefix = QStringLiteral("02-D3-");
+
+QString Mac(int n)
+{
+    return QStringLiteral("02:D3:00:00:%1:%2")
+        .arg(n / 256, 2, 16, QLatin1Char('0'))
+        .arg(n % 256, 2, 16, QLatin1Char('0'));
 }
 
 // The nine cell texts of a row.
@@ -52,6 +65,21 @@ private:
     QPushButton* stop_ = nullptr;
     QPushButton* settings_ = nullptr;
     QStatusBar* status_ = nullptr;
+
+    // The rows of this test's devices, in table order.
+    QList<QStringList> OwnRows() const
+    {
+        QList<QStringList> rows;
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            const QStringList cells = Row(table_, row);
+            if (cells.at(3).startsWith(kOwnMacPrefix)) {
+                rows << cells;
+            }
+        }
+        return rows;
+    }
+
+    QString CountText() const { return QStringLiteral("%1 device(s) found").arg(table_->rowCount()); }
 
     // Presses Search and waits until the search has ended.
     void SearchToEnd()
@@ -94,15 +122,15 @@ private slots:
         const QString name = QStringLiteral("Камера №1 südtor");
         LanSim dev1(QStringLiteral("dev1"),
                     {QStringLiteral("--name"), name, QStringLiteral("--mac"),
-                     QStringLiteral("02:51:45:4c:00:a1"), QStringLiteral("--serial"), QStringLiteral("SN-A1"),
+                     QStringLiteral("02:d3:45:4c:00:a1"), QStringLiteral("--serial"), QStringLiteral("SN-A1"),
                      QStringLiteral("--gateway"), QStringLiteral("10.77.0.254")});
         LanSim dev2(QStringLiteral("dev2"),
                     {QStringLiteral("--addressing"), QStringLiteral("dhcp"), QStringLiteral("--mac"),
-                     QStringLiteral("02:51:45:4C:00:B2"), QStringLiteral("--product"),
+                     QStringLiteral("02:D3:45:4C:00:B2"), QStringLiteral("--product"),
                      QStringLiteral("VCA-200"), QStringLiteral("--firmware"), QStringLiteral("3.0.0")});
         // Replies padded to 2000 bytes: only the first 131 count.
         LanSim dev3(QStringLiteral("dev3"),
-                    {QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:00:C3"), QStringLiteral("--ip"),
+                    {QStringLiteral("--mac"), QStringLiteral("02:D3:45:4C:00:C3"), QStringLiteral("--ip"),
                      QStringLiteral("192.168.7.9"), QStringLiteral("--mask"), QStringLiteral("255.255.0.0"),
                      QStringLiteral("--discovery-reply-size"), QStringLiteral("2000")});
         QVERIFY(dev1.IsReady() && dev2.IsReady() && dev3.IsReady());
@@ -113,26 +141,26 @@ private slots:
         QVERIFY(stop_->isEnabled());
         QVERIFY(!settings_->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(search_->isEnabled(), kSearchEndTimeoutMs);
-        QCOMPARE(table_->rowCount(), 3);
-        QCOMPARE(status_->currentMessage(), QStringLiteral("3 device(s) found"));
+        QCOMPARE(OwnRows().size(), 3);
+        QCOMPARE(status_->currentMessage(), CountText());
         QVERIFY(!stop_->isEnabled());
 
         std::map<QString, QStringList> byMac;
-        for (int row = 0; row < 3; ++row) {
-            byMac[Row(table_, row).at(3)] = Row(table_, row);
+        for (const QStringList& row : OwnRows()) {
+            byMac[row.at(3)] = row;
         }
-        QCOMPARE(byMac[QStringLiteral("02-51-45-4C-00-A1")],
+        QCOMPARE(byMac[QStringLiteral("02-D3-45-4C-00-A1")],
                  QStringList({QStringLiteral("QEL VCA-100"), name, QStringLiteral("10.77.0.11"),
-                              QStringLiteral("02-51-45-4C-00-A1"), QStringLiteral("255.255.255.0"),
+                              QStringLiteral("02-D3-45-4C-00-A1"), QStringLiteral("255.255.255.0"),
                               QStringLiteral("10.77.0.254"), QStringLiteral("static"),
                               QStringLiteral("2.4.1-sim"), QStringLiteral("SN-A1")}));
-        QCOMPARE(byMac[QStringLiteral("02-51-45-4C-00-B2")],
+        QCOMPARE(byMac[QStringLiteral("02-D3-45-4C-00-B2")],
                  QStringList({QStringLiteral("VCA-200"), QStringLiteral("QEL Sim"),
-                              QStringLiteral("10.77.0.12"), QStringLiteral("02-51-45-4C-00-B2"),
+                              QStringLiteral("10.77.0.12"), QStringLiteral("02-D3-45-4C-00-B2"),
                               QStringLiteral("255.255.255.0"), QStringLiteral("10.77.0.1"),
                               QStringLiteral("DHCP"), QStringLiteral("3.0.0"), QStringLiteral("QS000001")}));
-        QCOMPARE(byMac[QStringLiteral("02-51-45-4C-00-C3")].mid(2, 4),
-                 QStringList({QStringLiteral("192.168.7.9"), QStringLiteral("02-51-45-4C-00-C3"),
+        QCOMPARE(byMac[QStringLiteral("02-D3-45-4C-00-C3")].mid(2, 4),
+                 QStringList({QStringLiteral("192.168.7.9"), QStringLiteral("02-D3-45-4C-00-C3"),
                               QStringLiteral("255.255.0.0"), QStringLiteral("192.168.0.1")}));
 
         table_->selectRow(1);
@@ -141,7 +169,7 @@ private slots:
         QCOMPARE(table_->rowCount(), 0);
         QVERIFY(!settings_->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(search_->isEnabled(), kSearchEndTimeoutMs);
-        QCOMPARE(table_->rowCount(), 3);
+        QCOMPARE(OwnRows().size(), 3);
     }
 
     // One process answering for three devices, each reply twice: six rows,
@@ -149,53 +177,62 @@ private slots:
     void rowsKeepArrivalOrderAndDuplicates()
     {
         LanSim sim(QStringLiteral("dev1"),
-                   {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--discovery-duplicate")});
+                   {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--mac"), Mac(0x101),
+                    QStringLiteral("--discovery-duplicate")});
         QVERIFY(sim.IsReady());
         SearchToEnd();
-        QCOMPARE(table_->rowCount(), 6);
+        const QList<QStringList> rows = OwnRows();
+        QCOMPARE(rows.size(), 6);
         const QStringList names = {QStringLiteral("QEL Sim"),   QStringLiteral("QEL Sim"),
                                    QStringLiteral("QEL Sim 2"), QStringLiteral("QEL Sim 2"),
                                    QStringLiteral("QEL Sim 3"), QStringLiteral("QEL Sim 3")};
         for (int row = 0; row < 6; ++row) {
-            QCOMPARE(table_->item(row, 1)->text(), names.at(row));
+            QCOMPARE(rows.at(row).at(1), names.at(row));
         }
-        QCOMPARE(Row(table_, 0), Row(table_, 1));
-        QCOMPARE(status_->currentMessage(), QStringLiteral("6 device(s) found"));
+        QCOMPARE(rows.at(0), rows.at(1));
+        QCOMPARE(status_->currentMessage(), CountText());
     }
 
     // Malformed replies are dropped; the good one is listed.
     void malformedRepliesNeverReachTheTable()
     {
         LanSim sim(QStringLiteral("dev2"),
-                   {QStringLiteral("--malformed"), QStringLiteral("discover-short"),
-                    QStringLiteral("--malformed"), QStringLiteral("discover-no-nul"),
-                    QStringLiteral("--malformed"), QStringLiteral("discover-bad-type")});
+                   {QStringLiteral("--mac"), Mac(0x201), QStringLiteral("--malformed"),
+                    QStringLiteral("discover-short"), QStringLiteral("--malformed"),
+                    QStringLiteral("discover-no-nul"), QStringLiteral("--malformed"),
+                    QStringLiteral("discover-bad-type")});
         QVERIFY(sim.IsReady());
         SearchToEnd();
-        QCOMPARE(table_->rowCount(), 1);
-        QCOMPARE(status_->currentMessage(), QStringLiteral("1 device(s) found"));
+        QCOMPARE(OwnRows().size(), 1);
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            QVERIFY(!Row(table_, row).at(1).startsWith(QStringLiteral("XXXX")));
+        }
+        QCOMPARE(status_->currentMessage(), CountText());
     }
 
     // A reply after the listening time, or after Stop Search, is not listed.
     void lateRepliesAreIgnored()
     {
-        LanSim late(QStringLiteral("dev1"), {QStringLiteral("--discovery-delay-ms"), QStringLiteral("3600")});
-        LanSim slow(QStringLiteral("dev2"), {QStringLiteral("--discovery-delay-ms"), QStringLiteral("700")});
+        LanSim late(QStringLiteral("dev1"), {QStringLiteral("--mac"), Mac(0x301),
+                                             QStringLiteral("--discovery-delay-ms"), QStringLiteral("3600")});
+        LanSim slow(QStringLiteral("dev2"), {QStringLiteral("--mac"), Mac(0x302),
+                                             QStringLiteral("--discovery-delay-ms"), QStringLiteral("700")});
         QVERIFY(late.IsReady() && slow.IsReady());
         search_->click();
         stop_->click();
         QVERIFY(search_->isEnabled());
-        QCOMPARE(status_->currentMessage(), QStringLiteral("0 device(s) found"));
+        QCOMPARE(status_->currentMessage(), CountText());
         // Past both replies to the first request, so that none of them can
         // fall into the next search.
         Idle(3900);
-        QCOMPARE(table_->rowCount(), 0);
+        QCOMPARE(OwnRows().size(), 0);
 
         SearchToEnd();
-        QCOMPARE(table_->rowCount(), 1); // the slow one, within the listening time
-        Idle(1500);                      // past the late one
-        QCOMPARE(table_->rowCount(), 1);
-        QCOMPARE(status_->currentMessage(), QStringLiteral("1 device(s) found"));
+        QCOMPARE(OwnRows().size(), 1); // the slow one, within the listening time
+        QCOMPARE(OwnRows().front().at(3), QStringLiteral("02-D3-00-00-03-02"));
+        Idle(1500); // past the late one
+        QCOMPARE(OwnRows().size(), 1);
+        QCOMPARE(status_->currentMessage(), CountText());
     }
 
     // Double-click on a row during a search stops the search, shows the
@@ -203,11 +240,13 @@ private slots:
     // on its way is not added afterwards.
     void doubleClickDuringSearchOpensSettings()
     {
-        LanSim quick(QStringLiteral("dev1"), {QStringLiteral("--count"), QStringLiteral("2")});
-        LanSim slow(QStringLiteral("dev2"), {QStringLiteral("--discovery-delay-ms"), QStringLiteral("1500")});
+        LanSim quick(QStringLiteral("dev1"),
+                     {QStringLiteral("--mac"), Mac(0x401), QStringLiteral("--count"), QStringLiteral("2")});
+        LanSim slow(QStringLiteral("dev2"), {QStringLiteral("--mac"), Mac(0x411),
+                                             QStringLiteral("--discovery-delay-ms"), QStringLiteral("1500")});
         QVERIFY(quick.IsReady() && slow.IsReady());
         search_->click();
-        QTRY_COMPARE(table_->rowCount(), 2);
+        QTRY_COMPARE(OwnRows().size(), 2);
         QVERIFY(!search_->isEnabled());
 
         QStringList messages;
@@ -215,36 +254,39 @@ private slots:
         bool stopEnabledWhileOpen = true;
         QTimer::singleShot(100, [&] { stopEnabledWhileOpen = stop_->isEnabled(); });
         ModalCloser closer(300);
-        const QRect cell = table_->visualRect(table_->model()->index(1, 1));
+        const QRect cell = table_->visualRect(table_->model()->index(0, 1));
         // A real double-click: press and release, then the double-click event.
         QTest::mouseClick(table_->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
         QTest::mouseDClick(table_->viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
         QVERIFY2(closer.ClosedAny(), qPrintable(messages.join(QStringLiteral(" | "))));
         QVERIFY(!messages.isEmpty());
-        QCOMPARE(messages.front(), QStringLiteral("2 device(s) found"));
+        QCOMPARE(messages.front(), CountText());
         QVERIFY(!stopEnabledWhileOpen);
         QVERIFY(search_->isEnabled());
+        const int rows = table_->rowCount();
         Idle(1800);
-        QCOMPARE(table_->rowCount(), 2);
+        QCOMPARE(table_->rowCount(), rows);
+        QCOMPARE(OwnRows().size(), 2);
     }
 
     // Another program holds port 49077 exclusively: the window says so
     // instead of claiming that no device answered.
     void busyPortIsShownInsteadOfACount()
     {
-        QUdpSocket blocker;
-        QVERIFY(blocker.bind(QHostAddress::Any, UdpModuleWithTimer::kListenPort,
-                             QAbstractSocket::DontShareAddress));
+        auto blocker = std::make_unique<QUdpSocket>();
+        QVERIFY(blocker->bind(QHostAddress::Any, UdpModuleWithTimer::kListenPort,
+                              QAbstractSocket::DontShareAddress));
         SearchToEnd();
         QVERIFY2(status_->currentMessage().startsWith(QStringLiteral("Cannot listen on UDP port 49077: ")),
                  qPrintable(status_->currentMessage()));
         QVERIFY(status_->currentMessage().size() >
                 QStringLiteral("Cannot listen on UDP port 49077: ").size());
-        blocker.close();
-        LanSim sim(QStringLiteral("dev1"), {});
+        blocker.reset();
+        LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), Mac(0x501)});
         QVERIFY(sim.IsReady());
         SearchToEnd();
-        QCOMPARE(status_->currentMessage(), QStringLiteral("1 device(s) found"));
+        QCOMPARE(OwnRows().size(), 1);
+        QCOMPARE(status_->currentMessage(), CountText());
     }
 };
 

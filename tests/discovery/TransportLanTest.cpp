@@ -145,14 +145,20 @@ private slots:
     // come back; the module's own request (port 49076) never reaches it.
     void broadcastReachesDevicesAndRepliesComeBack()
     {
-        LanSim dev1(QStringLiteral("dev1"), {QStringLiteral("--count"), QStringLiteral("2")});
-        LanSim dev2(QStringLiteral("dev2"), {QStringLiteral("--mac"), QStringLiteral("02:00:00:00:02:01")});
+        // MAC addresses beginning 02:D3 tell this test's devices from other
+        // simulators that may share the LAN.
+        LanSim dev1(QStringLiteral("dev1"), {QStringLiteral("--count"), QStringLiteral("2"),
+                                             QStringLiteral("--mac"), QStringLiteral("02:D3:00:00:10:01")});
+        LanSim dev2(QStringLiteral("dev2"), {QStringLiteral("--mac"), QStringLiteral("02:D3:00:00:10:11")});
         QVERIFY(dev1.IsReady());
         QVERIFY(dev2.IsReady());
         UdpModuleWithTimer module(nullptr);
         std::vector<QByteArray> received;
-        connect(&module, &UdpModuleWithTimer::DatagramReceived,
-                [&received](const QByteArray& d) { received.push_back(d); });
+        connect(&module, &UdpModuleWithTimer::DatagramReceived, [&received](const QByteArray& d) {
+            if (d.size() >= 70 && d.mid(68, 2) == QByteArray("\x02\xD3", 2)) {
+                received.push_back(d);
+            }
+        });
         QSignalSpy stopped(&module, SIGNAL(Stopped()));
         module.Start();
         module.SendBroadcast(QByteArray("discover"));
