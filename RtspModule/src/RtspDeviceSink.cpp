@@ -69,15 +69,28 @@ std::vector<unsigned char> RtspDeviceSink::DecodeSprops(const char* spropParamet
     if (comma == std::string::npos) {
         return {};
     }
-    // Everything after the first comma counts as the PPS text.
     const std::vector<unsigned char> sps = base64Decode(text.substr(0, comma).c_str(), false);
-    const std::vector<unsigned char> pps = base64Decode(text.substr(comma + 1).c_str(), false);
+    // The second set is the PPS. Further sets (a second PPS, an SEI) each get a
+    // start code of their own rather than being decoded into the PPS bytes.
+    std::vector<unsigned char> pps;
     std::vector<unsigned char> result;
-    result.reserve(8 + sps.size() + pps.size());
     result.insert(result.end(), kStartCode, kStartCode + 4);
     result.insert(result.end(), sps.begin(), sps.end());
-    result.insert(result.end(), kStartCode, kStartCode + 4);
-    result.insert(result.end(), pps.begin(), pps.end());
+    size_t start = comma + 1;
+    for (bool first = true;; first = false) {
+        const size_t next = text.find(',', start);
+        const std::vector<unsigned char> set =
+            base64Decode(text.substr(start, next == std::string::npos ? std::string::npos : next - start).c_str(), false);
+        if (first || !set.empty()) {
+            result.insert(result.end(), kStartCode, kStartCode + 4);
+            result.insert(result.end(), set.begin(), set.end());
+            pps.insert(pps.end(), set.begin(), set.end());
+        }
+        if (next == std::string::npos) {
+            break;
+        }
+        start = next + 1;
+    }
     VLOG(1) << "Decoding SPROPS. Original parameter (base64): " << text << "; decoded sps_data [" << sps.size()
             << "]: " << HexText(sps.data(), sps.size(), kSpropsDumpBytes) << "; decoded pps_data [" << pps.size()
             << "]: " << HexText(pps.data(), pps.size(), kSpropsDumpBytes) << "; result buffer [" << result.size()

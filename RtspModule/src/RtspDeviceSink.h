@@ -22,7 +22,8 @@ public:
     static RtspDeviceSink* createNew(UsageEnvironment& env, MediaSubsession& subsession, RtspDevice* device,
                                      const char* spropParameterSets, const char* streamId);
 
-    // "SPS,PPS" in base64 to 00 00 00 01 SPS 00 00 00 01 PPS; empty without a comma.
+    // "SPS,PPS" in base64 to 00 00 00 01 SPS 00 00 00 01 PPS (each further set
+    // with a start code of its own); empty without a comma.
     static std::vector<unsigned char> DecodeSprops(const char* spropParameterSets);
 
     MediaSubsession& Subsession() const { return subsession_; }

@@ -186,8 +186,11 @@ TEST(DecodeSpropsTest, TwoSetsBecomeAnnexBAndAnythingWithoutACommaNothing)
     EXPECT_TRUE(RtspDeviceSink::DecodeSprops(nullptr).empty());
     EXPECT_TRUE(RtspDeviceSink::DecodeSprops("").empty());
     EXPECT_TRUE(RtspDeviceSink::DecodeSprops("Z01AHpY1QWQ=").empty());
-    // Everything after the first comma counts as the PPS text, whose padding ends it.
-    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ==,Ag==,Aw=="), Cat({kStart, {0x01}, kStart, {0x02}}));
+    // Every set after the PPS gets a start code of its own, also without padding.
+    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ==,Ag==,Aw=="), Cat({kStart, {0x01}, kStart, {0x02}, kStart, {0x03}}));
+    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ,Ag,,Aw"), Cat({kStart, {0x01}, kStart, {0x02}, kStart, {0x03}}));
+    // "SPS," keeps the empty PPS with its start code.
+    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ==,"), Cat({kStart, {0x01}, kStart}));
 }
 
 TEST(RtspDeviceTest, ObserversSpropsAndDestructionWithoutRun)
