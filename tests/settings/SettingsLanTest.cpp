@@ -110,6 +110,7 @@ private slots:
     void OneOutcomePerRun_data();
     void OneOutcomePerRun();
     void PasswordChangeReplacesOldPassword();
+    void ClosingWhileWaitingSaysNothing();
     void ScreenshotOfEveryTab();
 
 private:
@@ -668,6 +669,28 @@ void SettingsLanTest::PasswordChangeReplacesOldPassword()
         QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
         QCOMPARE(boxes_->Texts().size(), 2);
     });
+}
+
+void SettingsLanTest::ClosingWhileWaitingSaysNothing()
+{
+    // The source load and a network change are both still out when the
+    // dialog closes: neither may reach it afterwards.
+    const auto device = StartDevice(
+        {QStringLiteral("--http-delay-ms"), QStringLiteral("2000"), QStringLiteral("--settings-no-reply")});
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        Child<QLineEdit>(&dialog, "lineEditCurPassword")->setText(kPassword);
+        Child<QLineEdit>(&dialog, "lineEditDeviceName")->setText(QStringLiteral("Never applied"));
+        QTest::mouseClick(Child<QPushButton>(&dialog, "pushButtonApply1"), Qt::LeftButton);
+        QCOMPARE(Status(), QStringLiteral("Applying network parameters..."));
+    });
+    QTest::qWait(3500);
+    QVERIFY(boxes_->Texts().isEmpty());
+    QCOMPARE(Status(), QStringLiteral("Applying network parameters..."));
+    QCOMPARE(Table()->item(row, kColumnDeviceName)->text(), QStringLiteral("Lobby"));
 }
 
 void SettingsLanTest::ScreenshotOfEveryTab()
