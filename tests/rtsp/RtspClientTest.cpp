@@ -5,6 +5,7 @@
 #include "MediaSession.h"
 #include "RTSPClient.h"
 #include "TaskScheduler.h"
+#include "ScriptedServer.h"
 #include "UsageEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -20,103 +21,6 @@
 #include <thread>
 
 namespace {
-
-// Answers each request read from the one connection it accepts with what the
-// script returns for it; an empty answer closes the connection.
-class ScriptedServer {
-public:
-    using Script = std::function<std::string(const std::string& request, int index)>;
-
-    explicit ScriptedServer(Script script) : script_(std::move(script))
-    {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        socklen_t length = sizeof(address);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        listen(listener_, 1);
-        thread_ = std::thread([this] { Serve(); });
-    }
-
-    ~ScriptedServer()
-    {
-        shutdown(listener_, SHUT_RDWR);
-        close(listener_);
-        thread_.join();
-    }
-
-    std::string Url(const std::string& path = "/ch0") const
-    {
-        return "rtsp://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    std::vector<std::string> Requests() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return requests_;
-    }
-
-private:
-    void Serve()
-    {
-        const int connection = accept(listener_, nullptr, nullptr);
-        if (connection < 0) {
-            return;
-        }
-        std::string pending;
-        for (int index = 0;; ++index) {
-            size_t end = 0;
-            while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-                char buffer[4096];
-                const ssize_t got = recv(connection, buffer, sizeof(buffer), 0);
-                if (got <= 0) {
-                    close(connection);
-                    return;
-                }
-                pending.append(buffer, static_cast<size_t>(got));
-            }
-            const std::string request = pending.substr(0, end + 4);
-            pending.erase(0, end + 4);
-            {
-                const std::lock_guard<std::mutex> lock(mutex_);
-                requests_.push_back(request);
-            }
-            const std::string answer = script_(request, index);
-            if (answer.empty()) {
-                break;
-            }
-            // A few bytes at a time: the client must put answers together.
-            for (size_t offset = 0; offset < answer.size(); offset += 7) {
-                send(connection, answer.data() + offset, std::min<size_t>(7, answer.size() - offset), MSG_NOSIGNAL);
-            }
-        }
-        close(connection);
-    }
-
-    Script script_;
-    int listener_ = -1;
-    unsigned short port_ = 0;
-    std::thread thread_;
-    mutable std::mutex mutex_;  // guards requests_
-    std::vector<std::string> requests_;
-};
-
-std::string CSeqOf(const std::string& request)
-{
-    const size_t at = request.find("CSeq: ");
-    return request.substr(at + 6, request.find("\r\n", at) - at - 6);
-}
-
-std::string HeaderOf(const std::string& request, const std::string& name)
-{
-    const size_t at = request.find(name + ": ");
-    if (at == std::string::npos) {
-        return std::string();
-    }
-    return request.substr(at + name.size() + 2, request.find("\r\n", at) - at - name.size() - 2);
-}
 
 struct Result {
     bool done = false;

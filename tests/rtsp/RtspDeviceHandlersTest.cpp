@@ -1,0 +1,166 @@
+// RtspDevice's response handlers against a scripted server on loopback: the
+// failures a real device seldom produces, each with its report or print-out.
+#include "DeviceRunner.h"
+#include "ScriptedServer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Ok(const std::string& request, const std::string& headers = std::string(), const std::string& body = "")
+{
+    std::string answer = "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\n" + headers;
+    if (!body.empty()) {
+        answer += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    }
+    return answer + "\r\n" + body;
+}
+
+bool Is(const std::string& request, const char* method)
+{
+    return request.rfind(method, 0) == 0;
+}
+
+// Answers DESCRIBE with `sdp`, SETUP of the first subsession with `firstSetup`
+// (or OK), every other SETUP with OK, PLAY with `play` (or OK), the rest with OK.
+ScriptedServer::Script Device(const std::string& sdp, const std::string& firstSetup = "",
+                              const std::string& play = "")
+{
+    return [=](const std::string& request, int) -> std::string {
+        if (Is(request, "DESCRIBE")) {
+            return Ok(request, "Content-Type: application/sdp\r\n", sdp);
+        }
+        if (Is(request, "SETUP")) {
+            if (!firstSetup.empty() && request.find("client_port") != std::string::npos &&
+                request.find("/track1 ") != std::string::npos) {
+                return "RTSP/1.0 " + firstSetup + "\r\nCSeq: " + CSeqOf(request) + "\r\n\r\n";
+            }
+            return Ok(request, "Session: 77;timeout=60\r\nTransport: RTP/AVP;unicast;server_port=7000-7001\r\n");
+        }
+        if (Is(request, "PLAY") && !play.empty()) {
+            return "RTSP/1.0 " + play + "\r\nCSeq: " + CSeqOf(request) + "\r\n\r\n";
+        }
+        return Ok(request);
+    };
+}
+
+const char kVideoAndMetadata[] = "v=0\r\ns=x\r\na=control:*\r\n"
+                                 "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:track1\r\n"
+                                 "m=application 0 RTP/AVP 107\r\na=rtpmap:107 vnd.onvif.metadata/90000\r\n"
+                                 "a=control:track2\r\n";
+
+// Polls: the server's requests are not something the runner is told about.
+template <typename Predicate>
+bool PollFor(std::chrono::milliseconds timeout, Predicate predicate)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::vector<std::string> Methods(const ScriptedServer& server)
+{
+    std::vector<std::string> methods;
+    for (const std::string& request : server.Requests()) {
+        methods.push_back(request.substr(0, request.find(' ')));
+    }
+    return methods;
+}
+
+TEST(RtspDeviceHandlersTest, AnSdpWithoutMediaOrUnreadableIsReportedOnce)
+{
+    for (const auto& [sdp, expected] :
+         std::vector<std::pair<std::string, std::string>>{
+             {"v=0\r\ns=x\r\n", " This session has no media subsessions (i.e., no \"m=\" lines)\n"},
+             {"garbage", " Failed to create a MediaSession object from the SDP description: "}}) {
+        ScriptedServer server(Device(sdp));
+        DeviceRunner runner(server.Url(), "root", "vbnq");
+        runner.Start();
+        ASSERT_TRUE(runner.WaitForEnd(10s));
+        const auto errors = runner.Errors();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].rfind(server.Url() + expected, 0), 0u) << errors[0];
+        EXPECT_EQ(errors[0].back(), '\n');
+    }
+}
+
+TEST(RtspDeviceHandlersTest, AFailedSetupIsReportedAndTheNextSetupStillGoesOut)
+{
+    ScriptedServer server(Device(kVideoAndMetadata, "454 Session Not Found"));
+    DeviceRunner runner(server.Url(), "root", "vbnq");
+    runner.Start();
+    ASSERT_TRUE(runner.WaitForEnd(10s));
+    const auto errors = runner.Errors();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], server.Url() + " Failed to set up the \"video/H264\" subsession: 454 Session Not Found");
+    const auto methods = Methods(server);
+    ASSERT_GE(methods.size(), 3u);
+    EXPECT_EQ(methods[1], "SETUP");
+    EXPECT_EQ(methods[2], "SETUP");
+}
+
+TEST(RtspDeviceHandlersTest, AFailedPlayIsPrintedNotReportedAndTearsDown)
+{
+    ScriptedServer server(Device(kVideoAndMetadata, "", "500 Internal Server Error"));
+    std::string printed;
+    {
+        CerrCapture capture;
+        DeviceRunner runner(server.Url(), "root", "vbnq");
+        runner.Start();
+        const bool tornDown = PollFor(10s, [&] {
+            const auto methods = Methods(server);
+            return std::find(methods.begin(), methods.end(), "TEARDOWN") != methods.end();
+        });
+        // The device stays in its loop: only the liveness check or the user ends it.
+        EXPECT_FALSE(runner.WaitForEnd(200ms));
+        runner.Device().SetStopFlag();
+        EXPECT_TRUE(runner.WaitForEnd(10s));
+        EXPECT_TRUE(tornDown) << "no TEARDOWN after the failed PLAY";
+        EXPECT_TRUE(runner.Errors().empty());
+        printed = capture.Text();
+    }
+    const std::string prefix = "[URL:\"" + server.Url() + "\"]: ";
+    EXPECT_NE(printed.find(prefix + "Failed to start playing session: 500 Internal Server Error\n"), std::string::npos)
+        << printed;
+    // The metadata subsession is set up but gets no sink.
+    EXPECT_NE(printed.find(prefix + "Set up the \"application/VND.ONVIF.METADATA\" subsession (client ports "),
+              std::string::npos);
+    EXPECT_EQ(printed.find("Created a data sink for the \"application"), std::string::npos);
+    auto methods = Methods(server);
+    methods.resize(std::min<size_t>(methods.size(), 5));  // keep-alives may follow
+    EXPECT_EQ(methods, (std::vector<std::string>{"DESCRIBE", "SETUP", "SETUP", "PLAY", "TEARDOWN"}));
+}
+
+TEST(RtspDeviceHandlersTest, APlayRangeSchedulesTheEndOfTheStream)
+{
+    const std::string sdp = std::string("v=0\r\na=range:npt=0-0.5\r\n") +
+                            "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:track1\r\n";
+    ScriptedServer server(Device(sdp));
+    std::string printed;
+    {
+        CerrCapture capture;
+        DeviceRunner runner(server.Url(), "root", "vbnq");
+        runner.Start();
+        // 0.5 s of play range plus 2 s of slop, then the stream counts as over.
+        const bool tornDown = PollFor(10s, [&] {
+            const auto methods = Methods(server);
+            return std::find(methods.begin(), methods.end(), "TEARDOWN") != methods.end();
+        });
+        runner.Device().SetStopFlag();
+        EXPECT_TRUE(runner.WaitForEnd(10s));
+        EXPECT_TRUE(tornDown);
+        printed = capture.Text();
+    }
+    EXPECT_NE(printed.find("Started playing session (for up to 2.5 seconds)...\n"), std::string::npos) << printed;
+}
+
+}  // namespace
