@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<RtpUnit> units;
     size_t offset = 1;
     while (offset + 2 <= size) {
-        const size_t length = std::min<size_t>((static_cast<size_t>(data[offset]) << 8) | data[offset + 1],
-                                               size - offset - 2);
+        const size_t length =
+            std::min<size_t>((static_cast<size_t>(data[offset]) << 8) | data[offset + 1], size - offset - 2);
         const uint8_t* datagram = data + offset + 2;
         // Copied so that a read past the datagram is caught even inside the input.
         const std::vector<uint8_t> copy(datagram, datagram + length);

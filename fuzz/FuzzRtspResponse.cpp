@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     while (offset < size) {
         RtspResponse response;
         size_t consumed = 0;
-        if (ParseRtspResponse(text + offset, size - offset, response, consumed) != RtspParseResult::Complete) {
+        if (ParseRtspResponse(text + offset, size - offset, response, consumed) !=
+            RtspParseResult::Complete) {
             break;
         }
         if (consumed == 0 || consumed > size - offset || response.body.size() > kMaxRtspBodyBytes) {
@@ -30,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         if (const std::string* transport = response.Header("Transport")) {
             TransportInfo info;
-            if (ParseTransportHeader(*transport, info) && (info.serverRtpPort > 65535 || info.serverRtcpPort > 65535)) {
+            if (ParseTransportHeader(*transport, info) &&
+                (info.serverRtpPort > 65535 || info.serverRtcpPort > 65535)) {
                 std::abort();
             }
         }

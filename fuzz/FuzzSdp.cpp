@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::string error;
     if (!ParseSdp(text, description, error)) {
         if (error.empty()) {
-            std::abort();  // a refusal always says why
+            std::abort(); // a refusal always says why
         }
         return 0;
     }

@@ -52,8 +52,9 @@ void OnMediaConfigure(GstRTSPMediaFactory* /*factory*/, GstRTSPMedia* media, gpo
         GstPad* pad = gst_element_get_static_pad(payloader, "src");
         auto* drop = new DropAfter;
         drop->limitUs = static_cast<gint64>(seconds) * G_USEC_PER_SEC;
-        gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                          DropProbe, drop, DeleteDropAfter);
+        gst_pad_add_probe(
+            pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+            DropProbe, drop, DeleteDropAfter);
         gst_object_unref(pad);
         gst_object_unref(payloader);
     }
@@ -73,7 +74,7 @@ gboolean ShutDownInLoop(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
-}  // namespace
+} // namespace
 
 RtspStreamServer::RtspStreamServer(RtspStreamOptions options) : options_(std::move(options)) {}
 
@@ -92,8 +93,10 @@ std::string RtspStreamServer::PipelineDescription() const
     const std::string fps = std::to_string(options_.framesPerSecond);
     std::string description = "( videotestsrc is-live=true pattern=ball ! video/x-raw,format=I420,width=" +
                               std::to_string(options_.width) + ",height=" + std::to_string(options_.height) +
-                              ",framerate=" + fps + "/1 ! x264enc tune=zerolatency speed-preset=ultrafast threads=1 "
-                              "bitrate=" + std::to_string(options_.bitrateKbps) + " key-int-max=" + fps +
+                              ",framerate=" + fps +
+                              "/1 ! x264enc tune=zerolatency speed-preset=ultrafast threads=1 "
+                              "bitrate=" +
+                              std::to_string(options_.bitrateKbps) + " key-int-max=" + fps +
                               " ! video/x-h264,profile=main ! rtph264pay name=pay0 pt=96";
     if (options_.audio) {
         description += " audiotestsrc is-live=true wave=sine ! audio/x-raw,rate=8000,channels=1 ! alawenc ! "
@@ -187,17 +190,17 @@ bool RtspStreamServer::Start(std::string& error)
     if (!options_.user.empty()) {
         GstRTSPAuth* auth = gst_rtsp_auth_new();
         gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_DIGEST);
-        GstRTSPToken* token =
-            gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer", static_cast<char*>(nullptr));
+        GstRTSPToken* token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, "viewer",
+                                                 static_cast<char*>(nullptr));
         gst_rtsp_auth_add_digest(auth, options_.user.c_str(), options_.password.c_str(), token);
         gst_rtsp_token_unref(token);
         gst_rtsp_server_set_auth(gst_->server, auth);
         g_object_unref(auth);
 
         GstRTSPPermissions* permissions = gst_rtsp_permissions_new();
-        gst_rtsp_permissions_add_role(permissions, "viewer", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS, G_TYPE_BOOLEAN, TRUE,
-                                      GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT, G_TYPE_BOOLEAN, TRUE,
-                                      static_cast<char*>(nullptr));
+        gst_rtsp_permissions_add_role(permissions, "viewer", GST_RTSP_PERM_MEDIA_FACTORY_ACCESS,
+                                      G_TYPE_BOOLEAN, TRUE, GST_RTSP_PERM_MEDIA_FACTORY_CONSTRUCT,
+                                      G_TYPE_BOOLEAN, TRUE, static_cast<char*>(nullptr));
         gst_rtsp_media_factory_set_permissions(factory, permissions);
         gst_rtsp_permissions_unref(permissions);
     }

@@ -8,18 +8,18 @@
 // What one simulated device's RTSP server serves.
 struct RtspStreamOptions {
     std::string bindAddress = "0.0.0.0";
-    int port = 554;                       // 0: any free port (see RtspStreamServer::Port)
+    int port = 554; // 0: any free port (see RtspStreamServer::Port)
     std::string path = "/ch0_unicast_firststream";
     std::string user = "root";
-    std::string password = "vbnq";        // Digest authentication; empty user: none
+    std::string password = "vbnq"; // Digest authentication; empty user: none
     int width = 720;
     int height = 576;
     int framesPerSecond = 25;
     int bitrateKbps = 1024;
-    bool audio = false;                   // add an A-law audio stream
+    bool audio = false; // add an A-law audio stream
     // Fault switches.
-    int stopVideoAfterSeconds = 0;        // > 0: drop video after this many seconds of play, keep the session
-    bool neverAnswerDescribe = false;     // accept connections and read requests, answer nothing
+    int stopVideoAfterSeconds = 0;    // > 0: drop video after this many seconds of play, keep the session
+    bool neverAnswerDescribe = false; // accept connections and read requests, answer nothing
 };
 
 // A live H.264 test picture over RTSP with RTP over UDP, on GStreamer's RTSP

@@ -15,10 +15,10 @@ enum class MediaFormat : uint8_t {
 // width and height are there for a decoder that learns the picture size.
 struct ImageDescr {
     MediaFormat format = MediaFormat::Unknown;
-    uint8_t reserved[7] = {};   // explicit alignment fill, always zero
+    uint8_t reserved[7] = {}; // explicit alignment fill, always zero
     uint32_t width = 0;
     uint32_t height = 0;
-    int64_t timestamp = 0;      // presentation time in microseconds
+    int64_t timestamp = 0; // presentation time in microseconds
 };
 static_assert(sizeof(ImageDescr) == 24, "ImageDescr has no implicit padding");
 static_assert(offsetof(ImageDescr, format) == 0 && offsetof(ImageDescr, timestamp) == 16,
@@ -34,7 +34,7 @@ public:
     virtual ~IVideoFrame() = default;
 };
 
-}  // namespace kro
+} // namespace kro
 
 // Non-owning view of a frame buffer; valid while the buffer is unchanged.
 class FrameWrapper final : public kro::IVideoFrame {

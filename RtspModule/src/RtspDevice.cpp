@@ -41,7 +41,7 @@ std::string PortText(const MediaSubsession& subsession)
     return "client ports " + std::to_string(port) + "-" + std::to_string(port + 1);
 }
 
-}  // namespace
+} // namespace
 
 StreamClientState::~StreamClientState()
 {
@@ -70,9 +70,7 @@ RtspDevice::RtspDevice(const char* rtspURL, std::string login, std::string passw
                        const char* applicationName, portNumBits tunnelOverHTTPPortNum)
     : RtspDeviceEnvironment(),
       RTSPClient(*ownEnvironment_, rtspURL, verbosityLevel, applicationName, tunnelOverHTTPPortNum, -1),
-      url_(rtspURL != nullptr ? rtspURL : ""),
-      login_(std::move(login)),
-      password_(std::move(password))
+      url_(rtspURL != nullptr ? rtspURL : ""), login_(std::move(login)), password_(std::move(password))
 {
     VLOG(8) << "Constructing " << this << "...";
 }
@@ -88,7 +86,7 @@ ThreadSafeTaskScheduler& RtspDevice::Scheduler() const
 {
     auto* scheduler = dynamic_cast<ThreadSafeTaskScheduler*>(&envir().taskScheduler());
     if (scheduler == nullptr) {
-        assert(0);  // every device makes its own ThreadSafeTaskScheduler
+        assert(0); // every device makes its own ThreadSafeTaskScheduler
     }
     return *scheduler;
 }
@@ -198,12 +196,13 @@ void continueAfterDESCRIBE(RTSPClient* rtspClient, int resultCode, char* resultS
             break;
         }
         char* const sdpDescription = resultString;
-        PrintPrefix(env, device) << "Got a SDP description:\n" << (sdpDescription != nullptr ? sdpDescription : "")
-                                 << "\n";
+        PrintPrefix(env, device) << "Got a SDP description:\n"
+                                 << (sdpDescription != nullptr ? sdpDescription : "") << "\n";
         scs.session = MediaSession::createNew(env, sdpDescription);
         delete[] sdpDescription;
         if (scs.session == nullptr) {
-            device.ReportError(device.Url() + " Failed to create a MediaSession object from the SDP description: " +
+            device.ReportError(device.Url() +
+                               " Failed to create a MediaSession object from the SDP description: " +
                                env.getResultMsg() + "\n");
             break;
         }
@@ -229,8 +228,8 @@ void setupNextSubsession(RTSPClient* rtspClient)
     while ((scs.subsession = scs.iter->next()) != nullptr) {
         MediaSubsession& subsession = *scs.subsession;
         if (!subsession.initiate()) {
-            const std::string text = device.Url() + " Failed to initiate the \"" + SubsessionText(subsession) +
-                                     "\" subsession: " + env.getResultMsg();
+            const std::string text = device.Url() + " Failed to initiate the \"" +
+                                     SubsessionText(subsession) + "\" subsession: " + env.getResultMsg();
             LOG(ERROR) << text;
             // Without its video subsession the stream can show nothing: say so now
             // instead of a minute later as a silent device.
@@ -275,7 +274,8 @@ void continueAfterSETUP(RTSPClient* rtspClient, int resultCode, char* resultStri
         const std::string medium = subsession->mediumName();
         if (medium == "video") {
             const char* sprops = subsession->fmtp_spropparametersets();
-            subsession->sink = RtspDeviceSink::createNew(env, *subsession, &device, sprops, device.Url().c_str());
+            subsession->sink =
+                RtspDeviceSink::createNew(env, *subsession, &device, sprops, device.Url().c_str());
             device.SetSpropsBase64(sprops != nullptr ? sprops : "");
         }
         // "audio", "metadata" and any other medium: set up, not read.
@@ -304,17 +304,18 @@ void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultStrin
     UsageEnvironment& env = device.envir();
     StreamClientState& scs = device.GetStreamClientState();
     if (resultCode != 0) {
-        PrintPrefix(env, device) << "Failed to start playing session: " << (resultString != nullptr ? resultString : "")
-                                 << "\n";
+        PrintPrefix(env, device) << "Failed to start playing session: "
+                                 << (resultString != nullptr ? resultString : "") << "\n";
         delete[] resultString;
         shutdownStream(rtspClient);
         return;
     }
     if (scs.duration > 0) {
-        const unsigned delaySlop = 2;  // seconds past the end before the stream counts as over
+        const unsigned delaySlop = 2; // seconds past the end before the stream counts as over
         scs.duration += delaySlop;
         const auto uSecsToDelay = static_cast<int64_t>(scs.duration * 1000000);
-        scs.streamTimerTask = env.taskScheduler().scheduleDelayedTask(uSecsToDelay, streamTimerHandler, rtspClient);
+        scs.streamTimerTask =
+            env.taskScheduler().scheduleDelayedTask(uSecsToDelay, streamTimerHandler, rtspClient);
     }
     PrintPrefix(env, device) << "Started playing session";
     if (scs.duration > 0) {
@@ -344,8 +345,8 @@ void subsessionByeHandler(void* clientData)
     auto* subsession = static_cast<MediaSubsession*>(clientData);
     auto* rtspClient = static_cast<RTSPClient*>(subsession->miscPtr);
     RtspDevice& device = DeviceOf(rtspClient);
-    PrintPrefix(device.envir(), device) << "Received RTCP \"BYE\" on \"" << SubsessionText(*subsession)
-                                        << "\" subsession\n";
+    PrintPrefix(device.envir(), device)
+        << "Received RTCP \"BYE\" on \"" << SubsessionText(*subsession) << "\" subsession\n";
     subsessionAfterPlaying(subsession);
 }
 

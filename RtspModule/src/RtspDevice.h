@@ -25,9 +25,9 @@ public:
     StreamClientState(const StreamClientState&) = delete;
     StreamClientState& operator=(const StreamClientState&) = delete;
 
-    MediaSubsessionIterator* iter = nullptr;  // owned
-    MediaSession* session = nullptr;          // owned
-    MediaSubsession* subsession = nullptr;    // being set up; not owned
+    MediaSubsessionIterator* iter = nullptr; // owned
+    MediaSession* session = nullptr;         // owned
+    MediaSubsession* subsession = nullptr;   // being set up; not owned
     TaskToken streamTimerTask = nullptr;
     double duration = 0.0;
 };
@@ -90,14 +90,14 @@ private:
     ThreadSafeTaskScheduler& Scheduler() const;
 
     StreamClientState scs_;
-    std::vector<IFrameObserver*> frameObservers_;  // guarded by observersMutex_
+    std::vector<IFrameObserver*> frameObservers_; // guarded by observersMutex_
     mutable std::mutex observersMutex_;
     std::string url_;
     std::string login_;
     std::string password_;
-    long long lastUsedTime_ = 0;  // video thread only
+    long long lastUsedTime_ = 0; // video thread only
     std::atomic<IErrorHandler*> errorHandler_{nullptr};
-    std::string spropsBase64_;    // guarded by spropsMutex_
+    std::string spropsBase64_; // guarded by spropsMutex_
     mutable std::mutex spropsMutex_;
     TaskToken checkStateTask_ = nullptr;
 };

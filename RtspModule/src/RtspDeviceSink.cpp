@@ -36,28 +36,25 @@ std::string HexText(const unsigned char* data, size_t size, size_t maxCount)
     return text;
 }
 
-}  // namespace
+} // namespace
 
-RtspDeviceSink* RtspDeviceSink::createNew(UsageEnvironment& env, MediaSubsession& subsession, RtspDevice* device,
-                                          const char* spropParameterSets, const char* streamId)
+RtspDeviceSink* RtspDeviceSink::createNew(UsageEnvironment& env, MediaSubsession& subsession,
+                                          RtspDevice* device, const char* spropParameterSets,
+                                          const char* streamId)
 {
     return new RtspDeviceSink(env, subsession, device, spropParameterSets, streamId);
 }
 
 RtspDeviceSink::RtspDeviceSink(UsageEnvironment& env, MediaSubsession& subsession, RtspDevice* device,
                                const char* spropParameterSets, const char* streamId)
-    : MediaSink(env),
-      receiveBuffer_(new unsigned char[kReceiveBufferSize]),
-      subsession_(subsession),
-      streamId_(strDup(streamId)),
-      device_(device),
-      spropsBuffer_(DecodeSprops(spropParameterSets))
+    : MediaSink(env), receiveBuffer_(new unsigned char[kReceiveBufferSize]), subsession_(subsession),
+      streamId_(strDup(streamId)), device_(device), spropsBuffer_(DecodeSprops(spropParameterSets))
 {
 }
 
 RtspDeviceSink::~RtspDeviceSink()
 {
-    stopPlaying();  // the source must not write into the buffer released below
+    stopPlaying(); // the source must not write into the buffer released below
     delete[] receiveBuffer_;
     delete[] streamId_;
 }
@@ -79,8 +76,8 @@ std::vector<unsigned char> RtspDeviceSink::DecodeSprops(const char* spropParamet
     size_t start = comma + 1;
     for (bool first = true;; first = false) {
         const size_t next = text.find(',', start);
-        const std::vector<unsigned char> set =
-            base64Decode(text.substr(start, next == std::string::npos ? std::string::npos : next - start).c_str(), false);
+        const std::vector<unsigned char> set = base64Decode(
+            text.substr(start, next == std::string::npos ? std::string::npos : next - start).c_str(), false);
         if (first || !set.empty()) {
             result.insert(result.end(), kStartCode, kStartCode + 4);
             result.insert(result.end(), set.begin(), set.end());
@@ -91,10 +88,11 @@ std::vector<unsigned char> RtspDeviceSink::DecodeSprops(const char* spropParamet
         }
         start = next + 1;
     }
-    VLOG(1) << "Decoding SPROPS. Original parameter (base64): " << text << "; decoded sps_data [" << sps.size()
-            << "]: " << HexText(sps.data(), sps.size(), kSpropsDumpBytes) << "; decoded pps_data [" << pps.size()
-            << "]: " << HexText(pps.data(), pps.size(), kSpropsDumpBytes) << "; result buffer [" << result.size()
-            << "]: " << HexText(result.data(), result.size(), kSpropsDumpBytes);
+    VLOG(1) << "Decoding SPROPS. Original parameter (base64): " << text << "; decoded sps_data ["
+            << sps.size() << "]: " << HexText(sps.data(), sps.size(), kSpropsDumpBytes)
+            << "; decoded pps_data [" << pps.size()
+            << "]: " << HexText(pps.data(), pps.size(), kSpropsDumpBytes) << "; result buffer ["
+            << result.size() << "]: " << HexText(result.data(), result.size(), kSpropsDumpBytes);
     return result;
 }
 
@@ -114,8 +112,8 @@ void RtspDeviceSink::afterGettingFrame(void* clientData, unsigned frameSize, uns
         ->afterGettingFrame(frameSize, numTruncatedBytes, presentationTime, durationInMicroseconds);
 }
 
-void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned /*numTruncatedBytes*/, timeval presentationTime,
-                                       unsigned /*durationInMicroseconds*/)
+void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned /*numTruncatedBytes*/,
+                                       timeval presentationTime, unsigned /*durationInMicroseconds*/)
 {
     const size_t n = std::min<size_t>(frameSize, kReceiveBufferSize);
     if (device_ != nullptr) {
@@ -123,8 +121,8 @@ void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned /*numTruncat
 
         kro::ImageDescr descriptor;
         descriptor.format = kro::MediaFormat::VideoH264;
-        descriptor.timestamp =
-            static_cast<int64_t>(presentationTime.tv_sec) * 1000000 + static_cast<int64_t>(presentationTime.tv_usec);
+        descriptor.timestamp = static_cast<int64_t>(presentationTime.tv_sec) * 1000000 +
+                               static_cast<int64_t>(presentationTime.tv_usec);
 
         const bool isKeyFrame = n > 0 && (receiveBuffer_[0] & 0x1F) == kNalTypeIdr;
         const size_t minBufSize = n + sizeof(kStartCode) + (isKeyFrame ? spropsBuffer_.size() : 0);

@@ -46,7 +46,7 @@ private:
     unsigned char* receiveBuffer_ = nullptr;
     MediaSubsession& subsession_;
     char* streamId_ = nullptr;
-    RtspDevice* device_ = nullptr;  // not owned; may be null
+    RtspDevice* device_ = nullptr; // not owned; may be null
     std::vector<unsigned char> spropsBuffer_;
     std::vector<unsigned char> frameBuffer_;
 };

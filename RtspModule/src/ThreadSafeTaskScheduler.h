@@ -7,9 +7,9 @@
 #include <mutex>
 
 enum class Activity : int {
-    Idle = 0,      // no loop runs
-    Running = 1,   // the loop runs
-    Stopping = 2,  // a stop was requested and the loop has not yet ended
+    Idle = 0,     // no loop runs
+    Running = 1,  // the loop runs
+    Stopping = 2, // a stop was requested and the loop has not yet ended
 };
 
 // Scheduler whose loop any thread may ask to stop, and whose end another thread
@@ -37,8 +37,8 @@ private:
     void RequestStop();
 
     std::atomic<Activity> stopFlag_{Activity::Idle};
-    std::condition_variable stoppedEvent_;  // notified when the loop has ended
-    std::mutex mutex_;                      // guards the end-of-loop hand-over with stoppedEvent_
-    std::atomic<bool> stopBeforeStart_{false};  // a stop came while no loop had run yet
-    std::atomic<bool> loopEnded_{false};        // the one loop has returned
+    std::condition_variable stoppedEvent_;     // notified when the loop has ended
+    std::mutex mutex_;                         // guards the end-of-loop hand-over with stoppedEvent_
+    std::atomic<bool> stopBeforeStart_{false}; // a stop came while no loop had run yet
+    std::atomic<bool> loopEnded_{false};       // the one loop has returned
 };

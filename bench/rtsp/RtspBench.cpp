@@ -141,7 +141,8 @@ double FfprobeFirstPacketMs(const std::string& urlWithCredentials, const std::st
 {
     const std::string command = "ffprobe -v error -rtsp_transport udp " + extraOptions +
                                 " -select_streams v:0 -show_packets "
-                                "-read_intervals %+#1 -of compact=p=0 \"" + urlWithCredentials + "\" 2>/dev/null";
+                                "-read_intervals %+#1 -of compact=p=0 \"" +
+                                urlWithCredentials + "\" 2>/dev/null";
     const auto start = Clock::now();
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) {
@@ -163,7 +164,7 @@ std::string WithCredentials(const std::string& url)
     return "rtsp://root:vbnq@" + url.substr(std::strlen("rtsp://"));
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -229,13 +230,14 @@ int main(int argc, char* argv[])
             quickReference.push_back(quick);
         }
     }
-    std::printf("first key frame:          RtspDevice median %.1f ms (min %.1f, max %.1f, %zu runs)\n", Median(ours),
-                ours.empty() ? 0.0 : *std::min_element(ours.begin(), ours.end()),
+    std::printf("first key frame:          RtspDevice median %.1f ms (min %.1f, max %.1f, %zu runs)\n",
+                Median(ours), ours.empty() ? 0.0 : *std::min_element(ours.begin(), ours.end()),
                 ours.empty() ? 0.0 : *std::max_element(ours.begin(), ours.end()), ours.size());
     std::printf("                          ffprobe -rtsp_transport udp first video packet median %.1f ms "
                 "(%zu runs, process start included)\n",
                 Median(reference), reference.size());
-    std::printf("                          the same with -analyzeduration 0 -probesize 32: median %.1f ms (%zu runs)\n",
+    std::printf("                          the same with -analyzeduration 0 -probesize 32: median %.1f ms "
+                "(%zu runs)\n",
                 Median(quickReference), quickReference.size());
 
     // 2. Stop latency while streaming (above) and while idle.
@@ -244,19 +246,20 @@ int main(int argc, char* argv[])
         Connection idle(silentServer.Url());
         idle.Start();
         idle.WaitForKeyFrame(20s);
-        std::this_thread::sleep_for(4s);  // the server has stopped sending
+        std::this_thread::sleep_for(4s); // the server has stopped sending
         stopIdle.push_back(idle.Stop());
     }
     for (int round = 1; round < rounds; ++round) {
-        Connection waiting(hangingServer.Url());  // DESCRIBE never answered: the loop only waits
+        Connection waiting(hangingServer.Url()); // DESCRIBE never answered: the loop only waits
         waiting.Start();
         std::this_thread::sleep_for(200ms);
         stopIdle.push_back(waiting.Stop());
     }
-    std::printf("stop latency:             streaming median %.2f ms (max %.2f); idle median %.2f ms (max %.2f)\n",
-                Median(stopStreaming),
-                stopStreaming.empty() ? 0.0 : *std::max_element(stopStreaming.begin(), stopStreaming.end()),
-                Median(stopIdle), stopIdle.empty() ? 0.0 : *std::max_element(stopIdle.begin(), stopIdle.end()));
+    std::printf(
+        "stop latency:             streaming median %.2f ms (max %.2f); idle median %.2f ms (max %.2f)\n",
+        Median(stopStreaming),
+        stopStreaming.empty() ? 0.0 : *std::max_element(stopStreaming.begin(), stopStreaming.end()),
+        Median(stopIdle), stopIdle.empty() ? 0.0 : *std::max_element(stopIdle.begin(), stopIdle.end()));
 
     // 3. CPU time of the video thread, measured over a window and scaled to a minute.
     const double scale = 60.0 / cpuSeconds;
@@ -277,7 +280,7 @@ int main(int argc, char* argv[])
         Connection idle(silentServer.Url());
         idle.Start();
         idle.WaitForKeyFrame(20s);
-        std::this_thread::sleep_for(3s);  // past the server's stop
+        std::this_thread::sleep_for(3s); // past the server's stop
         const double cpuBefore = idle.CpuSeconds();
         std::this_thread::sleep_for(std::chrono::seconds(cpuSeconds));
         const double cpu = idle.CpuSeconds() - cpuBefore;

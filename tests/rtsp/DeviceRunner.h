@@ -21,7 +21,7 @@
 class DeviceRunner final : public IErrorHandler, public IFrameObserver {
 public:
     struct Frame {
-        std::vector<unsigned char> bytes;  // kept for key frames only
+        std::vector<unsigned char> bytes; // kept for key frames only
         uint64_t size = 0;
         bool key = false;
         int64_t timestamp = 0;
@@ -54,8 +54,7 @@ public:
         return run_.wait_for(timeout) == std::future_status::ready;
     }
 
-    template <typename Predicate>
-    bool WaitFor(std::chrono::milliseconds timeout, Predicate predicate)
+    template <typename Predicate> bool WaitFor(std::chrono::milliseconds timeout, Predicate predicate)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return predicate(); });
@@ -121,7 +120,7 @@ public:
 private:
     std::unique_ptr<RtspDevice> device_;
     std::future<void> run_;
-    mutable std::mutex mutex_;  // guards frames_, errors_, errorTimes_
+    mutable std::mutex mutex_; // guards frames_, errors_, errorTimes_
     std::condition_variable changed_;
     std::vector<Frame> frames_;
     std::vector<std::string> errors_;

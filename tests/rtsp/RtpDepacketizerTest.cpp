@@ -12,11 +12,18 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Packet(uint16_t seq, uint32_t timestamp, const Bytes& payload, uint32_t ssrc = 0x01020304)
 {
-    Bytes packet = {0x80, 96, static_cast<uint8_t>(seq >> 8), static_cast<uint8_t>(seq),
-                    static_cast<uint8_t>(timestamp >> 24), static_cast<uint8_t>(timestamp >> 16),
-                    static_cast<uint8_t>(timestamp >> 8), static_cast<uint8_t>(timestamp),
-                    static_cast<uint8_t>(ssrc >> 24), static_cast<uint8_t>(ssrc >> 16),
-                    static_cast<uint8_t>(ssrc >> 8), static_cast<uint8_t>(ssrc)};
+    Bytes packet = {0x80,
+                    96,
+                    static_cast<uint8_t>(seq >> 8),
+                    static_cast<uint8_t>(seq),
+                    static_cast<uint8_t>(timestamp >> 24),
+                    static_cast<uint8_t>(timestamp >> 16),
+                    static_cast<uint8_t>(timestamp >> 8),
+                    static_cast<uint8_t>(timestamp),
+                    static_cast<uint8_t>(ssrc >> 24),
+                    static_cast<uint8_t>(ssrc >> 16),
+                    static_cast<uint8_t>(ssrc >> 8),
+                    static_cast<uint8_t>(ssrc)};
     packet.insert(packet.end(), payload.begin(), payload.end());
     return packet;
 }
@@ -46,7 +53,8 @@ std::vector<Bytes> Fragment(const Bytes& nal, size_t piece)
             header |= 0x40;
         }
         Bytes fu = {indicator, header};
-        fu.insert(fu.end(), nal.begin() + static_cast<long>(offset), nal.begin() + static_cast<long>(offset + count));
+        fu.insert(fu.end(), nal.begin() + static_cast<long>(offset),
+                  nal.begin() + static_cast<long>(offset + count));
         fragments.push_back(fu);
     }
     return fragments;
@@ -71,7 +79,7 @@ TEST(RtpDepacketizerTest, SingleStapAAndFuAUnitsComeOutWhole)
     }
     const Bytes idr = Nal(0x65, 5000);
     const Bytes slice = Nal(0x41, 1200);
-    uint16_t seq = 65533;  // the sequence number wraps during the test
+    uint16_t seq = 65533; // the sequence number wraps during the test
     f.Push(Packet(seq++, 9000, stap));
     for (const Bytes& piece : Fragment(idr, 1400)) {
         f.Push(Packet(seq++, 9000, piece));
@@ -103,7 +111,7 @@ TEST(RtpDepacketizerTest, ReorderingWithinTheWindowIsUndone)
     for (const Bytes& packet : packets) {
         f.Push(packet);
     }
-    f.Push(packets[0]);  // a duplicate of a packet already handled changes nothing
+    f.Push(packets[0]); // a duplicate of a packet already handled changes nothing
     ASSERT_EQ(f.out.size(), 2u);
     EXPECT_EQ(f.out[0].data, idr);
     EXPECT_EQ(f.out[1].data[0], 0x41);
@@ -139,7 +147,7 @@ TEST(RtpDepacketizerTest, LostStartOrEndAndMalformedPayloadsDeliverNothingBroken
 {
     Feeder f;
     const auto pieces = Fragment(Nal(0x65, 3000), 1000);
-    f.Push(Packet(1, 10, pieces[1]));  // no start seen: nothing to continue
+    f.Push(Packet(1, 10, pieces[1])); // no start seen: nothing to continue
     f.Push(Packet(2, 10, pieces[2]));
     // A new start while a unit is open drops the open one.
     f.Push(Packet(3, 20, pieces[0]));
@@ -149,11 +157,11 @@ TEST(RtpDepacketizerTest, LostStartOrEndAndMalformedPayloadsDeliverNothingBroken
     EXPECT_EQ(f.out[0].data.size(), 1500u);
 
     f.out.clear();
-    f.Push(Packet(6, 40, {24, 0x00, 0x09, 0x41}));  // STAP-A length past the end
-    f.Push(Packet(7, 40, {24, 0x00, 0x00}));        // zero length
-    f.Push(Packet(8, 40, {28}));                    // FU-A without header
-    f.Push(Packet(9, 40, {}));                      // empty payload
-    f.Push(Packet(10, 40, {25, 1, 2, 3}));          // STAP-B: not used
+    f.Push(Packet(6, 40, {24, 0x00, 0x09, 0x41})); // STAP-A length past the end
+    f.Push(Packet(7, 40, {24, 0x00, 0x00}));       // zero length
+    f.Push(Packet(8, 40, {28}));                   // FU-A without header
+    f.Push(Packet(9, 40, {}));                     // empty payload
+    f.Push(Packet(10, 40, {25, 1, 2, 3}));         // STAP-B: not used
     EXPECT_TRUE(f.out.empty());
 
     const Bytes tooShort = {0x80, 96, 0, 11};
@@ -169,7 +177,7 @@ TEST(RtpDepacketizerTest, LostStartOrEndAndMalformedPayloadsDeliverNothingBroken
 
     RtpHeader header;
     Bytes withExtension = Packet(1, 1, {0x41, 9});
-    withExtension[0] |= 0x10 | 0x02;  // extension and two CSRCs, without the bytes for them
+    withExtension[0] |= 0x10 | 0x02; // extension and two CSRCs, without the bytes for them
     EXPECT_FALSE(ParseRtpHeader(withExtension.data(), withExtension.size(), header));
 }
 
@@ -185,4 +193,4 @@ TEST(RtpDepacketizerTest, ANewSsrcOrAFarJumpStartsAfresh)
     EXPECT_EQ(f.depacketizer.Ssrc(), 0xAABBCCDDu);
 }
 
-}  // namespace
+} // namespace

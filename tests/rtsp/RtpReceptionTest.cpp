@@ -67,8 +67,14 @@ Bytes Rtp(uint16_t seq, uint32_t timestamp, const Bytes& payload, uint32_t ssrc)
 
 Bytes Bye(uint32_t ssrc)
 {
-    return {0x81, 203, 0, 1, static_cast<uint8_t>(ssrc >> 24), static_cast<uint8_t>(ssrc >> 16),
-            static_cast<uint8_t>(ssrc >> 8), static_cast<uint8_t>(ssrc)};
+    return {0x81,
+            203,
+            0,
+            1,
+            static_cast<uint8_t>(ssrc >> 24),
+            static_cast<uint8_t>(ssrc >> 16),
+            static_cast<uint8_t>(ssrc >> 8),
+            static_cast<uint8_t>(ssrc)};
 }
 
 class RtpReceptionTest : public ::testing::Test {
@@ -85,7 +91,8 @@ protected:
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(port);
-        sendto(sender_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        sendto(sender_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
+               sizeof(address));
     }
 
     void Step(int count)
@@ -120,9 +127,9 @@ TEST_F(RtpReceptionTest, UnitsFlowToTheSinkAndAByeFromTheSenderIsHandledOnce)
 
     const uint32_t ssrc = 0x5EED;
     SendTo(video->clientPortNum(), Rtp(1, 90000, {0x41, 1, 2, 3}, ssrc));
-    SendTo(video->clientPortNum(), Rtp(2, 93600, {0x7C, 0x85, 9, 9, 9}, ssrc));  // FU-A start of an IDR slice
-    SendTo(video->clientPortNum(), Rtp(3, 93600, {0x7C, 0x45, 8, 8}, ssrc));     // and its end
-    SendTo(audio->clientPortNum(), Rtp(1, 0, {1, 2, 3}, ssrc));                  // nobody reads audio
+    SendTo(video->clientPortNum(), Rtp(2, 93600, {0x7C, 0x85, 9, 9, 9}, ssrc)); // FU-A start of an IDR slice
+    SendTo(video->clientPortNum(), Rtp(3, 93600, {0x7C, 0x45, 8, 8}, ssrc));    // and its end
+    SendTo(audio->clientPortNum(), Rtp(1, 0, {1, 2, 3}, ssrc));                 // nobody reads audio
     Step(20);
     ASSERT_EQ(sink->units.size(), 2u);
     EXPECT_EQ(sink->units[0], (Bytes{0x41, 1, 2, 3}));
@@ -133,7 +140,7 @@ TEST_F(RtpReceptionTest, UnitsFlowToTheSinkAndAByeFromTheSenderIsHandledOnce)
     EXPECT_EQ(deltaUs, 40000);
 
     const unsigned short rtcpPort = static_cast<unsigned short>(video->clientPortNum() + 1);
-    SendTo(rtcpPort, Bye(0xBAD));  // not the sender we heard from
+    SendTo(rtcpPort, Bye(0xBAD)); // not the sender we heard from
     Step(5);
     EXPECT_EQ(byes, 0);
     SendTo(rtcpPort, Bye(ssrc));
@@ -145,4 +152,4 @@ TEST_F(RtpReceptionTest, UnitsFlowToTheSinkAndAByeFromTheSenderIsHandledOnce)
     Medium::close(session);
 }
 
-}  // namespace
+} // namespace

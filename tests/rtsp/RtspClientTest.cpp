@@ -30,7 +30,10 @@ struct Result {
 
 class TestClient final : public RTSPClient {
 public:
-    TestClient(UsageEnvironment& env, const std::string& url) : RTSPClient(env, url.c_str(), 0, nullptr, 0, -1) {}
+    TestClient(UsageEnvironment& env, const std::string& url)
+        : RTSPClient(env, url.c_str(), 0, nullptr, 0, -1)
+    {
+    }
     ~TestClient() override = default;
     Result result;
     std::vector<Result> all;
@@ -69,11 +72,14 @@ TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterReq
         const std::string cseq = CSeqOf(request);
         if (index == 0) {
             return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + cseq +
-                   "\r\nWWW-Authenticate: Basic realm=\"r\"\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n1\"\r\n\r\n";
+                   "\r\nWWW-Authenticate: Basic realm=\"r\"\r\nWWW-Authenticate: Digest realm=\"r\", "
+                   "nonce=\"n1\"\r\n\r\n";
         }
         const std::string body = kSdp;
-        return "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\nContent-Base: rtsp://127.0.0.1/base/\r\n"
-               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        return "RTSP/1.0 200 OK\r\nCSeq: " + cseq +
+               "\r\nContent-Base: rtsp://127.0.0.1/base/\r\n"
+               "Content-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
     });
     TestClient client(*env_, server.Url());
     Authenticator authenticator("root", "vbnq");
@@ -89,8 +95,7 @@ TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterReq
     EXPECT_EQ(HeaderOf(requests[0], "Authorization"), "");
     const std::string authorization = HeaderOf(requests[1], "Authorization");
     const std::string uri = server.Url();
-    const std::string expected =
-        Md5Hex(Md5Hex("root:r:vbnq") + ":n1:" + Md5Hex("DESCRIBE:" + uri));
+    const std::string expected = Md5Hex(Md5Hex("root:r:vbnq") + ":n1:" + Md5Hex("DESCRIBE:" + uri));
     EXPECT_NE(authorization.find("Digest username=\"root\""), std::string::npos) << authorization;
     EXPECT_NE(authorization.find("response=\"" + expected + "\""), std::string::npos) << authorization;
     EXPECT_NE(CSeqOf(requests[0]), CSeqOf(requests[1]));
@@ -107,7 +112,7 @@ TEST_F(RtspClientTest, WrongCredentialsEndInOneFailureWithTheServersAnswer)
     client.sendDescribeCommand(Record, &authenticator);
     RunUntil(client, 1);
     for (int i = 0; i < 20; ++i) {
-        scheduler_.SingleStep(5000);  // room for a wrong second report
+        scheduler_.SingleStep(5000); // room for a wrong second report
     }
     ASSERT_EQ(client.all.size(), 1u);
     EXPECT_EQ(client.result.code, 401);
@@ -118,10 +123,13 @@ TEST_F(RtspClientTest, WrongCredentialsEndInOneFailureWithTheServersAnswer)
 TEST_F(RtspClientTest, StrayAnswersServerRequestsAndInterleavedDataAreSkipped)
 {
     ScriptedServer server([](const std::string& request, int) -> std::string {
-        const std::string interleaved("$\x01\x00\x03" "abc", 7);  // binary data on channel 1
-        return "RTSP/1.0 200 OK\r\nCSeq: 999\r\n\r\n"           // answers nothing we asked
-               "OPTIONS * RTSP/1.0\r\nCSeq: 5\r\n\r\n" +        // the server asks something
-               interleaved + "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\nContent-Length: 2\r\n\r\nok";
+        const std::string interleaved("$\x01\x00\x03"
+                                      "abc",
+                                      7);                // binary data on channel 1
+        return "RTSP/1.0 200 OK\r\nCSeq: 999\r\n\r\n"    // answers nothing we asked
+               "OPTIONS * RTSP/1.0\r\nCSeq: 5\r\n\r\n" + // the server asks something
+               interleaved +
+               "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\nContent-Length: 2\r\n\r\nok";
     });
     TestClient client(*env_, server.Url());
     client.sendDescribeCommand(Record, nullptr);
@@ -137,7 +145,8 @@ TEST_F(RtspClientTest, SetupAndPlayUseTheControlUrlsAndTheSession)
         const std::string cseq = CSeqOf(request);
         if (request.rfind("SETUP", 0) == 0) {
             return "RTSP/1.0 200 OK\r\nCSeq: " + cseq +
-                   "\r\nSession: ABC123;timeout=60\r\nTransport: RTP/AVP;unicast;client_port=1-2;server_port=7000-7001\r\n\r\n";
+                   "\r\nSession: ABC123;timeout=60\r\nTransport: "
+                   "RTP/AVP;unicast;client_port=1-2;server_port=7000-7001\r\n\r\n";
         }
         return "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\n\r\n";
     });
@@ -170,7 +179,7 @@ TEST_F(RtspClientTest, SetupAndPlayUseTheControlUrlsAndTheSession)
     EXPECT_EQ(HeaderOf(requests[1], "Session"), "ABC123");
     EXPECT_EQ(HeaderOf(requests[1], "Range"), "npt=0.000-");
     EXPECT_EQ(requests[2].substr(0, requests[2].find(' ')), "GET_PARAMETER");
-    EXPECT_EQ(HeaderOf(requests[2], "Content-Length"), "");  // a keep-alive has no body
+    EXPECT_EQ(HeaderOf(requests[2], "Content-Length"), ""); // a keep-alive has no body
     Medium::close(session);
 }
 
@@ -211,4 +220,4 @@ TEST_F(RtspClientTest, AClosedOrRefusedConnectionFailsThePendingRequests)
     EXPECT_EQ(badUrl.result.text, "Failed to parse URL \"http://127.0.0.1/x\"");
 }
 
-}  // namespace
+} // namespace

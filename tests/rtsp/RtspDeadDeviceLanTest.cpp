@@ -30,11 +30,11 @@ TEST(RtspDeadDeviceLanTest, ASilentDeviceIsReportedDeadOnceAfterAMinute)
     EXPECT_EQ(errors[0], "Device is dead");
     // The check counts whole seconds every 6 s: more than 60 s of silence, noticed
     // by the next check. A second of slack on each side for the clock's rounding.
-    const auto silence = std::chrono::duration_cast<std::chrono::milliseconds>(runner.ErrorTimes().front() -
-                                                                               runner.Frames().back().arrival);
+    const auto silence = std::chrono::duration_cast<std::chrono::milliseconds>(
+        runner.ErrorTimes().front() - runner.Frames().back().arrival);
     EXPECT_GE(silence.count(), 60000);
     EXPECT_LE(silence.count(), 68000);
     std::printf("silence before \"Device is dead\": %.1f s\n", silence.count() / 1000.0);
 }
 
-}  // namespace
+} // namespace

@@ -11,7 +11,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Ok(const std::string& request, const std::string& headers = std::string(), const std::string& body = "")
+std::string Ok(const std::string& request, const std::string& headers = std::string(),
+               const std::string& body = "")
 {
     std::string answer = "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\n" + headers;
     if (!body.empty()) {
@@ -39,7 +40,8 @@ ScriptedServer::Script Device(const std::string& sdp, const std::string& firstSe
                 request.find("/track1 ") != std::string::npos) {
                 return "RTSP/1.0 " + firstSetup + "\r\nCSeq: " + CSeqOf(request) + "\r\n\r\n";
             }
-            return Ok(request, "Session: 77;timeout=60\r\nTransport: RTP/AVP;unicast;server_port=7000-7001\r\n");
+            return Ok(request,
+                      "Session: 77;timeout=60\r\nTransport: RTP/AVP;unicast;server_port=7000-7001\r\n");
         }
         if (Is(request, "PLAY") && !play.empty()) {
             return "RTSP/1.0 " + play + "\r\nCSeq: " + CSeqOf(request) + "\r\n\r\n";
@@ -54,8 +56,7 @@ const char kVideoAndMetadata[] = "v=0\r\ns=x\r\na=control:*\r\n"
                                  "a=control:track2\r\n";
 
 // Polls: the server's requests are not something the runner is told about.
-template <typename Predicate>
-bool PollFor(std::chrono::milliseconds timeout, Predicate predicate)
+template <typename Predicate> bool PollFor(std::chrono::milliseconds timeout, Predicate predicate)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!predicate()) {
@@ -78,8 +79,7 @@ std::vector<std::string> Methods(const ScriptedServer& server)
 
 TEST(RtspDeviceHandlersTest, AnSdpWithoutMediaOrUnreadableIsReportedOnce)
 {
-    for (const auto& [sdp, expected] :
-         std::vector<std::pair<std::string, std::string>>{
+    for (const auto& [sdp, expected] : std::vector<std::pair<std::string, std::string>>{
              {"v=0\r\ns=x\r\n", " This session has no media subsessions (i.e., no \"m=\" lines)\n"},
              {"garbage", " Failed to create a MediaSession object from the SDP description: "}}) {
         ScriptedServer server(Device(sdp));
@@ -101,7 +101,8 @@ TEST(RtspDeviceHandlersTest, AFailedSetupIsReportedAndTheNextSetupStillGoesOut)
     ASSERT_TRUE(runner.WaitForEnd(10s));
     const auto errors = runner.Errors();
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], server.Url() + " Failed to set up the \"video/H264\" subsession: 454 Session Not Found");
+    EXPECT_EQ(errors[0],
+              server.Url() + " Failed to set up the \"video/H264\" subsession: 454 Session Not Found");
     const auto methods = Methods(server);
     ASSERT_GE(methods.size(), 3u);
     EXPECT_EQ(methods[1], "SETUP");
@@ -129,14 +130,16 @@ TEST(RtspDeviceHandlersTest, AFailedPlayIsPrintedNotReportedAndTearsDown)
         printed = capture.Text();
     }
     const std::string prefix = "[URL:\"" + server.Url() + "\"]: ";
-    EXPECT_NE(printed.find(prefix + "Failed to start playing session: 500 Internal Server Error\n"), std::string::npos)
+    EXPECT_NE(printed.find(prefix + "Failed to start playing session: 500 Internal Server Error\n"),
+              std::string::npos)
         << printed;
     // The metadata subsession is set up but gets no sink.
-    EXPECT_NE(printed.find(prefix + "Set up the \"application/VND.ONVIF.METADATA\" subsession (client ports "),
-              std::string::npos);
+    EXPECT_NE(
+        printed.find(prefix + "Set up the \"application/VND.ONVIF.METADATA\" subsession (client ports "),
+        std::string::npos);
     EXPECT_EQ(printed.find("Created a data sink for the \"application"), std::string::npos);
     auto methods = Methods(server);
-    methods.resize(std::min<size_t>(methods.size(), 5));  // keep-alives may follow
+    methods.resize(std::min<size_t>(methods.size(), 5)); // keep-alives may follow
     EXPECT_EQ(methods, (std::vector<std::string>{"DESCRIBE", "SETUP", "SETUP", "PLAY", "TEARDOWN"}));
 }
 
@@ -160,7 +163,8 @@ TEST(RtspDeviceHandlersTest, APlayRangeSchedulesTheEndOfTheStream)
         EXPECT_TRUE(tornDown);
         printed = capture.Text();
     }
-    EXPECT_NE(printed.find("Started playing session (for up to 2.5 seconds)...\n"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("Started playing session (for up to 2.5 seconds)...\n"), std::string::npos)
+        << printed;
 }
 
-}  // namespace
+} // namespace

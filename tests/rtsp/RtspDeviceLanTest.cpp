@@ -83,9 +83,12 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
     }
     const std::string prefix = "[URL:\"" + url + "\"]: ";
     EXPECT_NE(Find(printed, prefix + "Got a SDP description:\n"), std::string::npos) << printed;
-    EXPECT_NE(Find(printed, prefix + "Initiated the \"video/H264\" subsession (client ports "), std::string::npos);
-    EXPECT_NE(Find(printed, prefix + "Set up the \"video/H264\" subsession (client ports "), std::string::npos);
-    EXPECT_NE(Find(printed, prefix + "Created a data sink for the \"video/H264\" subsession\n"), std::string::npos);
+    EXPECT_NE(Find(printed, prefix + "Initiated the \"video/H264\" subsession (client ports "),
+              std::string::npos);
+    EXPECT_NE(Find(printed, prefix + "Set up the \"video/H264\" subsession (client ports "),
+              std::string::npos);
+    EXPECT_NE(Find(printed, prefix + "Created a data sink for the \"video/H264\" subsession\n"),
+              std::string::npos);
     // A live session has no play range: no "(for up to ...)".
     EXPECT_NE(Find(printed, prefix + "Started playing session...\n"), std::string::npos);
 }
@@ -158,4 +161,4 @@ TEST_F(RtspDeviceLanTest, NoServerAtTheAddressGivesOneReport)
         << errors[0];
 }
 
-}  // namespace
+} // namespace

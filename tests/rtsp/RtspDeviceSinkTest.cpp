@@ -81,7 +81,8 @@ protected:
         pps_ = Nal(0x68, 4);
         sprops_ = base64Encode(sps_.data(), sps_.size()) + "," + base64Encode(pps_.data(), pps_.size());
         const std::string sdp = "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n"
-                                "a=fmtp:96 sprop-parameter-sets=" + sprops_ + "\r\n";
+                                "a=fmtp:96 sprop-parameter-sets=" +
+                                sprops_ + "\r\n";
         session_ = MediaSession::createNew(device_.envir(), sdp.c_str());
         ASSERT_NE(session_, nullptr);
         MediaSubsessionIterator iter(*session_);
@@ -99,7 +100,8 @@ protected:
 
     void StartSink(const char* sprops)
     {
-        sink_ = RtspDeviceSink::createNew(device_.envir(), *subsession_, &device_, sprops, device_.Url().c_str());
+        sink_ =
+            RtspDeviceSink::createNew(device_.envir(), *subsession_, &device_, sprops, device_.Url().c_str());
         ASSERT_TRUE(sink_->startPlaying(*source_, nullptr, nullptr));
     }
 
@@ -182,13 +184,17 @@ TEST_F(SinkTest, WithoutObserversUnitsAreStillReadAndTheDeviceLivesOn)
 TEST(DecodeSpropsTest, TwoSetsBecomeAnnexBAndAnythingWithoutACommaNothing)
 {
     const Bytes decoded = RtspDeviceSink::DecodeSprops("Z01AHpY1QWQ=,aO48gA==");
-    EXPECT_EQ(decoded, Cat({kStart, {0x67, 0x4D, 0x40, 0x1E, 0x96, 0x35, 0x41, 0x64}, kStart, {0x68, 0xEE, 0x3C, 0x80}}));
+    EXPECT_EQ(
+        decoded,
+        Cat({kStart, {0x67, 0x4D, 0x40, 0x1E, 0x96, 0x35, 0x41, 0x64}, kStart, {0x68, 0xEE, 0x3C, 0x80}}));
     EXPECT_TRUE(RtspDeviceSink::DecodeSprops(nullptr).empty());
     EXPECT_TRUE(RtspDeviceSink::DecodeSprops("").empty());
     EXPECT_TRUE(RtspDeviceSink::DecodeSprops("Z01AHpY1QWQ=").empty());
     // Every set after the PPS gets a start code of its own, also without padding.
-    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ==,Ag==,Aw=="), Cat({kStart, {0x01}, kStart, {0x02}, kStart, {0x03}}));
-    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ,Ag,,Aw"), Cat({kStart, {0x01}, kStart, {0x02}, kStart, {0x03}}));
+    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ==,Ag==,Aw=="),
+              Cat({kStart, {0x01}, kStart, {0x02}, kStart, {0x03}}));
+    EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ,Ag,,Aw"),
+              Cat({kStart, {0x01}, kStart, {0x02}, kStart, {0x03}}));
     // "SPS," keeps the empty PPS with its start code.
     EXPECT_EQ(RtspDeviceSink::DecodeSprops("AQ==,"), Cat({kStart, {0x01}, kStart}));
 }
@@ -215,11 +221,11 @@ TEST(RtspDeviceTest, ObserversSpropsAndDestructionWithoutRun)
         EXPECT_TRUE(device.GetSpropsBase64(sprops));
         EXPECT_EQ(sprops, "Z0,aO");
         EXPECT_FALSE(device.IsRunning());
-        device.SetStopFlag();  // Disconnect before Run: Run then returns at once
+        device.SetStopFlag(); // Disconnect before Run: Run then returns at once
         device.Run();
     });
     // Destroying a device whose Run has returned (or never ran) does not block.
     EXPECT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
 }
 
-}  // namespace
+} // namespace

@@ -32,7 +32,8 @@ TEST(RtspResponseTest, ParsesStatusHeadersAndBodyAndWaitsForTheRest)
 
     // Every prefix of a complete message is incomplete, never invalid or complete.
     for (size_t cut = 0; cut < consumed; ++cut) {
-        ASSERT_EQ(ParseRtspResponse(text.data(), cut, response, consumed), RtspParseResult::Incomplete) << cut;
+        ASSERT_EQ(ParseRtspResponse(text.data(), cut, response, consumed), RtspParseResult::Incomplete)
+            << cut;
     }
 
     std::string id;
@@ -51,18 +52,24 @@ TEST(RtspResponseTest, RejectsBrokenMessagesAndSkipsServerRequests)
     RtspResponse response;
     size_t consumed = 0;
     const std::string badCode = "RTSP/1.0 2x0 OK\r\nCSeq: 1\r\n\r\n";
-    EXPECT_EQ(ParseRtspResponse(badCode.data(), badCode.size(), response, consumed), RtspParseResult::Invalid);
+    EXPECT_EQ(ParseRtspResponse(badCode.data(), badCode.size(), response, consumed),
+              RtspParseResult::Invalid);
     const std::string hugeBody = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 99999999\r\n\r\n";
-    EXPECT_EQ(ParseRtspResponse(hugeBody.data(), hugeBody.size(), response, consumed), RtspParseResult::Invalid);
+    EXPECT_EQ(ParseRtspResponse(hugeBody.data(), hugeBody.size(), response, consumed),
+              RtspParseResult::Invalid);
     const std::string negative = "RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n";
-    EXPECT_EQ(ParseRtspResponse(negative.data(), negative.size(), response, consumed), RtspParseResult::Invalid);
+    EXPECT_EQ(ParseRtspResponse(negative.data(), negative.size(), response, consumed),
+              RtspParseResult::Invalid);
     const std::string garbage = "HELLO\r\n\r\n";
-    EXPECT_EQ(ParseRtspResponse(garbage.data(), garbage.size(), response, consumed), RtspParseResult::Invalid);
+    EXPECT_EQ(ParseRtspResponse(garbage.data(), garbage.size(), response, consumed),
+              RtspParseResult::Invalid);
     const std::string endless(kMaxRtspHeaderBytes + 10, 'a');
-    EXPECT_EQ(ParseRtspResponse(endless.data(), endless.size(), response, consumed), RtspParseResult::Invalid);
+    EXPECT_EQ(ParseRtspResponse(endless.data(), endless.size(), response, consumed),
+              RtspParseResult::Invalid);
 
     const std::string request = "OPTIONS * RTSP/1.0\r\nCSeq: 9\r\n\r\n";
-    ASSERT_EQ(ParseRtspResponse(request.data(), request.size(), response, consumed), RtspParseResult::Complete);
+    ASSERT_EQ(ParseRtspResponse(request.data(), request.size(), response, consumed),
+              RtspParseResult::Complete);
     EXPECT_TRUE(response.isRequest);
     EXPECT_EQ(consumed, request.size());
 }
@@ -70,8 +77,8 @@ TEST(RtspResponseTest, RejectsBrokenMessagesAndSkipsServerRequests)
 TEST(RtspResponseTest, TransportHeaderGivesServerPorts)
 {
     TransportInfo info;
-    ASSERT_TRUE(ParseTransportHeader("RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=1;mode=\"PLAY\"",
-                                     info));
+    ASSERT_TRUE(ParseTransportHeader(
+        "RTP/AVP;unicast;client_port=5000-5001;server_port=6970-6971;ssrc=1;mode=\"PLAY\"", info));
     EXPECT_EQ(info.serverRtpPort, 6970u);
     EXPECT_EQ(info.serverRtcpPort, 6971u);
     ASSERT_TRUE(ParseTransportHeader("RTP/AVP;unicast;source=10.0.0.9;server_port=7000", info));
@@ -111,7 +118,7 @@ TEST(AuthenticatorTest, DigestWithoutQopAndBasicAndRefusedChallenges)
     EXPECT_EQ(basic.AuthorizationHeader("DESCRIBE", "rtsp://a/b"), "Basic QWxhZGRpbjpvcGVuIHNlc2FtZQ==");
 
     Authenticator refused("u", "p");
-    EXPECT_FALSE(refused.SetChallenge("Digest realm=\"x\""));                        // no nonce
+    EXPECT_FALSE(refused.SetChallenge("Digest realm=\"x\"")); // no nonce
     EXPECT_FALSE(refused.SetChallenge("Digest realm=\"x\", nonce=\"n\", algorithm=SHA-256"));
     EXPECT_FALSE(refused.SetChallenge("Bearer token"));
     EXPECT_FALSE(refused.SetChallenge(""));
@@ -124,7 +131,8 @@ TEST(SdpTest, VideoAndAudioWithControlsRangeAndParameterSets)
         "v=0\r\no=- 1 1 IN IP4 10.0.0.5\r\ns=Session streamed by the device\r\nt=0 0\r\n"
         "a=control:*\r\na=range:npt=0-\r\n"
         "m=video 0 RTP/AVP 96\r\nc=IN IP4 0.0.0.0\r\na=rtpmap:96 H264/90000\r\n"
-        "a=fmtp:96 packetization-mode=1;profile-level-id=4D401E;sprop-parameter-sets=Z01AHpY1QWQ=,aO48gA==\r\n"
+        "a=fmtp:96 "
+        "packetization-mode=1;profile-level-id=4D401E;sprop-parameter-sets=Z01AHpY1QWQ=,aO48gA==\r\n"
         "a=control:stream=0\r\n"
         "m=audio 0 RTP/AVP 8\r\na=control:rtsp://10.0.0.5/ch0/stream=1\r\n";
     SdpDescription description;
@@ -140,7 +148,7 @@ TEST(SdpTest, VideoAndAudioWithControlsRangeAndParameterSets)
     EXPECT_EQ(video.control, "stream=0");
     EXPECT_EQ(video.fmtp.at("sprop-parameter-sets"), "Z01AHpY1QWQ=,aO48gA==");
     const SdpMedia& audio = description.media[1];
-    EXPECT_EQ(audio.codecName, "PCMA");  // static payload type 8
+    EXPECT_EQ(audio.codecName, "PCMA"); // static payload type 8
     EXPECT_EQ(audio.timestampFrequency, 8000u);
 
     EXPECT_EQ(RTSPClient::ResolveControl("rtsp://h/p/", "stream=0"), "rtsp://h/p/stream=0");
@@ -156,7 +164,7 @@ TEST(SdpTest, RangesAbsoluteTimesAndBadDescriptions)
     std::string error;
     ASSERT_TRUE(ParseSdp("v=0\na=range:npt=2.5-12.5\nm=video 0 RTP/AVP 96\n", description, error));
     EXPECT_DOUBLE_EQ(description.playEndTime - description.playStartTime, 10.0);
-    EXPECT_EQ(description.media[0].codecName, "");  // dynamic type without rtpmap
+    EXPECT_EQ(description.media[0].codecName, ""); // dynamic type without rtpmap
 
     ASSERT_TRUE(ParseSdp("v=0\na=range:clock=20260101T000000Z-20260101T000100Z\n", description, error));
     EXPECT_EQ(description.absStartTime, "20260101T000000Z");
@@ -164,23 +172,22 @@ TEST(SdpTest, RangesAbsoluteTimesAndBadDescriptions)
     EXPECT_TRUE(description.media.empty());
 
     EXPECT_FALSE(ParseSdp("", description, error));
-    EXPECT_FALSE(ParseSdp("m=video 0 RTP/AVP 96\n", description, error));  // no v= line first
+    EXPECT_FALSE(ParseSdp("m=video 0 RTP/AVP 96\n", description, error)); // no v= line first
     EXPECT_FALSE(ParseSdp("v=0\nm=video\n", description, error));
     EXPECT_FALSE(ParseSdp("v=0\nm=video 70000 RTP/AVP 96\n", description, error));
     EXPECT_FALSE(ParseSdp("v=0\nm=video 0 RTP/AVP 200\n", description, error));
     // Attributes for another payload type, or malformed, are ignored.
-    ASSERT_TRUE(ParseSdp("v=0\nm=video 0 RTP/AVP 96\na=rtpmap:97 H265/90000\na=rtpmap:x\na=fmtp:96\n", description,
-                         error));
+    ASSERT_TRUE(ParseSdp("v=0\nm=video 0 RTP/AVP 96\na=rtpmap:97 H265/90000\na=rtpmap:x\na=fmtp:96\n",
+                         description, error));
     EXPECT_EQ(description.media[0].codecName, "");
 }
 
 TEST(RtcpTest, SenderReportAndByeInACompoundPacket)
 {
-    const uint8_t packet[] = {
-        0x80, 200, 0, 6, 0x11, 0x22, 0x33, 0x44,               // SR, sender SSRC
-        0xE0, 0, 0, 1, 0x80, 0, 0, 0,                           // NTP time
-        0, 0, 0x10, 0, 0, 0, 0, 5, 0, 0, 0, 9,                  // RTP time, counts
-        0x81, 203, 0, 1, 0x11, 0x22, 0x33, 0x44};               // BYE
+    const uint8_t packet[] = {0x80, 200, 0,    6, 0x11, 0x22, 0x33, 0x44,             // SR, sender SSRC
+                              0xE0, 0,   0,    1, 0x80, 0,    0,    0,                // NTP time
+                              0,    0,   0x10, 0, 0,    0,    0,    5,    0, 0, 0, 9, // RTP time, counts
+                              0x81, 203, 0,    1, 0x11, 0x22, 0x33, 0x44};            // BYE
     RtcpPacketInfo info;
     ASSERT_TRUE(ParseRtcpCompound(packet, sizeof(packet), info));
     EXPECT_TRUE(info.hasSenderReport);
@@ -216,7 +223,8 @@ TEST(TextTest, Base64AndUrls)
     unsigned short port = 0;
     std::string user;
     std::string password;
-    ASSERT_TRUE(RTSPClient::ParseRtspUrl("rtsp://10.77.0.11/ch0_unicast_firststream", host, port, user, password));
+    ASSERT_TRUE(
+        RTSPClient::ParseRtspUrl("rtsp://10.77.0.11/ch0_unicast_firststream", host, port, user, password));
     EXPECT_EQ(host, "10.77.0.11");
     EXPECT_EQ(port, 554);
     ASSERT_TRUE(RTSPClient::ParseRtspUrl("rtsp://root:vb@nq@host:8554", host, port, user, password));
@@ -229,4 +237,4 @@ TEST(TextTest, Base64AndUrls)
     EXPECT_FALSE(RTSPClient::ParseRtspUrl("rtsp:///x", host, port, user, password));
 }
 
-}  // namespace
+} // namespace

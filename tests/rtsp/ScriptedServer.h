@@ -80,7 +80,8 @@ private:
             }
             // A few bytes at a time: the client must put answers together.
             for (size_t offset = 0; offset < answer.size(); offset += 7) {
-                send(connection, answer.data() + offset, std::min<size_t>(7, answer.size() - offset), MSG_NOSIGNAL);
+                send(connection, answer.data() + offset, std::min<size_t>(7, answer.size() - offset),
+                     MSG_NOSIGNAL);
             }
         }
         close(connection);
@@ -90,7 +91,7 @@ private:
     int listener_ = -1;
     unsigned short port_ = 0;
     std::thread thread_;
-    mutable std::mutex mutex_;  // guards requests_
+    mutable std::mutex mutex_; // guards requests_
     std::vector<std::string> requests_;
 };
 
@@ -108,4 +109,3 @@ inline std::string HeaderOf(const std::string& request, const std::string& name)
     }
     return request.substr(at + name.size() + 2, request.find("\r\n", at) - at - name.size() - 2);
 }
-

@@ -14,7 +14,7 @@ namespace {
 constexpr int kReadyTimeoutMs = 15000;
 constexpr int kStopTimeoutMs = 5000;
 
-}  // namespace
+} // namespace
 
 bool SimProcess::Available()
 {
@@ -23,14 +23,20 @@ bool SimProcess::Available()
     return sim != nullptr && *sim != '\0' && source != nullptr && *source != '\0';
 }
 
-SimProcess::SimProcess(const std::string& deviceNamespace, const std::vector<std::string>& arguments, int runSeconds)
+SimProcess::SimProcess(const std::string& deviceNamespace, const std::vector<std::string>& arguments,
+                       int runSeconds)
 {
     if (!Available()) {
         return;
     }
-    std::vector<std::string> all = {std::string(std::getenv("QEL_SOURCE_DIR")) + "/scripts/virtual-lan", "exec",
-                                    deviceNamespace, std::getenv("QEL_SIM"), "--run-seconds",
-                                    std::to_string(runSeconds), "--only", "rtsp"};
+    std::vector<std::string> all = {std::string(std::getenv("QEL_SOURCE_DIR")) + "/scripts/virtual-lan",
+                                    "exec",
+                                    deviceNamespace,
+                                    std::getenv("QEL_SIM"),
+                                    "--run-seconds",
+                                    std::to_string(runSeconds),
+                                    "--only",
+                                    "rtsp"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (std::string& argument : all) {
@@ -60,7 +66,8 @@ SimProcess::SimProcess(const std::string& deviceNamespace, const std::vector<std
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
     while (output_.find("qel-device-sim: ready") == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             return;
         }
@@ -71,7 +78,7 @@ SimProcess::SimProcess(const std::string& deviceNamespace, const std::vector<std
         char buffer[1024];
         const ssize_t got = read(stdoutFd_, buffer, sizeof(buffer));
         if (got <= 0) {
-            return;  // the simulator ended before it was ready
+            return; // the simulator ended before it was ready
         }
         output_.append(buffer, static_cast<size_t>(got));
     }

@@ -11,7 +11,8 @@
 // Only the RTSP part of the simulator runs.
 class SimProcess final {
 public:
-    SimProcess(const std::string& deviceNamespace, const std::vector<std::string>& arguments, int runSeconds = 240);
+    SimProcess(const std::string& deviceNamespace, const std::vector<std::string>& arguments,
+               int runSeconds = 240);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;

@@ -37,7 +37,8 @@ TEST(ThreadSafeTaskSchedulerTest, StopFromADelayedTaskEndsTheLoopOnItsThread)
 {
     ThreadSafeTaskScheduler scheduler(kGranularityUs);
     std::atomic<int> runs{0};
-    scheduler.scheduleDelayedTask(1000, [](void* data) { ++*static_cast<std::atomic<int>*>(data); }, &runs);
+    scheduler.scheduleDelayedTask(
+        1000, [](void* data) { ++*static_cast<std::atomic<int>*>(data); }, &runs);
     scheduler.scheduleDelayedTask(20000, StopFromTask, &scheduler);
     // The watch variable has no say: a set one does not end the loop early.
     char volatile watch = 1;
@@ -102,7 +103,7 @@ TEST(ThreadSafeTaskSchedulerTest, StopAfterTheEndChangesNothingAndStopAndWaitRet
     scheduler.scheduleDelayedTask(0, StopFromTask, &scheduler);
     scheduler.doEventLoop(nullptr);
     LogCapture log;
-    scheduler.SetStopFlag();  // a second Disconnect after the end
+    scheduler.SetStopFlag(); // a second Disconnect after the end
     EXPECT_EQ(scheduler.GetStopFlag(), Activity::Idle);
     auto waited = std::async(std::launch::async, [&scheduler] { scheduler.StopAndWait(); });
     EXPECT_EQ(waited.wait_for(std::chrono::seconds(10)), std::future_status::ready);
@@ -162,11 +163,11 @@ TEST(BasicTaskSchedulerTest, TasksRunInDueOrderAndUnscheduledOnesNever)
     TaskToken cancelled = scheduler.scheduleDelayedTask(5000, record, &c);
     scheduler.unscheduleDelayedTask(cancelled);
     EXPECT_EQ(cancelled, nullptr);
-    scheduler.unscheduleDelayedTask(cancelled);  // twice is harmless
+    scheduler.unscheduleDelayedTask(cancelled); // twice is harmless
     while (scheduler.PendingTaskCount() > 0) {
         scheduler.SingleStep();
     }
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
-}  // namespace
+} // namespace

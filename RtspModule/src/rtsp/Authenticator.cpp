@@ -22,8 +22,7 @@ std::string Md5Hex(const std::string& text)
 }
 
 Authenticator::Authenticator(const char* username, const char* password, bool passwordIsMD5)
-    : username_(username != nullptr ? username : ""),
-      password_(password != nullptr ? password : ""),
+    : username_(username != nullptr ? username : ""), password_(password != nullptr ? password : ""),
       passwordIsMD5_(passwordIsMD5)
 {
 }
@@ -62,7 +61,7 @@ std::map<std::string, std::string> Authenticator::ParseParameters(const std::str
                     value += text[pos++];
                 }
                 if (pos < n) {
-                    ++pos;  // closing quote
+                    ++pos; // closing quote
                 }
             } else {
                 const size_t valueStart = pos;
@@ -115,7 +114,8 @@ bool Authenticator::SetChallenge(const std::string& headerValue)
     size_t start = 0;
     while (start <= qopList.size()) {
         const size_t comma = qopList.find(',', start);
-        const std::string item = Trim(qopList.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::string item =
+            Trim(qopList.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (EqualsNoCase(item, "auth")) {
             qop_ = "auth";
         }
@@ -149,8 +149,8 @@ std::string Authenticator::AuthorizationHeader(const std::string& method, const 
     if (scheme_ != Scheme::Digest) {
         return std::string();
     }
-    std::string header = "Digest username=\"" + username_ + "\", realm=\"" + realm_ + "\", nonce=\"" + nonce_ +
-                         "\", uri=\"" + uri + "\", response=\"";
+    std::string header = "Digest username=\"" + username_ + "\", realm=\"" + realm_ + "\", nonce=\"" +
+                         nonce_ + "\", uri=\"" + uri + "\", response=\"";
     if (qop_.empty()) {
         header += ComputeDigestResponse(method, uri) + "\"";
     } else {
@@ -160,8 +160,8 @@ std::string Authenticator::AuthorizationHeader(const std::string& method, const 
         char cnonce[17] = {};
         std::snprintf(cnonce, sizeof(cnonce), "%08x%08x", static_cast<unsigned>(generator()),
                       static_cast<unsigned>(generator()));
-        header += ComputeDigestResponse(method, uri, nc, cnonce) + "\", qop=" + qop_ + ", nc=" + nc + ", cnonce=\"" +
-                  cnonce + "\"";
+        header += ComputeDigestResponse(method, uri, nc, cnonce) + "\", qop=" + qop_ + ", nc=" + nc +
+                  ", cnonce=\"" + cnonce + "\"";
     }
     if (!opaque_.empty()) {
         header += ", opaque=\"" + opaque_ + "\"";

@@ -38,12 +38,12 @@ private:
 
     std::string username_;
     std::string password_;
-    bool passwordIsMD5_ = false;  // password_ already holds MD5(user:realm:password)
+    bool passwordIsMD5_ = false; // password_ already holds MD5(user:realm:password)
     Scheme scheme_ = Scheme::None;
     std::string realm_;
     std::string nonce_;
     std::string opaque_;
-    std::string qop_;  // "auth" when the server offered it, else empty
+    std::string qop_; // "auth" when the server offered it, else empty
     unsigned nonceCount_ = 0;
 };
 

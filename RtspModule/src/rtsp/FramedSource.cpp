@@ -1,7 +1,8 @@
 #include "FramedSource.h"
 
 void FramedSource::getNextFrame(unsigned char* to, unsigned maxSize, afterGettingFunc* afterGettingFunc,
-                                void* afterGettingClientData, onCloseFunc* onCloseFunc, void* onCloseClientData)
+                                void* afterGettingClientData, onCloseFunc* onCloseFunc,
+                                void* onCloseClientData)
 {
     if (isCurrentlyAwaitingData_) {
         // One read at a time: a second request while one is pending is a caller bug
@@ -30,8 +31,9 @@ void FramedSource::afterGetting(FramedSource* source)
 {
     source->isCurrentlyAwaitingData_ = false;
     if (source->afterGettingFunc_ != nullptr) {
-        source->afterGettingFunc_(source->afterGettingClientData_, source->fFrameSize, source->fNumTruncatedBytes,
-                                  source->fPresentationTime, source->fDurationInMicroseconds);
+        source->afterGettingFunc_(source->afterGettingClientData_, source->fFrameSize,
+                                  source->fNumTruncatedBytes, source->fPresentationTime,
+                                  source->fDurationInMicroseconds);
     }
 }
 

@@ -14,8 +14,8 @@ public:
                                   timeval presentationTime, unsigned durationInMicroseconds);
     using onCloseFunc = void(void* clientData);
 
-    void getNextFrame(unsigned char* to, unsigned maxSize, afterGettingFunc* afterGettingFunc, void* afterGettingClientData,
-                      onCloseFunc* onCloseFunc, void* onCloseClientData);
+    void getNextFrame(unsigned char* to, unsigned maxSize, afterGettingFunc* afterGettingFunc,
+                      void* afterGettingClientData, onCloseFunc* onCloseFunc, void* onCloseClientData);
     void stopGettingFrames();
     bool isCurrentlyAwaitingData() const { return isCurrentlyAwaitingData_; }
 

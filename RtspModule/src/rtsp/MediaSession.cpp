@@ -36,7 +36,7 @@ int OpenUdpSocket(unsigned short port, unsigned short& boundPort)
     return fd;
 }
 
-}  // namespace
+} // namespace
 
 MediaSession* MediaSession::createNew(UsageEnvironment& env, const char* sdpDescription)
 {
@@ -76,7 +76,10 @@ MediaSubsession* MediaSubsessionIterator::next()
     return session_.subsessions_[index_++].get();
 }
 
-MediaSubsession::MediaSubsession(MediaSession& parent, SdpMedia media) : parent_(parent), media_(std::move(media)) {}
+MediaSubsession::MediaSubsession(MediaSession& parent, SdpMedia media)
+    : parent_(parent), media_(std::move(media))
+{
+}
 
 MediaSubsession::~MediaSubsession()
 {

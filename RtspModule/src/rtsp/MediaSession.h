@@ -94,8 +94,8 @@ public:
     void SetSessionId(const std::string& id) { sessionId_ = id; }
     unsigned short serverRtpPort() const { return serverRtpPort_; }
 
-    MediaSink* sink = nullptr;     // the reader, set by the application; not owned
-    void* miscPtr = nullptr;       // free for the application
+    MediaSink* sink = nullptr; // the reader, set by the application; not owned
+    void* miscPtr = nullptr;   // free for the application
 
 private:
     void CloseTransport();

@@ -24,15 +24,14 @@ std::string FormatSeconds(double seconds)
     return text;
 }
 
-}  // namespace
+} // namespace
 
-RTSPClient::RTSPClient(UsageEnvironment& env, const char* rtspURL, int verbosityLevel, const char* applicationName,
-                       portNumBits /*tunnelOverHTTPPortNum*/, int socketNumToServer)
-    : Medium(env),
-      verbosityLevel_(verbosityLevel),
+RTSPClient::RTSPClient(UsageEnvironment& env, const char* rtspURL, int verbosityLevel,
+                       const char* applicationName, portNumBits /*tunnelOverHTTPPortNum*/,
+                       int socketNumToServer)
+    : Medium(env), verbosityLevel_(verbosityLevel),
       userAgent_(applicationName != nullptr ? applicationName : "QelRtspClient"),
-      baseUrl_(rtspURL != nullptr ? rtspURL : ""),
-      socket_(socketNumToServer)
+      baseUrl_(rtspURL != nullptr ? rtspURL : ""), socket_(socketNumToServer)
 {
     if (socket_ >= 0) {
         socklen_t length = sizeof(serverAddress_);
@@ -51,8 +50,8 @@ void RTSPClient::setBaseURL(const char* url)
     baseUrl_ = url != nullptr ? url : "";
 }
 
-bool RTSPClient::ParseRtspUrl(const std::string& url, std::string& host, unsigned short& port, std::string& user,
-                              std::string& password)
+bool RTSPClient::ParseRtspUrl(const std::string& url, std::string& host, unsigned short& port,
+                              std::string& user, std::string& password)
 {
     if (!StartsWithNoCase(url, "rtsp://")) {
         return false;
@@ -75,7 +74,8 @@ bool RTSPClient::ParseRtspUrl(const std::string& url, std::string& host, unsigne
     host = hostPort.substr(0, colon);
     if (colon != std::string::npos) {
         const std::string portText = hostPort.substr(colon + 1);
-        if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos) {
+        if (portText.empty() || portText.size() > 5 ||
+            portText.find_first_not_of("0123456789") != std::string::npos) {
             return false;
         }
         const unsigned long value = std::strtoul(portText.c_str(), nullptr, 10);
@@ -116,9 +116,9 @@ unsigned RTSPClient::sendDescribeCommand(responseHandler* handler, Authenticator
     return SendRequest(std::move(request), authenticator);
 }
 
-unsigned RTSPClient::sendSetupCommand(MediaSubsession& subsession, responseHandler* handler, bool /*streamOutgoing*/,
-                                      bool streamUsingTCP, bool /*forceMulticastOnUnspecified*/,
-                                      Authenticator* authenticator)
+unsigned RTSPClient::sendSetupCommand(MediaSubsession& subsession, responseHandler* handler,
+                                      bool /*streamOutgoing*/, bool streamUsingTCP,
+                                      bool /*forceMulticastOnUnspecified*/, Authenticator* authenticator)
 {
     Request request;
     request.method = "SETUP";
@@ -136,8 +136,8 @@ unsigned RTSPClient::sendSetupCommand(MediaSubsession& subsession, responseHandl
     return SendRequest(std::move(request), authenticator);
 }
 
-unsigned RTSPClient::sendPlayCommand(MediaSession& session, responseHandler* handler, double start, double end,
-                                     float scale, Authenticator* authenticator)
+unsigned RTSPClient::sendPlayCommand(MediaSession& session, responseHandler* handler, double start,
+                                     double end, float scale, Authenticator* authenticator)
 {
     Request request;
     request.method = "PLAY";
@@ -152,14 +152,15 @@ unsigned RTSPClient::sendPlayCommand(MediaSession& session, responseHandler* han
     return SendRequest(std::move(request), authenticator);
 }
 
-unsigned RTSPClient::sendPlayCommand(MediaSession& session, responseHandler* handler, const char* absStartTime,
-                                     const char* absEndTime, float scale, Authenticator* authenticator)
+unsigned RTSPClient::sendPlayCommand(MediaSession& session, responseHandler* handler,
+                                     const char* absStartTime, const char* absEndTime, float scale,
+                                     Authenticator* authenticator)
 {
     Request request;
     request.method = "PLAY";
     request.url = SessionUrl(session);
-    request.extraHeaders = std::string("Range: clock=") + (absStartTime != nullptr ? absStartTime : "") + "-" +
-                           (absEndTime != nullptr ? absEndTime : "") + "\r\n";
+    request.extraHeaders = std::string("Range: clock=") + (absStartTime != nullptr ? absStartTime : "") +
+                           "-" + (absEndTime != nullptr ? absEndTime : "") + "\r\n";
     if (scale != 1.0f) {
         request.extraHeaders += "Scale: " + FormatSeconds(scale) + "\r\n";
     }
@@ -176,8 +177,9 @@ unsigned RTSPClient::sendGetParameterCommand(MediaSession& session, responseHand
     request.url = SessionUrl(session);
     if (parameterName != nullptr && parameterName[0] != '\0') {
         const std::string body = std::string(parameterName) + "\r\n";
-        request.extraHeaders = "Content-Type: text/parameters\r\nContent-Length: " + std::to_string(body.size()) +
-                               "\r\n\r\n" + body;
+        request.extraHeaders =
+            "Content-Type: text/parameters\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+            body;
     }
     request.handler = handler;
     request.session = &session;
@@ -393,8 +395,9 @@ void RTSPClient::HandleReadable()
         return;
     }
     if (got <= 0) {
-        const std::string message = got == 0 ? std::string("Connection closed by the server")
-                                             : std::string("Failed to read a response: ") + std::strerror(errno);
+        const std::string message = got == 0
+                                        ? std::string("Connection closed by the server")
+                                        : std::string("Failed to read a response: ") + std::strerror(errno);
         envir().setResultMsg(message);
         CloseConnection();
         FailAll(-1, message);
@@ -407,7 +410,8 @@ void RTSPClient::HandleReadable()
             if (input_.size() < 4) {
                 return;
             }
-            const size_t length = (static_cast<unsigned char>(input_[2]) << 8) | static_cast<unsigned char>(input_[3]);
+            const size_t length =
+                (static_cast<unsigned char>(input_[2]) << 8) | static_cast<unsigned char>(input_[3]);
             if (input_.size() < 4 + length) {
                 return;
             }
@@ -448,7 +452,7 @@ void RTSPClient::HandleResponse(const RtspResponse& response)
         ++it;
     }
     if (it == awaitingResponse_.end()) {
-        return;  // an answer to nothing we wait for
+        return; // an answer to nothing we wait for
     }
     Request request = std::move(*it);
     awaitingResponse_.erase(it);

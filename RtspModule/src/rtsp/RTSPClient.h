@@ -27,18 +27,19 @@ public:
     using responseHandler = void(RTSPClient* rtspClient, int resultCode, char* resultString);
 
     unsigned sendDescribeCommand(responseHandler* handler, Authenticator* authenticator = nullptr);
-    unsigned sendSetupCommand(MediaSubsession& subsession, responseHandler* handler, bool streamOutgoing = false,
-                              bool streamUsingTCP = false, bool forceMulticastOnUnspecified = false,
+    unsigned sendSetupCommand(MediaSubsession& subsession, responseHandler* handler,
+                              bool streamOutgoing = false, bool streamUsingTCP = false,
+                              bool forceMulticastOnUnspecified = false,
                               Authenticator* authenticator = nullptr);
     // `end` < 0 leaves the range open.
-    unsigned sendPlayCommand(MediaSession& session, responseHandler* handler, double start = 0.0, double end = -1.0,
-                             float scale = 1.0f, Authenticator* authenticator = nullptr);
+    unsigned sendPlayCommand(MediaSession& session, responseHandler* handler, double start = 0.0,
+                             double end = -1.0, float scale = 1.0f, Authenticator* authenticator = nullptr);
     unsigned sendPlayCommand(MediaSession& session, responseHandler* handler, const char* absStartTime,
                              const char* absEndTime = nullptr, float scale = 1.0f,
                              Authenticator* authenticator = nullptr);
     // A null or empty parameter name sends no body (a keep-alive).
-    unsigned sendGetParameterCommand(MediaSession& session, responseHandler* handler, const char* parameterName,
-                                     Authenticator* authenticator = nullptr);
+    unsigned sendGetParameterCommand(MediaSession& session, responseHandler* handler,
+                                     const char* parameterName, Authenticator* authenticator = nullptr);
     unsigned sendTeardownCommand(MediaSession& session, responseHandler* handler,
                                  Authenticator* authenticator = nullptr);
 
@@ -47,8 +48,8 @@ public:
     const std::string& sessionId() const { return sessionId_; }
 
     // "rtsp://[user[:password]@]host[:port][/path]"; false when not such a URL.
-    static bool ParseRtspUrl(const std::string& url, std::string& host, unsigned short& port, std::string& user,
-                             std::string& password);
+    static bool ParseRtspUrl(const std::string& url, std::string& host, unsigned short& port,
+                             std::string& user, std::string& password);
     // Resolves a control attribute against a base URL ("*" and "" mean the base).
     static std::string ResolveControl(const std::string& base, const std::string& control);
 
@@ -62,7 +63,7 @@ private:
         unsigned cseq = 0;
         std::string method;
         std::string url;
-        std::string extraHeaders;  // each ending in "\r\n"
+        std::string extraHeaders; // each ending in "\r\n"
         responseHandler* handler = nullptr;
         MediaSession* session = nullptr;
         MediaSubsession* subsession = nullptr;
@@ -88,10 +89,10 @@ private:
     bool connecting_ = false;
     sockaddr_in serverAddress_{};
     unsigned nextCSeq_ = 1;
-    std::list<Request> awaitingConnection_;  // not yet written: the connection is being made
+    std::list<Request> awaitingConnection_; // not yet written: the connection is being made
     std::list<Request> awaitingResponse_;
-    std::string output_;  // bytes not yet written to the socket
-    std::string input_;   // bytes received and not yet parsed
+    std::string output_; // bytes not yet written to the socket
+    std::string input_;  // bytes received and not yet parsed
     Authenticator credentials_;
     bool haveCredentials_ = false;
     std::string sessionId_;

@@ -33,7 +33,7 @@ uint32_t RandomSsrc()
     return static_cast<uint32_t>(generator());
 }
 
-}  // namespace
+} // namespace
 
 bool ParseRtcpCompound(const uint8_t* data, size_t size, RtcpPacketInfo& info)
 {
@@ -134,10 +134,10 @@ void RTCPInstance::AppendSdes(std::vector<uint8_t>& packet) const
     packet.push_back(0);
     packet.push_back(0);
     Append32(packet, ownSsrc_);
-    packet.push_back(1);  // CNAME
+    packet.push_back(1); // CNAME
     packet.push_back(static_cast<uint8_t>(cname_.size()));
     packet.insert(packet.end(), cname_.begin(), cname_.end());
-    packet.push_back(0);  // end of items
+    packet.push_back(0); // end of items
     while ((packet.size() - start) % 4 != 0) {
         packet.push_back(0);
     }
@@ -160,12 +160,15 @@ std::vector<uint8_t> RTCPInstance::ComposeReceiverReport() const
         const uint32_t extendedHighest = stats.ExtendedHighestSequence();
         const uint32_t expected = extendedHighest - stats.BaseSequence() + 1;
         const uint64_t received = stats.PacketsReceived();
-        const int64_t lost = std::max<int64_t>(0, static_cast<int64_t>(expected) - static_cast<int64_t>(received));
+        const int64_t lost =
+            std::max<int64_t>(0, static_cast<int64_t>(expected) - static_cast<int64_t>(received));
         const int64_t expectedInterval = static_cast<int64_t>(expected) - priorExpected_;
-        const int64_t receivedInterval = static_cast<int64_t>(received) - static_cast<int64_t>(priorReceived_);
+        const int64_t receivedInterval =
+            static_cast<int64_t>(received) - static_cast<int64_t>(priorReceived_);
         const int64_t lostInterval = expectedInterval - receivedInterval;
-        const uint8_t fraction =
-            (expectedInterval <= 0 || lostInterval <= 0) ? 0 : static_cast<uint8_t>((lostInterval << 8) / expectedInterval);
+        const uint8_t fraction = (expectedInterval <= 0 || lostInterval <= 0)
+                                     ? 0
+                                     : static_cast<uint8_t>((lostInterval << 8) / expectedInterval);
         Append32(packet, stats.Ssrc());
         const uint32_t cumulative = static_cast<uint32_t>(std::min<int64_t>(lost, 0x7FFFFF));
         Append32(packet, (static_cast<uint32_t>(fraction) << 24) | cumulative);
@@ -185,8 +188,8 @@ std::vector<uint8_t> RTCPInstance::ComposeReceiverReport() const
 
 void RTCPInstance::SendPacket(const std::vector<uint8_t>& packet)
 {
-    sendto(socket_, packet.data(), packet.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&destination_),
-           sizeof(destination_));
+    sendto(socket_, packet.data(), packet.size(), MSG_DONTWAIT,
+           reinterpret_cast<const sockaddr*>(&destination_), sizeof(destination_));
     if (source_ != nullptr && source_->Depacketizer().HasSsrc()) {
         // Only the report about received packets moves the interval counters.
         const RtpDepacketizer& stats = source_->Depacketizer();

@@ -31,7 +31,8 @@ bool ParseRtcpCompound(const uint8_t* data, size_t size, RtcpPacketInfo& info);
 // seconds. Sends a BYE of its own when closed.
 class RTCPInstance final : public Medium {
 public:
-    static RTCPInstance* createNew(UsageEnvironment& env, int rtcpSocket, RtpSource* source, const std::string& cname);
+    static RTCPInstance* createNew(UsageEnvironment& env, int rtcpSocket, RtpSource* source,
+                                   const std::string& cname);
 
     // Where receiver reports go; until set, none are sent.
     void SetDestination(const sockaddr_in& address);
@@ -54,7 +55,7 @@ private:
     void AppendSdes(std::vector<uint8_t>& packet) const;
 
     int socket_ = -1;
-    RtpSource* source_ = nullptr;  // not owned; may be null
+    RtpSource* source_ = nullptr; // not owned; may be null
     std::string cname_;
     uint32_t ownSsrc_ = 0;
     bool haveDestination_ = false;

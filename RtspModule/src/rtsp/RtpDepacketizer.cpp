@@ -25,7 +25,7 @@ int SeqDistance(uint16_t from, uint16_t to)
     return static_cast<int16_t>(static_cast<uint16_t>(to - from));
 }
 
-}  // namespace
+} // namespace
 
 bool ParseRtpHeader(const uint8_t* data, size_t size, RtpHeader& header)
 {
@@ -119,7 +119,7 @@ void RtpDepacketizer::Push(const uint8_t* data, size_t size, std::vector<RtpUnit
         distance = 0;
     }
     if (distance < 0) {
-        return;  // late or duplicate: its place has passed
+        return; // late or duplicate: its place has passed
     }
     NoteSequence(seq);
     std::vector<uint8_t> packet(data, data + size);
@@ -185,7 +185,8 @@ void RtpDepacketizer::DropFragment()
     fragment_.clear();
 }
 
-void RtpDepacketizer::ProcessInOrder(const std::vector<uint8_t>& packet, bool lossBefore, std::vector<RtpUnit>& out)
+void RtpDepacketizer::ProcessInOrder(const std::vector<uint8_t>& packet, bool lossBefore,
+                                     std::vector<RtpUnit>& out)
 {
     RtpHeader header;
     if (!ParseRtpHeader(packet.data(), packet.size(), header)) {
@@ -194,7 +195,8 @@ void RtpDepacketizer::ProcessInOrder(const std::vector<uint8_t>& packet, bool lo
     const uint8_t* payload = packet.data() + header.payloadOffset;
     if (mode_ == Mode::Raw) {
         if (header.payloadSize > 0) {
-            out.push_back(RtpUnit{std::vector<uint8_t>(payload, payload + header.payloadSize), header.timestamp});
+            out.push_back(
+                RtpUnit{std::vector<uint8_t>(payload, payload + header.payloadSize), header.timestamp});
         }
         return;
     }
@@ -212,7 +214,7 @@ void RtpDepacketizer::ProcessH264(const uint8_t* payload, size_t size, uint32_t 
     }
     const uint8_t nalType = payload[0] & 0x1F;
     if (nalType >= 1 && nalType <= 23) {
-        DropFragment();  // a fragment cannot continue after a whole unit
+        DropFragment(); // a fragment cannot continue after a whole unit
         out.push_back(RtpUnit{std::vector<uint8_t>(payload, payload + size), timestamp});
         return;
     }
@@ -223,10 +225,11 @@ void RtpDepacketizer::ProcessH264(const uint8_t* payload, size_t size, uint32_t 
             const size_t length = Read16(payload + offset);
             offset += 2;
             if (length == 0 || length > size - offset) {
-                ++unitsDropped_;  // malformed aggregate: keep what was whole, drop the rest
+                ++unitsDropped_; // malformed aggregate: keep what was whole, drop the rest
                 break;
             }
-            out.push_back(RtpUnit{std::vector<uint8_t>(payload + offset, payload + offset + length), timestamp});
+            out.push_back(
+                RtpUnit{std::vector<uint8_t>(payload + offset, payload + offset + length), timestamp});
             offset += length;
         }
         return;
@@ -245,7 +248,7 @@ void RtpDepacketizer::ProcessH264(const uint8_t* payload, size_t size, uint32_t 
             fragmentTimestamp_ = timestamp;
             fragment_.push_back(static_cast<uint8_t>((payload[0] & 0xE0) | (fuHeader & 0x1F)));
         } else if (!inFragment_) {
-            return;  // the start of this unit was lost
+            return; // the start of this unit was lost
         } else if (timestamp != fragmentTimestamp_) {
             DropFragment();
             return;

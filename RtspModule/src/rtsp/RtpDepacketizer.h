@@ -57,7 +57,8 @@ public:
 
 private:
     void ProcessInOrder(const std::vector<uint8_t>& packet, bool lossBefore, std::vector<RtpUnit>& out);
-    void ProcessH264(const uint8_t* payload, size_t size, uint32_t timestamp, bool lossBefore, std::vector<RtpUnit>& out);
+    void ProcessH264(const uint8_t* payload, size_t size, uint32_t timestamp, bool lossBefore,
+                     std::vector<RtpUnit>& out);
     void DrainPending(std::vector<RtpUnit>& out);
     void SkipToOldestPending(std::vector<RtpUnit>& out);
     void NoteSequence(uint16_t seq);
@@ -69,8 +70,8 @@ private:
     bool started_ = false;
     uint32_t ssrc_ = 0;
     uint16_t expectedSeq_ = 0;
-    std::map<uint16_t, std::vector<uint8_t>> pending_;  // packets ahead of expectedSeq_
-    bool lossPending_ = false;                          // a gap was skipped before the next packet
+    std::map<uint16_t, std::vector<uint8_t>> pending_; // packets ahead of expectedSeq_
+    bool lossPending_ = false;                         // a gap was skipped before the next packet
 
     bool inFragment_ = false;
     std::vector<uint8_t> fragment_;

@@ -21,7 +21,7 @@ int64_t WallClockMicroseconds()
     return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_usec;
 }
 
-}  // namespace
+} // namespace
 
 RtpSource* RtpSource::createNew(UsageEnvironment& env, int rtpSocket, unsigned payloadFormat,
                                 unsigned timestampFrequency, RtpDepacketizer::Mode mode)
@@ -29,13 +29,10 @@ RtpSource* RtpSource::createNew(UsageEnvironment& env, int rtpSocket, unsigned p
     return new RtpSource(env, rtpSocket, payloadFormat, timestampFrequency, mode);
 }
 
-RtpSource::RtpSource(UsageEnvironment& env, int rtpSocket, unsigned payloadFormat, unsigned timestampFrequency,
-                     RtpDepacketizer::Mode mode)
-    : FramedSource(env),
-      socket_(rtpSocket),
-      frequency_(timestampFrequency == 0 ? 90000 : timestampFrequency),
-      depacketizer_(mode, payloadFormat),
-      datagram_(kMaxDatagram)
+RtpSource::RtpSource(UsageEnvironment& env, int rtpSocket, unsigned payloadFormat,
+                     unsigned timestampFrequency, RtpDepacketizer::Mode mode)
+    : FramedSource(env), socket_(rtpSocket), frequency_(timestampFrequency == 0 ? 90000 : timestampFrequency),
+      depacketizer_(mode, payloadFormat), datagram_(kMaxDatagram)
 {
 }
 
@@ -141,7 +138,8 @@ timeval RtpSource::PresentationTime(uint32_t rtpTimestamp)
         referenceUs_ = WallClockMicroseconds();
     }
     const auto ticks = static_cast<int32_t>(rtpTimestamp - referenceRtp_);
-    const int64_t us = referenceUs_ + static_cast<int64_t>(ticks) * 1000000 / static_cast<int64_t>(frequency_);
+    const int64_t us =
+        referenceUs_ + static_cast<int64_t>(ticks) * 1000000 / static_cast<int64_t>(frequency_);
     timeval result{};
     result.tv_sec = static_cast<time_t>(us / 1000000);
     result.tv_usec = static_cast<suseconds_t>(us % 1000000);

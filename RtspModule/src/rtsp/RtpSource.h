@@ -49,13 +49,13 @@ private:
     std::deque<RtpUnit> ready_;
     std::vector<RtpUnit> scratch_;
     std::vector<uint8_t> datagram_;
-    bool reading_ = false;      // the socket handler is installed
-    bool delivering_ = false;   // inside DeliverReady: readers asking again are served by its loop
+    bool reading_ = false;    // the socket handler is installed
+    bool delivering_ = false; // inside DeliverReady: readers asking again are served by its loop
     TaskToken flushTask_ = nullptr;
 
     bool haveWallReference_ = false;
     uint32_t referenceRtp_ = 0;
-    int64_t referenceUs_ = 0;    // wall clock µs at referenceRtp_
+    int64_t referenceUs_ = 0; // wall clock µs at referenceRtp_
 
     int64_t firstArrivalUs_ = -1;
     bool haveTransit_ = false;

@@ -46,7 +46,7 @@ bool FindHeaderEnd(const char* data, size_t size, size_t& headerEnd, size_t& bod
     return false;
 }
 
-}  // namespace
+} // namespace
 
 const std::string* RtspResponse::Header(const std::string& name) const
 {
@@ -108,18 +108,20 @@ RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& o
                     return RtspParseResult::Invalid;
                 }
                 const size_t codeEnd = line.find(' ', space + 1);
-                const std::string code =
-                    line.substr(space + 1, codeEnd == std::string::npos ? std::string::npos : codeEnd - space - 1);
+                const std::string code = line.substr(
+                    space + 1, codeEnd == std::string::npos ? std::string::npos : codeEnd - space - 1);
                 unsigned status = 0;
                 if (code.size() != 3 || !ParseUnsigned(code, status)) {
                     return RtspParseResult::Invalid;
                 }
                 out.statusCode = static_cast<int>(status);
-                out.reasonPhrase = codeEnd == std::string::npos ? std::string() : Trim(line.substr(codeEnd + 1));
+                out.reasonPhrase =
+                    codeEnd == std::string::npos ? std::string() : Trim(line.substr(codeEnd + 1));
             } else {
                 // A request from the server: "METHOD url RTSP/1.0".
                 const size_t lastSpace = line.rfind(' ');
-                if (lastSpace == std::string::npos || !StartsWithNoCase(line.substr(lastSpace + 1), "RTSP/")) {
+                if (lastSpace == std::string::npos ||
+                    !StartsWithNoCase(line.substr(lastSpace + 1), "RTSP/")) {
                     return RtspParseResult::Invalid;
                 }
                 out.isRequest = true;
@@ -130,12 +132,12 @@ RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& o
             continue;
         }
         if ((line[0] == ' ' || line[0] == '\t') && !out.headers.empty()) {
-            out.headers.back().second += " " + Trim(line);  // folded continuation line
+            out.headers.back().second += " " + Trim(line); // folded continuation line
             continue;
         }
         const size_t colon = line.find(':');
         if (colon == std::string::npos) {
-            continue;  // not a header; ignored like unknown headers
+            continue; // not a header; ignored like unknown headers
         }
         out.headers.emplace_back(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
     }
@@ -192,7 +194,8 @@ bool ParseTransportHeader(const std::string& value, TransportInfo& info)
             if (ParseUnsigned(ports.substr(0, dash), rtp) && rtp <= 65535) {
                 info.serverRtpPort = rtp;
                 info.serverRtcpPort = rtp + 1 <= 65535 ? rtp + 1 : 0;
-                if (dash != std::string::npos && ParseUnsigned(ports.substr(dash + 1), rtcp) && rtcp <= 65535) {
+                if (dash != std::string::npos && ParseUnsigned(ports.substr(dash + 1), rtcp) &&
+                    rtcp <= 65535) {
                     info.serverRtcpPort = rtcp;
                 }
             }

@@ -38,7 +38,7 @@ bool ParseSessionHeader(const std::string& value, std::string& sessionId, unsign
 struct TransportInfo {
     unsigned serverRtpPort = 0;
     unsigned serverRtcpPort = 0;
-    std::string source;  // source= address, empty when not given
+    std::string source; // source= address, empty when not given
 };
 
 // The server's answer in the Transport header of a SETUP response.

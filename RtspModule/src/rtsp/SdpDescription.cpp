@@ -108,7 +108,8 @@ bool ParseMediaLine(const std::string& value, SdpMedia& media)
     size_t start = 0;
     while (start < value.size() && fields.size() < 4) {
         const size_t space = value.find(' ', start);
-        const std::string field = value.substr(start, space == std::string::npos ? std::string::npos : space - start);
+        const std::string field =
+            value.substr(start, space == std::string::npos ? std::string::npos : space - start);
         if (!field.empty()) {
             fields.push_back(field);
         }
@@ -172,8 +173,8 @@ void ParseFmtp(const std::string& value, SdpMedia& media)
     size_t start = 0;
     while (start < params.size()) {
         const size_t semicolon = params.find(';', start);
-        const std::string item =
-            Trim(params.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start));
+        const std::string item = Trim(
+            params.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start));
         const size_t equals = item.find('=');
         if (!item.empty()) {
             std::string key = Trim(item.substr(0, equals));
@@ -191,7 +192,7 @@ void ParseFmtp(const std::string& value, SdpMedia& media)
     }
 }
 
-}  // namespace
+} // namespace
 
 bool ParseSdp(const std::string& text, SdpDescription& out, std::string& error)
 {
@@ -216,7 +217,7 @@ bool ParseSdp(const std::string& text, SdpDescription& out, std::string& error)
             continue;
         }
         if (line.size() < 2 || line[1] != '=') {
-            continue;  // not an SDP line; lax senders add such lines, skip them
+            continue; // not an SDP line; lax senders add such lines, skip them
         }
         const char type = line[0];
         const std::string value = line.substr(2);
@@ -245,12 +246,14 @@ bool ParseSdp(const std::string& text, SdpDescription& out, std::string& error)
         } else if (type == 'a') {
             const size_t colon = value.find(':');
             const std::string name = value.substr(0, colon);
-            const std::string attr = colon == std::string::npos ? std::string() : Trim(value.substr(colon + 1));
+            const std::string attr =
+                colon == std::string::npos ? std::string() : Trim(value.substr(colon + 1));
             if (name == "control") {
                 (media != nullptr ? media->control : out.control) = attr;
             } else if (name == "range") {
                 if (media != nullptr) {
-                    ParseRange(attr, media->hasRange, media->playStartTime, media->playEndTime, nullptr, nullptr);
+                    ParseRange(attr, media->hasRange, media->playStartTime, media->playEndTime, nullptr,
+                               nullptr);
                 } else {
                     bool hasRange = false;
                     ParseRange(attr, hasRange, out.playStartTime, out.playEndTime, &out.absStartTime,

@@ -6,15 +6,15 @@
 
 // One "m=" section of an SDP description (RFC 4566).
 struct SdpMedia {
-    std::string mediumName;  // "video", "audio", ...
+    std::string mediumName; // "video", "audio", ...
     unsigned port = 0;
-    std::string protocol;    // "RTP/AVP"
+    std::string protocol; // "RTP/AVP"
     unsigned payloadFormat = 0;
-    std::string codecName;   // upper case, from a=rtpmap or the static table
+    std::string codecName; // upper case, from a=rtpmap or the static table
     unsigned timestampFrequency = 0;
     unsigned numChannels = 1;
-    std::string control;     // a=control, empty when none
-    std::map<std::string, std::string> fmtp;  // a=fmtp parameters, keys lower-cased
+    std::string control;                     // a=control, empty when none
+    std::map<std::string, std::string> fmtp; // a=fmtp parameters, keys lower-cased
     bool hasRange = false;
     double playStartTime = 0.0;
     double playEndTime = 0.0;
@@ -22,10 +22,10 @@ struct SdpMedia {
 
 struct SdpDescription {
     std::string sessionName;
-    std::string control;     // session-level a=control
+    std::string control; // session-level a=control
     double playStartTime = 0.0;
-    double playEndTime = 0.0;  // 0 = open end / live
-    std::string absStartTime;  // a=range:clock= start, empty when none
+    double playEndTime = 0.0; // 0 = open end / live
+    std::string absStartTime; // a=range:clock= start, empty when none
     std::string absEndTime;
     std::vector<SdpMedia> media;
 };

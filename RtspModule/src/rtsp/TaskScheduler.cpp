@@ -60,8 +60,8 @@ void BasicTaskScheduler::unscheduleDelayedTask(TaskToken& prevTask)
     tokens_.erase(it);
 }
 
-void BasicTaskScheduler::setBackgroundHandling(int socketNum, int conditionSet, BackgroundHandlerProc* handler,
-                                               void* clientData)
+void BasicTaskScheduler::setBackgroundHandling(int socketNum, int conditionSet,
+                                               BackgroundHandlerProc* handler, void* clientData)
 {
     if (socketNum < 0) {
         return;

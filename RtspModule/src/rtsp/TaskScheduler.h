@@ -76,7 +76,7 @@ private:
         BackgroundHandlerProc* proc = nullptr;
         void* clientData = nullptr;
     };
-    using TaskKey = std::pair<int64_t, uint64_t>;  // due time (monotonic µs), sequence number
+    using TaskKey = std::pair<int64_t, uint64_t>; // due time (monotonic µs), sequence number
 
     static void HousekeepingTick(void* clientData);
     void RunDueTasks();
@@ -86,8 +86,8 @@ private:
     int wakeFd_ = -1;
     uint64_t nextSequence_ = 1;
     std::map<TaskKey, Task> tasks_;
-    std::map<uint64_t, TaskKey> tokens_;  // sequence number -> key, for unscheduling
-    std::map<int, Handler> handlers_;     // socket -> handler
+    std::map<uint64_t, TaskKey> tokens_; // sequence number -> key, for unscheduling
+    std::map<int, Handler> handlers_;    // socket -> handler
     TaskToken tickTask_ = nullptr;
 };
 

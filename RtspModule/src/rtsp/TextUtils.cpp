@@ -49,7 +49,7 @@ char Lower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<unsigned char> base64Decode(const char* in, bool trimTrailingZeros)
 {
