@@ -128,6 +128,19 @@ bool ConnectVideo(SettingsDialog& dialog, const char* connectButton)
     return QTest::qWaitFor([disconnect] { return disconnect->isEnabled(); }, kVideoTimeoutMs);
 }
 
+// The colour of the view's top-left corner, where no shape is drawn.
+QColor Corner(QWidget* view)
+{
+    return view->grab().toImage().pixelColor(2, 2);
+}
+
+// Whether a decoded picture shows in the view within the time: its corner
+// no longer shows the background it had before the video was connected.
+bool WaitForPicture(QWidget* view, const QColor& background)
+{
+    return QTest::qWaitFor([view, background] { return Corner(view) != background; }, kVideoTimeoutMs);
+}
+
 void SaveScreenshot(QWidget* widget, const QString& name)
 {
     QDir().mkpath(QStringLiteral(QEL_SCREENSHOT_DIR));
@@ -178,11 +191,20 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
     auto* view = Child<QWidget>(&dialog, "videoWidget1");
     QCOMPARE(view->grab().toImage().pixelColor(360, 57), QColor(Qt::black)); // its top edge
 
-    const bool live = ConnectVideo(dialog, "pushButtonConnect1");
+    const QColor background = Corner(view);
+    const bool live = ConnectVideo(dialog, "pushButtonConnect1") && WaitForPicture(view, background);
 
     // A new zone drawn with the mouse, and a corner of the loaded one dragged.
     Child<QPushButton>(&dialog, "pushButtonAddZone")->click();
-    viewmouse::DrawPolygon(view, {{100, 300}, {300, 300}, {200, 500}});
+    viewmouse::Click(view, {100, 300});
+    viewmouse::Click(view, {300, 300});
+    viewmouse::Click(view, {200, 500});
+    // While under creation the zone shows in the tool's white; once complete
+    // it is drawn with the default black pen like every zone.
+    viewmouse::MoveTo(view, {110, 310});
+    SaveScreenshot(&dialog, live ? QStringLiteral("zones-tab-zone-being-drawn-live.png")
+                                 : QStringLiteral("zones-tab-zone-being-drawn-lan-no-video.png"));
+    viewmouse::Click(view, {100, 300});
     viewmouse::Drag(view, {648, 518}, {600, 450});
     QCOMPARE(table->rowCount(), 2);
     SaveScreenshot(&dialog, live ? QStringLiteral("zones-tab-drawn-zone-live.png")
@@ -233,6 +255,7 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
     QVERIFY(Child<QPushButton>(&dialog, "pushButtonAddLine1")->isEnabled());
     QVERIFY(boxes.Texts().isEmpty());
 
+    const QColor background = Corner(Child<QWidget>(&dialog, "videoWidget2"));
     if (!ConnectVideo(dialog, "pushButtonConnect2")) {
         SaveScreenshot(&dialog, QStringLiteral("grid-tab-lan-no-video.png"));
         QSKIP("no live view in this build: the enabling with video and the apply are not exercised");
@@ -251,6 +274,7 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
     viewmouse::Click(view, {360, 288});
     viewmouse::Click(view, {360, 576});
     QCOMPARE(Child<QLabel>(&dialog, "lbRulerSize1")->text(), QStringLiteral("8.00 \u043C."));
+    QVERIFY(WaitForPicture(view, background));
     SaveScreenshot(&dialog, QStringLiteral("grid-tab-grid-mimic-ruler-live.png"));
     Child<QPushButton>(&dialog, "pushButtonApplyGrid")->click();
     QCOMPARE(LastStatus(status), QStringLiteral("Camera position was applied"));
