@@ -18,6 +18,8 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
 
     bool IsReady() const { return ready_; }
+    // The virtual LAN has no such namespace (fewer devices than the tests need).
+    bool NamespaceMissing() const { return namespaceMissing_; }
     const std::string& Output() const { return output_; }
 
     // QEL_SIM and QEL_SOURCE_DIR are set where the tests may use the LAN.
@@ -27,5 +29,6 @@ private:
     pid_t pid_ = -1;
     int stdoutFd_ = -1;
     bool ready_ = false;
+    bool namespaceMissing_ = false;
     std::string output_;
 };
