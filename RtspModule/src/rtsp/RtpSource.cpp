@@ -9,6 +9,8 @@ namespace {
 
 // Largest UDP payload; datagrams are read whole.
 constexpr size_t kMaxDatagram = 65536;
+// Units waiting for a reader; more means the reader has stopped keeping up.
+constexpr size_t kMaxQueuedUnits = 4096;
 // How long a gap may hold packets in the reorder window when no more arrive.
 constexpr int64_t kReorderFlushUs = 100000;
 // Seconds between the NTP (1900) and Unix (1970) epochs.
@@ -75,17 +77,25 @@ void RtpSource::FlushTask(void* clientData)
     self->flushTask_ = nullptr;
     self->scratch_.clear();
     self->depacketizer_.Flush(self->scratch_);
-    for (auto& unit : self->scratch_) {
-        self->ready_.push_back(std::move(unit));
-    }
-    self->scratch_.clear();
+    self->Enqueue();
     self->DeliverReady();
+}
+
+void RtpSource::Enqueue()
+{
+    for (auto& unit : scratch_) {
+        if (ready_.size() >= kMaxQueuedUnits) {
+            ready_.pop_front(); // a reader this far behind has lost these anyway
+        }
+        ready_.push_back(std::move(unit));
+    }
+    scratch_.clear();
 }
 
 void RtpSource::ReadDatagrams()
 {
     // Bounded per call so one busy stream cannot starve the rest of the loop.
-    for (int i = 0; i < 256; ++i) {
+    for (int i = 0; i < 256 && reading_; ++i) {
         const ssize_t got = recv(socket_, datagram_.data(), datagram_.size(), MSG_DONTWAIT);
         if (got < 0) {
             break;
@@ -97,14 +107,14 @@ void RtpSource::ReadDatagrams()
         UpdateJitter(header.timestamp, WallClockMicroseconds());
         scratch_.clear();
         depacketizer_.Push(datagram_.data(), static_cast<size_t>(got), scratch_);
-        for (auto& unit : scratch_) {
-            ready_.push_back(std::move(unit));
-        }
+        Enqueue();
+        // Handed on per datagram: one aggregate packet can hold thousands of tiny
+        // units, and the queue should never hold more than one packet's worth.
+        DeliverReady();
     }
-    scratch_.clear();
     auto& scheduler = envir().taskScheduler();
     scheduler.unscheduleDelayedTask(flushTask_);
-    if (depacketizer_.HasPending()) {
+    if (reading_ && depacketizer_.HasPending()) {
         flushTask_ = scheduler.scheduleDelayedTask(kReorderFlushUs, FlushTask, this);
     }
     DeliverReady();

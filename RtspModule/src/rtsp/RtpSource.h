@@ -39,6 +39,7 @@ private:
     static void IncomingHandler(void* clientData, int mask);
     static void FlushTask(void* clientData);
     void ReadDatagrams();
+    void Enqueue(); // moves scratch_ into ready_, bounded
     void DeliverReady();
     timeval PresentationTime(uint32_t rtpTimestamp);
     void UpdateJitter(uint32_t rtpTimestamp, int64_t arrivalUs);
