@@ -4,6 +4,7 @@
 #include "MediaSession.h"
 #include "RtspDevice.h"
 #include "TextUtils.h"
+#include "StringUtils.h"
 
 #include <easylogging++.h>
 
@@ -18,23 +19,6 @@ const unsigned char kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
 constexpr uint8_t kNalTypeIdr = 5;
 constexpr size_t kNalDumpBytes = 1500;
 constexpr size_t kSpropsDumpBytes = 1000;
-
-// Hex text of at most `maxCount` bytes, upper case, one space between bytes.
-std::string HexText(const unsigned char* data, size_t size, size_t maxCount)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    const size_t count = std::min(size, maxCount);
-    std::string text;
-    text.reserve(count * 3);
-    for (size_t i = 0; i < count; ++i) {
-        if (i > 0) {
-            text += ' ';
-        }
-        text += kDigits[data[i] >> 4];
-        text += kDigits[data[i] & 0x0F];
-    }
-    return text;
-}
 
 } // namespace
 
@@ -88,11 +72,12 @@ std::vector<unsigned char> RtspDeviceSink::DecodeSprops(const char* spropParamet
         }
         start = next + 1;
     }
+    const auto hex = [](const std::vector<unsigned char>& bytes) {
+        return utils::GetPrintedBufferInHex(bytes.data(), bytes.size(), kSpropsDumpBytes, " ");
+    };
     VLOG(1) << "Decoding SPROPS. Original parameter (base64): " << text << "; decoded sps_data ["
-            << sps.size() << "]: " << HexText(sps.data(), sps.size(), kSpropsDumpBytes)
-            << "; decoded pps_data [" << pps.size()
-            << "]: " << HexText(pps.data(), pps.size(), kSpropsDumpBytes) << "; result buffer ["
-            << result.size() << "]: " << HexText(result.data(), result.size(), kSpropsDumpBytes);
+            << sps.size() << "]: " << hex(sps) << "; decoded pps_data [" << pps.size() << "]: " << hex(pps)
+            << "; result buffer [" << result.size() << "]: " << hex(result);
     return result;
 }
 
@@ -152,7 +137,8 @@ void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned /*numTruncat
         const int level = isKeyFrame ? 6 : 8;
         if (VLOG_IS_ON(level)) {
             VLOG(level) << "NAL received, isKeyFrame: " << (isKeyFrame ? 1 : 0) << ", size: " << n
-                        << ", first 1500 bytes: " << HexText(receiveBuffer_, n, kNalDumpBytes) << "\n\n";
+                        << ", first 1500 bytes: "
+                        << utils::GetPrintedBufferInHex(receiveBuffer_, n, kNalDumpBytes, " ") << "\n\n";
         }
     }
     continuePlaying();
