@@ -91,7 +91,9 @@ std::string RtspStreamServer::Url() const
 std::string RtspStreamServer::PipelineDescription() const
 {
     const std::string fps = std::to_string(options_.framesPerSecond);
-    std::string description = "( videotestsrc is-live=true pattern=ball ! video/x-raw,format=I420,width=" +
+    // A ball over mid grey: the overlay's black lines stay visible over it.
+    std::string description = "( videotestsrc is-live=true pattern=ball background-color=0xff9e9e9e ! "
+                              "video/x-raw,format=I420,width=" +
                               std::to_string(options_.width) + ",height=" + std::to_string(options_.height) +
                               ",framerate=" + fps +
                               "/1 ! x264enc tune=zerolatency speed-preset=ultrafast threads=1 "
