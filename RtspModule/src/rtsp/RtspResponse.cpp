@@ -8,23 +8,6 @@
 
 namespace {
 
-// Parses a decimal number of at most 9 digits filling the whole text.
-bool ParseUnsigned(const std::string& text, unsigned& value)
-{
-    if (text.empty() || text.size() > 9) {
-        return false;
-    }
-    unsigned result = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        result = result * 10 + static_cast<unsigned>(c - '0');
-    }
-    value = result;
-    return true;
-}
-
 // Finds the end of the header section ("\r\n\r\n", or "\n\n" from lax servers).
 bool FindHeaderEnd(const char* data, size_t size, size_t& headerEnd, size_t& bodyStart)
 {
@@ -72,7 +55,7 @@ std::vector<std::string> RtspResponse::Headers(const std::string& name) const
 bool RtspResponse::CSeq(unsigned& cseq) const
 {
     const std::string* value = Header("CSeq");
-    return value != nullptr && ParseUnsigned(Trim(*value), cseq);
+    return value != nullptr && ParseDecimal(Trim(*value), cseq);
 }
 
 RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& out, size_t& consumed)
@@ -111,7 +94,7 @@ RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& o
                 const std::string code = line.substr(
                     space + 1, codeEnd == std::string::npos ? std::string::npos : codeEnd - space - 1);
                 unsigned status = 0;
-                if (code.size() != 3 || !ParseUnsigned(code, status)) {
+                if (code.size() != 3 || !ParseDecimal(code, status)) {
                     return RtspParseResult::Invalid;
                 }
                 out.statusCode = static_cast<int>(status);
@@ -144,7 +127,7 @@ RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& o
 
     unsigned contentLength = 0;
     if (const std::string* length = out.Header("Content-Length")) {
-        if (!ParseUnsigned(Trim(*length), contentLength) || contentLength > kMaxRtspBodyBytes) {
+        if (!ParseDecimal(Trim(*length), contentLength) || contentLength > kMaxRtspBodyBytes) {
             return RtspParseResult::Invalid;
         }
     }
@@ -168,7 +151,7 @@ bool ParseSessionHeader(const std::string& value, std::string& sessionId, unsign
             std::string number = rest.substr(pos + 8);
             number = Trim(number.substr(0, number.find(';')));
             unsigned timeout = 0;
-            if (ParseUnsigned(number, timeout)) {
+            if (ParseDecimal(number, timeout)) {
                 timeoutSeconds = timeout;
             }
         }
@@ -179,22 +162,22 @@ bool ParseSessionHeader(const std::string& value, std::string& sessionId, unsign
 bool ParseTransportHeader(const std::string& value, TransportInfo& info)
 {
     info = TransportInfo();
-    // Only the first transport specification counts.
-    const std::string spec = value.substr(0, value.find(','));
+    // Only the first transport in the list counts.
+    const std::string first = value.substr(0, value.find(','));
     size_t start = 0;
-    while (start <= spec.size()) {
-        const size_t semicolon = spec.find(';', start);
+    while (start <= first.size()) {
+        const size_t semicolon = first.find(';', start);
         const std::string part =
-            Trim(spec.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start));
+            Trim(first.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start));
         if (StartsWithNoCase(part, "server_port=")) {
             const std::string ports = part.substr(12);
             const size_t dash = ports.find('-');
             unsigned rtp = 0;
             unsigned rtcp = 0;
-            if (ParseUnsigned(ports.substr(0, dash), rtp) && rtp <= 65535) {
+            if (ParseDecimal(ports.substr(0, dash), rtp) && rtp <= 65535) {
                 info.serverRtpPort = rtp;
                 info.serverRtcpPort = rtp + 1 <= 65535 ? rtp + 1 : 0;
-                if (dash != std::string::npos && ParseUnsigned(ports.substr(dash + 1), rtcp) &&
+                if (dash != std::string::npos && ParseDecimal(ports.substr(dash + 1), rtcp) &&
                     rtcp <= 65535) {
                     info.serverRtcpPort = rtcp;
                 }

@@ -6,25 +6,6 @@
 
 namespace {
 
-bool ParseNumber(const std::string& text, unsigned& value, unsigned maxValue)
-{
-    if (text.empty() || text.size() > 9) {
-        return false;
-    }
-    unsigned result = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        result = result * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (result > maxValue) {
-        return false;
-    }
-    value = result;
-    return true;
-}
-
 // "12.5" or "now"; false for anything else.
 bool ParseNpt(const std::string& text, double& seconds)
 {
@@ -122,11 +103,11 @@ bool ParseMediaLine(const std::string& value, SdpMedia& media)
         return false;
     }
     media.mediumName = fields[0];
-    if (!ParseNumber(fields[1].substr(0, fields[1].find('/')), media.port, 65535)) {
+    if (!ParseDecimal(fields[1].substr(0, fields[1].find('/')), media.port, 65535)) {
         return false;
     }
     media.protocol = fields[2];
-    if (!ParseNumber(fields[3], media.payloadFormat, 127)) {
+    if (!ParseDecimal(fields[3], media.payloadFormat, 127)) {
         return false;
     }
     ApplyStaticPayload(media);
@@ -138,7 +119,7 @@ void ParseRtpmap(const std::string& value, SdpMedia& media)
     // "<payload> <encoding>/<clock>[/<channels>]"
     const size_t space = value.find(' ');
     unsigned payload = 0;
-    if (space == std::string::npos || !ParseNumber(value.substr(0, space), payload, 127) ||
+    if (space == std::string::npos || !ParseDecimal(value.substr(0, space), payload, 127) ||
         payload != media.payloadFormat) {
         return;
     }
@@ -151,11 +132,11 @@ void ParseRtpmap(const std::string& value, SdpMedia& media)
     const std::string rest = encoding.substr(slash + 1);
     const size_t slash2 = rest.find('/');
     unsigned frequency = 0;
-    if (ParseNumber(rest.substr(0, slash2), frequency, 10000000)) {
+    if (ParseDecimal(rest.substr(0, slash2), frequency, 10000000)) {
         media.timestampFrequency = frequency;
     }
     unsigned channels = 0;
-    if (slash2 != std::string::npos && ParseNumber(rest.substr(slash2 + 1), channels, 255)) {
+    if (slash2 != std::string::npos && ParseDecimal(rest.substr(slash2 + 1), channels, 255)) {
         media.numChannels = channels;
     }
 }
@@ -165,7 +146,7 @@ void ParseFmtp(const std::string& value, SdpMedia& media)
     // "<payload> key=value;key=value"
     const size_t space = value.find(' ');
     unsigned payload = 0;
-    if (space == std::string::npos || !ParseNumber(value.substr(0, space), payload, 127) ||
+    if (space == std::string::npos || !ParseDecimal(value.substr(0, space), payload, 127) ||
         payload != media.payloadFormat) {
         return;
     }

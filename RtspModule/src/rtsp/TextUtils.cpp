@@ -125,3 +125,22 @@ std::string Trim(const std::string& text)
     const size_t last = text.find_last_not_of(kSpace);
     return text.substr(first, last - first + 1);
 }
+
+bool ParseDecimal(const std::string& text, unsigned& value, unsigned maxValue)
+{
+    if (text.empty() || text.size() > 9) {
+        return false;
+    }
+    unsigned result = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        result = result * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (result > maxValue) {
+        return false;
+    }
+    value = result;
+    return true;
+}

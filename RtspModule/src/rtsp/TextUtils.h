@@ -18,3 +18,7 @@ std::string base64Encode(const void* data, size_t size);
 bool EqualsNoCase(const std::string& a, const std::string& b);
 bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 std::string Trim(const std::string& text);
+
+// Parses a decimal number of 1 to 9 digits filling the whole text, no sign or
+// space; fails above `maxValue`.
+bool ParseDecimal(const std::string& text, unsigned& value, unsigned maxValue = 999999999);
