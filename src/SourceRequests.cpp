@@ -11,10 +11,10 @@ QString Encoded(const QString& value)
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
 
-}  // namespace
+} // namespace
 
-QString ComposeSetCamUrl(const QString& deviceIp, const QString& model, const QString& host, const QString& login,
-                         const QString& password)
+QString ComposeSetCamUrl(const QString& deviceIp, const QString& model, const QString& host,
+                         const QString& login, const QString& password)
 {
     return QStringLiteral("http://%1/qel-cgi/admin/setcam.fcgi?model=%2&host=%3&login=%4&password=%5")
         .arg(deviceIp, Encoded(model), Encoded(host), Encoded(login), Encoded(password));
@@ -29,6 +29,7 @@ bool ComposeEncoderPath(const QString& bitrateText, const QString& fpsText, std:
     if (!bitrateOk || !fpsOk || bitrate <= 0 || fps < 1 || fps > kMaxFps) {
         return false;
     }
-    path = QStringLiteral("/qel-cgi/admin/encoder.fcgi?bitrate=%1&fps=%2").arg(bitrate).arg(fps).toStdString();
+    path =
+        QStringLiteral("/qel-cgi/admin/encoder.fcgi?bitrate=%1&fps=%2").arg(bitrate).arg(fps).toStdString();
     return true;
 }

@@ -9,8 +9,8 @@
 // Each value is sent as UTF-8 with every byte other than letters, digits and
 // "-._~" percent-encoded, so that a value holding "&", "=", "#", "%", "+" or a
 // space reaches the device whole and cannot add parameters of its own.
-QString ComposeSetCamUrl(const QString& deviceIp, const QString& model, const QString& host, const QString& login,
-                         const QString& password);
+QString ComposeSetCamUrl(const QString& deviceIp, const QString& model, const QString& host,
+                         const QString& login, const QString& password);
 
 // The encoder request "/qel-cgi/admin/encoder.fcgi?bitrate=B&fps=F" for the
 // texts of the Bitrate and FPS fields. False, and `path` untouched, unless

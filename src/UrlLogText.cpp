@@ -5,7 +5,7 @@ namespace {
 const std::string kPasswordKey = "password=";
 const char kHidden[] = "***";
 
-}  // namespace
+} // namespace
 
 std::string UrlLogText(const std::string& url)
 {

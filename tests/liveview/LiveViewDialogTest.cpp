@@ -58,8 +58,7 @@ constexpr int kFramesToSee = 50;
 const std::string kHttpSent = "Will send HTTP request to URL ";
 const std::string kModalHttpSent = "HttpClientDialog will send HTTP request to URL ";
 
-template <typename T>
-T* Child(QObject* parent, const char* name)
+template <typename T> T* Child(QObject* parent, const char* name)
 {
     T* child = parent->findChild<T*>(QString::fromLatin1(name));
     Q_ASSERT(child != nullptr);
@@ -121,7 +120,7 @@ double SameShare(const QImage& a, const QImage& b)
     return static_cast<double>(same) / (static_cast<double>(x.width()) * x.height());
 }
 
-}  // namespace
+} // namespace
 
 class LiveViewDialogTest final : public QObject {
     Q_OBJECT
@@ -153,7 +152,7 @@ private:
     std::unique_ptr<MessageBoxWatcher> boxes_;
     std::unique_ptr<SettingsDialog> dialog_;
     std::unique_ptr<QSignalSpy> status_;
-    std::unique_ptr<QObject> frameCounter_;  // counts frames on the GUI thread
+    std::unique_ptr<QObject> frameCounter_; // counts frames on the GUI thread
     int frames_ = 0;
 };
 
@@ -207,8 +206,9 @@ void LiveViewDialogTest::OpenDialog()
     auto* receiver = dialog_->findChild<RtspFrameReceiver*>();
     QVERIFY(receiver != nullptr);
     frameCounter_ = std::make_unique<QObject>();
-    connect(receiver, &RtspFrameReceiver::FrameReceived, frameCounter_.get(), [this] { ++frames_; },
-            Qt::QueuedConnection);
+    connect(
+        receiver, &RtspFrameReceiver::FrameReceived, frameCounter_.get(), [this] { ++frames_; },
+        Qt::QueuedConnection);
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
 }
@@ -277,7 +277,8 @@ void LiveViewDialogTest::ApplySendsSetcamThenEncoderWithEveryValueWhole()
     QVERIFY(boxes_->Texts().isEmpty());
 
     const std::vector<std::string> messages = log_->Messages();
-    const std::string setcam = kHttpSent + "http://" + kDeviceIp.toStdString() + "/qel-cgi/admin/setcam.fcgi?";
+    const std::string setcam =
+        kHttpSent + "http://" + kDeviceIp.toStdString() + "/qel-cgi/admin/setcam.fcgi?";
     const std::string encoder = kModalHttpSent + "http://" + kDeviceIp.toStdString() +
                                 "/qel-cgi/admin/encoder.fcgi?bitrate=2048&fps=25";
     const int setcamAt = IndexOf(messages, setcam);
@@ -287,7 +288,8 @@ void LiveViewDialogTest::ApplySendsSetcamThenEncoderWithEveryValueWhole()
 
     // The log shows the request without its password.
     const std::string& logged = messages[static_cast<size_t>(setcamAt)];
-    QVERIFY2(logged.size() > 13 && logged.compare(logged.size() - 13, 13, "&password=***") == 0, logged.c_str());
+    QVERIFY2(logged.size() > 13 && logged.compare(logged.size() - 13, 13, "&password=***") == 0,
+             logged.c_str());
     for (const std::string& message : messages) {
         QVERIFY2(message.find("p%26w") == std::string::npos && message.find("p&w=1") == std::string::npos,
                  message.c_str());
@@ -407,8 +409,8 @@ void LiveViewDialogTest::WrongRtspPasswordIsShownWithTheUrl()
     status_->clear();
     QTest::mouseClick(connect1, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return !boxes_->Texts().isEmpty(); }, kFirstFramesTimeoutMs));
-    const QString expected =
-        QString::fromStdString("RtspDevice stopped: " + kRtspUrl + " Failed to get a SDP description: 401 Unauthorized");
+    const QString expected = QString::fromStdString("RtspDevice stopped: " + kRtspUrl +
+                                                    " Failed to get a SDP description: 401 Unauthorized");
     QCOMPARE(boxes_->Texts(), QStringList{expected});
     QCOMPARE(boxes_->Titles(), QStringList{QStringLiteral("Error")});
     QCOMPARE(Statuses(), QStringList{expected});

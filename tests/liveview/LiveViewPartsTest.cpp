@@ -29,8 +29,9 @@ QString QueryValue(const QUrl& url, const QString& key)
 
 TEST(SetCamUrl, PlainValuesAreSentAsTyped)
 {
-    EXPECT_EQ(ComposeSetCamUrl(QStringLiteral("10.77.0.12"), QStringLiteral("axis"), QStringLiteral("192.168.0.90"),
-                               QStringLiteral("admin"), QStringLiteral("secret_1-2.3~"))
+    EXPECT_EQ(ComposeSetCamUrl(QStringLiteral("10.77.0.12"), QStringLiteral("axis"),
+                               QStringLiteral("192.168.0.90"), QStringLiteral("admin"),
+                               QStringLiteral("secret_1-2.3~"))
                   .toStdString(),
               "http://10.77.0.12/qel-cgi/admin/setcam.fcgi?model=axis&host=192.168.0.90&login=admin"
               "&password=secret_1-2.3~");
@@ -59,7 +60,7 @@ TEST(EncoderPath, SentOnlyForAPositiveBitrateAndOneToThirtyFps)
     struct Case {
         const char* bitrate;
         const char* fps;
-        const char* path;  // null: nothing is sent
+        const char* path; // null: nothing is sent
     };
     const Case cases[] = {
         {"2048", "25", "/qel-cgi/admin/encoder.fcgi?bitrate=2048&fps=25"},
@@ -79,7 +80,8 @@ TEST(EncoderPath, SentOnlyForAPositiveBitrateAndOneToThirtyFps)
     };
     for (const Case& c : cases) {
         std::string path = "untouched";
-        const bool sent = ComposeEncoderPath(QString::fromLatin1(c.bitrate), QString::fromLatin1(c.fps), path);
+        const bool sent =
+            ComposeEncoderPath(QString::fromLatin1(c.bitrate), QString::fromLatin1(c.fps), path);
         if (c.path != nullptr) {
             EXPECT_TRUE(sent) << c.bitrate << " / " << c.fps;
             EXPECT_EQ(path, c.path);
@@ -206,7 +208,7 @@ TEST(RtspDeviceStopOnErrorHandler, AnErrorStopsTheRunningDeviceAndItsTextStays)
     EXPECT_TRUE(log.Contains("Error occured: " + text));
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -11,22 +11,23 @@ constexpr int kStopTimeoutMs = 3000;
 const char kRunSeconds[] = "180";
 const char kReady[] = "qel-device-sim: ready";
 
-}  // namespace
+} // namespace
 
 SimDevice::SimDevice(const QString& deviceNamespace, const QString& address, const QStringList& arguments)
 {
     const QString sim = qEnvironmentVariable("QEL_SIM");
-    QStringList simArguments{QStringLiteral("--only"), QStringLiteral("http,rtsp"), QStringLiteral("--run-seconds"),
-                             QString::fromLatin1(kRunSeconds)};
+    QStringList simArguments{QStringLiteral("--only"), QStringLiteral("http,rtsp"),
+                             QStringLiteral("--run-seconds"), QString::fromLatin1(kRunSeconds)};
     if (deviceNamespace.isEmpty()) {
-        simArguments += {QStringLiteral("--ip"), address, QStringLiteral("--http-bind"), address,
+        simArguments += {QStringLiteral("--ip"),        address, QStringLiteral("--http-bind"), address,
                          QStringLiteral("--rtsp-bind"), address};
         simArguments += arguments;
         process_.setProgram(sim);
         process_.setArguments(simArguments);
     } else {
         process_.setProgram(qEnvironmentVariable("QEL_SOURCE_DIR") + QStringLiteral("/scripts/virtual-lan"));
-        process_.setArguments(QStringList{QStringLiteral("exec"), deviceNamespace, sim} + simArguments + arguments);
+        process_.setArguments(QStringList{QStringLiteral("exec"), deviceNamespace, sim} + simArguments +
+                              arguments);
     }
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start();
