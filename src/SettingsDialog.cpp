@@ -13,8 +13,8 @@
 #include "RtspDeviceStopOnErrorHandler.h"
 #include "RtspFrameReceiver.h"
 #include "SourceRequests.h"
-#include "X264Decoder.h"
 #include "VcaConfigReader.h"
+#include "X264Decoder.h"
 #include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
 
