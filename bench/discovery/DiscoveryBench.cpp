@@ -8,7 +8,7 @@
 //   scripts/virtual-lan up 1
 //   scripts/virtual-lan exec ws build/bench/discovery/qel_discovery_bench [ROUNDS]
 #include "ClientMainForm.h"
-#include "LanSim.h"
+#include "SimDevice.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -85,8 +85,10 @@ int main(int argc, char* argv[])
     std::printf("%8s %12s %22s %22s\n", "devices", "rows (min)", "last row ms (median)", "last row ms (max)");
     int failures = 0;
     for (const int count : kDeviceCounts) {
-        LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--count"), QString::number(count),
-                                            QStringLiteral("--mac"), kMacArgument});
+        SimDevice sim(
+            QStringLiteral("dev1"),
+            {QStringLiteral("--count"), QString::number(count), QStringLiteral("--mac"), kMacArgument},
+            QStringLiteral("udp"));
         if (!sim.IsReady()) {
             std::fprintf(stderr, "discovery: simulator did not start (is the virtual LAN up?)\n");
             return 77;

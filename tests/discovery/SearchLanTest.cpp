@@ -1,7 +1,7 @@
 // The search window against simulated devices in the virtual LAN: what a
 // user sees after pressing Search.
 #include "ClientMainForm.h"
-#include "LanSim.h"
+#include "SimDevice.h"
 #include "ModalCloser.h"
 #include "UdpModule.h"
 
@@ -92,7 +92,7 @@ private:
 private slots:
     void initTestCase()
     {
-        if (!LanSim::Available()) {
+        if (!SimDevice::Available()) {
             QSKIP("needs the virtual LAN (run through ctest)");
         }
     }
@@ -120,19 +120,23 @@ private slots:
     void searchListsEveryDeviceWithAllColumns()
     {
         const QString name = QStringLiteral("Камера №1 südtor");
-        LanSim dev1(QStringLiteral("dev1"),
-                    {QStringLiteral("--name"), name, QStringLiteral("--mac"),
-                     QStringLiteral("02:d3:45:4c:00:a1"), QStringLiteral("--serial"), QStringLiteral("SN-A1"),
-                     QStringLiteral("--gateway"), QStringLiteral("10.77.0.254")});
-        LanSim dev2(QStringLiteral("dev2"),
-                    {QStringLiteral("--addressing"), QStringLiteral("dhcp"), QStringLiteral("--mac"),
-                     QStringLiteral("02:D3:45:4C:00:B2"), QStringLiteral("--product"),
-                     QStringLiteral("VCA-200"), QStringLiteral("--firmware"), QStringLiteral("3.0.0")});
+        SimDevice dev1(QStringLiteral("dev1"),
+                       {QStringLiteral("--name"), name, QStringLiteral("--mac"),
+                        QStringLiteral("02:d3:45:4c:00:a1"), QStringLiteral("--serial"),
+                        QStringLiteral("SN-A1"), QStringLiteral("--gateway"), QStringLiteral("10.77.0.254")},
+                       QStringLiteral("udp"));
+        SimDevice dev2(QStringLiteral("dev2"),
+                       {QStringLiteral("--addressing"), QStringLiteral("dhcp"), QStringLiteral("--mac"),
+                        QStringLiteral("02:D3:45:4C:00:B2"), QStringLiteral("--product"),
+                        QStringLiteral("VCA-200"), QStringLiteral("--firmware"), QStringLiteral("3.0.0")},
+                       QStringLiteral("udp"));
         // Replies padded to 2000 bytes: only the first 131 count.
-        LanSim dev3(QStringLiteral("dev3"),
-                    {QStringLiteral("--mac"), QStringLiteral("02:D3:45:4C:00:C3"), QStringLiteral("--ip"),
-                     QStringLiteral("192.168.7.9"), QStringLiteral("--mask"), QStringLiteral("255.255.0.0"),
-                     QStringLiteral("--discovery-reply-size"), QStringLiteral("2000")});
+        SimDevice dev3(QStringLiteral("dev3"),
+                       {QStringLiteral("--mac"), QStringLiteral("02:D3:45:4C:00:C3"), QStringLiteral("--ip"),
+                        QStringLiteral("192.168.7.9"), QStringLiteral("--mask"),
+                        QStringLiteral("255.255.0.0"), QStringLiteral("--discovery-reply-size"),
+                        QStringLiteral("2000")},
+                       QStringLiteral("udp"));
         QVERIFY(dev1.IsReady() && dev2.IsReady() && dev3.IsReady());
 
         QCOMPARE(status_->currentMessage(), QString());
@@ -176,9 +180,10 @@ private slots:
     // duplicates kept, in the order the replies were sent.
     void rowsKeepArrivalOrderAndDuplicates()
     {
-        LanSim sim(QStringLiteral("dev1"),
-                   {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--mac"), Mac(0x101),
-                    QStringLiteral("--discovery-duplicate")});
+        SimDevice sim(QStringLiteral("dev1"),
+                      {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--mac"), Mac(0x101),
+                       QStringLiteral("--discovery-duplicate")},
+                      QStringLiteral("udp"));
         QVERIFY(sim.IsReady());
         SearchToEnd();
         const QList<QStringList> rows = OwnRows();
@@ -196,11 +201,12 @@ private slots:
     // Malformed replies are dropped; the good one is listed.
     void malformedRepliesNeverReachTheTable()
     {
-        LanSim sim(QStringLiteral("dev2"),
-                   {QStringLiteral("--mac"), Mac(0x201), QStringLiteral("--malformed"),
-                    QStringLiteral("discover-short"), QStringLiteral("--malformed"),
-                    QStringLiteral("discover-no-nul"), QStringLiteral("--malformed"),
-                    QStringLiteral("discover-bad-type")});
+        SimDevice sim(QStringLiteral("dev2"),
+                      {QStringLiteral("--mac"), Mac(0x201), QStringLiteral("--malformed"),
+                       QStringLiteral("discover-short"), QStringLiteral("--malformed"),
+                       QStringLiteral("discover-no-nul"), QStringLiteral("--malformed"),
+                       QStringLiteral("discover-bad-type")},
+                      QStringLiteral("udp"));
         QVERIFY(sim.IsReady());
         SearchToEnd();
         QCOMPARE(OwnRows().size(), 1);
@@ -213,10 +219,14 @@ private slots:
     // A reply after the listening time, or after Stop Search, is not listed.
     void lateRepliesAreIgnored()
     {
-        LanSim late(QStringLiteral("dev1"), {QStringLiteral("--mac"), Mac(0x301),
-                                             QStringLiteral("--discovery-delay-ms"), QStringLiteral("3600")});
-        LanSim slow(QStringLiteral("dev2"), {QStringLiteral("--mac"), Mac(0x302),
-                                             QStringLiteral("--discovery-delay-ms"), QStringLiteral("700")});
+        SimDevice late(QStringLiteral("dev1"),
+                       {QStringLiteral("--mac"), Mac(0x301), QStringLiteral("--discovery-delay-ms"),
+                        QStringLiteral("3600")},
+                       QStringLiteral("udp"));
+        SimDevice slow(QStringLiteral("dev2"),
+                       {QStringLiteral("--mac"), Mac(0x302), QStringLiteral("--discovery-delay-ms"),
+                        QStringLiteral("700")},
+                       QStringLiteral("udp"));
         QVERIFY(late.IsReady() && slow.IsReady());
         search_->click();
         stop_->click();
@@ -240,10 +250,13 @@ private slots:
     // on its way is not added afterwards.
     void doubleClickDuringSearchOpensSettings()
     {
-        LanSim quick(QStringLiteral("dev1"),
-                     {QStringLiteral("--mac"), Mac(0x401), QStringLiteral("--count"), QStringLiteral("2")});
-        LanSim slow(QStringLiteral("dev2"), {QStringLiteral("--mac"), Mac(0x411),
-                                             QStringLiteral("--discovery-delay-ms"), QStringLiteral("1500")});
+        SimDevice quick(QStringLiteral("dev1"),
+                        {QStringLiteral("--mac"), Mac(0x401), QStringLiteral("--count"), QStringLiteral("2")},
+                        QStringLiteral("udp"));
+        SimDevice slow(QStringLiteral("dev2"),
+                       {QStringLiteral("--mac"), Mac(0x411), QStringLiteral("--discovery-delay-ms"),
+                        QStringLiteral("1500")},
+                       QStringLiteral("udp"));
         QVERIFY(quick.IsReady() && slow.IsReady());
         search_->click();
         QTRY_COMPARE(OwnRows().size(), 2);
@@ -282,7 +295,7 @@ private slots:
         QVERIFY(status_->currentMessage().size() >
                 QStringLiteral("Cannot listen on UDP port 49077: ").size());
         blocker.reset();
-        LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), Mac(0x501)});
+        SimDevice sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), Mac(0x501)}, QStringLiteral("udp"));
         QVERIFY(sim.IsReady());
         SearchToEnd();
         QCOMPARE(OwnRows().size(), 1);

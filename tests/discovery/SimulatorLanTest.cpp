@@ -4,7 +4,7 @@
 // fault switches break the exchange in the ways the settings page must
 // survive.
 #include "DiscoveryProtocol.h"
-#include "LanSim.h"
+#include "SimDevice.h"
 #include "UdpModule.h"
 
 #include <QByteArray>
@@ -96,15 +96,17 @@ class SimulatorLanTest : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!LanSim::Available()) {
+        if (!SimDevice::Available()) {
             QSKIP("needs the virtual LAN (run through ctest)");
         }
     }
 
     void networkSettingsNeedTheRightDigestAndShowInDiscovery()
     {
-        LanSim sim(QStringLiteral("dev1"),
-                   {QStringLiteral("--mac"), kMacText, QStringLiteral("--password"), QStringLiteral("pass")});
+        SimDevice sim(
+            QStringLiteral("dev1"),
+            {QStringLiteral("--mac"), kMacText, QStringLiteral("--password"), QStringLiteral("pass")},
+            QStringLiteral("udp"));
         QVERIFY(sim.IsReady());
         const DeviceNetworkParams wanted = NewSettings();
 
@@ -131,8 +133,9 @@ private slots:
 
     void passwordChangeTakesEffect()
     {
-        LanSim sim(QStringLiteral("dev2"),
-                   {QStringLiteral("--mac"), kMacText, QStringLiteral("--password"), QString()});
+        SimDevice sim(QStringLiteral("dev2"),
+                      {QStringLiteral("--mac"), kMacText, QStringLiteral("--password"), QString()},
+                      QStringLiteral("udp"));
         QVERIFY(sim.IsReady());
         const Digest empty("");
         QCOMPARE(Codes(Exchange(Bytes(ComposeAuthSettingsRequest(kMac, empty.bytes, "новый"))), AuthSetting),
@@ -151,35 +154,40 @@ private slots:
         const Digest right("admin");
         const QByteArray request = Bytes(ComposeNetworkSettingsRequest(NewSettings(), right.bytes));
         {
-            LanSim sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), kMacText,
-                                                QStringLiteral("--settings-result"), QStringLiteral("2")});
+            SimDevice sim(
+                QStringLiteral("dev1"),
+                {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-result"), QStringLiteral("2")},
+                QStringLiteral("udp"));
             QVERIFY(sim.IsReady());
             QCOMPARE(Codes(Exchange(request), NetworkSetting), std::vector<int>{Error});
             QCOMPARE(Discover().deviceName, std::string("QEL Sim"));
         }
         {
-            LanSim sim(QStringLiteral("dev1"),
-                       {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-duplicate"),
-                        QStringLiteral("--malformed"), QStringLiteral("settings-short"),
-                        QStringLiteral("--malformed"), QStringLiteral("settings-wrong-mac"),
-                        QStringLiteral("--malformed"), QStringLiteral("settings-wrong-type")});
+            SimDevice sim(QStringLiteral("dev1"),
+                          {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-duplicate"),
+                           QStringLiteral("--malformed"), QStringLiteral("settings-short"),
+                           QStringLiteral("--malformed"), QStringLiteral("settings-wrong-mac"),
+                           QStringLiteral("--malformed"), QStringLiteral("settings-wrong-type")},
+                          QStringLiteral("udp"));
             QVERIFY(sim.IsReady());
             const std::vector<QByteArray> replies = Exchange(request);
             QCOMPARE(replies.size(), size_t(5));
             QCOMPARE(Codes(replies, NetworkSetting), (std::vector<int>{Success, Success}));
         }
         {
-            LanSim sim(QStringLiteral("dev1"),
-                       {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-no-reply")});
+            SimDevice sim(QStringLiteral("dev1"),
+                          {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-no-reply")},
+                          QStringLiteral("udp"));
             QVERIFY(sim.IsReady());
             QVERIFY(Exchange(request).empty());
             QCOMPARE(Discover().deviceName, std::string("Renamed"));
         }
         {
             // Late: past the listening time of the exchange.
-            LanSim sim(QStringLiteral("dev1"),
-                       {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-delay-ms"),
-                        QStringLiteral("3500")});
+            SimDevice sim(QStringLiteral("dev1"),
+                          {QStringLiteral("--mac"), kMacText, QStringLiteral("--settings-delay-ms"),
+                           QStringLiteral("3500")},
+                          QStringLiteral("udp"));
             QVERIFY(sim.IsReady());
             QVERIFY(Exchange(request).empty());
         }

@@ -1,7 +1,7 @@
 // The UDP transport inside the workstation namespace of the virtual LAN:
 // run lifecycle, delivery of datagrams, and the exchange with a simulated
 // device.
-#include "LanSim.h"
+#include "SimDevice.h"
 #include "UdpModule.h"
 
 #include <QByteArray>
@@ -40,7 +40,7 @@ class TransportLanTest : public QObject {
 private slots:
     void initTestCase()
     {
-        if (!LanSim::Available()) {
+        if (!SimDevice::Available()) {
             QSKIP("needs the virtual LAN (run through ctest)");
         }
     }
@@ -147,9 +147,12 @@ private slots:
     {
         // MAC addresses beginning 02:D3 tell this test's devices from other
         // simulators that may share the LAN.
-        LanSim dev1(QStringLiteral("dev1"), {QStringLiteral("--count"), QStringLiteral("2"),
-                                             QStringLiteral("--mac"), QStringLiteral("02:D3:00:00:10:01")});
-        LanSim dev2(QStringLiteral("dev2"), {QStringLiteral("--mac"), QStringLiteral("02:D3:00:00:10:11")});
+        SimDevice dev1(QStringLiteral("dev1"),
+                       {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--mac"),
+                        QStringLiteral("02:D3:00:00:10:01")},
+                       QStringLiteral("udp"));
+        SimDevice dev2(QStringLiteral("dev2"), {QStringLiteral("--mac"), QStringLiteral("02:D3:00:00:10:11")},
+                       QStringLiteral("udp"));
         QVERIFY(dev1.IsReady());
         QVERIFY(dev2.IsReady());
         UdpModuleWithTimer module(nullptr);

@@ -28,10 +28,11 @@ private slots:
 
 void LiveViewDeadDeviceTest::SilentDeviceEndsAsDead()
 {
-    if (qEnvironmentVariableIsEmpty("QEL_SIM") || qEnvironmentVariableIsEmpty("QEL_SOURCE_DIR")) {
+    if (!SimDevice::Available()) {
         QSKIP("needs the virtual LAN and the simulator (run through ctest)");
     }
-    SimDevice device(kDeviceNamespace, kDeviceIp, {QStringLiteral("--rtsp-never-answer-describe")});
+    SimDevice device(kDeviceNamespace, {QStringLiteral("--rtsp-never-answer-describe")},
+                     QStringLiteral("http,rtsp"));
     QVERIFY2(device.IsReady(), qPrintable(device.Output()));
     MessageBoxWatcher boxes;
     DeviceNetworkParams params;

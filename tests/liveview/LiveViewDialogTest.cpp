@@ -192,7 +192,10 @@ void LiveViewDialogTest::cleanup()
 
 bool LiveViewDialogTest::StartDevice(const QStringList& arguments)
 {
-    device_ = std::make_unique<SimDevice>(kDeviceNamespace, kDeviceIp, arguments);
+    device_ = std::make_unique<SimDevice>(
+        kDeviceNamespace,
+        (kDeviceNamespace.isEmpty() ? SimDevice::OnAddress(kDeviceIp) : QStringList()) + arguments,
+        QStringLiteral("http,rtsp"));
     if (!device_->IsReady()) {
         qWarning("simulator: %s", qPrintable(device_->Output()));
     }

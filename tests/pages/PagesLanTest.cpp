@@ -9,6 +9,7 @@
 #include "HttpClientModule.h"
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
+#include "SimDevice.h"
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
 #include "ViewMouse.h"
@@ -16,7 +17,6 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -35,46 +35,12 @@ const char kDeviceIp[] = "10.77.0.12";
 constexpr int kLoadTimeoutMs = 8000;
 constexpr int kVideoTimeoutMs = 15000;
 
-// qel-device-sim in the device namespace, started through scripts/virtual-lan
-// from the workstation namespace the test runs in. It ends itself after a
-// bounded time even if the test dies.
-class LanSimulator final {
-public:
-    explicit LanSimulator(const QStringList& extra = {})
-    {
-        QStringList arguments{QStringLiteral("exec"),
-                              kDeviceNamespace,
-                              qEnvironmentVariable("QEL_SIM"),
-                              QStringLiteral("--mac"),
-                              QStringLiteral("02:51:45:4C:99:02"),
-                              QStringLiteral("--run-seconds"),
-                              QStringLiteral("120")};
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(qEnvironmentVariable("QEL_SOURCE_DIR") + QStringLiteral("/scripts/virtual-lan"),
-                       arguments + extra);
-        QByteArray output;
-        while (process_.waitForReadyRead(kLoadTimeoutMs)) {
-            output += process_.readAllStandardOutput();
-            if (output.contains("qel-device-sim: ready")) {
-                ready_ = true;
-                break;
-            }
-        }
-    }
-    ~LanSimulator()
-    {
-        process_.terminate();
-        if (!process_.waitForFinished(3000)) {
-            process_.kill();
-            process_.waitForFinished(3000);
-        }
-    }
-    bool Ready() const { return ready_; }
-
-private:
-    QProcess process_;
-    bool ready_ = false;
-};
+// qel-device-sim in the device namespace, as the device the pages talk to.
+std::unique_ptr<SimDevice> StartDevice(const QStringList& extra = {})
+{
+    return std::make_unique<SimDevice>(
+        kDeviceNamespace, QStringList{QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:99:02")} + extra);
+}
 
 DeviceNetworkParams Device()
 {
@@ -175,8 +141,8 @@ void PagesLanTest::initTestCase()
 
 void PagesLanTest::zonesLoadDrawApplyAndReadBack()
 {
-    LanSimulator sim;
-    QVERIFY(sim.Ready());
+    const auto sim = StartDevice();
+    QVERIFY(sim->IsReady());
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
@@ -227,8 +193,8 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
 
 void PagesLanTest::gridLoadsTheDeviceCameraPosition()
 {
-    LanSimulator sim;
-    QVERIFY(sim.Ready());
+    const auto sim = StartDevice();
+    QVERIFY(sim->IsReady());
     {
         HttpClientDialog http(kDeviceIp, -1, "root", "kqzt");
         QVERIFY(http.request(
@@ -288,8 +254,8 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
 
 void PagesLanTest::classifierDefaultsReachTheDevice()
 {
-    LanSimulator sim;
-    QVERIFY(sim.Ready());
+    const auto sim = StartDevice();
+    QVERIFY(sim->IsReady());
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
     ShowTab(dialog, "tabClassifier");
@@ -304,8 +270,8 @@ void PagesLanTest::classifierDefaultsReachTheDevice()
 
 void PagesLanTest::rejectedCredentialsEndEachApplyInOneErrorBox()
 {
-    LanSimulator sim({QStringLiteral("--http-reject-auth")});
-    QVERIFY(sim.Ready());
+    const auto sim = StartDevice({QStringLiteral("--http-reject-auth")});
+    QVERIFY(sim->IsReady());
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
     dialog.show();

@@ -6,7 +6,7 @@
 #include "ui_ClientMainForm.h"
 
 #include "ClientMainForm.h"
-#include "LanDevice.h"
+#include "SimDevice.h"
 #include "LogCapture.h"
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
@@ -54,7 +54,7 @@ constexpr int kSearchTimeoutMs = 6000;
 constexpr int kSearchAttempts = 3;
 constexpr int kReplyTimeoutMs = 6000;
 
-std::unique_ptr<LanDevice> StartDevice(const QStringList& faults = {})
+std::unique_ptr<SimDevice> StartDevice(const QStringList& faults = {})
 {
     // The video server is not needed here.
     QStringList arguments{QStringLiteral("--only"),       QStringLiteral("udp,http"),
@@ -62,7 +62,7 @@ std::unique_ptr<LanDevice> StartDevice(const QStringList& faults = {})
                           QStringLiteral("--mac"),        kMac,
                           QStringLiteral("--password"),   kPassword,
                           QStringLiteral("--addressing"), QStringLiteral("static")};
-    return std::make_unique<LanDevice>(kDeviceNamespace, arguments + faults);
+    return std::make_unique<SimDevice>(kDeviceNamespace, arguments + faults);
 }
 
 template <typename T> T* Child(QObject* parent, const char* name)
@@ -136,7 +136,7 @@ private:
 
 void SettingsLanTest::initTestCase()
 {
-    if (!LanDevice::Available()) {
+    if (!SimDevice::Available()) {
         QSKIP("needs the virtual LAN and the simulator (run through ctest)");
     }
 }

@@ -13,21 +13,34 @@ const char kReady[] = "qel-device-sim: ready";
 
 } // namespace
 
-SimDevice::SimDevice(const QString& deviceNamespace, const QString& address, const QStringList& arguments)
+bool SimDevice::Available()
 {
-    const QString sim = qEnvironmentVariable("QEL_SIM");
-    QStringList simArguments{QStringLiteral("--only"), QStringLiteral("http,rtsp"),
-                             QStringLiteral("--run-seconds"), QString::fromLatin1(kRunSeconds)};
+    return !qEnvironmentVariableIsEmpty("QEL_SIM") && !qEnvironmentVariableIsEmpty("QEL_SOURCE_DIR");
+}
+
+QStringList SimDevice::OnAddress(const QString& address)
+{
+    return {QStringLiteral("--ip"),        address, QStringLiteral("--http-bind"), address,
+            QStringLiteral("--rtsp-bind"), address};
+}
+
+SimDevice::SimDevice(const QString& deviceNamespace, const QStringList& arguments, const QString& parts)
+{
+    // setpriv makes the simulator get SIGTERM when this process dies; the
+    // script and "ip netns exec" exec in turn, so it stays our child.
+    QStringList command{QStringLiteral("setpriv"),       QStringLiteral("--pdeathsig"),
+                        QStringLiteral("TERM"),          qEnvironmentVariable("QEL_SIM"),
+                        QStringLiteral("--run-seconds"), QString::fromLatin1(kRunSeconds)};
+    if (!parts.isEmpty()) {
+        command += {QStringLiteral("--only"), parts};
+    }
+    command += arguments;
     if (deviceNamespace.isEmpty()) {
-        simArguments += {QStringLiteral("--ip"),        address, QStringLiteral("--http-bind"), address,
-                         QStringLiteral("--rtsp-bind"), address};
-        simArguments += arguments;
-        process_.setProgram(sim);
-        process_.setArguments(simArguments);
+        process_.setProgram(command.takeFirst());
+        process_.setArguments(command);
     } else {
         process_.setProgram(qEnvironmentVariable("QEL_SOURCE_DIR") + QStringLiteral("/scripts/virtual-lan"));
-        process_.setArguments(QStringList{QStringLiteral("exec"), deviceNamespace, sim} + simArguments +
-                              arguments);
+        process_.setArguments(QStringList{QStringLiteral("exec"), deviceNamespace} + command);
     }
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start();
