@@ -3,35 +3,6 @@
 #include "DeviceState.h"
 #include "SimOptions.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
-namespace {
-
-std::string DottedIpv4(uint32_t networkOrderIp)
-{
-    in_addr address{};
-    address.s_addr = networkOrderIp;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
-// An option handler that stores an unsigned value in [min, max] into an int.
-SimOptions::ValueHandler IntValue(int& target, uint64_t min, uint64_t max)
-{
-    return [&target, min, max](const std::string& v, std::string& e) {
-        uint64_t n = 0;
-        if (!simopt::ParseUnsigned(v, min, max, n, e)) {
-            return false;
-        }
-        target = static_cast<int>(n);
-        return true;
-    };
-}
-
-}  // namespace
-
 DeviceRtspPart::~DeviceRtspPart()
 {
     Stop();
@@ -41,7 +12,7 @@ void DeviceRtspPart::RegisterOptions(SimOptions& options)
 {
     options.AddSection("RTSP live video");
     options.AddValue("rtsp-port", "PORT", "port of each device's RTSP server (default 554)",
-                     IntValue(options_.port, 1, 65535));
+                     simopt::UnsignedInto(options_.port, 1, 65535));
     options.AddValue("rtsp-bind", "A.B.C.D",
                      "serve every device on this address, device i on port PORT+i "
                      "(default: each device on its own address)",
@@ -68,14 +39,14 @@ void DeviceRtspPart::RegisterOptions(SimOptions& options)
                          return true;
                      });
     options.AddValue("rtsp-fps", "N", "frame rate of the stream (default 25)",
-                     IntValue(options_.framesPerSecond, 1, 60));
+                     simopt::UnsignedInto(options_.framesPerSecond, 1, 60));
     options.AddValue("rtsp-bitrate", "KBPS", "encoder bitrate in kbit/s (default 1024)",
-                     IntValue(options_.bitrateKbps, 64, 20000));
+                     simopt::UnsignedInto(options_.bitrateKbps, 64, 20000));
     options.AddFlag("rtsp-audio", "add an audio stream (A-law, not read by the tool)",
                     [this] { options_.audio = true; });
     options.AddValue("rtsp-stop-video-after", "S",
                      "stop sending video S seconds after it started, keeping the RTSP session open",
-                     IntValue(options_.stopVideoAfterSeconds, 1, 86400));
+                     simopt::UnsignedInto(options_.stopVideoAfterSeconds, 1, 86400));
     options.AddValue("rtsp-password", "TEXT",
                      "password the RTSP server asks of user root (default vbnq; another one makes "
                      "the tool's connection fail)",
@@ -104,7 +75,7 @@ bool DeviceRtspPart::Start(DeviceSet& devices, std::string& error)
             if (addresses.size() >= maxDevices_) {
                 break;
             }
-            addresses.push_back(DottedIpv4(device.ip));
+            addresses.push_back(simopt::Ipv4Text(device.ip));
         }
     }
     for (size_t i = 0; i < addresses.size(); ++i) {

@@ -74,14 +74,7 @@ void DeviceSetup::RegisterOptions(SimOptions& options)
 {
     options.AddSection("Devices");
     options.AddValue("count", "N", "number of devices this process plays (default 1)",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 1, kMaxCount, n, e)) {
-                             return false;
-                         }
-                         count_ = static_cast<size_t>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(count_, 1, kMaxCount));
     options.AddValue("name", "TEXT",
                      "device name, UTF-8, at most 31 bytes (default \"QEL Sim\"; "
                      "further devices add \" 2\", \" 3\"...)",

@@ -3,21 +3,6 @@
 #include "DeviceState.h"
 #include "SimOptions.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
-namespace {
-
-std::string DottedIpv4(uint32_t networkOrderIp)
-{
-    in_addr address{};
-    address.s_addr = networkOrderIp;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return text;
-}
-
-}  // namespace
 
 DeviceWebPart::~DeviceWebPart()
 {
@@ -28,14 +13,7 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
 {
     options.AddSection("HTTP web interface");
     options.AddValue("http-port", "PORT", "port of each device's web interface (default 80)",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 1, 65535, n, e)) {
-                             return false;
-                         }
-                         options_.port = static_cast<int>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(options_.port, 1, 65535));
     options.AddValue("http-bind", "A.B.C.D",
                      "serve every device on this address, device i on port PORT+i "
                      "(default: each device on its own address)",
@@ -61,14 +39,7 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
                          return true;
                      });
     options.AddValue("http-status", "CODE", "answer every HTTP request with this status and no body (200-599)",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 200, 599, n, e)) {
-                             return false;
-                         }
-                         options_.forcedStatus = static_cast<int>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(options_.forcedStatus, 200, 599));
     options.AddFlag("http-reject-auth", "answer every HTTP request with 401, whatever credentials it carries",
                     [this] { options_.rejectCredentials = true; });
     options.AddValue("http-redirect", "URL",
@@ -82,14 +53,7 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
                          return true;
                      });
     options.AddValue("http-delay-ms", "MS", "answer HTTP requests this much later",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 0, 600000, n, e)) {
-                             return false;
-                         }
-                         options_.delayMs = static_cast<int>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(options_.delayMs, 0, 600000));
     options.AddValue("http-config-fault", "malformed|no-channels",
                      "spoil getconfig.fcgi: a text the parser rejects part-way, or a configuration "
                      "without channels",
@@ -116,7 +80,7 @@ bool DeviceWebPart::Start(DeviceSet& devices, std::string& error)
         }
         WebServerOptions options = options_;
         if (bindAddress_.empty()) {
-            options.bindAddress = DottedIpv4(device.ip);
+            options.bindAddress = simopt::Ipv4Text(device.ip);
         } else {
             options.bindAddress = bindAddress_;
             options.port = options_.port + static_cast<int>(i);

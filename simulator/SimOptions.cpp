@@ -142,6 +142,15 @@ bool ParseIpv4(const std::string& text, uint32_t& ip, std::string& error)
     return true;
 }
 
+std::string Ipv4Text(uint32_t ip)
+{
+    in_addr address{};
+    address.s_addr = ip;
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
 bool ParseMac(const std::string& text, uint8_t (&mac)[6], std::string& error)
 {
     error = "expected six hex pairs such as 02:51:45:4C:00:01";

@@ -44,8 +44,23 @@ private:
 // Value readers for option handlers; each writes a user-facing error on failure.
 namespace simopt {
 bool ParseUnsigned(const std::string& text, uint64_t min, uint64_t max, uint64_t& value, std::string& error);
-// Dotted IPv4 text into network byte order.
+// Dotted IPv4 text into network byte order, and back.
 bool ParseIpv4(const std::string& text, uint32_t& ip, std::string& error);
+std::string Ipv4Text(uint32_t ip);
 // Six hex pairs separated by ':' or '-'.
 bool ParseMac(const std::string& text, uint8_t (&mac)[6], std::string& error);
+
+// A value handler that stores an unsigned number in [min, max] into `target`.
+template <typename Number>
+SimOptions::ValueHandler UnsignedInto(Number& target, uint64_t min, uint64_t max)
+{
+    return [&target, min, max](const std::string& value, std::string& error) {
+        uint64_t n = 0;
+        if (!ParseUnsigned(value, min, max, n, error)) {
+            return false;
+        }
+        target = static_cast<Number>(n);
+        return true;
+    };
+}
 } // namespace simopt

@@ -47,58 +47,23 @@ void UdpResponder::RegisterOptions(SimOptions& options)
 {
     options.AddSection("UDP discovery and settings");
     options.AddValue("udp-port", "PORT", "port the requests arrive on (default 49076)",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 1, 65535, n, e)) {
-                             return false;
-                         }
-                         port_ = static_cast<uint16_t>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(port_, 1, 65535));
     options.AddValue(
         "udp-bind", "A.B.C.D", "address the UDP socket binds (default 0.0.0.0)",
         [this](const std::string& v, std::string& e) { return simopt::ParseIpv4(v, bindAddress_, e); });
     options.AddValue("reply-port", "PORT", "port of the sender the replies go to (default 49077)",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 1, 65535, n, e)) {
-                             return false;
-                         }
-                         replyPort_ = static_cast<uint16_t>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(replyPort_, 1, 65535));
     options.AddValue("discovery-delay-ms", "MS", "answer discovery requests this much later",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 0, 600000, n, e)) {
-                             return false;
-                         }
-                         faults_.discoveryDelayMs = static_cast<int>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(faults_.discoveryDelayMs, 0, 600000));
     options.AddFlag("discovery-duplicate", "send every discovery reply twice",
                     [this] { faults_.discoveryDuplicate = true; });
     options.AddFlag("discovery-no-reply", "never answer discovery requests",
                     [this] { faults_.discoveryNoReply = true; });
     options.AddValue("discovery-reply-size", "BYTES",
                      "pad discovery replies with zero bytes to this size (131 to 65507)",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 131, 65507, n, e)) {
-                             return false;
-                         }
-                         faults_.discoveryReplySize = static_cast<size_t>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(faults_.discoveryReplySize, 131, 65507));
     options.AddValue("settings-delay-ms", "MS", "answer settings requests this much later",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 0, 600000, n, e)) {
-                             return false;
-                         }
-                         faults_.settingsDelayMs = static_cast<int>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(faults_.settingsDelayMs, 0, 600000));
     options.AddFlag("settings-duplicate", "send every settings reply twice",
                     [this] { faults_.settingsDuplicate = true; });
     options.AddFlag("settings-no-reply", "never answer settings requests (changes still apply)",
@@ -106,14 +71,7 @@ void UdpResponder::RegisterOptions(SimOptions& options)
     options.AddValue("settings-result", "CODE",
                      "answer settings requests with this result code (0-255) and change "
                      "nothing unless it is 0",
-                     [this](const std::string& v, std::string& e) {
-                         uint64_t n = 0;
-                         if (!simopt::ParseUnsigned(v, 0, 255, n, e)) {
-                             return false;
-                         }
-                         faults_.settingsResult = static_cast<int>(n);
-                         return true;
-                     });
+                     simopt::UnsignedInto(faults_.settingsResult, 0, 255));
     std::string kinds;
     for (const char* kind : kMalformedKinds) {
         kinds += kinds.empty() ? "" : ", ";
@@ -192,11 +150,7 @@ void UdpResponder::Stop()
 
 std::string UdpResponder::Describe() const
 {
-    in_addr address{};
-    address.s_addr = bindAddress_;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address, text, sizeof text);
-    return "udp " + std::string(text) + ":" + std::to_string(port_);
+    return "udp " + simopt::Ipv4Text(bindAddress_) + ":" + std::to_string(port_);
 }
 
 void UdpResponder::Run()
