@@ -148,10 +148,11 @@ void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
     QCOMPARE(RowTexts(table),
              QStringList({ZoneRowText(dragged3), ZoneRowText(loaded9), ZoneRowText(corners)}));
 
-    // A drag that makes the polygon cross itself still reaches the table.
+    // A drag that turns the triangle over (a triangle cannot cross itself)
+    // reaches the table too.
     viewmouse::Drag(view, {100, 100}, {350, 400});
-    const std::pair<unsigned short, unsigned short> crossing(31857, 45510);
-    QVERIFY(form.zones->Zones().at(3).front() == crossing);
+    const std::pair<unsigned short, unsigned short> turnedOver(31857, 45510);
+    QVERIFY(form.zones->Zones().at(3).front() == turnedOver);
 
     // The first selected row is removed; without a selection nothing is.
     table->clearSelection();
