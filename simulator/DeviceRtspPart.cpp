@@ -16,14 +16,7 @@ void DeviceRtspPart::RegisterOptions(SimOptions& options)
     options.AddValue("rtsp-bind", "A.B.C.D",
                      "serve every device on this address, device i on port PORT+i "
                      "(default: each device on its own address)",
-                     [this](const std::string& v, std::string& e) {
-                         uint32_t ip = 0;
-                         if (!simopt::ParseIpv4(v, ip, e)) {
-                             return false;
-                         }
-                         bindAddress_ = v;
-                         return true;
-                     });
+                     simopt::Ipv4TextInto(bindAddress_));
     options.AddValue("rtsp-size", "WxH", "picture size of the stream (default 720x576)",
                      [this](const std::string& v, std::string& e) {
                          const size_t x = v.find('x');

@@ -3,7 +3,6 @@
 #include "DeviceState.h"
 #include "SimOptions.h"
 
-
 DeviceWebPart::~DeviceWebPart()
 {
     Stop();
@@ -17,14 +16,7 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
     options.AddValue("http-bind", "A.B.C.D",
                      "serve every device on this address, device i on port PORT+i "
                      "(default: each device on its own address)",
-                     [this](const std::string& v, std::string& e) {
-                         uint32_t ip = 0;
-                         if (!simopt::ParseIpv4(v, ip, e)) {
-                             return false;
-                         }
-                         bindAddress_ = v;
-                         return true;
-                     });
+                     simopt::Ipv4TextInto(bindAddress_));
     options.AddValue("http-auth", "digest|basic",
                      "authentication the write commands ask for (default digest)",
                      [this](const std::string& v, std::string& e) {

@@ -142,6 +142,18 @@ bool ParseIpv4(const std::string& text, uint32_t& ip, std::string& error)
     return true;
 }
 
+SimOptions::ValueHandler Ipv4TextInto(std::string& target)
+{
+    return [&target](const std::string& value, std::string& error) {
+        uint32_t ip = 0;
+        if (!ParseIpv4(value, ip, error)) {
+            return false;
+        }
+        target = value;
+        return true;
+    };
+}
+
 std::string Ipv4Text(uint32_t ip)
 {
     in_addr address{};

@@ -50,6 +50,9 @@ std::string Ipv4Text(uint32_t ip);
 // Six hex pairs separated by ':' or '-'.
 bool ParseMac(const std::string& text, uint8_t (&mac)[6], std::string& error);
 
+// A value handler that checks a dotted IPv4 address and stores its text.
+SimOptions::ValueHandler Ipv4TextInto(std::string& target);
+
 // A value handler that stores an unsigned number in [min, max] into `target`.
 template <typename Number>
 SimOptions::ValueHandler UnsignedInto(Number& target, uint64_t min, uint64_t max)
