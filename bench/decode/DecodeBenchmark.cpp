@@ -7,6 +7,7 @@
 //
 // Usage: qel_decode_bench [CLIP_DIR] [Google Benchmark options]
 
+#include "AnnexB.h"
 #include "PictureToImage.h"
 #include "UYVYFrame.h"
 #include "X264Decoder.h"
@@ -20,8 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -73,31 +72,9 @@ bool MakeClip(const CameraClip& camera) {
     return std::system(command.c_str()) == 0 && FileExists(path);
 }
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 // NAL units with a four-byte start code each, as the sink hands them on.
 std::vector<Bytes> NalUnits(const Bytes& stream) {
-    std::vector<size_t> starts;
-    for (size_t i = 0; i + 3 <= stream.size(); ++i) {
-        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
-            starts.push_back(i + 3);
-            i += 2;
-        }
-    }
-    std::vector<Bytes> units;
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : stream.size();
-        while (end > starts[k] && stream[end - 1] == 0) {
-            --end;
-        }
-        Bytes unit = {0, 0, 0, 1};
-        unit.insert(unit.end(), stream.begin() + static_cast<std::ptrdiff_t>(starts[k]),
-                    stream.begin() + static_cast<std::ptrdiff_t>(end));
-        units.push_back(std::move(unit));
-    }
+    std::vector<Bytes> units = SplitNalUnits(stream);
     // An access unit delimiter lets the last picture out.
     units.push_back({0, 0, 0, 1, 0x09, 0xF0});
     return units;
@@ -252,7 +229,7 @@ int main(int argc, char** argv) {
                          ClipPath(camera).c_str());
             return 1;
         }
-        g_units[camera.name] = NalUnits(ReadFile(ClipPath(camera)));
+        g_units[camera.name] = NalUnits(ReadFileBytes(ClipPath(camera)));
     }
 
     for (size_t i = 0; i < std::size(kClips); ++i) {

@@ -1,5 +1,6 @@
 #include "X264Decoder.h"
 
+#include "AnnexB.h"
 #include "PictureToImage.h"
 #include "UYVYFrame.h"
 #include "YUVToRgb.h"
@@ -10,8 +11,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,11 +30,6 @@ struct Clip {
     std::vector<Bytes> frames;    // reference decode, planar Y, U, V
 };
 
-Bytes ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 uint32_t ChromaWidth(const Clip& clip) {
     return clip.chroma420 ? (clip.width + 1) / 2 : clip.width;
 }
@@ -50,10 +44,10 @@ Clip LoadClip(const std::string& name, uint32_t width, uint32_t height, bool chr
     clip.width = width;
     clip.height = height;
     clip.chroma420 = chroma420;
-    clip.stream = ReadFile(base + ".h264");
+    clip.stream = ReadFileBytes(base + ".h264");
     const size_t frameSize = static_cast<size_t>(width) * height +
                              2 * static_cast<size_t>(ChromaWidth(clip)) * ChromaHeight(clip);
-    const Bytes all = ReadFile(base + ".yuv");
+    const Bytes all = ReadFileBytes(base + ".yuv");
     for (size_t at = 0; at + frameSize <= all.size(); at += frameSize) {
         clip.frames.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at),
                                  all.begin() + static_cast<std::ptrdiff_t>(at + frameSize));
@@ -98,30 +92,6 @@ testing::AssertionResult Matches(const Bytes& uyvy, const Clip& clip, size_t ind
     return testing::AssertionSuccess();
 }
 
-// Cuts an Annex B stream into NAL units, each with a four-byte start code, as
-// the RTSP sink hands them on.
-std::vector<Bytes> NalUnits(const Bytes& stream) {
-    std::vector<size_t> starts;  // first byte after each start code
-    for (size_t i = 0; i + 3 <= stream.size(); ++i) {
-        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
-            starts.push_back(i + 3);
-            i += 2;
-        }
-    }
-    std::vector<Bytes> units;
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : stream.size();
-        while (end > starts[k] && stream[end - 1] == 0) {
-            --end;  // zero byte of a four-byte start code, or trailing zeros
-        }
-        Bytes unit = {0, 0, 0, 1};
-        unit.insert(unit.end(), stream.begin() + static_cast<std::ptrdiff_t>(starts[k]),
-                    stream.begin() + static_cast<std::ptrdiff_t>(end));
-        units.push_back(std::move(unit));
-    }
-    return units;
-}
-
 int NalType(const Bytes& unit) {
     return unit[4] & 0x1F;
 }
@@ -130,7 +100,7 @@ int NalType(const Bytes& unit) {
 std::vector<Bytes> SinkPieces(const Bytes& stream) {
     std::vector<Bytes> pieces;
     Bytes parameterSets;
-    for (Bytes& unit : NalUnits(stream)) {
+    for (Bytes& unit : SplitNalUnits(stream)) {
         const int type = NalType(unit);
         if (type == 7 || type == 8) {
             parameterSets.insert(parameterSets.end(), unit.begin(), unit.end());
@@ -200,7 +170,7 @@ protected:
 };
 
 TEST_F(DecoderTest, ParameterSetsAloneGiveNoPictureAndNoErrorLine) {
-    const std::vector<Bytes> units = NalUnits(main_.stream);
+    const std::vector<Bytes> units = SplitNalUnits(main_.stream);
     ASSERT_EQ(NalType(units[0]), 7);
     ASSERT_EQ(NalType(units[1]), 8);
     testing::internal::CaptureStdout();
@@ -215,7 +185,7 @@ TEST_F(DecoderTest, ParameterSetsAloneGiveNoPictureAndNoErrorLine) {
 TEST_F(DecoderTest, NalUnitsOneByOneGiveEveryPicture) {
     testing::internal::CaptureStdout();
     Decoded run;
-    Feed(decoder_, NalUnits(main_.stream), run);
+    Feed(decoder_, SplitNalUnits(main_.stream), run);
     Flush(decoder_, run);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     ASSERT_EQ(run.pictures.size(), main_.frames.size());
@@ -266,9 +236,9 @@ TEST_F(DecoderTest, SizeChangeMidStream) {
     const Clip small = LoadClip("main_176x144", 176, 144);
     ASSERT_EQ(small.frames.size(), 6u);
     Decoded run;
-    Feed(decoder_, NalUnits(main_.stream), run);
-    Feed(decoder_, NalUnits(small.stream), run);
-    Feed(decoder_, NalUnits(main_.stream), run);
+    Feed(decoder_, SplitNalUnits(main_.stream), run);
+    Feed(decoder_, SplitNalUnits(small.stream), run);
+    Feed(decoder_, SplitNalUnits(main_.stream), run);
     Flush(decoder_, run);
     ASSERT_EQ(run.pictures.size(), 12u + 6u + 12u);
     for (size_t i = 0; i < run.pictures.size(); ++i) {
@@ -281,7 +251,7 @@ TEST_F(DecoderTest, SizeChangeMidStream) {
 
 TEST_F(DecoderTest, PicturesOfSeveralSlices) {
     const Clip slices = LoadClip("slices_320x240", 320, 240);
-    const std::vector<Bytes> units = NalUnits(slices.stream);
+    const std::vector<Bytes> units = SplitNalUnits(slices.stream);
     ASSERT_GT(units.size(), 4 * slices.frames.size());  // really several slices per picture
     Decoded run;
     Feed(decoder_, units, run);
@@ -298,7 +268,7 @@ TEST_F(DecoderTest, OddWidthPicture) {
     const Clip odd = LoadClip("odd_33x18", 33, 18, false);
     ASSERT_EQ(odd.frames.size(), 3u);
     size_t seen = 0;
-    std::vector<Bytes> pieces = NalUnits(odd.stream);
+    std::vector<Bytes> pieces = SplitNalUnits(odd.stream);
     pieces.push_back(kAccessUnitDelimiter);
     for (const Bytes& piece : pieces) {
         const UYVYFrame* picture = Decode(decoder_, piece);
@@ -337,7 +307,7 @@ TEST_F(DecoderTest, GarbageAndDamagedInputThenRecovery) {
         }
         Decode(decoder_, noise);
     }
-    const std::vector<Bytes> units = NalUnits(main_.stream);
+    const std::vector<Bytes> units = SplitNalUnits(main_.stream);
     for (Bytes unit : units) {
         unit.resize(unit.size() / 2);  // every NAL unit cut in half
         Decode(decoder_, unit);
@@ -351,7 +321,7 @@ TEST_F(DecoderTest, GarbageAndDamagedInputThenRecovery) {
     testing::internal::GetCapturedStdout();  // error lines are allowed here
 
     Decoded run;
-    Feed(decoder_, NalUnits(main_.stream), run);
+    Feed(decoder_, SplitNalUnits(main_.stream), run);
     Flush(decoder_, run);
     // Damaged input may leave the decoder holding one more picture back for
     // reordering; every picture of the good stream must still come out right
