@@ -269,6 +269,16 @@ void UdpResponder::SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t c
     SendDue();
 }
 
+uint8_t UdpResponder::SettingsResult(const DeviceState& device, const uint8_t* requestDigest) const
+{
+    uint8_t digest[16];
+    wire::PasswordDigest(device.password, digest);
+    if (!std::equal(digest, digest + 16, requestDigest)) {
+        return wire::kInvalidPassword;
+    }
+    return faults_.settingsResult >= 0 ? static_cast<uint8_t>(faults_.settingsResult) : wire::kSuccess;
+}
+
 void UdpResponder::HandleNetwork(const uint8_t* data, size_t size, const sockaddr_in& to)
 {
     wire::NetworkRequest request;
@@ -283,12 +293,7 @@ void UdpResponder::HandleNetwork(const uint8_t* data, size_t size, const sockadd
             return; // addressed to another device
         }
         DeviceState& device = devices_->devices[static_cast<size_t>(index)];
-        uint8_t digest[16];
-        wire::PasswordDigest(device.password, digest);
-        code = std::equal(digest, digest + 16, request.digest) ? wire::kSuccess : wire::kInvalidPassword;
-        if (faults_.settingsResult >= 0) {
-            code = code == wire::kSuccess ? static_cast<uint8_t>(faults_.settingsResult) : code;
-        }
+        code = SettingsResult(device, request.digest);
         if (code == wire::kSuccess) {
             device.deviceName = request.deviceName;
             device.connectionType = request.connectionType;
@@ -318,12 +323,7 @@ void UdpResponder::HandleAuth(const uint8_t* data, size_t size, const sockaddr_i
             return;
         }
         DeviceState& device = devices_->devices[static_cast<size_t>(index)];
-        uint8_t digest[16];
-        wire::PasswordDigest(device.password, digest);
-        code = std::equal(digest, digest + 16, request.digest) ? wire::kSuccess : wire::kInvalidPassword;
-        if (faults_.settingsResult >= 0) {
-            code = code == wire::kSuccess ? static_cast<uint8_t>(faults_.settingsResult) : code;
-        }
+        code = SettingsResult(device, request.digest);
         if (code == wire::kSuccess) {
             device.password = request.newPassword;
         }

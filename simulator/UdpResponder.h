@@ -16,6 +16,8 @@
 // simulators in the same namespace, so that each receives every broadcast).
 // Replies go to port 49077 of the sender, as fast as they can be sent unless a
 // delay is asked for. Runs on its own thread; Stop wakes and joins it.
+struct DeviceState;
+
 class UdpResponder final : public SimPart {
 public:
     UdpResponder() = default;
@@ -58,6 +60,9 @@ private:
     void Run();
     void Handle(const uint8_t* data, size_t size, const sockaddr_in& from);
     void HandleDiscover(const sockaddr_in& to);
+    // The result code of a settings request to `device`: the digest check,
+    // then the --settings-result fault. Called with the device set locked.
+    uint8_t SettingsResult(const DeviceState& device, const uint8_t* requestDigest) const;
     void HandleNetwork(const uint8_t* data, size_t size, const sockaddr_in& to);
     void HandleAuth(const uint8_t* data, size_t size, const sockaddr_in& to);
     void SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t code, const sockaddr_in& to);
