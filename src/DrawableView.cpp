@@ -75,6 +75,18 @@ void DrawableView::clear() {
     shapes_.clear();
 }
 
+bool DrawableView::cancelCreation()
+{
+    if (!creationShape_) {
+        return false;
+    }
+    const std::shared_ptr<Drawable> shape = std::move(creationShape_);
+    creationShape_.reset();
+    emit creationCancelled(shape);
+    update();
+    return true;
+}
+
 void DrawableView::mousePressEvent(QMouseEvent* event) {
     // A press of another button during a drag leaves that drag alone.
     if (creationShape_ || currentMovable_) {
@@ -107,6 +119,8 @@ void DrawableView::mouseReleaseEvent(QMouseEvent* event) {
     if (currentMovable_) {
         endDrag();
         update();
+    } else if (creationShape_ && event->button() == Qt::RightButton) {
+        cancelCreation();
     } else if (creationShape_) {
         const std::shared_ptr<Drawable> shape = creationShape_;
         if (shape->clickInCreationMode(point, pictureRect_.size())) {

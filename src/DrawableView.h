@@ -17,9 +17,10 @@ QPointF coords(QMouseEvent* event, const QRect& r);
 
 // The live video widget: shows the latest picture, draws a list of shapes
 // over it and turns mouse input into shape creation and handle drags. Mouse
-// buttons are not told apart. It reports completed shapes and ended drags and
-// never decides what a shape means: whoever listens to shapeCreated decides
-// whether the shape joins the list. GUI thread only.
+// buttons are not told apart, except that a right click cancels the shape
+// under creation. It reports completed shapes and ended drags and never
+// decides what a shape means: whoever listens to shapeCreated decides whether
+// the shape joins the list. GUI thread only.
 class DrawableView : public QWidget {
     Q_OBJECT
 public:
@@ -40,9 +41,15 @@ public:
     // Empties the list; no repaint.
     void clear();
 
+    // Drops the shape under creation and repaints; false when none was being
+    // created. A right click does the same.
+    bool cancelCreation();
+
 signals:
     void shapeCreated(std::shared_ptr<Drawable> creationShape);
     void shapeEdited(Drawable* editedShape, Movable* movable);
+    // The shape under creation was dropped before it was complete.
+    void creationCancelled(std::shared_ptr<Drawable> cancelledShape);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -9,6 +9,7 @@
 namespace Ui {
 class SettingsDialog;
 }
+class QLineEdit;
 class SettingsDialog;
 class UdpModuleWithTimer;
 
@@ -39,6 +40,10 @@ public:
     void ApplyNetworkParamsDone(const QString& message, bool success);
     void ApplyAuthParamsDone(const QString& message, bool success);
 
+signals:
+    // The record took the values of a successful network change.
+    void RecordChanged();
+
 public slots:
     void OnApplyNetworkParams();
     void OnApplyAuthParams();
@@ -46,8 +51,15 @@ public slots:
     void ProcessAuthParamsReply(const QByteArray& rawContent);
     void ProcessNetworkParamsNoResponse();
     void ProcessAuthParamsNoResponse();
+    // The address fields are for static addressing only.
+    void UpdateAddressFieldsEnabled();
 
 private:
+    // FromGuiControls, also naming the address field that does not parse.
+    bool ReadControls(DeviceNetworkParams& params, QString& errorMessage, QLineEdit*& invalidField) const;
+    // After a box about a bad address: the field, ready to be corrected.
+    void FocusField(QLineEdit* field);
+    void ClearPasswordFields();
     void ShowInputError(const QString& message);
     // Ends the exchange: the transport stops without reaching this page again.
     void StopExchange();

@@ -13,13 +13,19 @@
 #include "RtspDeviceStopOnErrorHandler.h"
 #include "RtspFrameReceiver.h"
 #include "SourceRequests.h"
+#include "StringUtils.h"
 #include "VcaConfigReader.h"
 #include "X264Decoder.h"
 #include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
 
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPalette>
+#include <QScreen>
 
 #include <easylogging++.h>
 
@@ -45,6 +51,13 @@ const char* const kRtspPath = "/ch0_unicast_firststream";
 const char* const kRtspUser = "root";
 const char* const kRtspPassword = "vbnq";
 constexpr int kRtspVerbose = 1;
+
+// Room left on the screen for the window frame, which is not known before the
+// dialog is first shown.
+const QSize kFrameAllowance(16, 48);
+
+// Failures in the dialog's status line.
+const QColor kErrorTextColour(200, 0, 0);
 
 }  // namespace
 
@@ -155,6 +168,11 @@ void SettingsDialog::Init()
         vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
     }
 
+    vf = connect(this, &SettingsDialog::StatusChanged, this,
+                 [this](const QString& text) { ShowStatusLine(text, false); });
+    vf = connect(networkPage_, &NetworkPage::RecordChanged, this, &SettingsDialog::UpdateDeviceLine);
+    UpdateDeviceLine();
+
     // 12. The page that is current from the start loads at once.
     OnCurrentTabChanged(ui->tabWidget->currentIndex());
 }
@@ -164,12 +182,87 @@ void SettingsDialog::DisplayError(const QString& message)
     LOG(ERROR) << message.toStdString();
     VLOG(1) << message.toStdString();
     emit StatusChanged(message, 0);
+    ShowStatusLine(message, true);
     QMessageBox::critical(this, tr("Error"), message, QMessageBox::Ok);
 }
 
 void SettingsDialog::ShowStatus(const QString& message)
 {
     emit StatusChanged(message, 0);
+}
+
+void SettingsDialog::ShowStatusLine(const QString& text, bool error)
+{
+    QPalette palette = ui->labelStatus->palette();
+    palette.setColor(QPalette::WindowText,
+                     error ? kErrorTextColour : this->palette().color(QPalette::WindowText));
+    ui->labelStatus->setPalette(palette);
+    ui->labelStatus->setText(text);
+    // A long text is cut at the label's width; the whole text stays at hand.
+    ui->labelStatus->setToolTip(text);
+}
+
+void SettingsDialog::UpdateDeviceLine()
+{
+    const DeviceNetworkParams& p = *params_;
+    ui->labelDevice->setText(
+        tr("Device: %1    IP address: %2    MAC address: %3    Serial number: %4")
+            .arg(QString::fromStdString(p.deviceName), QString::fromStdString(IpTypeToString(p.ip)),
+                 QString::fromStdString(utils::GetPrintedBufferInHex(p.mac, sizeof p.mac, sizeof p.mac, "-")),
+                 QString::fromStdString(p.serialNo)));
+}
+
+void SettingsDialog::FitToScreen(const QRect& available)
+{
+    fittedToScreen_ = true;
+    if (available.isEmpty()) {
+        return;
+    }
+    resize(size().boundedTo(available.size() - kFrameAllowance));
+}
+
+void SettingsDialog::setVisible(bool visible)
+{
+    if (visible && !fittedToScreen_) {
+        const QScreen* screen =
+            parentWidget() != nullptr ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+        FitToScreen(screen != nullptr ? screen->availableGeometry() : QRect());
+    }
+    QDialog::setVisible(visible);
+}
+
+bool SettingsDialog::CancelDrawing()
+{
+    bool cancelled = false;
+    for (QWidget* w : {ui->videoWidget1, ui->videoWidget2}) {
+        cancelled = qobject_cast<DrawableView*>(w)->cancelCreation() || cancelled;
+    }
+    return cancelled;
+}
+
+bool SettingsDialog::HasUnappliedDrawing() const
+{
+    return zonesTab_->HasUnappliedChanges() || cameraPositionTab_->HasUnappliedChanges();
+}
+
+void SettingsDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+        (CancelDrawing() || HasUnappliedDrawing())) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void SettingsDialog::reject()
+{
+    if (zonesTab_->HasUnappliedChanges() &&
+        QMessageBox::question(this, windowTitle(), tr("Discard the unapplied zone changes?"),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+        return;
+    }
+    QDialog::reject();
 }
 
 void SettingsDialog::OnCurrentTabChanged(int index)

@@ -17,6 +17,8 @@ namespace Ui {
 class SettingsDialog;
 }
 class CameraPositionTab;
+class QKeyEvent;
+class QRect;
 class ClassifierTab;
 class H264AvDecoder;
 class HttpClientDialog;
@@ -73,6 +75,25 @@ public:
     // The form, for the page objects that work on its widgets.
     Ui::SettingsDialog* Form() const { return ui; }
 
+    // Makes the dialog no larger than `available` (a screen's free area) and
+    // lets the tab pages scroll instead. Done by the first show for the
+    // screen the dialog opens on, unless it was called before.
+    void FitToScreen(const QRect& available);
+
+    // The first show fits the dialog to its screen before the base class
+    // centres it on the parent.
+    void setVisible(bool visible) override;
+
+public slots:
+    // Close, Escape and the window's close button: unapplied zone edits are
+    // not thrown away without a question.
+    void reject() override;
+
+protected:
+    // Escape cancels the shape being drawn; with nothing being drawn it does
+    // not close the dialog over unapplied zones or calibration.
+    void keyPressEvent(QKeyEvent* event) override;
+
 signals:
     void StatusChanged(const QString& text, int timeoutMs);
     void RtspDeviceStopped();
@@ -92,6 +113,13 @@ public slots:
 
 private:
     void Init();
+    // The status line beside Close repeats every status text; errors show in
+    // their own colour.
+    void ShowStatusLine(const QString& text, bool error);
+    // The device line at the top: name, addresses and serial number.
+    void UpdateDeviceLine();
+    bool CancelDrawing();
+    bool HasUnappliedDrawing() const;
     void EnableRtspVideoControls(bool connected);
     bool IsVideoConnected() const;
     // The video thread's function: runs the client until its loop is stopped.
@@ -134,4 +162,5 @@ private:
     ClassifierTab* classifierTab_ = nullptr;
     // Requests waiting for httpClientModule_, in the order they were asked for.
     std::deque<std::pair<int, std::string>> deferredRequests_;
+    bool fittedToScreen_ = false;
 };

@@ -19,6 +19,10 @@ const AssignmentVerifier vf;
 
 constexpr double kAbsoluteMax = 65535.0;
 
+// The selected zone over live video: a colour and a width no other shape has.
+const QColor kSelectedZoneColour(255, 255, 0);
+constexpr int kSelectedZonePenWidth = 3;
+
 } // namespace
 
 unsigned short RelativeToAbsolute(double relative)
@@ -60,6 +64,7 @@ ZonesTab::ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widge
                  SLOT(onCreateZone(std::shared_ptr<Drawable>)));
     vf = connect(widgets_.view, SIGNAL(shapeEdited(Drawable*, Movable*)), this,
                  SLOT(onEditZone(Drawable*, Movable*)));
+    vf = connect(table, SIGNAL(itemSelectionChanged()), this, SLOT(onZoneSelectionChanged()));
 }
 
 ZonesTab::~ZonesTab() = default;
@@ -67,6 +72,7 @@ ZonesTab::~ZonesTab() = default;
 void ZonesTab::setZones(const ZonesMap& zones)
 {
     zones_ = zones;
+    unapplied_ = false;
     if (!zones_.empty()) {
         const unsigned int largestId = zones_.rbegin()->first;
         if (largestId >= nextZoneId_) {
@@ -79,6 +85,8 @@ void ZonesTab::setZones(const ZonesMap& zones)
 void ZonesTab::onAddZone()
 {
     widgets_.view->setCreationTool(&creationTool_);
+    emit StatusChanged(tr("Click the corners of the zone, then its first corner to close it; "
+                          "Escape or a right click cancels"));
 }
 
 void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
@@ -97,6 +105,7 @@ void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
         ++nextZoneId_;
     }
     zones_[nextZoneId_++] = points;
+    unapplied_ = true;
     showZones();
 }
 
@@ -111,7 +120,10 @@ void ZonesTab::onEditZone(Drawable* shape, Movable* /*handle*/)
     for (const QPointF& vertex : polygon->getVertecles()) {
         points.emplace_back(RelativeToAbsolute(vertex.x()), RelativeToAbsolute(vertex.y()));
     }
-    zones_[id] = points;
+    if (zones_[id] != points) {
+        zones_[id] = points;
+        unapplied_ = true;
+    }
     showZones();
 }
 
@@ -138,7 +150,9 @@ void ZonesTab::onRemoveZone()
     }
     const unsigned int id = selected.first()->data(Qt::UserRole).toUInt();
     std::cout << id << std::endl;
-    zones_.erase(id);
+    if (zones_.erase(id) != 0) {
+        unapplied_ = true;
+    }
     showZones();
 }
 
@@ -161,7 +175,9 @@ std::vector<QString> ZonesTab::ApplyCommands() const
 
 void ZonesTab::OnApplyZones()
 {
-    SendCommands(ApplyCommands(), tr("Zones were applied"));
+    if (SendCommands(ApplyCommands(), tr("Zones were applied"))) {
+        unapplied_ = false;
+    }
 }
 
 void ZonesTab::showZones()
@@ -169,6 +185,7 @@ void ZonesTab::showZones()
     DrawableView* view = widgets_.view;
     QTableWidget* table = widgets_.table;
     view->clear();
+    polygons_.clear();
     table->setRowCount(0);
     table->setRowCount(static_cast<int>(zones_.size()));
 
@@ -180,6 +197,7 @@ void ZonesTab::showZones()
         }
         polygon->setData(&entry);
         view->addDrawable(polygon);
+        polygons_[entry.first] = polygon;
 
         auto* item = new QTableWidgetItem(ZoneRowText(entry.second));
         item->setData(Qt::UserRole, entry.first);
@@ -187,4 +205,17 @@ void ZonesTab::showZones()
         ++row;
     }
     view->update();
+}
+
+void ZonesTab::onZoneSelectionChanged()
+{
+    const QList<QTableWidgetItem*> selected = widgets_.table->selectedItems();
+    const bool any = !selected.isEmpty();
+    const unsigned int selectedId = any ? selected.first()->data(Qt::UserRole).toUInt() : 0;
+    for (const auto& entry : polygons_) {
+        const bool highlight = any && entry.first == selectedId;
+        entry.second->setColor(highlight ? kSelectedZoneColour : QColor(Qt::black));
+        entry.second->setPenWidth(highlight ? kSelectedZonePenWidth : 0);
+    }
+    widgets_.view->update();
 }

@@ -91,6 +91,7 @@ class PagesTest : public QObject {
 private slots:
     void absoluteRelativeRoundTripKeepsEveryValue();
     void zonesAreDrawnEditedAndRemovedOverTheView();
+    void crossingClosingClickIsRefusedAndSelectedZoneStandsOut();
     void applyZonesWritesExactlyThePageZones();
     void classifierSendsValidClassesWithPointDecimals();
     void classifierAppliesToTheDevice();
@@ -178,6 +179,33 @@ void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
     QCOMPARE(form.zones->Zones().count(1), size_t(1));
 }
 
+void PagesTest::crossingClosingClickIsRefusedAndSelectedZoneStandsOut()
+{
+    PagesForm form(1);
+    form.ShowTab(form.ui.tabZones);
+    QWidget* view = form.ui.videoWidget1;
+    form.ui.pushButtonAddZone->click();
+
+    // A "Z" of three edges: closing it would cross its diagonal. The click
+    // is refused and the zone stays under creation until a right click
+    // cancels it.
+    viewmouse::DrawPolygon(view, {{100, 100}, {600, 100}, {100, 500}, {600, 500}});
+    QVERIFY(form.zones->Zones().empty());
+    QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, {300, 300});
+    viewmouse::DrawPolygon(view, {{100, 100}, {600, 100}, {600, 500}, {100, 500}});
+    QCOMPARE(form.zones->Zones().size(), size_t(1));
+    QCOMPARE(form.zones->Zones().begin()->second.size(), size_t(4));
+
+    // Selecting the zone's row draws its polygon in its own colour.
+    const QColor highlight(255, 255, 0);
+    const QRect topEdge(300, 95, 100, 10);
+    QCOMPARE(CountColour(view->grab().toImage(), topEdge, highlight), 0);
+    form.ui.tableWidgetZones->selectRow(0);
+    QVERIFY(CountColour(view->grab().toImage(), topEdge, highlight) > 0);
+    form.ui.tableWidgetZones->clearSelection();
+    QCOMPARE(CountColour(view->grab().toImage(), topEdge, highlight), 0);
+}
+
 void PagesTest::applyZonesWritesExactlyThePageZones()
 {
     WebDevice device;
@@ -198,6 +226,7 @@ void PagesTest::applyZonesWritesExactlyThePageZones()
              QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=2&enable=yes"
                             "&name=Zone_2&points=36408:34132,63714:34132,50061:63714,"));
 
+    status.clear(); // the drawing hint of "Add Zone"
     form.ui.pushButtonApplyZones->click();
     QCOMPARE(errors.count(), 0);
     QCOMPARE(status.count(), 1);
