@@ -49,6 +49,11 @@ public slots:
     void OnApply();
 
 private:
+    // The first field whose text cannot be sent, with a message naming it
+    // and its range; null when every field can be sent. A class whose four
+    // fields are all empty is unused, not wrong.
+    QLineEdit* FindInvalidField(QString& message) const;
+
     QLineEdit* timeout_ = nullptr;
     QPushButton* apply_ = nullptr;
     std::vector<ClassRow> rows_;

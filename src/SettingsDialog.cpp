@@ -488,8 +488,25 @@ bool SettingsDialog::IsVideoConnected() const
     return rtspDevice_ != nullptr;
 }
 
+bool SettingsDialog::CheckSourceInput()
+{
+    QString message;
+    const EncoderField invalid = FindInvalidEncoderField(ui->lBitrate->text(), ui->lFps->text(), message);
+    if (invalid == EncoderField::None) {
+        return true;
+    }
+    DisplayError(message);
+    QLineEdit* field = invalid == EncoderField::Bitrate ? ui->lBitrate : ui->lFps;
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
+    return false;
+}
+
 void SettingsDialog::OnApplySourceViaHttp()
 {
+    if (!CheckSourceInput()) {
+        return;
+    }
     const QString deviceIp = QString::fromStdString(IpTypeToString(params_->ip));
     StartHttpRequest(WaitSourceApply,
                      ComposeSetCamUrl(deviceIp, ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),

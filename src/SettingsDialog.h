@@ -133,6 +133,10 @@ private:
     // "http://<device address><path>"
     QString DeviceUrl(const char* path) const;
 
+    // An encoder value that cannot be sent is named in an error and nothing
+    // of the page is applied.
+    bool CheckSourceInput();
+
     void DispatchSourceParams(const QByteArray& content);
     void DispatchZonesConfig(const QByteArray& content);
     void DispatchGridConfig(const QByteArray& content);

@@ -95,6 +95,7 @@ private slots:
     void applyZonesWritesExactlyThePageZones();
     void classifierSendsValidClassesWithPointDecimals();
     void classifierAppliesToTheDevice();
+    void classifierNamesAValueItCannotSendAndSendsNothing();
     void cameraControlsFollowEachOtherWithoutLoops();
     void deviceCameraPositionLandsInTheControls();
     void rulersMeasureOnTheGroundAndMimicsStand();
@@ -318,6 +319,37 @@ void PagesTest::classifierAppliesToTheDevice()
     }
     form.ui.bApplyClassifierAndTimeout->click();
     QCOMPARE(VcaConfigReader(device.ConfigText()).Config().ch(0).objectclasses_size(), 0);
+}
+
+void PagesTest::classifierNamesAValueItCannotSendAndSendsNothing()
+{
+    WebDevice device;
+    QVERIFY(device.Started());
+    PagesForm form(device.Port());
+    form.ShowTab(form.ui.tabClassifier);
+    const QByteArray before = device.ConfigText();
+    QSignalSpy status(form.classifier, &DevicePage::StatusChanged);
+    QSignalSpy errors(form.classifier, &DevicePage::ErrorOccurred);
+
+    // A half-filled class, then a timeout that is not a whole number.
+    form.ui.tObject2MinHeight->setText(QStringLiteral("1"));
+    form.ui.bApplyClassifierAndTimeout->click();
+    form.ui.tObject2MinHeight->clear();
+    form.ui.tObject1MaxHeight->setText(QStringLiteral("0.5"));
+    form.ui.bApplyClassifierAndTimeout->click();
+    QCOMPARE(form.dialog.focusWidget(), form.ui.tObject1MaxHeight);
+    form.ui.tObject1MaxHeight->setText(QStringLiteral("2.25"));
+    form.ui.tTimeout->setText(QStringLiteral("1.5"));
+    form.ui.bApplyClassifierAndTimeout->click();
+
+    QCOMPARE(errors.count(), 3);
+    QCOMPARE(errors.at(0).at(0).toString(),
+             QStringLiteral("Object class 2: the minimum area (m2.) is not a number"));
+    QCOMPARE(errors.at(1).at(0).toString(),
+             QStringLiteral("Object class 1: the maximum height (m.) must be above the minimum height"));
+    QVERIFY(errors.at(2).at(0).toString().startsWith(QStringLiteral("Zone detection timeout (s.) must be")));
+    QCOMPARE(status.count(), 0);
+    QCOMPARE(device.ConfigText(), before);
 }
 
 void PagesTest::cameraControlsFollowEachOtherWithoutLoops()
