@@ -1,5 +1,7 @@
 #include "DrawableView.h"
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -73,6 +75,11 @@ void DrawableView::removeDrawable(std::shared_ptr<Drawable> shape) {
 
 void DrawableView::clear() {
     shapes_.clear();
+}
+
+void DrawableView::setOverlayText(const QString& text)
+{
+    overlayText_ = text;
 }
 
 bool DrawableView::cancelCreation()
@@ -161,6 +168,23 @@ void DrawableView::paintEvent(QPaintEvent*) {
     if (creationShape_) {
         creationShape_->draw(painter, pictureRect_);
     }
+    if (!overlayText_.isEmpty()) {
+        drawOverlayText(painter);
+    }
+}
+
+void DrawableView::drawOverlayText(QPainter& painter) const
+{
+    // White on a dark box, readable over any picture.
+    QFont font = painter.font();
+    font.setPointSizeF(font.pointSizeF() * 1.5);
+    font.setBold(true);
+    painter.setFont(font);
+    const QRect text = painter.fontMetrics().boundingRect(overlayText_);
+    const QRect box(pictureRect_.topLeft() + QPoint(8, 8), text.size() + QSize(16, 8));
+    painter.fillRect(box, QColor(0, 0, 0, 160));
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, overlayText_);
 }
 
 void DrawableView::resizeEvent(QResizeEvent* event) {

@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMetaType>
 #include <QRect>
+#include <QString>
 #include <QWidget>
 #include <memory>
 #include <vector>
@@ -45,6 +46,11 @@ public:
     // created. A right click does the same.
     bool cancelCreation();
 
+    // A line of text drawn over the picture and the shapes (empty: none);
+    // the caller calls update() afterwards.
+    void setOverlayText(const QString& text);
+    const QString& overlayText() const { return overlayText_; }
+
 signals:
     void shapeCreated(std::shared_ptr<Drawable> creationShape);
     void shapeEdited(Drawable* editedShape, Movable* movable);
@@ -60,6 +66,7 @@ protected:
 
 private:
     void endDrag();
+    void drawOverlayText(QPainter& painter) const;
 
     std::vector<std::shared_ptr<Drawable>> shapes_;
     // The shape whose handle is being dragged: a shapeEdited listener may drop
@@ -70,6 +77,7 @@ private:
     DrawableCreationTool* creationTool_ = nullptr;  // lent by a page
     QImage picture_;
     QRect pictureRect_;
+    QString overlayText_;
 };
 
 Q_DECLARE_METATYPE(std::shared_ptr<Drawable>)

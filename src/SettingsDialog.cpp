@@ -12,6 +12,7 @@
 #include "RtspDevice.h"
 #include "RtspDeviceStopOnErrorHandler.h"
 #include "RtspFrameReceiver.h"
+#include "SilentStreamWatch.h"
 #include "SourceRequests.h"
 #include "StringUtils.h"
 #include "VcaConfigReader.h"
@@ -122,6 +123,8 @@ void SettingsDialog::Init()
     // 8. Frames are queued across threads with their descriptor.
     qRegisterMetaType<kro::ImageDescr>("kro::ImageDescr");
     frameReceiver_ = new RtspFrameReceiver(this);
+    silentStreamWatch_ = new SilentStreamWatch(
+        {qobject_cast<DrawableView*>(ui->videoWidget1), qobject_cast<DrawableView*>(ui->videoWidget2)}, this);
 
     // 9.
     vf = connect(ui->pushButtonConnect1, SIGNAL(clicked()), this, SLOT(OnConnectVideo()));
@@ -552,6 +555,7 @@ void SettingsDialog::OnConnectVideo()
         rtspThread_ = std::thread(&SettingsDialog::RunRtspDeviceHelper, this);
     }
     EnableRtspVideoControls(true);
+    silentStreamWatch_->Start();
 }
 
 void SettingsDialog::RunRtspDeviceHelper()
@@ -603,6 +607,7 @@ void SettingsDialog::OnRtspDeviceStopped()
     VLOG(1) << "RtspDevice is deleted";
 
     EnableRtspVideoControls(false);
+    silentStreamWatch_->Stop();
 
     if (stoppedByUser_) {
         ShowStatus(tr("RtspDevice stopped by user"));
@@ -640,5 +645,6 @@ void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QB
     view2->setImage(image);
     view1->update();
     view2->update();
+    silentStreamWatch_->PictureShown();
     VLOG(8) << "Received one more frame " << image.width() << "x" << image.height();
 }

@@ -26,6 +26,7 @@ class HttpClientModule;
 class NetworkPage;
 class RtspDevice;
 class RtspFrameReceiver;
+class SilentStreamWatch;
 class ZonesTab;
 
 // The per-device settings dialog: a frame of five tab pages over one copy of
@@ -152,6 +153,7 @@ private:
     // the thread is joinable from Connect until its stop has been handled.
     std::unique_ptr<RtspDevice> rtspDevice_;
     RtspFrameReceiver* frameReceiver_ = nullptr;  // child of the dialog
+    SilentStreamWatch* silentStreamWatch_ = nullptr; // child of the dialog
     std::unique_ptr<H264AvDecoder> decoder_;
     std::thread rtspThread_;
     // Guards the store of rtspThread_ against the video thread's first read

@@ -138,6 +138,7 @@ private slots:
     void InvalidEncoderValueIsNamedAndNothingSent();
     void ConnectShowsTheVideoInBothViewsAndDisconnectStops();
     void WrongRtspPasswordIsShownWithTheUrl();
+    void StalledStreamIsShownOverThePicture();
     void DisconnectAfterTheLoopEndedOnAnErrorIsHarmless();
     void ClosingWhileConnectedJoinsTheVideoThread();
 
@@ -425,6 +426,29 @@ void LiveViewDialogTest::ConnectShowsTheVideoInBothViewsAndDisconnectStops()
         // After the stop the views keep the last picture.
         QVERIFY(SameShare(view1->grab().toImage(), blank1) < 0.5);
     }
+}
+
+void LiveViewDialogTest::StalledStreamIsShownOverThePicture()
+{
+    // The device keeps the session open but stops its video after 2 s.
+    QVERIFY(StartDevice({QStringLiteral("--rtsp-stop-video-after"), QStringLiteral("2")}));
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* view1 = Child<DrawableView>(dialog_.get(), "videoWidget1");
+    auto* view2 = Child<DrawableView>(dialog_.get(), "videoWidget2");
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect1"), Qt::LeftButton);
+    QVERIFY(WaitFrames(5, kFirstFramesTimeoutMs));
+    QVERIFY(view1->overlayText().isEmpty());
+
+    QTRY_VERIFY_WITH_TIMEOUT(view1->overlayText().startsWith(QStringLiteral("No video for ")),
+                             kStopTimeoutMs);
+    QCOMPARE(view2->overlayText(), view1->overlayText());
+    QVERIFY(boxes_->Texts().isEmpty()); // the connection itself goes on
+
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains(QStringLiteral("RtspDevice stopped by user")),
+                             kStopTimeoutMs);
+    QVERIFY(view1->overlayText().isEmpty() && view2->overlayText().isEmpty());
 }
 
 void LiveViewDialogTest::WrongRtspPasswordIsShownWithTheUrl()

@@ -7,6 +7,7 @@
 #include "Md5Hash.h"
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
+#include "SilentStreamWatch.h"
 #include "ui_SettingsDialog.h"
 #include "ViewMouse.h"
 
@@ -103,6 +104,7 @@ private slots:
     void FitsLaptopScreenWithEveryButtonReachable();
     void EscapeAndCloseKeepUnfinishedZones();
     void AddressFieldsFollowIpTypeAndBadAddressTakesFocus();
+    void SilenceTextGoesWithTheNextPicture();
 };
 
 void SettingsDialogTest::FormHasTabsAndWidgets()
@@ -479,6 +481,16 @@ void SettingsDialogTest::AddressFieldsFollowIpTypeAndBadAddressTakesFocus()
     SettingsDialog dhcp(params, nullptr);
     QVERIFY(!dhcp.Form()->lineEditIpAddress->isEnabled());
     QTRY_COMPARE(boxes.Texts().size(), 2);
+}
+
+void SettingsDialogTest::SilenceTextGoesWithTheNextPicture()
+{
+    DrawableView view(nullptr);
+    SilentStreamWatch watch({&view}, nullptr);
+    watch.Start();
+    QTRY_COMPARE_WITH_TIMEOUT(view.overlayText(), QStringLiteral("No video for 3 s"), 5000);
+    watch.PictureShown();
+    QVERIFY(view.overlayText().isEmpty());
 }
 
 QTEST_MAIN(SettingsDialogTest)
