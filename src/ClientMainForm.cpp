@@ -8,7 +8,11 @@
 
 #include <QAbstractItemView>
 #include <QByteArray>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStringList>
 #include <QTableWidgetItem>
 
@@ -25,6 +29,14 @@ namespace {
 using DeviceSettingsDialog = SettingsDialog;
 
 constexpr int kColumnCount = 9;
+
+// Values as long as a device's usually are, one per column.
+const char* const kTypicalCells[kColumnCount] = {
+    "QEL VCA-100",     "Entrance camera 12", "255.255.255.255", "00-00-00-00-00-00",
+    "255.255.255.255", "255.255.255.255",    "static",          "2.4.10",
+    "SN0000000000"};
+// Room beside a cell's text: its margins and the grid line.
+constexpr int kCellPadding = 16;
 
 QString Utf8(const std::string& text)
 {
@@ -62,6 +74,55 @@ void ClientMainForm::Init()
     tableWidgetDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableWidgetDevices->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     tableWidgetDevices->setShowGrid(true);
+    tableWidgetDevices->installEventFilter(this);
+    SizeForTypicalDevices();
+}
+
+void ClientMainForm::SizeForTypicalDevices()
+{
+    QHeaderView* header = tableWidgetDevices->horizontalHeader();
+    const QFontMetrics metrics(tableWidgetDevices->font());
+    int columnsWidth = 0;
+    for (int column = 0; column < kColumnCount; ++column) {
+        const int cell = metrics.horizontalAdvance(QString::fromLatin1(kTypicalCells[column])) + kCellPadding;
+        tableWidgetDevices->setColumnWidth(column, std::max(header->sectionSizeHint(column), cell));
+        columnsWidth += tableWidgetDevices->columnWidth(column);
+    }
+    // Everything around the columns: the row numbers, the table's frame and
+    // scroll bar, and the margins of the window's layout.
+    const QMargins margins = centralwidget->layout()->contentsMargins();
+    const int wanted = columnsWidth + tableWidgetDevices->verticalHeader()->sizeHint().width() +
+                       2 * tableWidgetDevices->frameWidth() +
+                       tableWidgetDevices->verticalScrollBar()->sizeHint().width() + margins.left() +
+                       margins.right();
+    int width = std::max(this->width(), wanted);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        width = std::min(width, screen->availableGeometry().width());
+    }
+    resize(width, height());
+}
+
+void ClientMainForm::FitColumnsToContents()
+{
+    // An empty table keeps the widths made for typical devices.
+    if (tableWidgetDevices->rowCount() > 0) {
+        tableWidgetDevices->resizeColumnsToContents();
+    }
+}
+
+bool ClientMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == tableWidgetDevices && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int row = tableWidgetDevices->currentRow();
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && row >= 0) {
+            tableWidgetDevices->clearSelection();
+            tableWidgetDevices->selectRow(row);
+            OnSettings();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void ClientMainForm::OnStartSearch()
@@ -116,6 +177,8 @@ void ClientMainForm::UpdateTableRow(int row)
     for (int column = 0; column < kColumnCount; ++column) {
         auto* item = new QTableWidgetItem(cells[column]);
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+        // The whole text, also when the column cuts it.
+        item->setToolTip(cells[column]);
         tableWidgetDevices->setItem(row, column, item);
     }
 }
@@ -129,6 +192,7 @@ void ClientMainForm::OnStopSearch()
     udpModule_->Stop();
     pushButtonSearch->setEnabled(true);
     pushButtonStopSearch->setEnabled(false);
+    FitColumnsToContents();
     // A search that could not listen or could not send its request heard
     // nothing: a device count would claim that no device answered.
     const QString listenError = udpModule_->ListenError();
@@ -178,4 +242,5 @@ void ClientMainForm::OnSettings()
     dialog.exec();
     params_[static_cast<size_t>(row)] = dialog.GetParams();
     UpdateTableRow(row);
+    FitColumnsToContents();
 }

@@ -23,6 +23,10 @@ public:
     // The topmost selected row, or -1 when nothing is selected.
     int GetDevicesSelectedRow() const;
 
+protected:
+    // Enter on the device table opens the settings of its current row.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void OnStartSearch();
     void OnStopSearch();
@@ -33,6 +37,10 @@ private slots:
 private:
     void Init();
     void UpdateTableRow(int row);
+    // Columns as wide as typical values, and the window wide enough for all
+    // of them, before any device has answered.
+    void SizeForTypicalDevices();
+    void FitColumnsToContents();
 
     UdpModuleWithTimer* udpModule_ = nullptr;
     std::vector<DeviceNetworkParams> params_; // one per table row, in row order
