@@ -457,6 +457,17 @@ void PagesTest::rulersMeasureOnTheGroundAndMimicsStand()
     picture = view->grab().toImage();
     QCOMPARE(CountColour(picture, QRect(190, 390, 21, 21), Qt::red), 0);
     QCOMPARE(picture.pixelColor(360, 420), QColor(Qt::black)); // the grid's centre line again
+
+    // A ruler cancelled half-way by a right click is gone; the next clicks
+    // draw it anew from their own start.
+    form.ui.pushButtonAddLine2->click();
+    viewmouse::Click(view, {100, 300});
+    viewmouse::MoveTo(view, {600, 300});
+    QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, {600, 300});
+    QCOMPARE(form.ui.lbRulerSize2->text(), QStringLiteral("0.00") + kMetres);
+    viewmouse::Click(view, {360, 288});
+    viewmouse::Click(view, {360, 576});
+    QCOMPARE(form.ui.lbRulerSize2->text(), QStringLiteral("8.00") + kMetres);
 }
 
 void PagesTest::cameraPositionIsApplied()
