@@ -17,13 +17,13 @@ namespace Ui {
 class SettingsDialog;
 }
 class CameraPositionTab;
-class QKeyEvent;
-class QRect;
 class ClassifierTab;
 class H264AvDecoder;
 class HttpClientDialog;
 class HttpClientModule;
 class NetworkPage;
+class QKeyEvent;
+class QRect;
 class RtspDevice;
 class RtspFrameReceiver;
 class SilentStreamWatch;
