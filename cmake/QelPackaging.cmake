@@ -31,8 +31,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "QEL")
 set(CPACK_PACKAGE_CONTACT "QEL IP Tool maintainers <maintainers@users.noreply.c-seed-0fac9013.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set-up tool for network video-analytics devices")
-set(CPACK_PACKAGE_DESCRIPTION
-  "QEL IP Tool finds the video-analytics devices of the local network with a UDP broadcast, changes their name, addressing and administrator password, shows their live H.264 video and edits their analytics configuration: detection zones, camera position, object classes, video source and encoder.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "QEL IP Tool finds the video-analytics devices of the local network with a\n"
+  "UDP broadcast, changes their name, addressing and administrator password,\n"
+  "shows their live H.264 video and edits their analytics configuration:\n"
+  "detection zones, camera position, object classes, video source and encoder.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
