@@ -8,6 +8,7 @@
 #include "UdpModule.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QByteArray>
 #include <QHeaderView>
 #include <QIcon>
@@ -78,7 +79,7 @@ void ClientMainForm::Init()
     RegisterToolIcon();
     setWindowIcon(QIcon(QStringLiteral(":/icons/qel-ip-tool.svg")));
     QMenu* helpMenu = menubar->addMenu(tr("&Help"));
-    QAction* aboutAction = helpMenu->addAction(tr("&About QEL IP Tool"));
+    QAction* aboutAction = helpMenu->addAction(tr("&About %1").arg(QString::fromLatin1(kToolName)));
     aboutAction->setObjectName(QStringLiteral("actionAbout"));
     aboutAction->setMenuRole(QAction::AboutRole);
     vf = connect(aboutAction, SIGNAL(triggered()), this, SLOT(OnAbout()));

@@ -52,7 +52,8 @@ bool AnswerInfoOption(int argc, char* argv[])
 int main(int argc, char* argv[])
 {
     if (AnswerInfoOption(argc, argv)) {
-        return 0;
+        // A full disk or a closed pipe is not a success.
+        return std::cout.flush() ? 0 : 1;
     }
     el::Helpers::setArgs(argc, argv);
     ConfigureLogging();

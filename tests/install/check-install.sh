@@ -33,6 +33,7 @@ cd "$work"
 bare() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@"; }
 out=$(bare "$tool" --version) || fail "--version exited $?"
 [ "$out" = "QEL IP Tool $version" ] || fail "--version printed '$out'"
+! bare "$tool" --version >/dev/full || fail "--version into a full disk reported success"
 out=$(bare "$tool" --v=1 --help) || fail "--help exited $?"
 for option in --version -v --v=N --default-log-file; do
   grep -q -- "$option" <<<"$out" || fail "--help does not mention $option"
