@@ -3,17 +3,19 @@
 # checks what landed there, asks the installed binary for --help and --version
 # with no display at all, packages the build with CPack into a temporary
 # folder and reads the package back with dpkg-deb.
-#   check-install.sh BUILD_DIR VERSION
+#   check-install.sh BUILD_DIR VERSION [CMAKE CPACK]
 set -euo pipefail
 build=$1
 version=$2
+cmake=${3:-cmake}
+cpack=${4:-cpack}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" >/dev/null
+"$cmake" --install "$build" --prefix "$prefix" >/dev/null
 tool=$prefix/bin/QelIpTool
 [ -x "$tool" ] || fail "no executable $tool"
 [ "$(ls "$prefix/bin")" = QelIpTool ] || fail "bin holds more than the tool: $(ls "$prefix/bin" | tr '\n' ' ')"
@@ -25,7 +27,7 @@ icon=$(sed -n 's/^Icon=//p' "$desktop")
 [ -s "$prefix/share/icons/hicolor/scalable/apps/$icon.svg" ] || fail "icon '$icon' not installed"
 [ -s "$prefix/share/doc/qel-ip-tool/README.md" ] || fail "README not installed"
 
-cmake --install "$build" --prefix "$work/sim" --component simulator >/dev/null
+"$cmake" --install "$build" --prefix "$work/sim" --component simulator >/dev/null
 [ -x "$work/sim/bin/qel-device-sim" ] || fail "simulator component does not install the simulator"
 
 # No display, no platform override: a QApplication would fail here.
@@ -44,7 +46,7 @@ rc=0
 QT_QPA_PLATFORM=offscreen timeout 3 "$tool" --v=1 -vmodule=x=1 >/dev/null 2>&1 || rc=$?
 [ "$rc" -eq 124 ] || fail "QelIpTool --v=1 ended by itself with $rc instead of running"
 
-cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg" >/dev/null
+"$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/pkg" >/dev/null
 deb=$(ls "$work"/pkg/*.deb)
 [ "$(dpkg-deb -f "$deb" Package)" = qel-ip-tool ] || fail "package name $(dpkg-deb -f "$deb" Package)"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version $(dpkg-deb -f "$deb" Version)"
