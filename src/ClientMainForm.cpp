@@ -4,11 +4,17 @@
 #include "DiscoveryProtocol.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
+#include "ToolVersion.h"
 #include "UdpModule.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QByteArray>
 #include <QHeaderView>
+#include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QStringList>
 #include <QTableWidgetItem>
 
@@ -18,6 +24,13 @@
 #include <cassert>
 
 static const AssignmentVerifier vf;
+
+// The icon's resource lives in a static library, whose registration the
+// linker would drop unless something calls it.
+static void RegisterToolIcon()
+{
+    Q_INIT_RESOURCE(ToolIcon);
+}
 
 namespace {
 
@@ -62,6 +75,14 @@ void ClientMainForm::Init()
     tableWidgetDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableWidgetDevices->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     tableWidgetDevices->setShowGrid(true);
+
+    RegisterToolIcon();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/qel-ip-tool.svg")));
+    QMenu* helpMenu = menubar->addMenu(tr("&Help"));
+    QAction* aboutAction = helpMenu->addAction(tr("&About %1").arg(QString::fromLatin1(kToolName)));
+    aboutAction->setObjectName(QStringLiteral("actionAbout"));
+    aboutAction->setMenuRole(QAction::AboutRole);
+    vf = connect(aboutAction, SIGNAL(triggered()), this, SLOT(OnAbout()));
 }
 
 void ClientMainForm::OnStartSearch()
@@ -178,4 +199,14 @@ void ClientMainForm::OnSettings()
     dialog.exec();
     params_[static_cast<size_t>(row)] = dialog.GetParams();
     UpdateTableRow(row);
+}
+
+void ClientMainForm::OnAbout()
+{
+    const QString name = QString::fromLatin1(kToolName);
+    QMessageBox::about(this, tr("About %1").arg(name),
+                       tr("%1\nVersion %2\n\nFinds the video-analytics devices of the local network, "
+                          "changes their network settings and password, shows their live video and "
+                          "edits their analytics configuration.")
+                           .arg(name, QString::fromLatin1(kToolVersion)));
 }

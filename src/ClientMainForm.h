@@ -29,6 +29,7 @@ private slots:
     void OnDeviceSelectionChanged();
     void OnSettings();
     void InsertDevice(const QByteArray& rawContent);
+    void OnAbout();
 
 private:
     void Init();
