@@ -46,6 +46,38 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
                      });
     options.AddValue("http-delay-ms", "MS", "answer HTTP requests this much later",
                      simopt::UnsignedInto(options_.delayMs, 0, 600000));
+    const auto commandInto = [](std::set<std::string>& commands) {
+        return [&commands](const std::string& v, std::string& e) {
+            if (v.empty() || v.find('/') != std::string::npos) {
+                e = "expected a command name such as getcam.fcgi";
+                return false;
+            }
+            commands.insert(v);
+            return true;
+        };
+    };
+    options.AddValue("http-hang", "COMMAND",
+                     "accept requests for this command (getcam.fcgi, vca.cgi, ...) and never answer; "
+                     "may be given several times",
+                     commandInto(options_.hangCommands));
+    options.AddValue("http-fail", "COMMAND",
+                     "answer requests for this command with 500 and change nothing; may be given several times",
+                     commandInto(options_.failCommands));
+    options.AddValue("http-reason", "TEXT",
+                     "answer every HTTP request with 500 and this reason phrase (one line)",
+                     [this](const std::string& v, std::string& e) {
+                         if (v.empty() || v.find_first_of("\r\n") != std::string::npos) {
+                             e = "expected a reason phrase on one line";
+                             return false;
+                         }
+                         options_.failureReason = v;
+                         return true;
+                     });
+    options.AddValue("source-password", "TEXT", "the video source password the configuration holds (default admin)",
+                     [this](const std::string& v, std::string&) {
+                         sourcePassword_ = v;
+                         return true;
+                     });
     options.AddValue("http-config-fault", "malformed|no-channels",
                      "spoil getconfig.fcgi: a text the parser rejects part-way, or a configuration "
                      "without channels",
@@ -69,6 +101,9 @@ bool DeviceWebPart::Start(DeviceSet& devices, std::string& error)
         DeviceState& device = devices.devices[i];
         if (!device.webConfig) {
             device.webConfig = std::make_shared<VcaConfigState>();
+            if (!sourcePassword_.empty()) {
+                device.webConfig->SetSourcePassword(sourcePassword_);
+            }
         }
         WebServerOptions options = options_;
         if (bindAddress_.empty()) {

@@ -180,6 +180,12 @@ std::string VcaConfigState::ConfigText(ConfigFault fault) const
     return text;
 }
 
+void VcaConfigState::SetSourcePassword(const std::string& password)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    vca_->mutable_videosource()->set_password(password);
+}
+
 std::string VcaConfigState::SourceText() const
 {
     const std::lock_guard<std::mutex> lock(mutex_);

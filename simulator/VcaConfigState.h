@@ -38,6 +38,8 @@ public:
     // modal client; those need credentials.
     static bool NeedsAuthentication(const std::string& command);
 
+    void SetSourcePassword(const std::string& password);
+
     // The configuration in protobuf text format, as getconfig.fcgi answers it.
     std::string ConfigText(ConfigFault fault = ConfigFault::None) const;
 

@@ -75,6 +75,28 @@ std::vector<char> ComposeAuthSettingsRequest(const char* mac, const void* passwo
     return request;
 }
 
+std::string SettingsRequestLogDump(const std::vector<char>& request)
+{
+    // Byte ranges [begin, end) that carry secrets, by request type.
+    size_t secretBegin = 0;
+    size_t secretEnd = 0;
+    if (!request.empty() && static_cast<uint8_t>(request[0]) == NetworkSetting) {
+        secretBegin = 39;
+        secretEnd = 39 + kMd5DigestSize;
+    } else if (!request.empty() && static_cast<uint8_t>(request[0]) == AuthSetting) {
+        secretBegin = 7;
+        secretEnd = request.size();
+    }
+    std::string dump;
+    for (size_t i = 0; i < request.size(); ++i) {
+        if (i > 0) {
+            dump += ' ';
+        }
+        dump += i >= secretBegin && i < secretEnd ? "**" : utils::GetPrintedBufferInHex(&request[i], 1, 1, "");
+    }
+    return dump;
+}
+
 bool ExtractString(const char* field, size_t width, std::string& destination,
                    const char* label, bool wholeWidth)
 {

@@ -38,6 +38,12 @@ std::vector<char> ComposeNetworkSettingsRequest(const DeviceNetworkParams& param
 std::vector<char> ComposeAuthSettingsRequest(const char* mac, const void* passwordDigest,
                                              const std::string& newPassword);
 
+// Hex dump of a network or password settings request for the log, two
+// upper-case digits per byte separated by blanks, with the bytes of the
+// password digest and of the new password written as "**": the digest is as
+// good as the password in this protocol.
+std::string SettingsRequestLogDump(const std::vector<char>& request);
+
 bool ParseDiscoverResponse(const void* data, size_t size, DeviceNetworkParams& params);
 bool ParseNetworkAuthSettingsResponse(const void* data, size_t size, RequestType expectedType,
                                       const char* expectedMac, ResponseCode& code);

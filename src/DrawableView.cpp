@@ -64,6 +64,12 @@ void DrawableView::addDrawable(std::shared_ptr<Drawable> shape) {
 }
 
 void DrawableView::removeDrawable(std::shared_ptr<Drawable> shape) {
+    // A shape still being drawn is not in the list yet; it goes too, or the
+    // next mouse input would go on drawing it.
+    if (shape && creationShape_ == shape) {
+        creationShape_.reset();
+        update();
+    }
     const auto it = std::find(shapes_.begin(), shapes_.end(), shape);
     if (it != shapes_.end()) {
         shapes_.erase(it);

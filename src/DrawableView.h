@@ -35,7 +35,8 @@ public:
 
     // Appends unless the same shape is already in the list; no repaint.
     void addDrawable(std::shared_ptr<Drawable> shape);
-    // Removes the shape and repaints; a shape not in the list changes nothing.
+    // Removes the shape, also while it is still being drawn, and repaints; a
+    // shape neither listed nor being drawn changes nothing.
     void removeDrawable(std::shared_ptr<Drawable> shape);
     // Empties the list; no repaint.
     void clear();

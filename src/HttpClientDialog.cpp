@@ -1,6 +1,8 @@
 #include "HttpClientDialog.h"
 
 #include "AssignmentVerifier.h"
+#include "HttpFailureText.h"
+#include "UrlLogText.h"
 
 #include <QAuthenticator>
 #include <QNetworkAccessManager>
@@ -40,19 +42,29 @@ bool HttpClientDialog::request(const std::string& path)
     }
     urlText += path;
     const QUrl url(QString::fromStdString(urlText));
-    VLOG(1) << "HttpClientDialog will send HTTP request to URL " << url.toString().toStdString();
+    VLOG(1) << "HttpClientDialog will send HTTP request to URL " << UrlLogText(url.toString().toStdString());
 
     replyFinished_ = false;
+    cancelledByUser_ = false;
     lastError_.clear();
-    reply_ = manager_->get(QNetworkRequest(url));
+    QNetworkRequest httpRequest(url);
+    SetHttpTransferTimeout(httpRequest);
+    reply_ = manager_->get(httpRequest);
     connect(reply_, SIGNAL(finished()), this, SLOT(onHttpFinished()));
     connect(reply_, SIGNAL(readyRead()), this, SLOT(onHttpReadyRead()));
     std::cout << host_ << std::endl;
     exec();
 
-    if (!replyFinished_) {
-        // The reply goes on unobserved; its outcome is unknown to the caller.
-        lastError_ = tr("The request was still running when its progress dialog was closed");
+    if (!replyFinished_ && reply_ != nullptr) {
+        // Closed by the user: the request ends here. Its completion must not
+        // close the next request's dialog, so it is cut off first.
+        QNetworkReply* reply = reply_;
+        reply_ = nullptr;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+        cancelledByUser_ = true;
+        lastError_ = tr("The request was cancelled");
     }
     if (!lastError_.isEmpty()) {
         VLOG(1) << "HttpClientDialog request failed: " << lastError_.toStdString();
@@ -86,10 +98,9 @@ void HttpClientDialog::onHttpFinished()
     replyFinished_ = true;
     const QVariant redirectionTarget = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
     if (reply->error() != QNetworkReply::NoError) {
-        lastError_ = tr("HTTP request failed: %1").arg(reply->errorString());
+        lastError_ = HttpFailureText(*reply);
     } else if (!redirectionTarget.isNull()) {
-        lastError_ = tr("Failed. Redirection is not supported. New URL: %1")
-                         .arg(reply->url().resolved(redirectionTarget.toUrl()).toString());
+        lastError_ = RedirectionFailureText(reply->url().resolved(redirectionTarget.toUrl()));
     }
     close();
 }

@@ -1,6 +1,7 @@
 #include "HttpClientModule.h"
 
 #include "AssignmentVerifier.h"
+#include "HttpFailureText.h"
 #include "UrlLogText.h"
 
 #include <QAuthenticator>
@@ -47,7 +48,9 @@ void HttpClientModule::Start(const std::string& url)
     aborted_ = false;
     authenticationRequired_ = false;
     VLOG(1) << "Will send HTTP request to URL " << UrlLogText(url_.toString().toStdString());
-    reply_ = globalNetworkAccessManager1.get(QNetworkRequest(url_));
+    QNetworkRequest request(url_);
+    SetHttpTransferTimeout(request);
+    reply_ = globalNetworkAccessManager1.get(request);
     vf = connect(reply_, SIGNAL(finished()), this, SLOT(OnHttpReplyGot()));
 }
 
@@ -90,16 +93,18 @@ void HttpClientModule::OnHttpReplyGot()
         VLOG(1) << "HTTP request is aborted by user";
         emit Failed(tr("HTTP request is aborted by user"));
     } else if (reply->error() != QNetworkReply::NoError) {
-        VLOG(1) << "HTTP request failed: " << reply->errorString().toStdString();
-        emit Failed(tr("HTTP request failed: %1").arg(reply->errorString()));
+        const QString text = HttpFailureText(*reply);
+        VLOG(1) << text.toStdString();
+        emit Failed(text);
     } else if (redirectionTarget.isNull()) {
         const QByteArray content = reply->readAll();
-        VLOG(1) << "Got HTTP reply " << content.size() << " bytes: " << content.toStdString();
+        VLOG(1) << "Got HTTP reply " << content.size() << " bytes: " << SecretFreeText(content.toStdString());
         emit Done(content);
     } else {
         const QUrl newUrl = url_.resolved(redirectionTarget.toUrl());
-        VLOG(1) << "Failed. Redirection is not supported. New URL: " << newUrl.toString().toStdString();
-        emit Failed(tr("Failed. Redirection is not supported. New URL: %1").arg(newUrl.toString()));
+        const QString text = RedirectionFailureText(newUrl);
+        VLOG(1) << text.toStdString();
+        emit Failed(text);
     }
 
     reply->deleteLater();

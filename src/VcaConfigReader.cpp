@@ -58,3 +58,29 @@ bool VcaConfigReader::ReadCampos(CamposValues& campos, QString& errorMessage) co
     campos.heightMetres = source.height();
     return true;
 }
+
+bool VcaConfigReader::ReadClassifier(ClassifierValues& classifier, QString& errorMessage) const
+{
+    if (!HasChannel0(errorMessage)) {
+        return false;
+    }
+    const Channel& channel = vca_->ch(0);
+    ClassifierValues result;
+    result.timeoutSeconds = channel.timeout();
+    for (const ObjectClasses& objectClass : channel.objectclasses()) {
+        result.classes.push_back(
+            {objectClass.minarea(), objectClass.maxarea(), objectClass.minheight(), objectClass.maxheight()});
+    }
+    classifier = std::move(result);
+    return true;
+}
+
+bool VcaConfigReader::ReadEncoder(EncoderValues& encoder, QString& errorMessage) const
+{
+    if (!HasChannel0(errorMessage)) {
+        return false;
+    }
+    encoder.fps = vca_->ch(0).encoder().fps();
+    encoder.bitrate = vca_->ch(0).encoder().bitrate();
+    return true;
+}

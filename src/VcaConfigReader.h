@@ -23,6 +23,26 @@ struct CamposValues {
     double heightMetres = 3;
 };
 
+// One object class of channel 0: areas in square metres, heights in metres.
+struct ObjectClassValues {
+    double minArea = 0;
+    double maxArea = 0;
+    double minHeight = 0;
+    double maxHeight = 0;
+};
+
+// Zone detection timeout and object classes of channel 0, in the text's order.
+struct ClassifierValues {
+    unsigned int timeoutSeconds = 60;
+    std::vector<ObjectClassValues> classes;
+};
+
+// Encoder of channel 0; a field the text lacks reads as its schema default.
+struct EncoderValues {
+    unsigned int fps = 30;
+    unsigned int bitrate = 2500000;
+};
+
 // Reads a device's configuration text (the getconfig answer) into what the
 // pages use: channel 0's zones and camera position. The text is taken up to
 // its first NUL and given to the protobuf text parser; what the parser read
@@ -38,6 +58,8 @@ public:
 
     bool ReadZones(ZonesMap& zones, QString& errorMessage) const;
     bool ReadCampos(CamposValues& campos, QString& errorMessage) const;
+    bool ReadClassifier(ClassifierValues& classifier, QString& errorMessage) const;
+    bool ReadEncoder(EncoderValues& encoder, QString& errorMessage) const;
 
     // The whole parsed message, for callers that need other fields.
     const VCA& Config() const { return *vca_; }
