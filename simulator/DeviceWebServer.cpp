@@ -19,13 +19,11 @@ const std::string kCgiPrefix = "/qel-cgi/admin/";
 // are case-insensitive, so this spelling is the same type, sent as it is.
 const char kTextType[] = "Text/plain";
 
-}  // namespace
+} // namespace
 
 DeviceWebServer::DeviceWebServer(WebServerOptions options, VcaConfigState& state)
-    : options_(std::move(options))
-    , state_(state)
-    , authenticator_(kUser, kPassword, options_.authScheme)
-    , server_(std::make_unique<httplib::Server>())
+    : options_(std::move(options)), state_(state), authenticator_(kUser, kPassword, options_.authScheme),
+      server_(std::make_unique<httplib::Server>())
 {
     // Every device runs its own server, so each gets a small pool: enough
     // for the tool's two HTTP clients (each holding a kept-alive connection)
@@ -55,7 +53,8 @@ bool DeviceWebServer::Start(std::string& errorMessage)
         boundPort_ = -1;
     }
     if (boundPort_ <= 0) {
-        errorMessage = "cannot bind HTTP port " + std::to_string(options_.port) + " on " + options_.bindAddress;
+        errorMessage =
+            "cannot bind HTTP port " + std::to_string(options_.port) + " on " + options_.bindAddress;
         return false;
     }
     thread_ = std::thread([this] { server_->listen_after_bind(); });
@@ -94,7 +93,8 @@ bool DeviceWebServer::StartReasonServer(std::string& errorMessage)
         ::setsockopt(reasonSocket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
         ::bind(reasonSocket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(reasonSocket_, 16) != 0) {
-        errorMessage = "cannot bind HTTP port " + std::to_string(options_.port) + " on " + options_.bindAddress;
+        errorMessage =
+            "cannot bind HTTP port " + std::to_string(options_.port) + " on " + options_.bindAddress;
         return false;
     }
     socklen_t length = sizeof address;
@@ -106,8 +106,8 @@ bool DeviceWebServer::StartReasonServer(std::string& errorMessage)
 
 void DeviceWebServer::RunReasonServer()
 {
-    const std::string answer = "HTTP/1.1 500 " + options_.failureReason +
-                               "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    const std::string answer =
+        "HTTP/1.1 500 " + options_.failureReason + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     constexpr int kPollMs = 100;
     constexpr int kReadTimeoutMs = 2000;
     for (;;) {
@@ -194,6 +194,9 @@ void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response&
         !authenticator_.Verify(request.method, request.target, request.get_header_value("Authorization"))) {
         AskForCredentials(response);
         return;
+    }
+    if (options_.slowWritesMs > 0 && VcaConfigState::NeedsAuthentication(command)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options_.slowWritesMs));
     }
     const VcaConfigState::Result result = state_.Execute(command, request.params, options_.configFault);
     response.status = result.status;

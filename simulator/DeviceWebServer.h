@@ -15,7 +15,7 @@ namespace httplib {
 class Server;
 struct Request;
 struct Response;
-}  // namespace httplib
+} // namespace httplib
 
 // How a simulated device's web interface behaves, including the faults the
 // reliability tests switch on.
@@ -23,13 +23,14 @@ struct WebServerOptions {
     std::string bindAddress = "0.0.0.0";
     int port = 80;
     HttpAuthenticator::Scheme authScheme = HttpAuthenticator::Scheme::Digest;
-    int forcedStatus = 0;          // non-zero: every request gets this status
-    bool rejectCredentials = false;  // every request gets 401, whatever it carries
-    std::string redirectLocation;  // non-empty: every request gets 302 to here
-    int delayMs = 0;               // wait before answering
+    int forcedStatus = 0;           // non-zero: every request gets this status
+    bool rejectCredentials = false; // every request gets 401, whatever it carries
+    std::string redirectLocation;   // non-empty: every request gets 302 to here
+    int delayMs = 0;                // wait before answering
+    int slowWritesMs = 0;           // wait before a write command with valid credentials takes effect
     VcaConfigState::ConfigFault configFault = VcaConfigState::ConfigFault::None;
-    std::set<std::string> hangCommands;  // accepted, never answered ("getcam.fcgi", ...)
-    std::set<std::string> failCommands;  // answered 500, the state unchanged
+    std::set<std::string> hangCommands; // accepted, never answered ("getcam.fcgi", ...)
+    std::set<std::string> failCommands; // answered 500, the state unchanged
     // Non-empty: every request is answered 500 with this reason phrase
     // (device text such as markup in a status line).
     std::string failureReason;
@@ -79,6 +80,6 @@ private:
     int boundPort_ = 0;
     std::mutex hangMutex_;
     std::condition_variable hangEnded_;
-    bool stopping_ = false;  // guarded by hangMutex_
-    int reasonSocket_ = -1;   // listening socket of the reason server
+    bool stopping_ = false; // guarded by hangMutex_
+    int reasonSocket_ = -1; // listening socket of the reason server
 };

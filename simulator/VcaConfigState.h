@@ -50,6 +50,6 @@ private:
     Result ApplyZoneTimeout(const Params& params);
     std::string SourceText() const;
 
-    mutable std::mutex mutex_;  // guards vca_
+    mutable std::mutex mutex_; // guards vca_
     std::unique_ptr<VCA> vca_;
 };

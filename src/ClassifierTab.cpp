@@ -91,6 +91,7 @@ std::vector<QString> ClassifierTab::ApplyCommands() const
 
 void ClassifierTab::OnApply()
 {
-    SendCommands(ApplyCommands(), tr("Classifier settings were applied"),
-                 tr("Applying the classifier settings was cancelled; the device may hold part of the change"));
+    SendCommands(
+        ApplyCommands(), tr("Classifier settings were applied"),
+        tr("Applying the classifier settings was cancelled; the device may hold part of the change"));
 }

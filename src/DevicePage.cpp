@@ -25,7 +25,8 @@ bool DevicePage::SendCommands(const std::vector<QString>& paths, const QString& 
             if (firstFailure.isEmpty()) {
                 firstFailure = tr("The device did not accept a command");
             }
-            VLOG(1) << "Command failed: " << UrlLogText(path.toStdString()) << ": " << firstFailure.toStdString();
+            VLOG(1) << "Command failed: " << UrlLogText(path.toStdString()) << ": "
+                    << firstFailure.toStdString();
         }
     }
     if (!firstFailure.isEmpty()) {

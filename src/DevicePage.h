@@ -33,7 +33,8 @@ protected:
     // failed command (or giving cancelText when the user cancelled one), or
     // with StatusChanged(successText) when none failed. Returns whether all
     // succeeded.
-    bool SendCommands(const std::vector<QString>& paths, const QString& successText, const QString& cancelText);
+    bool SendCommands(const std::vector<QString>& paths, const QString& successText,
+                      const QString& cancelText);
 
     HttpClientDialog* httpClientDialog_ = nullptr; // the dialog's, not owned
 };

@@ -50,12 +50,11 @@ bool ParseNetworkAuthSettingsResponse(const void* data, size_t size, RequestType
 
 // Reads a text field: the bytes before the first NUL, failing when the field
 // holds none; with `wholeWidth` all `width` bytes.
-bool ExtractString(const char* field, size_t width, std::string& destination,
-                   const char* label, bool wholeWidth);
+bool ExtractString(const char* field, size_t width, std::string& destination, const char* label,
+                   bool wholeWidth);
 
 // Copies a number field unchanged (no byte-order conversion).
-template <typename Number>
-void ExtractNumber(const char* field, size_t width, Number& destination)
+template <typename Number> void ExtractNumber(const char* field, size_t width, Number& destination)
 {
     assert(width == sizeof(Number));
     std::memcpy(&destination, field, sizeof(Number));

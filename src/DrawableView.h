@@ -59,9 +59,9 @@ private:
     // The shape whose handle is being dragged: a shapeEdited listener may drop
     // it from the list, but the handle points into it until it is deleted.
     std::shared_ptr<Drawable> draggedShape_;
-    std::unique_ptr<Movable> currentMovable_;  // set while a drag lasts
+    std::unique_ptr<Movable> currentMovable_; // set while a drag lasts
     std::shared_ptr<Drawable> creationShape_;
-    DrawableCreationTool* creationTool_ = nullptr;  // lent by a page
+    DrawableCreationTool* creationTool_ = nullptr; // lent by a page
     QImage picture_;
     QRect pictureRect_;
 };

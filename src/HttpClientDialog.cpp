@@ -15,15 +15,11 @@
 
 namespace {
 static const AssignmentVerifier vf;
-}  // namespace
+} // namespace
 
 HttpClientDialog::HttpClientDialog(const std::string& host, int port, const std::string& login,
                                    const std::string& password)
-    : QProgressDialog(nullptr)
-    , host_(host)
-    , port_(port)
-    , user_(login)
-    , password_(password)
+    : QProgressDialog(nullptr), host_(host), port_(port), user_(login), password_(password)
 {
     // QProgressDialog arms a timer that shows the dialog on its own after a
     // few seconds; this one is shown only while a request is waiting.
@@ -77,7 +73,7 @@ void HttpClientDialog::onHttpReadyRead()
 {
     auto* reply = qobject_cast<QNetworkReply*>(sender());
     if (reply == nullptr || reply != reply_) {
-        return;  // a reply left behind by an earlier request
+        return; // a reply left behind by an earlier request
     }
     content_ = std::string(reply->readAll().constData());
 }

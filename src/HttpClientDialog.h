@@ -24,7 +24,8 @@ class HttpClientDialog final : public QProgressDialog {
     Q_OBJECT
     Q_DISABLE_COPY(HttpClientDialog)
 public:
-    HttpClientDialog(const std::string& host, int port, const std::string& login, const std::string& password);
+    HttpClientDialog(const std::string& host, int port, const std::string& login,
+                     const std::string& password);
 
     // Sends GET http://host[:port]<path> and returns once the dialog has been
     // closed. True when the reply finished without error and without a
@@ -49,14 +50,14 @@ public slots:
     void onAuthenticationRequired(QNetworkReply* reply, QAuthenticator* authenticator);
 
 private:
-    QNetworkAccessManager* manager_ = nullptr;  // child of the dialog
-    QNetworkReply* reply_ = nullptr;            // latest request; null until the first
+    QNetworkAccessManager* manager_ = nullptr; // child of the dialog
+    QNetworkReply* reply_ = nullptr;           // latest request; null until the first
     std::string host_;
-    int port_ = -1;  // 0 or below: the URL carries no port
+    int port_ = -1; // 0 or below: the URL carries no port
     std::string content_;
     std::string user_;
     std::string password_;
-    bool replyFinished_ = false;  // the latest reply has finished
+    bool replyFinished_ = false; // the latest reply has finished
     bool cancelledByUser_ = false;
     QString lastError_;
 };

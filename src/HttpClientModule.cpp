@@ -16,13 +16,13 @@ QNetworkAccessManager globalNetworkAccessManager1;
 
 namespace {
 static const AssignmentVerifier vf;
-}  // namespace
+} // namespace
 
-HttpClientModule::HttpClientModule(QObject* parent)
-    : QObject(parent)
+HttpClientModule::HttpClientModule(QObject* parent) : QObject(parent)
 {
-    vf = connect(&globalNetworkAccessManager1, SIGNAL(authenticationRequired(QNetworkReply*, QAuthenticator*)),
-                 this, SLOT(OnAuthenticationRequired(QNetworkReply*, QAuthenticator*)));
+    vf =
+        connect(&globalNetworkAccessManager1, SIGNAL(authenticationRequired(QNetworkReply*, QAuthenticator*)),
+                this, SLOT(OnAuthenticationRequired(QNetworkReply*, QAuthenticator*)));
 }
 
 HttpClientModule::~HttpClientModule()
@@ -73,7 +73,7 @@ void HttpClientModule::Abort()
 {
     VLOG(1) << "Will abort HTTP session";
     if (reply_ == nullptr) {
-        return;  // nothing in flight: there is no reply to abort
+        return; // nothing in flight: there is no reply to abort
     }
     aborted_ = true;
     reply_->abort();

@@ -171,7 +171,8 @@ bool NetworkPage::CanListen(QString& errorMessage) const
     if (error.isEmpty()) {
         return true;
     }
-    errorMessage = SettingsDialog::tr("Cannot listen on UDP port %1: ").arg(UdpModuleWithTimer::kListenPort) + error;
+    errorMessage =
+        SettingsDialog::tr("Cannot listen on UDP port %1: ").arg(UdpModuleWithTimer::kListenPort) + error;
     return false;
 }
 

@@ -50,7 +50,7 @@ const char* const kRtspUser = "root";
 const char* const kRtspPassword = "vbnq";
 constexpr int kRtspVerbose = 1;
 
-}  // namespace
+} // namespace
 
 SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* parent)
     : QDialog(parent), ui(new Ui::SettingsDialog), params_(std::make_unique<DeviceNetworkParams>(params))
@@ -155,7 +155,8 @@ void SettingsDialog::Init()
           {ui->tObject3MinArea, ui->tObject3MaxArea, ui->tObject3MinHeight, ui->tObject3MaxHeight},
           {ui->tObject4MinArea, ui->tObject4MaxArea, ui->tObject4MinHeight, ui->tObject4MaxHeight}},
          ui->bApplyClassifierAndTimeout});
-    for (DevicePage* page : std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
+    for (DevicePage* page :
+         std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
         vf = connect(page, &DevicePage::ErrorOccurred, this, &SettingsDialog::DisplayError);
         vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
     }
@@ -238,7 +239,8 @@ QString SettingsDialog::DeviceUrl(const char* path) const
 void SettingsDialog::StartHttpRequest(int replyType, const QString& url)
 {
     if (waitReplyType_ != WaitNone) {
-        VLOG(1) << "HTTP request deferred, waitReplyType: " << waitReplyType_ << ", deferred type: " << replyType;
+        VLOG(1) << "HTTP request deferred, waitReplyType: " << waitReplyType_
+                << ", deferred type: " << replyType;
         deferredRequests_.emplace_back(replyType, url.toStdString());
         return;
     }
@@ -278,7 +280,8 @@ void SettingsDialog::OnHttpRequestDone(const QByteArray& content)
 
 void SettingsDialog::OnHttpRequestFailed(const QString& message)
 {
-    VLOG(1) << "HTTP request failed, waitReplyType: " << waitReplyType_ << ", message: " << message.toStdString();
+    VLOG(1) << "HTTP request failed, waitReplyType: " << waitReplyType_
+            << ", message: " << message.toStdString();
     const int type = waitReplyType_;
     waitReplyType_ = WaitNone;
     const QString error = DispatchFailed(type, message);
@@ -454,14 +457,16 @@ void SettingsDialog::UpdateEnableGridControls(bool busy)
 {
     const bool connected = IsVideoConnected();
     const bool enableCamera = connected && !busy && waitReplyType_ == WaitNone && !IsDeferred(WaitGridConfig);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->spinBoxFieldOfView, ui->horizontalSliderFieldOfView, ui->spinBoxCameraAngle,
-             ui->horizontalSliderCameraAngle, ui->doubleSpinBoxCameraHeight, ui->horizontalSliderCameraHeight}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ui->spinBoxFieldOfView, ui->horizontalSliderFieldOfView,
+                                         ui->spinBoxCameraAngle, ui->horizontalSliderCameraAngle,
+                                         ui->doubleSpinBoxCameraHeight, ui->horizontalSliderCameraHeight}) {
         w->setEnabled(enableCamera);
     }
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->doubleSpinBoxMimic1, ui->doubleSpinBoxMimic2, ui->pushButtonAddMimic1, ui->pushButtonAddMimic2,
-             ui->pushButtonRemoveMimic1, ui->pushButtonRemoveMimic2, ui->pushButtonApplyGrid}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->doubleSpinBoxMimic1, ui->doubleSpinBoxMimic2,
+                                                      ui->pushButtonAddMimic1, ui->pushButtonAddMimic2,
+                                                      ui->pushButtonRemoveMimic1, ui->pushButtonRemoveMimic2,
+                                                      ui->pushButtonApplyGrid}) {
         w->setEnabled(connected);
     }
 }
@@ -509,7 +514,8 @@ void SettingsDialog::OnApplySourceViaHttp()
     }
     sentSource_ = shown;
     const QString deviceIp = QString::fromStdString(IpTypeToString(params_->ip));
-    StartHttpRequest(WaitSourceApply, ComposeSetCamUrl(deviceIp, shown.model, shown.host, shown.login, password));
+    StartHttpRequest(WaitSourceApply,
+                     ComposeSetCamUrl(deviceIp, shown.model, shown.host, shown.login, password));
 }
 
 void SettingsDialog::FinishSourceApply()
@@ -565,7 +571,8 @@ void SettingsDialog::OnConnectVideo()
     // error text until a later error replaces it.
     static RtspDeviceStopOnErrorHandler stopper;
 
-    rtspDevice_ = std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
+    rtspDevice_ =
+        std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
     rtspDevice_->AddFrameObserver(frameReceiver_);
     rtspDevice_->SetErrorHandler(&stopper);
     decoder_ = std::move(decoder);
@@ -636,7 +643,8 @@ void SettingsDialog::OnRtspDeviceStopped()
     }
 }
 
-void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
+void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes,
+                                     bool isKeyFrame)
 {
     (void)isKeyFrame;
     auto* view1 = qobject_cast<DrawableView*>(ui->videoWidget1);
@@ -650,12 +658,12 @@ void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QB
         return;
     }
     if (!decoder_) {
-        return;  // a frame of a connection whose stop has been handled
+        return; // a frame of a connection whose stop has been handled
     }
     // The picture belongs to the decoder and may be replaced by the next
     // decode: convert it at once.
-    const UYVYFrame* picture =
-        decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<uint32_t>(bytes.size()));
+    const UYVYFrame* picture = decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                                static_cast<uint32_t>(bytes.size()));
     if (picture == nullptr) {
         VLOG(1) << "H264AvDecoder::decode returned NULL";
         return;

@@ -131,15 +131,15 @@ private:
 
     Ui::SettingsDialog* ui = nullptr;
     int waitReplyType_ = WaitNone;
-    std::unique_ptr<HttpClientDialog> httpClientDialog_;  // top-level, released with the dialog
-    HttpClientModule* httpClientModule_ = nullptr;        // child of the dialog
+    std::unique_ptr<HttpClientDialog> httpClientDialog_; // top-level, released with the dialog
+    HttpClientModule* httpClientModule_ = nullptr;       // child of the dialog
     std::unique_ptr<DeviceNetworkParams> params_;
-    NetworkPage* networkPage_ = nullptr;                  // child; owns the UDP exchange
+    NetworkPage* networkPage_ = nullptr; // child; owns the UDP exchange
     bool sourceTabShown_ = false;
     // Live view. The client and the decoder exist exactly while connected;
     // the thread is joinable from Connect until its stop has been handled.
     std::unique_ptr<RtspDevice> rtspDevice_;
-    RtspFrameReceiver* frameReceiver_ = nullptr;  // child of the dialog
+    RtspFrameReceiver* frameReceiver_ = nullptr; // child of the dialog
     std::unique_ptr<H264AvDecoder> decoder_;
     std::thread rtspThread_;
     // Guards the store of rtspThread_ against the video thread's first read

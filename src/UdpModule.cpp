@@ -84,8 +84,7 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, const std::st
     VLOG(1) << "Attempting to send datagram (" << datagram.size() << " bytes): " << loggedForm << "...";
     if (mainSocket_->writeDatagram(datagram, QHostAddress::Broadcast, kDevicePort) < 0) {
         sendError_ = mainSocket_->errorString();
-        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort << ": "
-                   << sendError_.toStdString();
+        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort << ": " << sendError_.toStdString();
         return;
     }
     VLOG(1) << "datagram is sent";

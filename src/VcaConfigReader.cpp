@@ -6,8 +6,7 @@
 #include <google/protobuf/text_format.h>
 #include <string>
 
-VcaConfigReader::VcaConfigReader(const QByteArray& content)
-    : vca_(std::make_unique<VCA>())
+VcaConfigReader::VcaConfigReader(const QByteArray& content) : vca_(std::make_unique<VCA>())
 {
     // QByteArray data is always NUL-terminated, so this stops at the first NUL
     // of the body or at its end.
@@ -24,7 +23,8 @@ bool VcaConfigReader::HasChannel0(QString& errorMessage) const
     if (vca_->ch_size() > 0) {
         return true;
     }
-    errorMessage = QCoreApplication::translate("VcaConfigReader", "The device's configuration has no channel 0");
+    errorMessage =
+        QCoreApplication::translate("VcaConfigReader", "The device's configuration has no channel 0");
     return false;
 }
 

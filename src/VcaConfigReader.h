@@ -18,8 +18,8 @@ using ZonesMap = std::map<unsigned int, ZonePoints>;
 
 // Camera position of channel 0; a field the text lacks reads as its schema default.
 struct CamposValues {
-    double fov = 18;       // degrees
-    double camangle = 10;  // degrees
+    double fov = 18;      // degrees
+    double camangle = 10; // degrees
     double heightMetres = 3;
 };
 

@@ -85,7 +85,8 @@ void ZonesTab::SetLoadFailed()
     // The reason is in the error shown with the failure; a tool tip would
     // render device text as rich text.
     widgets_.applyZones->setEnabled(false);
-    widgets_.applyZones->setToolTip(tr("The device's zones could not be loaded; reopen the dialog to try again"));
+    widgets_.applyZones->setToolTip(
+        tr("The device's zones could not be loaded; reopen the dialog to try again"));
 }
 
 void ZonesTab::onAddZone()

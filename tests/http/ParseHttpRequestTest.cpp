@@ -6,7 +6,8 @@ using Map = std::map<std::string, std::string>;
 
 TEST(ParseHttpRequest, SplitsLinesEndedByCrLfOrLf)
 {
-    EXPECT_EQ(ParseHttpRequest("host=10.0.0.5\r\nlogin=admin\r\n"), (Map{{"host", "10.0.0.5"}, {"login", "admin"}}));
+    EXPECT_EQ(ParseHttpRequest("host=10.0.0.5\r\nlogin=admin\r\n"),
+              (Map{{"host", "10.0.0.5"}, {"login", "admin"}}));
     EXPECT_EQ(ParseHttpRequest("\n\r\nmodel=axis\rport=554"), (Map{{"model", "axis"}, {"port", "554"}}));
 }
 

@@ -319,7 +319,8 @@ void RTSPClient::Transmit(Request& request)
     // The progress line shows the request without its credentials.
     std::string authorization;
     if (haveCredentials_ && credentials_.HasChallenge()) {
-        authorization = "Authorization: " + credentials_.AuthorizationHeader(request.method, request.url) + "\r\n";
+        authorization =
+            "Authorization: " + credentials_.AuthorizationHeader(request.method, request.url) + "\r\n";
     }
     const size_t authorizationAt = text.size();
     text += authorization;
