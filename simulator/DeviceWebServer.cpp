@@ -91,6 +91,9 @@ bool DeviceWebServer::StartReasonServer(std::string& errorMessage)
     reasonSocket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (reasonSocket_ < 0 || ::inet_pton(AF_INET, options_.bindAddress.c_str(), &address.sin_addr) != 1 ||
         ::setsockopt(reasonSocket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        // As the web library does, so that its connections left in TIME_WAIT
+        // by a simulator that ran before do not block the port.
+        ::setsockopt(reasonSocket_, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one) != 0 ||
         ::bind(reasonSocket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(reasonSocket_, 16) != 0) {
         errorMessage =
@@ -138,6 +141,11 @@ void DeviceWebServer::RunReasonServer()
             head.append(buffer, static_cast<size_t>(n));
         }
         ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+        // The client closes first, so that the port is not held in TIME_WAIT
+        // on this side and a simulator started next can bind it at once.
+        ::shutdown(client, SHUT_WR);
+        while (::poll(&reading, 1, kReadTimeoutMs) > 0 && ::recv(client, buffer, sizeof buffer, 0) > 0) {
+        }
         ::close(client);
     }
 }

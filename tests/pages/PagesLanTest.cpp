@@ -89,6 +89,15 @@ void ShowTab(SettingsDialog& dialog, const char* tabName)
     Child<QTabWidget>(&dialog, "tabWidget")->setCurrentWidget(Child<QWidget>(&dialog, tabName));
 }
 
+// Shows the dialog and brings a tab to the front, as the user opens it.
+bool ShowOnTab(SettingsDialog& dialog, const char* tabName)
+{
+    dialog.show();
+    const bool exposed = QTest::qWaitForWindowExposed(&dialog);
+    ShowTab(dialog, tabName);
+    return exposed;
+}
+
 // Whether the dialog's live view got going within the time; false where the
 // tool has no live view.
 bool ConnectVideo(SettingsDialog& dialog, const char* connectButton)
@@ -177,9 +186,7 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    ShowTab(dialog, "tabZones");
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
     // Nothing can be applied before the device's zones are in.
     QVERIFY(!Child<QPushButton>(&dialog, "pushButtonApplyZones")->isEnabled());
 
@@ -233,9 +240,7 @@ void PagesLanTest::zonesWaitForTheirLoadBehindAHungRequest()
     QVERIFY(sim->IsReady());
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    ShowTab(dialog, "tabZones");
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
     auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyZones");
     auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
     QTest::qWait(1000);
@@ -262,9 +267,7 @@ void PagesLanTest::cancelledApplySendsNothingMore()
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    ShowTab(dialog, "tabZones");
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
     QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, "pushButtonApplyZones")->isEnabled(),
                              kLoadTimeoutMs);
     boxes.Clear();
@@ -392,9 +395,7 @@ void PagesLanTest::failingCommandsEndEachApplyInOneErrorBox()
     QVERIFY(sim->IsReady());
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    ShowTab(dialog, "tabZones");
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
     ShowTab(dialog, "tabClassifier");
     for (const char* apply : {"pushButtonApplyZones", "bApplyClassifierAndTimeout"}) {
         QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, apply)->isEnabled(), kLoadTimeoutMs);

@@ -200,6 +200,7 @@ void SecretsLanTest::verboseRunShowsNoSecret()
     QVERIFY(log.contains("videoSource"));
     QVERIFY(log.contains("Attempting to send datagram"));
     QVERIFY(err.contains("Sending request: DESCRIBE"));
+    QVERIFY(err.contains("Authorization: ***"));
 
     const QByteArray digest = QCryptographicHash::hash(kAdminPassword.toUtf8(), QCryptographicHash::Md5);
     const QList<QByteArray> secrets{kAdminPassword.toUtf8(),

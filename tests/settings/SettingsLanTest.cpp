@@ -298,9 +298,8 @@ void SettingsLanTest::OpeningLoadsSourceOnceAndOtherPagesLazily()
         QVERIFY(Child<QLineEdit>(&dialog, "lineEditSourcePasswprd")->text().isEmpty());
         QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled());
 
-        // The settings and classifier pages load nothing.
+        // The settings page loads nothing.
         tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
-        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabClassifier"));
         QTest::qWait(300);
         QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 1);
 
