@@ -50,37 +50,29 @@ template <typename T> T* Child(QObject* parent, const char* name)
     return child;
 }
 
-// The steps the child runs; a step that does not come about is named on
-// standard error and fails the run.
-class ToolRun final {
-public:
-    bool Wait(const char* step, const std::function<bool()>& done)
-    {
-        if (QTest::qWaitFor(done, kStepTimeoutMs)) {
-            return true;
-        }
+// A step of the child's run that does not come about is named on standard
+// error and fails the run.
+bool stepFailed = false;
+void Expect(const char* step, const std::function<bool()>& done)
+{
+    if (!QTest::qWaitFor(done, kStepTimeoutMs)) {
         std::cerr << "step failed: " << step << std::endl;
-        ok_ = false;
-        return false;
+        stepFailed = true;
     }
-    bool Ok() const { return ok_; }
+}
 
-private:
-    bool ok_ = true;
-};
-
-void DriveDialog(SettingsDialog& dialog, ToolRun& run)
+void DriveDialog(SettingsDialog& dialog)
 {
     auto* tabs = Child<QTabWidget>(&dialog, "tabWidget");
     auto* applySource = Child<QPushButton>(&dialog, "pushButtonApply3");
-    run.Wait("source loaded", [&] { return applySource->isEnabled(); });
+    Expect("source loaded", [&] { return applySource->isEnabled(); });
     Child<QLineEdit>(&dialog, "lineEditSourcePasswprd")->setText(kTypedSourcePassword);
     applySource->click();
-    run.Wait("source apply ended", [&] { return applySource->isEnabled(); });
+    Expect("source apply ended", [&] { return applySource->isEnabled(); });
 
     tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
     auto* applyZones = Child<QPushButton>(&dialog, "pushButtonApplyZones");
-    run.Wait("zones loaded", [&] { return applyZones->isEnabled(); });
+    Expect("zones loaded", [&] { return applyZones->isEnabled(); });
     applyZones->click();
 
     tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
@@ -89,17 +81,13 @@ void DriveDialog(SettingsDialog& dialog, ToolRun& run)
     Child<QLineEdit>(&dialog, "lineEditNewPassword2")->setText(kNewAdminPassword);
     auto* applyPassword = Child<QPushButton>(&dialog, "pushButtonApply2");
     applyPassword->click();
-    run.Wait("password changed", [&] { return applyPassword->isEnabled(); });
+    Expect("password changed", [&] { return applyPassword->isEnabled(); });
 
-    tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
     auto* connect = Child<QPushButton>(&dialog, "pushButtonConnect1");
     connect->click();
     QTest::qWait(4000);
-    auto* disconnect = Child<QPushButton>(&dialog, "pushButtonDisconnect1");
-    if (disconnect->isEnabled()) {
-        disconnect->click();
-    }
-    run.Wait("video stopped", [&] { return connect->isEnabled(); });
+    Child<QPushButton>(&dialog, "pushButtonDisconnect1")->click();
+    Expect("video stopped", [&] { return connect->isEnabled(); });
 }
 
 // The tool as main() builds it, driven through its window.
@@ -111,48 +99,35 @@ int RunTool(int argc, char* argv[])
     MessageBoxWatcher boxes;
     ClientMainForm window;
     window.show();
-    ToolRun run;
 
     auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
-    int row = -1;
-    for (int attempt = 0; attempt < 3 && row < 0; ++attempt) {
+    // A lost reply: the next search asks again.
+    for (int attempt = 0; attempt < 3 && table->findItems(kMacText, Qt::MatchExactly).isEmpty(); ++attempt) {
         Child<QPushButton>(&window, "pushButtonSearch")->click();
-        const bool found = QTest::qWaitFor(
-            [&] {
-                for (int r = 0; r < table->rowCount(); ++r) {
-                    if (table->item(r, 3) != nullptr && table->item(r, 3)->text() == kMacText) {
-                        row = r;
-                    }
-                }
-                return row >= 0;
-            },
-            4000);
-        (void)found; // a lost reply: the next search asks again
+        QTest::qWait(3500);
     }
-    if (row < 0) {
+    const QList<QTableWidgetItem*> found = table->findItems(kMacText, Qt::MatchExactly);
+    if (found.isEmpty()) {
         std::cerr << "step failed: device found" << std::endl;
         return 1;
     }
-    table->selectRow(row);
-    QTimer::singleShot(0, &window, [&] {
-        auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
-        if (!run.Wait("dialog open", [&] {
-                dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
-                return dialog != nullptr;
-            })) {
-            return;
+    table->selectRow(found.front()->row());
+    QTimer::singleShot(0, &window, [] {
+        SettingsDialog* dialog = nullptr;
+        Expect("dialog open", [&] {
+            dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+            return dialog != nullptr;
+        });
+        if (dialog != nullptr) {
+            DriveDialog(*dialog);
+            dialog->reject();
         }
-        DriveDialog(*dialog, run);
-        dialog->reject();
     });
     Child<QPushButton>(&window, "pushButtonSettings")->click();
-    if (!boxes.Texts().filter(QStringLiteral("The video source request (setcam) failed")).isEmpty()) {
-        std::cout << "failed setcam shown" << std::endl;
-    } else {
-        std::cerr << "step failed: failed setcam shown" << std::endl;
-        return 1;
-    }
-    return run.Ok() ? 0 : 1;
+    Expect("failed setcam shown", [&] {
+        return !boxes.Texts().filter(QStringLiteral("The video source request (setcam) failed")).isEmpty();
+    });
+    return stepFailed ? 1 : 0;
 }
 
 QByteArray HexWithBlanks(const QByteArray& bytes)
