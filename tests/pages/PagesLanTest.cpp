@@ -235,8 +235,10 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
 void PagesLanTest::zonesWaitForTheirLoadBehindAHungRequest()
 {
     // The source load never gets an answer; the zones load queued behind it
-    // still comes, and until then Apply Zones cannot wipe the device.
-    const auto sim = StartDevice({QStringLiteral("--http-hang"), QStringLiteral("getcam.fcgi")});
+    // still comes, and until then Apply Zones cannot wipe the device. An
+    // apply that never gets an answer ends too.
+    const auto sim = StartDevice({QStringLiteral("--http-hang"), QStringLiteral("getcam.fcgi"),
+                                  QStringLiteral("--http-hang"), QStringLiteral("vca.cgi")});
     QVERIFY(sim->IsReady());
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
@@ -256,6 +258,13 @@ void PagesLanTest::zonesWaitForTheirLoadBehindAHungRequest()
                  boxes.Texts().at(0).contains(QStringLiteral("timed out")),
              qPrintable(boxes.Texts().at(0)));
     QVERIFY(!Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled());
+
+    boxes.Clear();
+    table->selectRow(0);
+    Child<QPushButton>(&dialog, "pushButtonRemoveZone")->click();
+    apply->click();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);
+    QVERIFY2(boxes.Texts().at(0).contains(QStringLiteral("timed out")), qPrintable(boxes.Texts().at(0)));
 }
 
 void PagesLanTest::cancelledApplySendsNothingMore()
