@@ -29,7 +29,7 @@ QByteArray ReadConfig(const SimProcess& sim)
     return done.at(0).at(0).toByteArray();
 }
 
-}  // namespace
+} // namespace
 
 class HttpClientDialogTest : public QObject {
     Q_OBJECT
@@ -53,7 +53,8 @@ void HttpClientDialogTest::digestWriteIsSeenByTheNextRead()
                            "&name=Zone_4&points=100:200,3000:200,3000:4000,"));
     QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=7&enable=yes"
                            "&name=Zone_7&points=1:2,70000:3,"));
-    QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=42&camangle=12&height=2.5"));
+    QVERIFY(dialog.request(
+        "/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=42&camangle=12&height=2.5"));
     QVERIFY(dialog.request("/qel-cgi/admin/setzonetimeout.fcgi?timeout=15"));
     QVERIFY(dialog.lastError().isEmpty());
 
@@ -103,8 +104,9 @@ void HttpClientDialogTest::failuresAreOfferedToTheCaller()
 
     HttpClientDialog redirected("127.0.0.1", redirecting.HttpPort(), "root", "kqzt");
     QVERIFY(!redirected.request(path));
-    QCOMPARE(redirected.lastError(), QString::fromStdString("Failed. Redirection is not supported. New URL: " +
-                                                            redirecting.Url("/elsewhere")));
+    QCOMPARE(redirected.lastError(),
+             QString::fromStdString("Failed. Redirection is not supported. New URL: " +
+                                    redirecting.Url("/elsewhere")));
 
     HttpClientDialog unavailable("127.0.0.1", failing.HttpPort(), "root", "kqzt");
     QVERIFY(!unavailable.request(path));
@@ -142,7 +144,8 @@ void HttpClientDialogTest::urlAndHostLine()
     QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
     std::cout.rdbuf(original);
     QCOMPARE(captured.str(), hostWithPort + "\n" + hostWithPort + "\n127.0.0.1\n");
-    QVERIFY(log.Contains("HttpClientDialog will send HTTP request to URL " + sim.Url("/qel-cgi/admin/getcam.fcgi")));
+    QVERIFY(log.Contains("HttpClientDialog will send HTTP request to URL " +
+                         sim.Url("/qel-cgi/admin/getcam.fcgi")));
     QCOMPARE(dialog.content().substr(0, 6), std::string("model="));
 }
 
