@@ -242,7 +242,8 @@ QString CameraPositionTab::ApplyCommand() const
 
 void CameraPositionTab::OnApplyCam()
 {
-    SendCommands({ApplyCommand()}, tr("Camera position was applied"));
+    SendCommands({ApplyCommand()}, tr("Camera position was applied"),
+                 tr("Applying the camera position was cancelled; the device may hold part of the change"));
 }
 
 MimicCreator* CameraPositionTab::MimicToolOf(QObject* control) const

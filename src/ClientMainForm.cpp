@@ -62,7 +62,8 @@ void ClientMainForm::Init()
     vf = connect(pushButtonStopSearch, SIGNAL(clicked()), this, SLOT(OnStopSearch()));
     vf = connect(pushButtonSettings, SIGNAL(clicked()), this, SLOT(OnSettings()));
     vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this, SLOT(OnDeviceSelectionChanged()));
-    vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this, SLOT(OnSettings()));
+    vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this,
+                 SLOT(OnDeviceDoubleClicked(int, int)));
 
     const QStringList headers = {tr("Product name"), tr("Device name"),  tr("IP address"),
                                  tr("MAC address"),  tr("Network mask"), tr("Gateway"),
@@ -188,6 +189,23 @@ void ClientMainForm::OnSettings()
 {
     OnStopSearch();
     const int row = GetDevicesSelectedRow();
+    if (row == -1) {
+        return; // the button is disabled without a selection
+    }
+    OpenSettings(row);
+}
+
+void ClientMainForm::OnDeviceDoubleClicked(int row, int /*column*/)
+{
+    OnStopSearch();
+    if (row < 0 || row >= tableWidgetDevices->rowCount()) {
+        return;
+    }
+    OpenSettings(row);
+}
+
+void ClientMainForm::OpenSettings(int row)
+{
     assert((row != -1 && static_cast<size_t>(row) < params_.size()) &&
            "Internal error: button must be disabled or size mismatch");
     assert(static_cast<size_t>(tableWidgetDevices->rowCount()) == params_.size());

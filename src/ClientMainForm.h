@@ -28,12 +28,16 @@ private slots:
     void OnStopSearch();
     void OnDeviceSelectionChanged();
     void OnSettings();
+    // Opens the row that was double-clicked, whatever the selection: a
+    // modifier held with the double-click may have deselected it.
+    void OnDeviceDoubleClicked(int row, int column);
     void InsertDevice(const QByteArray& rawContent);
     void OnAbout();
 
 private:
     void Init();
     void UpdateTableRow(int row);
+    void OpenSettings(int row);
 
     UdpModuleWithTimer* udpModule_ = nullptr;
     std::vector<DeviceNetworkParams> params_; // one per table row, in row order

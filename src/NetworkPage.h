@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <vector>
 
 namespace Ui {
 class SettingsDialog;
@@ -39,6 +40,10 @@ public:
     void ApplyNetworkParamsDone(const QString& message, bool success);
     void ApplyAuthParamsDone(const QString& message, bool success);
 
+signals:
+    // A network change moved the device to the record's new IP address.
+    void AddressChanged();
+
 public slots:
     void OnApplyNetworkParams();
     void OnApplyAuthParams();
@@ -49,6 +54,10 @@ public slots:
 
 private:
     void ShowInputError(const QString& message);
+    // The transport's own failures, as user texts: it cannot hear replies, or
+    // the request did not go out.
+    bool CanListen(QString& errorMessage) const;
+    bool Send(const std::vector<char>& request, QString& errorMessage);
     // Ends the exchange: the transport stops without reaching this page again.
     void StopExchange();
 
