@@ -39,3 +39,9 @@ if(QEL_ENABLE_FUZZERS)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# The tool's name and version for the code (--version, the About box), written
+# from project()'s version, which is the only place it is kept.
+configure_file(${PROJECT_SOURCE_DIR}/src/ToolVersion.h.in ${PROJECT_BINARY_DIR}/generated/ToolVersion.h @ONLY)
+add_library(qel_version INTERFACE)
+target_include_directories(qel_version INTERFACE ${PROJECT_BINARY_DIR}/generated)

@@ -30,7 +30,8 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
                          }
                          return true;
                      });
-    options.AddValue("http-status", "CODE", "answer every HTTP request with this status and no body (200-599)",
+    options.AddValue("http-status", "CODE",
+                     "answer every HTTP request with this status and no body (200-599)",
                      simopt::UnsignedInto(options_.forcedStatus, 200, 599));
     options.AddFlag("http-reject-auth", "answer every HTTP request with 401, whatever credentials it carries",
                     [this] { options_.rejectCredentials = true; });
@@ -46,6 +47,44 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
                      });
     options.AddValue("http-delay-ms", "MS", "answer HTTP requests this much later",
                      simopt::UnsignedInto(options_.delayMs, 0, 600000));
+    const auto commandInto = [](std::set<std::string>& commands) {
+        return [&commands](const std::string& v, std::string& e) {
+            if (v.empty() || v.find('/') != std::string::npos) {
+                e = "expected a command name such as getcam.fcgi";
+                return false;
+            }
+            commands.insert(v);
+            return true;
+        };
+    };
+    options.AddValue("http-hang", "COMMAND",
+                     "accept requests for this command (getcam.fcgi, vca.cgi, ...) and never answer; "
+                     "may be given several times",
+                     commandInto(options_.hangCommands));
+    options.AddValue(
+        "http-fail", "COMMAND",
+        "answer requests for this command with 500 and change nothing; may be given several times",
+        commandInto(options_.failCommands));
+    options.AddValue("http-reason", "TEXT",
+                     "answer every HTTP request with 500 and this reason phrase (one line)",
+                     [this](const std::string& v, std::string& e) {
+                         if (v.empty() || v.find_first_of("\r\n") != std::string::npos) {
+                             e = "expected a reason phrase on one line";
+                             return false;
+                         }
+                         options_.failureReason = v;
+                         return true;
+                     });
+    options.AddValue("source-password", "TEXT",
+                     "the video source password the configuration holds (default admin)",
+                     [this](const std::string& v, std::string&) {
+                         sourcePassword_ = v;
+                         return true;
+                     });
+    options.AddValue("http-slow-writes-ms", "MS",
+                     "carry out the commands that change the configuration this much later, once their "
+                     "credentials have been accepted (the challenge itself is answered at once)",
+                     simopt::UnsignedInto(options_.slowWritesMs, 0, 600000));
     options.AddValue("http-config-fault", "malformed|no-channels",
                      "spoil getconfig.fcgi: a text the parser rejects part-way, or a configuration "
                      "without channels",
@@ -69,6 +108,9 @@ bool DeviceWebPart::Start(DeviceSet& devices, std::string& error)
         DeviceState& device = devices.devices[i];
         if (!device.webConfig) {
             device.webConfig = std::make_shared<VcaConfigState>();
+            if (!sourcePassword_.empty()) {
+                device.webConfig->SetSourcePassword(sourcePassword_);
+            }
         }
         WebServerOptions options = options_;
         if (bindAddress_.empty()) {
@@ -103,5 +145,6 @@ void DeviceWebPart::Stop()
 
 std::string DeviceWebPart::Describe() const
 {
-    return "http " + firstAddress_ + (servers_.size() > 1 ? " and " + std::to_string(servers_.size() - 1) + " more" : "");
+    return "http " + firstAddress_ +
+           (servers_.size() > 1 ? " and " + std::to_string(servers_.size() - 1) + " more" : "");
 }

@@ -25,7 +25,8 @@ public:
 
 private:
     WebServerOptions options_;
-    std::string bindAddress_;  // empty: each device's own address
+    std::string bindAddress_;    // empty: each device's own address
+    std::string sourcePassword_; // empty: the configuration's default
     std::vector<std::unique_ptr<DeviceWebServer>> servers_;
     std::string firstAddress_;
 };

@@ -1,6 +1,13 @@
 #include "DeviceWebServer.h"
 
 #include <httplib.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <utility>
 
@@ -12,13 +19,11 @@ const std::string kCgiPrefix = "/qel-cgi/admin/";
 // are case-insensitive, so this spelling is the same type, sent as it is.
 const char kTextType[] = "Text/plain";
 
-}  // namespace
+} // namespace
 
 DeviceWebServer::DeviceWebServer(WebServerOptions options, VcaConfigState& state)
-    : options_(std::move(options))
-    , state_(state)
-    , authenticator_(kUser, kPassword, options_.authScheme)
-    , server_(std::make_unique<httplib::Server>())
+    : options_(std::move(options)), state_(state), authenticator_(kUser, kPassword, options_.authScheme),
+      server_(std::make_unique<httplib::Server>())
 {
     // Every device runs its own server, so each gets a small pool: enough
     // for the tool's two HTTP clients (each holding a kept-alive connection)
@@ -37,6 +42,9 @@ DeviceWebServer::~DeviceWebServer()
 
 bool DeviceWebServer::Start(std::string& errorMessage)
 {
+    if (!options_.failureReason.empty()) {
+        return StartReasonServer(errorMessage);
+    }
     if (options_.port == 0) {
         boundPort_ = server_->bind_to_any_port(options_.bindAddress);
     } else if (server_->bind_to_port(options_.bindAddress, options_.port)) {
@@ -45,7 +53,8 @@ bool DeviceWebServer::Start(std::string& errorMessage)
         boundPort_ = -1;
     }
     if (boundPort_ <= 0) {
-        errorMessage = "cannot bind HTTP port " + std::to_string(options_.port) + " on " + options_.bindAddress;
+        errorMessage =
+            "cannot bind HTTP port " + std::to_string(options_.port) + " on " + options_.bindAddress;
         return false;
     }
     thread_ = std::thread([this] { server_->listen_after_bind(); });
@@ -54,9 +63,90 @@ bool DeviceWebServer::Start(std::string& errorMessage)
 
 void DeviceWebServer::Stop()
 {
+    {
+        const std::lock_guard<std::mutex> lock(hangMutex_);
+        stopping_ = true;
+    }
+    hangEnded_.notify_all();
+    if (reasonSocket_ >= 0) {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        ::close(reasonSocket_);
+        reasonSocket_ = -1;
+        return;
+    }
     if (thread_.joinable()) {
         server_->stop();
         thread_.join();
+    }
+}
+
+bool DeviceWebServer::StartReasonServer(std::string& errorMessage)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(options_.port));
+    const int one = 1;
+    reasonSocket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (reasonSocket_ < 0 || ::inet_pton(AF_INET, options_.bindAddress.c_str(), &address.sin_addr) != 1 ||
+        ::setsockopt(reasonSocket_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        // As the web library does, so that its connections left in TIME_WAIT
+        // by a simulator that ran before do not block the port.
+        ::setsockopt(reasonSocket_, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one) != 0 ||
+        ::bind(reasonSocket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(reasonSocket_, 16) != 0) {
+        errorMessage =
+            "cannot bind HTTP port " + std::to_string(options_.port) + " on " + options_.bindAddress;
+        return false;
+    }
+    socklen_t length = sizeof address;
+    ::getsockname(reasonSocket_, reinterpret_cast<sockaddr*>(&address), &length);
+    boundPort_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { RunReasonServer(); });
+    return true;
+}
+
+void DeviceWebServer::RunReasonServer()
+{
+    const std::string answer =
+        "HTTP/1.1 500 " + options_.failureReason + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    constexpr int kPollMs = 100;
+    constexpr int kReadTimeoutMs = 2000;
+    for (;;) {
+        {
+            const std::lock_guard<std::mutex> lock(hangMutex_);
+            if (stopping_) {
+                return;
+            }
+        }
+        pollfd listening{reasonSocket_, POLLIN, 0};
+        if (::poll(&listening, 1, kPollMs) <= 0) {
+            continue;
+        }
+        const int client = ::accept4(reasonSocket_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) {
+            continue;
+        }
+        // Read the request head, bounded in time and size, then answer.
+        std::string head;
+        char buffer[1024];
+        pollfd reading{client, POLLIN, 0};
+        while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
+               ::poll(&reading, 1, kReadTimeoutMs) > 0) {
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0) {
+                break;
+            }
+            head.append(buffer, static_cast<size_t>(n));
+        }
+        ::send(client, answer.data(), answer.size(), MSG_NOSIGNAL);
+        // The client closes first, so that the port is not held in TIME_WAIT
+        // on this side and a simulator started next can bind it at once.
+        ::shutdown(client, SHUT_WR);
+        while (::poll(&reading, 1, kReadTimeoutMs) > 0 && ::recv(client, buffer, sizeof buffer, 0) > 0) {
+        }
+        ::close(client);
     }
 }
 
@@ -65,6 +155,13 @@ void DeviceWebServer::AskForCredentials(httplib::Response& response)
     response.status = 401;
     response.set_header("WWW-Authenticate", authenticator_.Challenge());
     response.set_content("Unauthorized\r\n", kTextType);
+}
+
+void DeviceWebServer::Hang()
+{
+    constexpr std::chrono::minutes kLongestHang(10);
+    std::unique_lock<std::mutex> lock(hangMutex_);
+    hangEnded_.wait_for(lock, kLongestHang, [this] { return stopping_; });
 }
 
 void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response& response)
@@ -91,10 +188,23 @@ void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response&
         return;
     }
     const std::string command = request.path.substr(kCgiPrefix.size());
+    if (options_.hangCommands.count(command) != 0) {
+        Hang();
+        response.status = 503;
+        return;
+    }
+    if (options_.failCommands.count(command) != 0) {
+        response.status = 500;
+        response.set_content("Internal Server Error\r\n", kTextType);
+        return;
+    }
     if (VcaConfigState::NeedsAuthentication(command) &&
         !authenticator_.Verify(request.method, request.target, request.get_header_value("Authorization"))) {
         AskForCredentials(response);
         return;
+    }
+    if (options_.slowWritesMs > 0 && VcaConfigState::NeedsAuthentication(command)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(options_.slowWritesMs));
     }
     const VcaConfigState::Result result = state_.Execute(command, request.params, options_.configFault);
     response.status = result.status;

@@ -3,8 +3,11 @@
 #include "HttpAuthenticator.h"
 #include "VcaConfigState.h"
 
+#include <condition_variable>
 #include <ctime>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -12,7 +15,7 @@ namespace httplib {
 class Server;
 struct Request;
 struct Response;
-}  // namespace httplib
+} // namespace httplib
 
 // How a simulated device's web interface behaves, including the faults the
 // reliability tests switch on.
@@ -20,11 +23,17 @@ struct WebServerOptions {
     std::string bindAddress = "0.0.0.0";
     int port = 80;
     HttpAuthenticator::Scheme authScheme = HttpAuthenticator::Scheme::Digest;
-    int forcedStatus = 0;          // non-zero: every request gets this status
-    bool rejectCredentials = false;  // every request gets 401, whatever it carries
-    std::string redirectLocation;  // non-empty: every request gets 302 to here
-    int delayMs = 0;               // wait before answering
+    int forcedStatus = 0;           // non-zero: every request gets this status
+    bool rejectCredentials = false; // every request gets 401, whatever it carries
+    std::string redirectLocation;   // non-empty: every request gets 302 to here
+    int delayMs = 0;                // wait before answering
+    int slowWritesMs = 0;           // wait before a write command with valid credentials takes effect
     VcaConfigState::ConfigFault configFault = VcaConfigState::ConfigFault::None;
+    std::set<std::string> hangCommands; // accepted, never answered ("getcam.fcgi", ...)
+    std::set<std::string> failCommands; // answered 500, the state unchanged
+    // Non-empty: every request is answered 500 with this reason phrase
+    // (device text such as markup in a status line).
+    std::string failureReason;
 };
 
 // The web interface of one simulated device: the CGI commands under
@@ -51,6 +60,13 @@ public:
 private:
     void Handle(const httplib::Request& request, httplib::Response& response);
     void AskForCredentials(httplib::Response& response);
+    // Holds a request until the server stops (bounded, so a forgotten
+    // simulator still ends).
+    void Hang();
+    // Serves every connection with one 500 answer carrying failureReason;
+    // the web library has no way to set a reason phrase.
+    bool StartReasonServer(std::string& errorMessage);
+    void RunReasonServer();
 
     static constexpr size_t kWorkerThreads = 4;
     // A kept-alive connection holds a worker; idle ones are let go soon.
@@ -62,4 +78,8 @@ private:
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     int boundPort_ = 0;
+    std::mutex hangMutex_;
+    std::condition_variable hangEnded_;
+    bool stopping_ = false; // guarded by hangMutex_
+    int reasonSocket_ = -1; // listening socket of the reason server
 };

@@ -89,7 +89,8 @@ void FillDefaults(VCA& vca)
     zone->set_enable(true);
     zone->set_name("Zone_1");
     zone->set_style(Zone::POLYGON);
-    for (const auto& [x, y] : {std::pair<uint32_t, uint32_t>{6553, 6553}, {58982, 6553}, {58982, 58982}, {6553, 58982}}) {
+    for (const auto& [x, y] :
+         {std::pair<uint32_t, uint32_t>{6553, 6553}, {58982, 6553}, {58982, 58982}, {6553, 58982}}) {
         Point* point = zone->add_points();
         point->set_x(x);
         point->set_y(y);
@@ -121,10 +122,9 @@ void FillDefaults(VCA& vca)
     source->set_password("admin");
 }
 
-}  // namespace
+} // namespace
 
-VcaConfigState::VcaConfigState()
-    : vca_(std::make_unique<VCA>())
+VcaConfigState::VcaConfigState() : vca_(std::make_unique<VCA>())
 {
     FillDefaults(*vca_);
 }
@@ -136,7 +136,8 @@ bool VcaConfigState::NeedsAuthentication(const std::string& command)
     return command == "encoder.fcgi" || command == "vca.cgi" || command == "setzonetimeout.fcgi";
 }
 
-VcaConfigState::Result VcaConfigState::Execute(const std::string& command, const Params& params, ConfigFault fault)
+VcaConfigState::Result VcaConfigState::Execute(const std::string& command, const Params& params,
+                                               ConfigFault fault)
 {
     if (command == "getconfig.fcgi") {
         return {200, ConfigText(fault)};
@@ -180,12 +181,18 @@ std::string VcaConfigState::ConfigText(ConfigFault fault) const
     return text;
 }
 
+void VcaConfigState::SetSourcePassword(const std::string& password)
+{
+    const std::lock_guard<std::mutex> lock(mutex_);
+    vca_->mutable_videosource()->set_password(password);
+}
+
 std::string VcaConfigState::SourceText() const
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     const VideoSource& source = vca_->videosource();
-    return "model=" + source.model() + "\r\nhost=" + source.host() + "\r\nport=" + std::to_string(source.port()) +
-           "\r\nlogin=" + source.login() + "\r\n";
+    return "model=" + source.model() + "\r\nhost=" + source.host() +
+           "\r\nport=" + std::to_string(source.port()) + "\r\nlogin=" + source.login() + "\r\n";
 }
 
 VcaConfigState::Result VcaConfigState::ApplySetCam(const Params& params)
@@ -278,7 +285,8 @@ VcaConfigState::Result VcaConfigState::ApplyVca(const Params& params)
         const auto name = Param(params, "name");
         const std::string enable = Param(params, "enable").value_or("yes");
         Zone zone;
-        if (!id || !name || (enable != "yes" && enable != "no") || !ParsePoints(Param(params, "points").value_or(""), zone)) {
+        if (!id || !name || (enable != "yes" && enable != "no") ||
+            !ParsePoints(Param(params, "points").value_or(""), zone)) {
             return {400, kBadRequest};
         }
         zone.set_id(*id);

@@ -38,6 +38,8 @@ public:
     // modal client; those need credentials.
     static bool NeedsAuthentication(const std::string& command);
 
+    void SetSourcePassword(const std::string& password);
+
     // The configuration in protobuf text format, as getconfig.fcgi answers it.
     std::string ConfigText(ConfigFault fault = ConfigFault::None) const;
 
@@ -48,6 +50,6 @@ private:
     Result ApplyZoneTimeout(const Params& params);
     std::string SourceText() const;
 
-    mutable std::mutex mutex_;  // guards vca_
+    mutable std::mutex mutex_; // guards vca_
     std::unique_ptr<VCA> vca_;
 };

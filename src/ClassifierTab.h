@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DevicePage.h"
+#include "VcaConfigReader.h"
 
 #include <QString>
 #include <tuple>
@@ -16,9 +17,11 @@ double getDoubleFromLabel(QLineEdit* field);
 int getIntFromLabel(QLineEdit* field);
 
 // The classifier page: the zone detection timeout and up to four object
-// classes (area and height ranges), written to the device on "Apply". It
-// never reads them from the device; its fields start with the form's values.
-// Owned by the settings dialog.
+// classes (area and height ranges), written to the device on "Apply". The
+// fields show the form's values until the device's are loaded. "Apply"
+// removes every class on the device before it adds the page's, so it is
+// enabled only after that load; classes beyond the fourth are kept as loaded
+// and sent back unchanged. Owned by the settings dialog.
 class ClassifierTab final : public DevicePage {
     Q_OBJECT
 public:
@@ -45,6 +48,10 @@ public:
     // be 0 or negative, the minimum height may not.
     static bool IsValidClass(double minArea, double maxArea, double minHeight, double maxHeight);
 
+    // The device's values fill the fields and enable Apply.
+    void SetClassifier(const ClassifierValues& values);
+    bool IsLoaded() const { return loaded_; }
+
 public slots:
     void OnApply();
 
@@ -54,6 +61,8 @@ private:
     // fields are all empty is unused, not wrong.
     QLineEdit* FindInvalidField(QString& message) const;
 
+    bool loaded_ = false;
+    std::vector<ObjectClassValues> extraClasses_; // loaded classes the form has no row for
     QLineEdit* timeout_ = nullptr;
     QPushButton* apply_ = nullptr;
     std::vector<ClassRow> rows_;

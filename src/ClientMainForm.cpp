@@ -4,13 +4,19 @@
 #include "DiscoveryProtocol.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
+#include "ToolVersion.h"
 #include "UdpModule.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStringList>
@@ -22,6 +28,13 @@
 #include <cassert>
 
 static const AssignmentVerifier vf;
+
+// The icon's resource lives in a static library, whose registration the
+// linker would drop unless something calls it.
+static void RegisterToolIcon()
+{
+    Q_INIT_RESOURCE(ToolIcon);
+}
 
 namespace {
 
@@ -61,7 +74,8 @@ void ClientMainForm::Init()
     vf = connect(pushButtonStopSearch, SIGNAL(clicked()), this, SLOT(OnStopSearch()));
     vf = connect(pushButtonSettings, SIGNAL(clicked()), this, SLOT(OnSettings()));
     vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this, SLOT(OnDeviceSelectionChanged()));
-    vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this, SLOT(OnSettings()));
+    vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this,
+                 SLOT(OnDeviceDoubleClicked(int, int)));
 
     const QStringList headers = {tr("Product name"), tr("Device name"),  tr("IP address"),
                                  tr("MAC address"),  tr("Network mask"), tr("Gateway"),
@@ -76,6 +90,14 @@ void ClientMainForm::Init()
     tableWidgetDevices->setShowGrid(true);
     tableWidgetDevices->installEventFilter(this);
     SizeForTypicalDevices();
+
+    RegisterToolIcon();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/qel-ip-tool.svg")));
+    QMenu* helpMenu = menubar->addMenu(tr("&Help"));
+    QAction* aboutAction = helpMenu->addAction(tr("&About %1").arg(QString::fromLatin1(kToolName)));
+    aboutAction->setObjectName(QStringLiteral("actionAbout"));
+    aboutAction->setMenuRole(QAction::AboutRole);
+    vf = connect(aboutAction, SIGNAL(triggered()), this, SLOT(OnAbout()));
 }
 
 void ClientMainForm::SizeForTypicalDevices()
@@ -116,9 +138,9 @@ bool ClientMainForm::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         const int row = tableWidgetDevices->currentRow();
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && row >= 0) {
-            tableWidgetDevices->clearSelection();
+            // As a double-click on the row, which also shows as selected.
             tableWidgetDevices->selectRow(row);
-            OnSettings();
+            OnDeviceDoubleClicked(row, tableWidgetDevices->currentColumn());
             return true;
         }
     }
@@ -231,6 +253,23 @@ void ClientMainForm::OnSettings()
 {
     OnStopSearch();
     const int row = GetDevicesSelectedRow();
+    if (row == -1) {
+        return; // the button is disabled without a selection
+    }
+    OpenSettings(row);
+}
+
+void ClientMainForm::OnDeviceDoubleClicked(int row, int /*column*/)
+{
+    OnStopSearch();
+    if (row < 0 || row >= tableWidgetDevices->rowCount()) {
+        return;
+    }
+    OpenSettings(row);
+}
+
+void ClientMainForm::OpenSettings(int row)
+{
     assert((row != -1 && static_cast<size_t>(row) < params_.size()) &&
            "Internal error: button must be disabled or size mismatch");
     assert(static_cast<size_t>(tableWidgetDevices->rowCount()) == params_.size());
@@ -243,4 +282,14 @@ void ClientMainForm::OnSettings()
     params_[static_cast<size_t>(row)] = dialog.GetParams();
     UpdateTableRow(row);
     FitColumnsToContents();
+}
+
+void ClientMainForm::OnAbout()
+{
+    const QString name = QString::fromLatin1(kToolName);
+    QMessageBox::about(this, tr("About %1").arg(name),
+                       tr("%1\nVersion %2\n\nFinds the video-analytics devices of the local network, "
+                          "changes their network settings and password, shows their live video and "
+                          "edits their analytics configuration.")
+                           .arg(name, QString::fromLatin1(kToolVersion)));
 }

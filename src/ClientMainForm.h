@@ -32,11 +32,16 @@ private slots:
     void OnStopSearch();
     void OnDeviceSelectionChanged();
     void OnSettings();
+    // Opens the row that was double-clicked, whatever the selection: a
+    // modifier held with the double-click may have deselected it.
+    void OnDeviceDoubleClicked(int row, int column);
     void InsertDevice(const QByteArray& rawContent);
+    void OnAbout();
 
 private:
     void Init();
     void UpdateTableRow(int row);
+    void OpenSettings(int row);
     // Columns as wide as typical values, and the window wide enough for all
     // of them, before any device has answered.
     void SizeForTypicalDevices();

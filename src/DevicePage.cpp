@@ -1,6 +1,7 @@
 #include "DevicePage.h"
 
 #include "HttpClientDialog.h"
+#include "UrlLogText.h"
 
 #include <easylogging++.h>
 
@@ -8,16 +9,24 @@ DevicePage::DevicePage(QObject* parent, HttpClientDialog* http) : QObject(parent
 
 DevicePage::~DevicePage() = default;
 
-bool DevicePage::SendCommands(const std::vector<QString>& paths, const QString& successText)
+bool DevicePage::SendCommands(const std::vector<QString>& paths, const QString& successText,
+                              const QString& cancelText)
 {
     QString firstFailure;
     for (const QString& path : paths) {
-        if (!httpClientDialog_->request(path.toStdString()) && firstFailure.isEmpty()) {
+        const bool sent = httpClientDialog_->request(path.toStdString());
+        if (!sent && httpClientDialog_->wasCancelledByUser()) {
+            VLOG(1) << "Command cancelled, the rest of the sequence is not sent";
+            emit ErrorOccurred(cancelText);
+            return false;
+        }
+        if (!sent && firstFailure.isEmpty()) {
             firstFailure = httpClientDialog_->lastError();
             if (firstFailure.isEmpty()) {
                 firstFailure = tr("The device did not accept a command");
             }
-            VLOG(1) << "Command failed: " << path.toStdString() << ": " << firstFailure.toStdString();
+            VLOG(1) << "Command failed: " << UrlLogText(path.toStdString()) << ": "
+                    << firstFailure.toStdString();
         }
     }
     if (!firstFailure.isEmpty()) {

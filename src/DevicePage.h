@@ -8,9 +8,11 @@ class HttpClientDialog;
 
 // Common ground of the analytics pages that write to the device: each apply
 // is a fixed list of CGI commands sent one after another through the modal
-// HTTP client. Every command of the list is sent whatever became of the
-// earlier ones (the device expects the whole sequence); afterwards the page
-// says once how it went, so that a failure is never taken for a success.
+// HTTP client, each only after the previous one has ended. Every command of
+// the list is sent whatever became of the earlier ones (the device expects
+// the whole sequence), unless the user cancels one: then none of the rest is
+// sent. Afterwards the page says once how it went, so that a failure is never
+// taken for a success.
 // Owned by the settings dialog (its Qt parent); GUI thread only.
 class DevicePage : public QObject {
     Q_OBJECT
@@ -28,9 +30,11 @@ protected:
     DevicePage(QObject* parent, HttpClientDialog* http);
 
     // Sends the paths in order. Ends with one ErrorOccurred naming the first
-    // failed command, or with StatusChanged(successText) when none failed.
-    // Returns whether all succeeded.
-    bool SendCommands(const std::vector<QString>& paths, const QString& successText);
+    // failed command (or giving cancelText when the user cancelled one), or
+    // with StatusChanged(successText) when none failed. Returns whether all
+    // succeeded.
+    bool SendCommands(const std::vector<QString>& paths, const QString& successText,
+                      const QString& cancelText);
 
     HttpClientDialog* httpClientDialog_ = nullptr; // the dialog's, not owned
 };

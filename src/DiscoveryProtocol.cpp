@@ -28,7 +28,7 @@ std::string MacText(const char* mac)
     return utils::GetPrintedBufferInHex(mac, kMacSize, kMacSize, "-");
 }
 
-}  // namespace
+} // namespace
 
 std::string ConnectionTypeToString(ConnectionType type)
 {
@@ -46,8 +46,7 @@ std::vector<char> ComposeDiscoverRequest()
     return std::vector<char>(kDiscoverText, kDiscoverText + kDiscoverRequestSize);
 }
 
-std::vector<char> ComposeNetworkSettingsRequest(const DeviceNetworkParams& params,
-                                                const void* passwordDigest)
+std::vector<char> ComposeNetworkSettingsRequest(const DeviceNetworkParams& params, const void* passwordDigest)
 {
     std::vector<char> request(kNetworkSettingsRequestSize, '\0');
     char* p = request.data();
@@ -75,8 +74,31 @@ std::vector<char> ComposeAuthSettingsRequest(const char* mac, const void* passwo
     return request;
 }
 
-bool ExtractString(const char* field, size_t width, std::string& destination,
-                   const char* label, bool wholeWidth)
+std::string SettingsRequestLogDump(const std::vector<char>& request)
+{
+    // Byte ranges [begin, end) that carry secrets, by request type.
+    size_t secretBegin = 0;
+    size_t secretEnd = 0;
+    if (!request.empty() && static_cast<uint8_t>(request[0]) == NetworkSetting) {
+        secretBegin = 39;
+        secretEnd = 39 + kMd5DigestSize;
+    } else if (!request.empty() && static_cast<uint8_t>(request[0]) == AuthSetting) {
+        secretBegin = 7;
+        secretEnd = request.size();
+    }
+    std::string dump;
+    for (size_t i = 0; i < request.size(); ++i) {
+        if (i > 0) {
+            dump += ' ';
+        }
+        dump +=
+            i >= secretBegin && i < secretEnd ? "**" : utils::GetPrintedBufferInHex(&request[i], 1, 1, "");
+    }
+    return dump;
+}
+
+bool ExtractString(const char* field, size_t width, std::string& destination, const char* label,
+                   bool wholeWidth)
 {
     if (wholeWidth) {
         destination.assign(field, width);
@@ -94,8 +116,8 @@ bool ExtractString(const char* field, size_t width, std::string& destination,
 bool ParseDiscoverResponse(const void* data, size_t size, DeviceNetworkParams& params)
 {
     if (size < kDiscoverResponseMinSize) {
-        VLOG(1) << "Insufficient buffer size: " << size << ", must be at least "
-                << kDiscoverResponseMinSize << " bytes";
+        VLOG(1) << "Insufficient buffer size: " << size << ", must be at least " << kDiscoverResponseMinSize
+                << " bytes";
         return false;
     }
     const char* p = static_cast<const char*>(data);
@@ -128,8 +150,8 @@ bool ParseNetworkAuthSettingsResponse(const void* data, size_t size, RequestType
                                       const char* expectedMac, ResponseCode& code)
 {
     if (size < kSettingsResponseMinSize) {
-        VLOG(1) << "Insufficient buffer size: " << size << ", must be at least "
-                << kSettingsResponseMinSize << " bytes";
+        VLOG(1) << "Insufficient buffer size: " << size << ", must be at least " << kSettingsResponseMinSize
+                << " bytes";
         return false;
     }
     const char* p = static_cast<const char*>(data);

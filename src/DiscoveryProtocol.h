@@ -38,18 +38,23 @@ std::vector<char> ComposeNetworkSettingsRequest(const DeviceNetworkParams& param
 std::vector<char> ComposeAuthSettingsRequest(const char* mac, const void* passwordDigest,
                                              const std::string& newPassword);
 
+// Hex dump of a network or password settings request for the log, two
+// upper-case digits per byte separated by blanks, with the bytes of the
+// password digest and of the new password written as "**": the digest is as
+// good as the password in this protocol.
+std::string SettingsRequestLogDump(const std::vector<char>& request);
+
 bool ParseDiscoverResponse(const void* data, size_t size, DeviceNetworkParams& params);
 bool ParseNetworkAuthSettingsResponse(const void* data, size_t size, RequestType expectedType,
                                       const char* expectedMac, ResponseCode& code);
 
 // Reads a text field: the bytes before the first NUL, failing when the field
 // holds none; with `wholeWidth` all `width` bytes.
-bool ExtractString(const char* field, size_t width, std::string& destination,
-                   const char* label, bool wholeWidth);
+bool ExtractString(const char* field, size_t width, std::string& destination, const char* label,
+                   bool wholeWidth);
 
 // Copies a number field unchanged (no byte-order conversion).
-template <typename Number>
-void ExtractNumber(const char* field, size_t width, Number& destination)
+template <typename Number> void ExtractNumber(const char* field, size_t width, Number& destination)
 {
     assert(width == sizeof(Number));
     std::memcpy(&destination, field, sizeof(Number));

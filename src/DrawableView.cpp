@@ -9,7 +9,8 @@
 
 namespace {
 
-double clampUnit(double value) {
+double clampUnit(double value)
+{
     if (value > 1) {
         return 1;
     }
@@ -19,9 +20,10 @@ double clampUnit(double value) {
     return value;
 }
 
-}  // namespace
+} // namespace
 
-QPointF coords(QMouseEvent* event, const QRect& r) {
+QPointF coords(QMouseEvent* event, const QRect& r)
+{
     // An empty rectangle has no inside; everything maps to its corner.
     if (r.width() <= 0 || r.height() <= 0) {
         return QPointF(0, 0);
@@ -31,41 +33,54 @@ QPointF coords(QMouseEvent* event, const QRect& r) {
     return QPointF(clampUnit(x), clampUnit(y));
 }
 
-DrawableView::DrawableView(QWidget* parent) : QWidget(parent) {
+DrawableView::DrawableView(QWidget* parent) : QWidget(parent)
+{
     qRegisterMetaType<std::shared_ptr<Drawable>>("std::shared_ptr<Drawable>");
     qRegisterMetaType<Drawable*>("Drawable*");
     qRegisterMetaType<Movable*>("Movable*");
     setMouseTracking(true);
 }
 
-DrawableView::~DrawableView() {
+DrawableView::~DrawableView()
+{
     // The handle refers into its shape: delete it while the shape lives.
     currentMovable_.reset();
     draggedShape_.reset();
 }
 
-void DrawableView::setImage(const QImage& picture) {
+void DrawableView::setImage(const QImage& picture)
+{
     picture_ = picture;
 }
 
-void DrawableView::setShapeToCreate(Drawable* shape) {
+void DrawableView::setShapeToCreate(Drawable* shape)
+{
     creationShape_.reset(shape);
     if (shape != nullptr) {
         setMouseTracking(true);
     }
 }
 
-void DrawableView::setCreationTool(DrawableCreationTool* tool) {
+void DrawableView::setCreationTool(DrawableCreationTool* tool)
+{
     creationTool_ = tool;
 }
 
-void DrawableView::addDrawable(std::shared_ptr<Drawable> shape) {
+void DrawableView::addDrawable(std::shared_ptr<Drawable> shape)
+{
     if (std::find(shapes_.begin(), shapes_.end(), shape) == shapes_.end()) {
         shapes_.push_back(std::move(shape));
     }
 }
 
-void DrawableView::removeDrawable(std::shared_ptr<Drawable> shape) {
+void DrawableView::removeDrawable(std::shared_ptr<Drawable> shape)
+{
+    // A shape still being drawn is not in the list yet; it goes too, or the
+    // next mouse input would go on drawing it.
+    if (shape && creationShape_ == shape) {
+        creationShape_.reset();
+        update();
+    }
     const auto it = std::find(shapes_.begin(), shapes_.end(), shape);
     if (it != shapes_.end()) {
         shapes_.erase(it);
@@ -73,7 +88,8 @@ void DrawableView::removeDrawable(std::shared_ptr<Drawable> shape) {
     }
 }
 
-void DrawableView::clear() {
+void DrawableView::clear()
+{
     shapes_.clear();
 }
 
@@ -94,7 +110,8 @@ bool DrawableView::cancelCreation()
     return true;
 }
 
-void DrawableView::mousePressEvent(QMouseEvent* event) {
+void DrawableView::mousePressEvent(QMouseEvent* event)
+{
     // A press of another button during a drag leaves that drag alone.
     if (creationShape_ || currentMovable_) {
         return;
@@ -110,7 +127,8 @@ void DrawableView::mousePressEvent(QMouseEvent* event) {
     }
 }
 
-void DrawableView::mouseMoveEvent(QMouseEvent* event) {
+void DrawableView::mouseMoveEvent(QMouseEvent* event)
+{
     const QPointF point = coords(event, pictureRect_);
     if (currentMovable_) {
         currentMovable_->moveTo(point);
@@ -121,7 +139,8 @@ void DrawableView::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void DrawableView::mouseReleaseEvent(QMouseEvent* event) {
+void DrawableView::mouseReleaseEvent(QMouseEvent* event)
+{
     const QPointF point = coords(event, pictureRect_);
     if (currentMovable_) {
         endDrag();
@@ -146,7 +165,8 @@ void DrawableView::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
-void DrawableView::endDrag() {
+void DrawableView::endDrag()
+{
     // The end-of-drag check runs before the listeners hear of the drag: a
     // listener that copies the shape (the zones page rebuilds its zones from
     // the edited polygon) must not copy a crossing that is then undone. The
@@ -157,7 +177,8 @@ void DrawableView::endDrag() {
     draggedShape_.reset();
 }
 
-void DrawableView::paintEvent(QPaintEvent*) {
+void DrawableView::paintEvent(QPaintEvent*)
+{
     QPainter painter(this);
     if (!picture_.isNull()) {
         painter.drawImage(pictureRect_, picture_);
@@ -187,14 +208,16 @@ void DrawableView::drawOverlayText(QPainter& painter) const
     painter.drawText(box, Qt::AlignCenter, overlayText_);
 }
 
-void DrawableView::resizeEvent(QResizeEvent* event) {
+void DrawableView::resizeEvent(QResizeEvent* event)
+{
     const int w = event->size().width();
     const int h = event->size().height();
     if (picture_.isNull()) {
         pictureRect_ = QRect(0, 0, w, h);
         return;
     }
-    const int pictureHeight = static_cast<int>(w * (static_cast<double>(picture_.height()) / picture_.width()));
+    const int pictureHeight =
+        static_cast<int>(w * (static_cast<double>(picture_.height()) / picture_.width()));
     const int top = (h - pictureHeight) >> 1;
     pictureRect_ = QRect(0, top, w, pictureHeight);
 }

@@ -37,7 +37,8 @@ public:
 
     // Appends unless the same shape is already in the list; no repaint.
     void addDrawable(std::shared_ptr<Drawable> shape);
-    // Removes the shape and repaints; a shape not in the list changes nothing.
+    // Removes the shape, also while it is still being drawn, and repaints; a
+    // shape neither listed nor being drawn changes nothing.
     void removeDrawable(std::shared_ptr<Drawable> shape);
     // Empties the list; no repaint.
     void clear();
@@ -72,9 +73,9 @@ private:
     // The shape whose handle is being dragged: a shapeEdited listener may drop
     // it from the list, but the handle points into it until it is deleted.
     std::shared_ptr<Drawable> draggedShape_;
-    std::unique_ptr<Movable> currentMovable_;  // set while a drag lasts
+    std::unique_ptr<Movable> currentMovable_; // set while a drag lasts
     std::shared_ptr<Drawable> creationShape_;
-    DrawableCreationTool* creationTool_ = nullptr;  // lent by a page
+    DrawableCreationTool* creationTool_ = nullptr; // lent by a page
     QImage picture_;
     QRect pictureRect_;
     QString overlayText_;

@@ -1,6 +1,8 @@
 #include "HttpClientDialog.h"
 
 #include "AssignmentVerifier.h"
+#include "HttpFailureText.h"
+#include "UrlLogText.h"
 
 #include <QAuthenticator>
 #include <QNetworkAccessManager>
@@ -13,15 +15,11 @@
 
 namespace {
 static const AssignmentVerifier vf;
-}  // namespace
+} // namespace
 
 HttpClientDialog::HttpClientDialog(const std::string& host, int port, const std::string& login,
                                    const std::string& password)
-    : QProgressDialog(nullptr)
-    , host_(host)
-    , port_(port)
-    , user_(login)
-    , password_(password)
+    : QProgressDialog(nullptr), host_(host), port_(port), user_(login), password_(password)
 {
     // QProgressDialog arms a timer that shows the dialog on its own after a
     // few seconds; this one is shown only while a request is waiting.
@@ -40,19 +38,29 @@ bool HttpClientDialog::request(const std::string& path)
     }
     urlText += path;
     const QUrl url(QString::fromStdString(urlText));
-    VLOG(1) << "HttpClientDialog will send HTTP request to URL " << url.toString().toStdString();
+    VLOG(1) << "HttpClientDialog will send HTTP request to URL " << UrlLogText(url.toString().toStdString());
 
     replyFinished_ = false;
+    cancelledByUser_ = false;
     lastError_.clear();
-    reply_ = manager_->get(QNetworkRequest(url));
+    QNetworkRequest httpRequest(url);
+    SetHttpTransferTimeout(httpRequest);
+    reply_ = manager_->get(httpRequest);
     connect(reply_, SIGNAL(finished()), this, SLOT(onHttpFinished()));
     connect(reply_, SIGNAL(readyRead()), this, SLOT(onHttpReadyRead()));
     std::cout << host_ << std::endl;
     exec();
 
-    if (!replyFinished_) {
-        // The reply goes on unobserved; its outcome is unknown to the caller.
-        lastError_ = tr("The request was still running when its progress dialog was closed");
+    if (!replyFinished_ && reply_ != nullptr) {
+        // Closed by the user: the request ends here. Its completion must not
+        // close the next request's dialog, so it is cut off first.
+        QNetworkReply* reply = reply_;
+        reply_ = nullptr;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+        cancelledByUser_ = true;
+        lastError_ = tr("The request was cancelled");
     }
     if (!lastError_.isEmpty()) {
         VLOG(1) << "HttpClientDialog request failed: " << lastError_.toStdString();
@@ -65,7 +73,7 @@ void HttpClientDialog::onHttpReadyRead()
 {
     auto* reply = qobject_cast<QNetworkReply*>(sender());
     if (reply == nullptr || reply != reply_) {
-        return;  // a reply left behind by an earlier request
+        return; // a reply left behind by an earlier request
     }
     content_ = std::string(reply->readAll().constData());
 }
@@ -86,10 +94,9 @@ void HttpClientDialog::onHttpFinished()
     replyFinished_ = true;
     const QVariant redirectionTarget = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
     if (reply->error() != QNetworkReply::NoError) {
-        lastError_ = tr("HTTP request failed: %1").arg(reply->errorString());
+        lastError_ = HttpFailureText(*reply);
     } else if (!redirectionTarget.isNull()) {
-        lastError_ = tr("Failed. Redirection is not supported. New URL: %1")
-                         .arg(reply->url().resolved(redirectionTarget.toUrl()).toString());
+        lastError_ = RedirectionFailureText(reply->url().resolved(redirectionTarget.toUrl()));
     }
     close();
 }

@@ -14,15 +14,18 @@ class QNetworkReply;
 // network access manager; replies are released once they have finished.
 // GUI thread only; the modal wait runs a nested event loop.
 //
-// The order and content of the requests never depend on the outcome, but the
-// caller can learn it: request returns false when the reply failed (network
-// or HTTP error, refused authentication, redirection, or the dialog closed
-// before the reply finished), and lastError gives the reason as a user text.
+// The caller learns the outcome: request returns false when the reply failed
+// (network or HTTP error, refused authentication, redirection, nothing
+// transferred for the time-out) or when the user closed or cancelled the
+// progress dialog, and lastError gives the reason as a user text. A closed
+// dialog aborts its request, so that nothing the caller sends next can
+// overtake it.
 class HttpClientDialog final : public QProgressDialog {
     Q_OBJECT
     Q_DISABLE_COPY(HttpClientDialog)
 public:
-    HttpClientDialog(const std::string& host, int port, const std::string& login, const std::string& password);
+    HttpClientDialog(const std::string& host, int port, const std::string& login,
+                     const std::string& password);
 
     // Sends GET http://host[:port]<path> and returns once the dialog has been
     // closed. True when the reply finished without error and without a
@@ -31,6 +34,12 @@ public:
 
     // Why the latest request failed; empty after a successful one.
     QString lastError() const { return lastError_; }
+    // The latest request was ended by the user closing the progress dialog.
+    bool wasCancelledByUser() const { return cancelledByUser_; }
+
+    // The device's address for the requests that follow (after the device
+    // was given a new one).
+    void setHost(const std::string& host) { host_ = host; }
 
     // The data of the latest readyRead of the latest reply, up to its first NUL.
     const std::string& content() const { return content_; }
@@ -41,13 +50,14 @@ public slots:
     void onAuthenticationRequired(QNetworkReply* reply, QAuthenticator* authenticator);
 
 private:
-    QNetworkAccessManager* manager_ = nullptr;  // child of the dialog
-    QNetworkReply* reply_ = nullptr;            // latest request; null until the first
+    QNetworkAccessManager* manager_ = nullptr; // child of the dialog
+    QNetworkReply* reply_ = nullptr;           // latest request; null until the first
     std::string host_;
-    int port_ = -1;  // 0 or below: the URL carries no port
+    int port_ = -1; // 0 or below: the URL carries no port
     std::string content_;
     std::string user_;
     std::string password_;
-    bool replyFinished_ = false;  // the latest reply has finished
+    bool replyFinished_ = false; // the latest reply has finished
+    bool cancelledByUser_ = false;
     QString lastError_;
 };

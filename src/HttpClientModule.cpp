@@ -1,6 +1,7 @@
 #include "HttpClientModule.h"
 
 #include "AssignmentVerifier.h"
+#include "HttpFailureText.h"
 #include "UrlLogText.h"
 
 #include <QAuthenticator>
@@ -15,13 +16,13 @@ QNetworkAccessManager globalNetworkAccessManager1;
 
 namespace {
 static const AssignmentVerifier vf;
-}  // namespace
+} // namespace
 
-HttpClientModule::HttpClientModule(QObject* parent)
-    : QObject(parent)
+HttpClientModule::HttpClientModule(QObject* parent) : QObject(parent)
 {
-    vf = connect(&globalNetworkAccessManager1, SIGNAL(authenticationRequired(QNetworkReply*, QAuthenticator*)),
-                 this, SLOT(OnAuthenticationRequired(QNetworkReply*, QAuthenticator*)));
+    vf =
+        connect(&globalNetworkAccessManager1, SIGNAL(authenticationRequired(QNetworkReply*, QAuthenticator*)),
+                this, SLOT(OnAuthenticationRequired(QNetworkReply*, QAuthenticator*)));
 }
 
 HttpClientModule::~HttpClientModule()
@@ -47,7 +48,9 @@ void HttpClientModule::Start(const std::string& url)
     aborted_ = false;
     authenticationRequired_ = false;
     VLOG(1) << "Will send HTTP request to URL " << UrlLogText(url_.toString().toStdString());
-    reply_ = globalNetworkAccessManager1.get(QNetworkRequest(url_));
+    QNetworkRequest request(url_);
+    SetHttpTransferTimeout(request);
+    reply_ = globalNetworkAccessManager1.get(request);
     vf = connect(reply_, SIGNAL(finished()), this, SLOT(OnHttpReplyGot()));
 }
 
@@ -70,7 +73,7 @@ void HttpClientModule::Abort()
 {
     VLOG(1) << "Will abort HTTP session";
     if (reply_ == nullptr) {
-        return;  // nothing in flight: there is no reply to abort
+        return; // nothing in flight: there is no reply to abort
     }
     aborted_ = true;
     reply_->abort();
@@ -90,16 +93,18 @@ void HttpClientModule::OnHttpReplyGot()
         VLOG(1) << "HTTP request is aborted by user";
         emit Failed(tr("HTTP request is aborted by user"));
     } else if (reply->error() != QNetworkReply::NoError) {
-        VLOG(1) << "HTTP request failed: " << reply->errorString().toStdString();
-        emit Failed(tr("HTTP request failed: %1").arg(reply->errorString()));
+        const QString text = HttpFailureText(*reply);
+        VLOG(1) << text.toStdString();
+        emit Failed(text);
     } else if (redirectionTarget.isNull()) {
         const QByteArray content = reply->readAll();
-        VLOG(1) << "Got HTTP reply " << content.size() << " bytes: " << content.toStdString();
+        VLOG(1) << "Got HTTP reply " << content.size() << " bytes: " << SecretFreeText(content.toStdString());
         emit Done(content);
     } else {
         const QUrl newUrl = url_.resolved(redirectionTarget.toUrl());
-        VLOG(1) << "Failed. Redirection is not supported. New URL: " << newUrl.toString().toStdString();
-        emit Failed(tr("Failed. Redirection is not supported. New URL: %1").arg(newUrl.toString()));
+        const QString text = RedirectionFailureText(newUrl);
+        VLOG(1) << text.toStdString();
+        emit Failed(text);
     }
 
     reply->deleteLater();

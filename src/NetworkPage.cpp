@@ -2,12 +2,11 @@
 
 #include "AssignmentVerifier.h"
 #include "DiscoveryProtocol.h"
+#include "ErrorBox.h"
 #include "Md5Hash.h"
 #include "SettingsDialog.h"
 #include "UdpModule.h"
 #include "ui_SettingsDialog.h"
-
-#include <QMessageBox>
 
 #include <easylogging++.h>
 
@@ -108,7 +107,7 @@ bool NetworkPage::ReadControls(DeviceNetworkParams& params, QString& errorMessag
 
 void NetworkPage::ShowInputError(const QString& message)
 {
-    QMessageBox::critical(dialog_, SettingsDialog::tr("Error"), message, QMessageBox::Ok);
+    ShowErrorBox(dialog_, message);
 }
 
 void NetworkPage::OnApplyNetworkParams()
@@ -131,6 +130,11 @@ void NetworkPage::OnApplyNetworkParams()
                  SLOT(ProcessNetworkParamsReply(const QByteArray&)));
     vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(ProcessNetworkParamsNoResponse()));
 
+    QString transportError;
+    if (!CanListen(transportError)) {
+        ApplyNetworkParamsDone(transportError, false);
+        return;
+    }
     const QByteArray password = ui_->lineEditCurPassword->text().toUtf8();
     const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
     if (!digest) {
@@ -139,7 +143,10 @@ void NetworkPage::OnApplyNetworkParams()
             false);
         return;
     }
-    udpModule_->SendBroadcast(ToDatagram(ComposeNetworkSettingsRequest(params, digest.get())));
+    if (!Send(ComposeNetworkSettingsRequest(params, digest.get()), transportError)) {
+        ApplyNetworkParamsDone(transportError, false);
+        return;
+    }
     VLOG(1) << "NetworkSetting Request is sent";
 }
 
@@ -167,6 +174,11 @@ void NetworkPage::OnApplyAuthParams()
                  SLOT(ProcessAuthParamsReply(const QByteArray&)));
     vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(ProcessAuthParamsNoResponse()));
 
+    QString transportError;
+    if (!CanListen(transportError)) {
+        ApplyAuthParamsDone(transportError, false);
+        return;
+    }
     const QByteArray password = ui_->lineEditCurPassword2->text().toUtf8();
     const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
     if (!digest) {
@@ -175,8 +187,35 @@ void NetworkPage::OnApplyAuthParams()
         return;
     }
     const std::string newPassword = ui_->lineEditNewPassword->text().toStdString();
-    udpModule_->SendBroadcast(ToDatagram(ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword)));
+    if (!Send(ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword), transportError)) {
+        ApplyAuthParamsDone(transportError, false);
+        return;
+    }
     VLOG(1) << "AuthSetting Request is sent";
+}
+
+bool NetworkPage::CanListen(QString& errorMessage) const
+{
+    // A request whose reply cannot be heard would change the device without
+    // the tool ever learning the outcome: it is not sent at all.
+    const QString error = udpModule_->ListenError();
+    if (error.isEmpty()) {
+        return true;
+    }
+    errorMessage =
+        SettingsDialog::tr("Cannot listen on UDP port %1: ").arg(UdpModuleWithTimer::kListenPort) + error;
+    return false;
+}
+
+bool NetworkPage::Send(const std::vector<char>& request, QString& errorMessage)
+{
+    udpModule_->SendBroadcast(ToDatagram(request), SettingsRequestLogDump(request));
+    const QString error = udpModule_->SendError();
+    if (error.isEmpty()) {
+        return true;
+    }
+    errorMessage = SettingsDialog::tr("Cannot send the settings request: ") + error;
+    return false;
 }
 
 void NetworkPage::EnableNetworkParamsControls(bool enable)
@@ -234,8 +273,12 @@ void NetworkPage::ProcessNetworkParamsReply(const QByteArray& rawContent)
         DeviceNetworkParams applied{};
         QString unused;
         vf = FromGuiControls(applied, unused);
+        const bool addressChanged = applied.ip != params_.ip;
         params_ = applied;
         emit RecordChanged();
+        if (addressChanged) {
+            emit AddressChanged();
+        }
     }
     VLOG(1) << "NetworkSetting Response recognized; code: " << static_cast<int>(code) << ": "
             << message.toStdString();

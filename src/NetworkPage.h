@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <vector>
 
 namespace Ui {
 class SettingsDialog;
@@ -43,6 +44,8 @@ public:
 signals:
     // The record took the values of a successful network change.
     void RecordChanged();
+    // A network change moved the device to the record's new IP address.
+    void AddressChanged();
 
 public slots:
     void OnApplyNetworkParams();
@@ -61,6 +64,10 @@ private:
     void FocusField(QLineEdit* field);
     void ClearPasswordFields();
     void ShowInputError(const QString& message);
+    // The transport's own failures, as user texts: it cannot hear replies, or
+    // the request did not go out.
+    bool CanListen(QString& errorMessage) const;
+    bool Send(const std::vector<char>& request, QString& errorMessage);
     // Ends the exchange: the transport stops without reaching this page again.
     void StopExchange();
 

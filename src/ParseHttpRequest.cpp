@@ -8,23 +8,16 @@ std::map<std::string, std::string> ParseHttpRequest(const std::string& text)
     using Tokenizer = boost::tokenizer<boost::char_separator<char>>;
     std::map<std::string, std::string> values;
     const boost::char_separator<char> lineSeparators("\r\n");
-    const boost::char_separator<char> pairSeparator("=");
     const Tokenizer lines(text, lineSeparators);
     for (const std::string& line : lines) {
-        const Tokenizer parts(line, pairSeparator);
-        auto it = parts.begin();
-        if (it == parts.end()) {
+        // Split at the first "=" only: a value may hold "=" itself (base64
+        // padding) or be empty. A line without "=" or without a key says
+        // nothing.
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos || equals == 0) {
             continue;
         }
-        const std::string key = *it;
-        if (++it == parts.end()) {
-            continue;
-        }
-        const std::string value = *it;
-        if (++it != parts.end()) {
-            continue;
-        }
-        values.insert({key, value});
+        values.insert({line.substr(0, equals), line.substr(equals + 1)});
     }
     return values;
 }

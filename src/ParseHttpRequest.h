@@ -5,8 +5,10 @@
 #include <string>
 
 // Splits a key=value answer of the device (one pair per line, CR or LF ends a
-// line) into a map. A line counts only when "=" splits it into exactly two
-// non-empty parts; nothing is trimmed and the first occurrence of a key wins.
+// line) into a map. A line is split at its first "=": the key before it must
+// not be empty, the value after it may be empty or hold further "=". Lines
+// without "=" are skipped; nothing is trimmed and the first occurrence of a
+// key wins.
 // Never fails: text without a usable line gives an empty map.
 std::map<std::string, std::string> ParseHttpRequest(const std::string& text);
 

@@ -4,8 +4,10 @@
 #include "CameraPositionTab.h"
 #include "ClassifierTab.h"
 #include "DrawableView.h"
+#include "ErrorBox.h"
 #include "HttpClientDialog.h"
 #include "HttpClientModule.h"
+#include "HttpFailureText.h"
 #include "NetworkPage.h"
 #include "ParseHttpRequest.h"
 #include "PictureToImage.h"
@@ -24,9 +26,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QPalette>
 #include <QScreen>
+#include <QStringList>
+#include <QTimer>
 
 #include <easylogging++.h>
 
@@ -60,7 +65,7 @@ const QSize kFrameAllowance(16, 48);
 // Failures in the dialog's status line.
 const QColor kErrorTextColour(200, 0, 0);
 
-}  // namespace
+} // namespace
 
 SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* parent)
     : QDialog(parent), ui(new Ui::SettingsDialog), params_(std::make_unique<DeviceNetworkParams>(params))
@@ -116,6 +121,7 @@ void SettingsDialog::Init()
 
     // 6.
     networkPage_->LoadFromParams();
+    vf = connect(networkPage_, SIGNAL(AddressChanged()), this, SLOT(OnDeviceAddressChanged()));
 
     // 7.
     vf = connect(ui->pushButtonApply3, SIGNAL(clicked()), this, SLOT(OnApplySourceViaHttp()));
@@ -166,7 +172,8 @@ void SettingsDialog::Init()
           {ui->tObject3MinArea, ui->tObject3MaxArea, ui->tObject3MinHeight, ui->tObject3MaxHeight},
           {ui->tObject4MinArea, ui->tObject4MaxArea, ui->tObject4MinHeight, ui->tObject4MaxHeight}},
          ui->bApplyClassifierAndTimeout});
-    for (DevicePage* page : std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
+    for (DevicePage* page :
+         std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
         vf = connect(page, &DevicePage::ErrorOccurred, this, &SettingsDialog::DisplayError);
         vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
     }
@@ -182,11 +189,12 @@ void SettingsDialog::Init()
 
 void SettingsDialog::DisplayError(const QString& message)
 {
-    LOG(ERROR) << message.toStdString();
-    VLOG(1) << message.toStdString();
-    emit StatusChanged(message, 0);
-    ShowStatusLine(message, true);
-    QMessageBox::critical(this, tr("Error"), message, QMessageBox::Ok);
+    const std::string logged = SecretFreeText(message).toStdString();
+    LOG(ERROR) << logged;
+    VLOG(1) << logged;
+    emit StatusChanged(ShownText(message), 0);
+    ShowStatusLine(ShownText(message), true);
+    ShowErrorBox(this, message);
 }
 
 void SettingsDialog::ShowStatus(const QString& message)
@@ -276,6 +284,8 @@ void SettingsDialog::OnCurrentTabChanged(int index)
         OnTabZonesFirstShow();
     } else if (index == ui->tabWidget->indexOf(ui->tabGrid) && !gridTabShown_) {
         OnTabGridFirstShow();
+    } else if (index == ui->tabWidget->indexOf(ui->tabClassifier) && !classifierTabShown_) {
+        OnTabClassifierFirstShow();
     }
 }
 
@@ -301,6 +311,22 @@ void SettingsDialog::OnTabGridFirstShow()
     UpdateEnableGridControls(false);
 }
 
+void SettingsDialog::OnTabClassifierFirstShow()
+{
+    classifierTabShown_ = true;
+    // A configuration read for another page may have filled it already.
+    if (!classifierTab_->IsLoaded()) {
+        StartHttpRequest(WaitClassifierConfig, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"));
+    }
+}
+
+void SettingsDialog::OnDeviceAddressChanged()
+{
+    const std::string address = IpTypeToString(params_->ip);
+    VLOG(1) << "Device address changed, later requests go to " << address;
+    httpClientDialog_->setHost(address);
+}
+
 QString SettingsDialog::DeviceUrl(const char* path) const
 {
     return QStringLiteral("http://%1%2")
@@ -310,7 +336,8 @@ QString SettingsDialog::DeviceUrl(const char* path) const
 void SettingsDialog::StartHttpRequest(int replyType, const QString& url)
 {
     if (waitReplyType_ != WaitNone) {
-        VLOG(1) << "HTTP request deferred, waitReplyType: " << waitReplyType_ << ", deferred type: " << replyType;
+        VLOG(1) << "HTTP request deferred, waitReplyType: " << waitReplyType_
+                << ", deferred type: " << replyType;
         deferredRequests_.emplace_back(replyType, url.toStdString());
         return;
     }
@@ -341,64 +368,79 @@ void SettingsDialog::OnHttpRequestDone(const QByteArray& content)
     VLOG(1) << "Got HTTP reply " << content.size() << " bytes, waitReplyType: " << waitReplyType_;
     const int type = waitReplyType_;
     waitReplyType_ = WaitNone;
-
-    switch (type) {
-    case WaitSourceParams:
-        DispatchSourceParams(content);
-        break;
-    case WaitSourceApply:
-        ShowStatus(tr("Source settings were applied successfully."));
-        UpdateEnableSourceParamsControls(false);
-        break;
-    case WaitZonesConfig:
-        DispatchZonesConfig(content);
-        break;
-    case WaitGridConfig:
-        DispatchGridConfig(content);
-        break;
-    case WaitNone:
-        DisplayError(tr("Internal error, unexpected waitReplyType: %1").arg(type));
-        break;
-    default:
-        break;
-    }
+    const QString error = DispatchDone(type, content);
     StartNextDeferredRequest();
+    if (!error.isEmpty()) {
+        DisplayError(error);
+    }
 }
 
 void SettingsDialog::OnHttpRequestFailed(const QString& message)
 {
-    VLOG(1) << "HTTP request failed, waitReplyType: " << waitReplyType_ << ", message: " << message.toStdString();
+    VLOG(1) << "HTTP request failed, waitReplyType: " << waitReplyType_
+            << ", message: " << message.toStdString();
     const int type = waitReplyType_;
     waitReplyType_ = WaitNone;
+    const QString error = DispatchFailed(type, message);
+    StartNextDeferredRequest();
+    if (!error.isEmpty()) {
+        DisplayError(error);
+    }
+}
 
+QString SettingsDialog::DispatchDone(int type, const QByteArray& content)
+{
+    switch (type) {
+    case WaitSourceParams:
+        return DispatchSourceParams(content);
+    case WaitSourceApply:
+        loadedSource_ = sentSource_;
+        setcamError_.clear();
+        // The encoder request is modal: it is sent from the event loop, not
+        // from inside the HTTP module's completion.
+        QTimer::singleShot(0, this, &SettingsDialog::FinishSourceApply);
+        return {};
+    case WaitZonesConfig:
+        return DispatchZonesConfig(content);
+    case WaitGridConfig:
+        return DispatchGridConfig(content);
+    case WaitClassifierConfig:
+        return DispatchClassifierConfig(content);
+    case WaitNone:
+        return tr("Internal error, unexpected waitReplyType: %1").arg(type);
+    default:
+        return {};
+    }
+}
+
+QString SettingsDialog::DispatchFailed(int type, const QString& message)
+{
     switch (type) {
     case WaitSourceParams:
         // The page's data was never loaded: it stays disabled.
         UpdateEnableSourceParamsControls(true);
-        DisplayError(message);
-        break;
+        return message;
     case WaitSourceApply:
-        UpdateEnableSourceParamsControls(false);
-        DisplayError(message);
-        break;
+        setcamError_ = message;
+        QTimer::singleShot(0, this, &SettingsDialog::FinishSourceApply);
+        return {};
     case WaitZonesConfig:
-        DisplayError(message);
-        break;
+        zonesTab_->SetLoadFailed();
+        return message;
     case WaitGridConfig:
-        DisplayError(message);
         // The camera position was never loaded: its controls stay disabled.
         UpdateEnableGridControls(true);
-        break;
+        return message;
+    case WaitClassifierConfig:
+        return message;
     case WaitNone:
-        DisplayError(tr("Internal error, unexpected waitReplyType: %1, error message: %2").arg(type).arg(message));
-        break;
+        return tr("Internal error, unexpected waitReplyType: %1, error message: %2").arg(type).arg(message);
     default:
-        break;
+        return {};
     }
-    StartNextDeferredRequest();
 }
 
-void SettingsDialog::DispatchSourceParams(const QByteArray& content)
+QString SettingsDialog::DispatchSourceParams(const QByteArray& content)
 {
     const std::map<std::string, std::string> values = ParseHttpRequest(content.toStdString());
     // A value the answer lacks leaves its field as it is; the page is usable
@@ -411,49 +453,96 @@ void SettingsDialog::DispatchSourceParams(const QByteArray& content)
     if (login != values.end()) {
         ui->lineEditSourceLogin->setText(QString::fromStdString(login->second));
     }
+    // The model is shown as the device has it, so that an apply of other
+    // fields does not change it; a model the list lacks is added to it.
+    const auto model = values.find("model");
+    if (model != values.end() && !model->second.empty()) {
+        const QString text = QString::fromStdString(model->second);
+        if (ui->comboBoxModel->findText(text) < 0) {
+            ui->comboBoxModel->addItem(text);
+        }
+        ui->comboBoxModel->setCurrentText(text);
+    }
+    loadedSource_ = {ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
+                     ui->lineEditSourceLogin->text()};
+    sourceLoaded_ = true;
     UpdateEnableSourceParamsControls(false);
 
     std::string unusedHost;
     std::string unusedLogin;
     QString errorMessage;
     if (!FindSourceHostAndLogin(values, unusedHost, unusedLogin, errorMessage)) {
-        DisplayError(errorMessage);
+        return errorMessage;
     }
+    return {};
 }
 
-void SettingsDialog::DispatchZonesConfig(const QByteArray& content)
+QString SettingsDialog::DispatchZonesConfig(const QByteArray& content)
 {
     const VcaConfigReader reader(content);
     ZonesMap zones;
     QString errorMessage;
     if (!reader.ReadZones(zones, errorMessage)) {
-        DisplayError(errorMessage);
-        return;
+        zonesTab_->SetLoadFailed();
+        return errorMessage;
     }
     VLOG(1) << "Zones of channel 0 loaded: " << zones.size();
     zonesTab_->setZones(zones);
+    FillFromConfig(reader);
+    return {};
 }
 
-void SettingsDialog::DispatchGridConfig(const QByteArray& content)
+QString SettingsDialog::DispatchGridConfig(const QByteArray& content)
 {
     const VcaConfigReader reader(content);
     CamposValues campos;
     QString errorMessage;
     if (!reader.ReadCampos(campos, errorMessage)) {
-        DisplayError(errorMessage);
         UpdateEnableGridControls(true);
-        return;
+        return errorMessage;
     }
     VLOG(1) << "Camera position loaded: FOV " << campos.fov << ", camangle " << campos.camangle << ", height "
             << campos.heightMetres;
     cameraPositionTab_->setCampos(campos.fov, campos.camangle, campos.heightMetres);
     UpdateEnableGridControls(false);
+    FillFromConfig(reader);
+    return {};
+}
+
+QString SettingsDialog::DispatchClassifierConfig(const QByteArray& content)
+{
+    const VcaConfigReader reader(content);
+    ClassifierValues unused;
+    QString errorMessage;
+    if (!reader.ReadClassifier(unused, errorMessage)) {
+        return errorMessage;
+    }
+    FillFromConfig(reader);
+    return {};
+}
+
+void SettingsDialog::FillFromConfig(const VcaConfigReader& reader)
+{
+    QString unusedError;
+    ClassifierValues classifier;
+    if (!classifierTab_->IsLoaded() && reader.ReadClassifier(classifier, unusedError)) {
+        VLOG(1) << "Classifier loaded: timeout " << classifier.timeoutSeconds << ", classes "
+                << classifier.classes.size();
+        classifierTab_->SetClassifier(classifier);
+    }
+    EncoderValues encoder;
+    if (!encoderFieldsFilled_ && !ui->lBitrate->isModified() && !ui->lFps->isModified() &&
+        reader.ReadEncoder(encoder, unusedError)) {
+        ui->lBitrate->setText(QString::number(encoder.bitrate));
+        ui->lFps->setText(QString::number(encoder.fps));
+        encoderFieldsFilled_ = true;
+    }
 }
 
 void SettingsDialog::UpdateEnableSourceParamsControls(bool busy)
 {
-    const bool enable = !busy && waitReplyType_ == WaitNone && !IsDeferred(WaitSourceParams) &&
-                        !IsDeferred(WaitSourceApply);
+    const bool enable = !busy && sourceLoaded_ && !sourceApplying_ && waitReplyType_ == WaitNone &&
+                        !IsDeferred(WaitSourceParams) && !IsDeferred(WaitSourceApply);
     for (QWidget* w : std::initializer_list<QWidget*>{ui->comboBoxModel, ui->lineEditSourceHost,
                                                       ui->lineEditSourceLogin, ui->lineEditSourcePasswprd,
                                                       ui->lineEditCurPassword3, ui->pushButtonApply3}) {
@@ -465,14 +554,16 @@ void SettingsDialog::UpdateEnableGridControls(bool busy)
 {
     const bool connected = IsVideoConnected();
     const bool enableCamera = connected && !busy && waitReplyType_ == WaitNone && !IsDeferred(WaitGridConfig);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->spinBoxFieldOfView, ui->horizontalSliderFieldOfView, ui->spinBoxCameraAngle,
-             ui->horizontalSliderCameraAngle, ui->doubleSpinBoxCameraHeight, ui->horizontalSliderCameraHeight}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ui->spinBoxFieldOfView, ui->horizontalSliderFieldOfView,
+                                         ui->spinBoxCameraAngle, ui->horizontalSliderCameraAngle,
+                                         ui->doubleSpinBoxCameraHeight, ui->horizontalSliderCameraHeight}) {
         w->setEnabled(enableCamera);
     }
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->doubleSpinBoxMimic1, ui->doubleSpinBoxMimic2, ui->pushButtonAddMimic1, ui->pushButtonAddMimic2,
-             ui->pushButtonRemoveMimic1, ui->pushButtonRemoveMimic2, ui->pushButtonApplyGrid}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->doubleSpinBoxMimic1, ui->doubleSpinBoxMimic2,
+                                                      ui->pushButtonAddMimic1, ui->pushButtonAddMimic2,
+                                                      ui->pushButtonRemoveMimic1, ui->pushButtonRemoveMimic2,
+                                                      ui->pushButtonApplyGrid}) {
         w->setEnabled(connected);
     }
 }
@@ -507,17 +598,68 @@ bool SettingsDialog::CheckSourceInput()
 
 void SettingsDialog::OnApplySourceViaHttp()
 {
+    if (sourceApplying_) {
+        return;
+    }
     if (!CheckSourceInput()) {
         return;
     }
+    // setcam writes all four values: sent when the user changed one of the
+    // three loaded ones or typed a password, never to write an empty password
+    // over the device's.
+    const SourceValues shown{ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
+                             ui->lineEditSourceLogin->text()};
+    const QString password = ui->lineEditSourcePasswprd->text();
+    setcamSent_ = shown.model != loadedSource_.model || shown.host != loadedSource_.host ||
+                  shown.login != loadedSource_.login || !password.isEmpty();
+    pendingEncoderPath_.clear();
+    ComposeEncoderPath(ui->lBitrate->text(), ui->lFps->text(), pendingEncoderPath_);
+    if (!setcamSent_ && pendingEncoderPath_.empty()) {
+        ShowStatus(tr("Nothing to apply: the source settings were not changed."));
+        return;
+    }
+
+    sourceApplying_ = true;
+    UpdateEnableSourceParamsControls(true);
+    setcamError_.clear();
+    if (!setcamSent_) {
+        FinishSourceApply();
+        return;
+    }
+    sentSource_ = shown;
     const QString deviceIp = QString::fromStdString(IpTypeToString(params_->ip));
     StartHttpRequest(WaitSourceApply,
-                     ComposeSetCamUrl(deviceIp, ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
-                                      ui->lineEditSourceLogin->text(), ui->lineEditSourcePasswprd->text()));
+                     ComposeSetCamUrl(deviceIp, shown.model, shown.host, shown.login, password));
+}
 
-    std::string encoderPath;
-    if (ComposeEncoderPath(ui->lBitrate->text(), ui->lFps->text(), encoderPath)) {
-        httpClientDialog_->request(encoderPath);
+void SettingsDialog::FinishSourceApply()
+{
+    QString encoderError;
+    bool encoderCancelled = false;
+    if (!pendingEncoderPath_.empty()) {
+        const std::string path = std::move(pendingEncoderPath_);
+        pendingEncoderPath_.clear();
+        if (!httpClientDialog_->request(path)) {
+            encoderCancelled = httpClientDialog_->wasCancelledByUser();
+            encoderError = httpClientDialog_->lastError();
+        }
+    }
+    sourceApplying_ = false;
+    UpdateEnableSourceParamsControls(false);
+
+    QStringList failures;
+    if (setcamSent_ && !setcamError_.isEmpty()) {
+        failures << tr("The video source request (setcam) failed: %1").arg(setcamError_);
+    }
+    if (encoderCancelled) {
+        failures << tr("Applying the encoder settings was cancelled; the device may hold part of the change");
+    } else if (!encoderError.isEmpty()) {
+        failures << tr("The encoder request failed: %1").arg(encoderError);
+    }
+    if (failures.isEmpty()) {
+        ShowStatus(tr("Source settings were applied successfully."));
+    } else {
+        DisplayError(failures.join(QLatin1Char('\n')));
     }
 }
 
@@ -543,7 +685,8 @@ void SettingsDialog::OnConnectVideo()
     // error text until a later error replaces it.
     static RtspDeviceStopOnErrorHandler stopper;
 
-    rtspDevice_ = std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
+    rtspDevice_ =
+        std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
     rtspDevice_->AddFrameObserver(frameReceiver_);
     rtspDevice_->SetErrorHandler(&stopper);
     decoder_ = std::move(decoder);
@@ -616,7 +759,8 @@ void SettingsDialog::OnRtspDeviceStopped()
     }
 }
 
-void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
+void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes,
+                                     bool isKeyFrame)
 {
     (void)isKeyFrame;
     auto* view1 = qobject_cast<DrawableView*>(ui->videoWidget1);
@@ -630,12 +774,12 @@ void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QB
         return;
     }
     if (!decoder_) {
-        return;  // a frame of a connection whose stop has been handled
+        return; // a frame of a connection whose stop has been handled
     }
     // The picture belongs to the decoder and may be replaced by the next
     // decode: convert it at once.
-    const UYVYFrame* picture =
-        decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<uint32_t>(bytes.size()));
+    const UYVYFrame* picture = decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                                static_cast<uint32_t>(bytes.size()));
     if (picture == nullptr) {
         VLOG(1) << "H264AvDecoder::decode returned NULL";
         return;

@@ -27,6 +27,7 @@ class QRect;
 class RtspDevice;
 class RtspFrameReceiver;
 class SilentStreamWatch;
+class VcaConfigReader;
 class ZonesTab;
 
 // The per-device settings dialog: a frame of five tab pages over one copy of
@@ -56,6 +57,7 @@ public:
         WaitSourceApply = 2,
         WaitZonesConfig = 3,
         WaitGridConfig = 6,
+        WaitClassifierConfig = 7,
     };
 
     SettingsDialog(const DeviceNetworkParams& params, QWidget* parent);
@@ -111,6 +113,10 @@ public slots:
     void OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
     void OnTabZonesFirstShow();
     void OnTabGridFirstShow();
+    void OnTabClassifierFirstShow();
+    // A network change gave the device a new address: later requests and
+    // the video connection go there.
+    void OnDeviceAddressChanged();
 
 private:
     void Init();
@@ -138,21 +144,35 @@ private:
     // of the page is applied.
     bool CheckSourceInput();
 
-    void DispatchSourceParams(const QByteArray& content);
-    void DispatchZonesConfig(const QByteArray& content);
-    void DispatchGridConfig(const QByteArray& content);
+    // Each returns the error to show, empty when the reply was taken. The
+    // error is shown only after the next queued load has been started, so a
+    // message box never holds up the loads behind it.
+    QString DispatchDone(int type, const QByteArray& content);
+    QString DispatchFailed(int type, const QString& message);
+    QString DispatchSourceParams(const QByteArray& content);
+    QString DispatchZonesConfig(const QByteArray& content);
+    QString DispatchGridConfig(const QByteArray& content);
+    QString DispatchClassifierConfig(const QByteArray& content);
+    // Every configuration read fills what other pages take from it: the
+    // classifier (once, before its Apply is enabled) and the source page's
+    // Bitrate and FPS (once, unless the user has typed into them).
+    void FillFromConfig(const VcaConfigReader& reader);
+
+    // The source page's apply: setcam only for what the user changed, then
+    // the encoder request, then one report of both.
+    void FinishSourceApply();
 
     Ui::SettingsDialog* ui = nullptr;
     int waitReplyType_ = WaitNone;
-    std::unique_ptr<HttpClientDialog> httpClientDialog_;  // top-level, released with the dialog
-    HttpClientModule* httpClientModule_ = nullptr;        // child of the dialog
+    std::unique_ptr<HttpClientDialog> httpClientDialog_; // top-level, released with the dialog
+    HttpClientModule* httpClientModule_ = nullptr;       // child of the dialog
     std::unique_ptr<DeviceNetworkParams> params_;
-    NetworkPage* networkPage_ = nullptr;                  // child; owns the UDP exchange
+    NetworkPage* networkPage_ = nullptr; // child; owns the UDP exchange
     bool sourceTabShown_ = false;
     // Live view. The client and the decoder exist exactly while connected;
     // the thread is joinable from Connect until its stop has been handled.
     std::unique_ptr<RtspDevice> rtspDevice_;
-    RtspFrameReceiver* frameReceiver_ = nullptr;  // child of the dialog
+    RtspFrameReceiver* frameReceiver_ = nullptr;     // child of the dialog
     SilentStreamWatch* silentStreamWatch_ = nullptr; // child of the dialog
     std::unique_ptr<H264AvDecoder> decoder_;
     std::thread rtspThread_;
@@ -162,6 +182,22 @@ private:
     bool stoppedByUser_ = false;
     bool gridTabShown_ = false;
     bool zonesTabShown_ = false;
+    bool classifierTabShown_ = false;
+    // The source page: the values getcam gave (an apply sends setcam only
+    // when they were changed), and the state of an apply under way.
+    struct SourceValues {
+        QString model;
+        QString host;
+        QString login;
+    };
+    bool sourceLoaded_ = false;
+    SourceValues loadedSource_;
+    SourceValues sentSource_;     // what the setcam under way carries
+    bool sourceApplying_ = false; // from Apply until its report
+    std::string pendingEncoderPath_;
+    bool setcamSent_ = false;
+    QString setcamError_;
+    bool encoderFieldsFilled_ = false;
     // The analytics pages, children of the dialog.
     CameraPositionTab* cameraPositionTab_ = nullptr;
     ZonesTab* zonesTab_ = nullptr;

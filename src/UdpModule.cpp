@@ -73,15 +73,18 @@ void UdpModuleWithTimer::Stop()
 
 void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram)
 {
+    SendBroadcast(datagram,
+                  utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
+                                               static_cast<size_t>(datagram.size()), " "));
+}
+
+void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, const std::string& loggedForm)
+{
     assert(mainSocket_ != nullptr);
-    VLOG(1) << "Attempting to send datagram (" << datagram.size() << " bytes): "
-            << utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
-                                            static_cast<size_t>(datagram.size()), " ")
-            << "...";
+    VLOG(1) << "Attempting to send datagram (" << datagram.size() << " bytes): " << loggedForm << "...";
     if (mainSocket_->writeDatagram(datagram, QHostAddress::Broadcast, kDevicePort) < 0) {
         sendError_ = mainSocket_->errorString();
-        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort << ": "
-                   << sendError_.toStdString();
+        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort << ": " << sendError_.toStdString();
         return;
     }
     VLOG(1) << "datagram is sent";

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <string>
 
 class QByteArray;
 class QTimer;
@@ -41,6 +42,9 @@ public slots:
     void Start();
     void Stop();
     void SendBroadcast(const QByteArray& datagram);
+    // The same, logging `loggedForm` instead of the datagram's bytes: for a
+    // request that carries secrets, its owner gives a dump with them masked.
+    void SendBroadcast(const QByteArray& datagram, const std::string& loggedForm);
 
 private slots:
     void OnReadyRead();

@@ -6,3 +6,9 @@
 // "password=" parameter of the query is written as "***". The request itself
 // is sent unchanged.
 std::string UrlLogText(const std::string& url);
+
+// Any text that may quote a request or a device's configuration (an error
+// text, a reply body) with its secrets masked: the value of every
+// "password=" (up to "&", white space or "#") and every quoted value of a
+// "password:" field is written as "***".
+std::string SecretFreeText(const std::string& text);

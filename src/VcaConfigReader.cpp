@@ -6,8 +6,7 @@
 #include <google/protobuf/text_format.h>
 #include <string>
 
-VcaConfigReader::VcaConfigReader(const QByteArray& content)
-    : vca_(std::make_unique<VCA>())
+VcaConfigReader::VcaConfigReader(const QByteArray& content) : vca_(std::make_unique<VCA>())
 {
     // QByteArray data is always NUL-terminated, so this stops at the first NUL
     // of the body or at its end.
@@ -24,7 +23,8 @@ bool VcaConfigReader::HasChannel0(QString& errorMessage) const
     if (vca_->ch_size() > 0) {
         return true;
     }
-    errorMessage = QCoreApplication::translate("VcaConfigReader", "The device's configuration has no channel 0");
+    errorMessage =
+        QCoreApplication::translate("VcaConfigReader", "The device's configuration has no channel 0");
     return false;
 }
 
@@ -56,5 +56,31 @@ bool VcaConfigReader::ReadCampos(CamposValues& campos, QString& errorMessage) co
     campos.fov = source.fov();
     campos.camangle = source.camangle();
     campos.heightMetres = source.height();
+    return true;
+}
+
+bool VcaConfigReader::ReadClassifier(ClassifierValues& classifier, QString& errorMessage) const
+{
+    if (!HasChannel0(errorMessage)) {
+        return false;
+    }
+    const Channel& channel = vca_->ch(0);
+    ClassifierValues result;
+    result.timeoutSeconds = channel.timeout();
+    for (const ObjectClasses& objectClass : channel.objectclasses()) {
+        result.classes.push_back(
+            {objectClass.minarea(), objectClass.maxarea(), objectClass.minheight(), objectClass.maxheight()});
+    }
+    classifier = std::move(result);
+    return true;
+}
+
+bool VcaConfigReader::ReadEncoder(EncoderValues& encoder, QString& errorMessage) const
+{
+    if (!HasChannel0(errorMessage)) {
+        return false;
+    }
+    encoder.fps = vca_->ch(0).encoder().fps();
+    encoder.bitrate = vca_->ch(0).encoder().bitrate();
     return true;
 }

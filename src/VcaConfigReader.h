@@ -18,9 +18,29 @@ using ZonesMap = std::map<unsigned int, ZonePoints>;
 
 // Camera position of channel 0; a field the text lacks reads as its schema default.
 struct CamposValues {
-    double fov = 18;       // degrees
-    double camangle = 10;  // degrees
+    double fov = 18;      // degrees
+    double camangle = 10; // degrees
     double heightMetres = 3;
+};
+
+// One object class of channel 0: areas in square metres, heights in metres.
+struct ObjectClassValues {
+    double minArea = 0;
+    double maxArea = 0;
+    double minHeight = 0;
+    double maxHeight = 0;
+};
+
+// Zone detection timeout and object classes of channel 0, in the text's order.
+struct ClassifierValues {
+    unsigned int timeoutSeconds = 60;
+    std::vector<ObjectClassValues> classes;
+};
+
+// Encoder of channel 0; a field the text lacks reads as its schema default.
+struct EncoderValues {
+    unsigned int fps = 30;
+    unsigned int bitrate = 2500000;
 };
 
 // Reads a device's configuration text (the getconfig answer) into what the
@@ -38,6 +58,8 @@ public:
 
     bool ReadZones(ZonesMap& zones, QString& errorMessage) const;
     bool ReadCampos(CamposValues& campos, QString& errorMessage) const;
+    bool ReadClassifier(ClassifierValues& classifier, QString& errorMessage) const;
+    bool ReadEncoder(EncoderValues& encoder, QString& errorMessage) const;
 
     // The whole parsed message, for callers that need other fields.
     const VCA& Config() const { return *vca_; }

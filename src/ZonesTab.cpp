@@ -56,6 +56,8 @@ ZonesTab::ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widge
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setShowGrid(true);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    widgets_.applyZones->setEnabled(false);
+    widgets_.applyZones->setToolTip(tr("The device's zones are being loaded"));
 
     vf = connect(widgets_.addZone, SIGNAL(clicked()), this, SLOT(onAddZone()));
     vf = connect(widgets_.removeZone, SIGNAL(clicked()), this, SLOT(onRemoveZone()));
@@ -80,6 +82,17 @@ void ZonesTab::setZones(const ZonesMap& zones)
         }
     }
     showZones();
+    widgets_.applyZones->setEnabled(true);
+    widgets_.applyZones->setToolTip(QString());
+}
+
+void ZonesTab::SetLoadFailed()
+{
+    // The reason is in the error shown with the failure; a tool tip would
+    // render device text as rich text.
+    widgets_.applyZones->setEnabled(false);
+    widgets_.applyZones->setToolTip(
+        tr("The device's zones could not be loaded; reopen the dialog to try again"));
 }
 
 void ZonesTab::onAddZone()
@@ -175,7 +188,8 @@ std::vector<QString> ZonesTab::ApplyCommands() const
 
 void ZonesTab::OnApplyZones()
 {
-    if (SendCommands(ApplyCommands(), tr("Zones were applied"))) {
+    if (SendCommands(ApplyCommands(), tr("Zones were applied"),
+                     tr("Applying zones was cancelled; the device may hold part of the change"))) {
         unapplied_ = false;
     }
 }

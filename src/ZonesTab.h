@@ -30,7 +30,10 @@ QString ZoneRowText(const ZonePoints& points);
 // the live picture and as rows of the zone table. The user draws, reshapes
 // and removes zones; "Apply Zones" writes the whole set back. The zone table
 // is the only truth: every change ends in showZones(), which rebuilds the
-// view's shapes and the table rows from it. Owned by the settings dialog.
+// view's shapes and the table rows from it. "Apply Zones" removes every zone
+// on the device before it adds the page's, so it is enabled only once the
+// device's zones have been loaded into the table. Owned by the settings
+// dialog.
 class ZonesTab final : public DevicePage {
     Q_OBJECT
 public:
@@ -53,8 +56,12 @@ public:
     // applied without a failure.
     bool HasUnappliedChanges() const { return unapplied_; }
 
+    // The device's zones could not be loaded: Apply Zones stays disabled and
+    // says so in its tool tip.
+    void SetLoadFailed();
+
 public slots:
-    // Zones read from the device replace the table.
+    // Zones read from the device replace the table and enable Apply Zones.
     void setZones(const ZonesMap& zones);
     void onAddZone();
     void onCreateZone(std::shared_ptr<Drawable> shape);

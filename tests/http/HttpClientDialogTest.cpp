@@ -29,7 +29,7 @@ QByteArray ReadConfig(const SimProcess& sim)
     return done.at(0).at(0).toByteArray();
 }
 
-}  // namespace
+} // namespace
 
 class HttpClientDialogTest : public QObject {
     Q_OBJECT
@@ -53,7 +53,8 @@ void HttpClientDialogTest::digestWriteIsSeenByTheNextRead()
                            "&name=Zone_4&points=100:200,3000:200,3000:4000,"));
     QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=7&enable=yes"
                            "&name=Zone_7&points=1:2,70000:3,"));
-    QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=42&camangle=12&height=2.5"));
+    QVERIFY(dialog.request(
+        "/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=42&camangle=12&height=2.5"));
     QVERIFY(dialog.request("/qel-cgi/admin/setzonetimeout.fcgi?timeout=15"));
     QVERIFY(dialog.lastError().isEmpty());
 
@@ -103,8 +104,9 @@ void HttpClientDialogTest::failuresAreOfferedToTheCaller()
 
     HttpClientDialog redirected("127.0.0.1", redirecting.HttpPort(), "root", "kqzt");
     QVERIFY(!redirected.request(path));
-    QCOMPARE(redirected.lastError(), QString::fromStdString("Failed. Redirection is not supported. New URL: " +
-                                                            redirecting.Url("/elsewhere")));
+    QCOMPARE(redirected.lastError(),
+             QString::fromStdString("Failed. Redirection is not supported. New URL: " +
+                                    redirecting.Url("/elsewhere")));
 
     HttpClientDialog unavailable("127.0.0.1", failing.HttpPort(), "root", "kqzt");
     QVERIFY(!unavailable.request(path));
@@ -142,7 +144,8 @@ void HttpClientDialogTest::urlAndHostLine()
     QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
     std::cout.rdbuf(original);
     QCOMPARE(captured.str(), hostWithPort + "\n" + hostWithPort + "\n127.0.0.1\n");
-    QVERIFY(log.Contains("HttpClientDialog will send HTTP request to URL " + sim.Url("/qel-cgi/admin/getcam.fcgi")));
+    QVERIFY(log.Contains("HttpClientDialog will send HTTP request to URL " +
+                         sim.Url("/qel-cgi/admin/getcam.fcgi")));
     QCOMPARE(dialog.content().substr(0, 6), std::string("model="));
 }
 
@@ -154,10 +157,10 @@ void HttpClientDialogTest::earlierReplyDoesNotEndTheNextRequest()
     // The user closes the dialog while the first reply is outstanding.
     QTimer::singleShot(100, &dialog, &QDialog::close);
     QVERIFY(!dialog.request("/qel-cgi/admin/getconfig.fcgi"));
-    QCOMPARE(dialog.lastError(),
-             QStringLiteral("The request was still running when its progress dialog was closed"));
-    // The first reply finishes while the second waits; it must neither end
-    // the wait nor leave its data as the second one's.
+    QCOMPARE(dialog.lastError(), QStringLiteral("The request was cancelled"));
+    QVERIFY(dialog.wasCancelledByUser());
+    // The first request was aborted: nothing of it may end the second one's
+    // wait or leave its data as the second one's.
     QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
     QCOMPARE(dialog.content().substr(0, 6), std::string("model="));
 }

@@ -14,9 +14,13 @@
 #include "VcaConfigReader.h"
 #include "ViewMouse.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QProgressDialog>
+#include <QTimer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -85,6 +89,15 @@ void ShowTab(SettingsDialog& dialog, const char* tabName)
     Child<QTabWidget>(&dialog, "tabWidget")->setCurrentWidget(Child<QWidget>(&dialog, tabName));
 }
 
+// Shows the dialog and brings a tab to the front, as the user opens it.
+bool ShowOnTab(SettingsDialog& dialog, const char* tabName)
+{
+    dialog.show();
+    const bool exposed = QTest::qWaitForWindowExposed(&dialog);
+    ShowTab(dialog, tabName);
+    return exposed;
+}
+
 // Whether the dialog's live view got going within the time; false where the
 // tool has no live view.
 bool ConnectVideo(SettingsDialog& dialog, const char* connectButton)
@@ -120,6 +133,31 @@ QString LastStatus(const QSignalSpy& spy)
     return spy.isEmpty() ? QString() : spy.last().at(0).toString();
 }
 
+// The device's zone as the simulator starts with it.
+const ZonesMap kDeviceStartZones{{1, {{6553, 6553}, {58982, 6553}, {58982, 58982}, {6553, 58982}}}};
+
+// Presses Cancel on the HTTP client's progress dialog once it shows.
+void CancelProgressWhenShown(QObject* context)
+{
+    auto* poll = new QTimer(context);
+    QObject::connect(poll, &QTimer::timeout, context, [poll] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* progress = qobject_cast<QProgressDialog*>(widget);
+            if (progress != nullptr && progress->isVisible()) {
+                QPushButton* cancel = progress->findChild<QPushButton*>();
+                if (cancel != nullptr) {
+                    cancel->click();
+                } else {
+                    progress->reject();
+                }
+                poll->deleteLater();
+                return;
+            }
+        }
+    });
+    poll->start(100);
+}
+
 } // namespace
 
 class PagesLanTest : public QObject {
@@ -127,9 +165,11 @@ class PagesLanTest : public QObject {
 private slots:
     void initTestCase();
     void zonesLoadDrawApplyAndReadBack();
+    void zonesWaitForTheirLoadBehindAHungRequest();
+    void cancelledApplySendsNothingMore();
     void gridLoadsTheDeviceCameraPosition();
-    void classifierDefaultsReachTheDevice();
-    void rejectedCredentialsEndEachApplyInOneErrorBox();
+    void classifierShowsAndKeepsTheDeviceValues();
+    void failingCommandsEndEachApplyInOneErrorBox();
 };
 
 void PagesLanTest::initTestCase()
@@ -146,13 +186,14 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    ShowTab(dialog, "tabZones");
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    // Nothing can be applied before the device's zones are in.
+    QVERIFY(!Child<QPushButton>(&dialog, "pushButtonApplyZones")->isEnabled());
 
     // The device's one zone, a rectangle 10 % in from each edge.
     auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
     QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kLoadTimeoutMs);
+    QVERIFY(Child<QPushButton>(&dialog, "pushButtonApplyZones")->isEnabled());
     QCOMPARE(table->item(0, 0)->text(), QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
     auto* view = Child<QWidget>(&dialog, "videoWidget1");
     QCOMPARE(view->grab().toImage().pixelColor(360, 57), QColor(Qt::black)); // its top edge
@@ -191,6 +232,67 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
     QVERIFY(boxes.Texts().isEmpty());
 }
 
+void PagesLanTest::zonesWaitForTheirLoadBehindAHungRequest()
+{
+    // The source load never gets an answer; the zones load queued behind it
+    // still comes, and until then Apply Zones cannot wipe the device. An
+    // apply that never gets an answer ends too.
+    const auto sim = StartDevice({QStringLiteral("--http-hang"), QStringLiteral("getcam.fcgi"),
+                                  QStringLiteral("--http-hang"), QStringLiteral("vca.cgi")});
+    QVERIFY(sim->IsReady());
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyZones");
+    auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
+    QTest::qWait(1000);
+    apply->click();
+    QCOMPARE(table->rowCount(), 0);
+    QVERIFY(!apply->isEnabled());
+
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, 20000);
+    QVERIFY(apply->isEnabled());
+    QVERIFY(DeviceZones() == kDeviceStartZones);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);
+    QVERIFY2(boxes.Texts().at(0).startsWith(QStringLiteral("HTTP request failed: ")) &&
+                 boxes.Texts().at(0).contains(QStringLiteral("timed out")),
+             qPrintable(boxes.Texts().at(0)));
+    QVERIFY(!Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled());
+
+    boxes.Clear();
+    table->selectRow(0);
+    Child<QPushButton>(&dialog, "pushButtonRemoveZone")->click();
+    apply->click();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);
+    QVERIFY2(boxes.Texts().at(0).contains(QStringLiteral("timed out")), qPrintable(boxes.Texts().at(0)));
+}
+
+void PagesLanTest::cancelledApplySendsNothingMore()
+{
+    // The removal of every zone takes a while on the device; the user
+    // cancels it. The zone it would have added back must not be sent.
+    const auto sim = StartDevice({QStringLiteral("--http-slow-writes-ms"), QStringLiteral("1500")});
+    QVERIFY(sim->IsReady());
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, "pushButtonApplyZones")->isEnabled(),
+                             kLoadTimeoutMs);
+    boxes.Clear();
+
+    CancelProgressWhenShown(&dialog);
+    Child<QPushButton>(&dialog, "pushButtonApplyZones")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);
+    QCOMPARE(boxes.Texts().at(0),
+             QStringLiteral("Applying zones was cancelled; the device may hold part of the change"));
+    QVERIFY(LastStatus(status) != QStringLiteral("Zones were applied"));
+    // The removal already under way ends on the device; nothing follows it.
+    QTest::qWait(3000);
+    QVERIFY(DeviceZones().empty());
+    QCOMPARE(boxes.Texts().size(), 1);
+}
+
 void PagesLanTest::gridLoadsTheDeviceCameraPosition()
 {
     const auto sim = StartDevice();
@@ -220,6 +322,24 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
     }
     QVERIFY(Child<QPushButton>(&dialog, "pushButtonAddLine1")->isEnabled());
     QVERIFY(boxes.Texts().isEmpty());
+
+    // A ruler removed while it is still being drawn is gone for good: moving
+    // on changes neither the view nor its row's label, and the row draws anew.
+    auto* gridView = Child<QWidget>(&dialog, "videoWidget2");
+    auto* rulerSize = Child<QLabel>(&dialog, "lbRulerSize1");
+    Child<QPushButton>(&dialog, "pushButtonAddLine1")->click();
+    const QImage before = gridView->grab().toImage();
+    viewmouse::Click(gridView, {360, 288});
+    Child<QPushButton>(&dialog, "pushButtonRemoveLine1")->click();
+    viewmouse::MoveTo(gridView, {360, 500});
+    QCOMPARE(rulerSize->text(), QStringLiteral("0.00 \u043C."));
+    QVERIFY(gridView->grab().toImage() == before);
+    viewmouse::Click(gridView, {360, 288});
+    viewmouse::Click(gridView, {360, 576});
+    QVERIFY(rulerSize->text() != QStringLiteral("0.00 \u043C."));
+    Child<QPushButton>(&dialog, "pushButtonRemoveLine1")->click();
+    QCOMPARE(rulerSize->text(), QStringLiteral("0.00 \u043C."));
+    QVERIFY(gridView->grab().toImage() == before);
 
     const QColor background = Corner(Child<QWidget>(&dialog, "videoWidget2"));
     if (!ConnectVideo(dialog, "pushButtonConnect2")) {
@@ -252,33 +372,44 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
     QCOMPARE(campos.heightMetres, 3.0);
 }
 
-void PagesLanTest::classifierDefaultsReachTheDevice()
+void PagesLanTest::classifierShowsAndKeepsTheDeviceValues()
 {
+    // The device's classifier differs from the form's start values (timeout
+    // 60 s, one class of 0.2 to 1.5 m2 and 1 to 2.2 m).
     const auto sim = StartDevice();
-    QVERIFY(sim->IsReady());
-    SettingsDialog dialog(Device(), nullptr);
-    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
-    ShowTab(dialog, "tabClassifier");
-    Child<QPushButton>(&dialog, "bApplyClassifierAndTimeout")->click();
-    QCOMPARE(LastStatus(status), QStringLiteral("Classifier settings were applied"));
-    const VcaConfigReader reader(DeviceConfig());
-    QCOMPARE(reader.Config().ch(0).timeout(), 15u);
-    QCOMPARE(reader.Config().ch(0).objectclasses_size(), 1);
-    QCOMPARE(reader.Config().ch(0).objectclasses(0).minarea(), 2.0);
-    QCOMPARE(reader.Config().ch(0).objectclasses(0).maxheight(), 2.25);
-}
-
-void PagesLanTest::rejectedCredentialsEndEachApplyInOneErrorBox()
-{
-    const auto sim = StartDevice({QStringLiteral("--http-reject-auth")});
     QVERIFY(sim->IsReady());
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    // The source page's load fails too; that box is not the pages' concern.
-    QTest::qWait(500);
-    boxes.Clear();
+    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
+    ShowTab(dialog, "tabClassifier");
+    auto* apply = Child<QPushButton>(&dialog, "bApplyClassifierAndTimeout");
+    QVERIFY(!apply->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kLoadTimeoutMs);
+    QCOMPARE(Child<QLineEdit>(&dialog, "tTimeout")->text(), QStringLiteral("60"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "tObject1MinArea")->text(), QStringLiteral("0.2"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "tObject1MaxHeight")->text(), QStringLiteral("2.2"));
+
+    // Apply without a change leaves the device as it was.
+    const QByteArray before = DeviceConfig();
+    apply->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Classifier settings were applied"));
+    QCOMPARE(DeviceConfig(), before);
+    QVERIFY(boxes.Texts().isEmpty());
+}
+
+void PagesLanTest::failingCommandsEndEachApplyInOneErrorBox()
+{
+    const auto sim = StartDevice({QStringLiteral("--http-fail"), QStringLiteral("vca.cgi"),
+                                  QStringLiteral("--http-fail"), QStringLiteral("setzonetimeout.fcgi")});
+    QVERIFY(sim->IsReady());
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    ShowTab(dialog, "tabClassifier");
+    for (const char* apply : {"pushButtonApplyZones", "bApplyClassifierAndTimeout"}) {
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, apply)->isEnabled(), kLoadTimeoutMs);
+    }
+    QVERIFY(boxes.Texts().isEmpty());
 
     for (const char* apply : {"pushButtonApplyZones", "bApplyClassifierAndTimeout"}) {
         Child<QPushButton>(&dialog, apply)->click();

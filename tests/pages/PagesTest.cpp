@@ -299,6 +299,8 @@ void PagesTest::classifierAppliesToTheDevice()
     QVERIFY(device.Started());
     PagesForm form(device.Port());
     QSignalSpy status(form.classifier, &DevicePage::StatusChanged);
+    QVERIFY(!form.ui.bApplyClassifierAndTimeout->isEnabled());
+    form.classifier->SetClassifier({15, {{2.0, 2.25, 1.0, 2.25}}});
     form.ui.bApplyClassifierAndTimeout->click();
     QCOMPARE(status.count(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Classifier settings were applied"));
@@ -327,6 +329,7 @@ void PagesTest::classifierNamesAValueItCannotSendAndSendsNothing()
     QVERIFY(device.Started());
     PagesForm form(device.Port());
     form.ShowTab(form.ui.tabClassifier);
+    form.classifier->SetClassifier({15, {{2.0, 2.25, 1.0, 2.25}}});
     const QByteArray before = device.ConfigText();
     QSignalSpy status(form.classifier, &DevicePage::StatusChanged);
     QSignalSpy errors(form.classifier, &DevicePage::ErrorOccurred);
@@ -504,6 +507,7 @@ void PagesTest::rejectedCredentialsEndEachApplyInOneError()
     QVERIFY(device.Started());
     PagesForm form(device.Port());
     form.zones->setZones({{1, {{0, 0}, {100, 0}, {100, 100}}}, {2, {{5, 5}, {500, 5}, {500, 500}}}});
+    form.classifier->SetClassifier({});
     const std::vector<std::pair<DevicePage*, QPushButton*>> applies{
         {form.zones, form.ui.pushButtonApplyZones},
         {form.classifier, form.ui.bApplyClassifierAndTimeout},

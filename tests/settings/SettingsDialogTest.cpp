@@ -246,7 +246,6 @@ void SettingsDialogTest::FailedSourceLoadIsShownOnceAndNeverRetried()
         QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
     }
     ui->tabWidget->setCurrentWidget(ui->tabSettings);
-    ui->tabWidget->setCurrentWidget(ui->tabClassifier);
     ui->tabWidget->setCurrentWidget(ui->tabSource);
     QTest::qWait(300);
     QCOMPARE(boxes.Texts().size(), 1);

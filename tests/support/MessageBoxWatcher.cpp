@@ -18,6 +18,7 @@ void MessageBoxWatcher::Clear()
 {
     texts_.clear();
     titles_.clear();
+    allPlainText_ = true;
 }
 
 void MessageBoxWatcher::Poll()
@@ -29,6 +30,7 @@ void MessageBoxWatcher::Poll()
         }
         titles_ << box->windowTitle();
         texts_ << box->text();
+        allPlainText_ = allPlainText_ && box->textFormat() == Qt::PlainText;
         QAbstractButton* ok = box->button(QMessageBox::Ok);
         if (ok != nullptr) {
             ok->click();

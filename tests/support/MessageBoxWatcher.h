@@ -15,6 +15,8 @@ public:
 
     QStringList Texts() const { return texts_; }
     QStringList Titles() const { return titles_; }
+    // Whether every box so far showed its text as plain text.
+    bool AllPlainText() const { return allPlainText_; }
     void Clear();
 
 private slots:
@@ -24,4 +26,5 @@ private:
     QTimer timer_;
     QStringList texts_;
     QStringList titles_;
+    bool allPlainText_ = true;
 };

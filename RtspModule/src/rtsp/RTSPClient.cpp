@@ -316,9 +316,14 @@ void RTSPClient::Transmit(Request& request)
     std::string text = request.method + " " + request.url + " RTSP/1.0\r\n";
     text += "CSeq: " + std::to_string(request.cseq) + "\r\n";
     text += "User-Agent: " + userAgent_ + "\r\n";
+    // The progress line shows the request without its credentials.
+    std::string authorization;
     if (haveCredentials_ && credentials_.HasChallenge()) {
-        text += "Authorization: " + credentials_.AuthorizationHeader(request.method, request.url) + "\r\n";
+        authorization =
+            "Authorization: " + credentials_.AuthorizationHeader(request.method, request.url) + "\r\n";
     }
+    const size_t authorizationAt = text.size();
+    text += authorization;
     if (!sessionId_.empty() && request.method != "DESCRIBE") {
         text += "Session: " + sessionId_ + "\r\n";
     }
@@ -329,7 +334,11 @@ void RTSPClient::Transmit(Request& request)
         text += "\r\n";
     }
     if (verbosityLevel_ >= 1) {
-        envir() << "Sending request: " << text << "\n";
+        std::string shown = text;
+        if (!authorization.empty()) {
+            shown.replace(authorizationAt, authorization.size(), "Authorization: ***\r\n");
+        }
+        envir() << "Sending request: " << shown << "\n";
     }
     output_ += text;
     awaitingResponse_.push_back(std::move(request));

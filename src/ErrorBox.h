@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Messages often quote what a device sent (an HTTP or RTSP reason, a URL).
+// They are shown as plain text, never as rich text, and cut to a length a
+// message box and a status bar can hold.
+constexpr int kShownTextMaxChars = 300;
+
+// The text cut to kShownTextMaxChars characters, followed by "…" when cut.
+QString ShownText(const QString& text);
+
+// A modal critical message box titled "Error" with one OK button, showing
+// ShownText(message) as plain text.
+void ShowErrorBox(QWidget* parent, const QString& message);
