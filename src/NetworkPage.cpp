@@ -32,8 +32,9 @@ QByteArray ToDatagram(const std::vector<char>& bytes)
 
 } // namespace
 
-NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params)
-    : QObject(dialog), dialog_(dialog), ui_(ui), params_(params)
+NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params,
+                         int interfaceIndex)
+    : QObject(dialog), dialog_(dialog), ui_(ui), params_(params), interfaceIndex_(interfaceIndex)
 {
     udpModule_ = new UdpModuleWithTimer(dialog);
 }
@@ -116,7 +117,8 @@ void NetworkPage::OnApplyNetworkParams()
             false);
         return;
     }
-    udpModule_->SendBroadcast(ToDatagram(ComposeNetworkSettingsRequest(params, digest.get())));
+    udpModule_->SendBroadcast(ToDatagram(ComposeNetworkSettingsRequest(params, digest.get())),
+                              interfaceIndex_);
     VLOG(1) << "NetworkSetting Request is sent";
 }
 
@@ -144,7 +146,8 @@ void NetworkPage::OnApplyAuthParams()
         return;
     }
     const std::string newPassword = ui_->lineEditNewPassword->text().toStdString();
-    udpModule_->SendBroadcast(ToDatagram(ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword)));
+    udpModule_->SendBroadcast(ToDatagram(ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword)),
+                              interfaceIndex_);
     VLOG(1) << "AuthSetting Request is sent";
 }
 

@@ -4,13 +4,24 @@
 #include "StringUtils.h"
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QTimer>
-#include <QUdpSocket>
+#include <QtGlobal>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <easylogging++.h>
 
+#include <algorithm>
 #include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
 
 static const AssignmentVerifier vf;
 
@@ -20,11 +31,60 @@ namespace {
 constexpr size_t kLoggedBytes = 1500;
 
 // Every device on the LAN answers a search at about the same moment. The
-// kernel's default receive buffer (about 200 KiB, roughly 250 small replies
-// once each datagram's bookkeeping is counted) overflows long before a
-// thousand replies are read, and the overflow is dropped silently; 4 MiB holds
-// a few thousand. The kernel caps it at net.core.rmem_max.
+// receive thread drains the socket as the replies come, so even the kernel's
+// stock cap (net.core.rmem_max, about 200 KiB) holds a burst of a thousand;
+// where the cap allows more, 4 MiB holds a few thousand more.
 constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+// Overrides the receive buffer asked for, so that tests and benchmarks can
+// see how the stock cap behaves on a machine that allows more.
+const char kReceiveBufferVariable[] = "QEL_UDP_RECEIVE_BUFFER_BYTES";
+
+int ReceiveBufferBytes()
+{
+    bool ok = false;
+    const int bytes = qEnvironmentVariableIntValue(kReceiveBufferVariable, &ok);
+    return ok && bytes > 0 ? bytes : kReceiveBufferBytes;
+}
+
+QString ErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+std::string InterfaceName(int index)
+{
+    char name[IF_NAMESIZE] = {};
+    return if_indextoname(static_cast<unsigned>(index), name) != nullptr ? std::string(name)
+                                                                         : "#" + std::to_string(index);
+}
+
+// Interfaces a broadcast can leave through: up, not loopback, able to
+// broadcast, with an IPv4 address.
+std::vector<int> BroadcastInterfaces()
+{
+    std::vector<int> indexes;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        LOG(ERROR) << "Cannot list the network interfaces: " << std::strerror(errno);
+        return indexes;
+    }
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        const unsigned flags = entry->ifa_flags;
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET || (flags & IFF_UP) == 0 ||
+            (flags & IFF_LOOPBACK) != 0 || (flags & IFF_BROADCAST) == 0) {
+            continue;
+        }
+        // An address label ("eth0:1") names its interface before the colon.
+        std::string name = entry->ifa_name;
+        name = name.substr(0, name.find(':'));
+        const int index = static_cast<int>(if_nametoindex(name.c_str()));
+        if (index != 0 && std::find(indexes.begin(), indexes.end(), index) == indexes.end()) {
+            indexes.push_back(index);
+        }
+    }
+    freeifaddrs(list);
+    return indexes;
+}
 
 } // namespace
 
@@ -38,74 +98,175 @@ UdpModuleWithTimer::UdpModuleWithTimer(QObject* parent) : QObject(parent), timer
 UdpModuleWithTimer::~UdpModuleWithTimer()
 {
     VLOG(1) << "Destructing...";
-    delete mainSocket_;
+    receiver_.reset();
+    if (socket_ >= 0) {
+        close(socket_);
+    }
     delete timer_;
 }
 
 void UdpModuleWithTimer::Start()
 {
-    assert(mainSocket_ == nullptr);
-    mainSocket_ = new QUdpSocket(this);
+    assert(!IsRunning());
+    run_ = ++lastRun_;
     listenError_.clear();
     sendError_.clear();
-    if (mainSocket_->bind(QHostAddress::Any, kListenPort, QAbstractSocket::ShareAddress)) {
-        mainSocket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
-    } else {
-        listenError_ = mainSocket_->errorString();
-        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
-    }
-    vf = connect(mainSocket_, SIGNAL(readyRead()), this, SLOT(OnReadyRead()));
     timer_->start();
+
+    socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (socket_ < 0) {
+        listenError_ = ErrorText(errno);
+        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
+        return;
+    }
+    const int on = 1;
+    setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // Tells for each reply the interface it came in on.
+    setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kListenPort);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        listenError_ = ErrorText(errno);
+        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
+        return;
+    }
+    const int receiveBuffer = ReceiveBufferBytes();
+    setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+
+    const quint64 run = run_;
+    std::shared_ptr<std::atomic<size_t>> backlog = backlogBytes_;
+    receiver_ = std::make_unique<UdpReceiveThread>(
+        socket_, backlog, [this, run, backlog](DatagramBatch&& batch, size_t weight) {
+            // Runs on the receive thread; the batch is delivered in the GUI
+            // thread, and dropped with the module if it is gone by then.
+            QMetaObject::invokeMethod(
+                this,
+                [this, run, backlog, weight, batch = std::move(batch)] {
+                    backlog->fetch_sub(weight);
+                    Deliver(run, batch);
+                },
+                Qt::QueuedConnection);
+        });
+    if (!receiver_->IsRunning()) {
+        listenError_ = tr("cannot start the receive thread");
+    }
 }
 
 void UdpModuleWithTimer::Stop()
 {
-    if (mainSocket_ == nullptr) {
+    if (!IsRunning()) {
         return;
     }
-    QUdpSocket* socket = mainSocket_;
-    mainSocket_ = nullptr;
-    socket->disconnect();
-    socket->abort();
-    socket->deleteLater();
+    run_ = 0;
+    // Joined before the socket closes; batches it already handed on belong
+    // to the ended run and are dropped when they arrive.
+    receiver_.reset();
+    if (socket_ >= 0) {
+        close(socket_);
+        socket_ = -1;
+    }
     emit Stopped();
 }
 
-void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram)
+void UdpModuleWithTimer::Deliver(quint64 run, const DatagramBatch& batch)
 {
-    assert(mainSocket_ != nullptr);
+    if (run != run_) {
+        return;
+    }
+    for (const ReceivedDatagram& datagram : batch) {
+        VLOG(1) << "One more datagram received from " << datagram.sender.toString().toStdString() << ":"
+                << datagram.senderPort << " on " << InterfaceName(datagram.interfaceIndex) << ", "
+                << datagram.bytes.size() << " bytes: "
+                << utils::GetPrintedBufferInHex(datagram.bytes.constData(),
+                                                static_cast<size_t>(datagram.bytes.size()), kLoggedBytes,
+                                                " ");
+    }
+    emit DatagramsReceived(batch);
+    for (const ReceivedDatagram& datagram : batch) {
+        // A receiver may stop the run (and even start the next one); the
+        // rest of the batch belongs to the ended run.
+        if (run != run_) {
+            return;
+        }
+        emit DatagramReceived(datagram.bytes);
+    }
+}
+
+void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, int interfaceIndex)
+{
+    assert(IsRunning());
     VLOG(1) << "Attempting to send datagram (" << datagram.size() << " bytes): "
             << utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
                                             static_cast<size_t>(datagram.size()), " ")
             << "...";
-    if (mainSocket_->writeDatagram(datagram, QHostAddress::Broadcast, kDevicePort) < 0) {
-        sendError_ = mainSocket_->errorString();
-        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort << ": "
-                   << sendError_.toStdString();
+    if (socket_ < 0) {
+        sendError_ = listenError_;
         return;
     }
-    VLOG(1) << "datagram is sent";
+    std::vector<int> targets = BroadcastInterfaces();
+    if (interfaceIndex != kAllInterfaces &&
+        std::find(targets.begin(), targets.end(), interfaceIndex) != targets.end()) {
+        targets = {interfaceIndex};
+    }
+    if (targets.empty()) {
+        // No interface to choose: the routing table decides, and says so
+        // when nothing can be reached.
+        targets.push_back(kAllInterfaces);
+    }
+    int sent = 0;
+    QString error;
+    for (const int target : targets) {
+        QString sendError;
+        if (SendOn(target, datagram, sendError)) {
+            ++sent;
+            VLOG(1) << "datagram is sent"
+                    << (target == kAllInterfaces ? std::string() : " on " + InterfaceName(target));
+            continue;
+        }
+        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort
+                   << (target == kAllInterfaces ? std::string() : " on " + InterfaceName(target)) << ": "
+                   << sendError.toStdString();
+        if (error.isEmpty()) {
+            error = sendError;
+        }
+    }
+    if (sent == 0) {
+        sendError_ = error;
+    }
 }
 
-void UdpModuleWithTimer::OnReadyRead()
+bool UdpModuleWithTimer::SendOn(int interfaceIndex, const QByteArray& datagram, QString& error)
 {
-    // A receiver of DatagramReceived may stop the run; the socket is then
-    // gone and the datagrams still pending are dropped with it.
-    while (mainSocket_ != nullptr && mainSocket_->hasPendingDatagrams()) {
-        QByteArray datagram(static_cast<int>(mainSocket_->pendingDatagramSize()), Qt::Uninitialized);
-        QHostAddress sender;
-        quint16 senderPort = 0;
-        const qint64 size = mainSocket_->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
-        if (size < 0) {
-            // Nothing could be read after all (the datagram vanished or an
-            // ICMP error was queued): there is no datagram to hand on.
-            break;
-        }
-        datagram.resize(static_cast<int>(size));
-        VLOG(1) << "One more datagram received from " << sender.toString().toStdString() << ":" << senderPort
-                << ", " << datagram.size() << " bytes: "
-                << utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
-                                                kLoggedBytes, " ");
-        emit DatagramReceived(datagram);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kDevicePort);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    iovec vector{const_cast<char*>(datagram.constData()), static_cast<size_t>(datagram.size())};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    // The outgoing interface of a limited broadcast is chosen per send; the
+    // kernel takes that interface's address as the source.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (interfaceIndex != kAllInterfaces) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = interfaceIndex;
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
     }
+    if (sendmsg(socket_, &message, MSG_NOSIGNAL) < 0) {
+        error = ErrorText(errno);
+        return false;
+    }
+    return true;
 }

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QVector>
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <thread>
+
+// One datagram as it came off the socket.
+struct ReceivedDatagram {
+    QByteArray bytes;
+    QHostAddress sender;
+    quint16 senderPort = 0;
+    int interfaceIndex = 0; // the interface it came in on; 0 when unknown
+};
+
+using DatagramBatch = QVector<ReceivedDatagram>;
+
+// Drains a bound UDP socket on a thread of its own, as fast as datagrams
+// arrive, so that a burst of replies is read before the kernel's receive
+// buffer overflows. Datagrams are read many at a time and handed on in
+// batches; the handler runs on the drain thread and must pass the batch on
+// to wherever it is used.
+//
+// Memory stays bounded however fast datagrams come: the handler adds what it
+// hands on to `backlogBytes`, its consumer takes it off again, and while the
+// backlog is above a limit the thread reads nothing (the kernel then drops
+// what does not fit in its buffer).
+class UdpReceiveThread final {
+public:
+    // `weightBytes` is what the batch counts against the backlog.
+    using BatchHandler = std::function<void(DatagramBatch&& batch, size_t weightBytes)>;
+
+    // Starts at once on `socket`, which must be bound and non-blocking and
+    // stays owned by the caller. False from IsRunning() when no thread could
+    // be started.
+    UdpReceiveThread(int socket, std::shared_ptr<std::atomic<size_t>> backlogBytes, BatchHandler handler);
+    // Stops and joins the thread; no handler call comes after it returns.
+    ~UdpReceiveThread();
+    UdpReceiveThread(const UdpReceiveThread&) = delete;
+    UdpReceiveThread& operator=(const UdpReceiveThread&) = delete;
+
+    bool IsRunning() const { return thread_.joinable(); }
+
+    // What a batch of this many datagrams and payload bytes weighs in the backlog.
+    static size_t Weight(size_t datagrams, size_t payloadBytes);
+
+private:
+    void Run();
+    // Waits until the socket is readable; false when the thread is to end.
+    bool WaitReadable(int timeoutMs, bool& readable);
+
+    int socket_ = -1;
+    int wakeFd_ = -1; // eventfd the destructor writes to end the thread at once
+    std::shared_ptr<std::atomic<size_t>> backlogBytes_;
+    BatchHandler handler_;
+    std::thread thread_;
+};
