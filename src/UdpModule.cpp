@@ -4,6 +4,7 @@
 #include "StringUtils.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -177,9 +178,10 @@ void UdpModuleWithTimer::Deliver(quint64 run, const DatagramBatch& batch)
         return;
     }
     for (const ReceivedDatagram& datagram : batch) {
-        VLOG(1) << "One more datagram received from " << datagram.sender.toString().toStdString() << ":"
-                << datagram.senderPort << " on " << InterfaceName(datagram.interfaceIndex) << ", "
-                << datagram.bytes.size() << " bytes: "
+        VLOG(1) << "One more datagram received from "
+                << QHostAddress(datagram.senderAddress).toString().toStdString() << ":" << datagram.senderPort
+                << " on " << InterfaceName(datagram.interfaceIndex) << ", " << datagram.bytes.size()
+                << " bytes: "
                 << utils::GetPrintedBufferInHex(datagram.bytes.constData(),
                                                 static_cast<size_t>(datagram.bytes.size()), kLoggedBytes,
                                                 " ");
@@ -235,6 +237,8 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, int interface
     }
     if (sent == 0) {
         sendError_ = error;
+    } else if (receiver_) {
+        receiver_->ExpectBurst();
     }
 }
 

@@ -10,6 +10,7 @@
 #include <easylogging++.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -20,9 +21,17 @@ namespace {
 // reaches are never touched.
 constexpr unsigned kSlots = 64;
 constexpr size_t kSlotBytes = 65536;
-// A batch is handed on when the socket has nothing more for now, or when it
-// has grown this large, so that the first rows show while a burst goes on.
-constexpr int kMaxBatchDatagrams = 1024;
+// A batch is handed on once the socket has been quiet this long, or when it
+// has grown this large or this old, so that rows still show while a long
+// burst goes on.
+constexpr int kQuietMs = 3;
+constexpr int kMaxBatchDatagrams = 2048;
+constexpr std::chrono::milliseconds kMaxBatchAge(50);
+// An empty socket for this long ends a burst.
+constexpr std::chrono::microseconds kBurstGap(2000);
+// How long after a request the thread reads without sleeping: devices answer
+// a broadcast within moments of receiving it.
+constexpr std::chrono::milliseconds kExpectedBurst(200);
 // Above this backlog the thread stops reading until its consumer catches up.
 constexpr size_t kMaxBacklogBytes = 32 * 1024 * 1024;
 constexpr int kBacklogPollMs = 10;
@@ -43,6 +52,8 @@ int InterfaceOf(const msghdr& message)
     return 0;
 }
 
+using Clock = std::chrono::steady_clock;
+
 } // namespace
 
 UdpReceiveThread::UdpReceiveThread(int socket, std::shared_ptr<std::atomic<size_t>> backlogBytes,
@@ -60,14 +71,30 @@ UdpReceiveThread::UdpReceiveThread(int socket, std::shared_ptr<std::atomic<size_
 UdpReceiveThread::~UdpReceiveThread()
 {
     if (thread_.joinable()) {
-        const uint64_t one = 1;
-        if (write(wakeFd_, &one, sizeof one) < 0) {
-            LOG(ERROR) << "Cannot wake the receive thread: " << std::strerror(errno);
-        }
+        stopping_.store(true);
+        Wake();
         thread_.join();
     }
     if (wakeFd_ >= 0) {
         close(wakeFd_);
+    }
+}
+
+void UdpReceiveThread::Wake()
+{
+    const uint64_t one = 1;
+    if (write(wakeFd_, &one, sizeof one) < 0) {
+        LOG(ERROR) << "Cannot wake the receive thread: " << std::strerror(errno);
+    }
+}
+
+void UdpReceiveThread::ExpectBurst()
+{
+    const auto until = Clock::now() + kExpectedBurst;
+    busyUntilNs_.store(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count());
+    if (thread_.joinable()) {
+        Wake();
     }
 }
 
@@ -84,81 +111,126 @@ bool UdpReceiveThread::WaitReadable(int timeoutMs, bool& readable)
         LOG(ERROR) << "Receive thread: poll failed: " << std::strerror(errno);
         return false;
     }
-    if (ready > 0 && ((fds[1].revents & POLLIN) != 0 || (fds[0].revents & POLLNVAL) != 0)) {
+    if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+        uint64_t count = 0;
+        if (read(wakeFd_, &count, sizeof count) < 0 && errno != EAGAIN) {
+            LOG(ERROR) << "Receive thread: cannot read its wake-up: " << std::strerror(errno);
+        }
+        if (stopping_.load()) {
+            return false;
+        }
+    }
+    if (ready > 0 && (fds[0].revents & POLLNVAL) != 0) {
         return false;
     }
     readable = ready > 0 && (fds[0].revents & (POLLIN | POLLERR)) != 0;
     return true;
 }
 
-void UdpReceiveThread::Run()
+void UdpReceiveThread::Drain(DatagramBatch& batch, size_t& payloadBytes)
 {
-    std::unique_ptr<char[]> buffers(new char[kSlots * kSlotBytes]);
-    std::vector<mmsghdr> messages(kSlots);
-    std::vector<iovec> vectors(kSlots);
-    std::vector<sockaddr_in> senders(kSlots);
-    constexpr size_t kControlBytes = CMSG_SPACE(sizeof(in_pktinfo));
-    std::vector<cmsghdr> control(kSlots * ((kControlBytes + sizeof(cmsghdr) - 1) / sizeof(cmsghdr)));
-    const size_t controlStride = control.size() / kSlots;
-
-    DatagramBatch batch;
-    size_t batchPayload = 0;
-    const auto handOn = [&] {
-        if (batch.isEmpty()) {
+    const size_t controlStride = control_.size() / kSlots;
+    // Reads until the socket has nothing more or the batch is full; the
+    // caller then looks at the wake-up and the backlog again, so a flood can
+    // neither keep the thread from stopping nor grow the backlog.
+    while (batch.size() < kMaxBatchDatagrams) {
+        for (unsigned i = 0; i < kSlots; ++i) {
+            vectors_[i] = {buffers_.get() + i * kSlotBytes, kSlotBytes};
+            msghdr& header = messages_[i].msg_hdr;
+            header = {};
+            header.msg_name = &senders_[i];
+            header.msg_namelen = sizeof(sockaddr_in);
+            header.msg_iov = &vectors_[i];
+            header.msg_iovlen = 1;
+            header.msg_control = &control_[i * controlStride];
+            header.msg_controllen = controlStride * sizeof(cmsghdr);
+            messages_[i].msg_len = 0;
+        }
+        const int count = recvmmsg(socket_, messages_.data(), kSlots, MSG_DONTWAIT, nullptr);
+        if (count <= 0) {
+            // Nothing more for now, or a queued socket error (which the call
+            // has now cleared): either way, wait for the next datagram.
             return;
         }
-        const size_t weight = Weight(static_cast<size_t>(batch.size()), batchPayload);
+        for (int i = 0; i < count; ++i) {
+            ReceivedDatagram datagram;
+            datagram.bytes =
+                QByteArray(buffers_.get() + i * kSlotBytes, static_cast<int>(messages_[i].msg_len));
+            datagram.senderAddress = ntohl(senders_[i].sin_addr.s_addr);
+            datagram.senderPort = ntohs(senders_[i].sin_port);
+            datagram.interfaceIndex = InterfaceOf(messages_[i].msg_hdr);
+            payloadBytes += static_cast<size_t>(datagram.bytes.size());
+            batch.push_back(std::move(datagram));
+        }
+        if (static_cast<unsigned>(count) < kSlots) {
+            return;
+        }
+    }
+}
+
+void UdpReceiveThread::Run()
+{
+    buffers_.reset(new char[kSlots * kSlotBytes]);
+    messages_.resize(kSlots);
+    vectors_.resize(kSlots);
+    senders_.resize(kSlots);
+    constexpr size_t kControlBytes = CMSG_SPACE(sizeof(in_pktinfo));
+    control_.resize(kSlots * ((kControlBytes + sizeof(cmsghdr) - 1) / sizeof(cmsghdr)));
+
+    DatagramBatch batch;
+    size_t payloadBytes = 0;
+    Clock::time_point batchStart;
+    const auto handOn = [&] {
+        const size_t weight = Weight(static_cast<size_t>(batch.size()), payloadBytes);
         backlogBytes_->fetch_add(weight);
         handler_(std::move(batch), weight);
         batch = DatagramBatch();
-        batchPayload = 0;
+        payloadBytes = 0;
     };
 
     for (;;) {
-        bool readable = false;
         const bool behind = backlogBytes_->load() > kMaxBacklogBytes;
-        if (!WaitReadable(behind ? kBacklogPollMs : -1, readable)) {
+        const bool expecting =
+            Clock::now().time_since_epoch() < std::chrono::nanoseconds(busyUntilNs_.load());
+        int timeoutMs = -1;
+        if (behind) {
+            timeoutMs = kBacklogPollMs;
+        } else if (expecting) {
+            timeoutMs = 0;
+        } else if (!batch.isEmpty()) {
+            timeoutMs = kQuietMs;
+        }
+        bool readable = false;
+        if (!WaitReadable(timeoutMs, readable)) {
             return;
         }
-        if (behind || !readable) {
+        if (behind) {
             continue;
         }
-        // Reads until the socket has nothing more or the batch is full; the
-        // outer loop then looks at the wake-up and the backlog again, so a
-        // flood can neither keep the thread from stopping nor grow the backlog.
-        while (batch.size() < kMaxBatchDatagrams) {
-            for (unsigned i = 0; i < kSlots; ++i) {
-                vectors[i] = {buffers.get() + i * kSlotBytes, kSlotBytes};
-                msghdr& header = messages[i].msg_hdr;
-                header = {};
-                header.msg_name = &senders[i];
-                header.msg_namelen = sizeof(sockaddr_in);
-                header.msg_iov = &vectors[i];
-                header.msg_iovlen = 1;
-                header.msg_control = &control[i * controlStride];
-                header.msg_controllen = controlStride * sizeof(cmsghdr);
-                messages[i].msg_len = 0;
+        if (readable) {
+            if (batch.isEmpty()) {
+                batchStart = Clock::now();
             }
-            const int count = recvmmsg(socket_, messages.data(), kSlots, MSG_DONTWAIT, nullptr);
-            if (count <= 0) {
-                // Nothing more for now, or a queued socket error (which the
-                // call has now cleared): either way, wait for the next one.
-                break;
-            }
-            for (int i = 0; i < count; ++i) {
-                ReceivedDatagram datagram;
-                datagram.bytes =
-                    QByteArray(buffers.get() + i * kSlotBytes, static_cast<int>(messages[i].msg_len));
-                datagram.sender = QHostAddress(ntohl(senders[i].sin_addr.s_addr));
-                datagram.senderPort = ntohs(senders[i].sin_port);
-                datagram.interfaceIndex = InterfaceOf(messages[i].msg_hdr);
-                batchPayload += static_cast<size_t>(datagram.bytes.size());
-                batch.push_back(std::move(datagram));
-            }
-            if (static_cast<unsigned>(count) < kSlots) {
-                break;
+            // While a burst lasts, datagrams come faster than the thread
+            // could fall asleep and be woken again (a few of them fill the
+            // stock buffer of a busy machine in that time): it keeps reading
+            // until the socket has stayed empty for a moment.
+            Clock::time_point lastData = Clock::now();
+            while (batch.size() < kMaxBatchDatagrams) {
+                const int before = batch.size();
+                Drain(batch, payloadBytes);
+                const Clock::time_point now = Clock::now();
+                if (batch.size() != before) {
+                    lastData = now;
+                } else if (now - lastData >= kBurstGap) {
+                    break;
+                }
             }
         }
-        handOn();
+        const bool quiet = !readable && !expecting;
+        if (!batch.isEmpty() &&
+            (quiet || batch.size() >= kMaxBatchDatagrams || Clock::now() - batchStart >= kMaxBatchAge)) {
+            handOn();
+        }
     }
 }

@@ -1,19 +1,23 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QVector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 // One datagram as it came off the socket.
 struct ReceivedDatagram {
     QByteArray bytes;
-    QHostAddress sender;
+    quint32 senderAddress = 0; // IPv4, host byte order
     quint16 senderPort = 0;
     int interfaceIndex = 0; // the interface it came in on; 0 when unknown
 };
@@ -23,8 +27,10 @@ using DatagramBatch = QVector<ReceivedDatagram>;
 // Drains a bound UDP socket on a thread of its own, as fast as datagrams
 // arrive, so that a burst of replies is read before the kernel's receive
 // buffer overflows. Datagrams are read many at a time and handed on in
-// batches; the handler runs on the drain thread and must pass the batch on
-// to wherever it is used.
+// batches, once the socket has gone quiet for a moment (or the batch is
+// large or old enough): while a burst lasts, its consumer does not compete
+// with the thread for the processor. The handler runs on the drain thread
+// and must pass the batch on to wherever it is used.
 //
 // Memory stays bounded however fast datagrams come: the handler adds what it
 // hands on to `backlogBytes`, its consumer takes it off again, and while the
@@ -46,17 +52,36 @@ public:
 
     bool IsRunning() const { return thread_.joinable(); }
 
+    // A request has just gone out: replies may come at once, in a burst. For
+    // a short while the thread keeps reading instead of sleeping between
+    // datagrams, since on a busy machine it may not be woken in time to
+    // read the first of them before the kernel's buffer overflows.
+    void ExpectBurst();
+
     // What a batch of this many datagrams and payload bytes weighs in the backlog.
     static size_t Weight(size_t datagrams, size_t payloadBytes);
 
 private:
     void Run();
-    // Waits until the socket is readable; false when the thread is to end.
+    void Wake();
+    // Waits until the socket is readable or the thread is woken; false when
+    // the thread is to end.
     bool WaitReadable(int timeoutMs, bool& readable);
+    // Reads what the socket holds now into `batch`, up to its limit.
+    void Drain(DatagramBatch& batch, size_t& payloadBytes);
 
     int socket_ = -1;
     int wakeFd_ = -1; // eventfd the destructor writes to end the thread at once
+    // Until when (steady clock, nanoseconds) the thread reads without sleeping.
+    std::atomic<int64_t> busyUntilNs_{0};
+    std::atomic<bool> stopping_{false};
     std::shared_ptr<std::atomic<size_t>> backlogBytes_;
     BatchHandler handler_;
     std::thread thread_;
+    // recvmmsg's slots, made once by the thread.
+    std::unique_ptr<char[]> buffers_;
+    std::vector<mmsghdr> messages_;
+    std::vector<iovec> vectors_;
+    std::vector<sockaddr_in> senders_;
+    std::vector<cmsghdr> control_;
 };
