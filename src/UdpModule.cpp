@@ -59,15 +59,20 @@ std::string InterfaceName(int index)
                                                                          : "#" + std::to_string(index);
 }
 
-// Interfaces a broadcast can leave through: up, not loopback, able to
-// broadcast, with an IPv4 address.
-std::vector<int> BroadcastInterfaces()
+struct InterfaceAddress {
+    int index = 0;
+    in_addr_t address = 0; // network byte order
+};
+
+// The IPv4 addresses of the interfaces a broadcast can leave through: up,
+// not loopback, able to broadcast.
+std::vector<InterfaceAddress> BroadcastInterfaces()
 {
-    std::vector<int> indexes;
+    std::vector<InterfaceAddress> found;
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {
         LOG(ERROR) << "Cannot list the network interfaces: " << std::strerror(errno);
-        return indexes;
+        return found;
     }
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         const unsigned flags = entry->ifa_flags;
@@ -79,12 +84,52 @@ std::vector<int> BroadcastInterfaces()
         std::string name = entry->ifa_name;
         name = name.substr(0, name.find(':'));
         const int index = static_cast<int>(if_nametoindex(name.c_str()));
-        if (index != 0 && std::find(indexes.begin(), indexes.end(), index) == indexes.end()) {
-            indexes.push_back(index);
+        if (index != 0) {
+            found.push_back({index, reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr});
         }
     }
     freeifaddrs(list);
+    return found;
+}
+
+std::vector<int> InterfaceIndexes(const std::vector<InterfaceAddress>& interfaces)
+{
+    std::vector<int> indexes;
+    for (const InterfaceAddress& i : interfaces) {
+        if (std::find(indexes.begin(), indexes.end(), i.index) == indexes.end()) {
+            indexes.push_back(i.index);
+        }
+    }
     return indexes;
+}
+
+// A non-blocking UDP socket on `address` (network byte order) and the reply
+// port, shared with the run's other sockets; -1 with errno set when it
+// cannot be had.
+int ReplySocket(in_addr_t address)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // Tells for each reply the interface it came in on.
+    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(UdpModuleWithTimer::kListenPort);
+    local.sin_addr.s_addr = address;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    const int receiveBuffer = ReceiveBufferBytes();
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    return fd;
 }
 
 } // namespace
@@ -100,9 +145,7 @@ UdpModuleWithTimer::~UdpModuleWithTimer()
 {
     VLOG(1) << "Destructing...";
     receiver_.reset();
-    if (socket_ >= 0) {
-        close(socket_);
-    }
+    CloseSockets();
     delete timer_;
 }
 
@@ -114,33 +157,38 @@ void UdpModuleWithTimer::Start()
     sendError_.clear();
     timer_->start();
 
-    socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    socket_ = ReplySocket(htonl(INADDR_ANY));
     if (socket_ < 0) {
         listenError_ = ErrorText(errno);
         LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
+        // Requests still go out, from a port of the system's choice.
+        socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (socket_ >= 0) {
+            setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        }
         return;
     }
-    const int on = 1;
-    setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    // Tells for each reply the interface it came in on.
-    setsockopt(socket_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kListenPort);
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        listenError_ = ErrorText(errno);
-        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
-        return;
+    // Replies to a request come back to the address it was sent from. A
+    // socket of their own per interface address gives each network its own
+    // receive buffer, so a burst on one cannot crowd out another; the socket
+    // on the any-address takes the rest (broadcast replies among them).
+    std::vector<int> sockets{socket_};
+    for (const InterfaceAddress& i : BroadcastInterfaces()) {
+        const int fd = ReplySocket(i.address);
+        if (fd < 0) {
+            VLOG(1) << "No reply socket of its own on " << InterfaceName(i.index) << ": "
+                    << std::strerror(errno);
+            continue;
+        }
+        interfaceSockets_.push_back(fd);
+        sockets.push_back(fd);
     }
-    const int receiveBuffer = ReceiveBufferBytes();
-    setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
 
     const quint64 run = run_;
     std::shared_ptr<std::atomic<size_t>> backlog = backlogBytes_;
     receiver_ = std::make_unique<UdpReceiveThread>(
-        socket_, backlog, [this, run, backlog](DatagramBatch&& batch, size_t weight) {
+        sockets, backlog, [this, run, backlog](DatagramBatch&& batch, size_t weight) {
             // Runs on the receive thread; the batch is delivered in the GUI
             // thread, and dropped with the module if it is gone by then.
             QMetaObject::invokeMethod(
@@ -165,11 +213,20 @@ void UdpModuleWithTimer::Stop()
     // Joined before the socket closes; batches it already handed on belong
     // to the ended run and are dropped when they arrive.
     receiver_.reset();
+    CloseSockets();
+    emit Stopped();
+}
+
+void UdpModuleWithTimer::CloseSockets()
+{
+    for (const int fd : interfaceSockets_) {
+        close(fd);
+    }
+    interfaceSockets_.clear();
     if (socket_ >= 0) {
         close(socket_);
         socket_ = -1;
     }
-    emit Stopped();
 }
 
 void UdpModuleWithTimer::Deliver(quint64 run, const DatagramBatch& batch)
@@ -208,7 +265,7 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, int interface
         sendError_ = listenError_;
         return;
     }
-    std::vector<int> targets = BroadcastInterfaces();
+    std::vector<int> targets = InterfaceIndexes(BroadcastInterfaces());
     if (interfaceIndex != kAllInterfaces &&
         std::find(targets.begin(), targets.end(), interfaceIndex) != targets.end()) {
         targets = {interfaceIndex};
@@ -237,8 +294,6 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, int interface
     }
     if (sent == 0) {
         sendError_ = error;
-    } else if (receiver_) {
-        receiver_->ExpectBurst();
     }
 }
 

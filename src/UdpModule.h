@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 class QByteArray;
 class QTimer;
@@ -67,8 +68,11 @@ private:
     // routing table sends it); the error text when it fails.
     bool SendOn(int interfaceIndex, const QByteArray& datagram, QString& error);
 
-    int socket_ = -1; // the current run's socket; -1 while stopped or when it could not be made
-    quint64 run_ = 0; // the current run's number; 0 while stopped
+    void CloseSockets();
+
+    int socket_ = -1;                   // the current run's socket on the any-address; -1 while stopped
+    std::vector<int> interfaceSockets_; // the run's sockets on each interface address
+    quint64 run_ = 0;                   // the current run's number; 0 while stopped
     quint64 lastRun_ = 0;
     QTimer* timer_ = nullptr;
     std::unique_ptr<UdpReceiveThread> receiver_;

@@ -27,11 +27,8 @@ constexpr size_t kSlotBytes = 65536;
 constexpr int kQuietMs = 3;
 constexpr int kMaxBatchDatagrams = 2048;
 constexpr std::chrono::milliseconds kMaxBatchAge(50);
-// An empty socket for this long ends a burst.
+// Sockets empty for this long end a burst.
 constexpr std::chrono::microseconds kBurstGap(2000);
-// How long after a request the thread reads without sleeping: devices answer
-// a broadcast within moments of receiving it.
-constexpr std::chrono::milliseconds kExpectedBurst(200);
 // Above this backlog the thread stops reading until its consumer catches up.
 constexpr size_t kMaxBacklogBytes = 32 * 1024 * 1024;
 constexpr int kBacklogPollMs = 10;
@@ -56,9 +53,9 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-UdpReceiveThread::UdpReceiveThread(int socket, std::shared_ptr<std::atomic<size_t>> backlogBytes,
-                                   BatchHandler handler)
-    : socket_(socket), backlogBytes_(std::move(backlogBytes)), handler_(std::move(handler))
+UdpReceiveThread::UdpReceiveThread(std::vector<int> sockets,
+                                   std::shared_ptr<std::atomic<size_t>> backlogBytes, BatchHandler handler)
+    : sockets_(std::move(sockets)), backlogBytes_(std::move(backlogBytes)), handler_(std::move(handler))
 {
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
@@ -88,16 +85,6 @@ void UdpReceiveThread::Wake()
     }
 }
 
-void UdpReceiveThread::ExpectBurst()
-{
-    const auto until = Clock::now() + kExpectedBurst;
-    busyUntilNs_.store(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count());
-    if (thread_.joinable()) {
-        Wake();
-    }
-}
-
 size_t UdpReceiveThread::Weight(size_t datagrams, size_t payloadBytes)
 {
     return payloadBytes + datagrams * kDatagramOverheadBytes;
@@ -105,13 +92,16 @@ size_t UdpReceiveThread::Weight(size_t datagrams, size_t payloadBytes)
 
 bool UdpReceiveThread::WaitReadable(int timeoutMs, bool& readable)
 {
-    pollfd fds[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    const int ready = poll(fds, 2, timeoutMs);
+    std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
+    for (const int socket : sockets_) {
+        fds.push_back({socket, POLLIN, 0});
+    }
+    const int ready = poll(fds.data(), fds.size(), timeoutMs);
     if (ready < 0 && errno != EINTR) {
         LOG(ERROR) << "Receive thread: poll failed: " << std::strerror(errno);
         return false;
     }
-    if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
         uint64_t count = 0;
         if (read(wakeFd_, &count, sizeof count) < 0 && errno != EAGAIN) {
             LOG(ERROR) << "Receive thread: cannot read its wake-up: " << std::strerror(errno);
@@ -120,14 +110,24 @@ bool UdpReceiveThread::WaitReadable(int timeoutMs, bool& readable)
             return false;
         }
     }
-    if (ready > 0 && (fds[0].revents & POLLNVAL) != 0) {
-        return false;
+    readable = false;
+    for (size_t i = 1; ready > 0 && i < fds.size(); ++i) {
+        if ((fds[i].revents & POLLNVAL) != 0) {
+            return false;
+        }
+        readable = readable || (fds[i].revents & (POLLIN | POLLERR)) != 0;
     }
-    readable = ready > 0 && (fds[0].revents & (POLLIN | POLLERR)) != 0;
     return true;
 }
 
 void UdpReceiveThread::Drain(DatagramBatch& batch, size_t& payloadBytes)
+{
+    for (const int socket : sockets_) {
+        DrainSocket(socket, batch, payloadBytes);
+    }
+}
+
+void UdpReceiveThread::DrainSocket(int socket, DatagramBatch& batch, size_t& payloadBytes)
 {
     const size_t controlStride = control_.size() / kSlots;
     // Reads until the socket has nothing more or the batch is full; the
@@ -146,7 +146,7 @@ void UdpReceiveThread::Drain(DatagramBatch& batch, size_t& payloadBytes)
             header.msg_controllen = controlStride * sizeof(cmsghdr);
             messages_[i].msg_len = 0;
         }
-        const int count = recvmmsg(socket_, messages_.data(), kSlots, MSG_DONTWAIT, nullptr);
+        const int count = recvmmsg(socket, messages_.data(), kSlots, MSG_DONTWAIT, nullptr);
         if (count <= 0) {
             // Nothing more for now, or a queued socket error (which the call
             // has now cleared): either way, wait for the next datagram.
@@ -190,13 +190,9 @@ void UdpReceiveThread::Run()
 
     for (;;) {
         const bool behind = backlogBytes_->load() > kMaxBacklogBytes;
-        const bool expecting =
-            Clock::now().time_since_epoch() < std::chrono::nanoseconds(busyUntilNs_.load());
         int timeoutMs = -1;
         if (behind) {
             timeoutMs = kBacklogPollMs;
-        } else if (expecting) {
-            timeoutMs = 0;
         } else if (!batch.isEmpty()) {
             timeoutMs = kQuietMs;
         }
@@ -211,10 +207,12 @@ void UdpReceiveThread::Run()
             if (batch.isEmpty()) {
                 batchStart = Clock::now();
             }
-            // While a burst lasts, datagrams come faster than the thread
-            // could fall asleep and be woken again (a few of them fill the
-            // stock buffer of a busy machine in that time): it keeps reading
-            // until the socket has stayed empty for a moment.
+            // Once a burst has begun, the thread keeps reading until the
+            // sockets have stayed empty for a moment: on a busy machine a
+            // thread that sleeps between datagrams may not be woken again
+            // before a few hundred more have filled the buffer. It sleeps
+            // while no burst is on, so that the first datagram of the next
+            // one wakes it ahead of the threads that have kept running.
             Clock::time_point lastData = Clock::now();
             while (batch.size() < kMaxBatchDatagrams) {
                 const int before = batch.size();
@@ -227,7 +225,7 @@ void UdpReceiveThread::Run()
                 }
             }
         }
-        const bool quiet = !readable && !expecting;
+        const bool quiet = !readable;
         if (!batch.isEmpty() &&
             (quiet || batch.size() >= kMaxBatchDatagrams || Clock::now() - batchStart >= kMaxBatchAge)) {
             handOn();

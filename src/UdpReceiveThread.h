@@ -24,7 +24,7 @@ struct ReceivedDatagram {
 
 using DatagramBatch = QVector<ReceivedDatagram>;
 
-// Drains a bound UDP socket on a thread of its own, as fast as datagrams
+// Drains bound UDP sockets on a thread of its own, as fast as datagrams
 // arrive, so that a burst of replies is read before the kernel's receive
 // buffer overflows. Datagrams are read many at a time and handed on in
 // batches, once the socket has gone quiet for a moment (or the batch is
@@ -41,22 +41,17 @@ public:
     // `weightBytes` is what the batch counts against the backlog.
     using BatchHandler = std::function<void(DatagramBatch&& batch, size_t weightBytes)>;
 
-    // Starts at once on `socket`, which must be bound and non-blocking and
-    // stays owned by the caller. False from IsRunning() when no thread could
+    // Starts at once on `sockets`, which must be bound and non-blocking and
+    // stay owned by the caller. False from IsRunning() when no thread could
     // be started.
-    UdpReceiveThread(int socket, std::shared_ptr<std::atomic<size_t>> backlogBytes, BatchHandler handler);
+    UdpReceiveThread(std::vector<int> sockets, std::shared_ptr<std::atomic<size_t>> backlogBytes,
+                     BatchHandler handler);
     // Stops and joins the thread; no handler call comes after it returns.
     ~UdpReceiveThread();
     UdpReceiveThread(const UdpReceiveThread&) = delete;
     UdpReceiveThread& operator=(const UdpReceiveThread&) = delete;
 
     bool IsRunning() const { return thread_.joinable(); }
-
-    // A request has just gone out: replies may come at once, in a burst. For
-    // a short while the thread keeps reading instead of sleeping between
-    // datagrams, since on a busy machine it may not be woken in time to
-    // read the first of them before the kernel's buffer overflows.
-    void ExpectBurst();
 
     // What a batch of this many datagrams and payload bytes weighs in the backlog.
     static size_t Weight(size_t datagrams, size_t payloadBytes);
@@ -67,13 +62,12 @@ private:
     // Waits until the socket is readable or the thread is woken; false when
     // the thread is to end.
     bool WaitReadable(int timeoutMs, bool& readable);
-    // Reads what the socket holds now into `batch`, up to its limit.
+    // Reads what the sockets hold now into `batch`, up to its limit.
     void Drain(DatagramBatch& batch, size_t& payloadBytes);
+    void DrainSocket(int socket, DatagramBatch& batch, size_t& payloadBytes);
 
-    int socket_ = -1;
+    std::vector<int> sockets_;
     int wakeFd_ = -1; // eventfd the destructor writes to end the thread at once
-    // Until when (steady clock, nanoseconds) the thread reads without sleeping.
-    std::atomic<int64_t> busyUntilNs_{0};
     std::atomic<bool> stopping_{false};
     std::shared_ptr<std::atomic<size_t>> backlogBytes_;
     BatchHandler handler_;
