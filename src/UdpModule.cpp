@@ -32,9 +32,10 @@ namespace {
 constexpr size_t kLoggedBytes = 1500;
 
 // Every device on the LAN answers a search at about the same moment. The
-// receive thread drains the socket as the replies come, so even the kernel's
-// stock cap (net.core.rmem_max, about 200 KiB) holds a burst of a thousand;
-// where the cap allows more, 4 MiB holds a few thousand more.
+// kernel caps the buffer at net.core.rmem_max (about 200 KiB on a stock
+// system, some 500 small replies); the receive thread drains it while the
+// replies come, so that a burst of a thousand still fits, and where the cap
+// allows more, 4 MiB holds thousands.
 constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 // Overrides the receive buffer asked for, so that tests and benchmarks can
 // see how the stock cap behaves on a machine that allows more.
