@@ -1,6 +1,7 @@
 #include "ClientMainForm.h"
 
 #include "AssignmentVerifier.h"
+#include "CsvText.h"
 #include "DiscoveryProtocol.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
@@ -10,6 +11,8 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QByteArray>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
@@ -17,15 +20,19 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStringList>
 #include <QTableWidgetItem>
 
+#include <arpa/inet.h>
+
 #include <easylogging++.h>
 
 #include <algorithm>
 #include <cassert>
+#include <limits>
 
 static const AssignmentVerifier vf;
 
@@ -42,6 +49,33 @@ namespace {
 using DeviceSettingsDialog = SettingsDialog;
 
 constexpr int kColumnCount = 9;
+constexpr int kIpColumn = 2;
+constexpr int kMaskColumn = 4;
+constexpr int kGatewayColumn = 5;
+
+// The index of the row's record in params_, on every item of the row.
+constexpr int kRecordRole = Qt::UserRole;
+// A number the column sorts by instead of the text (IPv4 addresses).
+constexpr int kSortKeyRole = Qt::UserRole + 1;
+
+constexpr size_t kNoRecord = std::numeric_limits<size_t>::max();
+
+// A cell of the device table. Addresses sort in numeric order, the other
+// columns by their text.
+class DeviceTableItem final : public QTableWidgetItem {
+public:
+    explicit DeviceTableItem(const QString& text) : QTableWidgetItem(text) {}
+
+    bool operator<(const QTableWidgetItem& other) const override
+    {
+        const QVariant key = data(kSortKeyRole);
+        const QVariant otherKey = other.data(kSortKeyRole);
+        if (key.isValid() && otherKey.isValid()) {
+            return key.toULongLong() < otherKey.toULongLong();
+        }
+        return QString::localeAwareCompare(text(), other.text()) < 0;
+    }
+};
 
 // Values as long as a device's usually are, one per column.
 const char* const kTypicalCells[kColumnCount] = {
@@ -75,7 +109,8 @@ void ClientMainForm::Init()
     vf = connect(pushButtonSettings, SIGNAL(clicked()), this, SLOT(OnSettings()));
     vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this, SLOT(OnDeviceSelectionChanged()));
     vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this,
-                 SLOT(OnDeviceDoubleClicked(int, int)));
+                 SLOT(OnCellDoubleClicked(int, int)));
+    vf = connect(pushButtonExport, SIGNAL(clicked()), this, SLOT(OnExport()));
 
     const QStringList headers = {tr("Product name"), tr("Device name"),  tr("IP address"),
                                  tr("MAC address"),  tr("Network mask"), tr("Gateway"),
@@ -98,6 +133,15 @@ void ClientMainForm::Init()
     aboutAction->setObjectName(QStringLiteral("actionAbout"));
     aboutAction->setMenuRole(QAction::AboutRole);
     vf = connect(aboutAction, SIGNAL(triggered()), this, SLOT(OnAbout()));
+
+    // Rows keep their arrival order until the user clicks a column header;
+    // each click on the same header turns the order round.
+    QHeaderView* header = tableWidgetDevices->horizontalHeader();
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setSortIndicatorShown(true);
+    header->setSectionsClickable(true);
+    vf = connect(header, SIGNAL(sortIndicatorChanged(int, Qt::SortOrder)), this,
+                 SLOT(OnSortIndicatorChanged(int, Qt::SortOrder)));
 }
 
 void ClientMainForm::SizeForTypicalDevices()
@@ -140,7 +184,7 @@ bool ClientMainForm::eventFilter(QObject* watched, QEvent* event)
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && row >= 0) {
             // As a double-click on the row, which also shows as selected.
             tableWidgetDevices->selectRow(row);
-            OnDeviceDoubleClicked(row, tableWidgetDevices->currentColumn());
+            OnCellDoubleClicked(row, tableWidgetDevices->currentColumn());
             return true;
         }
     }
@@ -156,10 +200,11 @@ void ClientMainForm::OnStartSearch()
 
     tableWidgetDevices->setRowCount(0);
     params_.clear();
+    replyInterfaces_.clear();
 
     udpModule_->Start();
-    vf = connect(udpModule_, SIGNAL(DatagramReceived(const QByteArray&)), this,
-                 SLOT(InsertDevice(const QByteArray&)));
+    vf = connect(udpModule_, SIGNAL(DatagramsReceived(const DatagramBatch&)), this,
+                 SLOT(InsertDevices(const DatagramBatch&)));
     vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(OnStopSearch()));
 
     const std::vector<char> request = ComposeDiscoverRequest();
@@ -168,23 +213,45 @@ void ClientMainForm::OnStartSearch()
 
 void ClientMainForm::InsertDevice(const QByteArray& rawContent)
 {
-    DeviceNetworkParams params{};
-    if (!ParseDiscoverResponse(rawContent.constData(), static_cast<size_t>(rawContent.size()), params)) {
-        VLOG(1) << "Device is not recognized";
-        return;
-    }
-    VLOG(1) << "One more device found: " << params.deviceName << " from " << IpTypeToString(params.ip);
-    const int row = tableWidgetDevices->rowCount();
-    tableWidgetDevices->insertRow(row);
-    params_.push_back(std::move(params));
-    assert(static_cast<size_t>(tableWidgetDevices->rowCount()) == params_.size());
-    UpdateTableRow(row);
+    ReceivedDatagram datagram;
+    datagram.bytes = rawContent;
+    InsertDevices(DatagramBatch{datagram});
 }
 
-void ClientMainForm::UpdateTableRow(int row)
+void ClientMainForm::InsertDevices(const DatagramBatch& batch)
 {
-    assert(row >= 0 && row < tableWidgetDevices->rowCount() && static_cast<size_t>(row) < params_.size());
-    const DeviceNetworkParams& params = params_[static_cast<size_t>(row)];
+    const size_t firstRecord = params_.size();
+    for (const ReceivedDatagram& datagram : batch) {
+        DeviceNetworkParams params{};
+        if (!ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
+                                   params)) {
+            VLOG(1) << "Device is not recognized";
+            continue;
+        }
+        VLOG(1) << "One more device found: " << params.deviceName << " from " << IpTypeToString(params.ip);
+        params_.push_back(std::move(params));
+        replyInterfaces_.push_back(datagram.interfaceIndex);
+    }
+    if (params_.size() == firstRecord) {
+        return;
+    }
+    // One table update per batch: a burst of a thousand replies must not
+    // cost a thousand relayouts.
+    tableWidgetDevices->setUpdatesEnabled(false);
+    const int firstRow = tableWidgetDevices->rowCount();
+    tableWidgetDevices->setRowCount(firstRow + static_cast<int>(params_.size() - firstRecord));
+    assert(static_cast<size_t>(tableWidgetDevices->rowCount()) == params_.size());
+    for (size_t record = firstRecord; record < params_.size(); ++record) {
+        UpdateTableRow(firstRow + static_cast<int>(record - firstRecord), record);
+    }
+    ApplySort();
+    tableWidgetDevices->setUpdatesEnabled(true);
+}
+
+void ClientMainForm::UpdateTableRow(int row, size_t record)
+{
+    assert(row >= 0 && row < tableWidgetDevices->rowCount() && record < params_.size());
+    const DeviceNetworkParams& params = params_[record];
     const QString cells[kColumnCount] = {
         Utf8(params.productName),
         Utf8(params.deviceName),
@@ -197,12 +264,51 @@ void ClientMainForm::UpdateTableRow(int row)
         Utf8(params.serialNo),
     };
     for (int column = 0; column < kColumnCount; ++column) {
-        auto* item = new QTableWidgetItem(cells[column]);
+        auto* item = new DeviceTableItem(cells[column]);
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+        item->setData(kRecordRole, static_cast<qulonglong>(record));
         // The whole text, also when the column cuts it.
         item->setToolTip(cells[column]);
         tableWidgetDevices->setItem(row, column, item);
     }
+    tableWidgetDevices->item(row, kIpColumn)
+        ->setData(kSortKeyRole, static_cast<qulonglong>(ntohl(params.ip)));
+    tableWidgetDevices->item(row, kMaskColumn)
+        ->setData(kSortKeyRole, static_cast<qulonglong>(ntohl(params.mask)));
+    tableWidgetDevices->item(row, kGatewayColumn)
+        ->setData(kSortKeyRole, static_cast<qulonglong>(ntohl(params.gateway)));
+}
+
+size_t ClientMainForm::RecordOfRow(int row) const
+{
+    const QTableWidgetItem* item = tableWidgetDevices->item(row, 0);
+    return item != nullptr ? static_cast<size_t>(item->data(kRecordRole).toULongLong()) : kNoRecord;
+}
+
+int ClientMainForm::RowOfRecord(size_t record) const
+{
+    for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
+        if (RecordOfRow(row) == record) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void ClientMainForm::ApplySort()
+{
+    if (sortColumn_ >= 0) {
+        tableWidgetDevices->sortItems(sortColumn_, sortOrder_);
+    }
+}
+
+void ClientMainForm::OnSortIndicatorChanged(int column, Qt::SortOrder order)
+{
+    sortColumn_ = column;
+    sortOrder_ = order;
+    VLOG(1) << "Sorting by column " << column << (order == Qt::AscendingOrder ? " ascending" : " descending");
+    // The selection follows its rows, so the selected device stays selected.
+    ApplySort();
 }
 
 void ClientMainForm::OnStopSearch()
@@ -256,32 +362,86 @@ void ClientMainForm::OnSettings()
     if (row == -1) {
         return; // the button is disabled without a selection
     }
-    OpenSettings(row);
+    OpenSettings(RecordOfRow(row));
 }
 
-void ClientMainForm::OnDeviceDoubleClicked(int row, int /*column*/)
+void ClientMainForm::OnCellDoubleClicked(int row, int /*column*/)
 {
+    // The record is taken before anything else runs, by the row the user
+    // double-clicked, whatever is selected and however the table is sorted.
+    const size_t record = RecordOfRow(row);
     OnStopSearch();
-    if (row < 0 || row >= tableWidgetDevices->rowCount()) {
-        return;
+    if (record != kNoRecord) {
+        OpenSettings(record);
     }
-    OpenSettings(row);
 }
 
-void ClientMainForm::OpenSettings(int row)
+void ClientMainForm::OpenSettings(size_t record)
 {
-    assert((row != -1 && static_cast<size_t>(row) < params_.size()) &&
-           "Internal error: button must be disabled or size mismatch");
+    assert(record < params_.size());
     assert(static_cast<size_t>(tableWidgetDevices->rowCount()) == params_.size());
 
-    const DeviceNetworkParams copy = params_[static_cast<size_t>(row)];
-    DeviceSettingsDialog dialog(copy, this);
+    const DeviceNetworkParams copy = params_[record];
+    DeviceSettingsDialog dialog(copy, this, replyInterfaces_[record]);
     vf = connect(&dialog, SIGNAL(StatusChanged(const QString&, int)), statusbar,
                  SLOT(showMessage(const QString&, int)));
     dialog.exec();
-    params_[static_cast<size_t>(row)] = dialog.GetParams();
-    UpdateTableRow(row);
+    params_[record] = dialog.GetParams();
+    const int row = RowOfRecord(record);
+    if (row >= 0) {
+        UpdateTableRow(row, record);
+        ApplySort();
+    }
     FitColumnsToContents();
+}
+
+bool ClientMainForm::ExportTable(const QString& path, QString& error) const
+{
+    QString text;
+    QStringList fields;
+    for (int column = 0; column < kColumnCount; ++column) {
+        const QTableWidgetItem* header = tableWidgetDevices->horizontalHeaderItem(column);
+        fields << (header != nullptr ? header->text() : QString());
+    }
+    text += CsvRecord(fields);
+    for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
+        fields.clear();
+        for (int column = 0; column < kColumnCount; ++column) {
+            const QTableWidgetItem* item = tableWidgetDevices->item(row, column);
+            fields << (item != nullptr ? item->text() : QString());
+        }
+        text += CsvRecord(fields);
+    }
+    // The byte order mark lets spreadsheet programs take the file as UTF-8,
+    // so that device names in any script read back as they were shown. The
+    // file is replaced only once it has been written whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write("\xEF\xBB\xBF") < 0 || file.write(text.toUtf8()) < 0 ||
+        !file.commit()) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void ClientMainForm::OnExport()
+{
+    const QString path = QFileDialog::getSaveFileName(
+        this, tr("Export devices"), QStringLiteral("devices.csv"), tr("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty()) {
+        return;
+    }
+    QString error;
+    if (!ExportTable(path, error)) {
+        LOG(ERROR) << "Cannot export the device list to " << path.toStdString() << ": "
+                   << error.toStdString();
+        QMessageBox::critical(this, tr("Error"), tr("Cannot export the device list: ") + error,
+                              QMessageBox::Ok);
+        return;
+    }
+    statusbar->showMessage(tr("%1 device(s) exported to %2")
+                               .arg(tableWidgetDevices->rowCount())
+                               .arg(QDir::toNativeSeparators(path)));
 }
 
 void ClientMainForm::OnAbout()

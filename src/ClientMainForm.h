@@ -1,18 +1,27 @@
 #pragma once
 
 #include "DeviceNetworkParams.h"
+#include "UdpReceiveThread.h"
 #include "ui_ClientMainForm.h"
 
 #include <QMainWindow>
 
+#include <cstddef>
 #include <vector>
 
 class QByteArray;
+class QString;
 class UdpModuleWithTimer;
 
 // The tool's main window: a table of the devices that answered the last
-// search, and the buttons to search, stop searching and open the settings of
-// the selected device. It owns its transport and one record per table row.
+// search, and the buttons to search, stop searching, open the settings of the
+// selected device and export the table. It owns its transport and one record
+// per table row.
+//
+// Records keep their arrival order; the table may be sorted by any column, so
+// each row's items carry the index of their record, and everything that acts
+// on a row (Settings, double-click, the refresh after the dialog) goes through
+// that index rather than the row's position.
 class ClientMainForm final : public QMainWindow, private Ui::MainWindow {
     Q_OBJECT
 public:
@@ -23,6 +32,10 @@ public:
     // The topmost selected row, or -1 when nothing is selected.
     int GetDevicesSelectedRow() const;
 
+    // Writes the table as shown (header row, then the rows in their current
+    // order) to `path` as UTF-8 CSV; false with the reason when it cannot.
+    bool ExportTable(const QString& path, QString& error) const;
+
 protected:
     // Enter on the device table opens the settings of its current row.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -32,21 +45,32 @@ private slots:
     void OnStopSearch();
     void OnDeviceSelectionChanged();
     void OnSettings();
+    void InsertDevice(const QByteArray& rawContent);
+    void InsertDevices(const DatagramBatch& batch);
     // Opens the row that was double-clicked, whatever the selection: a
     // modifier held with the double-click may have deselected it.
-    void OnDeviceDoubleClicked(int row, int column);
-    void InsertDevice(const QByteArray& rawContent);
+    void OnCellDoubleClicked(int row, int column);
+    void OnSortIndicatorChanged(int column, Qt::SortOrder order);
+    void OnExport();
     void OnAbout();
 
 private:
     void Init();
-    void UpdateTableRow(int row);
-    void OpenSettings(int row);
+    // Fills table row `row` from record `record`.
+    void UpdateTableRow(int row, size_t record);
+    size_t RecordOfRow(int row) const;
+    int RowOfRecord(size_t record) const;
+    void OpenSettings(size_t record);
+    // Puts the rows back in the order of the column the user chose, if any.
+    void ApplySort();
     // Columns as wide as typical values, and the window wide enough for all
     // of them, before any device has answered.
     void SizeForTypicalDevices();
     void FitColumnsToContents();
 
     UdpModuleWithTimer* udpModule_ = nullptr;
-    std::vector<DeviceNetworkParams> params_; // one per table row, in row order
+    std::vector<DeviceNetworkParams> params_; // one per table row, in arrival order
+    std::vector<int> replyInterfaces_;        // per record: the interface its reply came in on, 0 unknown
+    int sortColumn_ = -1;                     // -1: rows in arrival order
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };

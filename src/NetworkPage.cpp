@@ -31,8 +31,9 @@ QByteArray ToDatagram(const std::vector<char>& bytes)
 
 } // namespace
 
-NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params)
-    : QObject(dialog), dialog_(dialog), ui_(ui), params_(params)
+NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params,
+                         int interfaceIndex)
+    : QObject(dialog), dialog_(dialog), ui_(ui), params_(params), interfaceIndex_(interfaceIndex)
 {
     udpModule_ = new UdpModuleWithTimer(dialog);
     vf = connect(ui_->comboBoxIpType, SIGNAL(currentIndexChanged(int)), this,
@@ -209,7 +210,7 @@ bool NetworkPage::CanListen(QString& errorMessage) const
 
 bool NetworkPage::Send(const std::vector<char>& request, QString& errorMessage)
 {
-    udpModule_->SendBroadcast(ToDatagram(request), SettingsRequestLogDump(request));
+    udpModule_->SendBroadcast(ToDatagram(request), SettingsRequestLogDump(request), interfaceIndex_);
     const QString error = udpModule_->SendError();
     if (error.isEmpty()) {
         return true;

@@ -25,8 +25,10 @@ class NetworkPage final : public QObject {
     Q_DISABLE_COPY(NetworkPage)
 public:
     // `params` is the dialog's record: it fills the network group and takes
-    // the applied values after a successful network change.
-    NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params);
+    // the applied values after a successful network change. Requests go out
+    // on the interface `interfaceIndex` (0: on every interface).
+    NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params,
+                int interfaceIndex = 0);
     ~NetworkPage() override;
 
     // Fills the network group from the record.
@@ -75,5 +77,6 @@ private:
     Ui::SettingsDialog* ui_ = nullptr;
     DeviceNetworkParams& params_;
     UdpModuleWithTimer* udpModule_ = nullptr; // child of the dialog
+    int interfaceIndex_ = 0;                  // where the device was found; 0 unknown
     bool waitingResponse_ = false;            // a settings request is outstanding
 };

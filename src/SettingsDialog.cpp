@@ -67,8 +67,9 @@ const QColor kErrorTextColour(200, 0, 0);
 
 } // namespace
 
-SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* parent)
-    : QDialog(parent), ui(new Ui::SettingsDialog), params_(std::make_unique<DeviceNetworkParams>(params))
+SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* parent, int interfaceIndex)
+    : QDialog(parent), ui(new Ui::SettingsDialog), params_(std::make_unique<DeviceNetworkParams>(params)),
+      interfaceIndex_(interfaceIndex)
 {
     ui->setupUi(this);
     Init();
@@ -112,7 +113,7 @@ void SettingsDialog::Init()
                  SLOT(OnHttpRequestFailed(const QString&)));
 
     // 4. The network and password page with its UDP transport.
-    networkPage_ = new NetworkPage(this, ui, *params_);
+    networkPage_ = new NetworkPage(this, ui, *params_, interfaceIndex_);
 
     // 5.
     vf = connect(ui->pushButtonApply1, SIGNAL(clicked()), networkPage_, SLOT(OnApplyNetworkParams()));

@@ -60,7 +60,9 @@ public:
         WaitClassifierConfig = 7,
     };
 
-    SettingsDialog(const DeviceNetworkParams& params, QWidget* parent);
+    // `interfaceIndex`: the network interface the device's search reply came
+    // in on, where its settings requests go; 0 sends them on every interface.
+    SettingsDialog(const DeviceNetworkParams& params, QWidget* parent, int interfaceIndex = 0);
     ~SettingsDialog() override;
 
     // The dialog's own record; the network page updates it after a
@@ -167,6 +169,7 @@ private:
     std::unique_ptr<HttpClientDialog> httpClientDialog_; // top-level, released with the dialog
     HttpClientModule* httpClientModule_ = nullptr;       // child of the dialog
     std::unique_ptr<DeviceNetworkParams> params_;
+    int interfaceIndex_ = 0;
     NetworkPage* networkPage_ = nullptr; // child; owns the UDP exchange
     bool sourceTabShown_ = false;
     // Live view. The client and the decoder exist exactly while connected;

@@ -6,11 +6,23 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QTimer>
-#include <QUdpSocket>
+#include <QtGlobal>
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <easylogging++.h>
 
+#include <algorithm>
 #include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
 
 static const AssignmentVerifier vf;
 
@@ -20,11 +32,106 @@ namespace {
 constexpr size_t kLoggedBytes = 1500;
 
 // Every device on the LAN answers a search at about the same moment. The
-// kernel's default receive buffer (about 200 KiB, roughly 250 small replies
-// once each datagram's bookkeeping is counted) overflows long before a
-// thousand replies are read, and the overflow is dropped silently; 4 MiB holds
-// a few thousand. The kernel caps it at net.core.rmem_max.
+// kernel caps the buffer at net.core.rmem_max (about 200 KiB on a stock
+// system, some 500 small replies); the receive thread drains it while the
+// replies come, so that a burst of a thousand still fits, and where the cap
+// allows more, 4 MiB holds thousands.
 constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+// Overrides the receive buffer asked for, so that tests and benchmarks can
+// see how the stock cap behaves on a machine that allows more.
+const char kReceiveBufferVariable[] = "QEL_UDP_RECEIVE_BUFFER_BYTES";
+
+int ReceiveBufferBytes()
+{
+    bool ok = false;
+    const int bytes = qEnvironmentVariableIntValue(kReceiveBufferVariable, &ok);
+    return ok && bytes > 0 ? bytes : kReceiveBufferBytes;
+}
+
+QString ErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+std::string InterfaceName(int index)
+{
+    char name[IF_NAMESIZE] = {};
+    return if_indextoname(static_cast<unsigned>(index), name) != nullptr ? std::string(name)
+                                                                         : "#" + std::to_string(index);
+}
+
+struct InterfaceAddress {
+    int index = 0;
+    in_addr_t address = 0; // network byte order
+};
+
+// The IPv4 addresses of the interfaces a broadcast can leave through: up,
+// not loopback, able to broadcast.
+std::vector<InterfaceAddress> BroadcastInterfaces()
+{
+    std::vector<InterfaceAddress> found;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        LOG(ERROR) << "Cannot list the network interfaces: " << std::strerror(errno);
+        return found;
+    }
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        const unsigned flags = entry->ifa_flags;
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET || (flags & IFF_UP) == 0 ||
+            (flags & IFF_LOOPBACK) != 0 || (flags & IFF_BROADCAST) == 0) {
+            continue;
+        }
+        // An address label ("eth0:1") names its interface before the colon.
+        std::string name = entry->ifa_name;
+        name = name.substr(0, name.find(':'));
+        const int index = static_cast<int>(if_nametoindex(name.c_str()));
+        if (index != 0) {
+            found.push_back({index, reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr});
+        }
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+std::vector<int> InterfaceIndexes(const std::vector<InterfaceAddress>& interfaces)
+{
+    std::vector<int> indexes;
+    for (const InterfaceAddress& i : interfaces) {
+        if (std::find(indexes.begin(), indexes.end(), i.index) == indexes.end()) {
+            indexes.push_back(i.index);
+        }
+    }
+    return indexes;
+}
+
+// A non-blocking UDP socket on `address` (network byte order) and the reply
+// port, shared with the run's other sockets; -1 with errno set when it
+// cannot be had.
+int ReplySocket(in_addr_t address)
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // Tells for each reply the interface it came in on.
+    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(UdpModuleWithTimer::kListenPort);
+    local.sin_addr.s_addr = address;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    const int receiveBuffer = ReceiveBufferBytes();
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    return fd;
+}
 
 } // namespace
 
@@ -38,77 +145,194 @@ UdpModuleWithTimer::UdpModuleWithTimer(QObject* parent) : QObject(parent), timer
 UdpModuleWithTimer::~UdpModuleWithTimer()
 {
     VLOG(1) << "Destructing...";
-    delete mainSocket_;
+    receiver_.reset();
+    CloseSockets();
     delete timer_;
 }
 
 void UdpModuleWithTimer::Start()
 {
-    assert(mainSocket_ == nullptr);
-    mainSocket_ = new QUdpSocket(this);
+    assert(!IsRunning());
+    run_ = ++lastRun_;
     listenError_.clear();
     sendError_.clear();
-    if (mainSocket_->bind(QHostAddress::Any, kListenPort, QAbstractSocket::ShareAddress)) {
-        mainSocket_->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
-    } else {
-        listenError_ = mainSocket_->errorString();
-        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
-    }
-    vf = connect(mainSocket_, SIGNAL(readyRead()), this, SLOT(OnReadyRead()));
     timer_->start();
+
+    socket_ = ReplySocket(htonl(INADDR_ANY));
+    if (socket_ < 0) {
+        listenError_ = ErrorText(errno);
+        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
+        // Requests still go out, from a port of the system's choice.
+        socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        if (socket_ >= 0) {
+            setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        }
+        return;
+    }
+    // Replies to a request come back to the address it was sent from. A
+    // socket of their own per interface address gives each network its own
+    // receive buffer, so a burst on one cannot crowd out another; the socket
+    // on the any-address takes the rest (broadcast replies among them).
+    std::vector<int> sockets{socket_};
+    for (const InterfaceAddress& i : BroadcastInterfaces()) {
+        const int fd = ReplySocket(i.address);
+        if (fd < 0) {
+            VLOG(1) << "No reply socket of its own on " << InterfaceName(i.index) << ": "
+                    << std::strerror(errno);
+            continue;
+        }
+        interfaceSockets_.push_back(fd);
+        sockets.push_back(fd);
+    }
+
+    const quint64 run = run_;
+    std::shared_ptr<std::atomic<size_t>> backlog = backlogBytes_;
+    receiver_ = std::make_unique<UdpReceiveThread>(
+        sockets, backlog, [this, run, backlog](DatagramBatch&& batch, size_t weight) {
+            // Runs on the receive thread; the batch is delivered in the GUI
+            // thread, and dropped with the module if it is gone by then.
+            QMetaObject::invokeMethod(
+                this,
+                [this, run, backlog, weight, batch = std::move(batch)] {
+                    backlog->fetch_sub(weight);
+                    Deliver(run, batch);
+                },
+                Qt::QueuedConnection);
+        });
+    if (!receiver_->IsRunning()) {
+        listenError_ = tr("cannot start the receive thread");
+    }
 }
 
 void UdpModuleWithTimer::Stop()
 {
-    if (mainSocket_ == nullptr) {
+    if (!IsRunning()) {
         return;
     }
-    QUdpSocket* socket = mainSocket_;
-    mainSocket_ = nullptr;
-    socket->disconnect();
-    socket->abort();
-    socket->deleteLater();
+    run_ = 0;
+    // Joined before the socket closes; batches it already handed on belong
+    // to the ended run and are dropped when they arrive.
+    receiver_.reset();
+    CloseSockets();
     emit Stopped();
 }
 
-void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram)
+void UdpModuleWithTimer::CloseSockets()
+{
+    for (const int fd : interfaceSockets_) {
+        close(fd);
+    }
+    interfaceSockets_.clear();
+    if (socket_ >= 0) {
+        close(socket_);
+        socket_ = -1;
+    }
+}
+
+void UdpModuleWithTimer::Deliver(quint64 run, const DatagramBatch& batch)
+{
+    if (run != run_) {
+        return;
+    }
+    for (const ReceivedDatagram& datagram : batch) {
+        VLOG(1) << "One more datagram received from "
+                << QHostAddress(datagram.senderAddress).toString().toStdString() << ":" << datagram.senderPort
+                << " on " << InterfaceName(datagram.interfaceIndex) << ", " << datagram.bytes.size()
+                << " bytes: "
+                << utils::GetPrintedBufferInHex(datagram.bytes.constData(),
+                                                static_cast<size_t>(datagram.bytes.size()), kLoggedBytes,
+                                                " ");
+    }
+    emit DatagramsReceived(batch);
+    for (const ReceivedDatagram& datagram : batch) {
+        // A receiver may stop the run (and even start the next one); the
+        // rest of the batch belongs to the ended run.
+        if (run != run_) {
+            return;
+        }
+        emit DatagramReceived(datagram.bytes);
+    }
+}
+
+void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, int interfaceIndex)
 {
     SendBroadcast(datagram,
                   utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
-                                               static_cast<size_t>(datagram.size()), " "));
+                                               static_cast<size_t>(datagram.size()), " "),
+                  interfaceIndex);
 }
 
-void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, const std::string& loggedForm)
+void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, const std::string& loggedForm,
+                                       int interfaceIndex)
 {
-    assert(mainSocket_ != nullptr);
+    assert(IsRunning());
     VLOG(1) << "Attempting to send datagram (" << datagram.size() << " bytes): " << loggedForm << "...";
-    if (mainSocket_->writeDatagram(datagram, QHostAddress::Broadcast, kDevicePort) < 0) {
-        sendError_ = mainSocket_->errorString();
-        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort << ": " << sendError_.toStdString();
+    if (socket_ < 0) {
+        sendError_ = listenError_;
         return;
     }
-    VLOG(1) << "datagram is sent";
+    std::vector<int> targets = InterfaceIndexes(BroadcastInterfaces());
+    if (interfaceIndex != kAllInterfaces &&
+        std::find(targets.begin(), targets.end(), interfaceIndex) != targets.end()) {
+        targets = {interfaceIndex};
+    }
+    if (targets.empty()) {
+        // No interface to choose: the routing table decides, and says so
+        // when nothing can be reached.
+        targets.push_back(kAllInterfaces);
+    }
+    int sent = 0;
+    QString error;
+    for (const int target : targets) {
+        QString sendError;
+        if (SendOn(target, datagram, sendError)) {
+            ++sent;
+            VLOG(1) << "datagram is sent"
+                    << (target == kAllInterfaces ? std::string() : " on " + InterfaceName(target));
+            continue;
+        }
+        LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort
+                   << (target == kAllInterfaces ? std::string() : " on " + InterfaceName(target)) << ": "
+                   << sendError.toStdString();
+        if (error.isEmpty()) {
+            error = sendError;
+        }
+    }
+    if (sent == 0) {
+        sendError_ = error;
+    }
 }
 
-void UdpModuleWithTimer::OnReadyRead()
+bool UdpModuleWithTimer::SendOn(int interfaceIndex, const QByteArray& datagram, QString& error)
 {
-    // A receiver of DatagramReceived may stop the run; the socket is then
-    // gone and the datagrams still pending are dropped with it.
-    while (mainSocket_ != nullptr && mainSocket_->hasPendingDatagrams()) {
-        QByteArray datagram(static_cast<int>(mainSocket_->pendingDatagramSize()), Qt::Uninitialized);
-        QHostAddress sender;
-        quint16 senderPort = 0;
-        const qint64 size = mainSocket_->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
-        if (size < 0) {
-            // Nothing could be read after all (the datagram vanished or an
-            // ICMP error was queued): there is no datagram to hand on.
-            break;
-        }
-        datagram.resize(static_cast<int>(size));
-        VLOG(1) << "One more datagram received from " << sender.toString().toStdString() << ":" << senderPort
-                << ", " << datagram.size() << " bytes: "
-                << utils::GetPrintedBufferInHex(datagram.constData(), static_cast<size_t>(datagram.size()),
-                                                kLoggedBytes, " ");
-        emit DatagramReceived(datagram);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kDevicePort);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    iovec vector{const_cast<char*>(datagram.constData()), static_cast<size_t>(datagram.size())};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    // The outgoing interface of a limited broadcast is chosen per send; the
+    // kernel takes that interface's address as the source.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (interfaceIndex != kAllInterfaces) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = interfaceIndex;
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
     }
+    if (sendmsg(socket_, &message, MSG_NOSIGNAL) < 0) {
+        error = ErrorText(errno);
+        return false;
+    }
+    return true;
 }

@@ -1,11 +1,14 @@
-// How many devices one search lists, and how fast: N simulated devices in one
-// simulator process (one device namespace of the virtual LAN) answer a single
-// search as fast as they can. For each N it reports the rows the search
-// window shows once the listening time is over, and when the last row
-// appeared after the Search click. Only rows of this benchmark's devices
-// count (their MAC addresses start with 02-BE), since other simulators may
-// share the LAN. Runs inside the workstation namespace:
-//   scripts/virtual-lan up 1
+// How many devices one search lists, and how fast: simulated devices (one
+// simulator process per LAN segment) answer a single search as fast as they
+// can. For each case it reports the rows the search window shows once the
+// listening time is over, and when the last row appeared after the Search
+// click. Each case runs with the receive buffer the search asks for set to
+// the kernel's stock cap (net.core.rmem_max of a stock kernel, 212992 bytes)
+// and to 4 MiB, so the stock cap can be seen on a machine that allows more.
+// Only rows of this benchmark's devices count (their MAC addresses start
+// with 02-BE on the first segment and 02-BF on the second), since other
+// simulators may share the LAN. Runs inside the workstation namespace:
+//   scripts/virtual-lan up 1 --second 1
 //   scripts/virtual-lan exec ws build/bench/discovery/qel_discovery_bench [ROUNDS]
 #include "ClientMainForm.h"
 #include "SimDevice.h"
@@ -14,33 +17,49 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace {
 
-constexpr int kDeviceCounts[] = {10, 100, 1000};
 // The search ends by itself after its listening time; this only bounds a
 // broken run.
 constexpr int kSearchEndTimeoutMs = 15000;
-
-// MAC address of the benchmark's first device; the others count up from it.
-const QString kMacArgument = QStringLiteral("02:BE:00:00:00:00");
-const QString kMacPrefix = QStringLiteral("02-BE-");
 constexpr int kMacColumn = 3;
+const char kReceiveBufferVariable[] = "QEL_UDP_RECEIVE_BUFFER_BYTES";
+
+struct Buffer {
+    const char* label;
+    const char* bytes;
+};
+const Buffer kBuffers[] = {{"stock cap", "212992"}, {"4 MiB", "4194304"}};
+
+struct Segment {
+    const char* deviceNamespace;
+    const char* firstMac;
+    const char* macPrefix;
+};
+const Segment kFirst{"dev1", "02:BE:00:00:00:00", "02-BE-"};
+const Segment kSecond{"s2dev1", "02:BF:00:00:00:00", "02-BF-"};
+
+struct Case {
+    std::vector<Segment> segments;
+    int devicesPerSegment;
+    bool mustListAll; // under the stock cap: 1000 on one segment; with 4 MiB: every case
+};
 
 struct Round {
-    int rows = 0;
+    std::vector<int> rows; // per segment
     qint64 lastRowMs = -1;
 };
 
-Round SearchOnce()
+Round SearchOnce(const std::vector<Segment>& segments)
 {
     ClientMainForm window;
     window.show();
@@ -57,9 +76,14 @@ Round SearchOnce()
     while (!search->isEnabled() && bound.elapsed() < kSearchEndTimeoutMs) {
         QTest::qWait(10);
     }
+    round.rows.assign(segments.size(), 0);
     for (int row = 0; row < table->rowCount(); ++row) {
         const QTableWidgetItem* mac = table->item(row, kMacColumn);
-        round.rows += mac != nullptr && mac->text().startsWith(kMacPrefix) ? 1 : 0;
+        for (size_t s = 0; s < segments.size(); ++s) {
+            if (mac != nullptr && mac->text().startsWith(QLatin1String(segments[s].macPrefix))) {
+                ++round.rows[s];
+            }
+        }
     }
     return round;
 }
@@ -81,33 +105,60 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
 
-    std::printf("discovery: one search, N devices in one simulator process, %d round(s) each\n", rounds);
-    std::printf("%8s %12s %22s %22s\n", "devices", "rows (min)", "last row ms (median)", "last row ms (max)");
+    const Case cases[] = {
+        {{kFirst}, 1000, true},
+        {{kFirst}, 5000, false},
+        {{kFirst, kSecond}, 1000, false},
+    };
+    std::printf("discovery: one search, one simulator process per segment, %d round(s) each\n", rounds);
+    std::printf("%-10s %9s %8s %20s %22s %18s\n", "buffer", "segments", "devices", "rows per segment (min)",
+                "last row ms (median)", "last row ms (max)");
     int failures = 0;
-    for (const int count : kDeviceCounts) {
-        SimDevice sim(
-            QStringLiteral("dev1"),
-            {QStringLiteral("--count"), QString::number(count), QStringLiteral("--mac"), kMacArgument},
-            QStringLiteral("udp"));
-        if (!sim.IsReady()) {
-            std::fprintf(stderr, "discovery: simulator did not start (is the virtual LAN up?)\n");
-            return 77;
+    for (const Case& c : cases) {
+        std::vector<std::unique_ptr<SimDevice>> sims;
+        for (const Segment& segment : c.segments) {
+            sims.push_back(std::make_unique<SimDevice>(
+                QString::fromLatin1(segment.deviceNamespace),
+                QStringList{QStringLiteral("--count"), QString::number(c.devicesPerSegment),
+                            QStringLiteral("--mac"), QString::fromLatin1(segment.firstMac)},
+                QStringLiteral("udp")));
+            if (!sims.back()->IsReady()) {
+                std::fprintf(stderr,
+                             "discovery: simulator in %s did not start (is the virtual LAN up with "
+                             "a second segment?)\n",
+                             segment.deviceNamespace);
+                return 77;
+            }
         }
-        std::vector<int> rows;
-        std::vector<qint64> lastRow;
-        for (int i = 0; i < rounds; ++i) {
-            const Round round = SearchOnce();
-            rows.push_back(round.rows);
-            lastRow.push_back(round.lastRowMs);
+        for (const Buffer& buffer : kBuffers) {
+            qputenv(kReceiveBufferVariable, buffer.bytes);
+            std::vector<int> minRows(c.segments.size(), c.devicesPerSegment);
+            std::vector<qint64> lastRow;
+            for (int i = 0; i < rounds; ++i) {
+                const Round round = SearchOnce(c.segments);
+                for (size_t s = 0; s < c.segments.size(); ++s) {
+                    minRows[s] = std::min(minRows[s], round.rows[s]);
+                }
+                lastRow.push_back(round.lastRowMs);
+            }
+            std::sort(lastRow.begin(), lastRow.end());
+            QString rows;
+            bool all = true;
+            for (const int n : minRows) {
+                rows += (rows.isEmpty() ? QString() : QStringLiteral(" + ")) +
+                        QStringLiteral("%1/%2").arg(n).arg(c.devicesPerSegment);
+                all = all && n == c.devicesPerSegment;
+            }
+            const bool must = c.mustListAll || buffer.bytes == kBuffers[1].bytes;
+            std::printf("%-10s %9zu %8d %22s %22lld %18lld%s\n", buffer.label, c.segments.size(),
+                        c.devicesPerSegment, qPrintable(rows),
+                        static_cast<long long>(lastRow[lastRow.size() / 2]),
+                        static_cast<long long>(lastRow.back()), must && !all ? "  (short)" : "");
+            std::fflush(stdout);
+            failures += must && !all ? 1 : 0;
         }
-        std::sort(lastRow.begin(), lastRow.end());
-        const int minRows = *std::min_element(rows.begin(), rows.end());
-        std::printf("%8d %7d/%-4d %22lld %22lld\n", count, minRows, count,
-                    static_cast<long long>(lastRow[lastRow.size() / 2]),
-                    static_cast<long long>(lastRow.back()));
-        std::fflush(stdout);
-        failures += minRows != count ? 1 : 0;
     }
+    qunsetenv(kReceiveBufferVariable);
     if (failures > 0) {
         std::printf("discovery: some searches listed fewer rows than devices answered\n");
     }

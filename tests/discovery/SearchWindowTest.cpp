@@ -4,7 +4,11 @@
 #include "DiscoveryReply.h"
 #include "ModalCloser.h"
 
+#include "SettingsDialog.h"
+
 #include <QApplication>
+#include <QFile>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QHeaderView>
@@ -13,11 +17,52 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
 
 #include <algorithm>
+
+namespace {
+
+// Reads CSV as written for spreadsheets: quoted fields with doubled quotes,
+// records ended by CR LF.
+QList<QStringList> ParseCsv(const QString& text)
+{
+    QList<QStringList> records;
+    QStringList record;
+    QString field;
+    bool quoted = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"')) {
+                field += c;
+                ++i;
+            } else if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+        } else if (c == QLatin1Char(',')) {
+            record << field;
+            field.clear();
+        } else if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n')) {
+            records << (record << field);
+            record.clear();
+            field.clear();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    return records;
+}
+
+} // namespace
 
 class SearchWindowTest : public QObject {
     Q_OBJECT
@@ -168,6 +213,89 @@ private slots:
         selection->clearSelection();
         QCOMPARE(window_->GetDevicesSelectedRow(), -1);
         QVERIFY(!settings_->isEnabled());
+    }
+
+    // A header click sorts (addresses in numeric order) and keeps the
+    // selected device selected; a double-click then opens the device that
+    // was clicked, and Export writes the table as shown.
+    void sortedTableOpensClickedDeviceAndExportsAsShown()
+    {
+        const char* const names[] = {"nine", "ten, \"the\" one", "hundred", "Въезд"};
+        const unsigned char lastOctets[] = {9, 10, 100, 2};
+        for (int i = 0; i < 4; ++i) {
+            DiscoveryReply reply;
+            reply.deviceName = names[i];
+            const unsigned char loopback[4] = {127, 0, 0, lastOctets[i]};
+            std::copy(loopback, loopback + 4, reply.ip);
+            Insert(reply.Bytes());
+        }
+        table_->selectRow(1); // "ten..."
+        QHeaderView* header = table_->horizontalHeader();
+        const auto clickHeader = [&](int column) {
+            QTest::mouseClick(
+                header->viewport(), Qt::LeftButton, Qt::NoModifier,
+                QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                       header->height() / 2));
+        };
+        const auto column = [&](int c) {
+            QStringList cells;
+            for (int row = 0; row < table_->rowCount(); ++row) {
+                cells << Cell(row, c);
+            }
+            return cells;
+        };
+        clickHeader(2);
+        QCOMPARE(column(2), QStringList({QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.9"),
+                                         QStringLiteral("127.0.0.10"), QStringLiteral("127.0.0.100")}));
+        QCOMPARE(Cell(window_->GetDevicesSelectedRow(), 1), QStringLiteral("ten, \"the\" one"));
+        clickHeader(2);
+        QCOMPARE(column(2), QStringList({QStringLiteral("127.0.0.100"), QStringLiteral("127.0.0.10"),
+                                         QStringLiteral("127.0.0.9"), QStringLiteral("127.0.0.2")}));
+        QCOMPARE(Cell(window_->GetDevicesSelectedRow(), 1), QStringLiteral("ten, \"the\" one"));
+
+        // The top row now holds the device that arrived third.
+        QString opened;
+        {
+            QTimer::singleShot(50, [&] {
+                if (auto* dialog = window_->findChild<SettingsDialog*>()) {
+                    opened = QString::fromStdString(dialog->GetParams().deviceName);
+                }
+            });
+            ModalCloser closer(300);
+            const QPoint cell = table_->visualItemRect(table_->item(0, 1)).center();
+            QTest::mousePress(table_->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+            QTest::mouseDClick(table_->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
+            QVERIFY(closer.ClosedAny());
+        }
+        QCOMPARE(opened, QStringLiteral("hundred"));
+        QCOMPARE(Cell(0, 1), QStringLiteral("hundred"));
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("devices.csv"));
+        QTimer::singleShot(300, [&] {
+            if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                files->selectFile(path);
+                QMetaObject::invokeMethod(files, "accept");
+            }
+        });
+        window_->findChild<QPushButton*>(QStringLiteral("pushButtonExport"))->click();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QList<QStringList> shown{{}};
+        for (int c = 0; c < table_->columnCount(); ++c) {
+            shown.front() << table_->horizontalHeaderItem(c)->text();
+        }
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            QStringList cells;
+            for (int c = 0; c < table_->columnCount(); ++c) {
+                cells << Cell(row, c);
+            }
+            shown << cells;
+        }
+        QCOMPARE(ParseCsv(QString::fromUtf8(bytes.mid(3))), shown);
+        QCOMPARE(window_->statusBar()->currentMessage(), QStringLiteral("4 device(s) exported to ") + path);
     }
 
     // Settings opens a modal dialog on the selected row; when it closes the

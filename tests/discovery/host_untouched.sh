@@ -14,8 +14,10 @@ snapshot() {
 }
 
 before=$(snapshot)
-"$lan" up "${2:-4}" >/dev/null
-"$lan" up "${2:-4}" >/dev/null
+second=()
+[ -n "${3:-}" ] && second=(--second "$3")
+"$lan" up "${2:-4}" "${second[@]}" >/dev/null
+"$lan" up "${2:-4}" "${second[@]}" >/dev/null
 command -v python3 >/dev/null && "$lan" exec ws python3 -c '
 import socket
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -34,7 +36,7 @@ case "$ws_route" in
   *"dev eth0"*) ;;
   *) echo "host_untouched: no default route via eth0 in the workstation namespace"; exit 1 ;;
 esac
-if ip -o link show | grep -qE 'v-(ws|dev)|br0'; then
+if ip -o link show | grep -qE 'v-(ws|dev|s2dev)|br[01]'; then
   echo "host_untouched: a virtual LAN interface is visible on the host"
   exit 1
 fi

@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -127,6 +128,7 @@ private slots:
     void OneOutcomePerRun();
     void PasswordChangeReplacesOldPassword();
     void ClosingWhileWaitingSaysNothing();
+    void SecondPortIsSearchedAndChangedAlone();
     void ScreenshotOfEveryTab();
 
 private:
@@ -853,6 +855,60 @@ void SettingsLanTest::ClosingWhileWaitingSaysNothing()
     QVERIFY(boxes_->Texts().isEmpty());
     QCOMPARE(Status(), QStringLiteral("Applying network parameters..."));
     QCOMPARE(Table()->item(row, kColumnDeviceName)->text(), QStringLiteral("Lobby"));
+}
+
+// A workstation with a second wired port, as installers' laptops have: one
+// search lists the devices behind both ports, and a change sent to a device
+// behind the second port goes out there only: a device with the same MAC
+// behind the first port keeps its settings.
+void SettingsLanTest::SecondPortIsSearchedAndChangedAlone()
+{
+    const QString twinMac = QStringLiteral("02:51:45:4C:77:02");
+    const QStringList arguments{QStringLiteral("--only"),     QStringLiteral("udp,http"),
+                                QStringLiteral("--mac"),      twinMac,
+                                QStringLiteral("--password"), kPassword};
+    SimDevice first(QStringLiteral("dev4"),
+                    arguments + QStringList{QStringLiteral("--name"), QStringLiteral("Gate A")});
+    SimDevice second(QStringLiteral("s2dev1"),
+                     arguments + QStringList{QStringLiteral("--name"), QStringLiteral("Gate B")});
+    QVERIFY(first.IsReady() && second.IsReady());
+
+    // Address and name of the twins' rows after a whole search (a few tries:
+    // a reply may be lost now and then on a busy machine).
+    QTableWidget* table = Table();
+    const auto search = [&](int expected) {
+        std::map<QString, QString> rows;
+        auto* button = Child<QPushButton>(window_.get(), "pushButtonSearch");
+        for (int attempt = 0; attempt < kSearchAttempts && static_cast<int>(rows.size()) < expected;
+             ++attempt) {
+            QTest::mouseClick(button, Qt::LeftButton);
+            QElapsedTimer waited;
+            waited.start();
+            while (!button->isEnabled() && waited.elapsed() < kSearchTimeoutMs) {
+                QTest::qWait(50);
+            }
+            rows.clear();
+            for (int r = 0; r < table->rowCount(); ++r) {
+                if (table->item(r, kColumnMac)->text() == QStringLiteral("02-51-45-4C-77-02")) {
+                    rows[table->item(r, kColumnIp)->text()] = table->item(r, kColumnDeviceName)->text();
+                }
+            }
+        }
+        return rows;
+    };
+    const std::map<QString, QString> before = search(2);
+    QCOMPARE(before, (std::map<QString, QString>{{QStringLiteral("10.77.0.14"), QStringLiteral("Gate A")},
+                                                 {QStringLiteral("10.78.0.11"), QStringLiteral("Gate B")}}));
+
+    const QList<QTableWidgetItem*> found = table->findItems(QStringLiteral("10.78.0.11"), Qt::MatchExactly);
+    QCOMPARE(found.size(), 1);
+    WithDialog(found.front()->row(), true, [&](SettingsDialog& dialog) {
+        ApplyNetwork(dialog, QStringLiteral("Gate B2"), STATIC, QStringLiteral("10.78.0.50"), kPassword);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+    });
+    QCOMPARE(search(2),
+             (std::map<QString, QString>{{QStringLiteral("10.77.0.14"), QStringLiteral("Gate A")},
+                                         {QStringLiteral("10.78.0.50"), QStringLiteral("Gate B2")}}));
 }
 
 void SettingsLanTest::ScreenshotOfEveryTab()

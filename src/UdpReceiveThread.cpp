@@ -1,0 +1,234 @@
+#include "UdpReceiveThread.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <easylogging++.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Datagrams one recvmmsg call can take. Each slot holds the largest UDP
+// payload, so nothing is ever cut; the pages of a slot that no datagram
+// reaches are never touched.
+constexpr unsigned kSlots = 64;
+constexpr size_t kSlotBytes = 65536;
+// A batch is handed on once the socket has been quiet this long, or when it
+// has grown this large or this old, so that rows still show while a long
+// burst goes on.
+constexpr int kQuietMs = 3;
+constexpr int kMaxBatchDatagrams = 2048;
+constexpr std::chrono::milliseconds kMaxBatchAge(50);
+// Sockets empty for this long end a burst.
+constexpr std::chrono::microseconds kBurstGap(2000);
+// Above this backlog the thread stops reading until its consumer catches up.
+constexpr size_t kMaxBacklogBytes = 32 * 1024 * 1024;
+constexpr int kBacklogPollMs = 10;
+// Bookkeeping of one datagram beside its payload, counted against the backlog.
+constexpr size_t kDatagramOverheadBytes = 96;
+
+int InterfaceOf(const msghdr& message)
+{
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr;
+         c = CMSG_NXTHDR(const_cast<msghdr*>(&message), c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
+            c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            return info.ipi_ifindex;
+        }
+    }
+    return 0;
+}
+
+using Clock = std::chrono::steady_clock;
+
+} // namespace
+
+UdpReceiveThread::UdpReceiveThread(std::vector<int> sockets,
+                                   std::shared_ptr<std::atomic<size_t>> backlogBytes, BatchHandler handler)
+    : sockets_(std::move(sockets)), backlogBytes_(std::move(backlogBytes)), handler_(std::move(handler))
+{
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        LOG(ERROR) << "Cannot create the receive thread's wake-up: " << std::strerror(errno);
+        return;
+    }
+    thread_ = std::thread(&UdpReceiveThread::Run, this);
+}
+
+UdpReceiveThread::~UdpReceiveThread()
+{
+    if (thread_.joinable()) {
+        stopping_.store(true);
+        Wake();
+        thread_.join();
+    }
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+    }
+}
+
+void UdpReceiveThread::Wake()
+{
+    const uint64_t one = 1;
+    if (write(wakeFd_, &one, sizeof one) < 0) {
+        LOG(ERROR) << "Cannot wake the receive thread: " << std::strerror(errno);
+    }
+}
+
+size_t UdpReceiveThread::Weight(size_t datagrams, size_t payloadBytes)
+{
+    return payloadBytes + datagrams * kDatagramOverheadBytes;
+}
+
+bool UdpReceiveThread::WaitReadable(int timeoutMs, bool& readable)
+{
+    std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
+    for (const int socket : sockets_) {
+        fds.push_back({socket, POLLIN, 0});
+    }
+    const int ready = poll(fds.data(), fds.size(), timeoutMs);
+    if (ready < 0 && errno != EINTR) {
+        LOG(ERROR) << "Receive thread: poll failed: " << std::strerror(errno);
+        return false;
+    }
+    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+        uint64_t count = 0;
+        if (read(wakeFd_, &count, sizeof count) < 0 && errno != EAGAIN) {
+            LOG(ERROR) << "Receive thread: cannot read its wake-up: " << std::strerror(errno);
+        }
+        if (stopping_.load()) {
+            return false;
+        }
+    }
+    readable = false;
+    for (size_t i = 1; ready > 0 && i < fds.size(); ++i) {
+        if ((fds[i].revents & POLLNVAL) != 0) {
+            return false;
+        }
+        readable = readable || (fds[i].revents & (POLLIN | POLLERR)) != 0;
+    }
+    return true;
+}
+
+void UdpReceiveThread::Drain(DatagramBatch& batch, size_t& payloadBytes)
+{
+    for (const int socket : sockets_) {
+        DrainSocket(socket, batch, payloadBytes);
+    }
+}
+
+void UdpReceiveThread::DrainSocket(int socket, DatagramBatch& batch, size_t& payloadBytes)
+{
+    const size_t controlStride = control_.size() / kSlots;
+    // Reads until the socket has nothing more or the batch is full; the
+    // caller then looks at the wake-up and the backlog again, so a flood can
+    // neither keep the thread from stopping nor grow the backlog.
+    while (batch.size() < kMaxBatchDatagrams) {
+        for (unsigned i = 0; i < kSlots; ++i) {
+            vectors_[i] = {buffers_.get() + i * kSlotBytes, kSlotBytes};
+            msghdr& header = messages_[i].msg_hdr;
+            header = {};
+            header.msg_name = &senders_[i];
+            header.msg_namelen = sizeof(sockaddr_in);
+            header.msg_iov = &vectors_[i];
+            header.msg_iovlen = 1;
+            header.msg_control = &control_[i * controlStride];
+            header.msg_controllen = controlStride * sizeof(cmsghdr);
+            messages_[i].msg_len = 0;
+        }
+        const int count = recvmmsg(socket, messages_.data(), kSlots, MSG_DONTWAIT, nullptr);
+        if (count <= 0) {
+            // Nothing more for now, or a queued socket error (which the call
+            // has now cleared): either way, wait for the next datagram.
+            return;
+        }
+        for (int i = 0; i < count; ++i) {
+            ReceivedDatagram datagram;
+            datagram.bytes =
+                QByteArray(buffers_.get() + i * kSlotBytes, static_cast<int>(messages_[i].msg_len));
+            datagram.senderAddress = ntohl(senders_[i].sin_addr.s_addr);
+            datagram.senderPort = ntohs(senders_[i].sin_port);
+            datagram.interfaceIndex = InterfaceOf(messages_[i].msg_hdr);
+            payloadBytes += static_cast<size_t>(datagram.bytes.size());
+            batch.push_back(std::move(datagram));
+        }
+        if (static_cast<unsigned>(count) < kSlots) {
+            return;
+        }
+    }
+}
+
+void UdpReceiveThread::Run()
+{
+    buffers_.reset(new char[kSlots * kSlotBytes]);
+    messages_.resize(kSlots);
+    vectors_.resize(kSlots);
+    senders_.resize(kSlots);
+    constexpr size_t kControlBytes = CMSG_SPACE(sizeof(in_pktinfo));
+    control_.resize(kSlots * ((kControlBytes + sizeof(cmsghdr) - 1) / sizeof(cmsghdr)));
+
+    DatagramBatch batch;
+    size_t payloadBytes = 0;
+    Clock::time_point batchStart;
+    const auto handOn = [&] {
+        const size_t weight = Weight(static_cast<size_t>(batch.size()), payloadBytes);
+        backlogBytes_->fetch_add(weight);
+        handler_(std::move(batch), weight);
+        batch = DatagramBatch();
+        payloadBytes = 0;
+    };
+
+    for (;;) {
+        const bool behind = backlogBytes_->load() > kMaxBacklogBytes;
+        int timeoutMs = -1;
+        if (behind) {
+            timeoutMs = kBacklogPollMs;
+        } else if (!batch.isEmpty()) {
+            timeoutMs = kQuietMs;
+        }
+        bool readable = false;
+        if (!WaitReadable(timeoutMs, readable)) {
+            return;
+        }
+        if (behind) {
+            continue;
+        }
+        if (readable) {
+            if (batch.isEmpty()) {
+                batchStart = Clock::now();
+            }
+            // Once a burst has begun, the thread keeps reading until the
+            // sockets have stayed empty for a moment: on a busy machine a
+            // thread that sleeps between datagrams may not be woken again
+            // before a few hundred more have filled the buffer. It sleeps
+            // while no burst is on, so that the first datagram of the next
+            // one wakes it ahead of the threads that have kept running.
+            Clock::time_point lastData = Clock::now();
+            while (batch.size() < kMaxBatchDatagrams) {
+                const int before = batch.size();
+                Drain(batch, payloadBytes);
+                const Clock::time_point now = Clock::now();
+                if (batch.size() != before) {
+                    lastData = now;
+                } else if (now - lastData >= kBurstGap) {
+                    break;
+                }
+            }
+        }
+        const bool quiet = !readable;
+        if (!batch.isEmpty() &&
+            (quiet || batch.size() >= kMaxBatchDatagrams || Clock::now() - batchStart >= kMaxBatchAge)) {
+            handOn();
+        }
+    }
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QVector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+// One datagram as it came off the socket.
+struct ReceivedDatagram {
+    QByteArray bytes;
+    quint32 senderAddress = 0; // IPv4, host byte order
+    quint16 senderPort = 0;
+    int interfaceIndex = 0; // the interface it came in on; 0 when unknown
+};
+
+using DatagramBatch = QVector<ReceivedDatagram>;
+
+// Drains bound UDP sockets on a thread of its own, as fast as datagrams
+// arrive, so that a burst of replies is read before the kernel's receive
+// buffer overflows. Datagrams are read many at a time and handed on in
+// batches, once the socket has gone quiet for a moment (or the batch is
+// large or old enough): while a burst lasts, its consumer does not compete
+// with the thread for the processor. The handler runs on the drain thread
+// and must pass the batch on to wherever it is used.
+//
+// Memory stays bounded however fast datagrams come: the handler adds what it
+// hands on to `backlogBytes`, its consumer takes it off again, and while the
+// backlog is above a limit the thread reads nothing (the kernel then drops
+// what does not fit in its buffer).
+class UdpReceiveThread final {
+public:
+    // `weightBytes` is what the batch counts against the backlog.
+    using BatchHandler = std::function<void(DatagramBatch&& batch, size_t weightBytes)>;
+
+    // Starts at once on `sockets`, which must be bound and non-blocking and
+    // stay owned by the caller. False from IsRunning() when no thread could
+    // be started.
+    UdpReceiveThread(std::vector<int> sockets, std::shared_ptr<std::atomic<size_t>> backlogBytes,
+                     BatchHandler handler);
+    // Stops and joins the thread; no handler call comes after it returns.
+    ~UdpReceiveThread();
+    UdpReceiveThread(const UdpReceiveThread&) = delete;
+    UdpReceiveThread& operator=(const UdpReceiveThread&) = delete;
+
+    bool IsRunning() const { return thread_.joinable(); }
+
+    // What a batch of this many datagrams and payload bytes weighs in the backlog.
+    static size_t Weight(size_t datagrams, size_t payloadBytes);
+
+private:
+    void Run();
+    void Wake();
+    // Waits until the socket is readable or the thread is woken; false when
+    // the thread is to end.
+    bool WaitReadable(int timeoutMs, bool& readable);
+    // Reads what the sockets hold now into `batch`, up to its limit.
+    void Drain(DatagramBatch& batch, size_t& payloadBytes);
+    void DrainSocket(int socket, DatagramBatch& batch, size_t& payloadBytes);
+
+    std::vector<int> sockets_;
+    int wakeFd_ = -1; // eventfd the destructor writes to end the thread at once
+    std::atomic<bool> stopping_{false};
+    std::shared_ptr<std::atomic<size_t>> backlogBytes_;
+    BatchHandler handler_;
+    std::thread thread_;
+    // recvmmsg's slots, made once by the thread.
+    std::unique_ptr<char[]> buffers_;
+    std::vector<mmsghdr> messages_;
+    std::vector<iovec> vectors_;
+    std::vector<sockaddr_in> senders_;
+    std::vector<cmsghdr> control_;
+};
