@@ -46,7 +46,7 @@ const char* const kRtspUser = "root";
 const char* const kRtspPassword = "vbnq";
 constexpr int kRtspVerbose = 1;
 
-}  // namespace
+} // namespace
 
 SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* parent)
     : QDialog(parent), ui(new Ui::SettingsDialog), params_(std::make_unique<DeviceNetworkParams>(params))
@@ -150,7 +150,8 @@ void SettingsDialog::Init()
           {ui->tObject3MinArea, ui->tObject3MaxArea, ui->tObject3MinHeight, ui->tObject3MaxHeight},
           {ui->tObject4MinArea, ui->tObject4MaxArea, ui->tObject4MinHeight, ui->tObject4MaxHeight}},
          ui->bApplyClassifierAndTimeout});
-    for (DevicePage* page : std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
+    for (DevicePage* page :
+         std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
         vf = connect(page, &DevicePage::ErrorOccurred, this, &SettingsDialog::DisplayError);
         vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
     }
@@ -214,7 +215,8 @@ QString SettingsDialog::DeviceUrl(const char* path) const
 void SettingsDialog::StartHttpRequest(int replyType, const QString& url)
 {
     if (waitReplyType_ != WaitNone) {
-        VLOG(1) << "HTTP request deferred, waitReplyType: " << waitReplyType_ << ", deferred type: " << replyType;
+        VLOG(1) << "HTTP request deferred, waitReplyType: " << waitReplyType_
+                << ", deferred type: " << replyType;
         deferredRequests_.emplace_back(replyType, url.toStdString());
         return;
     }
@@ -271,7 +273,8 @@ void SettingsDialog::OnHttpRequestDone(const QByteArray& content)
 
 void SettingsDialog::OnHttpRequestFailed(const QString& message)
 {
-    VLOG(1) << "HTTP request failed, waitReplyType: " << waitReplyType_ << ", message: " << message.toStdString();
+    VLOG(1) << "HTTP request failed, waitReplyType: " << waitReplyType_
+            << ", message: " << message.toStdString();
     const int type = waitReplyType_;
     waitReplyType_ = WaitNone;
 
@@ -294,7 +297,8 @@ void SettingsDialog::OnHttpRequestFailed(const QString& message)
         UpdateEnableGridControls(true);
         break;
     case WaitNone:
-        DisplayError(tr("Internal error, unexpected waitReplyType: %1, error message: %2").arg(type).arg(message));
+        DisplayError(
+            tr("Internal error, unexpected waitReplyType: %1, error message: %2").arg(type).arg(message));
         break;
     default:
         break;
@@ -356,8 +360,8 @@ void SettingsDialog::DispatchGridConfig(const QByteArray& content)
 
 void SettingsDialog::UpdateEnableSourceParamsControls(bool busy)
 {
-    const bool enable = !busy && waitReplyType_ == WaitNone && !IsDeferred(WaitSourceParams) &&
-                        !IsDeferred(WaitSourceApply);
+    const bool enable =
+        !busy && waitReplyType_ == WaitNone && !IsDeferred(WaitSourceParams) && !IsDeferred(WaitSourceApply);
     for (QWidget* w : std::initializer_list<QWidget*>{ui->comboBoxModel, ui->lineEditSourceHost,
                                                       ui->lineEditSourceLogin, ui->lineEditSourcePasswprd,
                                                       ui->lineEditCurPassword3, ui->pushButtonApply3}) {
@@ -369,14 +373,16 @@ void SettingsDialog::UpdateEnableGridControls(bool busy)
 {
     const bool connected = IsVideoConnected();
     const bool enableCamera = connected && !busy && waitReplyType_ == WaitNone && !IsDeferred(WaitGridConfig);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->spinBoxFieldOfView, ui->horizontalSliderFieldOfView, ui->spinBoxCameraAngle,
-             ui->horizontalSliderCameraAngle, ui->doubleSpinBoxCameraHeight, ui->horizontalSliderCameraHeight}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ui->spinBoxFieldOfView, ui->horizontalSliderFieldOfView,
+                                         ui->spinBoxCameraAngle, ui->horizontalSliderCameraAngle,
+                                         ui->doubleSpinBoxCameraHeight, ui->horizontalSliderCameraHeight}) {
         w->setEnabled(enableCamera);
     }
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui->doubleSpinBoxMimic1, ui->doubleSpinBoxMimic2, ui->pushButtonAddMimic1, ui->pushButtonAddMimic2,
-             ui->pushButtonRemoveMimic1, ui->pushButtonRemoveMimic2, ui->pushButtonApplyGrid}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->doubleSpinBoxMimic1, ui->doubleSpinBoxMimic2,
+                                                      ui->pushButtonAddMimic1, ui->pushButtonAddMimic2,
+                                                      ui->pushButtonRemoveMimic1, ui->pushButtonRemoveMimic2,
+                                                      ui->pushButtonApplyGrid}) {
         w->setEnabled(connected);
     }
 }
@@ -399,8 +405,9 @@ void SettingsDialog::OnApplySourceViaHttp()
 {
     const QString deviceIp = QString::fromStdString(IpTypeToString(params_->ip));
     StartHttpRequest(WaitSourceApply,
-                     ComposeSetCamUrl(deviceIp, ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
-                                      ui->lineEditSourceLogin->text(), ui->lineEditSourcePasswprd->text()));
+                     ComposeSetCamUrl(deviceIp, ui->comboBoxModel->currentText(),
+                                      ui->lineEditSourceHost->text(), ui->lineEditSourceLogin->text(),
+                                      ui->lineEditSourcePasswprd->text()));
 
     std::string encoderPath;
     if (ComposeEncoderPath(ui->lBitrate->text(), ui->lFps->text(), encoderPath)) {
@@ -430,9 +437,16 @@ void SettingsDialog::OnConnectVideo()
     // error text until a later error replaces it.
     static RtspDeviceStopOnErrorHandler stopper;
 
-    rtspDevice_ = std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
+    rtspDevice_ =
+        std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
     rtspDevice_->AddFrameObserver(frameReceiver_);
     rtspDevice_->SetErrorHandler(&stopper);
+    // The views stretch every picture to their own size: larger pictures are
+    // scaled down to it while they are converted, so no pixel is converted
+    // that is not shown.
+    const QSize viewSize = ui->videoWidget1->maximumSize();
+    decoder->SetMaxOutputSize(static_cast<uint32_t>(viewSize.width()),
+                              static_cast<uint32_t>(viewSize.height()));
     decoder_ = std::move(decoder);
 
     VLOG(1) << "Will run RtspDevice " << rtspDevice_.get() << " in rtspThread for url " << url
@@ -484,6 +498,8 @@ void SettingsDialog::OnRtspDeviceStopped()
     VLOG(1) << "RtspDevice stopped, attempting to join rtspThread " << rtspThread_.get_id() << "...";
     rtspThread_.join();
     VLOG(1) << "rtspThread exited normally";
+    // Frames of this connection still waiting are not shown any more.
+    frameReceiver_->ClearWaitingFrames();
 
     IErrorHandler* handler = rtspDevice_->GetErrorHandler();
     const QString error = handler != nullptr ? QString::fromStdString(handler->GetLastError()) : QString();
@@ -501,7 +517,8 @@ void SettingsDialog::OnRtspDeviceStopped()
     }
 }
 
-void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
+void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes,
+                                     bool isKeyFrame)
 {
     (void)isKeyFrame;
     auto* view1 = qobject_cast<DrawableView*>(ui->videoWidget1);
@@ -515,17 +532,17 @@ void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QB
         return;
     }
     if (!decoder_) {
-        return;  // a frame of a connection whose stop has been handled
+        return; // a frame of a connection whose stop has been handled
     }
     // The picture belongs to the decoder and may be replaced by the next
     // decode: convert it at once.
-    const UYVYFrame* picture =
-        decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<uint32_t>(bytes.size()));
+    const UYVYFrame* picture = decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                                static_cast<uint32_t>(bytes.size()));
     if (picture == nullptr) {
         VLOG(1) << "H264AvDecoder::decode returned NULL";
         return;
     }
-    const QImage image = PictureToImage(*picture);
+    const QImage image = PictureToImage(*picture, QImage::Format_RGB32);
     view1->setImage(image);
     view2->setImage(image);
     view1->update();
