@@ -28,6 +28,8 @@ public:
 
     // Replaces the picture; the caller calls update() afterwards.
     virtual void setImage(const QImage& picture);
+    // The picture shown under the shapes.
+    const QImage& image() const { return picture_; }
     // Takes ownership of `shape` as the shape under creation.
     virtual void setShapeToCreate(Drawable* shape);
     // Lends a tool (not owned); it stays armed after every completed shape.
@@ -58,9 +60,9 @@ private:
     // The shape whose handle is being dragged: a shapeEdited listener may drop
     // it from the list, but the handle points into it until it is deleted.
     std::shared_ptr<Drawable> draggedShape_;
-    std::unique_ptr<Movable> currentMovable_;  // set while a drag lasts
+    std::unique_ptr<Movable> currentMovable_; // set while a drag lasts
     std::shared_ptr<Drawable> creationShape_;
-    DrawableCreationTool* creationTool_ = nullptr;  // lent by a page
+    DrawableCreationTool* creationTool_ = nullptr; // lent by a page
     QImage picture_;
     QRect pictureRect_;
 };
