@@ -325,6 +325,16 @@ bool RtspStreamServer::Start(std::string& error)
     gst_rtsp_media_factory_set_launch(factory, PipelineDescription().c_str());
     gst_rtsp_media_factory_set_shared(factory, FALSE);
     gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_UDP);
+    if (options_.bindAddress != "0.0.0.0") {
+        // RTP and RTCP leave from the device's own address, as a device's do
+        // (a socket bound to any address would send from the loopback's main
+        // address when the device sits on another loopback address).
+        GstRTSPAddressPool* pool = gst_rtsp_address_pool_new();
+        gst_rtsp_address_pool_add_range(pool, options_.bindAddress.c_str(), options_.bindAddress.c_str(), 20000,
+                                        60000, 0);
+        gst_rtsp_media_factory_set_address_pool(factory, pool);
+        g_object_unref(pool);
+    }
     if (!clip_.empty()) {
         auto* settings = new ClipSettings{&clip_, options_.framesPerSecond};
         g_signal_connect_data(factory, "media-configure", G_CALLBACK(OnClipMediaConfigure), settings,
