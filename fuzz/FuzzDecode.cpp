@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> row;
     size_t offset = 1;
     while (offset + 2 <= size) {
-        const size_t length = std::min<size_t>((size_t{data[offset]} << 8) | data[offset + 1], size - offset - 2);
+        const size_t length =
+            std::min<size_t>((size_t{data[offset]} << 8) | data[offset + 1], size - offset - 2);
         offset += 2;
         const UYVYFrame* picture = decoder.decode(data + offset, static_cast<uint32_t>(length));
         offset += length;

@@ -96,7 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         size_t offset = 0;
         char sink[65536];
         while (offset < size) {
-            const size_t length = std::min<size_t>((static_cast<size_t>(data[offset]) + 1) * 16, size - offset - 1);
+            const size_t length =
+                std::min<size_t>((static_cast<size_t>(data[offset]) + 1) * 16, size - offset - 1);
             ++offset;
             if (length > 0) {
                 send(pair[1], data + offset, length, MSG_NOSIGNAL);

@@ -75,12 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     MediaSession* session =
         MediaSession::createNew(device.envir(), "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n");
     FeedSource* source = FeedSource::createNew(device.envir());
-    RtspDeviceSink* sink = RtspDeviceSink::createNew(device.envir(), *MediaSubsessionIterator(*session).next(),
-                                                     &device, sprops.c_str(), "fuzz");
+    RtspDeviceSink* sink = RtspDeviceSink::createNew(
+        device.envir(), *MediaSubsessionIterator(*session).next(), &device, sprops.c_str(), "fuzz");
     sink->startPlaying(*source, nullptr, nullptr);
     size_t offset = textSize + 1;
     while (offset + 2 <= size) {
-        const size_t length = std::min<size_t>((size_t{data[offset]} << 8) | data[offset + 1], size - offset - 2);
+        const size_t length =
+            std::min<size_t>((size_t{data[offset]} << 8) | data[offset + 1], size - offset - 2);
         offset += 2;
         H264PictureSize picture;
         ParseSpsPictureSize(data + offset, length, picture);

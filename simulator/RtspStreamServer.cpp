@@ -330,8 +330,8 @@ bool RtspStreamServer::Start(std::string& error)
         // (a socket bound to any address would send from the loopback's main
         // address when the device sits on another loopback address).
         GstRTSPAddressPool* pool = gst_rtsp_address_pool_new();
-        gst_rtsp_address_pool_add_range(pool, options_.bindAddress.c_str(), options_.bindAddress.c_str(), 20000,
-                                        60000, 0);
+        gst_rtsp_address_pool_add_range(pool, options_.bindAddress.c_str(), options_.bindAddress.c_str(),
+                                        20000, 60000, 0);
         gst_rtsp_media_factory_set_address_pool(factory, pool);
         g_object_unref(pool);
     }

@@ -60,11 +60,12 @@ bool MakeClip(const CameraClip& clip)
     std::fflush(stdout);
     // Four seconds, looped by the device: noisy moving test picture, Main
     // profile, no B-frames, a key frame every second.
-    const std::string command = std::string("ffmpeg -hide_banner -nostdin -y -v error -f lavfi -i testsrc2=size=") +
-                                clip.size + ":rate=25 -frames:v 100 -vf noise=alls=12:allf=t -pix_fmt yuv420p "
-                                "-c:v libx264 -preset veryfast -profile:v main -bf 0 -g 25 -b:v " + clip.bitrate +
-                                " -maxrate " + clip.bitrate + " -bufsize " + clip.bitrate + " -f h264 '" +
-                                ClipPath(clip) + "'";
+    const std::string command =
+        std::string("ffmpeg -hide_banner -nostdin -y -v error -f lavfi -i testsrc2=size=") + clip.size +
+        ":rate=25 -frames:v 100 -vf noise=alls=12:allf=t -pix_fmt yuv420p "
+        "-c:v libx264 -preset veryfast -profile:v main -bf 0 -g 25 -b:v " +
+        clip.bitrate + " -maxrate " + clip.bitrate + " -bufsize " + clip.bitrate + " -f h264 '" +
+        ClipPath(clip) + "'";
     return std::system(command.c_str()) == 0;
 }
 
@@ -103,8 +104,9 @@ struct Figures {
 Figures Measure(const CameraClip& clip, int seconds)
 {
     Figures figures;
-    SimDevice device(QString(), SimDevice::OnAddress(QString::fromLatin1(kDeviceIp)) +
-                                    QStringList{QStringLiteral("--rtsp-clip"), QString::fromStdString(ClipPath(clip))},
+    SimDevice device(QString(),
+                     SimDevice::OnAddress(QString::fromLatin1(kDeviceIp)) +
+                         QStringList{QStringLiteral("--rtsp-clip"), QString::fromStdString(ClipPath(clip))},
                      QStringLiteral("http,rtsp"));
     if (!device.IsReady()) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(device.Output()));
@@ -140,7 +142,8 @@ Figures Measure(const CameraClip& clip, int seconds)
 
     QTest::mouseClick(form->pushButtonConnect1, Qt::LeftButton);
     if (!QTest::qWaitFor([&counter] { return counter.paints > 25; }, 30000)) {
-        std::fprintf(stderr, "%s: no pictures (%s)\n", clip.size, qPrintable(boxes.Texts().join(QLatin1Char(' '))));
+        std::fprintf(stderr, "%s: no pictures (%s)\n", clip.size,
+                     qPrintable(boxes.Texts().join(QLatin1Char(' '))));
         return figures;
     }
     QTest::qWait(2000); // past the start
@@ -189,7 +192,8 @@ int main(int argc, char** argv)
         sizes << QString::fromLocal8Bit(argv[i]);
     }
 
-    std::printf("Live view through the dialog, %d s per clip, 25 pictures/s served; load average %s\n", seconds,
+    std::printf("Live view through the dialog, %d s per clip, 25 pictures/s served; load average %s\n",
+                seconds,
                 [] {
                     std::ifstream load("/proc/loadavg");
                     std::string text;
@@ -197,7 +201,8 @@ int main(int argc, char** argv)
                     return text;
                 }()
                     .c_str());
-    std::printf("%-10s %14s %16s %18s %15s\n", "size", "painted/s", "GUI late max", "memory growth", "Disconnect");
+    std::printf("%-10s %14s %16s %18s %15s\n", "size", "painted/s", "GUI late max", "memory growth",
+                "Disconnect");
     int status = 0;
     for (const CameraClip& clip : kClips) {
         if (!sizes.isEmpty() && !sizes.contains(QString::fromLatin1(clip.size))) {
