@@ -159,6 +159,19 @@ UYVYFrame* H264AvDecoder::toBGR()
         outWidth = static_cast<int>(maxOutputWidth_);
         outHeight = static_cast<int>(maxOutputHeight_);
     }
+    const bool scaled = outWidth != width || outHeight != height;
+    const bool planar420 = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+    if (scaled && planar420 && outWidth % 2 == 0) {
+        // The view shows every picture at its own size: only the pixels it
+        // shows are sampled, without a scaler pass over the whole picture.
+        const auto pictureWidth = static_cast<uint32_t>(outWidth);
+        const auto pictureHeight = static_cast<uint32_t>(outHeight);
+        if (picture_ == nullptr || picture_->width() != pictureWidth || picture_->height() != pictureHeight) {
+            picture_ = std::make_unique<UYVYFrame>(pictureWidth, pictureHeight);
+        }
+        SamplePlanar420();
+        return picture_.get();
+    }
     // A stream may change its picture size (or pixel format) at a key frame:
     // the scaler and the picture follow it.
     if (scaler_ != nullptr && (width != scalerWidth_ || height != scalerHeight_ || format != scalerFormat_ ||
@@ -202,4 +215,35 @@ void H264AvDecoder::SetMaxOutputSize(uint32_t width, uint32_t height)
 {
     maxOutputWidth_ = width;
     maxOutputHeight_ = height;
+}
+
+void H264AvDecoder::SamplePlanar420()
+{
+    const int width = frame_->width;
+    const int height = frame_->height;
+    const auto outWidth = static_cast<int>(picture_->width());
+    const auto outHeight = static_cast<int>(picture_->height());
+    // Centre of each output pixel mapped back onto the source.
+    sampleColumns_.resize(static_cast<size_t>(outWidth));
+    for (int x = 0; x < outWidth; ++x) {
+        sampleColumns_[static_cast<size_t>(x)] = static_cast<int>((2 * static_cast<int64_t>(x) + 1) * width /
+                                                                  (2 * static_cast<int64_t>(outWidth)));
+    }
+    const int* columns = sampleColumns_.data();
+    for (int y = 0; y < outHeight; ++y) {
+        const auto row = static_cast<int>((2 * static_cast<int64_t>(y) + 1) * height /
+                                          (2 * static_cast<int64_t>(outHeight)));
+        const uint8_t* luma = frame_->data[0] + static_cast<ptrdiff_t>(row) * frame_->linesize[0];
+        const uint8_t* blue = frame_->data[1] + static_cast<ptrdiff_t>(row / 2) * frame_->linesize[1];
+        const uint8_t* red = frame_->data[2] + static_cast<ptrdiff_t>(row / 2) * frame_->linesize[2];
+        uint8_t* out = picture_->data() + 2 * static_cast<size_t>(outWidth) * static_cast<size_t>(y);
+        for (int x = 0; x < outWidth; x += 2, out += 4) {
+            const int x0 = columns[x];
+            // A pair shares the chroma of its first pixel, as 4:2:2 does.
+            out[0] = blue[x0 / 2];
+            out[1] = luma[x0];
+            out[2] = red[x0 / 2];
+            out[3] = luma[columns[x + 1]];
+        }
+    }
 }

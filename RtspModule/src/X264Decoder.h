@@ -52,6 +52,9 @@ public:
 private:
     // Decodes one access unit; true when it completed a picture.
     bool DecodePacket(uint8_t* data, int size, bool* failed);
+    // Fills the picture from a 4:2:0 frame, each output pixel taken from the
+    // source pixel it covers: the scaling and the packing in one pass.
+    void SamplePlanar420();
 
     const AVCodec* codec_ = nullptr; // not owned
     AVCodecContext* context_ = nullptr;
@@ -68,6 +71,8 @@ private:
     int scalerOutHeight_ = 0;
     uint32_t maxOutputWidth_ = 0;
     uint32_t maxOutputHeight_ = 0;
+    // Source column of every output column, for SamplePlanar420.
+    std::vector<int> sampleColumns_;
     int scalerFormat_ = -1;
 
     // The caller's bytes copied with the zeroed tail that libavcodec may read
