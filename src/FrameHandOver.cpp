@@ -55,10 +55,18 @@ bool FrameHandOver::Push(const kro::ImageDescr& descriptor, const void* data, si
     const bool full = pictures_ >= kMaxPictures || overBytes;
     if (kind == Kind::PictureStart) {
         if (isKeyFrame && (dropping_ || full)) {
-            // Nothing after a key frame refers to what came before it.
+            // Nothing after a key frame refers to what came before it, but
+            // the parameter sets right in front of it belong to it.
+            std::deque<Entry> kept;
+            size_t keptBytes = 0;
+            while (!queue_.empty() && queue_.back().kind == Kind::Other) {
+                keptBytes += static_cast<size_t>(queue_.back().unit.bytes.size());
+                kept.push_front(std::move(queue_.back()));
+                queue_.pop_back();
+            }
             droppedPictures_ += pictures_;
-            queue_.clear();
-            bytes_ = 0;
+            queue_ = std::move(kept);
+            bytes_ = keptBytes;
             pictures_ = 0;
             dropping_ = false;
         } else if (dropping_ || full) {
@@ -66,7 +74,7 @@ bool FrameHandOver::Push(const kro::ImageDescr& descriptor, const void* data, si
             ++droppedPictures_;
             return false;
         }
-    } else if (dropping_) {
+    } else if (dropping_ && kind == Kind::PictureContinuation) {
         return false;
     } else if (overBytes) {
         // Only the byte or unit bound can cut a picture: leave out the rest of it and

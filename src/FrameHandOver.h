@@ -14,7 +14,9 @@
 // pictures' worth of units waits. When the GUI thread falls behind, whole
 // pictures are dropped until the next key frame, so that what is decoded
 // never references a picture that was left out; a key frame that arrives
-// while the queue is full replaces everything that waits.
+// while the queue is full replaces everything that waits but the parameter
+// sets just before it. Units that belong to no picture (parameter sets, SEI)
+// are dropped only by the byte and unit bounds.
 //
 // Units are Annex B pieces as the sink delivers them (one NAL unit, key
 // frames with the parameter sets in front). Push on the video thread, Take

@@ -232,11 +232,13 @@ TEST(FrameHandOver, ABackloggedGuiGetsWholePicturesAndSkipsToTheNextKeyFrame)
     EXPECT_FALSE(push(Unit("419a04"), false)) << "room again, but it refers to a left-out picture";
     EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{Unit("419a01")}));
 
-    // A key frame replaces whatever still waits.
+    // A key frame replaces whatever still waits, but for the parameter sets
+    // sent right before it.
     const QByteArray key5 = Unit("6588bb");
+    EXPECT_FALSE(push(sps, false));
     EXPECT_FALSE(push(key5, true));
     EXPECT_FALSE(push(Unit("419a06"), false));
-    EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{key5}));
+    EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{sps, key5}));
     EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{Unit("419a06")}));
     EXPECT_FALSE(more);
     EXPECT_TRUE(push(Unit("419a07"), false)) << "an emptied queue wakes the GUI thread again";
