@@ -64,6 +64,9 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    if (size == 0) {
+        return 0;
+    }
     const auto* newline = static_cast<const uint8_t*>(std::memchr(data, '\n', size));
     const size_t textSize = newline != nullptr ? static_cast<size_t>(newline - data) : size;
     const std::string sprops(reinterpret_cast<const char*>(data), textSize);
