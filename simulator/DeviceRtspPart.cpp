@@ -17,24 +17,36 @@ void DeviceRtspPart::RegisterOptions(SimOptions& options)
                      "serve every device on this address, device i on port PORT+i "
                      "(default: each device on its own address)",
                      simopt::Ipv4TextInto(bindAddress_));
-    options.AddValue("rtsp-size", "WxH", "picture size of the stream (default 720x576)",
-                     [this](const std::string& v, std::string& e) {
-                         const size_t x = v.find('x');
-                         uint64_t w = 0;
-                         uint64_t h = 0;
-                         if (x == std::string::npos || !simopt::ParseUnsigned(v.substr(0, x), 16, 4096, w, e) ||
-                             !simopt::ParseUnsigned(v.substr(x + 1), 16, 4096, h, e) || w % 2 != 0 || h % 2 != 0) {
-                             e = "expected WIDTHxHEIGHT, even numbers from 16 to 4096";
-                             return false;
-                         }
-                         options_.width = static_cast<int>(w);
-                         options_.height = static_cast<int>(h);
-                         return true;
-                     });
+    options.AddValue(
+        "rtsp-size", "WxH", "picture size of the stream (default 720x576)",
+        [this](const std::string& v, std::string& e) {
+            const size_t x = v.find('x');
+            uint64_t w = 0;
+            uint64_t h = 0;
+            if (x == std::string::npos || !simopt::ParseUnsigned(v.substr(0, x), 16, 4096, w, e) ||
+                !simopt::ParseUnsigned(v.substr(x + 1), 16, 4096, h, e) || w % 2 != 0 || h % 2 != 0) {
+                e = "expected WIDTHxHEIGHT, even numbers from 16 to 4096";
+                return false;
+            }
+            options_.width = static_cast<int>(w);
+            options_.height = static_cast<int>(h);
+            return true;
+        });
     options.AddValue("rtsp-fps", "N", "frame rate of the stream (default 25)",
                      simopt::UnsignedInto(options_.framesPerSecond, 1, 60));
     options.AddValue("rtsp-bitrate", "KBPS", "encoder bitrate in kbit/s (default 1024)",
                      simopt::UnsignedInto(options_.bitrateKbps, 64, 20000));
+    options.AddValue("rtsp-clip", "FILE",
+                     "serve this H.264 clip (Annex B, starting with a key frame) in a loop at the "
+                     "--rtsp-fps rate, without re-encoding; size and bitrate are the clip's",
+                     [this](const std::string& v, std::string& e) {
+                         if (v.empty()) {
+                             e = "expected a file name";
+                             return false;
+                         }
+                         options_.clipPath = v;
+                         return true;
+                     });
     options.AddFlag("rtsp-audio", "add an audio stream (A-law, not read by the tool)",
                     [this] { options_.audio = true; });
     options.AddValue("rtsp-stop-video-after", "S",

@@ -10,6 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -61,6 +64,121 @@ void OnMediaConfigure(GstRTSPMediaFactory* /*factory*/, GstRTSPMedia* media, gpo
     gst_object_unref(element);
 }
 
+// Feeds one client's pipeline with the clip's access units, looping, each
+// stamped one frame interval after the one before.
+struct ClipFeeder {
+    const RtspStreamServer::AccessUnits* units = nullptr;
+    int framesPerSecond = 25;
+    uint64_t sent = 0;
+};
+
+void DeleteClipFeeder(gpointer data, GClosure* /*closure*/)
+{
+    delete static_cast<ClipFeeder*>(data);
+}
+
+void OnClipNeedData(GstElement* source, guint /*length*/, gpointer userData)
+{
+    auto* feeder = static_cast<ClipFeeder*>(userData);
+    const std::vector<uint8_t>& unit = (*feeder->units)[feeder->sent % feeder->units->size()];
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, unit.size(), nullptr);
+    gst_buffer_fill(buffer, 0, unit.data(), unit.size());
+    const GstClockTime interval = gst_util_uint64_scale_int(GST_SECOND, 1, feeder->framesPerSecond);
+    GST_BUFFER_PTS(buffer) = feeder->sent * interval;
+    GST_BUFFER_DTS(buffer) = GST_BUFFER_PTS(buffer);
+    GST_BUFFER_DURATION(buffer) = interval;
+    ++feeder->sent;
+    GstFlowReturn result = GST_FLOW_OK;
+    g_signal_emit_by_name(source, "push-buffer", buffer, &result);
+    gst_buffer_unref(buffer);
+}
+
+struct ClipSettings {
+    const RtspStreamServer::AccessUnits* units = nullptr;
+    int framesPerSecond = 25;
+};
+
+void OnClipMediaConfigure(GstRTSPMediaFactory* /*factory*/, GstRTSPMedia* media, gpointer userData)
+{
+    const auto* settings = static_cast<const ClipSettings*>(userData);
+    GstElement* element = gst_rtsp_media_get_element(media);
+    GstElement* source = gst_bin_get_by_name(GST_BIN(element), "clip");
+    if (source != nullptr) {
+        GstCaps* caps = gst_caps_new_simple("video/x-h264", "stream-format", G_TYPE_STRING, "byte-stream",
+                                            "alignment", G_TYPE_STRING, "au", nullptr);
+        g_object_set(source, "caps", caps, "format", GST_FORMAT_TIME, nullptr);
+        gst_caps_unref(caps);
+        auto* feeder = new ClipFeeder;
+        feeder->units = settings->units;
+        feeder->framesPerSecond = settings->framesPerSecond;
+        g_signal_connect_data(source, "need-data", G_CALLBACK(OnClipNeedData), feeder, DeleteClipFeeder,
+                              static_cast<GConnectFlags>(0));
+        gst_object_unref(source);
+    }
+    gst_object_unref(element);
+}
+
+void DeleteClipSettings(gpointer data, GClosure* /*closure*/)
+{
+    delete static_cast<ClipSettings*>(data);
+}
+
+// Said on standard output, so a test can see that the device got it.
+void OnTeardownRequest(GstRTSPClient* /*client*/, GstRTSPContext* /*context*/, gpointer /*userData*/)
+{
+    std::cout << "qel-device-sim: rtsp TEARDOWN received" << std::endl;
+}
+
+void OnClientConnected(GstRTSPServer* /*server*/, GstRTSPClient* client, gpointer /*userData*/)
+{
+    g_signal_connect(client, "teardown-request", G_CALLBACK(OnTeardownRequest), nullptr);
+}
+
+// Start of the NAL unit after the start code at `at` (3 or 4 bytes long).
+size_t NalStart(const std::vector<uint8_t>& data, size_t at)
+{
+    return data[at + 2] == 1 ? at + 3 : at + 4;
+}
+
+// Cuts an Annex B stream into access units: a new one begins with the first
+// parameter set, SEI or delimiter after a slice, or with a slice whose
+// first_mb_in_slice is 0.
+RtspStreamServer::AccessUnits SplitAccessUnits(const std::vector<uint8_t>& data)
+{
+    std::vector<size_t> starts; // start code positions
+    for (size_t i = 0; i + 3 < data.size(); ++i) {
+        if (data[i] == 0 && data[i + 1] == 0 &&
+            (data[i + 2] == 1 || (data[i + 2] == 0 && data[i + 3] == 1))) {
+            starts.push_back(i);
+            i += 2;
+        }
+    }
+    RtspStreamServer::AccessUnits units;
+    size_t unitStart = starts.empty() ? data.size() : starts.front();
+    bool haveSlice = false;
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const size_t nal = NalStart(data, starts[k]);
+        if (nal >= data.size()) {
+            break;
+        }
+        const int type = data[nal] & 0x1F;
+        const bool slice = type == 1 || type == 5;
+        const bool firstSlice = slice && nal + 1 < data.size() && (data[nal + 1] & 0x80) != 0;
+        const bool beginsUnit = (slice && firstSlice) || (!slice && type >= 6 && type <= 9);
+        if (haveSlice && beginsUnit) {
+            units.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(unitStart),
+                               data.begin() + static_cast<std::ptrdiff_t>(starts[k]));
+            unitStart = starts[k];
+            haveSlice = false;
+        }
+        haveSlice = haveSlice || slice;
+    }
+    if (haveSlice) {
+        units.emplace_back(data.begin() + static_cast<std::ptrdiff_t>(unitStart), data.end());
+    }
+    return units;
+}
+
 GstRTSPFilterResult RemoveClient(GstRTSPServer* /*server*/, GstRTSPClient* /*client*/, gpointer /*userData*/)
 {
     return GST_RTSP_FILTER_REMOVE;
@@ -88,8 +206,26 @@ std::string RtspStreamServer::Url() const
     return "rtsp://" + options_.bindAddress + ":" + std::to_string(boundPort_) + options_.path;
 }
 
+bool RtspStreamServer::LoadClip(std::string& error)
+{
+    std::ifstream file(options_.clipPath, std::ios::binary);
+    const std::vector<uint8_t> data{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    clip_ = SplitAccessUnits(data);
+    if (clip_.empty()) {
+        error = "no H.264 pictures in the clip " + options_.clipPath;
+        return false;
+    }
+    return true;
+}
+
 std::string RtspStreamServer::PipelineDescription() const
 {
+    if (!options_.clipPath.empty()) {
+        // The clip as it is: no encoder, its own size and bitrate; the sync
+        // holds it to the frame rate.
+        return "( appsrc name=clip is-live=true ! h264parse ! identity sync=true ! "
+               "rtph264pay name=pay0 pt=96 )";
+    }
     const std::string fps = std::to_string(options_.framesPerSecond);
     // A ball over mid grey: the overlay's black lines stay visible over it.
     std::string description = "( videotestsrc is-live=true pattern=ball background-color=0xff9e9e9e ! "
@@ -169,7 +305,11 @@ bool RtspStreamServer::Start(std::string& error)
     }
     static std::once_flag initOnce;
     std::call_once(initOnce, [] { gst_init(nullptr, nullptr); });
-    if (gst_element_factory_find("x264enc") == nullptr) {
+    if (!options_.clipPath.empty()) {
+        if (!LoadClip(error)) {
+            return false;
+        }
+    } else if (gst_element_factory_find("x264enc") == nullptr) {
         error = "the GStreamer element x264enc is missing (package gstreamer1.0-plugins-ugly)";
         return false;
     }
@@ -185,6 +325,22 @@ bool RtspStreamServer::Start(std::string& error)
     gst_rtsp_media_factory_set_launch(factory, PipelineDescription().c_str());
     gst_rtsp_media_factory_set_shared(factory, FALSE);
     gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_UDP);
+    if (options_.bindAddress != "0.0.0.0") {
+        // RTP and RTCP leave from the device's own address, as a device's do
+        // (a socket bound to any address would send from the loopback's main
+        // address when the device sits on another loopback address).
+        GstRTSPAddressPool* pool = gst_rtsp_address_pool_new();
+        gst_rtsp_address_pool_add_range(pool, options_.bindAddress.c_str(), options_.bindAddress.c_str(),
+                                        20000, 60000, 0);
+        gst_rtsp_media_factory_set_address_pool(factory, pool);
+        g_object_unref(pool);
+    }
+    if (!clip_.empty()) {
+        auto* settings = new ClipSettings{&clip_, options_.framesPerSecond};
+        g_signal_connect_data(factory, "media-configure", G_CALLBACK(OnClipMediaConfigure), settings,
+                              DeleteClipSettings, static_cast<GConnectFlags>(0));
+    }
+    g_signal_connect(gst_->server, "client-connected", G_CALLBACK(OnClientConnected), nullptr);
     if (options_.stopVideoAfterSeconds > 0) {
         g_signal_connect(factory, "media-configure", G_CALLBACK(OnMediaConfigure),
                          GINT_TO_POINTER(options_.stopVideoAfterSeconds));

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
+#include <cstdint>
 
 // What one simulated device's RTSP server serves.
 struct RtspStreamOptions {
@@ -17,12 +19,15 @@ struct RtspStreamOptions {
     int framesPerSecond = 25;
     int bitrateKbps = 1024;
     bool audio = false; // add an A-law audio stream
+    // Non-empty: serve this H.264 Annex B clip in a loop at framesPerSecond,
+    // as it is (no encoder runs; width, height and bitrate are the clip's).
+    std::string clipPath;
     // Fault switches.
     int stopVideoAfterSeconds = 0;    // > 0: drop video after this many seconds of play, keep the session
     bool neverAnswerDescribe = false; // accept connections and read requests, answer nothing
 };
 
-// A live H.264 test picture over RTSP with RTP over UDP, on GStreamer's RTSP
+// A live H.264 test picture (or a pre-encoded clip) over RTSP with RTP over UDP, on GStreamer's RTSP
 // server library, with Digest authentication. Each client gets its own pipeline,
 // so every connection starts with a key frame and its own fault clock. Runs a
 // GLib main loop on a thread of its own; Stop joins it.
@@ -41,8 +46,12 @@ public:
     // The launch description of the served pipeline.
     std::string PipelineDescription() const;
 
+    // The access units of the clip, each with its start codes.
+    using AccessUnits = std::vector<std::vector<uint8_t>>;
+
 private:
     struct GstState;
+    bool LoadClip(std::string& error);
     bool StartSilentListener(std::string& error);
 
     RtspStreamOptions options_;
@@ -51,4 +60,5 @@ private:
     int silentSocket_ = -1;
     std::atomic<bool> stopSilent_{false};
     int boundPort_ = 0;
+    AccessUnits clip_;
 };

@@ -30,6 +30,8 @@ public:
 
     // Replaces the picture; the caller calls update() afterwards.
     virtual void setImage(const QImage& picture);
+    // The picture shown under the shapes.
+    const QImage& image() const { return picture_; }
     // Takes ownership of `shape` as the shape under creation.
     virtual void setShapeToCreate(Drawable* shape);
     // Lends a tool (not owned); it stays armed after every completed shape.

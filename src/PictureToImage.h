@@ -4,7 +4,9 @@
 
 class UYVYFrame;
 
-// Turns a decoded UYVY picture into the RGB888 image that the video views
-// show. Every row starts at its own 2 * width bytes of the picture, and an odd
-// last column takes the chroma of the pixel pair before it.
-QImage PictureToImage(const UYVYFrame& picture);
+// Turns a decoded UYVY picture into the image that the video views show, in
+// QImage::Format_RGB888 or, for painting without a conversion on every paint,
+// QImage::Format_RGB32 (the format of the window's backing store); both carry
+// the same colours. Every row starts at its own 2 * width bytes of the
+// picture, and an odd last column takes the chroma of the pixel pair before it.
+QImage PictureToImage(const UYVYFrame& picture, QImage::Format format = QImage::Format_RGB888);

@@ -1,18 +1,30 @@
 #include "RtspFrameReceiver.h"
 
-#include <cstring>
+#include <QMetaObject>
 
 RtspFrameReceiver::RtspFrameReceiver(QObject* parent) : QObject(parent) {}
 
 void RtspFrameReceiver::NotifyDataReceived(const kro::IVideoFrame* frame, bool isKeyFrame)
 {
-    // The sink's frames stay far below 2 GiB (one NAL unit of at most 100000
-    // bytes plus the parameter sets), so the size fits a QByteArray.
-    const int size = static_cast<int>(frame->getSize());
-    QByteArray bytes(size, Qt::Uninitialized);
-    if (size > 0) {
-        std::memcpy(bytes.data(), frame->getData(), static_cast<size_t>(size));
+    if (handOver_.Push(frame->getDescriptor(), frame->getData(), static_cast<size_t>(frame->getSize()),
+                       isKeyFrame)) {
+        QMetaObject::invokeMethod(this, "OnFramesWaiting", Qt::QueuedConnection);
     }
-    const kro::ImageDescr descriptor = frame->getDescriptor();
-    emit FrameReceived(descriptor, bytes, isKeyFrame);
+}
+
+void RtspFrameReceiver::ClearWaitingFrames()
+{
+    handOver_.Clear();
+}
+
+void RtspFrameReceiver::OnFramesWaiting()
+{
+    bool more = false;
+    for (const FrameHandOver::Unit& unit : handOver_.TakePicture(more)) {
+        emit FrameReceived(unit.descriptor, unit.bytes, unit.isKeyFrame);
+    }
+    if (more) {
+        // One picture per turn: the events that came meanwhile go first.
+        QMetaObject::invokeMethod(this, "OnFramesWaiting", Qt::QueuedConnection);
+    }
 }

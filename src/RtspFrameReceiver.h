@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FrameHandOver.h"
 #include "IFrameObserver.h"
 
 #include <QByteArray>
@@ -7,10 +8,11 @@
 #include <QObject>
 
 // Carries the frames of an RTSP device from its video thread to the GUI
-// thread: each frame is copied into a QByteArray and emitted with its
-// descriptor, so a queued connection delivers it after the device's buffer
-// has been reused. The video thread never waits for the receiver of the
-// signal. Lives on the GUI thread as a child of the settings dialog.
+// thread. The video thread copies each frame into a bounded hand-over queue
+// and never waits; the GUI thread takes one picture's frames per turn of its
+// event loop and emits FrameReceived for each, so a slow GUI drops whole
+// pictures instead of piling them up, and user input is handled between
+// pictures. Lives on the GUI thread as a child of the settings dialog.
 class RtspFrameReceiver final : public QObject, public IFrameObserver {
     Q_OBJECT
     Q_DISABLE_COPY(RtspFrameReceiver)
@@ -20,8 +22,21 @@ public:
     // Video thread.
     void NotifyDataReceived(const kro::IVideoFrame* frame, bool isKeyFrame) override;
 
+    // GUI thread: forgets the frames still waiting (after a connection has
+    // stopped, so none reaches the next one).
+    void ClearWaitingFrames();
+
+    const FrameHandOver& HandOver() const { return handOver_; }
+
 signals:
+    // GUI thread.
     void FrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
+
+private slots:
+    void OnFramesWaiting();
+
+private:
+    FrameHandOver handOver_;
 };
 
 Q_DECLARE_METATYPE(kro::ImageDescr)

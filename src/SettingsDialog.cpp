@@ -690,6 +690,12 @@ void SettingsDialog::OnConnectVideo()
         std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
     rtspDevice_->AddFrameObserver(frameReceiver_);
     rtspDevice_->SetErrorHandler(&stopper);
+    // The views stretch every picture to their own size: larger pictures are
+    // scaled down to it while they are converted, so no pixel is converted
+    // that is not shown.
+    const QSize viewSize = ui->videoWidget1->maximumSize();
+    decoder->SetMaxOutputSize(static_cast<uint32_t>(viewSize.width()),
+                              static_cast<uint32_t>(viewSize.height()));
     decoder_ = std::move(decoder);
 
     VLOG(1) << "Will run RtspDevice " << rtspDevice_.get() << " in rtspThread for url " << url
@@ -742,6 +748,8 @@ void SettingsDialog::OnRtspDeviceStopped()
     VLOG(1) << "RtspDevice stopped, attempting to join rtspThread " << rtspThread_.get_id() << "...";
     rtspThread_.join();
     VLOG(1) << "rtspThread exited normally";
+    // Frames of this connection still waiting are not shown any more.
+    frameReceiver_->ClearWaitingFrames();
 
     IErrorHandler* handler = rtspDevice_->GetErrorHandler();
     const QString error = handler != nullptr ? QString::fromStdString(handler->GetLastError()) : QString();
@@ -785,7 +793,7 @@ void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QB
         VLOG(1) << "H264AvDecoder::decode returned NULL";
         return;
     }
-    const QImage image = PictureToImage(*picture);
+    const QImage image = PictureToImage(*picture, QImage::Format_RGB32);
     view1->setImage(image);
     view2->setImage(image);
     view1->update();

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <ctime>
 
 namespace {
 
@@ -96,11 +95,29 @@ void RtspDevice::Run()
     VLOG(1) << "Entering Run";
     Authenticator authenticator(login_.c_str(), password_.c_str(), false);
     setBaseURL(url_.c_str());
-    UpdateLastUsedTime(time(nullptr));
+    UpdateLastUsedTime(MonotonicSeconds());
     CheckState();
     sendDescribeCommand(continueAfterDESCRIBE, &authenticator);
     Scheduler().doEventLoop(nullptr);
+    TearDown();
     VLOG(1) << "Run completed";
+}
+
+void RtspDevice::TearDown()
+{
+    envir().taskScheduler().unscheduleDelayedTask(checkStateTask_);
+    if (scs_.session == nullptr || sessionId().empty() || !IsConnected()) {
+        return;
+    }
+    // Ends the stream and sends TEARDOWN (when a stream was set up), so that a
+    // device with few sessions frees this one now rather than at its time-out.
+    // The answer is awaited for a bounded time only: the stop never waits long.
+    shutdownStream(this);
+    const int64_t deadlineUs = MonotonicMicroseconds() + kTeardownWaitUs;
+    for (int64_t now = MonotonicMicroseconds(); now < deadlineUs && IsConnected() && HasPendingRequests();
+         now = MonotonicMicroseconds()) {
+        Scheduler().SingleStep(static_cast<unsigned>(deadlineUs - now));
+    }
 }
 
 void RtspDevice::SetStopFlag()
@@ -175,7 +192,7 @@ void RtspDevice::CheckState()
     if (scs_.session != nullptr) {
         sendGetParameterCommand(*scs_.session, nullptr, nullptr);
     }
-    const long long now = time(nullptr);
+    const long long now = MonotonicSeconds();
     if (lastUsedTime_ != 0 && lastUsedTime_ < now && now - lastUsedTime_ > kDeadAfterSeconds) {
         LOG(INFO) << "Device is dead, now will stop it";
         Scheduler().SetStopFlag();

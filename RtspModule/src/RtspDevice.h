@@ -83,10 +83,15 @@ public:
     // Keep-alive period and the silence after which the device counts as dead.
     static constexpr int64_t kCheckStatePeriodUs = 6000000;
     static constexpr long long kDeadAfterSeconds = 60;
+    // Longest wait for the answer to the TEARDOWN sent when the loop ends.
+    static constexpr int64_t kTeardownWaitUs = 500000;
 
 private:
     static void CheckState1(void* clientData);
     void CheckState();
+    // After the loop: ends a playing stream with TEARDOWN, waiting at most
+    // kTeardownWaitUs for the answer.
+    void TearDown();
     ThreadSafeTaskScheduler& Scheduler() const;
 
     StreamClientState scs_;
@@ -95,7 +100,7 @@ private:
     std::string url_;
     std::string login_;
     std::string password_;
-    long long lastUsedTime_ = 0; // video thread only
+    long long lastUsedTime_ = 0; // MonotonicSeconds() of the last sign of life; video thread only
     std::atomic<IErrorHandler*> errorHandler_{nullptr};
     std::string spropsBase64_; // guarded by spropsMutex_
     mutable std::mutex spropsMutex_;

@@ -1,6 +1,7 @@
 #include "RtspDeviceSink.h"
 
 #include "FrameTypes.h"
+#include "H264Sps.h"
 #include "MediaSession.h"
 #include "RtspDevice.h"
 #include "TextUtils.h"
@@ -11,12 +12,12 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
-#include <ctime>
 
 namespace {
 
 const unsigned char kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
 constexpr uint8_t kNalTypeIdr = 5;
+constexpr uint8_t kNalTypeSps = 7;
 constexpr size_t kNalDumpBytes = 1500;
 constexpr size_t kSpropsDumpBytes = 1000;
 
@@ -34,6 +35,29 @@ RtspDeviceSink::RtspDeviceSink(UsageEnvironment& env, MediaSubsession& subsessio
     : MediaSink(env), receiveBuffer_(new unsigned char[kReceiveBufferSize]), subsession_(subsession),
       streamId_(strDup(streamId)), device_(device), spropsBuffer_(DecodeSprops(spropParameterSets))
 {
+    // The SPS of the SDP sits right behind the first start code.
+    if (spropsBuffer_.size() > sizeof(kStartCode)) {
+        CheckPictureSize(spropsBuffer_.data() + sizeof(kStartCode),
+                         spropsBuffer_.size() - sizeof(kStartCode));
+    }
+}
+
+void RtspDeviceSink::CheckPictureSize(const unsigned char* sps, size_t size)
+{
+    H264PictureSize picture;
+    if (pictureTooLarge_ || !ParseSpsPictureSize(sps, size, picture) ||
+        (picture.width <= kMaxPictureSide && picture.height <= kMaxPictureSide)) {
+        return;
+    }
+    // Decoding would allocate for the announced size: stop before that.
+    pictureTooLarge_ = true;
+    const std::string text = "The stream's picture size " + std::to_string(picture.width) + "x" +
+                             std::to_string(picture.height) + " exceeds the largest supported size " +
+                             std::to_string(kMaxPictureSide) + "x" + std::to_string(kMaxPictureSide);
+    LOG(ERROR) << text;
+    if (device_ != nullptr) {
+        device_->ReportError(text);
+    }
 }
 
 RtspDeviceSink::~RtspDeviceSink()
@@ -97,13 +121,23 @@ void RtspDeviceSink::afterGettingFrame(void* clientData, unsigned frameSize, uns
         ->afterGettingFrame(frameSize, numTruncatedBytes, presentationTime, durationInMicroseconds);
 }
 
-void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned /*numTruncatedBytes*/,
+void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned numTruncatedBytes,
                                        timeval presentationTime, unsigned /*durationInMicroseconds*/)
 {
     const size_t n = std::min<size_t>(frameSize, kReceiveBufferSize);
     if (device_ != nullptr) {
-        device_->UpdateLastUsedTime(time(nullptr));
-
+        device_->UpdateLastUsedTime(MonotonicSeconds());
+    }
+    if (n > 0 && (receiveBuffer_[0] & 0x1F) == kNalTypeSps) {
+        CheckPictureSize(receiveBuffer_, n);
+    }
+    if (pictureTooLarge_) {
+        // Nothing more of this stream is handed on.
+    } else if (numTruncatedBytes > 0) {
+        // A cut unit would decode into a broken picture: leave it out.
+        LOG(WARNING) << "NAL unit of " << static_cast<uint64_t>(n) + numTruncatedBytes
+                     << " bytes exceeds the limit of " << kReceiveBufferSize << " bytes, dropped";
+    } else if (device_ != nullptr) {
         kro::ImageDescr descriptor;
         descriptor.format = kro::MediaFormat::VideoH264;
         descriptor.timestamp = static_cast<int64_t>(presentationTime.tv_sec) * 1000000 +

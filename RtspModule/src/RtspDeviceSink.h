@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MediaSink.h"
+#include "RtpDepacketizer.h"
 
 #include <sys/time.h>
 
@@ -16,8 +17,9 @@ class RtspDevice;
 // when the stream or session ends. Buffers are allocated once or only grow.
 class RtspDeviceSink final : public MediaSink {
 public:
-    // Largest NAL unit delivered whole; longer ones arrive cut to this size.
-    static constexpr unsigned kReceiveBufferSize = 100000;
+    // Largest NAL unit delivered: the largest unit the depacketizer assembles.
+    // A unit that still arrives cut is dropped, never delivered.
+    static constexpr unsigned kReceiveBufferSize = static_cast<unsigned>(RtpDepacketizer::kMaxUnitSize);
 
     static RtspDeviceSink* createNew(UsageEnvironment& env, MediaSubsession& subsession, RtspDevice* device,
                                      const char* spropParameterSets, const char* streamId);
@@ -43,10 +45,15 @@ private:
     void afterGettingFrame(unsigned frameSize, unsigned numTruncatedBytes, timeval presentationTime,
                            unsigned durationInMicroseconds);
 
+    // Reports (once) a stream whose SPS announces a picture beyond
+    // kMaxPictureSide; from then on no unit is delivered.
+    void CheckPictureSize(const unsigned char* sps, size_t size);
+
     unsigned char* receiveBuffer_ = nullptr;
     MediaSubsession& subsession_;
     char* streamId_ = nullptr;
     RtspDevice* device_ = nullptr; // not owned; may be null
     std::vector<unsigned char> spropsBuffer_;
     std::vector<unsigned char> frameBuffer_;
+    bool pictureTooLarge_ = false;
 };

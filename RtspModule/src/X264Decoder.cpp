@@ -13,15 +13,19 @@ extern "C" {
 
 namespace {
 
-void PrintError(const char* what) {
+constexpr int kMaxDecodedSide = 8192;
+
+void PrintError(const char* what)
+{
     std::cout << "[x264Decoder ERROR] " << what << std::endl;
 }
 
-}  // namespace
+} // namespace
 
 H264AvDecoder::H264AvDecoder() = default;
 
-H264AvDecoder::~H264AvDecoder() {
+H264AvDecoder::~H264AvDecoder()
+{
     avcodec_free_context(&context_);
     av_frame_free(&frame_);
     av_frame_free(&received_);
@@ -32,7 +36,8 @@ H264AvDecoder::~H264AvDecoder() {
     }
 }
 
-void H264AvDecoder::initilalize() {
+void H264AvDecoder::initilalize()
+{
     if (context_ != nullptr) {
         return;
     }
@@ -55,14 +60,16 @@ void H264AvDecoder::initilalize() {
     // Decoding runs one frame per call on the caller's thread; frame threads
     // would only hold pictures back.
     context_->thread_count = 1;
+    // The allocation a stream can ask for stays bounded.
+    context_->max_pixels = static_cast<int64_t>(kMaxDecodedSide) * kMaxDecodedSide;
     if (avcodec_open2(context_, codec_, nullptr) < 0) {
         PrintError("avcodec_open2 error");
     }
 }
 
-UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size) {
-    if (context_ == nullptr || frame_ == nullptr || received_ == nullptr || packet_ == nullptr ||
-        size == 0) {
+UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size)
+{
+    if (context_ == nullptr || frame_ == nullptr || received_ == nullptr || packet_ == nullptr || size == 0) {
         return nullptr;
     }
     input_.resize(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE);
@@ -93,10 +100,10 @@ UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size) {
         uint8_t* unit = nullptr;
         int unitSize = 0;
         const int chunk = static_cast<int>(std::min<size_t>(restSize, INT_MAX / 2));
-        const int used = av_parser_parse2(parser_, context_, &unit, &unitSize, rest, chunk,
-                                          AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+        const int used = av_parser_parse2(parser_, context_, &unit, &unitSize, rest, chunk, AV_NOPTS_VALUE,
+                                          AV_NOPTS_VALUE, 0);
         if (used < 0 || (used == 0 && unitSize == 0)) {
-            break;  // the parser took nothing and gave nothing: no progress possible
+            break; // the parser took nothing and gave nothing: no progress possible
         }
         rest += used;
         restSize -= static_cast<size_t>(used);
@@ -107,7 +114,8 @@ UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size) {
     return pictureReady ? toBGR() : nullptr;
 }
 
-bool H264AvDecoder::DecodePacket(uint8_t* data, int size, bool* failed) {
+bool H264AvDecoder::DecodePacket(uint8_t* data, int size, bool* failed)
+{
     *failed = false;
     packet_->data = data;
     packet_->size = size;
@@ -135,17 +143,39 @@ bool H264AvDecoder::DecodePacket(uint8_t* data, int size, bool* failed) {
     return gotPicture;
 }
 
-UYVYFrame* H264AvDecoder::toBGR() {
+UYVYFrame* H264AvDecoder::toBGR()
+{
     if (frame_ == nullptr) {
         return nullptr;
     }
     const int width = frame_->width;
     const int height = frame_->height;
     const int format = frame_->format;
+    int outWidth = width;
+    int outHeight = height;
+    if (maxOutputWidth_ > 0 && maxOutputHeight_ > 0 &&
+        (static_cast<uint32_t>(width) > maxOutputWidth_ ||
+         static_cast<uint32_t>(height) > maxOutputHeight_)) {
+        outWidth = static_cast<int>(maxOutputWidth_);
+        outHeight = static_cast<int>(maxOutputHeight_);
+    }
+    const bool scaled = outWidth != width || outHeight != height;
+    const bool planar420 = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+    if (scaled && planar420 && outWidth % 2 == 0) {
+        // The view shows every picture at its own size: only the pixels it
+        // shows are sampled, without a scaler pass over the whole picture.
+        const auto pictureWidth = static_cast<uint32_t>(outWidth);
+        const auto pictureHeight = static_cast<uint32_t>(outHeight);
+        if (picture_ == nullptr || picture_->width() != pictureWidth || picture_->height() != pictureHeight) {
+            picture_ = std::make_unique<UYVYFrame>(pictureWidth, pictureHeight);
+        }
+        SamplePlanar420();
+        return picture_.get();
+    }
     // A stream may change its picture size (or pixel format) at a key frame:
     // the scaler and the picture follow it.
-    if (scaler_ != nullptr &&
-        (width != scalerWidth_ || height != scalerHeight_ || format != scalerFormat_)) {
+    if (scaler_ != nullptr && (width != scalerWidth_ || height != scalerHeight_ || format != scalerFormat_ ||
+                               outWidth != scalerOutWidth_ || outHeight != scalerOutHeight_)) {
         sws_freeContext(scaler_);
         scaler_ = nullptr;
     }
@@ -155,7 +185,7 @@ UYVYFrame* H264AvDecoder::toBGR() {
             PrintError("sws_getContext error");
             return nullptr;
         }
-        scaler_ = sws_getContext(width, height, static_cast<AVPixelFormat>(format), width, height,
+        scaler_ = sws_getContext(width, height, static_cast<AVPixelFormat>(format), outWidth, outHeight,
                                  AV_PIX_FMT_UYVY422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
         if (scaler_ == nullptr) {
             PrintError("sws_getContext error");
@@ -164,18 +194,56 @@ UYVYFrame* H264AvDecoder::toBGR() {
         scalerWidth_ = width;
         scalerHeight_ = height;
         scalerFormat_ = format;
+        scalerOutWidth_ = outWidth;
+        scalerOutHeight_ = outHeight;
     }
-    const auto pictureWidth = static_cast<uint32_t>(width);
-    const auto pictureHeight = static_cast<uint32_t>(height);
-    if (picture_ == nullptr || picture_->width() != pictureWidth ||
-        picture_->height() != pictureHeight) {
+    const auto pictureWidth = static_cast<uint32_t>(outWidth);
+    const auto pictureHeight = static_cast<uint32_t>(outHeight);
+    if (picture_ == nullptr || picture_->width() != pictureWidth || picture_->height() != pictureHeight) {
         picture_ = std::make_unique<UYVYFrame>(pictureWidth, pictureHeight);
     }
-    const int rows = sws_scale(scaler_, frame_->data, frame_->linesize, 0, height,
-                               picture_->planes(), picture_->stride());
-    if (rows == height) {
+    const int rows =
+        sws_scale(scaler_, frame_->data, frame_->linesize, 0, height, picture_->planes(), picture_->stride());
+    if (rows == outHeight) {
         return picture_.get();
     }
     PrintError("sws_scale error");
     return nullptr;
+}
+
+void H264AvDecoder::SetMaxOutputSize(uint32_t width, uint32_t height)
+{
+    maxOutputWidth_ = width;
+    maxOutputHeight_ = height;
+}
+
+void H264AvDecoder::SamplePlanar420()
+{
+    const int width = frame_->width;
+    const int height = frame_->height;
+    const auto outWidth = static_cast<int>(picture_->width());
+    const auto outHeight = static_cast<int>(picture_->height());
+    // Centre of each output pixel mapped back onto the source.
+    sampleColumns_.resize(static_cast<size_t>(outWidth));
+    for (int x = 0; x < outWidth; ++x) {
+        sampleColumns_[static_cast<size_t>(x)] = static_cast<int>((2 * static_cast<int64_t>(x) + 1) * width /
+                                                                  (2 * static_cast<int64_t>(outWidth)));
+    }
+    const int* columns = sampleColumns_.data();
+    for (int y = 0; y < outHeight; ++y) {
+        const auto row = static_cast<int>((2 * static_cast<int64_t>(y) + 1) * height /
+                                          (2 * static_cast<int64_t>(outHeight)));
+        const uint8_t* luma = frame_->data[0] + static_cast<ptrdiff_t>(row) * frame_->linesize[0];
+        const uint8_t* blue = frame_->data[1] + static_cast<ptrdiff_t>(row / 2) * frame_->linesize[1];
+        const uint8_t* red = frame_->data[2] + static_cast<ptrdiff_t>(row / 2) * frame_->linesize[2];
+        uint8_t* out = picture_->data() + 2 * static_cast<size_t>(outWidth) * static_cast<size_t>(y);
+        for (int x = 0; x < outWidth; x += 2, out += 4) {
+            const int x0 = columns[x];
+            // A pair shares the chroma of its first pixel, as 4:2:2 does.
+            out[0] = blue[x0 / 2];
+            out[1] = luma[x0];
+            out[2] = red[x0 / 2];
+            out[3] = luma[columns[x + 1]];
+        }
+    }
 }

@@ -44,21 +44,35 @@ public:
     // or null on failure.
     UYVYFrame* toBGR();
 
+    // Pictures wider or taller than this are scaled to exactly this size in
+    // the same pass that converts them (for a view that shows every picture
+    // at one size); 0 x 0, the default, keeps every picture's own size.
+    void SetMaxOutputSize(uint32_t width, uint32_t height);
+
 private:
     // Decodes one access unit; true when it completed a picture.
     bool DecodePacket(uint8_t* data, int size, bool* failed);
+    // Fills the picture from a 4:2:0 frame, each output pixel taken from the
+    // source pixel it covers: the scaling and the packing in one pass.
+    void SamplePlanar420();
 
-    const AVCodec* codec_ = nullptr;           // not owned
+    const AVCodec* codec_ = nullptr; // not owned
     AVCodecContext* context_ = nullptr;
-    AVFrame* frame_ = nullptr;                 // the last decoded picture
-    AVFrame* received_ = nullptr;              // scratch for avcodec_receive_frame
-    SwsContext* scaler_ = nullptr;             // made for scalerWidth_ x scalerHeight_
+    AVFrame* frame_ = nullptr;     // the last decoded picture
+    AVFrame* received_ = nullptr;  // scratch for avcodec_receive_frame
+    SwsContext* scaler_ = nullptr; // made for scalerWidth_ x scalerHeight_
     std::unique_ptr<UYVYFrame> picture_;
-    AVPacket* packet_ = nullptr;               // points into parser output during decode
-    AVCodecParserContext* parser_ = nullptr;   // cuts the byte stream into access units
+    AVPacket* packet_ = nullptr;             // points into parser output during decode
+    AVCodecParserContext* parser_ = nullptr; // cuts the byte stream into access units
 
     int scalerWidth_ = 0;
     int scalerHeight_ = 0;
+    int scalerOutWidth_ = 0;
+    int scalerOutHeight_ = 0;
+    uint32_t maxOutputWidth_ = 0;
+    uint32_t maxOutputHeight_ = 0;
+    // Source column of every output column, for SamplePlanar420.
+    std::vector<int> sampleColumns_;
     int scalerFormat_ = -1;
 
     // The caller's bytes copied with the zeroed tail that libavcodec may read

@@ -25,28 +25,31 @@ const Bytes kAccessUnitDelimiter = {0, 0, 0, 1, 0x09, 0xF0};
 struct Clip {
     uint32_t width = 0;
     uint32_t height = 0;
-    bool chroma420 = true;        // else 4:4:4
-    Bytes stream;                 // Annex B
-    std::vector<Bytes> frames;    // reference decode, planar Y, U, V
+    bool chroma420 = true;     // else 4:4:4
+    Bytes stream;              // Annex B
+    std::vector<Bytes> frames; // reference decode, planar Y, U, V
 };
 
-uint32_t ChromaWidth(const Clip& clip) {
+uint32_t ChromaWidth(const Clip& clip)
+{
     return clip.chroma420 ? (clip.width + 1) / 2 : clip.width;
 }
 
-uint32_t ChromaHeight(const Clip& clip) {
+uint32_t ChromaHeight(const Clip& clip)
+{
     return clip.chroma420 ? (clip.height + 1) / 2 : clip.height;
 }
 
-Clip LoadClip(const std::string& name, uint32_t width, uint32_t height, bool chroma420 = true) {
+Clip LoadClip(const std::string& name, uint32_t width, uint32_t height, bool chroma420 = true)
+{
     const std::string base = std::string(QEL_DECODE_CLIPS_DIR) + "/" + name;
     Clip clip;
     clip.width = width;
     clip.height = height;
     clip.chroma420 = chroma420;
     clip.stream = ReadFileBytes(base + ".h264");
-    const size_t frameSize = static_cast<size_t>(width) * height +
-                             2 * static_cast<size_t>(ChromaWidth(clip)) * ChromaHeight(clip);
+    const size_t frameSize =
+        static_cast<size_t>(width) * height + 2 * static_cast<size_t>(ChromaWidth(clip)) * ChromaHeight(clip);
     const Bytes all = ReadFileBytes(base + ".yuv");
     for (size_t at = 0; at + frameSize <= all.size(); at += frameSize) {
         clip.frames.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(at),
@@ -59,7 +62,8 @@ Clip LoadClip(const std::string& name, uint32_t width, uint32_t height, bool chr
 // sample equal, and for 4:2:0 every chroma sample equal to the one of its
 // 2 x 2 block (the conversion repeats chroma rows). 4:4:4 chroma is
 // subsampled by the scaler's filter, so there only the luma is compared.
-testing::AssertionResult Matches(const Bytes& uyvy, const Clip& clip, size_t index) {
+testing::AssertionResult Matches(const Bytes& uyvy, const Clip& clip, size_t index)
+{
     const uint32_t w = clip.width;
     const uint32_t h = clip.height;
     if (uyvy.size() != 2 * static_cast<size_t>(w) * h) {
@@ -75,8 +79,9 @@ testing::AssertionResult Matches(const Bytes& uyvy, const Clip& clip, size_t ind
         const uint8_t* row = uyvy.data() + 2 * static_cast<size_t>(w) * r;
         for (uint32_t x = 0; x < w; ++x) {
             if (std::abs(row[2 * x + 1] - planeY[r * w + x]) > lumaTolerance) {
-                return testing::AssertionFailure() << "luma at " << x << "," << r << ": "
-                                                   << int{row[2 * x + 1]} << " instead of " << int{planeY[r * w + x]};
+                return testing::AssertionFailure()
+                       << "luma at " << x << "," << r << ": " << int{row[2 * x + 1]} << " instead of "
+                       << int{planeY[r * w + x]};
             }
         }
         if (!clip.chroma420) {
@@ -92,12 +97,14 @@ testing::AssertionResult Matches(const Bytes& uyvy, const Clip& clip, size_t ind
     return testing::AssertionSuccess();
 }
 
-int NalType(const Bytes& unit) {
+int NalType(const Bytes& unit)
+{
     return unit[4] & 0x1F;
 }
 
 // The sink's form: the parameter sets travel in front of the key frame.
-std::vector<Bytes> SinkPieces(const Bytes& stream) {
+std::vector<Bytes> SinkPieces(const Bytes& stream)
+{
     std::vector<Bytes> pieces;
     Bytes parameterSets;
     for (Bytes& unit : SplitNalUnits(stream)) {
@@ -116,7 +123,8 @@ std::vector<Bytes> SinkPieces(const Bytes& stream) {
     return pieces;
 }
 
-std::vector<Bytes> Chunks(const Bytes& stream, size_t size) {
+std::vector<Bytes> Chunks(const Bytes& stream, size_t size)
+{
     std::vector<Bytes> chunks;
     for (size_t at = 0; at < stream.size(); at += size) {
         const size_t end = std::min(stream.size(), at + size);
@@ -126,12 +134,15 @@ std::vector<Bytes> Chunks(const Bytes& stream, size_t size) {
     return chunks;
 }
 
-UYVYFrame* Decode(H264AvDecoder& decoder, const Bytes& bytes) {
+UYVYFrame* Decode(H264AvDecoder& decoder, const Bytes& bytes)
+{
     return decoder.decode(bytes.data(), static_cast<uint32_t>(bytes.size()));
 }
 
-Bytes PictureBytes(const UYVYFrame& picture) {
-    return Bytes(picture.data(), picture.data() + 2 * static_cast<size_t>(picture.width()) * picture.height());
+Bytes PictureBytes(const UYVYFrame& picture)
+{
+    return Bytes(picture.data(),
+                 picture.data() + 2 * static_cast<size_t>(picture.width()) * picture.height());
 }
 
 // A decoder that was given every piece and then a delimiter, with the
@@ -142,7 +153,8 @@ struct Decoded {
     std::vector<std::pair<uint32_t, uint32_t>> sizes;
 };
 
-void Feed(H264AvDecoder& decoder, const std::vector<Bytes>& pieces, Decoded& run) {
+void Feed(H264AvDecoder& decoder, const std::vector<Bytes>& pieces, Decoded& run)
+{
     for (const Bytes& piece : pieces) {
         if (const UYVYFrame* picture = Decode(decoder, piece)) {
             run.pictures.push_back(PictureBytes(*picture));
@@ -152,13 +164,15 @@ void Feed(H264AvDecoder& decoder, const std::vector<Bytes>& pieces, Decoded& run
     }
 }
 
-void Flush(H264AvDecoder& decoder, Decoded& run) {
+void Flush(H264AvDecoder& decoder, Decoded& run)
+{
     Feed(decoder, {kAccessUnitDelimiter}, run);
 }
 
 class DecoderTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         decoder_.initilalize();
         main_ = LoadClip("main_320x240", 320, 240);
         ASSERT_FALSE(main_.stream.empty());
@@ -169,7 +183,8 @@ protected:
     Clip main_;
 };
 
-TEST_F(DecoderTest, ParameterSetsAloneGiveNoPictureAndNoErrorLine) {
+TEST_F(DecoderTest, ParameterSetsAloneGiveNoPictureAndNoErrorLine)
+{
     const std::vector<Bytes> units = SplitNalUnits(main_.stream);
     ASSERT_EQ(NalType(units[0]), 7);
     ASSERT_EQ(NalType(units[1]), 8);
@@ -182,7 +197,8 @@ TEST_F(DecoderTest, ParameterSetsAloneGiveNoPictureAndNoErrorLine) {
 // NAL unit by NAL unit, as the RTSP sink delivers them: every picture comes
 // out once, in order, equal to the reference decoder's, always in the same
 // object.
-TEST_F(DecoderTest, NalUnitsOneByOneGiveEveryPicture) {
+TEST_F(DecoderTest, NalUnitsOneByOneGiveEveryPicture)
+{
     testing::internal::CaptureStdout();
     Decoded run;
     Feed(decoder_, SplitNalUnits(main_.stream), run);
@@ -195,7 +211,47 @@ TEST_F(DecoderTest, NalUnitsOneByOneGiveEveryPicture) {
     }
 }
 
-TEST_F(DecoderTest, KeyFramesWithParameterSetsInFront) {
+// Pictures larger than the views are sampled down to their size: each output
+// pixel is the source pixel under its centre, each pair with the chroma of
+// its first pixel; the RGB32 image of the views has the RGB888 image's colours.
+TEST_F(DecoderTest, LargerPicturesAreSampledToTheViewSize)
+{
+    constexpr uint32_t kWidth = 100;
+    constexpr uint32_t kHeight = 60;
+    decoder_.SetMaxOutputSize(kWidth, kHeight);
+    Decoded run;
+    Feed(decoder_, SplitNalUnits(main_.stream), run);
+    Flush(decoder_, run);
+    ASSERT_EQ(run.pictures.size(), main_.frames.size());
+    for (size_t i = 0; i < run.pictures.size(); ++i) {
+        const Bytes& ref = main_.frames[i];
+        const Bytes& out = run.pictures[i];
+        ASSERT_EQ(out.size(), 2u * kWidth * kHeight);
+        const uint8_t* planeU = ref.data() + 320 * 240;
+        const uint8_t* planeV = planeU + 160 * 120;
+        for (uint32_t y = 0; y < kHeight; ++y) {
+            const uint32_t row = (2 * y + 1) * 240 / (2 * kHeight);
+            for (uint32_t x = 0; x < kWidth; ++x) {
+                const uint32_t column = (2 * x + 1) * 320 / (2 * kWidth);
+                const uint8_t* pair = out.data() + 2 * (y * kWidth + x - x % 2);
+                ASSERT_EQ(pair[1 + 2 * (x % 2)], ref[row * 320 + column]) << x << "," << y;
+                if (x % 2 == 0) {
+                    ASSERT_EQ(pair[0], planeU[(row / 2) * 160 + column / 2]) << x << "," << y;
+                    ASSERT_EQ(pair[2], planeV[(row / 2) * 160 + column / 2]) << x << "," << y;
+                }
+            }
+        }
+    }
+    const UYVYFrame* last = decoder_.toBGR();
+    ASSERT_NE(last, nullptr);
+    const QImage rgb888 = PictureToImage(*last);
+    const QImage rgb32 = PictureToImage(*last, QImage::Format_RGB32);
+    ASSERT_EQ(rgb32.format(), QImage::Format_RGB32);
+    EXPECT_EQ(rgb32.convertToFormat(QImage::Format_RGB888), rgb888);
+}
+
+TEST_F(DecoderTest, KeyFramesWithParameterSetsInFront)
+{
     Decoded run;
     Feed(decoder_, SinkPieces(main_.stream), run);
     Flush(decoder_, run);
@@ -207,7 +263,8 @@ TEST_F(DecoderTest, KeyFramesWithParameterSetsInFront) {
 
 // Input cut anywhere: no picture is lost or damaged; a call that completes
 // several pictures returns the latest.
-TEST_F(DecoderTest, InputCutAnywhere) {
+TEST_F(DecoderTest, InputCutAnywhere)
+{
     for (const size_t chunk : {size_t{1000}, size_t{7}, main_.stream.size()}) {
         H264AvDecoder decoder;
         decoder.initilalize();
@@ -232,7 +289,8 @@ TEST_F(DecoderTest, InputCutAnywhere) {
 
 // A stream that changes its picture size: the picture follows it, and the
 // pictures of both sizes are right.
-TEST_F(DecoderTest, SizeChangeMidStream) {
+TEST_F(DecoderTest, SizeChangeMidStream)
+{
     const Clip small = LoadClip("main_176x144", 176, 144);
     ASSERT_EQ(small.frames.size(), 6u);
     Decoded run;
@@ -244,15 +302,17 @@ TEST_F(DecoderTest, SizeChangeMidStream) {
     for (size_t i = 0; i < run.pictures.size(); ++i) {
         const bool isSmall = i >= 12 && i < 18;
         EXPECT_EQ(run.sizes[i], isSmall ? std::make_pair(176u, 144u) : std::make_pair(320u, 240u));
-        EXPECT_TRUE(isSmall ? Matches(run.pictures[i], small, i - 12) : Matches(run.pictures[i], main_, i % 18 % 12))
+        EXPECT_TRUE(isSmall ? Matches(run.pictures[i], small, i - 12)
+                            : Matches(run.pictures[i], main_, i % 18 % 12))
             << "picture " << i;
     }
 }
 
-TEST_F(DecoderTest, PicturesOfSeveralSlices) {
+TEST_F(DecoderTest, PicturesOfSeveralSlices)
+{
     const Clip slices = LoadClip("slices_320x240", 320, 240);
     const std::vector<Bytes> units = SplitNalUnits(slices.stream);
-    ASSERT_GT(units.size(), 4 * slices.frames.size());  // really several slices per picture
+    ASSERT_GT(units.size(), 4 * slices.frames.size()); // really several slices per picture
     Decoded run;
     Feed(decoder_, units, run);
     Flush(decoder_, run);
@@ -264,7 +324,8 @@ TEST_F(DecoderTest, PicturesOfSeveralSlices) {
 
 // A 4:4:4 stream of odd width: the luma of every pixel arrives, and the image
 // converts the lone last column from the chroma of the pair before it.
-TEST_F(DecoderTest, OddWidthPicture) {
+TEST_F(DecoderTest, OddWidthPicture)
+{
     const Clip odd = LoadClip("odd_33x18", 33, 18, false);
     ASSERT_EQ(odd.frames.size(), 3u);
     size_t seen = 0;
@@ -282,7 +343,7 @@ TEST_F(DecoderTest, OddWidthPicture) {
         const uint8_t* bytes = picture->data();
         const QImage image = PictureToImage(*picture);
         for (int row = 0; row < 18; ++row) {
-            const uint8_t* last = bytes + row * 66 + 64;  // U, Y of the lone pixel
+            const uint8_t* last = bytes + row * 66 + 64; // U, Y of the lone pixel
             unsigned char b = 0, g = 0, r = 0;
             kro_v4l2::YUVToRgb(last[1], last[-4], last[-2], b, g, r);
             EXPECT_EQ(image.pixel(32, row), qRgb(r, g, b)) << "row " << row;
@@ -293,7 +354,8 @@ TEST_F(DecoderTest, OddWidthPicture) {
 
 // Bytes that are no H.264 at all, and damaged NAL units: no crash, no read
 // outside the input, and the decoder still decodes a good stream afterwards.
-TEST_F(DecoderTest, GarbageAndDamagedInputThenRecovery) {
+TEST_F(DecoderTest, GarbageAndDamagedInputThenRecovery)
+{
     std::mt19937 random(2024);
     std::uniform_int_distribution<int> byte(0, 255);
     testing::internal::CaptureStdout();
@@ -309,16 +371,16 @@ TEST_F(DecoderTest, GarbageAndDamagedInputThenRecovery) {
     }
     const std::vector<Bytes> units = SplitNalUnits(main_.stream);
     for (Bytes unit : units) {
-        unit.resize(unit.size() / 2);  // every NAL unit cut in half
+        unit.resize(unit.size() / 2); // every NAL unit cut in half
         Decode(decoder_, unit);
     }
     for (Bytes unit : units) {
         for (size_t k = 5; k < unit.size(); k += 97) {
-            unit[k] ^= 0x5A;  // flipped bits
+            unit[k] ^= 0x5A; // flipped bits
         }
         Decode(decoder_, unit);
     }
-    testing::internal::GetCapturedStdout();  // error lines are allowed here
+    testing::internal::GetCapturedStdout(); // error lines are allowed here
 
     Decoded run;
     Feed(decoder_, SplitNalUnits(main_.stream), run);
@@ -341,14 +403,16 @@ TEST_F(DecoderTest, GarbageAndDamagedInputThenRecovery) {
     EXPECT_GE(matched, main_.frames.size() - 1);
 }
 
-TEST(DecoderLifecycle, UninitialisedDecoderReturnsNullAndDestroysCleanly) {
+TEST(DecoderLifecycle, UninitialisedDecoderReturnsNullAndDestroysCleanly)
+{
     H264AvDecoder decoder;
     const Bytes unit = {0, 0, 0, 1, 0x67, 0x4D, 0x00, 0x1E};
     EXPECT_EQ(decoder.decode(unit.data(), static_cast<uint32_t>(unit.size())), nullptr);
     EXPECT_EQ(decoder.toBGR(), nullptr);
 }
 
-TEST(DecoderLifecycle, ConversionBeforeAnyPictureFailsWithErrorLine) {
+TEST(DecoderLifecycle, ConversionBeforeAnyPictureFailsWithErrorLine)
+{
     H264AvDecoder decoder;
     decoder.initilalize();
     testing::internal::CaptureStdout();
@@ -356,4 +420,4 @@ TEST(DecoderLifecycle, ConversionBeforeAnyPictureFailsWithErrorLine) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[x264Decoder ERROR] sws_getContext error\n");
 }
 
-}  // namespace
+} // namespace

@@ -1,7 +1,11 @@
 // The video source page and the live view of the real settings dialog
 // against a simulated device: the page loads from getcam and applies with
 // setcam and the encoder request; Connect shows the device's video in both
-// views; every stop ends in its message with the controls back.
+// views; every stop ends in its message with the controls back. Streams
+// larger than the views, from clips made with the ffmpeg command-line tool,
+// show the same pictures as that tool decodes, also while other hosts send
+// packets to the video ports, under a locale that writes numbers with a comma,
+// and with memory flat while the GUI thread is stalled.
 //
 // Built twice: inside the virtual LAN (device in its own namespace), and on a
 // loopback address of this machine, so that the sanitizer build runs it too.
@@ -10,12 +14,17 @@
 #include "DrawableView.h"
 #include "LogCapture.h"
 #include "MessageBoxWatcher.h"
+#include "FrameHandOver.h"
 #include "RtspFrameReceiver.h"
 #include "SettingsDialog.h"
 #include "SimDevice.h"
 #include "VCA.pb.h"
+#include "YUVToRgb.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
@@ -25,12 +34,19 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <google/protobuf/text_format.h>
 
 #include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -123,6 +139,63 @@ double SameShare(const QImage& a, const QImage& b)
     return static_cast<double>(same) / (static_cast<double>(x.width()) * x.height());
 }
 
+// The views' size: every picture is shown stretched to it.
+const QSize kViewSize(720, 576);
+
+// The UDP ports of this process's sockets bound to any address: while
+// connected, its RTP and RTCP ports.
+std::vector<quint16> OwnUdpPorts()
+{
+    std::set<std::string> inodes;
+    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System)) {
+        const QString target = fd.symLinkTarget().section(QLatin1Char('/'), -1);
+        if (target.startsWith(QLatin1String("socket:["))) {
+            inodes.insert(target.mid(8, target.size() - 9).toStdString());
+        }
+    }
+    std::vector<quint16> ports;
+    std::ifstream table("/proc/self/net/udp");
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >>
+            inode;
+        if (inodes.count(inode) != 0 && local.compare(0, 9, "00000000:") == 0) {
+            ports.push_back(static_cast<quint16>(std::stoul(local.substr(9), nullptr, 16)));
+        }
+    }
+    return ports;
+}
+
+// What another host of the LAN might send to the video ports: RTP with a key
+// frame slice of junk, and RTCP BYE.
+void SendForeignPackets(const std::vector<quint16>& ports)
+{
+    QUdpSocket socket;
+    QByteArray rtp = QByteArray::fromHex("8060000100000000000012340000000165888400");
+    rtp += QByteArray(1000, '\x5a');
+    const QByteArray bye = QByteArray::fromHex("81cb000100001234");
+    for (int round = 0; round < 50; ++round) {
+        for (const quint16 port : ports) {
+            rtp[3] = static_cast<char>(round);
+            socket.writeDatagram(rtp, QHostAddress::LocalHost, port);
+            socket.writeDatagram(bye, QHostAddress::LocalHost, port);
+        }
+        QTest::qWait(10);
+    }
+}
+
+qint64 ResidentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    qint64 pages = 0;
+    qint64 resident = 0;
+    statm >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
 } // namespace
 
 class LiveViewDialogTest final : public QObject {
@@ -141,8 +214,20 @@ private slots:
     void StalledStreamIsShownOverThePicture();
     void DisconnectAfterTheLoopEndedOnAnErrorIsHarmless();
     void ClosingWhileConnectedJoinsTheVideoThread();
+    void LargeStreamsShowWholePictures_data();
+    void LargeStreamsShowWholePictures();
+    void ConnectsUnderACommaLocale();
 
 private:
+    // A clip of one still, camera-like picture of `size`, made once per run:
+    // key frames far above 100 KB (about 200 KB at 1920x1080), and at a
+    // constant quantiser every later picture equal to the first. Empty when
+    // ffmpeg cannot make it.
+    QString Clip(const QString& size);
+    // The clip's first picture (of `size`) as the ffmpeg command-line tool
+    // decodes it, turned into what the view shows.
+    static QImage ReferencePicture(const QString& clip, const QSize& size);
+    QImage Shown() const;
     bool StartDevice(const QStringList& arguments = {});
     void OpenDialog();
     // Waits for the source page's load, so no reply is outstanding.
@@ -158,6 +243,7 @@ private:
     std::unique_ptr<QSignalSpy> status_;
     std::unique_ptr<QObject> frameCounter_; // counts received frames (NAL units) on the GUI thread
     int frames_ = 0;
+    QTemporaryDir clips_;
 };
 
 void LiveViewDialogTest::initTestCase()
@@ -515,6 +601,171 @@ void LiveViewDialogTest::ClosingWhileConnectedJoinsTheVideoThread()
     QVERIFY(!log_->Contains("RtspDevice is deleted"));
     QTest::qWait(200);
     QVERIFY(!log_->Contains("RtspDevice is deleted"));
+    QVERIFY(boxes_->Texts().isEmpty());
+}
+
+QString LiveViewDialogTest::Clip(const QString& size)
+{
+    const QString path = clips_.filePath(size + QStringLiteral(".h264"));
+    if (QFileInfo::exists(path)) {
+        return path;
+    }
+    const QStringList arguments{QStringLiteral("-v"),
+                                QStringLiteral("error"),
+                                QStringLiteral("-y"),
+                                QStringLiteral("-f"),
+                                QStringLiteral("lavfi"),
+                                QStringLiteral("-i"),
+                                QStringLiteral("testsrc2=size=%1:rate=25").arg(size),
+                                QStringLiteral("-vf"),
+                                QStringLiteral("noise=alls=16:allf=u,loop=loop=-1:size=1:start=0"),
+                                QStringLiteral("-frames:v"),
+                                QStringLiteral("25"),
+                                QStringLiteral("-c:v"),
+                                QStringLiteral("libx264"),
+                                QStringLiteral("-profile:v"),
+                                QStringLiteral("main"),
+                                QStringLiteral("-bf"),
+                                QStringLiteral("0"),
+                                QStringLiteral("-g"),
+                                QStringLiteral("25"),
+                                QStringLiteral("-preset"),
+                                QStringLiteral("ultrafast"),
+                                QStringLiteral("-qp"),
+                                QStringLiteral("30"),
+                                QStringLiteral("-pix_fmt"),
+                                QStringLiteral("yuv420p"),
+                                QStringLiteral("-f"),
+                                QStringLiteral("h264"),
+                                path};
+    return QProcess::execute(QStringLiteral("ffmpeg"), arguments) == 0 ? path : QString();
+}
+
+QImage LiveViewDialogTest::ReferencePicture(const QString& clip, const QSize& size)
+{
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"), clip,
+                  QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-pix_fmt"),
+                  QStringLiteral("yuv420p"), QStringLiteral("-f"), QStringLiteral("rawvideo"),
+                  QStringLiteral("-")});
+    ffmpeg.waitForFinished(60000);
+    const QByteArray yuv = ffmpeg.readAllStandardOutput();
+    const int width = size.width();
+    const int height = size.height();
+    if (yuv.size() != width * height * 3 / 2) {
+        return QImage();
+    }
+    const auto* luma = reinterpret_cast<const uchar*>(yuv.constData());
+    const uchar* blue = luma + width * height;
+    const uchar* red = blue + width * height / 4;
+    // The view shows the decoded sample under the centre of each of its
+    // pixels, a pair of pixels with the chroma of its first, in the colours
+    // of the conversion formula.
+    QImage shown(kViewSize, QImage::Format_RGB888);
+    for (int y = 0; y < kViewSize.height(); ++y) {
+        const int row = (2 * y + 1) * height / (2 * kViewSize.height());
+        for (int x = 0; x < kViewSize.width(); ++x) {
+            const int column = (2 * x + 1) * width / (2 * kViewSize.width());
+            const int pairColumn = (2 * (x - x % 2) + 1) * width / (2 * kViewSize.width());
+            const int chroma = (row / 2) * (width / 2) + pairColumn / 2;
+            uchar* pixel = shown.scanLine(y) + 3 * x;
+            kro_v4l2::YUVToRgb(luma[row * width + column], blue[chroma], red[chroma], pixel[2], pixel[1],
+                               pixel[0]);
+        }
+    }
+    return shown;
+}
+
+QImage LiveViewDialogTest::Shown() const
+{
+    return Child<DrawableView>(dialog_.get(), "videoWidget1")->image();
+}
+
+void LiveViewDialogTest::LargeStreamsShowWholePictures_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::newRow("1920x1080, foreign packets") << QStringLiteral("1920x1080");
+    QTest::newRow("3840x2160, stalled GUI thread") << QStringLiteral("3840x2160");
+}
+
+void LiveViewDialogTest::LargeStreamsShowWholePictures()
+{
+    QFETCH(QString, size);
+    const QString clip = Clip(size);
+    if (clip.isEmpty()) {
+        QSKIP("the ffmpeg command-line tool with libx264 is needed to make the clip");
+    }
+    const QStringList sides = size.split(QLatin1Char('x'));
+    const QImage reference = ReferencePicture(clip, QSize(sides[0].toInt(), sides[1].toInt()));
+    QVERIFY(!reference.isNull());
+    QVERIFY(StartDevice({QStringLiteral("--rtsp-clip"), clip}));
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
+    QTest::mouseClick(connect1, Qt::LeftButton);
+    QVERIFY2(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs), qPrintable(QString::number(frames_)));
+    QCOMPARE(Shown().size(), kViewSize);
+    // Exactly the reference decoder's picture: whole, and in the formula's colours.
+    QVERIFY(Shown().convertToFormat(QImage::Format_RGB888) == reference);
+
+    if (size == QStringLiteral("1920x1080")) {
+        // Another host sends to the video ports: nothing changes.
+        const std::vector<quint16> ports = OwnUdpPorts();
+        QVERIFY(ports.size() >= 2);
+        SendForeignPackets(ports);
+        QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+        QVERIFY(Shown().convertToFormat(QImage::Format_RGB888) == reference);
+    } else {
+        // The GUI thread stalls for 5 s while the stream goes on: what waits
+        // for it stays bounded, and whole pictures follow.
+        auto* receiver = dialog_->findChild<RtspFrameReceiver*>();
+        const qint64 residentBefore = ResidentBytes();
+        QThread::sleep(5);
+        const qint64 residentStalled = ResidentBytes();
+        QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+        qInfo("resident memory %+.1f MB over the stall, %.1f MB waited at most, %zu pictures dropped",
+              (residentStalled - residentBefore) / 1048576.0, receiver->HandOver().PeakBytes() / 1048576.0,
+              receiver->HandOver().DroppedPictures());
+        QVERIFY(receiver->HandOver().PeakBytes() <= FrameHandOver::kMaxBytes);
+        QVERIFY(residentStalled - residentBefore < 64 * 1048576);
+        QVERIFY(Shown().convertToFormat(QImage::Format_RGB888) == reference);
+    }
+    QVERIFY(boxes_->Texts().isEmpty());
+
+    // Disconnect ends the session on the device too.
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1"), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([connect1] { return connect1->isEnabled(); }, kStopTimeoutMs));
+    QVERIFY(device_->WaitForOutput(QStringLiteral("rtsp TEARDOWN received"), kStopTimeoutMs));
+    QCOMPARE(Statuses().last(), QStringLiteral("RtspDevice stopped by user"));
+}
+
+void LiveViewDialogTest::ConnectsUnderACommaLocale()
+{
+    // A German locale of our own making, so none need be installed.
+    const QString locales = clips_.filePath(QStringLiteral("locales"));
+    QDir().mkpath(locales);
+    if (QProcess::execute(QStringLiteral("localedef"),
+                          {QStringLiteral("-i"), QStringLiteral("de_DE"), QStringLiteral("-f"),
+                           QStringLiteral("UTF-8"), locales + QStringLiteral("/de_DE.UTF-8")}) > 1) {
+        QSKIP("localedef cannot make de_DE.UTF-8");
+    }
+    qputenv("LOCPATH", locales.toLocal8Bit());
+    const std::string previous = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+        QSKIP("the de_DE.UTF-8 locale cannot be used");
+    }
+    char number[16] = {};
+    std::snprintf(number, sizeof(number), "%.1f", 0.5);
+    const bool comma = std::string(number) == "0,5";
+    QVERIFY(StartDevice());
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect2"), Qt::LeftButton);
+    const bool shown = WaitFrames(kFramesToSee, kFirstFramesTimeoutMs);
+    std::setlocale(LC_ALL, previous.c_str());
+    QVERIFY2(comma, number);
+    QVERIFY2(shown, qPrintable(boxes_->Texts().join(QLatin1Char('\n'))));
     QVERIFY(boxes_->Texts().isEmpty());
 }
 

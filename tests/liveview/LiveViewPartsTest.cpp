@@ -1,6 +1,8 @@
 // The live view's parts without a device: the source page's requests, the
-// log form of their URLs, the frame hand-over from the video thread, and the
+// log form of their URLs, the frame hand-over from the video thread (and its
+// bound when the GUI thread falls behind), and the
 // handler that stops a device on its first error.
+#include "FrameHandOver.h"
 #include "LogCapture.h"
 #include "RtspDevice.h"
 #include "RtspDeviceStopOnErrorHandler.h"
@@ -184,6 +186,73 @@ TEST(RtspFrameReceiver, FramesFromTheVideoThreadArriveQueuedAsCopies)
     EXPECT_EQ(received[1].descriptor.timestamp, 12385678);
     EXPECT_FALSE(received[1].key);
     EXPECT_TRUE(received[2].bytes.isEmpty());
+}
+
+// Units as the sink hands them on; the byte after the NAL header starts with a
+// 1 bit in a picture's first slice (first_mb_in_slice = 0).
+QByteArray Unit(const char* hex)
+{
+    return QByteArray::fromHex("00000001") + QByteArray::fromHex(hex);
+}
+
+std::vector<QByteArray> TakeBytes(FrameHandOver& handOver, bool& more)
+{
+    std::vector<QByteArray> taken;
+    for (const FrameHandOver::Unit& unit : handOver.TakePicture(more)) {
+        taken.push_back(unit.bytes);
+    }
+    return taken;
+}
+
+TEST(FrameHandOver, ABackloggedGuiGetsWholePicturesAndSkipsToTheNextKeyFrame)
+{
+    FrameHandOver handOver;
+    kro::ImageDescr descriptor;
+    const auto push = [&handOver, &descriptor](const QByteArray& bytes, bool key) {
+        return handOver.Push(descriptor, bytes.constData(), static_cast<size_t>(bytes.size()), key);
+    };
+    const QByteArray sps = Unit("6742001e");
+    // A key frame with the SDP's parameter sets in front, in two slices.
+    const QByteArray key0 = Unit("6742001e") + Unit("68ce") + Unit("6588aa");
+    const QByteArray key0b = Unit("6742001e") + Unit("68ce") + Unit("65448a");
+    EXPECT_TRUE(push(sps, false)) << "the first unit wakes the GUI thread";
+    EXPECT_FALSE(push(key0, true)) << "one wake-up is outstanding already";
+    EXPECT_FALSE(push(key0b, true));
+    EXPECT_FALSE(push(Unit("419a01"), false));
+    EXPECT_FALSE(push(Unit("419a02"), false));
+    ASSERT_EQ(FrameHandOver::kMaxPictures, 3u);
+    // Full: the next picture, its second slice and every picture up to the
+    // next key frame are left out.
+    EXPECT_FALSE(push(Unit("419a03"), false));
+    EXPECT_FALSE(push(Unit("414403"), false));
+
+    bool more = false;
+    EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{sps, key0, key0b}));
+    EXPECT_TRUE(more);
+    EXPECT_FALSE(push(Unit("419a04"), false)) << "room again, but it refers to a left-out picture";
+    EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{Unit("419a01")}));
+
+    // A key frame replaces whatever still waits, but for the parameter sets
+    // sent right before it.
+    const QByteArray key5 = Unit("6588bb");
+    EXPECT_FALSE(push(sps, false));
+    EXPECT_FALSE(push(key5, true));
+    EXPECT_FALSE(push(Unit("419a06"), false));
+    EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{sps, key5}));
+    EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{Unit("419a06")}));
+    EXPECT_FALSE(more);
+    EXPECT_TRUE(push(Unit("419a07"), false)) << "an emptied queue wakes the GUI thread again";
+    EXPECT_EQ(handOver.DroppedPictures(), 3u); // 03, 04 and the waiting 02
+
+    // Whatever the stream, no more than the bound ever waits.
+    handOver.Clear();
+    const QByteArray big(1024 * 1024, '\x11');
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray bytes = Unit(i % 10 == 0 ? "6588" : "4188") + big;
+        push(bytes, i % 10 == 0);
+        push(Unit("0601ff"), false); // a flood of small non-picture units
+    }
+    EXPECT_LE(handOver.PeakBytes(), FrameHandOver::kMaxBytes);
 }
 
 TEST(RtspDeviceStopOnErrorHandler, AnErrorStopsTheRunningDeviceAndItsTextStays)

@@ -1,10 +1,11 @@
 // RTP and RTCP reception over real UDP sockets on loopback: a subsession's
-// source hands NAL units to a sink, and an RTCP BYE from the sender reaches the
-// BYE handler once.
+// source hands NAL units to a sink, an RTCP BYE from the sender reaches the
+// BYE handler once, and once the server is known only its packets count.
 #include "MediaSession.h"
 #include "MediaSink.h"
 #include "RtcpInstance.h"
 #include "RtpSource.h"
+#include "RtspResponse.h"
 #include "TaskScheduler.h"
 #include "UsageEnvironment.h"
 
@@ -85,13 +86,29 @@ protected:
     }
     ~RtpReceptionTest() override { close(sender_); }
 
-    void SendTo(unsigned short port, const Bytes& datagram)
+    void SendTo(unsigned short port, const Bytes& datagram) { SendFrom(sender_, port, datagram); }
+
+    // A UDP socket bound to `address` (host order) on a free port.
+    static int BoundSocket(uint32_t address, unsigned short& port)
+    {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(address);
+        bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local));
+        socklen_t length = sizeof(local);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+        port = ntohs(local.sin_port);
+        return fd;
+    }
+
+    static void SendFrom(int fd, unsigned short port, const Bytes& datagram)
     {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(port);
-        sendto(sender_, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
+        sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&address),
                sizeof(address));
     }
 
@@ -148,6 +165,57 @@ TEST_F(RtpReceptionTest, UnitsFlowToTheSinkAndAByeFromTheSenderIsHandledOnce)
     Step(10);
     EXPECT_EQ(byes, 1);
 
+    Medium::close(sink);
+    Medium::close(session);
+}
+
+TEST_F(RtpReceptionTest, OnceTheServerIsKnownOnlyItsPacketsCount)
+{
+    MediaSession* session =
+        MediaSession::createNew(*env_, "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n");
+    ASSERT_NE(session, nullptr);
+    MediaSubsession* video = MediaSubsessionIterator(*session).next();
+    ASSERT_TRUE(video->initiate());
+    CollectingSink* sink = CollectingSink::createNew(*env_);
+    ASSERT_TRUE(sink->startPlaying(*video->readSource(), nullptr, nullptr));
+    int byes = 0;
+    video->rtcpInstance()->setByeHandler([](void* data) { ++*static_cast<int*>(data); }, &byes, false);
+
+    TransportInfo transport;
+    unsigned short rtpPort = 0;
+    unsigned short rtcpPort = 0;
+    unsigned short otherPort = 0;
+    unsigned short foreignPort = 0;
+    const int serverRtp = BoundSocket(INADDR_LOOPBACK, rtpPort);
+    const int serverRtcp = BoundSocket(INADDR_LOOPBACK, rtcpPort);
+    const int otherServerPort = BoundSocket(INADDR_LOOPBACK, otherPort);
+    const int foreignHost = BoundSocket(INADDR_LOOPBACK + 1, foreignPort); // 127.0.0.2
+    transport.serverRtpPort = rtpPort;
+    transport.serverRtcpPort = rtcpPort;
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    video->SetServerTransport(server, transport);
+
+    const uint32_t ssrc = 0x5EED;
+    const auto clientRtcp = static_cast<unsigned short>(video->clientPortNum() + 1);
+    SendFrom(foreignHost, video->clientPortNum(), Rtp(1, 90000, {0x65, 7, 7}, ssrc));
+    SendFrom(otherServerPort, video->clientPortNum(), Rtp(2, 90000, {0x65, 6, 6}, ssrc));
+    SendFrom(foreignHost, clientRtcp, Bye(ssrc));
+    SendFrom(serverRtp, clientRtcp, Bye(ssrc)); // the server's RTP port is not its RTCP port
+    Step(20);
+    EXPECT_TRUE(sink->units.empty());
+    EXPECT_EQ(byes, 0);
+
+    SendFrom(serverRtp, video->clientPortNum(), Rtp(3, 93600, {0x41, 1}, ssrc));
+    SendFrom(serverRtcp, clientRtcp, Bye(ssrc));
+    Step(20);
+    EXPECT_EQ(sink->units, (std::vector<Bytes>{{0x41, 1}}));
+    EXPECT_EQ(byes, 1);
+
+    for (const int fd : {serverRtp, serverRtcp, otherServerPort, foreignHost}) {
+        close(fd);
+    }
     Medium::close(sink);
     Medium::close(session);
 }

@@ -159,15 +159,92 @@ TEST_F(SinkTest, WithoutParameterSetsAKeyFrameCarriesOnlyItsOwnStartCode)
     EXPECT_TRUE(observer_.frames[0].key);
 }
 
-TEST_F(SinkTest, AnOversizedUnitArrivesCutAndTheReadingGoesOn)
+TEST_F(SinkTest, UnitsArriveWholeUpToTheLimitAndACutOneIsLeftOut)
 {
     StartSink(sprops_.c_str());
+    const Bytes keyFrame = Nal(0x65, 130000); // a 1080p key frame of today's cameras
     const Bytes huge = Nal(0x41, RtspDeviceSink::kReceiveBufferSize + 500);
-    source_->Feed(huge, timeval{0, 0});
-    source_->Feed(Nal(0x41, 10), timeval{0, 40000});
+    source_->Feed(keyFrame, timeval{0, 0});
+    source_->Feed(huge, timeval{0, 40000});
+    source_->Feed(Nal(0x41, 10), timeval{0, 80000});
     ASSERT_EQ(observer_.frames.size(), 2u);
-    EXPECT_EQ(observer_.frames[0].bytes.size(), RtspDeviceSink::kReceiveBufferSize + 4);
+    EXPECT_EQ(observer_.frames[0].bytes, Cat({kStart, sps_, kStart, pps_, kStart, keyFrame}));
     EXPECT_EQ(observer_.frames[1].bytes.size(), 14u);
+}
+
+// An SPS of the Baseline profile announcing a picture of `widthInMbs` x
+// `heightInMbs` macroblocks.
+Bytes BaselineSps(uint32_t widthInMbs, uint32_t heightInMbs)
+{
+    std::vector<bool> bits;
+    const auto put = [&bits](uint32_t value, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            bits.push_back(((value >> i) & 1u) != 0);
+        }
+    };
+    const auto ue = [&put](uint32_t value) {
+        int length = 0;
+        while (((value + 1) >> length) > 1) {
+            ++length;
+        }
+        put(0, length);
+        put(value + 1, length + 1);
+    };
+    put(66, 8);    // profile
+    put(0x1F, 16); // constraints, level
+    ue(0);         // sps id
+    ue(0);         // log2_max_frame_num_minus4
+    ue(2);         // pic_order_cnt_type
+    ue(1);         // max_num_ref_frames
+    put(0, 1);     // gaps
+    ue(widthInMbs - 1);
+    ue(heightInMbs - 1);
+    put(1, 1); // frame_mbs_only
+    put(1, 2); // direct_8x8, no cropping
+    put(1, 1); // stop bit
+    Bytes sps = {0x67};
+    for (size_t i = 0; i < bits.size(); i += 8) {
+        uint8_t byte = 0;
+        for (size_t j = 0; j < 8; ++j) {
+            byte = static_cast<uint8_t>(byte << 1 | (i + j < bits.size() && bits[i + j] ? 1 : 0));
+        }
+        sps.push_back(byte);
+    }
+    return sps;
+}
+
+class RecordingErrorHandler final : public IErrorHandler {
+public:
+    void ErrorOccured(RtspDevice*, const std::string& text) override { errors.push_back(text); }
+    std::string GetLastError() const override { return errors.empty() ? std::string() : errors.back(); }
+    std::vector<std::string> errors;
+};
+
+TEST_F(SinkTest, APictureLargerThan8192SquareStopsTheStreamWithAReason)
+{
+    RecordingErrorHandler errors;
+    device_.SetErrorHandler(&errors);
+    StartSink(sprops_.c_str());
+    source_->Feed(BaselineSps(512, 512), timeval{0, 0}); // 8192 x 8192: fine
+    source_->Feed(Nal(0x41, 10), timeval{0, 0});
+    EXPECT_TRUE(errors.errors.empty());
+    EXPECT_EQ(observer_.frames.size(), 2u);
+
+    source_->Feed(BaselineSps(1024, 68), timeval{0, 0}); // 16384 x 1088
+    source_->Feed(Nal(0x65, 100), timeval{0, 0});
+    EXPECT_EQ(errors.errors, (std::vector<std::string>{"The stream's picture size 16384x1088 exceeds the "
+                                                       "largest supported size 8192x8192"}));
+    EXPECT_EQ(observer_.frames.size(), 2u) << "nothing of such a stream is handed on";
+
+    // Announced in the SDP: reported as the sink starts.
+    Medium::close(sink_);
+    const Bytes sps = BaselineSps(45, 600);
+    const std::string sprops = base64Encode(sps.data(), sps.size()) + "," + base64Encode(pps_.data(), 4);
+    StartSink(sprops.c_str());
+    ASSERT_EQ(errors.errors.size(), 2u);
+    EXPECT_EQ(errors.errors[1],
+              "The stream's picture size 720x9600 exceeds the largest supported size 8192x8192");
+    device_.SetErrorHandler(nullptr);
 }
 
 TEST_F(SinkTest, WithoutObserversUnitsAreStillReadAndTheDeviceLivesOn)
@@ -176,7 +253,7 @@ TEST_F(SinkTest, WithoutObserversUnitsAreStillReadAndTheDeviceLivesOn)
     StartSink(sprops_.c_str());
     device_.UpdateLastUsedTime(1);
     source_->Feed(Nal(0x41, 100), timeval{0, 0});
-    EXPECT_GE(device_.GetLastUsedTime(), static_cast<long long>(time(nullptr)) - 5);
+    EXPECT_GE(device_.GetLastUsedTime(), MonotonicSeconds() - 5);
     EXPECT_TRUE(source_->isCurrentlyAwaitingData());
     EXPECT_TRUE(observer_.frames.empty());
 }

@@ -1,7 +1,10 @@
 #include "SimDevice.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QtGlobal>
+
+#include <algorithm>
 
 namespace {
 
@@ -54,6 +57,20 @@ SimDevice::SimDevice(const QString& deviceNamespace, const QStringList& argument
     }
     output_ = QString::fromUtf8(output);
     ready_ = output.contains(kReady);
+}
+
+bool SimDevice::WaitForOutput(const QString& text, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        output_ += QString::fromUtf8(process_.readAllStandardOutput());
+        const qint64 left = timeoutMs - waited.elapsed();
+        if (output_.contains(text) || left <= 0 || process_.state() == QProcess::NotRunning) {
+            return output_.contains(text);
+        }
+        process_.waitForReadyRead(static_cast<int>(std::min<qint64>(left, 100)));
+    }
 }
 
 SimDevice::~SimDevice()

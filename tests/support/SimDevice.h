@@ -21,6 +21,9 @@ public:
 
     bool IsReady() const { return ready_; }
     QString Output() const { return output_; }
+    // Reads the simulator's output until `text` appears in it (true) or the
+    // time is up.
+    bool WaitForOutput(const QString& text, int timeoutMs);
 
     // QEL_SIM and QEL_SOURCE_DIR are set where a test may use the simulator
     // and the virtual LAN.

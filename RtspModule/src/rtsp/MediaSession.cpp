@@ -12,8 +12,10 @@
 
 namespace {
 
-// Room for a burst of large key frames while the loop is busy elsewhere.
-constexpr int kReceiveBufferBytes = 2 * 1024 * 1024;
+// Room for a burst of large key frames while the loop is busy elsewhere: a
+// 3840x2160 key frame alone can take a few hundred kilobytes, and the kernel
+// counts each datagram's bookkeeping as well. Capped at net.core.rmem_max.
+constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
 constexpr int kPortPairAttempts = 32;
 
 int OpenUdpSocket(unsigned short port, unsigned short& boundPort)
@@ -168,15 +170,29 @@ bool MediaSubsession::initiate(int /*useSpecialRTPoffset*/)
 void MediaSubsession::SetServerTransport(const sockaddr_in& serverAddress, const TransportInfo& transport)
 {
     serverRtpPort_ = static_cast<unsigned short>(transport.serverRtpPort);
-    if (rtcpInstance_ != nullptr && transport.serverRtcpPort != 0) {
-        sockaddr_in destination = serverAddress;
-        if (!transport.source.empty()) {
-            in_addr source{};
-            if (inet_pton(AF_INET, transport.source.c_str(), &source) == 1) {
-                destination.sin_addr = source;
-            }
+    in_addr namedSource = serverAddress.sin_addr;
+    if (!transport.source.empty()) {
+        in_addr source{};
+        if (inet_pton(AF_INET, transport.source.c_str(), &source) == 1) {
+            namedSource = source;
         }
-        destination.sin_port = htons(static_cast<uint16_t>(transport.serverRtcpPort));
-        rtcpInstance_->SetDestination(destination);
+    }
+    // Only the server's own packets count: another host could otherwise show
+    // its pictures, keep a silent device alive or end the stream with a BYE.
+    if (rtpSource_ != nullptr) {
+        SenderFilter filter;
+        filter.Set(serverAddress.sin_addr, namedSource, static_cast<uint16_t>(transport.serverRtpPort));
+        rtpSource_->SetSenderFilter(filter);
+    }
+    if (rtcpInstance_ != nullptr) {
+        SenderFilter filter;
+        filter.Set(serverAddress.sin_addr, namedSource, static_cast<uint16_t>(transport.serverRtcpPort));
+        rtcpInstance_->SetSenderFilter(filter);
+        if (transport.serverRtcpPort != 0) {
+            sockaddr_in destination = serverAddress;
+            destination.sin_addr = namedSource;
+            destination.sin_port = htons(static_cast<uint16_t>(transport.serverRtcpPort));
+            rtcpInstance_->SetDestination(destination);
+        }
     }
 }

@@ -5,8 +5,8 @@
 #include "TextUtils.h"
 
 #include <arpa/inet.h>
+#include <charconv>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -17,11 +17,13 @@ namespace {
 constexpr unsigned short kDefaultRtspPort = 554;
 constexpr size_t kReadChunk = 16 * 1024;
 
+// Always with a decimal point, whatever the process locale ("0.000").
 std::string FormatSeconds(double seconds)
 {
     char text[64] = {};
-    std::snprintf(text, sizeof(text), "%.3f", seconds);
-    return text;
+    const std::to_chars_result result =
+        std::to_chars(text, text + sizeof(text) - 1, seconds, std::chars_format::fixed, 3);
+    return result.ec == std::errc() ? std::string(text, result.ptr) : std::string("0.000");
 }
 
 } // namespace
@@ -285,6 +287,7 @@ void RTSPClient::CloseConnection()
     connecting_ = false;
     output_.clear();
     input_.clear();
+    parseProgress_ = RtspParseProgress();
 }
 
 void RTSPClient::FailAll(int resultCode, const std::string& message)
@@ -414,6 +417,12 @@ void RTSPClient::HandleReadable()
     }
     input_.append(chunk, static_cast<size_t>(got));
     while (!input_.empty() && socket_ >= 0) {
+        if (input_[0] == '\r' || input_[0] == '\n') {
+            // Line ends between messages (some servers end a body with one more).
+            input_.erase(0, input_.find_first_not_of("\r\n"));
+            parseProgress_ = RtspParseProgress();
+            continue;
+        }
         if (input_[0] == '$') {
             // Interleaved binary data is not used with UDP transport: skip it.
             if (input_.size() < 4) {
@@ -425,11 +434,13 @@ void RTSPClient::HandleReadable()
                 return;
             }
             input_.erase(0, 4 + length);
+            parseProgress_ = RtspParseProgress();
             continue;
         }
         RtspResponse response;
         size_t consumed = 0;
-        const RtspParseResult result = ParseRtspResponse(input_.data(), input_.size(), response, consumed);
+        const RtspParseResult result =
+            ParseRtspResponse(input_.data(), input_.size(), response, consumed, &parseProgress_);
         if (result == RtspParseResult::Incomplete) {
             return;
         }
@@ -444,6 +455,7 @@ void RTSPClient::HandleReadable()
             envir() << "Received a complete response:\n" << input_.substr(0, consumed) << "\n";
         }
         input_.erase(0, consumed);
+        parseProgress_ = RtspParseProgress();
         if (!response.isRequest) {
             HandleResponse(response);
         }
@@ -512,10 +524,14 @@ void RTSPClient::HandleResponse(const RtspResponse& response)
                 }
             }
         }
+        // Set also without a usable Transport answer: the stream is then taken
+        // from the server's address on any port.
         TransportInfo transport;
         const std::string* transportHeader = response.Header("Transport");
-        if (request.subsession != nullptr && transportHeader != nullptr &&
-            ParseTransportHeader(*transportHeader, transport)) {
+        if (transportHeader != nullptr) {
+            ParseTransportHeader(*transportHeader, transport);
+        }
+        if (request.subsession != nullptr) {
             request.subsession->SetServerTransport(serverAddress_, transport);
         }
     } else if (request.method == "GET_PARAMETER") {

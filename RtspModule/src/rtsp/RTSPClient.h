@@ -43,6 +43,11 @@ public:
     unsigned sendTeardownCommand(MediaSession& session, responseHandler* handler,
                                  Authenticator* authenticator = nullptr);
 
+    // The connection to the server is up (made and not closed since).
+    bool IsConnected() const { return socket_ >= 0 && !connecting_; }
+    // Requests sent or queued whose answer has not arrived.
+    bool HasPendingRequests() const { return !awaitingConnection_.empty() || !awaitingResponse_.empty(); }
+
     void setBaseURL(const char* url);
     const char* url() const { return baseUrl_.c_str(); }
     const std::string& sessionId() const { return sessionId_; }
@@ -91,8 +96,9 @@ private:
     unsigned nextCSeq_ = 1;
     std::list<Request> awaitingConnection_; // not yet written: the connection is being made
     std::list<Request> awaitingResponse_;
-    std::string output_; // bytes not yet written to the socket
-    std::string input_;  // bytes received and not yet parsed
+    std::string output_;              // bytes not yet written to the socket
+    std::string input_;               // bytes received and not yet parsed
+    RtspParseProgress parseProgress_; // how far the message at the start of input_ has been read
     Authenticator credentials_;
     bool haveCredentials_ = false;
     std::string sessionId_;

@@ -203,9 +203,15 @@ void RTCPInstance::IncomingHandler(void* clientData, int /*mask*/)
     auto* self = static_cast<RTCPInstance*>(clientData);
     uint8_t buffer[2048];
     for (int i = 0; i < 64; ++i) {
-        const ssize_t got = recv(self->socket_, buffer, sizeof(buffer), MSG_DONTWAIT);
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof(from);
+        const ssize_t got = recvfrom(self->socket_, buffer, sizeof(buffer), MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (got < 0) {
             return;
+        }
+        if (!self->senderFilter_.Accepts(from)) {
+            continue;
         }
         RtcpPacketInfo info;
         if (!ParseRtcpCompound(buffer, static_cast<size_t>(got), info)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Medium.h"
+#include "SenderFilter.h"
 #include "TaskScheduler.h"
 
 #include <netinet/in.h>
@@ -37,6 +38,9 @@ public:
     // Where receiver reports go; until set, none are sent.
     void SetDestination(const sockaddr_in& address);
 
+    // Packets from any other peer (reports and BYE alike) are ignored.
+    void SetSenderFilter(const SenderFilter& filter) { senderFilter_ = filter; }
+
     // `handler(clientData)` is called once when a BYE arrives; with
     // `handleActiveParticipantsOnly`, only a BYE from the SSRC whose RTP was received.
     void setByeHandler(TaskFunc* handler, void* clientData, bool handleActiveParticipantsOnly = true);
@@ -55,6 +59,7 @@ private:
     void AppendSdes(std::vector<uint8_t>& packet) const;
 
     int socket_ = -1;
+    SenderFilter senderFilter_;
     RtpSource* source_ = nullptr; // not owned; may be null
     std::string cname_;
     uint32_t ownSsrc_ = 0;

@@ -96,9 +96,15 @@ void RtpSource::ReadDatagrams()
 {
     // Bounded per call so one busy stream cannot starve the rest of the loop.
     for (int i = 0; i < 256 && reading_; ++i) {
-        const ssize_t got = recv(socket_, datagram_.data(), datagram_.size(), MSG_DONTWAIT);
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof(from);
+        const ssize_t got = recvfrom(socket_, datagram_.data(), datagram_.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
         if (got < 0) {
             break;
+        }
+        if (!senderFilter_.Accepts(from)) {
+            continue;
         }
         RtpHeader header;
         if (!ParseRtpHeader(datagram_.data(), static_cast<size_t>(got), header)) {

@@ -2,6 +2,7 @@
 
 #include "FramedSource.h"
 #include "RtpDepacketizer.h"
+#include "SenderFilter.h"
 #include "TaskScheduler.h"
 
 #include <cstdint>
@@ -20,6 +21,9 @@ public:
 
     // From RTCP: the sender's NTP time (seconds since 1900, 32.32) at `rtpTimestamp`.
     void NoteSenderReport(uint32_t ntpSeconds, uint32_t ntpFraction, uint32_t rtpTimestamp);
+
+    // Datagrams from any other peer are dropped unread by the depacketizer.
+    void SetSenderFilter(const SenderFilter& filter) { senderFilter_ = filter; }
 
     const RtpDepacketizer& Depacketizer() const { return depacketizer_; }
     // Interarrival jitter in timestamp units (RFC 3550 6.4.1).
@@ -45,6 +49,7 @@ private:
     void UpdateJitter(uint32_t rtpTimestamp, int64_t arrivalUs);
 
     int socket_ = -1;
+    SenderFilter senderFilter_;
     unsigned frequency_ = 90000;
     RtpDepacketizer depacketizer_;
     std::deque<RtpUnit> ready_;

@@ -2,6 +2,7 @@
 
 #include "TextUtils.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,9 +10,9 @@
 namespace {
 
 // Finds the end of the header section ("\r\n\r\n", or "\n\n" from lax servers).
-bool FindHeaderEnd(const char* data, size_t size, size_t& headerEnd, size_t& bodyStart)
+bool FindHeaderEnd(const char* data, size_t size, size_t from, size_t& headerEnd, size_t& bodyStart)
 {
-    for (size_t i = 0; i < size; ++i) {
+    for (size_t i = from; i < size; ++i) {
         if (data[i] != '\n') {
             continue;
         }
@@ -58,14 +59,23 @@ bool RtspResponse::CSeq(unsigned& cseq) const
     return value != nullptr && ParseDecimal(Trim(*value), cseq);
 }
 
-RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& out, size_t& consumed)
+RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& out, size_t& consumed,
+                                  RtspParseProgress* progress)
 {
     consumed = 0;
     out = RtspResponse();
+    if (progress != nullptr && size < progress->needed) {
+        return RtspParseResult::Incomplete; // the body is still arriving
+    }
     size_t headerEnd = 0;
     size_t bodyStart = 0;
     const size_t searchSize = std::min(size, kMaxRtspHeaderBytes);
-    if (!FindHeaderEnd(data, searchSize, headerEnd, bodyStart)) {
+    const size_t from = progress != nullptr ? std::min(progress->scanned, searchSize) : 0;
+    if (!FindHeaderEnd(data, searchSize, from, headerEnd, bodyStart)) {
+        if (progress != nullptr) {
+            // The last two bytes may begin the blank line that ends the headers.
+            progress->scanned = searchSize > 2 ? searchSize - 2 : 0;
+        }
         return size >= kMaxRtspHeaderBytes ? RtspParseResult::Invalid : RtspParseResult::Incomplete;
     }
 
@@ -132,6 +142,9 @@ RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& o
         }
     }
     if (size - bodyStart < contentLength) {
+        if (progress != nullptr) {
+            progress->needed = bodyStart + contentLength;
+        }
         return RtspParseResult::Incomplete;
     }
     out.body.assign(data + bodyStart, contentLength);

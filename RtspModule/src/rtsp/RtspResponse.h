@@ -27,10 +27,22 @@ enum class RtspParseResult { Incomplete, Complete, Invalid };
 constexpr size_t kMaxRtspHeaderBytes = 64 * 1024;
 constexpr size_t kMaxRtspBodyBytes = 1024 * 1024;
 
+// What an Incomplete parse learnt about the message at the start of the
+// buffer, so that the next parse after more bytes arrive does not start over:
+// where the search for the end of the headers resumes, and the whole message's
+// size once the headers are known. Reset it when that message is consumed.
+struct RtspParseProgress {
+    size_t scanned = 0;
+    size_t needed = 0;
+};
+
 // Parses one message from the start of `data`. On Complete, `consumed` is the
 // byte count of the message; on Incomplete more bytes are needed; Invalid means
-// the stream cannot be parsed any further.
-RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& out, size_t& consumed);
+// the stream cannot be parsed any further. With `progress`, a parse of a
+// longer buffer that starts with the same bytes resumes where the last one
+// stopped.
+RtspParseResult ParseRtspResponse(const char* data, size_t size, RtspResponse& out, size_t& consumed,
+                                  RtspParseProgress* progress = nullptr);
 
 // "Session: <id>[;timeout=<s>]". False when the id is empty.
 bool ParseSessionHeader(const std::string& value, std::string& sessionId, unsigned& timeoutSeconds);

@@ -2,7 +2,7 @@
 
 #include "TextUtils.h"
 
-#include <cstdlib>
+#include <charconv>
 
 namespace {
 
@@ -16,9 +16,11 @@ bool ParseNpt(const std::string& text, double& seconds)
     if (text.empty() || text.size() > 32) {
         return false;
     }
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end == nullptr || *end != '\0' || !(value >= 0.0) || value > 1e9) {
+    // from_chars reads the C locale's form whatever the process locale.
+    double value = 0.0;
+    const char* const end = text.data() + text.size();
+    const std::from_chars_result result = std::from_chars(text.data(), end, value);
+    if (result.ec != std::errc() || result.ptr != end || !(value >= 0.0) || value > 1e9) {
         return false;
     }
     seconds = value;

@@ -15,6 +15,13 @@ int64_t MonotonicMicroseconds()
     return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
+long long MonotonicSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) + 1;
+}
+
 BasicTaskScheduler::BasicTaskScheduler(unsigned granularityUs)
     : granularityUs_(granularityUs), wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {

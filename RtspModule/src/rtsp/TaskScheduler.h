@@ -93,3 +93,5 @@ private:
 
 // Monotonic clock in microseconds.
 int64_t MonotonicMicroseconds();
+// Monotonic clock in whole seconds, never 0 (0 means "never" to its users).
+long long MonotonicSeconds();
