@@ -11,7 +11,6 @@
 #include <QTableWidgetItem>
 #include <QVariant>
 #include <cmath>
-#include <iostream>
 
 namespace {
 
@@ -150,7 +149,6 @@ void ZonesTab::onRemoveZone()
         return;
     }
     const unsigned int id = selected.first()->data(Qt::UserRole).toUInt();
-    std::cout << id << std::endl;
     zones_.erase(id);
     showZones();
 }
