@@ -2,7 +2,7 @@
 #include "HttpClientModule.h"
 
 #include "LogCapture.h"
-#include "SimProcess.h"
+#include "LoopbackSim.h"
 #include "VcaConfigReader.h"
 
 #include <QSignalSpy>
@@ -60,7 +60,7 @@ private slots:
 
 void HttpClientModuleTest::doneCarriesTheWholeBody()
 {
-    SimProcess sim;
+    LoopbackSim sim;
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     QSignalSpy done(&module, &HttpClientModule::Done);
@@ -77,7 +77,7 @@ void HttpClientModuleTest::doneCarriesTheWholeBody()
 
 void HttpClientModuleTest::emptyBodyIsDone()
 {
-    SimProcess sim({QStringLiteral("--http-status"), QStringLiteral("200")});
+    LoopbackSim sim({QStringLiteral("--http-status"), QStringLiteral("200")});
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -88,7 +88,7 @@ void HttpClientModuleTest::emptyBodyIsDone()
 
 void HttpClientModuleTest::errorStatusAndRefusedConnectionFail()
 {
-    SimProcess sim({QStringLiteral("--http-status"), QStringLiteral("500")});
+    LoopbackSim sim({QStringLiteral("--http-status"), QStringLiteral("500")});
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -97,7 +97,7 @@ void HttpClientModuleTest::errorStatusAndRefusedConnectionFail()
     QVERIFY(recorder.events.at(0).startsWith(QStringLiteral("Failed:HTTP request failed: ")));
     QVERIFY(recorder.events.at(0).contains(QStringLiteral("Internal Server Error")));
 
-    module.StartLater("http://127.0.0.1:" + std::to_string(SimProcess::FreeTcpPort()) + kConfigPath);
+    module.StartLater("http://127.0.0.1:" + std::to_string(LoopbackSim::FreeTcpPort()) + kConfigPath);
     QVERIFY(recorder.WaitFor(2));
     QCOMPARE(recorder.events.at(1), QStringLiteral("Failed:HTTP request failed: Connection refused"));
 }
@@ -106,7 +106,7 @@ void HttpClientModuleTest::authenticationChallengeFailsWithItsOwnText()
 {
     const QString expected = QStringLiteral("Failed:Authentication required, not implemented");
     {
-        SimProcess sim({QStringLiteral("--http-reject-auth")});
+        LoopbackSim sim({QStringLiteral("--http-reject-auth")});
         QVERIFY(sim.IsReady());
         HttpClientModule module(nullptr);
         Recorder recorder(module);
@@ -116,7 +116,7 @@ void HttpClientModuleTest::authenticationChallengeFailsWithItsOwnText()
     }
     // A write command asks for Digest credentials; none are offered, so the
     // device keeps its zones.
-    SimProcess sim;
+    LoopbackSim sim;
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -132,8 +132,8 @@ void HttpClientModuleTest::authenticationChallengeFailsWithItsOwnText()
 
 void HttpClientModuleTest::challengeToAnotherModulesReplyIsIgnored()
 {
-    SimProcess slowSim({QStringLiteral("--http-delay-ms"), QStringLiteral("700")});
-    SimProcess sim;
+    LoopbackSim slowSim({QStringLiteral("--http-delay-ms"), QStringLiteral("700")});
+    LoopbackSim sim;
     QVERIFY(slowSim.IsReady() && sim.IsReady());
     HttpClientModule reader(nullptr);
     HttpClientModule writer(nullptr);
@@ -151,8 +151,8 @@ void HttpClientModuleTest::challengeToAnotherModulesReplyIsIgnored()
 void HttpClientModuleTest::redirectionGivesTheResolvedUrl()
 {
     const std::string prefix = "Failed:Failed. Redirection is not supported. New URL: ";
-    SimProcess absolutePath({QStringLiteral("--http-redirect"), QStringLiteral("/other/place.cgi?x=1")});
-    SimProcess relativePath({QStringLiteral("--http-redirect"), QStringLiteral("next.cgi")});
+    LoopbackSim absolutePath({QStringLiteral("--http-redirect"), QStringLiteral("/other/place.cgi?x=1")});
+    LoopbackSim relativePath({QStringLiteral("--http-redirect"), QStringLiteral("next.cgi")});
     QVERIFY(absolutePath.IsReady() && relativePath.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -166,7 +166,7 @@ void HttpClientModuleTest::redirectionGivesTheResolvedUrl()
 
 void HttpClientModuleTest::startLaterTwiceSendsOnlyTheSecond()
 {
-    SimProcess sim({QStringLiteral("--http-delay-ms"), QStringLiteral("200")});
+    LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("200")});
     QVERIFY(sim.IsReady());
     LogCapture log;
     HttpClientModule module(nullptr);
@@ -187,7 +187,7 @@ void HttpClientModuleTest::startLaterTwiceSendsOnlyTheSecond()
 
 void HttpClientModuleTest::startWhileInFlightIsQueued()
 {
-    SimProcess sim({QStringLiteral("--http-delay-ms"), QStringLiteral("200")});
+    LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("200")});
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -200,7 +200,7 @@ void HttpClientModuleTest::startWhileInFlightIsQueued()
 
 void HttpClientModuleTest::startFromInsideDoneRunsNext()
 {
-    SimProcess sim;
+    LoopbackSim sim;
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -218,7 +218,7 @@ void HttpClientModuleTest::startFromInsideDoneRunsNext()
 
 void HttpClientModuleTest::abortAndDestructionInFlight()
 {
-    SimProcess sim({QStringLiteral("--http-delay-ms"), QStringLiteral("500")});
+    LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("500")});
     QVERIFY(sim.IsReady());
     const QString aborted = QStringLiteral("Failed:HTTP request is aborted by user");
     HttpClientModule idle(nullptr);

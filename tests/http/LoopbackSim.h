@@ -1,19 +1,22 @@
 #pragma once
 
-#include <QProcess>
-#include <QString>
+#include "SimDevice.h"
+
 #include <QStringList>
+#include <string>
 
-// A qel-device-sim child process serving one device on loopback only, with
-// free ports of its own. Started by the constructor, killed by the destructor.
-class SimProcess final {
+// A simulated device serving its web interface on loopback only, on free
+// ports of its own, without RTSP. Ended at once by the destructor: the
+// simulator keeps nothing worth an orderly stop, and an orderly stop waits for
+// idle kept-alive connections to time out.
+class LoopbackSim final {
 public:
-    explicit SimProcess(const QStringList& extraArguments = {});
-    ~SimProcess();
-    SimProcess(const SimProcess&) = delete;
-    SimProcess& operator=(const SimProcess&) = delete;
+    explicit LoopbackSim(const QStringList& extraArguments = {});
+    ~LoopbackSim();
+    LoopbackSim(const LoopbackSim&) = delete;
+    LoopbackSim& operator=(const LoopbackSim&) = delete;
 
-    bool IsReady() const { return ready_; }
+    bool IsReady() const { return sim_.IsReady(); }
     int HttpPort() const { return httpPort_; }
     // "http://127.0.0.1:<port>" + path
     std::string Url(const std::string& path) const;
@@ -22,7 +25,8 @@ public:
     static int FreeTcpPort();
 
 private:
-    QProcess process_;
+    static QStringList Arguments(int httpPort, const QStringList& extraArguments);
+
     int httpPort_ = 0;
-    bool ready_ = false;
+    SimDevice sim_;
 };

@@ -8,6 +8,7 @@
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
 #include "ui_SettingsDialog.h"
+#include "TestHelpers.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -44,13 +45,6 @@ DeviceNetworkParams RefusingDevice()
 }
 
 const char kRefused[] = "HTTP request failed: Connection refused";
-
-int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
-{
-    return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&prefix](const std::string& m) {
-        return m.compare(0, prefix.size(), prefix) == 0;
-    }));
-}
 
 QString Hex(const unsigned char* bytes, int size)
 {
