@@ -73,7 +73,7 @@ public:
 
 public slots:
     // The device's camera position: puts it into the controls and redraws.
-    virtual void setCampos(double fov, double angle, double height);
+    void setCampos(double fov, double angle, double height);
     void UpdateGrid();
     void OnDoubleSpinBoxCameraHeightValueChanged(double height);
     void OnHorizontalSliderCameraHeightValueChanged(int value);

@@ -41,8 +41,8 @@ public:
     virtual Movable* getMovable(const QPointF& point, const QSize& size) = 0;
     virtual void draw(QPainter& painter, const QRect& rect) const = 0;
     // Opaque user data of the page that owns the shape; not owned.
-    virtual void* getData() const;
-    virtual void setData(void* data);
+    void* getData() const;
+    void setData(void* data);
     virtual ~Drawable();
 
 private:

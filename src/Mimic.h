@@ -27,7 +27,7 @@ public:
     void draw(QPainter& painter, const QRect& rect) const override;
     ~Mimic() override;
 
-    virtual void setHeight(double heightMetres);
+    void setHeight(double heightMetres);
 
 private:
     QPen pen_;
@@ -46,9 +46,9 @@ public:
     std::shared_ptr<Drawable> createDrawable(const QPointF& point) override;
     ~MimicCreator() override;
 
-    virtual void setMimicHeight(double heightMetres);
-    virtual std::shared_ptr<Mimic> getMimic();
-    virtual void reset();
+    void setMimicHeight(double heightMetres);
+    std::shared_ptr<Mimic> getMimic();
+    void reset();
 
 private:
     const Camera* camera_ = nullptr;  // not owned

@@ -30,10 +30,6 @@ Movable* Ruler::getMovable(const QPointF& point, const QSize& size) {
 
 Ruler::~Ruler() = default;
 
-void Ruler::setRulerListener(RulerListener* listener) {
-    listener_ = listener;
-}
-
 void Ruler::notifyListener() {
     if (listener_ != nullptr) {
         listener_->notify(this, getFirstPoint(), getSecondPoint());

@@ -23,8 +23,6 @@ public:
     Movable* getMovable(const QPointF& point, const QSize& size) override;
     ~Ruler() override;
 
-    virtual void setRulerListener(RulerListener* listener);
-
 private:
     void notifyListener();
 
@@ -56,8 +54,8 @@ public:
     std::shared_ptr<Drawable> createDrawable(const QPointF& point) override;
     ~RulerCreator() override;
 
-    virtual std::shared_ptr<Ruler> getRuler();
-    virtual void reset();
+    std::shared_ptr<Ruler> getRuler();
+    void reset();
 
 private:
     std::shared_ptr<Ruler> ruler_;
