@@ -75,6 +75,8 @@ CameraPositionTab::CameraPositionTab(QObject* dialog, HttpClientDialog* http, co
     }
     vf = connect(widgets_.view, SIGNAL(shapeCreated(std::shared_ptr<Drawable>)), this,
                  SLOT(OnCreateDrawable(std::shared_ptr<Drawable>)));
+    vf = connect(widgets_.view, SIGNAL(creationCancelled(std::shared_ptr<Drawable>)), this,
+                 SLOT(OnDrawingCancelled(std::shared_ptr<Drawable>)));
 
     grid_ = std::make_shared<GridDrawable>();
     grid_->setCameraPosition(camera_);
@@ -125,11 +127,14 @@ void CameraPositionTab::setCampos(double fov, double angle, double height)
         widgets_.height->setValue(height);
     }
     UpdateGrid();
+    // The device's own values: nothing to apply yet.
+    unapplied_ = false;
 }
 
 void CameraPositionTab::UpdateGrid()
 {
     camera_.set(widgets_.fov->value(), widgets_.angle->value(), widgets_.height->value());
+    unapplied_ = true;
     grid_->setCameraPosition(camera_);
     for (const auto& entry : rulerTools_) {
         const std::shared_ptr<Ruler> ruler = entry.second->getRuler();
@@ -242,8 +247,25 @@ QString CameraPositionTab::ApplyCommand() const
 
 void CameraPositionTab::OnApplyCam()
 {
-    SendCommands({ApplyCommand()}, tr("Camera position was applied"),
-                 tr("Applying the camera position was cancelled; the device may hold part of the change"));
+    if (SendCommands(
+            {ApplyCommand()}, tr("Camera position was applied"),
+            tr("Applying the camera position was cancelled; the device may hold part of the change"))) {
+        unapplied_ = false;
+    }
+}
+
+void CameraPositionTab::OnDrawingCancelled(std::shared_ptr<Drawable> shape)
+{
+    for (const std::unique_ptr<RulerCreator>& creator : rulerCreators_) {
+        const std::shared_ptr<Ruler> ruler = creator->getRuler();
+        if (ruler && ruler == shape) {
+            auto* label = static_cast<QLabel*>(ruler->getData());
+            if (label != nullptr) {
+                setLabelDistance(label, 0);
+            }
+            creator->reset();
+        }
+    }
 }
 
 MimicCreator* CameraPositionTab::MimicToolOf(QObject* control) const

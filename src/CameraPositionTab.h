@@ -67,6 +67,9 @@ public:
     const Camera& GetCamera() const { return camera_; }
     // The command "Apply" sends for the current camera.
     QString ApplyCommand() const;
+    // The camera was changed since it was loaded or last applied without a
+    // failure.
+    bool HasUnappliedChanges() const { return unapplied_; }
 
     // Recomputes the length of a ruler that carries its size label.
     void notify(Ruler* ruler, const QPointF& first, const QPointF& second) override;
@@ -84,6 +87,8 @@ public slots:
     void OnRemoveRuler();
     void OnCreateDrawable(std::shared_ptr<Drawable> shape);
     void OnApplyCam();
+    // A ruler whose drawing was cancelled starts anew at the next click.
+    void OnDrawingCancelled(std::shared_ptr<Drawable> shape);
 
 private:
     MimicCreator* MimicToolOf(QObject* control) const;
@@ -96,4 +101,5 @@ private:
     std::array<std::unique_ptr<RulerCreator>, kRulerRows> rulerCreators_;
     std::map<QObject*, MimicCreator*> mimicTools_; // a row's controls to its tool
     std::map<QObject*, RulerCreator*> rulerTools_; // a row's buttons to its tool
+    bool unapplied_ = false;
 };

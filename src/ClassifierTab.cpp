@@ -3,6 +3,20 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <cmath>
+
+namespace {
+
+// A field's number; false when the text is not a finite number.
+bool ReadNumber(const QLineEdit* field, double& value)
+{
+    bool ok = false;
+    value = field->text().toDouble(&ok);
+    return ok && std::isfinite(value);
+}
+
+} // namespace
+
 double getDoubleFromLabel(QLineEdit* field)
 {
     // QString::toDouble reads the C locale's form, whatever the system locale.
@@ -89,8 +103,69 @@ std::vector<QString> ClassifierTab::ApplyCommands() const
     return paths;
 }
 
+QLineEdit* ClassifierTab::FindInvalidField(QString& message) const
+{
+    const QString timeoutText = timeout_->text();
+    bool ok = false;
+    if (!timeoutText.isEmpty() && (timeoutText.toInt(&ok, 10) < 0 || !ok)) {
+        message = tr("Zone detection timeout (s.) must be a whole number of seconds above 0 "
+                     "(0 or empty leaves it unchanged)");
+        return timeout_;
+    }
+    int classNo = 0;
+    for (const ClassRow& row : rows_) {
+        ++classNo;
+        QLineEdit* const fields[] = {std::get<0>(row), std::get<1>(row), std::get<2>(row), std::get<3>(row)};
+        const char* const names[] = {QT_TR_NOOP("minimum area (m2.)"), QT_TR_NOOP("maximum area (m2.)"),
+                                     QT_TR_NOOP("minimum height (m.)"), QT_TR_NOOP("maximum height (m.)")};
+        bool allEmpty = true;
+        for (const QLineEdit* field : fields) {
+            allEmpty = allEmpty && field->text().isEmpty();
+        }
+        if (allEmpty) {
+            continue;
+        }
+        double values[4] = {};
+        for (int i = 0; i < 4; ++i) {
+            if (!ReadNumber(fields[i], values[i])) {
+                message = tr("Object class %1: the %2 is not a number").arg(classNo).arg(tr(names[i]));
+                return fields[i];
+            }
+        }
+        const double minArea = values[0];
+        const double maxArea = values[1];
+        const double minHeight = values[2];
+        const double maxHeight = values[3];
+        if (!(maxArea > 0 && maxArea > minArea)) {
+            message = tr("Object class %1: the maximum area (m2.) must be above 0 and above the minimum area")
+                          .arg(classNo);
+            return fields[1];
+        }
+        if (!(minHeight > 0)) {
+            message = tr("Object class %1: the minimum height (m.) must be above 0").arg(classNo);
+            return fields[2];
+        }
+        if (!(maxHeight > minHeight)) {
+            message =
+                tr("Object class %1: the maximum height (m.) must be above the minimum height").arg(classNo);
+            return fields[3];
+        }
+    }
+    return nullptr;
+}
+
 void ClassifierTab::OnApply()
 {
+    // Every class is removed before the valid ones are added: a class that
+    // cannot be sent would be lost on the device, so nothing goes out.
+    QString message;
+    QLineEdit* invalid = FindInvalidField(message);
+    if (invalid != nullptr) {
+        invalid->setFocus(Qt::OtherFocusReason);
+        invalid->selectAll();
+        emit ErrorOccurred(message);
+        return;
+    }
     SendCommands(
         ApplyCommands(), tr("Classifier settings were applied"),
         tr("Applying the classifier settings was cancelled; the device may hold part of the change"));

@@ -56,6 +56,11 @@ public slots:
     void OnApply();
 
 private:
+    // The first field whose text cannot be sent, with a message naming it
+    // and its range; null when every field can be sent. A class whose four
+    // fields are all empty is unused, not wrong.
+    QLineEdit* FindInvalidField(QString& message) const;
+
     bool loaded_ = false;
     std::vector<ObjectClassValues> extraClasses_; // loaded classes the form has no row for
     QLineEdit* timeout_ = nullptr;

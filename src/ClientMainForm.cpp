@@ -13,12 +13,16 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStringList>
 #include <QTableWidgetItem>
 
@@ -73,6 +77,14 @@ public:
     }
 };
 
+// Values as long as a device's usually are, one per column.
+const char* const kTypicalCells[kColumnCount] = {
+    "QEL VCA-100",     "Entrance camera 12", "255.255.255.255", "00-00-00-00-00-00",
+    "255.255.255.255", "255.255.255.255",    "static",          "2.4.10",
+    "SN0000000000"};
+// Room beside a cell's text: its margins and the grid line.
+constexpr int kCellPadding = 16;
+
 QString Utf8(const std::string& text)
 {
     return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
@@ -111,6 +123,8 @@ void ClientMainForm::Init()
     tableWidgetDevices->setSelectionBehavior(QAbstractItemView::SelectRows);
     tableWidgetDevices->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
     tableWidgetDevices->setShowGrid(true);
+    tableWidgetDevices->installEventFilter(this);
+    SizeForTypicalDevices();
 
     RegisterToolIcon();
     setWindowIcon(QIcon(QStringLiteral(":/icons/qel-ip-tool.svg")));
@@ -128,6 +142,53 @@ void ClientMainForm::Init()
     header->setSectionsClickable(true);
     vf = connect(header, SIGNAL(sortIndicatorChanged(int, Qt::SortOrder)), this,
                  SLOT(OnSortIndicatorChanged(int, Qt::SortOrder)));
+}
+
+void ClientMainForm::SizeForTypicalDevices()
+{
+    QHeaderView* header = tableWidgetDevices->horizontalHeader();
+    const QFontMetrics metrics(tableWidgetDevices->font());
+    int columnsWidth = 0;
+    for (int column = 0; column < kColumnCount; ++column) {
+        const int cell = metrics.horizontalAdvance(QString::fromLatin1(kTypicalCells[column])) + kCellPadding;
+        tableWidgetDevices->setColumnWidth(column, std::max(header->sectionSizeHint(column), cell));
+        columnsWidth += tableWidgetDevices->columnWidth(column);
+    }
+    // Everything around the columns: the row numbers, the table's frame and
+    // scroll bar, and the margins of the window's layout.
+    const QMargins margins = centralwidget->layout()->contentsMargins();
+    const int wanted = columnsWidth + tableWidgetDevices->verticalHeader()->sizeHint().width() +
+                       2 * tableWidgetDevices->frameWidth() +
+                       tableWidgetDevices->verticalScrollBar()->sizeHint().width() + margins.left() +
+                       margins.right();
+    int width = std::max(this->width(), wanted);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        width = std::min(width, screen->availableGeometry().width());
+    }
+    resize(width, height());
+}
+
+void ClientMainForm::FitColumnsToContents()
+{
+    // An empty table keeps the widths made for typical devices.
+    if (tableWidgetDevices->rowCount() > 0) {
+        tableWidgetDevices->resizeColumnsToContents();
+    }
+}
+
+bool ClientMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == tableWidgetDevices && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const int row = tableWidgetDevices->currentRow();
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && row >= 0) {
+            // As a double-click on the row, which also shows as selected.
+            tableWidgetDevices->selectRow(row);
+            OnCellDoubleClicked(row, tableWidgetDevices->currentColumn());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void ClientMainForm::OnStartSearch()
@@ -206,6 +267,8 @@ void ClientMainForm::UpdateTableRow(int row, size_t record)
         auto* item = new DeviceTableItem(cells[column]);
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
         item->setData(kRecordRole, static_cast<qulonglong>(record));
+        // The whole text, also when the column cuts it.
+        item->setToolTip(cells[column]);
         tableWidgetDevices->setItem(row, column, item);
     }
     tableWidgetDevices->item(row, kIpColumn)
@@ -257,6 +320,7 @@ void ClientMainForm::OnStopSearch()
     udpModule_->Stop();
     pushButtonSearch->setEnabled(true);
     pushButtonStopSearch->setEnabled(false);
+    FitColumnsToContents();
     // A search that could not listen or could not send its request heard
     // nothing: a device count would claim that no device answered.
     const QString listenError = udpModule_->ListenError();
@@ -328,6 +392,7 @@ void ClientMainForm::OpenSettings(size_t record)
         UpdateTableRow(row, record);
         ApplySort();
     }
+    FitColumnsToContents();
 }
 
 bool ClientMainForm::ExportTable(const QString& path, QString& error) const

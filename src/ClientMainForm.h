@@ -36,6 +36,10 @@ public:
     // order) to `path` as UTF-8 CSV; false with the reason when it cannot.
     bool ExportTable(const QString& path, QString& error) const;
 
+protected:
+    // Enter on the device table opens the settings of its current row.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     void OnStartSearch();
     void OnStopSearch();
@@ -59,6 +63,10 @@ private:
     void OpenSettings(size_t record);
     // Puts the rows back in the order of the column the user chose, if any.
     void ApplySort();
+    // Columns as wide as typical values, and the window wide enough for all
+    // of them, before any device has answered.
+    void SizeForTypicalDevices();
+    void FitColumnsToContents();
 
     UdpModuleWithTimer* udpModule_ = nullptr;
     std::vector<DeviceNetworkParams> params_; // one per table row, in arrival order

@@ -1,5 +1,7 @@
 #include "DrawableView.h"
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -83,6 +85,23 @@ void DrawableView::clear()
     shapes_.clear();
 }
 
+void DrawableView::setOverlayText(const QString& text)
+{
+    overlayText_ = text;
+}
+
+bool DrawableView::cancelCreation()
+{
+    if (!creationShape_) {
+        return false;
+    }
+    const std::shared_ptr<Drawable> shape = std::move(creationShape_);
+    creationShape_.reset();
+    emit creationCancelled(shape);
+    update();
+    return true;
+}
+
 void DrawableView::mousePressEvent(QMouseEvent* event)
 {
     // A press of another button during a drag leaves that drag alone.
@@ -118,6 +137,8 @@ void DrawableView::mouseReleaseEvent(QMouseEvent* event)
     if (currentMovable_) {
         endDrag();
         update();
+    } else if (creationShape_ && event->button() == Qt::RightButton) {
+        cancelCreation();
     } else if (creationShape_) {
         const std::shared_ptr<Drawable> shape = creationShape_;
         if (shape->clickInCreationMode(point, pictureRect_.size())) {
@@ -160,6 +181,23 @@ void DrawableView::paintEvent(QPaintEvent*)
     if (creationShape_) {
         creationShape_->draw(painter, pictureRect_);
     }
+    if (!overlayText_.isEmpty()) {
+        drawOverlayText(painter);
+    }
+}
+
+void DrawableView::drawOverlayText(QPainter& painter) const
+{
+    // White on a dark box, readable over any picture.
+    QFont font = painter.font();
+    font.setPointSizeF(font.pointSizeF() * 1.5);
+    font.setBold(true);
+    painter.setFont(font);
+    const QRect text = painter.fontMetrics().boundingRect(overlayText_);
+    const QRect box(pictureRect_.topLeft() + QPoint(8, 8), text.size() + QSize(16, 8));
+    painter.fillRect(box, QColor(0, 0, 0, 160));
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter, overlayText_);
 }
 
 void DrawableView::resizeEvent(QResizeEvent* event)

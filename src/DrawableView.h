@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMetaType>
 #include <QRect>
+#include <QString>
 #include <QWidget>
 #include <memory>
 #include <vector>
@@ -17,9 +18,10 @@ QPointF coords(QMouseEvent* event, const QRect& r);
 
 // The live video widget: shows the latest picture, draws a list of shapes
 // over it and turns mouse input into shape creation and handle drags. Mouse
-// buttons are not told apart. It reports completed shapes and ended drags and
-// never decides what a shape means: whoever listens to shapeCreated decides
-// whether the shape joins the list. GUI thread only.
+// buttons are not told apart, except that a right click cancels the shape
+// under creation. It reports completed shapes and ended drags and never
+// decides what a shape means: whoever listens to shapeCreated decides whether
+// the shape joins the list. GUI thread only.
 class DrawableView : public QWidget {
     Q_OBJECT
 public:
@@ -41,9 +43,20 @@ public:
     // Empties the list; no repaint.
     void clear();
 
+    // Drops the shape under creation and repaints; false when none was being
+    // created. A right click does the same.
+    bool cancelCreation();
+
+    // A line of text drawn over the picture and the shapes (empty: none);
+    // the caller calls update() afterwards.
+    void setOverlayText(const QString& text);
+    const QString& overlayText() const { return overlayText_; }
+
 signals:
     void shapeCreated(std::shared_ptr<Drawable> creationShape);
     void shapeEdited(Drawable* editedShape, Movable* movable);
+    // The shape under creation was dropped before it was complete.
+    void creationCancelled(std::shared_ptr<Drawable> cancelledShape);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -54,6 +67,7 @@ protected:
 
 private:
     void endDrag();
+    void drawOverlayText(QPainter& painter) const;
 
     std::vector<std::shared_ptr<Drawable>> shapes_;
     // The shape whose handle is being dragged: a shapeEdited listener may drop
@@ -64,6 +78,7 @@ private:
     DrawableCreationTool* creationTool_ = nullptr; // lent by a page
     QImage picture_;
     QRect pictureRect_;
+    QString overlayText_;
 };
 
 Q_DECLARE_METATYPE(std::shared_ptr<Drawable>)

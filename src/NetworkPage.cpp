@@ -36,6 +36,8 @@ NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceN
     : QObject(dialog), dialog_(dialog), ui_(ui), params_(params), interfaceIndex_(interfaceIndex)
 {
     udpModule_ = new UdpModuleWithTimer(dialog);
+    vf = connect(ui_->comboBoxIpType, SIGNAL(currentIndexChanged(int)), this,
+                 SLOT(UpdateAddressFieldsEnabled()));
 }
 
 // Closing the dialog while a request waits ends the exchange silently: the
@@ -50,9 +52,27 @@ void NetworkPage::LoadFromParams()
     ui_->lineEditNetMask->setText(AddressText(params_.mask));
     ui_->lineEditGateway->setText(AddressText(params_.gateway));
     ui_->lineEditDns->setText(AddressText(params_.dns));
+    UpdateAddressFieldsEnabled();
+}
+
+void NetworkPage::UpdateAddressFieldsEnabled()
+{
+    // While a request waits the whole group is disabled and stays so.
+    const bool enable = ui_->comboBoxIpType->isEnabled() && ui_->comboBoxIpType->currentIndex() == STATIC;
+    for (QWidget* w : std::initializer_list<QWidget*>{ui_->lineEditIpAddress, ui_->lineEditNetMask,
+                                                      ui_->lineEditGateway}) {
+        w->setEnabled(enable);
+    }
 }
 
 bool NetworkPage::FromGuiControls(DeviceNetworkParams& params, QString& errorMessage) const
+{
+    QLineEdit* unused = nullptr;
+    return ReadControls(params, errorMessage, unused);
+}
+
+bool NetworkPage::ReadControls(DeviceNetworkParams& params, QString& errorMessage,
+                               QLineEdit*& invalidField) const
 {
     // Only the form of each address is checked, in the order of the fields;
     // the first bad one names the error.
@@ -70,6 +90,7 @@ bool NetworkPage::FromGuiControls(DeviceNetworkParams& params, QString& errorMes
     for (const Field& field : fields) {
         if (!StringToIpType(field.edit->text().toStdString(), *field.value)) {
             errorMessage = SettingsDialog::tr(field.message);
+            invalidField = field.edit;
             return false;
         }
     }
@@ -94,8 +115,10 @@ void NetworkPage::OnApplyNetworkParams()
 {
     DeviceNetworkParams params{};
     QString errorMessage;
-    if (!FromGuiControls(params, errorMessage)) {
+    QLineEdit* invalidField = nullptr;
+    if (!ReadControls(params, errorMessage, invalidField)) {
         ShowInputError(errorMessage);
+        FocusField(invalidField);
         return;
     }
 
@@ -126,6 +149,14 @@ void NetworkPage::OnApplyNetworkParams()
         return;
     }
     VLOG(1) << "NetworkSetting Request is sent";
+}
+
+void NetworkPage::FocusField(QLineEdit* field)
+{
+    // With DHCP the address fields are disabled: the IP type unlocks them.
+    QWidget* target = field->isEnabled() ? static_cast<QWidget*>(field) : ui_->comboBoxIpType;
+    target->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
 }
 
 void NetworkPage::OnApplyAuthParams()
@@ -196,6 +227,7 @@ void NetworkPage::EnableNetworkParamsControls(bool enable)
              ui_->pushButtonApply2}) {
         w->setEnabled(enable);
     }
+    UpdateAddressFieldsEnabled();
 }
 
 void NetworkPage::EnableAuthParamsControls(bool enable)
@@ -244,6 +276,7 @@ void NetworkPage::ProcessNetworkParamsReply(const QByteArray& rawContent)
         vf = FromGuiControls(applied, unused);
         const bool addressChanged = applied.ip != params_.ip;
         params_ = applied;
+        emit RecordChanged();
         if (addressChanged) {
             emit AddressChanged();
         }
@@ -283,6 +316,16 @@ void NetworkPage::ProcessAuthParamsReply(const QByteArray& rawContent)
     VLOG(1) << "AuthSetting Response recognized; code: " << static_cast<int>(code) << ": "
             << message.toStdString();
     ApplyAuthParamsDone(message, success);
+}
+
+void NetworkPage::ClearPasswordFields()
+{
+    // The old password is no longer the device's: none of the typed
+    // passwords stays in the form, the network group's included.
+    for (QLineEdit* field : {ui_->lineEditCurPassword, ui_->lineEditCurPassword2, ui_->lineEditNewPassword,
+                             ui_->lineEditNewPassword2}) {
+        field->clear();
+    }
 }
 
 void NetworkPage::ProcessNetworkParamsNoResponse()
@@ -332,6 +375,7 @@ void NetworkPage::ApplyAuthParamsDone(const QString& message, bool success)
     StopExchange();
     VLOG(1) << "AuthSetting command done, success: " << success << "; " << message.toStdString();
     if (success) {
+        ClearPasswordFields();
         dialog_->ShowStatus(message);
     } else {
         dialog_->DisplayError(message);

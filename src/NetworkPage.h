@@ -10,6 +10,7 @@
 namespace Ui {
 class SettingsDialog;
 }
+class QLineEdit;
 class SettingsDialog;
 class UdpModuleWithTimer;
 
@@ -43,6 +44,8 @@ public:
     void ApplyAuthParamsDone(const QString& message, bool success);
 
 signals:
+    // The record took the values of a successful network change.
+    void RecordChanged();
     // A network change moved the device to the record's new IP address.
     void AddressChanged();
 
@@ -53,8 +56,15 @@ public slots:
     void ProcessAuthParamsReply(const QByteArray& rawContent);
     void ProcessNetworkParamsNoResponse();
     void ProcessAuthParamsNoResponse();
+    // The address fields are for static addressing only.
+    void UpdateAddressFieldsEnabled();
 
 private:
+    // FromGuiControls, also naming the address field that does not parse.
+    bool ReadControls(DeviceNetworkParams& params, QString& errorMessage, QLineEdit*& invalidField) const;
+    // After a box about a bad address: the field, ready to be corrected.
+    void FocusField(QLineEdit* field);
+    void ClearPasswordFields();
     void ShowInputError(const QString& message);
     // The transport's own failures, as user texts: it cannot hear replies, or
     // the request did not go out.

@@ -16,13 +16,26 @@ PolyLine::PolyLine(const QPointF& p, bool showVertices)
 void PolyLine::moveInCreationMode(const QPointF& point, const QSize& size) {
     current_ = point;
     // Near vertex 0 the next click closes the polygon rather than adding an
-    // edge, so it is always allowed there.
-    canAdd_ = (!vertices_.empty() && distInPixels(point, vertices_.front(), size) <= kHitRadiusSquared) ||
-              !hasSelfCross(vertices_, point);
+    // edge: it is allowed there unless the closing edge would cross the chain.
+    if (!vertices_.empty() && distInPixels(point, vertices_.front(), size) <= kHitRadiusSquared) {
+        canAdd_ = !closingEdgeCrosses();
+    } else {
+        canAdd_ = !hasSelfCross(vertices_, point);
+    }
+}
+
+bool PolyLine::closingEdgeCrosses() const
+{
+    // Only a polygon of at least 3 vertices closes; below that a click near
+    // vertex 0 adds a vertex, whose edge cannot cross anything yet.
+    return vertices_.size() >= 3 && hasSelfCross(vertices_, vertices_.front());
 }
 
 bool PolyLine::clickInCreationMode(const QPointF& point, const QSize& size) {
     if (vertices_.size() >= 3 && distInPixels(point, vertices_.front(), size) <= kHitRadiusSquared) {
+        if (closingEdgeCrosses()) {
+            return false;
+        }
         creation_ = false;
         return true;
     }
@@ -83,6 +96,11 @@ std::vector<QPointF>& PolyLine::getVertecles() {
 
 void PolyLine::setColor(const QColor& color) {
     pen_.setColor(color);
+}
+
+void PolyLine::setPenWidth(int width)
+{
+    pen_.setWidth(width);
 }
 
 bool PolyLine::isAcceptable(unsigned long long index) {

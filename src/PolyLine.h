@@ -30,11 +30,17 @@ public:
     void add(const QPointF& point);
     std::vector<QPointF>& getVertecles();
     void setColor(const QColor& color);
+    // 0 is the default cosmetic pen of one pixel.
+    void setPenWidth(int width);
     // Whether the two edges at vertex `index` of the closed polygon cross no
     // other edge.
     bool isAcceptable(unsigned long long index);
 
 private:
+    // Whether the edge from the last vertex back to vertex 0 would cross an
+    // edge of the chain.
+    bool closingEdgeCrosses() const;
+
     std::vector<QPointF> vertices_;
     QPointF current_;
     QPen pen_;

@@ -14,14 +14,22 @@
 #include "RtspDevice.h"
 #include "RtspDeviceStopOnErrorHandler.h"
 #include "RtspFrameReceiver.h"
+#include "SilentStreamWatch.h"
 #include "SourceRequests.h"
+#include "StringUtils.h"
 #include "VcaConfigReader.h"
 #include "X264Decoder.h"
 #include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
 
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QComboBox>
+#include <QMessageBox>
+#include <QPalette>
+#include <QScreen>
 #include <QStringList>
 #include <QTimer>
 
@@ -49,6 +57,13 @@ const char* const kRtspPath = "/ch0_unicast_firststream";
 const char* const kRtspUser = "root";
 const char* const kRtspPassword = "vbnq";
 constexpr int kRtspVerbose = 1;
+
+// Room left on the screen for the window frame, which is not known before the
+// dialog is first shown.
+const QSize kFrameAllowance(16, 48);
+
+// Failures in the dialog's status line.
+const QColor kErrorTextColour(200, 0, 0);
 
 } // namespace
 
@@ -115,6 +130,8 @@ void SettingsDialog::Init()
     // 8. Frames are queued across threads with their descriptor.
     qRegisterMetaType<kro::ImageDescr>("kro::ImageDescr");
     frameReceiver_ = new RtspFrameReceiver(this);
+    silentStreamWatch_ = new SilentStreamWatch(
+        {qobject_cast<DrawableView*>(ui->videoWidget1), qobject_cast<DrawableView*>(ui->videoWidget2)}, this);
 
     // 9.
     vf = connect(ui->pushButtonConnect1, SIGNAL(clicked()), this, SLOT(OnConnectVideo()));
@@ -162,6 +179,11 @@ void SettingsDialog::Init()
         vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
     }
 
+    vf = connect(this, &SettingsDialog::StatusChanged, this,
+                 [this](const QString& text) { ShowStatusLine(text, false); });
+    vf = connect(networkPage_, &NetworkPage::RecordChanged, this, &SettingsDialog::UpdateDeviceLine);
+    UpdateDeviceLine();
+
     // 12. The page that is current from the start loads at once.
     OnCurrentTabChanged(ui->tabWidget->currentIndex());
 }
@@ -172,12 +194,87 @@ void SettingsDialog::DisplayError(const QString& message)
     LOG(ERROR) << logged;
     VLOG(1) << logged;
     emit StatusChanged(ShownText(message), 0);
+    ShowStatusLine(ShownText(message), true);
     ShowErrorBox(this, message);
 }
 
 void SettingsDialog::ShowStatus(const QString& message)
 {
     emit StatusChanged(message, 0);
+}
+
+void SettingsDialog::ShowStatusLine(const QString& text, bool error)
+{
+    QPalette palette = ui->labelStatus->palette();
+    palette.setColor(QPalette::WindowText,
+                     error ? kErrorTextColour : this->palette().color(QPalette::WindowText));
+    ui->labelStatus->setPalette(palette);
+    ui->labelStatus->setText(text);
+    // A long text is cut at the label's width; the whole text stays at hand.
+    ui->labelStatus->setToolTip(text);
+}
+
+void SettingsDialog::UpdateDeviceLine()
+{
+    const DeviceNetworkParams& p = *params_;
+    ui->labelDevice->setText(
+        tr("Device: %1    IP address: %2    MAC address: %3    Serial number: %4")
+            .arg(QString::fromStdString(p.deviceName), QString::fromStdString(IpTypeToString(p.ip)),
+                 QString::fromStdString(utils::GetPrintedBufferInHex(p.mac, sizeof p.mac, sizeof p.mac, "-")),
+                 QString::fromStdString(p.serialNo)));
+}
+
+void SettingsDialog::FitToScreen(const QRect& available)
+{
+    fittedToScreen_ = true;
+    if (available.isEmpty()) {
+        return;
+    }
+    resize(size().boundedTo(available.size() - kFrameAllowance));
+}
+
+void SettingsDialog::setVisible(bool visible)
+{
+    if (visible && !fittedToScreen_) {
+        const QScreen* screen =
+            parentWidget() != nullptr ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+        FitToScreen(screen != nullptr ? screen->availableGeometry() : QRect());
+    }
+    QDialog::setVisible(visible);
+}
+
+bool SettingsDialog::CancelDrawing()
+{
+    bool cancelled = false;
+    for (QWidget* w : {ui->videoWidget1, ui->videoWidget2}) {
+        cancelled = qobject_cast<DrawableView*>(w)->cancelCreation() || cancelled;
+    }
+    return cancelled;
+}
+
+bool SettingsDialog::HasUnappliedDrawing() const
+{
+    return zonesTab_->HasUnappliedChanges() || cameraPositionTab_->HasUnappliedChanges();
+}
+
+void SettingsDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
+        (CancelDrawing() || HasUnappliedDrawing())) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void SettingsDialog::reject()
+{
+    if (zonesTab_->HasUnappliedChanges() &&
+        QMessageBox::question(this, windowTitle(), tr("Discard the unapplied zone changes?"),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+        return;
+    }
+    QDialog::reject();
 }
 
 void SettingsDialog::OnCurrentTabChanged(int index)
@@ -486,9 +583,26 @@ bool SettingsDialog::IsVideoConnected() const
     return rtspDevice_ != nullptr;
 }
 
+bool SettingsDialog::CheckSourceInput()
+{
+    QString message;
+    const EncoderField invalid = FindInvalidEncoderField(ui->lBitrate->text(), ui->lFps->text(), message);
+    if (invalid == EncoderField::None) {
+        return true;
+    }
+    DisplayError(message);
+    QLineEdit* field = invalid == EncoderField::Bitrate ? ui->lBitrate : ui->lFps;
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
+    return false;
+}
+
 void SettingsDialog::OnApplySourceViaHttp()
 {
     if (sourceApplying_) {
+        return;
+    }
+    if (!CheckSourceInput()) {
         return;
     }
     // setcam writes all four values: sent when the user changed one of the
@@ -591,6 +705,7 @@ void SettingsDialog::OnConnectVideo()
         rtspThread_ = std::thread(&SettingsDialog::RunRtspDeviceHelper, this);
     }
     EnableRtspVideoControls(true);
+    silentStreamWatch_->Start();
 }
 
 void SettingsDialog::RunRtspDeviceHelper()
@@ -644,6 +759,7 @@ void SettingsDialog::OnRtspDeviceStopped()
     VLOG(1) << "RtspDevice is deleted";
 
     EnableRtspVideoControls(false);
+    silentStreamWatch_->Stop();
 
     if (stoppedByUser_) {
         ShowStatus(tr("RtspDevice stopped by user"));
@@ -682,5 +798,6 @@ void SettingsDialog::OnFrameReceived(const kro::ImageDescr& descriptor, const QB
     view2->setImage(image);
     view1->update();
     view2->update();
+    silentStreamWatch_->PictureShown();
     VLOG(8) << "Received one more frame " << image.width() << "x" << image.height();
 }

@@ -22,8 +22,11 @@ class H264AvDecoder;
 class HttpClientDialog;
 class HttpClientModule;
 class NetworkPage;
+class QKeyEvent;
+class QRect;
 class RtspDevice;
 class RtspFrameReceiver;
+class SilentStreamWatch;
 class VcaConfigReader;
 class ZonesTab;
 
@@ -77,6 +80,25 @@ public:
     // The form, for the page objects that work on its widgets.
     Ui::SettingsDialog* Form() const { return ui; }
 
+    // Makes the dialog no larger than `available` (a screen's free area) and
+    // lets the tab pages scroll instead. Done by the first show for the
+    // screen the dialog opens on, unless it was called before.
+    void FitToScreen(const QRect& available);
+
+    // The first show fits the dialog to its screen before the base class
+    // centres it on the parent.
+    void setVisible(bool visible) override;
+
+public slots:
+    // Close, Escape and the window's close button: unapplied zone edits are
+    // not thrown away without a question.
+    void reject() override;
+
+protected:
+    // Escape cancels the shape being drawn; with nothing being drawn it does
+    // not close the dialog over unapplied zones or calibration.
+    void keyPressEvent(QKeyEvent* event) override;
+
 signals:
     void StatusChanged(const QString& text, int timeoutMs);
     void RtspDeviceStopped();
@@ -100,6 +122,13 @@ public slots:
 
 private:
     void Init();
+    // The status line beside Close repeats every status text; errors show in
+    // their own colour.
+    void ShowStatusLine(const QString& text, bool error);
+    // The device line at the top: name, addresses and serial number.
+    void UpdateDeviceLine();
+    bool CancelDrawing();
+    bool HasUnappliedDrawing() const;
     void EnableRtspVideoControls(bool connected);
     bool IsVideoConnected() const;
     // The video thread's function: runs the client until its loop is stopped.
@@ -112,6 +141,10 @@ private:
     bool IsDeferred(int replyType) const;
     // "http://<device address><path>"
     QString DeviceUrl(const char* path) const;
+
+    // An encoder value that cannot be sent is named in an error and nothing
+    // of the page is applied.
+    bool CheckSourceInput();
 
     // Each returns the error to show, empty when the reply was taken. The
     // error is shown only after the next queued load has been started, so a
@@ -142,7 +175,8 @@ private:
     // Live view. The client and the decoder exist exactly while connected;
     // the thread is joinable from Connect until its stop has been handled.
     std::unique_ptr<RtspDevice> rtspDevice_;
-    RtspFrameReceiver* frameReceiver_ = nullptr; // child of the dialog
+    RtspFrameReceiver* frameReceiver_ = nullptr;     // child of the dialog
+    SilentStreamWatch* silentStreamWatch_ = nullptr; // child of the dialog
     std::unique_ptr<H264AvDecoder> decoder_;
     std::thread rtspThread_;
     // Guards the store of rtspThread_ against the video thread's first read
@@ -173,4 +207,5 @@ private:
     ClassifierTab* classifierTab_ = nullptr;
     // Requests waiting for httpClientModule_, in the order they were asked for.
     std::deque<std::pair<int, std::string>> deferredRequests_;
+    bool fittedToScreen_ = false;
 };

@@ -17,3 +17,8 @@ QString ComposeSetCamUrl(const QString& deviceIp, const QString& model, const QS
 // both are decimal integers, the bitrate is above 0 and the frame rate is
 // from 1 to 30.
 bool ComposeEncoderPath(const QString& bitrateText, const QString& fpsText, std::string& path);
+
+// The encoder field whose text cannot be sent, with a message that names it
+// and its range. Both fields empty is no error: the encoder is left alone.
+enum class EncoderField { None, Bitrate, Fps };
+EncoderField FindInvalidEncoderField(const QString& bitrateText, const QString& fpsText, QString& message);

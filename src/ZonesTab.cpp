@@ -18,6 +18,10 @@ const AssignmentVerifier vf;
 
 constexpr double kAbsoluteMax = 65535.0;
 
+// The selected zone over live video: a colour and a width no other shape has.
+const QColor kSelectedZoneColour(255, 255, 0);
+constexpr int kSelectedZonePenWidth = 3;
+
 } // namespace
 
 unsigned short RelativeToAbsolute(double relative)
@@ -61,6 +65,7 @@ ZonesTab::ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widge
                  SLOT(onCreateZone(std::shared_ptr<Drawable>)));
     vf = connect(widgets_.view, SIGNAL(shapeEdited(Drawable*, Movable*)), this,
                  SLOT(onEditZone(Drawable*, Movable*)));
+    vf = connect(table, SIGNAL(itemSelectionChanged()), this, SLOT(onZoneSelectionChanged()));
 }
 
 ZonesTab::~ZonesTab() = default;
@@ -68,6 +73,7 @@ ZonesTab::~ZonesTab() = default;
 void ZonesTab::setZones(const ZonesMap& zones)
 {
     zones_ = zones;
+    unapplied_ = false;
     if (!zones_.empty()) {
         const unsigned int largestId = zones_.rbegin()->first;
         if (largestId >= nextZoneId_) {
@@ -91,6 +97,8 @@ void ZonesTab::SetLoadFailed()
 void ZonesTab::onAddZone()
 {
     widgets_.view->setCreationTool(&creationTool_);
+    emit StatusChanged(tr("Click the corners of the zone, then its first corner to close it; "
+                          "Escape or a right click cancels"));
 }
 
 void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
@@ -109,6 +117,7 @@ void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
         ++nextZoneId_;
     }
     zones_[nextZoneId_++] = points;
+    unapplied_ = true;
     showZones();
 }
 
@@ -123,7 +132,10 @@ void ZonesTab::onEditZone(Drawable* shape, Movable* /*handle*/)
     for (const QPointF& vertex : polygon->getVertecles()) {
         points.emplace_back(RelativeToAbsolute(vertex.x()), RelativeToAbsolute(vertex.y()));
     }
-    zones_[id] = points;
+    if (zones_[id] != points) {
+        zones_[id] = points;
+        unapplied_ = true;
+    }
     showZones();
 }
 
@@ -149,7 +161,9 @@ void ZonesTab::onRemoveZone()
         return;
     }
     const unsigned int id = selected.first()->data(Qt::UserRole).toUInt();
-    zones_.erase(id);
+    if (zones_.erase(id) != 0) {
+        unapplied_ = true;
+    }
     showZones();
 }
 
@@ -172,8 +186,10 @@ std::vector<QString> ZonesTab::ApplyCommands() const
 
 void ZonesTab::OnApplyZones()
 {
-    SendCommands(ApplyCommands(), tr("Zones were applied"),
-                 tr("Applying zones was cancelled; the device may hold part of the change"));
+    if (SendCommands(ApplyCommands(), tr("Zones were applied"),
+                     tr("Applying zones was cancelled; the device may hold part of the change"))) {
+        unapplied_ = false;
+    }
 }
 
 void ZonesTab::showZones()
@@ -181,6 +197,7 @@ void ZonesTab::showZones()
     DrawableView* view = widgets_.view;
     QTableWidget* table = widgets_.table;
     view->clear();
+    polygons_.clear();
     table->setRowCount(0);
     table->setRowCount(static_cast<int>(zones_.size()));
 
@@ -192,6 +209,7 @@ void ZonesTab::showZones()
         }
         polygon->setData(&entry);
         view->addDrawable(polygon);
+        polygons_[entry.first] = polygon;
 
         auto* item = new QTableWidgetItem(ZoneRowText(entry.second));
         item->setData(Qt::UserRole, entry.first);
@@ -199,4 +217,17 @@ void ZonesTab::showZones()
         ++row;
     }
     view->update();
+}
+
+void ZonesTab::onZoneSelectionChanged()
+{
+    const QList<QTableWidgetItem*> selected = widgets_.table->selectedItems();
+    const bool any = !selected.isEmpty();
+    const unsigned int selectedId = any ? selected.first()->data(Qt::UserRole).toUInt() : 0;
+    for (const auto& entry : polygons_) {
+        const bool highlight = any && entry.first == selectedId;
+        entry.second->setColor(highlight ? kSelectedZoneColour : QColor(Qt::black));
+        entry.second->setPenWidth(highlight ? kSelectedZonePenWidth : 0);
+    }
+    widgets_.view->update();
 }

@@ -6,6 +6,7 @@
 
 #include <QPointF>
 #include <QString>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -13,6 +14,7 @@ class Drawable;
 class DrawableView;
 class HttpClientDialog;
 class Movable;
+class PolyLine;
 class QPushButton;
 class QTableWidget;
 
@@ -50,6 +52,9 @@ public:
     const ZonesMap& Zones() const { return zones_; }
     // The commands "Apply Zones" sends, in order.
     std::vector<QString> ApplyCommands() const;
+    // Zones were drawn, reshaped or removed since they were loaded or last
+    // applied without a failure.
+    bool HasUnappliedChanges() const { return unapplied_; }
 
     // The device's zones could not be loaded: Apply Zones stays disabled and
     // says so in its tool tip.
@@ -64,6 +69,8 @@ public slots:
     void onRemoveZone();
     void OnApplyZones();
     void showZones();
+    // The zone of the selected row stands out in the view.
+    void onZoneSelectionChanged();
 
 private:
     // The zone id behind a shape's user data; false when the shape no longer
@@ -76,4 +83,7 @@ private:
     unsigned int nextZoneId_ = 0;
     Widgets widgets_;
     PolyLineCreationTool creationTool_;
+    bool unapplied_ = false;
+    // The view's polygon of every zone, rebuilt by showZones().
+    std::map<unsigned int, std::shared_ptr<PolyLine>> polygons_;
 };

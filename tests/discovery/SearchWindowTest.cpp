@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMetaObject>
@@ -323,6 +325,36 @@ private slots:
         // The count comes first; the dialog's own messages may follow.
         QVERIFY(!messages.isEmpty());
         QCOMPARE(messages.front(), QStringLiteral("3 device(s) found"));
+    }
+
+    // The window opens with room for all nine columns; after a search each
+    // column fits its texts, every cell carries its whole text as a tooltip,
+    // and Enter opens the settings of the current row.
+    void tableIsReadableAndEnterOpensSettings()
+    {
+        // As wide as the columns need, or as the screen allows.
+        const int screenWidth = QGuiApplication::primaryScreen()->availableGeometry().width();
+        QVERIFY(table_->horizontalHeader()->length() <= table_->viewport()->width() ||
+                window_->width() == screenWidth);
+
+        DiscoveryReply reply;
+        const unsigned char loopback[4] = {127, 0, 0, 20};
+        std::copy(loopback, loopback + 4, reply.ip);
+        Insert(reply.Bytes());
+        reply.deviceName = "Северные ворота"; // 29 bytes of UTF-8
+        Insert(reply.Bytes());
+        QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
+        const QString name = Cell(1, 1);
+        QVERIFY(table_->columnWidth(1) >= table_->fontMetrics().horizontalAdvance(name));
+        QCOMPARE(table_->item(1, 1)->toolTip(), name);
+        QCOMPARE(table_->item(0, 3)->toolTip(), Cell(0, 3));
+
+        table_->setCurrentCell(1, 0);
+        table_->clearSelection();
+        ModalCloser closer;
+        QTest::keyClick(table_, Qt::Key_Return);
+        QVERIFY(closer.ClosedAny());
+        QCOMPARE(window_->GetDevicesSelectedRow(), 1);
     }
 };
 

@@ -201,10 +201,11 @@ private slots:
 
     void SourcePageIsLoadedFromTheDevice();
     void ApplySendsSetcamThenEncoderWithEveryValueWhole();
-    void InvalidEncoderValuesSendOnlySetcam_data();
-    void InvalidEncoderValuesSendOnlySetcam();
+    void InvalidEncoderValueIsNamedAndNothingSent_data();
+    void InvalidEncoderValueIsNamedAndNothingSent();
     void ConnectShowsTheVideoInBothViewsAndDisconnectStops();
     void WrongRtspPasswordIsShownWithTheUrl();
+    void StalledStreamIsShownOverThePicture();
     void DisconnectAfterTheLoopEndedOnAnErrorIsHarmless();
     void ClosingWhileConnectedJoinsTheVideoThread();
     void LargeStreamsShowWholePictures_data();
@@ -392,7 +393,7 @@ void LiveViewDialogTest::ApplySendsSetcamThenEncoderWithEveryValueWhole()
     QCOMPARE(config.ch(0).encoder().fps(), 25u);
 }
 
-void LiveViewDialogTest::InvalidEncoderValuesSendOnlySetcam_data()
+void LiveViewDialogTest::InvalidEncoderValueIsNamedAndNothingSent_data()
 {
     QTest::addColumn<QString>("fps");
     QTest::newRow("above 30") << QStringLiteral("31");
@@ -400,7 +401,7 @@ void LiveViewDialogTest::InvalidEncoderValuesSendOnlySetcam_data()
     QTest::newRow("not a number") << QStringLiteral("abc");
 }
 
-void LiveViewDialogTest::InvalidEncoderValuesSendOnlySetcam()
+void LiveViewDialogTest::InvalidEncoderValueIsNamedAndNothingSent()
 {
     QFETCH(QString, fps);
     QVERIFY(StartDevice());
@@ -410,15 +411,23 @@ void LiveViewDialogTest::InvalidEncoderValuesSendOnlySetcam()
     OpenDialog();
     QVERIFY(WaitSourceLoaded());
     Child<QLineEdit>(dialog_.get(), "lineEditSourcePasswprd")->setText(QStringLiteral("secret"));
-    ApplySource(QStringLiteral("2048"), fps);
+    Child<QLineEdit>(dialog_.get(), "lBitrate")->setText(QStringLiteral("2048"));
+    Child<QLineEdit>(dialog_.get(), "lFps")->setText(fps);
+    status_->clear();
+    log_->Clear();
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonApply3"), Qt::LeftButton);
+    QTest::qWait(500);
 
-    const std::vector<std::string> messages = log_->Messages();
-    QCOMPARE(static_cast<int>(StartingWith(messages, kHttpSent).size()), 1);
-    QVERIFY(StartingWith(messages, kModalHttpSent).empty());
-    QVERIFY(boxes_->Texts().isEmpty());
+    // One message names the field and its range; nothing is sent and no
+    // success is claimed.
+    QCOMPARE(boxes_->Texts(), QStringList{QStringLiteral("FPS must be a whole number from 1 to 30")});
+    QCOMPARE(dialog_->focusWidget(), Child<QWidget>(dialog_.get(), "lFps"));
+    QVERIFY(StartingWith(log_->Messages(), kHttpSent).empty());
+    QVERIFY(StartingWith(log_->Messages(), kModalHttpSent).empty());
+    QVERIFY(!Statuses().contains(QStringLiteral("Source settings were applied successfully.")));
     VCA after;
     QVERIFY(ReadDeviceConfig(after));
-    QCOMPARE(QString::fromStdString(after.videosource().password()), QStringLiteral("secret"));
+    QCOMPARE(after.videosource().password(), before.videosource().password());
     QCOMPARE(after.ch(0).encoder().bitrate(), before.ch(0).encoder().bitrate());
     QCOMPARE(after.ch(0).encoder().fps(), before.ch(0).encoder().fps());
 }
@@ -497,6 +506,29 @@ void LiveViewDialogTest::ConnectShowsTheVideoInBothViewsAndDisconnectStops()
         // After the stop the views keep the last picture.
         QVERIFY(SameShare(view1->grab().toImage(), blank1) < 0.5);
     }
+}
+
+void LiveViewDialogTest::StalledStreamIsShownOverThePicture()
+{
+    // The device keeps the session open but stops its video after 2 s.
+    QVERIFY(StartDevice({QStringLiteral("--rtsp-stop-video-after"), QStringLiteral("2")}));
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* view1 = Child<DrawableView>(dialog_.get(), "videoWidget1");
+    auto* view2 = Child<DrawableView>(dialog_.get(), "videoWidget2");
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect1"), Qt::LeftButton);
+    QVERIFY(WaitFrames(5, kFirstFramesTimeoutMs));
+    QVERIFY(view1->overlayText().isEmpty());
+
+    QTRY_VERIFY_WITH_TIMEOUT(view1->overlayText().startsWith(QStringLiteral("No video for ")),
+                             kStopTimeoutMs);
+    QCOMPARE(view2->overlayText(), view1->overlayText());
+    QVERIFY(boxes_->Texts().isEmpty()); // the connection itself goes on
+
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains(QStringLiteral("RtspDevice stopped by user")),
+                             kStopTimeoutMs);
+    QVERIFY(view1->overlayText().isEmpty() && view2->overlayText().isEmpty());
 }
 
 void LiveViewDialogTest::WrongRtspPasswordIsShownWithTheUrl()

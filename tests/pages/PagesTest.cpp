@@ -91,9 +91,11 @@ class PagesTest : public QObject {
 private slots:
     void absoluteRelativeRoundTripKeepsEveryValue();
     void zonesAreDrawnEditedAndRemovedOverTheView();
+    void crossingClosingClickIsRefusedAndSelectedZoneStandsOut();
     void applyZonesWritesExactlyThePageZones();
     void classifierSendsValidClassesWithPointDecimals();
     void classifierAppliesToTheDevice();
+    void classifierNamesAValueItCannotSendAndSendsNothing();
     void cameraControlsFollowEachOtherWithoutLoops();
     void deviceCameraPositionLandsInTheControls();
     void rulersMeasureOnTheGroundAndMimicsStand();
@@ -178,6 +180,33 @@ void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
     QCOMPARE(form.zones->Zones().count(1), size_t(1));
 }
 
+void PagesTest::crossingClosingClickIsRefusedAndSelectedZoneStandsOut()
+{
+    PagesForm form(1);
+    form.ShowTab(form.ui.tabZones);
+    QWidget* view = form.ui.videoWidget1;
+    form.ui.pushButtonAddZone->click();
+
+    // A "Z" of three edges: closing it would cross its diagonal. The click
+    // is refused and the zone stays under creation until a right click
+    // cancels it.
+    viewmouse::DrawPolygon(view, {{100, 100}, {600, 100}, {100, 500}, {600, 500}});
+    QVERIFY(form.zones->Zones().empty());
+    QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, {300, 300});
+    viewmouse::DrawPolygon(view, {{100, 100}, {600, 100}, {600, 500}, {100, 500}});
+    QCOMPARE(form.zones->Zones().size(), size_t(1));
+    QCOMPARE(form.zones->Zones().begin()->second.size(), size_t(4));
+
+    // Selecting the zone's row draws its polygon in its own colour.
+    const QColor highlight(255, 255, 0);
+    const QRect topEdge(300, 95, 100, 10);
+    QCOMPARE(CountColour(view->grab().toImage(), topEdge, highlight), 0);
+    form.ui.tableWidgetZones->selectRow(0);
+    QVERIFY(CountColour(view->grab().toImage(), topEdge, highlight) > 0);
+    form.ui.tableWidgetZones->clearSelection();
+    QCOMPARE(CountColour(view->grab().toImage(), topEdge, highlight), 0);
+}
+
 void PagesTest::applyZonesWritesExactlyThePageZones()
 {
     WebDevice device;
@@ -198,6 +227,7 @@ void PagesTest::applyZonesWritesExactlyThePageZones()
              QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=2&enable=yes"
                             "&name=Zone_2&points=36408:34132,63714:34132,50061:63714,"));
 
+    status.clear(); // the drawing hint of "Add Zone"
     form.ui.pushButtonApplyZones->click();
     QCOMPARE(errors.count(), 0);
     QCOMPARE(status.count(), 1);
@@ -291,6 +321,38 @@ void PagesTest::classifierAppliesToTheDevice()
     }
     form.ui.bApplyClassifierAndTimeout->click();
     QCOMPARE(VcaConfigReader(device.ConfigText()).Config().ch(0).objectclasses_size(), 0);
+}
+
+void PagesTest::classifierNamesAValueItCannotSendAndSendsNothing()
+{
+    WebDevice device;
+    QVERIFY(device.Started());
+    PagesForm form(device.Port());
+    form.ShowTab(form.ui.tabClassifier);
+    form.classifier->SetClassifier({15, {{2.0, 2.25, 1.0, 2.25}}});
+    const QByteArray before = device.ConfigText();
+    QSignalSpy status(form.classifier, &DevicePage::StatusChanged);
+    QSignalSpy errors(form.classifier, &DevicePage::ErrorOccurred);
+
+    // A half-filled class, then a timeout that is not a whole number.
+    form.ui.tObject2MinHeight->setText(QStringLiteral("1"));
+    form.ui.bApplyClassifierAndTimeout->click();
+    form.ui.tObject2MinHeight->clear();
+    form.ui.tObject1MaxHeight->setText(QStringLiteral("0.5"));
+    form.ui.bApplyClassifierAndTimeout->click();
+    QCOMPARE(form.dialog.focusWidget(), form.ui.tObject1MaxHeight);
+    form.ui.tObject1MaxHeight->setText(QStringLiteral("2.25"));
+    form.ui.tTimeout->setText(QStringLiteral("1.5"));
+    form.ui.bApplyClassifierAndTimeout->click();
+
+    QCOMPARE(errors.count(), 3);
+    QCOMPARE(errors.at(0).at(0).toString(),
+             QStringLiteral("Object class 2: the minimum area (m2.) is not a number"));
+    QCOMPARE(errors.at(1).at(0).toString(),
+             QStringLiteral("Object class 1: the maximum height (m.) must be above the minimum height"));
+    QVERIFY(errors.at(2).at(0).toString().startsWith(QStringLiteral("Zone detection timeout (s.) must be")));
+    QCOMPARE(status.count(), 0);
+    QCOMPARE(device.ConfigText(), before);
 }
 
 void PagesTest::cameraControlsFollowEachOtherWithoutLoops()
@@ -398,6 +460,17 @@ void PagesTest::rulersMeasureOnTheGroundAndMimicsStand()
     picture = view->grab().toImage();
     QCOMPARE(CountColour(picture, QRect(190, 390, 21, 21), Qt::red), 0);
     QCOMPARE(picture.pixelColor(360, 420), QColor(Qt::black)); // the grid's centre line again
+
+    // A ruler cancelled half-way by a right click is gone; the next clicks
+    // draw it anew from their own start.
+    form.ui.pushButtonAddLine2->click();
+    viewmouse::Click(view, {100, 300});
+    viewmouse::MoveTo(view, {600, 300});
+    QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, {600, 300});
+    QCOMPARE(form.ui.lbRulerSize2->text(), QStringLiteral("0.00") + kMetres);
+    viewmouse::Click(view, {360, 288});
+    viewmouse::Click(view, {360, 576});
+    QCOMPARE(form.ui.lbRulerSize2->text(), QStringLiteral("8.00") + kMetres);
 }
 
 void PagesTest::cameraPositionIsApplied()

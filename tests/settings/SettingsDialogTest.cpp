@@ -7,10 +7,16 @@
 #include "Md5Hash.h"
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
+#include "SilentStreamWatch.h"
 #include "ui_SettingsDialog.h"
 #include "TestHelpers.h"
+#include "ViewMouse.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QDir>
+#include <QScrollArea>
+#include <QScreen>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
@@ -39,6 +45,7 @@ DeviceNetworkParams RefusingDevice()
     StringToIpType("255.0.0.0", params.mask);
     StringToIpType("127.0.0.254", params.gateway);
     params.connectionType = STATIC;
+    params.serialNo = "SN-0042";
     const char mac[6] = {0x02, 0x51, 0x45, 0x4C, 0x00, 0x01};
     std::memcpy(params.mac, mac, sizeof(mac));
     return params;
@@ -49,6 +56,31 @@ const char kRefused[] = "HTTP request failed: Connection refused";
 QString Hex(const unsigned char* bytes, int size)
 {
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(bytes), size).toHex());
+}
+
+// The most common installer laptop screen.
+const QRect kLaptopScreen(0, 0, 1366, 768);
+
+void SaveScreenshot(QWidget* widget, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(QEL_SCREENSHOT_DIR));
+    const QString path = QStringLiteral(QEL_SCREENSHOT_DIR "/") + name;
+    QVERIFY(widget->grab().save(path));
+    qInfo("screenshot: %s", qPrintable(path));
+}
+
+// Whether the whole widget shows inside `frame` (the dialog) and, when it
+// sits on a scrolled page, inside that page's visible part.
+bool ShowsWhole(QWidget* widget, QWidget* frame, QScrollArea* area)
+{
+    const QRect rect(widget->mapTo(frame, QPoint(0, 0)), widget->size());
+    if (!frame->rect().contains(rect)) {
+        return false;
+    }
+    if (area == nullptr) {
+        return true;
+    }
+    return QRect(area->viewport()->mapTo(frame, QPoint(0, 0)), area->viewport()->size()).contains(rect);
 }
 
 } // namespace
@@ -62,6 +94,11 @@ private slots:
     void LaterFirstShowWaitsForOutstandingReply();
     void DisplayErrorLogsReportsAndShowsBox();
     void Md5DigestOfPassword();
+    void ShowsItsDeviceAndEveryStatusText();
+    void FitsLaptopScreenWithEveryButtonReachable();
+    void EscapeAndCloseKeepUnfinishedZones();
+    void AddressFieldsFollowIpTypeAndBadAddressTakesFocus();
+    void SilenceTextGoesWithTheNextPicture();
 };
 
 void SettingsDialogTest::FormHasTabsAndWidgets()
@@ -279,6 +316,166 @@ void SettingsDialogTest::Md5DigestOfPassword()
     const QByteArray utf8 = QStringLiteral("пароль").toUtf8();
     const auto wide = utils::GetMD5Hash(utf8.constData(), static_cast<size_t>(utf8.size()));
     QCOMPARE(Hex(wide.get(), 16), QStringLiteral("e242f36f4f95f12966da8fa2efd59992"));
+}
+
+void SettingsDialogTest::ShowsItsDeviceAndEveryStatusText()
+{
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+    QCOMPARE(ui->labelDevice->text(),
+             QStringLiteral("Device: Entrance Ω    IP address: 127.0.0.1    "
+                            "MAC address: 02-51-45-4C-00-01    Serial number: SN-0042"));
+    QCOMPARE(ui->labelDevice->textFormat(), Qt::PlainText);
+    QCOMPARE(ui->labelStatus->textFormat(), Qt::PlainText);
+
+    // The refused source load: in the status line, in the error colour.
+    QTRY_COMPARE(ui->labelStatus->text(), QString::fromLatin1(kRefused));
+    const QColor normal = dialog.palette().color(QPalette::WindowText);
+    QVERIFY(ui->labelStatus->palette().color(QPalette::WindowText) != normal);
+
+    // A page's status text replaces it in the normal colour.
+    QSignalSpy status(&dialog, SIGNAL(StatusChanged(const QString&, int)));
+    ui->pushButtonAddZone->click();
+    QCOMPARE(status.size(), 1);
+    QCOMPARE(ui->labelStatus->text(), status.at(0).at(0).toString());
+    QCOMPARE(ui->labelStatus->palette().color(QPalette::WindowText), normal);
+}
+
+void SettingsDialogTest::FitsLaptopScreenWithEveryButtonReachable()
+{
+    MessageBoxWatcher boxes;
+    {
+        // Shown on this test's own screen, the dialog fits on it.
+        SettingsDialog dialog(RefusingDevice(), nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(dialog.width() <= available.width() && dialog.height() <= available.height());
+    }
+
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+    dialog.FitToScreen(kLaptopScreen);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QVERIFY(dialog.height() < kLaptopScreen.height());
+    QVERIFY(ShowsWhole(ui->buttonBox, &dialog, nullptr));
+
+    for (int i = 0; i < ui->tabWidget->count(); ++i) {
+        ui->tabWidget->setCurrentIndex(i);
+        QWidget* page = ui->tabWidget->widget(i);
+        auto* area = page->findChild<QScrollArea*>();
+        QVERIFY2(area != nullptr, qPrintable(page->objectName()));
+        const QList<QAbstractButton*> buttons = page->findChildren<QAbstractButton*>();
+        QVERIFY(!buttons.isEmpty());
+        for (QAbstractButton* button : buttons) {
+            if (button->parent() == area) {
+                continue; // the scroll area's own corner widgets
+            }
+            area->ensureWidgetVisible(button);
+            QCoreApplication::processEvents();
+            QVERIFY2(ShowsWhole(button, &dialog, area), qPrintable(button->objectName()));
+        }
+    }
+    // The views keep their size; their page scrolls.
+    QCOMPARE(ui->videoWidget1->size(), QSize(720, 576));
+    ui->tabWidget->setCurrentWidget(ui->tabZones);
+    ui->scrollAreaZones->ensureWidgetVisible(ui->pushButtonConnect1);
+    SaveScreenshot(&dialog, QStringLiteral("settings-dialog-1366x768.png"));
+}
+
+void SettingsDialogTest::EscapeAndCloseKeepUnfinishedZones()
+{
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+    dialog.FitToScreen(kLaptopScreen);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    ui->tabWidget->setCurrentWidget(ui->tabZones);
+    QTRY_COMPARE(boxes.Texts().size(), 2); // the refused source and zones loads
+    QWidget* view = ui->videoWidget1;
+    ui->pushButtonAddZone->click();
+
+    // Escape drops the half-drawn zone and leaves the dialog open; so does a
+    // right click. The next clicks start a zone of their own.
+    viewmouse::Click(view, {100, 100});
+    viewmouse::Click(view, {300, 100});
+    QTest::keyClick(view, Qt::Key_Escape);
+    QVERIFY(dialog.isVisible());
+    viewmouse::Click(view, {100, 300});
+    viewmouse::MoveTo(view, {300, 300});
+    QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, {300, 300});
+    viewmouse::DrawPolygon(view, {{400, 100}, {600, 100}, {500, 300}});
+    QCOMPARE(ui->tableWidgetZones->rowCount(), 1);
+    QCOMPARE(ui->tableWidgetZones->item(0, 0)->text().count(QLatin1Char(':')), 3);
+
+    // A second zone under way, for the README.
+    viewmouse::Click(view, {100, 350});
+    viewmouse::Click(view, {300, 380});
+    viewmouse::MoveTo(view, {250, 500});
+    SaveScreenshot(&dialog, QStringLiteral("zone-being-drawn-status-line.png"));
+    QTest::keyClick(view, Qt::Key_Escape);
+
+    // With nothing being drawn, Escape does not close over the unapplied
+    // zone, and Close asks first (the watcher answers No).
+    boxes.Clear();
+    QTest::keyClick(view, Qt::Key_Escape);
+    QVERIFY(dialog.isVisible());
+    QVERIFY(boxes.Texts().isEmpty());
+    ui->buttonBox->button(QDialogButtonBox::Close)->click();
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Discard the unapplied zone changes?")});
+    QVERIFY(dialog.isVisible());
+
+    // Without unapplied changes Escape closes as before.
+    SettingsDialog plain(RefusingDevice(), nullptr);
+    plain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    QTest::keyClick(&plain, Qt::Key_Escape);
+    QVERIFY(!plain.isVisible());
+}
+
+void SettingsDialogTest::AddressFieldsFollowIpTypeAndBadAddressTakesFocus()
+{
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+    QTRY_COMPARE(boxes.Texts().size(), 1);
+    boxes.Clear();
+    const std::initializer_list<QLineEdit*> staticOnly = {ui->lineEditIpAddress, ui->lineEditNetMask,
+                                                          ui->lineEditGateway};
+    ui->comboBoxIpType->setCurrentIndex(DHCP);
+    for (QLineEdit* field : staticOnly) {
+        QVERIFY2(!field->isEnabled(), qPrintable(field->objectName()));
+    }
+    QVERIFY(ui->lineEditDns->isEnabled());
+    ui->comboBoxIpType->setCurrentIndex(STATIC);
+
+    // Static again: a bad gateway gets its message, nothing is sent, and the
+    // field, enabled again, takes the focus.
+    ui->lineEditGateway->setText(QStringLiteral("127.0.0.300"));
+    ui->pushButtonApply1->click();
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Invalid gateway")});
+    QCOMPARE(dialog.focusWidget(), ui->lineEditGateway);
+    QVERIFY(ui->pushButtonApply1->isEnabled());
+
+    // A DHCP device opens with the fields locked.
+    DeviceNetworkParams params = RefusingDevice();
+    params.connectionType = DHCP;
+    SettingsDialog dhcp(params, nullptr);
+    QVERIFY(!dhcp.Form()->lineEditIpAddress->isEnabled());
+    QTRY_COMPARE(boxes.Texts().size(), 2);
+}
+
+void SettingsDialogTest::SilenceTextGoesWithTheNextPicture()
+{
+    DrawableView view(nullptr);
+    SilentStreamWatch watch({&view}, nullptr);
+    watch.Start();
+    QTRY_COMPARE_WITH_TIMEOUT(view.overlayText(), QStringLiteral("No video for 3 s"), 5000);
+    watch.PictureShown();
+    QVERIFY(view.overlayText().isEmpty());
 }
 
 QTEST_MAIN(SettingsDialogTest)

@@ -805,6 +805,11 @@ void SettingsLanTest::PasswordChangeReplacesOldPassword()
         QCOMPARE(Status(), QStringLiteral("Password was changed successfully"));
         QVERIFY(boxes_->Texts().isEmpty());
         QCOMPARE(QString::fromStdString(dialog.GetParams().deviceName), QStringLiteral("Lobby"));
+        // No typed password stays in the form.
+        for (const char* name :
+             {"lineEditCurPassword", "lineEditCurPassword2", "lineEditNewPassword", "lineEditNewPassword2"}) {
+            QVERIFY2(Child<QLineEdit>(&dialog, name)->text().isEmpty(), name);
+        }
 
         // The old password no longer works, the new one does.
         ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, kPassword);

@@ -1,0 +1,58 @@
+#include "SilentStreamWatch.h"
+
+#include "AssignmentVerifier.h"
+#include "DrawableView.h"
+
+namespace {
+
+const AssignmentVerifier vf;
+
+// Often enough for the seconds to count up evenly.
+constexpr int kTickMs = 250;
+
+} // namespace
+
+SilentStreamWatch::SilentStreamWatch(std::vector<DrawableView*> views, QObject* parent)
+    : QObject(parent), views_(std::move(views))
+{
+    tick_.setInterval(kTickMs);
+    vf = connect(&tick_, SIGNAL(timeout()), this, SLOT(OnTick()));
+}
+
+SilentStreamWatch::~SilentStreamWatch() = default;
+
+void SilentStreamWatch::Start()
+{
+    sincePicture_.start();
+    tick_.start();
+}
+
+void SilentStreamWatch::PictureShown()
+{
+    sincePicture_.start();
+    ShowText(QString());
+}
+
+void SilentStreamWatch::Stop()
+{
+    tick_.stop();
+    ShowText(QString());
+}
+
+void SilentStreamWatch::OnTick()
+{
+    const qint64 silentMs = sincePicture_.elapsed();
+    if (silentMs >= kSilenceMs) {
+        ShowText(tr("No video for %1 s").arg(silentMs / 1000));
+    }
+}
+
+void SilentStreamWatch::ShowText(const QString& text)
+{
+    for (DrawableView* view : views_) {
+        if (view->overlayText() != text) {
+            view->setOverlayText(text);
+            view->update();
+        }
+    }
+}
