@@ -71,6 +71,12 @@ public:
     // failure.
     bool HasUnappliedChanges() const { return unapplied_; }
 
+    QString TakeConfig(const VcaConfigReader& reader) override;
+    // The page's enabling rule: the camera controls only with the live
+    // picture and a usable camera position, the markers and Apply with the
+    // live picture.
+    void EnableControls(bool videoConnected, bool cameraUsable);
+
     // Recomputes the length of a ruler that carries its size label.
     void notify(Ruler* ruler, const QPointF& first, const QPointF& second) override;
 

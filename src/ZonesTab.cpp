@@ -11,6 +11,7 @@
 #include <QTableWidgetItem>
 #include <QVariant>
 #include <cmath>
+#include <easylogging++.h>
 
 namespace {
 
@@ -83,6 +84,19 @@ void ZonesTab::setZones(const ZonesMap& zones)
     showZones();
     widgets_.applyZones->setEnabled(true);
     widgets_.applyZones->setToolTip(QString());
+}
+
+QString ZonesTab::TakeConfig(const VcaConfigReader& reader)
+{
+    ZonesMap zones;
+    QString errorMessage;
+    if (!reader.ReadZones(zones, errorMessage)) {
+        SetLoadFailed();
+        return errorMessage;
+    }
+    VLOG(1) << "Zones of channel 0 loaded: " << zones.size();
+    setZones(zones);
+    return {};
 }
 
 void ZonesTab::SetLoadFailed()

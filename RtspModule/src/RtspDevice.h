@@ -69,7 +69,6 @@ public:
 
     void ReportError(const std::string& text);
     void SetErrorHandler(IErrorHandler* handler) { errorHandler_ = handler; }
-    IErrorHandler* GetErrorHandler() const { return errorHandler_; }
 
     void UpdateLastUsedTime(long long seconds) { lastUsedTime_ = seconds; }
     long long GetLastUsedTime() const { return lastUsedTime_; }
