@@ -123,9 +123,9 @@ QString CameraPositionTab::TakeConfig(const VcaConfigReader& reader)
 
 void CameraPositionTab::EnableControls(bool videoConnected, bool cameraUsable)
 {
-    for (QWidget* w : std::initializer_list<QWidget*>{widgets_.fov, widgets_.fovSlider, widgets_.angle,
-                                                      widgets_.angleSlider, widgets_.height,
-                                                      widgets_.heightSlider}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{widgets_.fov, widgets_.fovSlider, widgets_.angle,
+                                         widgets_.angleSlider, widgets_.height, widgets_.heightSlider}) {
         w->setEnabled(cameraUsable);
     }
     for (const MimicRow& row : widgets_.mimics) {

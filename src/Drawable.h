@@ -69,7 +69,7 @@ public:
     Drawable* getOwner() const { return owner_; }
 
 private:
-    Drawable* owner_ = nullptr;  // not owned
+    Drawable* owner_ = nullptr; // not owned
 };
 
 // Factory of the shapes a page lets the user draw. Owned by the page, lent

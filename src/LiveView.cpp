@@ -28,7 +28,8 @@ constexpr int kRtspVerbose = 1;
 
 } // namespace
 
-LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views) : QObject(parent), views_(std::move(views))
+LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
+    : QObject(parent), views_(std::move(views))
 {
     assert(!views_.empty());
     // Frames are queued across threads with their descriptor.
@@ -87,7 +88,8 @@ bool LiveView::Connect(const std::string& deviceAddress, QString& errorMessage)
     // scaled down to it while they are converted, so no pixel is converted
     // that is not shown.
     const QSize viewSize = views_.front()->maximumSize();
-    decoder->SetMaxOutputSize(static_cast<uint32_t>(viewSize.width()), static_cast<uint32_t>(viewSize.height()));
+    decoder->SetMaxOutputSize(static_cast<uint32_t>(viewSize.width()),
+                              static_cast<uint32_t>(viewSize.height()));
     decoder_ = std::move(decoder);
 
     VLOG(1) << "Will run RtspDevice " << rtspDevice_.get() << " in rtspThread for url " << url

@@ -62,7 +62,7 @@ private slots:
 private:
     void RunRtspDevice();
 
-    std::vector<DrawableView*> views_;           // the dialog's widgets
+    std::vector<DrawableView*> views_;               // the dialog's widgets
     RtspFrameReceiver* frameReceiver_ = nullptr;     // child, kept for every connection
     SilentStreamWatch* silentStreamWatch_ = nullptr; // child: says so over the views when no picture comes
     // One connection: the client, its error handler and the decoder exist

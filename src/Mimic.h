@@ -32,7 +32,7 @@ public:
 private:
     QPen pen_;
     QPointF foot_;
-    const Camera* camera_ = nullptr;  // the page's camera, not owned
+    const Camera* camera_ = nullptr; // the page's camera, not owned
     double heightMetres_ = 2.0;
 };
 
@@ -51,7 +51,7 @@ public:
     void reset();
 
 private:
-    const Camera* camera_ = nullptr;  // not owned
+    const Camera* camera_ = nullptr; // not owned
     double mimicHeightMetres_ = 2.0;
     std::shared_ptr<Mimic> mimic_;
 };

@@ -89,7 +89,8 @@ void ReplyRouter::OnHttpRequestDone(const QByteArray& content)
 
 void ReplyRouter::OnHttpRequestFailed(const QString& message)
 {
-    VLOG(1) << "HTTP request failed, waitReplyType: " << OutLogType() << ", message: " << message.toStdString();
+    VLOG(1) << "HTTP request failed, waitReplyType: " << OutLogType()
+            << ", message: " << message.toStdString();
     if (!requestOut_) {
         emit ErrorOccurred(DialogText("Internal error, unexpected waitReplyType: %1, error message: %2")
                                .arg(0)

@@ -31,7 +31,8 @@ public:
     ~ReplyRouter() override;
 
     // Queues a GET of `url` for `page`; `logType` names it in the log.
-    void Start(const QObject* page, int logType, const QString& url, ReplyHandler done, FailureHandler failed);
+    void Start(const QObject* page, int logType, const QString& url, ReplyHandler done,
+               FailureHandler failed);
     // A request is out on the module, its reply not yet handed over.
     bool IsRequestOut() const { return requestOut_; }
     // `page` has a request out or waiting.

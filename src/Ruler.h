@@ -26,7 +26,7 @@ public:
 private:
     void notifyListener();
 
-    RulerListener* listener_ = nullptr;  // not owned, may be null
+    RulerListener* listener_ = nullptr; // not owned, may be null
 };
 
 // Handle on one end of a ruler: moves it through the line's own point handle
@@ -41,7 +41,7 @@ public:
 private:
     void notifyListener();
 
-    RulerListener* listener_ = nullptr;  // not owned, may be null
+    RulerListener* listener_ = nullptr; // not owned, may be null
     std::unique_ptr<Movable> inner_;
 };
 
@@ -59,7 +59,7 @@ public:
 
 private:
     std::shared_ptr<Ruler> ruler_;
-    RulerListener* listener_ = nullptr;  // not owned
+    RulerListener* listener_ = nullptr; // not owned
     QColor colour_;
-    void* data_ = nullptr;  // handed to the ruler, not owned
+    void* data_ = nullptr; // handed to the ruler, not owned
 };

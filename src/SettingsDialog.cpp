@@ -144,7 +144,8 @@ void SettingsDialog::CreateAnalyticsPages()
           {ui->tObject3MinArea, ui->tObject3MaxArea, ui->tObject3MinHeight, ui->tObject3MaxHeight},
           {ui->tObject4MinArea, ui->tObject4MaxArea, ui->tObject4MinHeight, ui->tObject4MaxHeight}},
          ui->bApplyClassifierAndTimeout});
-    for (DevicePage* page : std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
+    for (DevicePage* page :
+         std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
         vf = connect(page, &DevicePage::ErrorOccurred, this, &SettingsDialog::DisplayError);
         vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
     }
@@ -168,7 +169,8 @@ void SettingsDialog::ShowStatus(const QString& message)
 void SettingsDialog::ShowStatusLine(const QString& text, bool error)
 {
     QPalette palette = ui->labelStatus->palette();
-    palette.setColor(QPalette::WindowText, error ? kErrorTextColour : this->palette().color(QPalette::WindowText));
+    palette.setColor(QPalette::WindowText,
+                     error ? kErrorTextColour : this->palette().color(QPalette::WindowText));
     ui->labelStatus->setPalette(palette);
     ui->labelStatus->setText(text);
     // A long text is cut at the label's width; the whole text stays at hand.
@@ -331,9 +333,8 @@ void SettingsDialog::UpdateEnableSourceParamsControls(bool busy)
 void SettingsDialog::UpdateEnableGridControls(bool busy)
 {
     const bool connected = liveView_->IsConnected();
-    cameraPositionTab_->EnableControls(connected,
-                                       connected && !busy && !router_->IsRequestOut() &&
-                                           !router_->HasRequestOf(cameraPositionTab_));
+    cameraPositionTab_->EnableControls(connected, connected && !busy && !router_->IsRequestOut() &&
+                                                      !router_->HasRequestOf(cameraPositionTab_));
 }
 
 void SettingsDialog::EnableRtspVideoControls(bool connected)

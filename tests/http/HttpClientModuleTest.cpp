@@ -20,8 +20,9 @@ class Recorder : public QObject {
 public:
     explicit Recorder(HttpClientModule& module)
     {
-        connect(&module, &HttpClientModule::Done, this,
-                [this](const QByteArray& content) { events.push_back(QStringLiteral("Done:") + QString::fromUtf8(content)); });
+        connect(&module, &HttpClientModule::Done, this, [this](const QByteArray& content) {
+            events.push_back(QStringLiteral("Done:") + QString::fromUtf8(content));
+        });
         connect(&module, &HttpClientModule::Failed, this,
                 [this](const QString& text) { events.push_back(QStringLiteral("Failed:") + text); });
     }
@@ -41,7 +42,7 @@ int SentCount(const LogCapture& log)
     return count;
 }
 
-}  // namespace
+} // namespace
 
 class HttpClientModuleTest : public QObject {
     Q_OBJECT
@@ -158,10 +159,12 @@ void HttpClientModuleTest::redirectionGivesTheResolvedUrl()
     Recorder recorder(module);
     module.Start(absolutePath.Url(kConfigPath));
     QVERIFY(recorder.WaitFor(1));
-    QCOMPARE(recorder.events.at(0), QString::fromStdString(prefix + absolutePath.Url("/other/place.cgi?x=1")));
+    QCOMPARE(recorder.events.at(0),
+             QString::fromStdString(prefix + absolutePath.Url("/other/place.cgi?x=1")));
     module.Start(relativePath.Url(kConfigPath));
     QVERIFY(recorder.WaitFor(2));
-    QCOMPARE(recorder.events.at(1), QString::fromStdString(prefix + relativePath.Url("/qel-cgi/admin/next.cgi")));
+    QCOMPARE(recorder.events.at(1),
+             QString::fromStdString(prefix + relativePath.Url("/qel-cgi/admin/next.cgi")));
 }
 
 void HttpClientModuleTest::startLaterTwiceSendsOnlyTheSecond()
@@ -172,14 +175,14 @@ void HttpClientModuleTest::startLaterTwiceSendsOnlyTheSecond()
     HttpClientModule module(nullptr);
     Recorder recorder(module);
     module.StartLater(sim.Url(kConfigPath));
-    QCOMPARE(SentCount(log), 1);  // idle: sent at once
+    QCOMPARE(SentCount(log), 1); // idle: sent at once
     module.StartLater(sim.Url("/qel-cgi/admin/unknown.cgi"));
     module.StartLater(sim.Url(kCamPath));
     QCOMPARE(SentCount(log), 1);
     QVERIFY(recorder.WaitFor(2));
     QVERIFY(recorder.events.at(0).startsWith(QStringLiteral("Done:Ch {")));
     QVERIFY(recorder.events.at(1).startsWith(QStringLiteral("Done:model=")));
-    QTest::qWait(400);  // a third request would have answered by now
+    QTest::qWait(400); // a third request would have answered by now
     QCOMPARE(recorder.events.size(), 2);
     QCOMPARE(SentCount(log), 2);
     QVERIFY(log.Contains("Will send HTTP request to URL " + sim.Url(kCamPath)));
@@ -223,7 +226,7 @@ void HttpClientModuleTest::abortAndDestructionInFlight()
     const QString aborted = QStringLiteral("Failed:HTTP request is aborted by user");
     HttpClientModule idle(nullptr);
     Recorder idleEvents(idle);
-    idle.Abort();  // nothing in flight: nothing happens
+    idle.Abort(); // nothing in flight: nothing happens
     QCOMPARE(idleEvents.events.size(), 0);
 
     LogCapture log;

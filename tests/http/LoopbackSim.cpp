@@ -24,12 +24,11 @@ int LoopbackSim::FreeTcpPort()
 
 QStringList LoopbackSim::Arguments(int httpPort, const QStringList& extraArguments)
 {
-    return QStringList{QStringLiteral("--ip"),        QStringLiteral("127.0.0.1"),
-                       QStringLiteral("--udp-bind"),  QStringLiteral("127.0.0.1"),
-                       QStringLiteral("--udp-port"),  QString::number(FreeUdpPort()),
-                       QStringLiteral("--http-bind"), QStringLiteral("127.0.0.1"),
-                       QStringLiteral("--http-port"), QString::number(httpPort),
-                       QStringLiteral("--rtsp-off")} +
+    return QStringList{
+               QStringLiteral("--ip"),        QStringLiteral("127.0.0.1"),  QStringLiteral("--udp-bind"),
+               QStringLiteral("127.0.0.1"),   QStringLiteral("--udp-port"), QString::number(FreeUdpPort()),
+               QStringLiteral("--http-bind"), QStringLiteral("127.0.0.1"),  QStringLiteral("--http-port"),
+               QString::number(httpPort),     QStringLiteral("--rtsp-off")} +
            extraArguments;
 }
 

@@ -16,7 +16,8 @@ const char kReady[] = "qel-device-sim: ready";
 
 QString SimulatorPath()
 {
-    return qEnvironmentVariableIsEmpty("QEL_SIM") ? QStringLiteral(QEL_SIM_PATH) : qEnvironmentVariable("QEL_SIM");
+    return qEnvironmentVariableIsEmpty("QEL_SIM") ? QStringLiteral(QEL_SIM_PATH)
+                                                  : qEnvironmentVariable("QEL_SIM");
 }
 
 } // namespace
