@@ -2,7 +2,6 @@
 
 #include "DeviceNetworkParams.h"
 
-#include <QByteArray>
 #include <QDialog>
 #include <QString>
 #include <memory>
@@ -23,15 +22,13 @@ class SourcePage;
 class VcaConfigReader;
 class ZonesTab;
 
-// The per-device settings dialog: the frame of six tab pages over one copy of
-// the device's record. It builds the page objects and the live view, loads a
-// page's data from the device the first time the page is shown, hands each
-// HTTP answer to the page that asked for it, and shows status and failures.
-// The page objects and the live view do the rest. Created per use by the
-// search window and run modally; GUI thread only.
-//
-// The pages' requests to the device's web interface go through one queue,
-// the reply router, which hands each reply to the page that asked for it.
+// The per-device settings dialog: the frame of five tab pages over one copy
+// of the device's record. It builds the page objects, the live view and the
+// reply router (the one queue of the pages' requests to the device's web
+// interface), starts a page's load the first time the page is shown, and
+// shows status and failures; the page objects and the live view do the rest.
+// Created per use by the search window and run modally; GUI thread only. Its
+// destruction stops and joins the live view's video thread first.
 class SettingsDialog final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY(SettingsDialog)
