@@ -8,10 +8,14 @@ foreach(cfg RELEASE RELWITHDEBINFO MINSIZEREL)
   string(REGEX REPLACE "(^| )[/-]DNDEBUG( |$)" " " CMAKE_CXX_FLAGS_${cfg} "${CMAKE_CXX_FLAGS_${cfg}}")
 endforeach()
 
+# Deprecation warnings stay warnings: they come with updates of Qt, FFmpeg
+# and protobuf, not with a change of ours, and must not break a build of an
+# unchanged tree.
 add_library(qel_common INTERFACE)
 target_compile_options(qel_common INTERFACE
   -Wall -Wextra -Wpedantic -Werror
   -Wnon-virtual-dtor -Wcast-qual -Wformat=2
+  $<$<COMPILE_LANGUAGE:CXX>:-Wold-style-cast>
   $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
   $<$<CXX_COMPILER_ID:GNU>:-Wno-error=deprecated-declarations>)
 target_compile_definitions(qel_common INTERFACE

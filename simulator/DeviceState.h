@@ -26,12 +26,9 @@ struct DeviceState {
     // Administrator password of the UDP settings exchange (checked by its MD5 digest).
     std::string password;
 
-    // --- state of the HTTP part goes below ---
     // Analytics configuration and video source, served and changed over HTTP;
     // shared so that copies of the record see the same configuration.
     std::shared_ptr<class VcaConfigState> webConfig;
-
-    // --- state of the RTSP part goes below ---
 };
 
 // Every device one simulator process plays. The parts run on threads of their

@@ -110,7 +110,8 @@ bool StartsWithScheme(const std::string& header, const std::string& scheme, std:
         return false;
     }
     for (size_t i = 0; i < scheme.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(header[i])) != std::tolower(static_cast<unsigned char>(scheme[i]))) {
+        if (std::tolower(static_cast<unsigned char>(header[i])) !=
+            std::tolower(static_cast<unsigned char>(scheme[i]))) {
             return false;
         }
     }
@@ -121,12 +122,10 @@ bool StartsWithScheme(const std::string& header, const std::string& scheme, std:
     return true;
 }
 
-}  // namespace
+} // namespace
 
 HttpAuthenticator::HttpAuthenticator(std::string user, std::string password, Scheme scheme)
-    : user_(std::move(user))
-    , password_(std::move(password))
-    , scheme_(scheme)
+    : user_(std::move(user)), password_(std::move(password)), scheme_(scheme)
 {
 }
 
@@ -153,11 +152,12 @@ std::string HttpAuthenticator::Challenge()
             nonces_.pop_front();
         }
     }
-    return std::string("Digest realm=\"") + kRealm + "\", qop=\"auth\", nonce=\"" + nonce +
-           "\", opaque=\"" + Md5Hex(kRealm) + "\", algorithm=MD5";
+    return std::string("Digest realm=\"") + kRealm + "\", qop=\"auth\", nonce=\"" + nonce + "\", opaque=\"" +
+           Md5Hex(kRealm) + "\", algorithm=MD5";
 }
 
-bool HttpAuthenticator::Verify(const std::string& method, const std::string& target, const std::string& authorization)
+bool HttpAuthenticator::Verify(const std::string& method, const std::string& target,
+                               const std::string& authorization)
 {
     if (authorization.size() > kMaxHeaderSize) {
         return false;
@@ -178,7 +178,8 @@ bool HttpAuthenticator::VerifyBasic(const std::string& credentials) const
     return DecodeBase64(credentials, decoded) && decoded == user_ + ":" + password_;
 }
 
-bool HttpAuthenticator::VerifyDigest(const std::string& method, const std::string& target, const std::string& text)
+bool HttpAuthenticator::VerifyDigest(const std::string& method, const std::string& target,
+                                     const std::string& text)
 {
     std::map<std::string, std::string> params;
     if (!ParseAuthParams(text, params)) {

@@ -28,12 +28,12 @@ private:
     bool VerifyBasic(const std::string& credentials) const;
     bool VerifyDigest(const std::string& method, const std::string& target, const std::string& params);
 
-    static constexpr size_t kMaxNonces = 256;  // oldest nonces are forgotten first
+    static constexpr size_t kMaxNonces = 256; // oldest nonces are forgotten first
     static constexpr const char* kRealm = "QEL device";
 
     const std::string user_;
     const std::string password_;
     const Scheme scheme_;
-    std::mutex mutex_;  // guards nonces_
+    std::mutex mutex_; // guards nonces_
     std::deque<std::string> nonces_;
 };

@@ -54,8 +54,7 @@ bool ParseMac(const std::string& text, uint8_t (&mac)[6], std::string& error);
 SimOptions::ValueHandler Ipv4TextInto(std::string& target);
 
 // A value handler that stores an unsigned number in [min, max] into `target`.
-template <typename Number>
-SimOptions::ValueHandler UnsignedInto(Number& target, uint64_t min, uint64_t max)
+template <typename Number> SimOptions::ValueHandler UnsignedInto(Number& target, uint64_t min, uint64_t max)
 {
     return [&target, min, max](const std::string& value, std::string& error) {
         uint64_t n = 0;

@@ -4,5 +4,9 @@
 // Every verified signal/slot connection is assigned to a file's `vf`: a connection Qt refused aborts.
 class AssignmentVerifier {
 public:
-    void operator=(bool value) const { assert(value); (void)value; }
+    void operator=(bool value) const
+    {
+        assert(value);
+        (void)value;
+    }
 };

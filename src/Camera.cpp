@@ -11,31 +11,36 @@ constexpr double kPi = 3.141592653589793;
 // Horizon height reported when the axis points straight down.
 constexpr double kHorizonStraightDown = -10;
 
-}  // namespace
+} // namespace
 
-double Point3F::distance(const Point3F& other) const {
+double Point3F::distance(const Point3F& other) const
+{
     const double dx = x - other.x;
     const double dy = y - other.y;
     const double dz = z - other.z;
     return std::sqrt(dx * dx + dy * dy + dz * dz);
 }
 
-double gradToRad(double degrees) {
+double gradToRad(double degrees)
+{
     return degrees * kPi / 180;
 }
 
 Camera::Camera(double fovDegrees, double angleDegrees, double height, double aspect)
-    : fov_(gradToRad(fovDegrees)), angle_(gradToRad(angleDegrees)), height_(height), aspect_(aspect) {
+    : fov_(gradToRad(fovDegrees)), angle_(gradToRad(angleDegrees)), height_(height), aspect_(aspect)
+{
     recompute();
 }
 
 Camera::~Camera() = default;
 
-void Camera::set(double fovDegrees, double angleDegrees, double height) {
+void Camera::set(double fovDegrees, double angleDegrees, double height)
+{
     set(fovDegrees, angleDegrees, height, aspect_);
 }
 
-void Camera::set(double fovDegrees, double angleDegrees, double height, double aspect) {
+void Camera::set(double fovDegrees, double angleDegrees, double height, double aspect)
+{
     fov_ = gradToRad(fovDegrees);
     angle_ = gradToRad(angleDegrees);
     height_ = height;
@@ -43,23 +48,28 @@ void Camera::set(double fovDegrees, double angleDegrees, double height, double a
     recompute();
 }
 
-double Camera::getFOV() const {
+double Camera::getFOV() const
+{
     return 180 * fov_ / kPi;
 }
 
-double Camera::getAngle() const {
+double Camera::getAngle() const
+{
     return 180 * angle_ / kPi;
 }
 
-double Camera::getHeight() const {
+double Camera::getHeight() const
+{
     return height_;
 }
 
-double Camera::getHorizontHeight() const {
+double Camera::getHorizontHeight() const
+{
     return horizontHeight_;
 }
 
-void Camera::recompute() {
+void Camera::recompute()
+{
     cosA_ = std::cos(angle_);
     sinA_ = std::sin(angle_);
     t_ = std::tan(fov_ / 2);
@@ -68,7 +78,8 @@ void Camera::recompute() {
     horizontHeight_ = cosA_ != 0 ? sinA_ * k_ / cosA_ : kHorizonStraightDown;
 }
 
-Point3F Camera::getCoordsOnGround(double sx, double sy) const {
+Point3F Camera::getCoordsOnGround(double sx, double sy) const
+{
     const double u = sx - 0.5;
     const double v = 0.5 - sy;
     const double w = v / k_;
@@ -88,7 +99,8 @@ Point3F Camera::getCoordsOnGround(double sx, double sy) const {
     return result;
 }
 
-Point2F Camera::getScreenCoords(double x, double y, double z) const {
+Point2F Camera::getScreenCoords(double x, double y, double z) const
+{
     const double yr = y - height_;
     const double depth = cosA_ * x - sinA_ * yr;
     const double up = sinA_ * x + cosA_ * yr;
@@ -98,6 +110,7 @@ Point2F Camera::getScreenCoords(double x, double y, double z) const {
     return Point2F(0.5 + (z / depth) * kx_, 0.5 - (up / depth) * k_);
 }
 
-double Camera::getDistanceOnGround(const Point2F& a, const Point2F& b) const {
+double Camera::getDistanceOnGround(const Point2F& a, const Point2F& b) const
+{
     return getCoordsOnGround(a.x, a.y).distance(getCoordsOnGround(b.x, b.y));
 }

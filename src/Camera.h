@@ -4,7 +4,7 @@
 struct Point2F {
     Point2F() {}
     Point2F(double xValue, double yValue) : x(xValue), y(yValue) {}
-    double x;  // left unset by the default constructor
+    double x; // left unset by the default constructor
     double y;
 };
 
@@ -13,7 +13,7 @@ struct Point2F {
 struct Point3F {
     Point3F() {}
     double distance(const Point3F& other) const;
-    double x;  // left unset by the default constructor
+    double x; // left unset by the default constructor
     double y;
     double z;
 };
@@ -54,9 +54,9 @@ public:
 private:
     void recompute();
 
-    double fov_ = 0;     // radians
-    double angle_ = 0;   // radians
-    double height_ = 0;  // metres
+    double fov_ = 0;    // radians
+    double angle_ = 0;  // radians
+    double height_ = 0; // metres
     double aspect_ = 1;
     double cosA_ = 1;
     double sinA_ = 0;

@@ -4,6 +4,7 @@
 #include "DrawableView.h"
 #include "Grid.h"
 #include "Mimic.h"
+#include "VcaConfigReader.h"
 
 #include <QColor>
 #include <QDoubleSpinBox>
@@ -13,6 +14,7 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <cmath>
+#include <initializer_list>
 #include <easylogging++.h>
 #include <stdexcept>
 
@@ -105,6 +107,34 @@ CameraPositionTab::CameraPositionTab(QObject* dialog, HttpClientDialog* http, co
 }
 
 CameraPositionTab::~CameraPositionTab() = default;
+
+QString CameraPositionTab::TakeConfig(const VcaConfigReader& reader)
+{
+    CamposValues campos;
+    QString errorMessage;
+    if (!reader.ReadCampos(campos, errorMessage)) {
+        return errorMessage;
+    }
+    VLOG(1) << "Camera position loaded: FOV " << campos.fov << ", camangle " << campos.camangle << ", height "
+            << campos.heightMetres;
+    setCampos(campos.fov, campos.camangle, campos.heightMetres);
+    return {};
+}
+
+void CameraPositionTab::EnableControls(bool videoConnected, bool cameraUsable)
+{
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{widgets_.fov, widgets_.fovSlider, widgets_.angle,
+                                         widgets_.angleSlider, widgets_.height, widgets_.heightSlider}) {
+        w->setEnabled(cameraUsable);
+    }
+    for (const MimicRow& row : widgets_.mimics) {
+        row.height->setEnabled(videoConnected);
+        row.add->setEnabled(videoConnected);
+        row.remove->setEnabled(videoConnected);
+    }
+    widgets_.apply->setEnabled(videoConnected);
+}
 
 void CameraPositionTab::setCampos(double fov, double angle, double height)
 {

@@ -71,12 +71,18 @@ public:
     // failure.
     bool HasUnappliedChanges() const { return unapplied_; }
 
+    QString TakeConfig(const VcaConfigReader& reader) override;
+    // The page's enabling rule: the camera controls only with the live
+    // picture and a usable camera position, the markers and Apply with the
+    // live picture.
+    void EnableControls(bool videoConnected, bool cameraUsable);
+
     // Recomputes the length of a ruler that carries its size label.
     void notify(Ruler* ruler, const QPointF& first, const QPointF& second) override;
 
 public slots:
     // The device's camera position: puts it into the controls and redraws.
-    virtual void setCampos(double fov, double angle, double height);
+    void setCampos(double fov, double angle, double height);
     void UpdateGrid();
     void OnDoubleSpinBoxCameraHeightValueChanged(double height);
     void OnHorizontalSliderCameraHeightValueChanged(int value);

@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include <cmath>
+#include <easylogging++.h>
 
 namespace {
 
@@ -38,6 +39,21 @@ ClassifierTab::ClassifierTab(QObject* dialog, HttpClientDialog* http, const Widg
     // Not verified: the page works without it being checked at start-up.
     connect(apply_, SIGNAL(clicked()), this, SLOT(OnApply()));
     apply_->setEnabled(false);
+}
+
+QString ClassifierTab::TakeConfig(const VcaConfigReader& reader)
+{
+    ClassifierValues classifier;
+    QString errorMessage;
+    if (!reader.ReadClassifier(classifier, errorMessage)) {
+        return errorMessage;
+    }
+    if (!loaded_) {
+        VLOG(1) << "Classifier loaded: timeout " << classifier.timeoutSeconds << ", classes "
+                << classifier.classes.size();
+        SetClassifier(classifier);
+    }
+    return {};
 }
 
 void ClassifierTab::SetClassifier(const ClassifierValues& values)

@@ -51,6 +51,8 @@ public:
     // The device's values fill the fields and enable Apply.
     void SetClassifier(const ClassifierValues& values);
     bool IsLoaded() const { return loaded_; }
+    // Fills the fields from the configuration unless they were filled before.
+    QString TakeConfig(const VcaConfigReader& reader) override;
 
 public slots:
     void OnApply();

@@ -2,13 +2,15 @@
 
 namespace {
 
-double cross(const QPointF& a, const QPointF& b) {
+double cross(const QPointF& a, const QPointF& b)
+{
     return a.x() * b.y() - b.x() * a.y();
 }
 
-}  // namespace
+} // namespace
 
-bool hasLineCross(const QPointF& p1, const QPointF& p2, const QPointF& p3, const QPointF& p4) {
+bool hasLineCross(const QPointF& p1, const QPointF& p2, const QPointF& p3, const QPointF& p4)
+{
     const double d1 = cross(p4 - p3, p1 - p3);
     const double d2 = cross(p4 - p3, p2 - p3);
     const double d3 = cross(p2 - p1, p3 - p1);
@@ -16,7 +18,8 @@ bool hasLineCross(const QPointF& p1, const QPointF& p2, const QPointF& p3, const
     return d1 * d2 < 0 && d3 * d4 < 0;
 }
 
-bool hasSelfCross(const std::vector<QPointF>& vertices, const QPointF& p) {
+bool hasSelfCross(const std::vector<QPointF>& vertices, const QPointF& p)
+{
     if (vertices.empty()) {
         return false;
     }

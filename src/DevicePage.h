@@ -5,6 +5,7 @@
 #include <vector>
 
 class HttpClientDialog;
+class VcaConfigReader;
 
 // Common ground of the analytics pages that write to the device: each apply
 // is a fixed list of CGI commands sent one after another through the modal
@@ -19,6 +20,12 @@ class DevicePage : public QObject {
     Q_DISABLE_COPY(DevicePage)
 public:
     ~DevicePage() override;
+
+    // Takes the page's part of the configuration text read from the device;
+    // returns the error to show, empty when it was taken.
+    virtual QString TakeConfig(const VcaConfigReader& reader) = 0;
+    // The configuration could not be read from the device.
+    virtual void ConfigLoadFailed() {}
 
 signals:
     // A command of the latest apply failed; the text names the first failure.

@@ -7,7 +7,8 @@ namespace {
 
 // double -> int truncated toward zero; out-of-range values saturate and NaN
 // gives 0, where a plain cast would be undefined.
-int truncToInt(double value) {
+int truncToInt(double value)
+{
     if (std::isnan(value)) {
         return 0;
     }
@@ -22,25 +23,29 @@ int truncToInt(double value) {
     return static_cast<int>(value);
 }
 
-}  // namespace
+} // namespace
 
-QPoint coords(const QPointF& p, const QRect& r) {
+QPoint coords(const QPointF& p, const QRect& r)
+{
     const double x = r.width() * p.x() + r.x();
     const double y = r.height() * p.y() + r.y();
     return QPoint(truncToInt(x), truncToInt(y));
 }
 
-int distInPixels(const QPointF& a, const QPointF& b, const QSize& size) {
+int distInPixels(const QPointF& a, const QPointF& b, const QSize& size)
+{
     const double dx = a.x() * size.width() - b.x() * size.width();
     const double dy = a.y() * size.height() - b.y() * size.height();
     return truncToInt(dx * dx + dy * dy);
 }
 
-void* Drawable::getData() const {
+void* Drawable::getData() const
+{
     return data_;
 }
 
-void Drawable::setData(void* data) {
+void Drawable::setData(void* data)
+{
     data_ = data;
 }
 

@@ -41,8 +41,8 @@ public:
     virtual Movable* getMovable(const QPointF& point, const QSize& size) = 0;
     virtual void draw(QPainter& painter, const QRect& rect) const = 0;
     // Opaque user data of the page that owns the shape; not owned.
-    virtual void* getData() const;
-    virtual void setData(void* data);
+    void* getData() const;
+    void setData(void* data);
     virtual ~Drawable();
 
 private:
@@ -69,7 +69,7 @@ public:
     Drawable* getOwner() const { return owner_; }
 
 private:
-    Drawable* owner_ = nullptr;  // not owned
+    Drawable* owner_ = nullptr; // not owned
 };
 
 // Factory of the shapes a page lets the user draw. Owned by the page, lent

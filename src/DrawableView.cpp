@@ -53,14 +53,6 @@ void DrawableView::setImage(const QImage& picture)
     picture_ = picture;
 }
 
-void DrawableView::setShapeToCreate(Drawable* shape)
-{
-    creationShape_.reset(shape);
-    if (shape != nullptr) {
-        setMouseTracking(true);
-    }
-}
-
 void DrawableView::setCreationTool(DrawableCreationTool* tool)
 {
     creationTool_ = tool;

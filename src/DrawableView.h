@@ -29,13 +29,11 @@ public:
     ~DrawableView() override;
 
     // Replaces the picture; the caller calls update() afterwards.
-    virtual void setImage(const QImage& picture);
+    void setImage(const QImage& picture);
     // The picture shown under the shapes.
     const QImage& image() const { return picture_; }
-    // Takes ownership of `shape` as the shape under creation.
-    virtual void setShapeToCreate(Drawable* shape);
     // Lends a tool (not owned); it stays armed after every completed shape.
-    virtual void setCreationTool(DrawableCreationTool* tool);
+    void setCreationTool(DrawableCreationTool* tool);
 
     // Appends unless the same shape is already in the list; no repaint.
     void addDrawable(std::shared_ptr<Drawable> shape);

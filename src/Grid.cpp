@@ -16,37 +16,45 @@ constexpr double kDefaultAspect = 1.25;
 // it also ends the loop where the lines converge on the horizon.
 constexpr double kMinGapPixels = 3;
 
-void drawRelativeLine(QPainter& painter, const QRect& rect, const Point2F& a, const Point2F& b) {
+void drawRelativeLine(QPainter& painter, const QRect& rect, const Point2F& a, const Point2F& b)
+{
     painter.drawLine(toQPoint(a, rect), toQPoint(b, rect));
 }
 
-}  // namespace
+} // namespace
 
-QPoint toQPoint(const Point2F& p, const QRect& rect) {
+QPoint toQPoint(const Point2F& p, const QRect& rect)
+{
     return coords(QPointF(p.x, p.y), rect);
 }
 
 GridDrawable::GridDrawable()
-    : camera_(kDefaultFovDegrees, kDefaultAngleDegrees, kDefaultHeightMetres, kDefaultAspect) {}
+    : camera_(kDefaultFovDegrees, kDefaultAngleDegrees, kDefaultHeightMetres, kDefaultAspect)
+{
+}
 
 void GridDrawable::moveInCreationMode(const QPointF&, const QSize&) {}
 
-bool GridDrawable::clickInCreationMode(const QPointF&, const QSize&) {
+bool GridDrawable::clickInCreationMode(const QPointF&, const QSize&)
+{
     return false;
 }
 
-bool GridDrawable::isCreationMode() {
+bool GridDrawable::isCreationMode()
+{
     return false;
 }
 
-Movable* GridDrawable::getMovable(const QPointF&, const QSize&) {
+Movable* GridDrawable::getMovable(const QPointF&, const QSize&)
+{
     return nullptr;
 }
 
 // Every point used here lies on the ground in front of the lens, or on the
 // bottom picture edge, which is below the horizon for every tilt and field of
 // view of 1 to 89 degrees; so neither camera conversion can fail.
-void GridDrawable::draw(QPainter& painter, const QRect& rect) const {
+void GridDrawable::draw(QPainter& painter, const QRect& rect) const
+{
     try {
         drawLines(painter, rect);
     } catch (const std::runtime_error&) {
@@ -55,7 +63,8 @@ void GridDrawable::draw(QPainter& painter, const QRect& rect) const {
     }
 }
 
-void GridDrawable::drawLines(QPainter& painter, const QRect& rect) const {
+void GridDrawable::drawLines(QPainter& painter, const QRect& rect) const
+{
     const Point3F bl = camera_.getCoordsOnGround(0, 1);
     const Point3F br = camera_.getCoordsOnGround(1, 1);
     const double step = std::pow(2.0, std::floor(std::log2(br.z / 2)));
@@ -105,6 +114,7 @@ void GridDrawable::drawLines(QPainter& painter, const QRect& rect) const {
 
 GridDrawable::~GridDrawable() = default;
 
-void GridDrawable::setCameraPosition(const Camera& camera) {
+void GridDrawable::setCameraPosition(const Camera& camera)
+{
     camera_ = camera;
 }

@@ -48,6 +48,8 @@ bool HttpClientDialog::request(const std::string& path)
     reply_ = manager_->get(httpRequest);
     connect(reply_, SIGNAL(finished()), this, SLOT(onHttpFinished()));
     connect(reply_, SIGNAL(readyRead()), this, SLOT(onHttpReadyRead()));
+    // The host line on standard output is meant: it shows on the tool's
+    // console which device each apply command goes to.
     std::cout << host_ << std::endl;
     exec();
 

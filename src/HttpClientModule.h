@@ -45,9 +45,9 @@ public slots:
 private:
     void Queue(const std::string& url);
 
-    QUrl url_;                          // request in flight, or the last one sent
-    QNetworkReply* reply_ = nullptr;    // owned by the manager; null when idle
-    std::string nextUrl_;               // queued while in flight; empty when none
+    QUrl url_;                       // request in flight, or the last one sent
+    QNetworkReply* reply_ = nullptr; // owned by the manager; null when idle
+    std::string nextUrl_;            // queued while in flight; empty when none
     bool aborted_ = false;
     bool authenticationRequired_ = false;
 };

@@ -5,23 +5,29 @@
 #include <QPainter>
 
 Line::Line(const QPointF& p, bool firstMovable, bool secondMovable)
-    : first_(p), second_(p), firstMovable_(firstMovable), secondMovable_(secondMovable) {}
+    : first_(p), second_(p), firstMovable_(firstMovable), secondMovable_(secondMovable)
+{
+}
 
-void Line::moveInCreationMode(const QPointF& point, const QSize&) {
+void Line::moveInCreationMode(const QPointF& point, const QSize&)
+{
     second_ = point;
 }
 
-bool Line::clickInCreationMode(const QPointF& point, const QSize&) {
+bool Line::clickInCreationMode(const QPointF& point, const QSize&)
+{
     second_ = point;
     creation_ = false;
     return true;
 }
 
-bool Line::isCreationMode() {
+bool Line::isCreationMode()
+{
     return creation_;
 }
 
-Movable* Line::getMovable(const QPointF& point, const QSize& size) {
+Movable* Line::getMovable(const QPointF& point, const QSize& size)
+{
     if (firstMovable_ && distInPixels(point, first_, size) <= kGrabRadiusSquared) {
         return new MovablePoint(this, first_);
     }
@@ -31,7 +37,8 @@ Movable* Line::getMovable(const QPointF& point, const QSize& size) {
     return nullptr;
 }
 
-void Line::draw(QPainter& painter, const QRect& rect) const {
+void Line::draw(QPainter& painter, const QRect& rect) const
+{
     painter.setPen(pen_);
     const QPoint a = coords(first_, rect);
     const QPoint b = coords(second_, rect);
@@ -46,14 +53,17 @@ void Line::draw(QPainter& painter, const QRect& rect) const {
     }
 }
 
-QPointF& Line::getFirstPoint() {
+QPointF& Line::getFirstPoint()
+{
     return first_;
 }
 
-QPointF& Line::getSecondPoint() {
+QPointF& Line::getSecondPoint()
+{
     return second_;
 }
 
-void Line::setColor(const QColor& color) {
+void Line::setColor(const QColor& color)
+{
     pen_.setColor(color);
 }

@@ -7,29 +7,34 @@
 #include <QPainter>
 #include <stdexcept>
 
-Mimic::Mimic(const Camera& camera, const QPointF& foot, QColor colour) : foot_(foot), camera_(&camera) {
+Mimic::Mimic(const Camera& camera, const QPointF& foot, QColor colour) : foot_(foot), camera_(&camera)
+{
     pen_.setColor(colour);
 }
 
 void Mimic::moveInCreationMode(const QPointF&, const QSize&) {}
 
-bool Mimic::clickInCreationMode(const QPointF& point, const QSize&) {
+bool Mimic::clickInCreationMode(const QPointF& point, const QSize&)
+{
     foot_ = point;
     return true;
 }
 
-bool Mimic::isCreationMode() {
+bool Mimic::isCreationMode()
+{
     return false;
 }
 
-Movable* Mimic::getMovable(const QPointF& point, const QSize& size) {
+Movable* Mimic::getMovable(const QPointF& point, const QSize& size)
+{
     if (distInPixels(point, foot_, size) <= kGrabRadiusSquared) {
         return new MovablePoint(this, foot_);
     }
     return nullptr;
 }
 
-void Mimic::draw(QPainter& painter, const QRect& rect) const {
+void Mimic::draw(QPainter& painter, const QRect& rect) const
+{
     painter.setPen(pen_);
     const QPoint foot = coords(foot_, rect);
     Point2F head;
@@ -45,13 +50,15 @@ void Mimic::draw(QPainter& painter, const QRect& rect) const {
 
 Mimic::~Mimic() = default;
 
-void Mimic::setHeight(double heightMetres) {
+void Mimic::setHeight(double heightMetres)
+{
     heightMetres_ = heightMetres;
 }
 
 MimicCreator::MimicCreator(const Camera& camera) : camera_(&camera) {}
 
-std::shared_ptr<Drawable> MimicCreator::createDrawable(const QPointF& point) {
+std::shared_ptr<Drawable> MimicCreator::createDrawable(const QPointF& point)
+{
     if (!mimic_) {
         mimic_ = std::make_shared<Mimic>(*camera_, point, QColor(255, 0, 0, 255));
         mimic_->setHeight(mimicHeightMetres_);
@@ -61,17 +68,20 @@ std::shared_ptr<Drawable> MimicCreator::createDrawable(const QPointF& point) {
 
 MimicCreator::~MimicCreator() = default;
 
-void MimicCreator::setMimicHeight(double heightMetres) {
+void MimicCreator::setMimicHeight(double heightMetres)
+{
     mimicHeightMetres_ = heightMetres;
     if (mimic_) {
         mimic_->setHeight(heightMetres);
     }
 }
 
-std::shared_ptr<Mimic> MimicCreator::getMimic() {
+std::shared_ptr<Mimic> MimicCreator::getMimic()
+{
     return mimic_;
 }
 
-void MimicCreator::reset() {
+void MimicCreator::reset()
+{
     mimic_.reset();
 }

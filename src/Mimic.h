@@ -27,12 +27,12 @@ public:
     void draw(QPainter& painter, const QRect& rect) const override;
     ~Mimic() override;
 
-    virtual void setHeight(double heightMetres);
+    void setHeight(double heightMetres);
 
 private:
     QPen pen_;
     QPointF foot_;
-    const Camera* camera_ = nullptr;  // the page's camera, not owned
+    const Camera* camera_ = nullptr; // the page's camera, not owned
     double heightMetres_ = 2.0;
 };
 
@@ -46,12 +46,12 @@ public:
     std::shared_ptr<Drawable> createDrawable(const QPointF& point) override;
     ~MimicCreator() override;
 
-    virtual void setMimicHeight(double heightMetres);
-    virtual std::shared_ptr<Mimic> getMimic();
-    virtual void reset();
+    void setMimicHeight(double heightMetres);
+    std::shared_ptr<Mimic> getMimic();
+    void reset();
 
 private:
-    const Camera* camera_ = nullptr;  // not owned
+    const Camera* camera_ = nullptr; // not owned
     double mimicHeightMetres_ = 2.0;
     std::shared_ptr<Mimic> mimic_;
 };

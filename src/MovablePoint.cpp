@@ -1,13 +1,14 @@
 #include "MovablePoint.h"
 
-MovablePoint::MovablePoint(Drawable* owner, QPointF& point)
-    : Movable(owner), point_(&point), saved_(point) {}
+MovablePoint::MovablePoint(Drawable* owner, QPointF& point) : Movable(owner), point_(&point), saved_(point) {}
 
-void MovablePoint::moveTo(const QPointF& point) {
+void MovablePoint::moveTo(const QPointF& point)
+{
     *point_ = point;
 }
 
-void MovablePoint::undo() {
+void MovablePoint::undo()
+{
     *point_ = saved_;
 }
 

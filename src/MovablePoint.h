@@ -13,6 +13,6 @@ public:
     ~MovablePoint() override;
 
 private:
-    QPointF* point_ = nullptr;  // inside the owner
+    QPointF* point_ = nullptr; // inside the owner
     QPointF saved_;
 };

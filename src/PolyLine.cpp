@@ -9,11 +9,13 @@
 PolyLine::PolyLine() = default;
 
 PolyLine::PolyLine(const QPointF& p, bool showVertices)
-    : vertices_{p}, current_(p), creation_(true), showVertices_(showVertices) {
+    : vertices_{p}, current_(p), creation_(true), showVertices_(showVertices)
+{
     warningPen_.setColor(QColor(255, 0, 0, 255));
 }
 
-void PolyLine::moveInCreationMode(const QPointF& point, const QSize& size) {
+void PolyLine::moveInCreationMode(const QPointF& point, const QSize& size)
+{
     current_ = point;
     // Near vertex 0 the next click closes the polygon rather than adding an
     // edge: it is allowed there unless the closing edge would cross the chain.
@@ -31,7 +33,8 @@ bool PolyLine::closingEdgeCrosses() const
     return vertices_.size() >= 3 && hasSelfCross(vertices_, vertices_.front());
 }
 
-bool PolyLine::clickInCreationMode(const QPointF& point, const QSize& size) {
+bool PolyLine::clickInCreationMode(const QPointF& point, const QSize& size)
+{
     if (vertices_.size() >= 3 && distInPixels(point, vertices_.front(), size) <= kHitRadiusSquared) {
         if (closingEdgeCrosses()) {
             return false;
@@ -45,11 +48,13 @@ bool PolyLine::clickInCreationMode(const QPointF& point, const QSize& size) {
     return false;
 }
 
-bool PolyLine::isCreationMode() {
+bool PolyLine::isCreationMode()
+{
     return creation_;
 }
 
-Movable* PolyLine::getMovable(const QPointF& point, const QSize& size) {
+Movable* PolyLine::getMovable(const QPointF& point, const QSize& size)
+{
     for (size_t i = 0; i < vertices_.size(); ++i) {
         if (distInPixels(vertices_[i], point, size) <= kHitRadiusSquared) {
             return new PolyLineMovablePoint(this, vertices_[i], static_cast<int>(i));
@@ -58,7 +63,8 @@ Movable* PolyLine::getMovable(const QPointF& point, const QSize& size) {
     return nullptr;
 }
 
-void PolyLine::draw(QPainter& painter, const QRect& rect) const {
+void PolyLine::draw(QPainter& painter, const QRect& rect) const
+{
     if (vertices_.empty()) {
         return;
     }
@@ -86,15 +92,18 @@ void PolyLine::draw(QPainter& painter, const QRect& rect) const {
     }
 }
 
-void PolyLine::add(const QPointF& point) {
+void PolyLine::add(const QPointF& point)
+{
     vertices_.push_back(point);
 }
 
-std::vector<QPointF>& PolyLine::getVertecles() {
+std::vector<QPointF>& PolyLine::getVertecles()
+{
     return vertices_;
 }
 
-void PolyLine::setColor(const QColor& color) {
+void PolyLine::setColor(const QColor& color)
+{
     pen_.setColor(color);
 }
 
@@ -103,7 +112,8 @@ void PolyLine::setPenWidth(int width)
     pen_.setWidth(width);
 }
 
-bool PolyLine::isAcceptable(unsigned long long index) {
+bool PolyLine::isAcceptable(unsigned long long index)
+{
     const size_t n = vertices_.size();
     if (index >= n) {
         // No such vertex: nothing of it can cross.

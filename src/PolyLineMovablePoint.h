@@ -17,7 +17,7 @@ public:
     void finishDrag() override;
 
 private:
-    QPointF* vertex_ = nullptr;  // inside the owner's vertex list
+    QPointF* vertex_ = nullptr; // inside the owner's vertex list
     QPointF saved_;
     int index_ = 0;
 };

@@ -23,12 +23,10 @@ public:
     Movable* getMovable(const QPointF& point, const QSize& size) override;
     ~Ruler() override;
 
-    virtual void setRulerListener(RulerListener* listener);
-
 private:
     void notifyListener();
 
-    RulerListener* listener_ = nullptr;  // not owned, may be null
+    RulerListener* listener_ = nullptr; // not owned, may be null
 };
 
 // Handle on one end of a ruler: moves it through the line's own point handle
@@ -43,7 +41,7 @@ public:
 private:
     void notifyListener();
 
-    RulerListener* listener_ = nullptr;  // not owned, may be null
+    RulerListener* listener_ = nullptr; // not owned, may be null
     std::unique_ptr<Movable> inner_;
 };
 
@@ -56,12 +54,12 @@ public:
     std::shared_ptr<Drawable> createDrawable(const QPointF& point) override;
     ~RulerCreator() override;
 
-    virtual std::shared_ptr<Ruler> getRuler();
-    virtual void reset();
+    std::shared_ptr<Ruler> getRuler();
+    void reset();
 
 private:
     std::shared_ptr<Ruler> ruler_;
-    RulerListener* listener_ = nullptr;  // not owned
+    RulerListener* listener_ = nullptr; // not owned
     QColor colour_;
-    void* data_ = nullptr;  // handed to the ruler, not owned
+    void* data_ = nullptr; // handed to the ruler, not owned
 };

@@ -22,4 +22,4 @@ std::string GetPrintedBufferInHex(const void* data, size_t size, size_t maxCount
     return text;
 }
 
-}  // namespace utils
+} // namespace utils

@@ -10,4 +10,4 @@ namespace utils {
 std::string GetPrintedBufferInHex(const void* data, size_t size, size_t maxCount,
                                   const std::string& separator);
 
-}  // namespace utils
+} // namespace utils

@@ -11,7 +11,7 @@
 #include <QTableWidgetItem>
 #include <QVariant>
 #include <cmath>
-#include <iostream>
+#include <easylogging++.h>
 
 namespace {
 
@@ -84,6 +84,19 @@ void ZonesTab::setZones(const ZonesMap& zones)
     showZones();
     widgets_.applyZones->setEnabled(true);
     widgets_.applyZones->setToolTip(QString());
+}
+
+QString ZonesTab::TakeConfig(const VcaConfigReader& reader)
+{
+    ZonesMap zones;
+    QString errorMessage;
+    if (!reader.ReadZones(zones, errorMessage)) {
+        SetLoadFailed();
+        return errorMessage;
+    }
+    VLOG(1) << "Zones of channel 0 loaded: " << zones.size();
+    setZones(zones);
+    return {};
 }
 
 void ZonesTab::SetLoadFailed()
@@ -162,7 +175,6 @@ void ZonesTab::onRemoveZone()
         return;
     }
     const unsigned int id = selected.first()->data(Qt::UserRole).toUInt();
-    std::cout << id << std::endl;
     if (zones_.erase(id) != 0) {
         unapplied_ = true;
     }

@@ -60,6 +60,9 @@ public:
     // says so in its tool tip.
     void SetLoadFailed();
 
+    QString TakeConfig(const VcaConfigReader& reader) override;
+    void ConfigLoadFailed() override { SetLoadFailed(); }
+
 public slots:
     // Zones read from the device replace the table and enable Apply Zones.
     void setZones(const ZonesMap& zones);

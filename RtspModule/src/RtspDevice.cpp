@@ -132,11 +132,6 @@ void RtspDevice::Stop()
     Scheduler().StopAndWait();
 }
 
-bool RtspDevice::IsRunning() const
-{
-    return Scheduler().GetStopFlag() == Activity::Running;
-}
-
 void RtspDevice::AddFrameObserver(IFrameObserver* observer)
 {
     const std::lock_guard<std::mutex> lock(observersMutex_);
@@ -166,19 +161,6 @@ void RtspDevice::ReportError(const std::string& text)
     if (IErrorHandler* handler = errorHandler_.load()) {
         handler->ErrorOccured(this, text);
     }
-}
-
-void RtspDevice::SetSpropsBase64(const std::string& sprops)
-{
-    const std::lock_guard<std::mutex> lock(spropsMutex_);
-    spropsBase64_ = sprops;
-}
-
-bool RtspDevice::GetSpropsBase64(std::string& sprops) const
-{
-    const std::lock_guard<std::mutex> lock(spropsMutex_);
-    sprops = spropsBase64_;
-    return !sprops.empty();
 }
 
 void RtspDevice::CheckState1(void* clientData)
@@ -257,7 +239,7 @@ void setupNextSubsession(RTSPClient* rtspClient)
         }
         PrintPrefix(env, device) << "Initiated the \"" << SubsessionText(subsession) << "\" subsession ("
                                  << PortText(subsession) << ")\n";
-        device.sendSetupCommand(subsession, continueAfterSETUP, false, false, false, nullptr);
+        device.sendSetupCommand(subsession, continueAfterSETUP);
         return;
     }
 
@@ -293,7 +275,6 @@ void continueAfterSETUP(RTSPClient* rtspClient, int resultCode, char* resultStri
             const char* sprops = subsession->fmtp_spropparametersets();
             subsession->sink =
                 RtspDeviceSink::createNew(env, *subsession, &device, sprops, device.Url().c_str());
-            device.SetSpropsBase64(sprops != nullptr ? sprops : "");
         }
         // "audio", "metadata" and any other medium: set up, not read.
         if (subsession->sink != nullptr) {
@@ -374,7 +355,7 @@ void streamTimerHandler(void* clientData)
     shutdownStream(rtspClient);
 }
 
-void shutdownStream(RTSPClient* rtspClient, int /*exitCode*/)
+void shutdownStream(RTSPClient* rtspClient)
 {
     if (rtspClient == nullptr) {
         return;

@@ -60,7 +60,6 @@ public:
     void Run();
     void SetStopFlag();
     void Stop();
-    bool IsRunning() const;
 
     void AddFrameObserver(IFrameObserver* observer);
     void RemoveFrameObserver(IFrameObserver* observer);
@@ -70,10 +69,6 @@ public:
 
     void ReportError(const std::string& text);
     void SetErrorHandler(IErrorHandler* handler) { errorHandler_ = handler; }
-    IErrorHandler* GetErrorHandler() const { return errorHandler_; }
-
-    void SetSpropsBase64(const std::string& sprops);
-    bool GetSpropsBase64(std::string& sprops) const;
 
     void UpdateLastUsedTime(long long seconds) { lastUsedTime_ = seconds; }
     long long GetLastUsedTime() const { return lastUsedTime_; }
@@ -102,8 +97,6 @@ private:
     std::string password_;
     long long lastUsedTime_ = 0; // MonotonicSeconds() of the last sign of life; video thread only
     std::atomic<IErrorHandler*> errorHandler_{nullptr};
-    std::string spropsBase64_; // guarded by spropsMutex_
-    mutable std::mutex spropsMutex_;
     TaskToken checkStateTask_ = nullptr;
 };
 
@@ -115,4 +108,4 @@ void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultStrin
 void subsessionAfterPlaying(void* clientData);
 void subsessionByeHandler(void* clientData);
 void streamTimerHandler(void* clientData);
-void shutdownStream(RTSPClient* rtspClient, int exitCode = 1);
+void shutdownStream(RTSPClient* rtspClient);

@@ -15,6 +15,8 @@ namespace {
 
 constexpr int kMaxDecodedSide = 8192;
 
+// The error lines go to standard output on purpose: the decoder has no
+// logging of its own and its caller only sees a null picture.
 void PrintError(const char* what)
 {
     std::cout << "[x264Decoder ERROR] " << what << std::endl;

@@ -32,11 +32,11 @@ constexpr int32_t kFractionMask = (1 << kShift) - 1;
 constexpr int32_t kBias = 256;
 constexpr int32_t kIntegralMark = 1024;
 
-constexpr int32_t kY = 1220542;   // 1.164 * 2^20 = 1220542.464
-constexpr int32_t kVR = 1673527;  // 1.596 * 2^20 = 1673527.296
-constexpr int32_t kVG = 852492;   // 0.813 * 2^20 = 852492.288
-constexpr int32_t kUG = 409993;   // 0.391 * 2^20 = 409993.216
-constexpr int32_t kUB = 2116026;  // 2.018 * 2^20 = 2116026.368
+constexpr int32_t kY = 1220542;  // 1.164 * 2^20 = 1220542.464
+constexpr int32_t kVR = 1673527; // 1.596 * 2^20 = 1673527.296
+constexpr int32_t kVG = 852492;  // 0.813 * 2^20 = 852492.288
+constexpr int32_t kUG = 409993;  // 0.391 * 2^20 = 409993.216
+constexpr int32_t kUB = 2116026; // 2.018 * 2^20 = 2116026.368
 
 constexpr int32_t kRedOffset = kBias - 16 * kY - 128 * kVR;
 constexpr int32_t kGreenOffset = kBias - 16 * kY + 128 * kVG + 128 * kUG;
@@ -48,7 +48,8 @@ constexpr uint32_t kBlockPairs = 512;
 
 constexpr uint32_t kMarkMask = 0xF0000000u | (kFractionMask & ~(kIntegralMark - 1));
 
-inline uint8_t ClampToByte(int32_t value) {
+inline uint8_t ClampToByte(int32_t value)
+{
     return static_cast<uint8_t>(std::min(std::max(value, 0), 255));
 }
 
@@ -56,11 +57,13 @@ inline uint8_t ClampToByte(int32_t value) {
 // the double formula's last-bit rounding may decide the byte (256 cannot
 // change it, but including it makes the test one mask): x - 1.0 must then be
 // non-negative, below 2^28 and without fraction bits at or above kIntegralMark.
-inline uint32_t ReferenceMark(int32_t fixed) {
+inline uint32_t ReferenceMark(int32_t fixed)
+{
     return (static_cast<uint32_t>(fixed) - (1u << kShift)) & kMarkMask;
 }
 
-inline void ReferencePixel(uint8_t y, uint8_t u, uint8_t v, uint8_t* rgb) {
+inline void ReferencePixel(uint8_t y, uint8_t u, uint8_t v, uint8_t* rgb)
+{
     kro_v4l2::YUVToRgb(y, u, v, rgb[2], rgb[1], rgb[0]);
 }
 
@@ -71,11 +74,12 @@ struct BlockPlanes {
     uint8_t red[2 * kBlockPairs];
     uint8_t green[2 * kBlockPairs];
     uint8_t blue[2 * kBlockPairs];
-    uint8_t redo[kBlockPairs];  // 1: pair must be redone with the reference
+    uint8_t redo[kBlockPairs]; // 1: pair must be redone with the reference
 };
 
 // Plain 32-bit arithmetic so that the compiler vectorises the loop.
-void ConvertPairs(const uint8_t* __restrict src, size_t pairs, BlockPlanes* __restrict planes) {
+void ConvertPairs(const uint8_t* __restrict src, size_t pairs, BlockPlanes* __restrict planes)
+{
     for (size_t i = 0; i < pairs; ++i) {
         // The pair is U, Y0, V, Y1; the offsets 16 and 128 are folded into
         // the constants, which keeps every step a plain 32-bit operation.
@@ -107,7 +111,8 @@ void ConvertPairs(const uint8_t* __restrict src, size_t pairs, BlockPlanes* __re
     }
 }
 
-void Interleave(const BlockPlanes* __restrict planes, size_t pixels, uint8_t* __restrict dst) {
+void Interleave(const BlockPlanes* __restrict planes, size_t pixels, uint8_t* __restrict dst)
+{
     for (size_t i = 0; i < pixels; ++i) {
         dst[3 * i] = planes->red[i];
         dst[3 * i + 1] = planes->green[i];
@@ -116,7 +121,8 @@ void Interleave(const BlockPlanes* __restrict planes, size_t pixels, uint8_t* __
 }
 
 // Converts `pairs` whole pixel pairs with the portable loops.
-void PortablePairs(const uint8_t* src, size_t pairs, uint8_t* dst) {
+void PortablePairs(const uint8_t* src, size_t pairs, uint8_t* dst)
+{
     BlockPlanes planes;
     for (size_t first = 0; first < pairs; first += kBlockPairs) {
         const size_t count = std::min<size_t>(kBlockPairs, pairs - first);
@@ -140,7 +146,8 @@ void PortablePairs(const uint8_t* src, size_t pairs, uint8_t* dst) {
 // converted; the caller does the rest.
 using FastPairs = size_t (*)(const uint8_t* src, size_t pairs, uint8_t* dst);
 
-size_t NoFastPairs(const uint8_t*, size_t, uint8_t*) {
+size_t NoFastPairs(const uint8_t*, size_t, uint8_t*)
+{
     return 0;
 }
 
@@ -152,7 +159,8 @@ struct RgbShuffles {
     std::array<int8_t, 32> headFromX{}, headFromZ{}, tailFromX{}, tailFromZ{};
 };
 
-constexpr RgbShuffles MakeRgbShuffles() {
+constexpr RgbShuffles MakeRgbShuffles()
+{
     RgbShuffles t;
     for (int lane = 0; lane < 2; ++lane) {
         for (int p = 0; p < 24; ++p) {
@@ -182,8 +190,8 @@ constexpr RgbShuffles kRgbShuffles = MakeRgbShuffles();
 // The same arithmetic as ConvertPairs, 8 pairs per step, with the channels
 // packed straight into RGB (the saturating packs do the clamping). The
 // values carry -1.0 from the offsets, so that the mark needs no subtraction.
-__attribute__((target("avx2")))
-size_t Avx2Pairs(const uint8_t* src, size_t pairs, uint8_t* dst) {
+__attribute__((target("avx2"))) size_t Avx2Pairs(const uint8_t* src, size_t pairs, uint8_t* dst)
+{
     const __m256i byteMask = _mm256_set1_epi32(0xFF);
     const __m256i cY = _mm256_set1_epi32(kY);
     const __m256i cVR = _mm256_set1_epi32(kVR);
@@ -196,10 +204,14 @@ size_t Avx2Pairs(const uint8_t* src, size_t pairs, uint8_t* dst) {
     const __m256i markMask = _mm256_set1_epi32(static_cast<int32_t>(kMarkMask));
     const __m256i one = _mm256_set1_epi16(1);
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i headFromX = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.headFromX.data()));
-    const __m256i headFromZ = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.headFromZ.data()));
-    const __m256i tailFromX = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.tailFromX.data()));
-    const __m256i tailFromZ = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.tailFromZ.data()));
+    const __m256i headFromX =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.headFromX.data()));
+    const __m256i headFromZ =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.headFromZ.data()));
+    const __m256i tailFromX =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.tailFromX.data()));
+    const __m256i tailFromZ =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.tailFromZ.data()));
 
     size_t i = 0;
     for (; i + 8 <= pairs; i += 8) {
@@ -223,8 +235,9 @@ size_t Avx2Pairs(const uint8_t* src, size_t pairs, uint8_t* dst) {
         const __m256i b1 = _mm256_add_epi32(luma1, blue);
 
         const __m256i mark = _mm256_min_epu32(
-            _mm256_min_epu32(_mm256_min_epu32(_mm256_and_si256(r0, markMask), _mm256_and_si256(g0, markMask)),
-                             _mm256_min_epu32(_mm256_and_si256(b0, markMask), _mm256_and_si256(r1, markMask))),
+            _mm256_min_epu32(
+                _mm256_min_epu32(_mm256_and_si256(r0, markMask), _mm256_and_si256(g0, markMask)),
+                _mm256_min_epu32(_mm256_and_si256(b0, markMask), _mm256_and_si256(r1, markMask))),
             _mm256_min_epu32(_mm256_and_si256(g1, markMask), _mm256_and_si256(b1, markMask)));
         const int redo = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(mark, zero)));
 
@@ -237,8 +250,10 @@ size_t Avx2Pairs(const uint8_t* src, size_t pairs, uint8_t* dst) {
             _mm256_packs_epi32(_mm256_srai_epi32(g1, kShift), _mm256_srai_epi32(b1, kShift)), one);
         const __m256i x = _mm256_packus_epi16(a, b);
         const __m256i z = _mm256_packus_epi16(c, c);
-        const __m256i head = _mm256_or_si256(_mm256_shuffle_epi8(x, headFromX), _mm256_shuffle_epi8(z, headFromZ));
-        const __m256i tail = _mm256_or_si256(_mm256_shuffle_epi8(x, tailFromX), _mm256_shuffle_epi8(z, tailFromZ));
+        const __m256i head =
+            _mm256_or_si256(_mm256_shuffle_epi8(x, headFromX), _mm256_shuffle_epi8(z, headFromZ));
+        const __m256i tail =
+            _mm256_or_si256(_mm256_shuffle_epi8(x, tailFromX), _mm256_shuffle_epi8(z, tailFromZ));
 
         uint8_t* out = dst + 6 * i;
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(head));
@@ -257,7 +272,8 @@ size_t Avx2Pairs(const uint8_t* src, size_t pairs, uint8_t* dst) {
 }
 #endif
 
-FastPairs PickFastPairs() {
+FastPairs PickFastPairs()
+{
 #ifdef QEL_YUV_AVX2
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) {
@@ -267,24 +283,26 @@ FastPairs PickFastPairs() {
     return NoFastPairs;
 }
 
-void ConvertRow(const uint8_t* src, uint32_t width, uint8_t* dst, FastPairs fast) {
+void ConvertRow(const uint8_t* src, uint32_t width, uint8_t* dst, FastPairs fast)
+{
     const size_t pairs = width / 2;
     const size_t done = fast(src, pairs, dst);
     PortablePairs(src + 4 * done, pairs - done, dst + 6 * done);
     if (width % 2 != 0) {
-        const uint8_t* last = src + 4 * pairs;  // U, Y of the lone pixel
+        const uint8_t* last = src + 4 * pairs; // U, Y of the lone pixel
         const uint8_t u = pairs > 0 ? last[-4] : 128;
         const uint8_t v = pairs > 0 ? last[-2] : 128;
         ReferencePixel(last[1], u, v, dst + 6 * pairs);
     }
 }
 
-}  // namespace
+} // namespace
 
 namespace kro_v4l2 {
 
-void YUVToRgb(unsigned char y, unsigned char u, unsigned char v,
-              unsigned char& blue, unsigned char& green, unsigned char& red) {
+void YUVToRgb(unsigned char y, unsigned char u, unsigned char v, unsigned char& blue, unsigned char& green,
+              unsigned char& red)
+{
     const double base = 1.164 * (y - 16);
     const double b = 2.018 * (u - 128) + base;
     const double g = base - 0.813 * (v - 128) - 0.391 * (u - 128);
@@ -294,17 +312,19 @@ void YUVToRgb(unsigned char y, unsigned char u, unsigned char v,
     red = ClampToByte(static_cast<int32_t>(r));
 }
 
-void UYVYRowToRgb24(const uint8_t* src, uint32_t width, uint8_t* dst) {
+void UYVYRowToRgb24(const uint8_t* src, uint32_t width, uint8_t* dst)
+{
     static const FastPairs fast = PickFastPairs();
     ConvertRow(src, width, dst, fast);
 }
 
 namespace detail {
 
-void UYVYRowToRgb24Portable(const uint8_t* src, uint32_t width, uint8_t* dst) {
+void UYVYRowToRgb24Portable(const uint8_t* src, uint32_t width, uint8_t* dst)
+{
     ConvertRow(src, width, dst, NoFastPairs);
 }
 
-}  // namespace detail
+} // namespace detail
 
-}  // namespace kro_v4l2
+} // namespace kro_v4l2

@@ -9,8 +9,8 @@ namespace kro_v4l2 {
 
 // Video-range BT.601 to RGB, computed in double precision, each channel
 // truncated toward zero and clamped to 0..255. Writes blue, green, red.
-void YUVToRgb(unsigned char y, unsigned char u, unsigned char v,
-              unsigned char& blue, unsigned char& green, unsigned char& red);
+void YUVToRgb(unsigned char y, unsigned char u, unsigned char v, unsigned char& blue, unsigned char& green,
+              unsigned char& red);
 
 // Converts one packed UYVY 4:2:2 row of `width` pixels (2 * width bytes, pairs
 // U, Y0, V, Y1) into `width` RGB24 pixels (3 * width bytes, red first).
@@ -23,6 +23,6 @@ void UYVYRowToRgb24(const uint8_t* src, uint32_t width, uint8_t* dst);
 namespace detail {
 // The portable loops alone, whatever the processor; for tests.
 void UYVYRowToRgb24Portable(const uint8_t* src, uint32_t width, uint8_t* dst);
-}  // namespace detail
+} // namespace detail
 
-}  // namespace kro_v4l2
+} // namespace kro_v4l2

@@ -23,7 +23,8 @@ struct Overlay {
     Camera camera{36, 13, 3, 1.25};
     std::vector<std::shared_ptr<Drawable>> shapes;
 
-    Overlay() {
+    Overlay()
+    {
         auto grid = std::make_shared<GridDrawable>();
         grid->setCameraPosition(camera);
         shapes.push_back(grid);
@@ -53,7 +54,8 @@ struct Overlay {
         }
     }
 
-    void paint(QPainter& painter, const QRect& rect) const {
+    void paint(QPainter& painter, const QRect& rect) const
+    {
         for (const std::shared_ptr<Drawable>& shape : shapes) {
             shape->draw(painter, rect);
         }
@@ -61,7 +63,8 @@ struct Overlay {
 };
 
 // Overlay alone, in the pixel format of a widget's backing store.
-void BM_OverlayPaint(benchmark::State& state) {
+void BM_OverlayPaint(benchmark::State& state)
+{
     const Overlay overlay;
     QImage image(kW, kH, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::black);
@@ -70,12 +73,14 @@ void BM_OverlayPaint(benchmark::State& state) {
         overlay.paint(painter, image.rect());
     }
     state.SetItemsProcessed(state.iterations());
-    state.counters["paints_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["paints_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_OverlayPaint)->Unit(benchmark::kMicrosecond);
 
 // A whole repaint as the view does it: the 720 x 576 picture, then the overlay.
-void BM_FrameAndOverlayPaint(benchmark::State& state) {
+void BM_FrameAndOverlayPaint(benchmark::State& state)
+{
     const Overlay overlay;
     QImage picture(kW, kH, QImage::Format_RGB32);
     picture.fill(Qt::darkGray);
@@ -86,10 +91,11 @@ void BM_FrameAndOverlayPaint(benchmark::State& state) {
         overlay.paint(painter, image.rect());
     }
     state.SetItemsProcessed(state.iterations());
-    state.counters["paints_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["paints_per_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_FrameAndOverlayPaint)->Unit(benchmark::kMicrosecond);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

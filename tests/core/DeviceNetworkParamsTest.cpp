@@ -34,7 +34,7 @@ TEST(IpTextTest, ParsingStoresNetworkOrderOrZero)
     }
 
     ip = 1;
-    EXPECT_TRUE(StringToIpType("::1", ip));  // an IPv6 address has no IPv4 form
+    EXPECT_TRUE(StringToIpType("::1", ip)); // an IPv6 address has no IPv4 form
     EXPECT_EQ(ip, 0u);
 }
 
@@ -63,4 +63,4 @@ TEST(HexTextTest, SeparatorsAndLimits)
     EXPECT_EQ(utils::GetPrintedBufferInHex(mac, 6, 6, "-"), "00-1A-2B-3C-4D-5E");
 }
 
-}  // namespace
+} // namespace

@@ -84,7 +84,7 @@ TEST_F(ProtocolTest, NetworkSettingsRequestIsByteExact)
     std::vector<char> expected;
     expected.push_back(0x01);
     expected.insert(expected.end(), kMac, kMac + 6);
-    expected.insert(expected.end(), 31, 'n');  // 40 letters cut to 31 and a NUL
+    expected.insert(expected.end(), 31, 'n'); // 40 letters cut to 31 and a NUL
     expected.push_back('\0');
     expected.insert(expected.end(), digest.begin(), digest.end());
     expected.push_back(0x01);
@@ -148,7 +148,7 @@ TEST_F(ProtocolTest, DiscoverReplyAtAndAboveTheMinimumSizeIsAccepted)
     for (size_t size : {131u, 200u}) {
         auto reply = DiscoverReply(size);
         if (size > 131) {
-            std::fill(reply.begin() + 131, reply.end(), '\x7F');  // ignored
+            std::fill(reply.begin() + 131, reply.end(), '\x7F'); // ignored
         }
         DeviceNetworkParams params{};
         ASSERT_TRUE(ParseDiscoverResponse(reply.data(), reply.size(), params)) << size;
@@ -190,8 +190,8 @@ TEST_F(ProtocolTest, TextFieldsNeedANulWithinTheirWidth)
         size_t width;
         const char* label;
     };
-    for (const Case& c : {Case{0, 32, "productName"}, Case{32, 32, "deviceName"},
-                          Case{83, 16, "firmWare"}, Case{99, 32, "serialNo"}}) {
+    for (const Case& c : {Case{0, 32, "productName"}, Case{32, 32, "deviceName"}, Case{83, 16, "firmWare"},
+                          Case{99, 32, "serialNo"}}) {
         auto reply = DiscoverReply();
         std::fill(reply.begin() + static_cast<long>(c.offset),
                   reply.begin() + static_cast<long>(c.offset + c.width), 'A');
@@ -228,7 +228,8 @@ TEST_F(ProtocolTest, UnknownConnectionTypeRejectsAfterTheOtherFieldsWereRead)
 TEST_F(ProtocolTest, NonAsciiDeviceNameComesThroughAsUtf8)
 {
     auto reply = DiscoverReply();
-    const std::string name = "\xD0\x9A\xD0\xB0\xD0\xBC\xD0\xB5\xD1\x80\xD0\xB0 \xE2\x84\x96" "1";
+    const std::string name = "\xD0\x9A\xD0\xB0\xD0\xBC\xD0\xB5\xD1\x80\xD0\xB0 \xE2\x84\x96"
+                             "1";
     PutField(reply, 32, 32, name);
     DeviceNetworkParams params{};
     ASSERT_TRUE(ParseDiscoverResponse(reply.data(), reply.size(), params));
@@ -249,13 +250,13 @@ TEST_F(ProtocolTest, SettingsReplyMatching)
 
     const char otherMac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F};
     EXPECT_FALSE(ParseNetworkAuthSettingsResponse(reply.data(), 8, NetworkSetting, otherMac, code));
-    EXPECT_TRUE(log_.Contains(
-        "Received MAC address 00-1A-2B-3C-4D-5E is not equal to expected 00-1A-2B-3C-4D-5F"));
+    EXPECT_TRUE(
+        log_.Contains("Received MAC address 00-1A-2B-3C-4D-5E is not equal to expected 00-1A-2B-3C-4D-5F"));
     EXPECT_EQ(code, Success) << "the code is set only on a match";
 
     for (int value : {0, 1, 2, 7}) {
         reply[7] = static_cast<char>(value);
-        reply.push_back('\x33');  // bytes from offset 8 on are ignored
+        reply.push_back('\x33'); // bytes from offset 8 on are ignored
         ASSERT_TRUE(ParseNetworkAuthSettingsResponse(reply.data(), reply.size(), NetworkSetting, kMac, code));
         EXPECT_EQ(code, value);
     }
@@ -268,4 +269,4 @@ TEST(ConnectionTypeTest, Texts)
     EXPECT_EQ(ConnectionTypeToString(static_cast<ConnectionType>(2)), "");
 }
 
-}  // namespace
+} // namespace

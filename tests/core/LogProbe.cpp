@@ -45,7 +45,7 @@ void Threads()
     second.join();
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {

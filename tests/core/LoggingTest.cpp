@@ -108,4 +108,4 @@ TEST_F(LoggingTest, CrashHandlerWritesAFatalRecordAndAborts)
         << all.str();
 }
 
-}  // namespace
+} // namespace

@@ -11,16 +11,19 @@ namespace {
 
 struct Rgb {
     unsigned red, green, blue;
-    bool operator==(const Rgb& other) const {
+    bool operator==(const Rgb& other) const
+    {
         return red == other.red && green == other.green && blue == other.blue;
     }
 };
 
-std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+std::ostream& operator<<(std::ostream& os, const Rgb& c)
+{
     return os << "(" << c.red << ", " << c.green << ", " << c.blue << ")";
 }
 
-Rgb Reference(uint8_t y, uint8_t u, uint8_t v) {
+Rgb Reference(uint8_t y, uint8_t u, uint8_t v)
+{
     unsigned char b = 0, g = 0, r = 0;
     kro_v4l2::YUVToRgb(y, u, v, b, g, r);
     return {r, g, b};
@@ -39,17 +42,19 @@ const NamedConversion kConversions[] = {
     {"portable", kro_v4l2::detail::UYVYRowToRgb24Portable},
 };
 
-Rgb PixelAt(const std::vector<uint8_t>& rgb, size_t x) {
+Rgb PixelAt(const std::vector<uint8_t>& rgb, size_t x)
+{
     return {rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]};
 }
 
 // Reference conversion of a whole UYVY row, pixel by pixel.
-std::vector<uint8_t> ReferenceRow(const std::vector<uint8_t>& uyvy, uint32_t width) {
+std::vector<uint8_t> ReferenceRow(const std::vector<uint8_t>& uyvy, uint32_t width)
+{
     std::vector<uint8_t> rgb(3 * width);
     for (uint32_t x = 0; x < width; ++x) {
         uint32_t pair = x / 2;
         if (x == width - 1 && width % 2 != 0) {
-            pair = x / 2 - 1;  // a lone last pixel takes the chroma of the pair before it
+            pair = x / 2 - 1; // a lone last pixel takes the chroma of the pair before it
         }
         const uint8_t u = uyvy[4 * pair];
         const uint8_t v = uyvy[4 * pair + 2];
@@ -62,17 +67,19 @@ std::vector<uint8_t> ReferenceRow(const std::vector<uint8_t>& uyvy, uint32_t wid
     return rgb;
 }
 
-TEST(YUVToRgb, KnownValues) {
+TEST(YUVToRgb, KnownValues)
+{
     EXPECT_EQ(Reference(16, 128, 128), (Rgb{0, 0, 0}));
-    EXPECT_EQ(Reference(235, 128, 128), (Rgb{254, 254, 254}));  // 254.916 truncated
-    EXPECT_EQ(Reference(255, 128, 128), (Rgb{255, 255, 255}));  // 278 clamped
+    EXPECT_EQ(Reference(235, 128, 128), (Rgb{254, 254, 254})); // 254.916 truncated
+    EXPECT_EQ(Reference(255, 128, 128), (Rgb{255, 255, 255})); // 278 clamped
     EXPECT_EQ(Reference(128, 128, 128), (Rgb{130, 130, 130}));
-    EXPECT_EQ(Reference(81, 90, 240), (Rgb{254, 0, 0}));  // green -0.538 truncates to 0, blue -1 clamps
+    EXPECT_EQ(Reference(81, 90, 240), (Rgb{254, 0, 0})); // green -0.538 truncates to 0, blue -1 clamps
     EXPECT_EQ(Reference(145, 54, 34), (Rgb{0, 255, 0}));
     EXPECT_EQ(Reference(41, 240, 110), (Rgb{0, 0, 255}));
 }
 
-TEST(YUVToRgb, OutputReferencesAreBlueGreenRed) {
+TEST(YUVToRgb, OutputReferencesAreBlueGreenRed)
+{
     unsigned char first = 0, second = 0, third = 0;
     kro_v4l2::YUVToRgb(41, 240, 110, first, second, third);
     EXPECT_EQ(first, 255);
@@ -85,7 +92,8 @@ TEST(YUVToRgb, OutputReferencesAreBlueGreenRed) {
 // The fast row conversions against the reference formula for every (Y, U, V):
 // one row per (U, V) holds all 256 luma values, once with even and once with
 // odd luma in the first pixel of each pair.
-TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs) {
+TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs)
+{
     constexpr uint32_t kWidth = 256;
     std::vector<uint8_t> row(2 * kWidth);
     std::vector<uint8_t> rgb(3 * kWidth);
@@ -96,8 +104,8 @@ TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs) {
         for (int v = 0; v < 256; ++v) {
             for (int y = 0; y < 256; ++y) {
                 unsigned char b = 0, g = 0, r = 0;
-                kro_v4l2::YUVToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(u),
-                                   static_cast<uint8_t>(v), b, g, r);
+                kro_v4l2::YUVToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(u), static_cast<uint8_t>(v),
+                                   b, g, r);
                 expected[static_cast<size_t>(y)] = {r, g, b};
             }
             for (int swap = 0; swap < 2; ++swap) {
@@ -113,8 +121,8 @@ TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs) {
                         const auto& e = expected[row[2 * x + 1]];
                         if (rgb[3 * x] != e[0] || rgb[3 * x + 1] != e[1] || rgb[3 * x + 2] != e[2]) {
                             if (++mismatches <= 10) {
-                                ADD_FAILURE() << conversion.name << ": Y " << int{row[2 * x + 1]} << " U " << u
-                                              << " V " << v;
+                                ADD_FAILURE() << conversion.name << ": Y " << int{row[2 * x + 1]} << " U "
+                                              << u << " V " << v;
                             }
                         }
                     }
@@ -128,7 +136,8 @@ TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs) {
 // Widths around the internal block size and odd widths, random content; the
 // buffers are exactly as large as the row so that the sanitizer catches any
 // access beyond it.
-TEST(UYVYRowToRgb24, AnyWidthMatchesReferenceAndStaysInBounds) {
+TEST(UYVYRowToRgb24, AnyWidthMatchesReferenceAndStaysInBounds)
+{
     std::mt19937 random(8);
     std::uniform_int_distribution<int> byte(0, 255);
     const uint32_t widths[] = {2, 3, 4, 5, 7, 16, 33, 720, 1023, 1024, 1025, 1026, 2047, 2048, 2049, 1921};
@@ -145,7 +154,8 @@ TEST(UYVYRowToRgb24, AnyWidthMatchesReferenceAndStaysInBounds) {
     }
 }
 
-TEST(UYVYRowToRgb24, OddLastPixelTakesChromaOfPairBeforeIt) {
+TEST(UYVYRowToRgb24, OddLastPixelTakesChromaOfPairBeforeIt)
+{
     // Pair (U 90, Y 10, V 240, Y 20), then the lone pixel: U byte 54, Y 81;
     // exactly as many bytes as the row has.
     const std::vector<uint8_t> row = {90, 10, 240, 20, 54, 81};
@@ -155,11 +165,12 @@ TEST(UYVYRowToRgb24, OddLastPixelTakesChromaOfPairBeforeIt) {
     EXPECT_EQ(PixelAt(rgb, 2), (Rgb{254, 0, 0}));
 }
 
-TEST(UYVYRowToRgb24, OnePixelRowIsNeutralChroma) {
+TEST(UYVYRowToRgb24, OnePixelRowIsNeutralChroma)
+{
     const std::vector<uint8_t> row = {200, 128};
     std::vector<uint8_t> rgb(3);
     kro_v4l2::UYVYRowToRgb24(row.data(), 1, rgb.data());
     EXPECT_EQ(PixelAt(rgb, 0), (Rgb{130, 130, 130}));
 }
 
-}  // namespace
+} // namespace

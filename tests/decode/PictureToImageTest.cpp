@@ -12,17 +12,20 @@
 
 namespace {
 
-QRgb Expected(uint8_t y, uint8_t u, uint8_t v) {
+QRgb Expected(uint8_t y, uint8_t u, uint8_t v)
+{
     unsigned char b = 0, g = 0, r = 0;
     kro_v4l2::YUVToRgb(y, u, v, b, g, r);
     return qRgb(r, g, b);
 }
 
-void Fill(UYVYFrame& picture, std::initializer_list<uint8_t> bytes) {
+void Fill(UYVYFrame& picture, std::initializer_list<uint8_t> bytes)
+{
     std::copy(bytes.begin(), bytes.end(), picture.data());
 }
 
-TEST(UYVYFrame, LayoutTables) {
+TEST(UYVYFrame, LayoutTables)
+{
     UYVYFrame picture(6, 4);
     EXPECT_EQ(picture.width(), 6u);
     EXPECT_EQ(picture.height(), 4u);
@@ -33,10 +36,10 @@ TEST(UYVYFrame, LayoutTables) {
 }
 
 // Row 0 comes from bytes 0..7 of the picture and row 1 from bytes 8..15.
-TEST(PictureToImage, FourByTwoRowsComeFromConsecutiveBytes) {
+TEST(PictureToImage, FourByTwoRowsComeFromConsecutiveBytes)
+{
     UYVYFrame picture(4, 2);
-    Fill(picture, {90, 81, 240, 16,  128, 235, 128, 128,
-                   54, 145, 34, 255,  240, 41, 110, 16});
+    Fill(picture, {90, 81, 240, 16, 128, 235, 128, 128, 54, 145, 34, 255, 240, 41, 110, 16});
     const QImage image = PictureToImage(picture);
     ASSERT_EQ(image.format(), QImage::Format_RGB888);
     ASSERT_EQ(image.size(), QSize(4, 2));
@@ -52,10 +55,10 @@ TEST(PictureToImage, FourByTwoRowsComeFromConsecutiveBytes) {
 
 // An odd width: every row starts at its own 2 * width bytes, and the last
 // column is converted too.
-TEST(PictureToImage, OddWidthRowsStartAtTheirOwnBytes) {
+TEST(PictureToImage, OddWidthRowsStartAtTheirOwnBytes)
+{
     UYVYFrame picture(3, 2);
-    Fill(picture, {90, 81, 240, 16, 200, 235,
-                   54, 145, 34, 255, 128, 41});
+    Fill(picture, {90, 81, 240, 16, 200, 235, 54, 145, 34, 255, 128, 41});
     const QImage image = PictureToImage(picture);
     ASSERT_EQ(image.size(), QSize(3, 2));
     EXPECT_EQ(image.pixel(0, 0), Expected(81, 90, 240));
@@ -66,9 +69,10 @@ TEST(PictureToImage, OddWidthRowsStartAtTheirOwnBytes) {
     EXPECT_EQ(image.pixel(2, 1), Expected(41, 54, 34));
 }
 
-TEST(PictureToImage, EmptyPictureGivesNullImage) {
+TEST(PictureToImage, EmptyPictureGivesNullImage)
+{
     UYVYFrame picture(0, 0);
     EXPECT_TRUE(PictureToImage(picture).isNull());
 }
 
-}  // namespace
+} // namespace

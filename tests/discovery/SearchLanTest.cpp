@@ -4,6 +4,7 @@
 #include "SimDevice.h"
 #include "ModalCloser.h"
 #include "UdpModule.h"
+#include "TestHelpers.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,15 +22,6 @@
 namespace {
 
 constexpr int kSearchEndTimeoutMs = 10000;
-
-void Idle(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QTest::qWait(20);
-    }
-}
 
 // This test's simulated devices have MAC addresses that begin 02:D3, so that
 // other simulators sharing the LAN do not disturb what it checks: the rows it

@@ -3,6 +3,7 @@
 // device.
 #include "SimDevice.h"
 #include "UdpModule.h"
+#include "TestHelpers.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -15,16 +16,6 @@
 #include <vector>
 
 namespace {
-
-// Waits while the event loop runs, for checks that something does NOT happen.
-void Idle(int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) {
-        QTest::qWait(20);
-    }
-}
 
 void SendToModule(const QByteArray& datagram)
 {

@@ -21,7 +21,8 @@ struct Position {
     double height;
 };
 
-std::vector<QLineF> recordGrid(const Position& pos) {
+std::vector<QLineF> recordGrid(const Position& pos)
+{
     GridDrawable grid;
     grid.setCameraPosition(Camera(pos.fov, pos.angle, pos.height, 1.25));
     LineRecorder recorder(kW, kH);
@@ -31,11 +32,13 @@ std::vector<QLineF> recordGrid(const Position& pos) {
     return recorder.lines();
 }
 
-bool isFullWidthRow(const QLineF& line) {
+bool isFullWidthRow(const QLineF& line)
+{
     return line.y1() == line.y2() && line.x1() == 0 && line.x2() == kW;
 }
 
-bool painted(const QImage& image, int x, int y) {
+bool painted(const QImage& image, int x, int y)
+{
     for (int dx = -1; dx <= 1; ++dx) {
         for (int dy = -1; dy <= 1; ++dy) {
             const QPoint p(x + dx, y + dy);
@@ -49,7 +52,8 @@ bool painted(const QImage& image, int x, int y) {
 
 class RecordingListener : public RulerListener {
 public:
-    void notify(Ruler* ruler, const QPointF& first, const QPointF& second) override {
+    void notify(Ruler* ruler, const QPointF& first, const QPointF& second) override
+    {
         ++calls;
         lastRuler = ruler;
         lastFirst = first;
@@ -61,9 +65,10 @@ public:
     QPointF lastSecond;
 };
 
-}  // namespace
+} // namespace
 
-TEST(Grid, DefaultCameraDrawsTheKnownGrid) {
+TEST(Grid, DefaultCameraDrawsTheKnownGrid)
+{
     const std::vector<QLineF> lines = recordGrid({36, 13, 3});
     const Camera camera(36, 13, 3, 1.25);
     std::vector<double> rows;
@@ -86,7 +91,8 @@ TEST(Grid, DefaultCameraDrawsTheKnownGrid) {
         const double z = static_cast<double>(i / 2);
         const Point3F& near = i % 2 == 0 ? br : bl;
         const double side = i % 2 == 0 ? 1 : -1;
-        EXPECT_EQ(along[i].p1().toPoint(), toQPoint(camera.getScreenCoords(near.x, near.y, side * z), rect)) << i;
+        EXPECT_EQ(along[i].p1().toPoint(), toQPoint(camera.getScreenCoords(near.x, near.y, side * z), rect))
+            << i;
         EXPECT_EQ(along[i].p2().toPoint(), toQPoint(camera.getScreenCoords(30, 0, side * z), rect)) << i;
     }
     EXPECT_LT(camera.getScreenCoords(30, 0, 12).x, 1);
@@ -96,8 +102,10 @@ TEST(Grid, DefaultCameraDrawsTheKnownGrid) {
 // Rendered pixels against the camera model: every cross line a full row at a
 // multiple of a power-of-two step, lines along the view at lateral multiples
 // of that step, the horizon where the model puts it.
-TEST(Grid, RenderedLinesMatchTheCameraModel) {
-    const Position positions[] = {{36, 13, 3}, {18, 10, 3}, {60, 30, 8}, {10, 45, 40}, {89, 5, 0.5}, {45, 80, 2}};
+TEST(Grid, RenderedLinesMatchTheCameraModel)
+{
+    const Position positions[] = {{36, 13, 3},  {18, 10, 3},  {60, 30, 8},
+                                  {10, 45, 40}, {89, 5, 0.5}, {45, 80, 2}};
     for (const Position& pos : positions) {
         SCOPED_TRACE(testing::Message() << pos.fov << "/" << pos.angle << "/" << pos.height);
         GridDrawable grid;
@@ -144,7 +152,8 @@ TEST(Grid, RenderedLinesMatchTheCameraModel) {
             // Horizon above the picture and cross lines still well apart at the
             // top edge: the lines along the view run on past the top edge.
             const double top = std::floor(camera.getCoordsOnGround(0.5, 0).x / step) * step;
-            const double gapAtTop = camera.getScreenCoords(top, 0, 0).y - camera.getScreenCoords(top + step, 0, 0).y;
+            const double gapAtTop =
+                camera.getScreenCoords(top, 0, 0).y - camera.getScreenCoords(top + step, 0, 0).y;
             if (gapAtTop * kH > 4) {
                 EXPECT_TRUE(painted(image, kW / 2, 0));
             }
@@ -163,7 +172,8 @@ TEST(Grid, RenderedLinesMatchTheCameraModel) {
 
 // Random camera positions across the accepted ranges: both loops end and no
 // line leaves the range where pixel coordinates stay meaningful.
-TEST(Grid, PropertyLoopsEndAndLinesAreFinite) {
+TEST(Grid, PropertyLoopsEndAndLinesAreFinite)
+{
     std::mt19937 random(20261207);
     std::uniform_real_distribution<double> degrees(1, 89);
     std::uniform_real_distribution<double> metres(0.1, 40);
@@ -176,7 +186,7 @@ TEST(Grid, PropertyLoopsEndAndLinesAreFinite) {
         }
     }
     for (int i = 0; i < 3000; ++i) {
-        const bool whole = i % 2 == 0;  // the page sets whole degrees
+        const bool whole = i % 2 == 0; // the page sets whole degrees
         const double fov = whole ? std::round(degrees(random)) : degrees(random);
         const double angle = whole ? std::round(degrees(random)) : degrees(random);
         positions.push_back({fov, angle, std::round(metres(random) * 100) / 100});
@@ -196,7 +206,8 @@ TEST(Grid, PropertyLoopsEndAndLinesAreFinite) {
     std::cout << "most lines in one grid: " << mostLines << std::endl;
 }
 
-TEST(Mimic, StandsOnTheGroundAndSkipsWhatTheCameraCannotPlace) {
+TEST(Mimic, StandsOnTheGroundAndSkipsWhatTheCameraCannotPlace)
+{
     Camera camera(36, 13, 3, 1.25);
     MimicCreator creator(camera);
     creator.setMimicHeight(1.8);
@@ -212,7 +223,8 @@ TEST(Mimic, StandsOnTheGroundAndSkipsWhatTheCameraCannotPlace) {
     }
     ASSERT_EQ(recorder.lines().size(), 1u);
     const Point3F foot = camera.getCoordsOnGround(0.5, 1);
-    EXPECT_EQ(recorder.lines()[0].p2().toPoint(), toQPoint(camera.getScreenCoords(foot.x, 1.8, foot.z), rect));
+    EXPECT_EQ(recorder.lines()[0].p2().toPoint(),
+              toQPoint(camera.getScreenCoords(foot.x, 1.8, foot.z), rect));
     EXPECT_EQ(recorder.ellipses().size(), 1u);
 
     // Height 0: a zero-length stick and the foot circle.
@@ -244,7 +256,8 @@ TEST(Mimic, StandsOnTheGroundAndSkipsWhatTheCameraCannotPlace) {
     EXPECT_EQ(creator.getMimic(), nullptr);
 }
 
-TEST(Ruler, ListenerHearsEveryChangeOfTheEnds) {
+TEST(Ruler, ListenerHearsEveryChangeOfTheEnds)
+{
     RecordingListener listener;
     int label = 0;
     RulerCreator creator(&listener, Qt::green, &label);
@@ -273,6 +286,6 @@ TEST(Ruler, ListenerHearsEveryChangeOfTheEnds) {
     EXPECT_EQ(listener.calls, 5);
     EXPECT_EQ(listener.lastSecond, QPointF(0.7, 0.7));
     handle.reset();
-    EXPECT_EQ(listener.calls, 5);  // no end-of-drag check
+    EXPECT_EQ(listener.calls, 5); // no end-of-drag check
     EXPECT_EQ(shape->getMovable(QPointF(0.2, 0.2), size), nullptr);
 }

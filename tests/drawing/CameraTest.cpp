@@ -7,13 +7,15 @@
 
 namespace {
 
-double tanDegrees(double degrees) {
+double tanDegrees(double degrees)
+{
     return std::tan(gradToRad(degrees));
 }
 
-}  // namespace
+} // namespace
 
-TEST(Camera, DefaultPositionLooksAtItsCentrePoint) {
+TEST(Camera, DefaultPositionLooksAtItsCentrePoint)
+{
     const Camera camera(36, 13, 3, 1.25);
     EXPECT_EQ(static_cast<int>(camera.getFOV()), 36);
     EXPECT_EQ(static_cast<int>(camera.getAngle()), 13);
@@ -32,7 +34,8 @@ TEST(Camera, DefaultPositionLooksAtItsCentrePoint) {
     EXPECT_NEAR(camera.getDistanceOnGround(Point2F(0.5, 0.5), Point2F(0.5, 1)), 8.0, 0.005);
 }
 
-TEST(Camera, WholeDegreesReadBackExactly) {
+TEST(Camera, WholeDegreesReadBackExactly)
+{
     Camera camera(36, 13, 3, 1.25);
     for (int degrees = 1; degrees <= 89; ++degrees) {
         camera.set(degrees, 90 - degrees, 1.5);
@@ -44,7 +47,8 @@ TEST(Camera, WholeDegreesReadBackExactly) {
 
 // Picture -> ground -> picture over the whole accepted range, for points below
 // the horizon (in front of the camera), plus distance symmetry.
-TEST(Camera, RoundTripsOverTheAcceptedRange) {
+TEST(Camera, RoundTripsOverTheAcceptedRange)
+{
     Camera camera(36, 13, 3, 1.25);
     const double heights[] = {0.1, 0.5, 3, 12.5, 40};
     for (int fov = 1; fov <= 89; fov += 4) {
@@ -69,14 +73,16 @@ TEST(Camera, RoundTripsOverTheAcceptedRange) {
     }
 }
 
-TEST(Camera, PointsAboveTheHorizonLieBehindTheCamera) {
+TEST(Camera, PointsAboveTheHorizonLieBehindTheCamera)
+{
     const Camera camera(36, 13, 3, 1.25);
-    const Point3F g = camera.getCoordsOnGround(0.5, 0.05);  // horizon at 0.145
+    const Point3F g = camera.getCoordsOnGround(0.5, 0.05); // horizon at 0.145
     EXPECT_LT(g.x, 0);
     EXPECT_NEAR(g.y, 0, 1e-9);
 }
 
-TEST(Camera, DegenerateCasesThrowAndKeepTheState) {
+TEST(Camera, DegenerateCasesThrowAndKeepTheState)
+{
     // Level camera: the picture centre looks exactly along the horizon.
     Camera camera(36, 0, 2, 1.25);
     try {

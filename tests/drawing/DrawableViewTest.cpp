@@ -40,13 +40,15 @@ private:
 
 namespace {
 
-QPointF relative(int x, int y) {
+QPointF relative(int x, int y)
+{
     return QPointF(x / 720.0, y / 576.0);
 }
 
-}  // namespace
+} // namespace
 
-void DrawableViewTest::init() {
+void DrawableViewTest::init()
+{
     view_ = new DrawableView(nullptr);
     view_->resize(720, 576);
     view_->show();
@@ -59,46 +61,52 @@ void DrawableViewTest::init() {
     });
 }
 
-void DrawableViewTest::cleanup() {
+void DrawableViewTest::cleanup()
+{
     delete view_;
     view_ = nullptr;
 }
 
 // QTest::mouseMove only moves the cursor for widgets; send the event itself.
-void DrawableViewTest::move(const QPoint& pos, Qt::MouseButtons buttons) {
+void DrawableViewTest::move(const QPoint& pos, Qt::MouseButtons buttons)
+{
     QMouseEvent event(QEvent::MouseMove, pos, Qt::NoButton, buttons, Qt::NoModifier);
     QApplication::sendEvent(view_, &event);
 }
 
-void DrawableViewTest::click(const QPoint& pos, Qt::MouseButton button) {
+void DrawableViewTest::click(const QPoint& pos, Qt::MouseButton button)
+{
     QTest::mousePress(view_, button, Qt::NoModifier, pos);
     QTest::mouseRelease(view_, button, Qt::NoModifier, pos);
 }
 
-std::shared_ptr<PolyLine> DrawableViewTest::addSquare() {
+std::shared_ptr<PolyLine> DrawableViewTest::addSquare()
+{
     auto square = std::make_shared<PolyLine>();
     for (const QPoint& p : {QPoint(100, 100), QPoint(300, 100), QPoint(300, 300), QPoint(100, 300)}) {
         square->add(relative(p.x(), p.y()));
     }
     view_->addDrawable(square);
-    view_->addDrawable(square);  // already there: no second entry
+    view_->addDrawable(square); // already there: no second entry
     return square;
 }
 
-QColor DrawableViewTest::pixelAt(const QPoint& pos) {
+QColor DrawableViewTest::pixelAt(const QPoint& pos)
+{
     return view_->grab().toImage().pixelColor(pos);
 }
 
-void DrawableViewTest::createsAPolygonClosedOnVertexZero() {
+void DrawableViewTest::createsAPolygonClosedOnVertexZero()
+{
     view_->setCreationTool(&tool_);
     QSignalSpy created(view_, &DrawableView::shapeCreated);
-    click(QPoint(100, 100), Qt::RightButton);  // any button acts alike
+    click(QPoint(100, 100), Qt::RightButton); // any button acts alike
     for (const QPoint& p : {QPoint(400, 100), QPoint(400, 400)}) {
         move(p);
         click(p, Qt::MiddleButton);
     }
     QCOMPARE(created.count(), 0);
-    move(QPoint(102, 103));  // squared distance 13 from vertex 0
+    move(QPoint(102, 103)); // squared distance 13 from vertex 0
     click(QPoint(102, 103));
     QCOMPARE(created.count(), 1);
     auto* polygon = dynamic_cast<PolyLine*>(created_.at(0).get());
@@ -106,10 +114,11 @@ void DrawableViewTest::createsAPolygonClosedOnVertexZero() {
     QVERIFY(!polygon->isCreationMode());
     const std::vector<QPointF> expected{relative(100, 100), relative(400, 100), relative(400, 400)};
     QCOMPARE(polygon->getVertecles(), expected);
-    QCOMPARE(pixelAt(QPoint(250, 250)), QColor(Qt::blue));  // closing edge drawn
+    QCOMPARE(pixelAt(QPoint(250, 250)), QColor(Qt::blue)); // closing edge drawn
 }
 
-void DrawableViewTest::refusesASelfCrossingClickWithARedRubberBand() {
+void DrawableViewTest::refusesASelfCrossingClickWithARedRubberBand()
+{
     view_->setCreationTool(&tool_);
     click(QPoint(100, 100));
     for (const QPoint& p : {QPoint(400, 100), QPoint(400, 400), QPoint(250, 400)}) {
@@ -131,16 +140,17 @@ void DrawableViewTest::refusesASelfCrossingClickWithARedRubberBand() {
     QCOMPARE(polygon->getVertecles()[4], relative(200, 300));
 }
 
-void DrawableViewTest::dragIntoACrossingReturnsTheVertex() {
+void DrawableViewTest::dragIntoACrossingReturnsTheVertex()
+{
     const std::shared_ptr<PolyLine> square = addSquare();
     QSignalSpy edited(view_, &DrawableView::shapeEdited);
     // Listeners already see the vertex back in place (the zones page copies it).
     std::vector<QPointF> seenByListener;
-    QObject context;  // ends the connection with this test
+    QObject context; // ends the connection with this test
     connect(view_, &DrawableView::shapeEdited, &context,
             [&](Drawable*, Movable*) { seenByListener.push_back(square->getVertecles()[2]); });
     QTest::mousePress(view_, Qt::RightButton, Qt::NoModifier, QPoint(302, 302));
-    move(QPoint(50, 200), Qt::RightButton);  // across the left edge
+    move(QPoint(50, 200), Qt::RightButton); // across the left edge
     QCOMPARE(square->getVertecles()[2], relative(50, 200));
     QTest::mouseRelease(view_, Qt::RightButton, Qt::NoModifier, QPoint(50, 200));
     QCOMPARE(edited.count(), 1);
@@ -156,8 +166,9 @@ void DrawableViewTest::dragIntoACrossingReturnsTheVertex() {
     QCOMPARE(square->getVertecles()[2], QPointF(1, 1));
 }
 
-void DrawableViewTest::draggedShapeOutlivesAListenerThatDropsIt() {
-    std::weak_ptr<PolyLine> watch = addSquare();  // only the view holds it
+void DrawableViewTest::draggedShapeOutlivesAListenerThatDropsIt()
+{
+    std::weak_ptr<PolyLine> watch = addSquare(); // only the view holds it
     connect(view_, &DrawableView::shapeEdited, this, [this](Drawable*, Movable*) { view_->clear(); });
     QTest::mousePress(view_, Qt::LeftButton, Qt::NoModifier, QPoint(300, 300));
     move(QPoint(50, 200), Qt::LeftButton);
@@ -166,20 +177,22 @@ void DrawableViewTest::draggedShapeOutlivesAListenerThatDropsIt() {
     QVERIFY(watch.expired());
 }
 
-void DrawableViewTest::pressOnAVertexDragsInsteadOfCreating() {
+void DrawableViewTest::pressOnAVertexDragsInsteadOfCreating()
+{
     addSquare();
     view_->setCreationTool(&tool_);
     QSignalSpy edited(view_, &DrawableView::shapeEdited);
     click(QPoint(100, 100));
     QCOMPARE(edited.count(), 1);
     move(QPoint(500, 500));
-    click(QPoint(500, 500));  // elsewhere: a new polygon starts here
+    click(QPoint(500, 500)); // elsewhere: a new polygon starts here
     move(QPoint(600, 500));
     QCOMPARE(pixelAt(QPoint(550, 500)), QColor(Qt::blue));
     QVERIFY(created_.empty());
 }
 
-void DrawableViewTest::pictureRectangleFollowsThePictureAspect() {
+void DrawableViewTest::pictureRectangleFollowsThePictureAspect()
+{
     // Shown before any picture: the rectangle is the whole widget.
     view_->setCreationTool(&tool_);
     QSignalSpy created(view_, &DrawableView::shapeCreated);
@@ -203,14 +216,15 @@ void DrawableViewTest::pictureRectangleFollowsThePictureAspect() {
     line->clickInCreationMode(QPointF(1, 1), QSize(720, 540));
     view_->addDrawable(line);
     QTest::mousePress(view_, Qt::LeftButton, Qt::NoModifier, QPoint(1, 19));
-    move(QPoint(360, 10), Qt::LeftButton);  // above the picture: pinned to its top
+    move(QPoint(360, 10), Qt::LeftButton); // above the picture: pinned to its top
     QTest::mouseRelease(view_, Qt::LeftButton, Qt::NoModifier, QPoint(360, 10));
     QCOMPARE(line->getFirstPoint(), QPointF(0.5, 0));
     QCOMPARE(created.count(), 0);
 }
 
-void DrawableViewTest::unplaceableMimicIsSkippedOthersDrawn() {
-    const Camera level(36, 0, 3, 1.25);  // its horizon runs through the centre
+void DrawableViewTest::unplaceableMimicIsSkippedOthersDrawn()
+{
+    const Camera level(36, 0, 3, 1.25); // its horizon runs through the centre
     view_->addDrawable(std::make_shared<Mimic>(level, QPointF(0.5, 0.5), Qt::red));
     auto line = std::make_shared<Line>(QPointF(0.1, 0.8), false, false);
     line->setColor(Qt::blue);

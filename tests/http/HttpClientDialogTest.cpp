@@ -4,7 +4,7 @@
 
 #include "HttpClientModule.h"
 #include "LogCapture.h"
-#include "SimProcess.h"
+#include "LoopbackSim.h"
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
 
@@ -18,7 +18,7 @@ namespace {
 
 constexpr int kWaitMs = 10000;
 
-QByteArray ReadConfig(const SimProcess& sim)
+QByteArray ReadConfig(const LoopbackSim& sim)
 {
     HttpClientModule module(nullptr);
     QSignalSpy done(&module, &HttpClientModule::Done);
@@ -44,7 +44,7 @@ private slots:
 
 void HttpClientDialogTest::digestWriteIsSeenByTheNextRead()
 {
-    SimProcess sim;
+    LoopbackSim sim;
     QVERIFY(sim.IsReady());
     HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
     QVERIFY(dialog.request("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*"));
@@ -74,7 +74,7 @@ void HttpClientDialogTest::digestWriteIsSeenByTheNextRead()
 
 void HttpClientDialogTest::basicCredentialsAreOffered()
 {
-    SimProcess sim({QStringLiteral("--http-auth"), QStringLiteral("basic")});
+    LoopbackSim sim({QStringLiteral("--http-auth"), QStringLiteral("basic")});
     QVERIFY(sim.IsReady());
     HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
     QVERIFY(dialog.request("/qel-cgi/admin/encoder.fcgi?bitrate=1000000&fps=12"));
@@ -88,10 +88,10 @@ void HttpClientDialogTest::basicCredentialsAreOffered()
 void HttpClientDialogTest::failuresAreOfferedToTheCaller()
 {
     const std::string path = "/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*";
-    SimProcess good;
-    SimProcess rejecting({QStringLiteral("--http-reject-auth")});
-    SimProcess redirecting({QStringLiteral("--http-redirect"), QStringLiteral("/elsewhere")});
-    SimProcess failing({QStringLiteral("--http-status"), QStringLiteral("503")});
+    LoopbackSim good;
+    LoopbackSim rejecting({QStringLiteral("--http-reject-auth")});
+    LoopbackSim redirecting({QStringLiteral("--http-redirect"), QStringLiteral("/elsewhere")});
+    LoopbackSim failing({QStringLiteral("--http-status"), QStringLiteral("503")});
     QVERIFY(good.IsReady() && rejecting.IsReady() && redirecting.IsReady() && failing.IsReady());
 
     HttpClientDialog wrongPassword("127.0.0.1", good.HttpPort(), "root", "wrong");
@@ -112,7 +112,7 @@ void HttpClientDialogTest::failuresAreOfferedToTheCaller()
     QVERIFY(!unavailable.request(path));
     QVERIFY(unavailable.lastError().contains(QStringLiteral("Service Unavailable")));
 
-    HttpClientDialog nobody("127.0.0.1", SimProcess::FreeTcpPort(), "root", "kqzt");
+    HttpClientDialog nobody("127.0.0.1", LoopbackSim::FreeTcpPort(), "root", "kqzt");
     QVERIFY(!nobody.request(path));
     QCOMPARE(nobody.lastError(), QStringLiteral("HTTP request failed: Connection refused"));
 
@@ -129,7 +129,7 @@ void HttpClientDialogTest::failuresAreOfferedToTheCaller()
 
 void HttpClientDialogTest::urlAndHostLine()
 {
-    SimProcess sim;
+    LoopbackSim sim;
     QVERIFY(sim.IsReady());
     LogCapture log;
     std::ostringstream captured;
@@ -151,7 +151,7 @@ void HttpClientDialogTest::urlAndHostLine()
 
 void HttpClientDialogTest::earlierReplyDoesNotEndTheNextRequest()
 {
-    SimProcess sim({QStringLiteral("--http-delay-ms"), QStringLiteral("600")});
+    LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("600")});
     QVERIFY(sim.IsReady());
     HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
     // The user closes the dialog while the first reply is outstanding.

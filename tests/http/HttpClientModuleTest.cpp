@@ -2,7 +2,7 @@
 #include "HttpClientModule.h"
 
 #include "LogCapture.h"
-#include "SimProcess.h"
+#include "LoopbackSim.h"
 #include "VcaConfigReader.h"
 
 #include <QSignalSpy>
@@ -20,8 +20,9 @@ class Recorder : public QObject {
 public:
     explicit Recorder(HttpClientModule& module)
     {
-        connect(&module, &HttpClientModule::Done, this,
-                [this](const QByteArray& content) { events.push_back(QStringLiteral("Done:") + QString::fromUtf8(content)); });
+        connect(&module, &HttpClientModule::Done, this, [this](const QByteArray& content) {
+            events.push_back(QStringLiteral("Done:") + QString::fromUtf8(content));
+        });
         connect(&module, &HttpClientModule::Failed, this,
                 [this](const QString& text) { events.push_back(QStringLiteral("Failed:") + text); });
     }
@@ -41,7 +42,7 @@ int SentCount(const LogCapture& log)
     return count;
 }
 
-}  // namespace
+} // namespace
 
 class HttpClientModuleTest : public QObject {
     Q_OBJECT
@@ -60,7 +61,7 @@ private slots:
 
 void HttpClientModuleTest::doneCarriesTheWholeBody()
 {
-    SimProcess sim;
+    LoopbackSim sim;
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     QSignalSpy done(&module, &HttpClientModule::Done);
@@ -77,7 +78,7 @@ void HttpClientModuleTest::doneCarriesTheWholeBody()
 
 void HttpClientModuleTest::emptyBodyIsDone()
 {
-    SimProcess sim({QStringLiteral("--http-status"), QStringLiteral("200")});
+    LoopbackSim sim({QStringLiteral("--http-status"), QStringLiteral("200")});
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -88,7 +89,7 @@ void HttpClientModuleTest::emptyBodyIsDone()
 
 void HttpClientModuleTest::errorStatusAndRefusedConnectionFail()
 {
-    SimProcess sim({QStringLiteral("--http-status"), QStringLiteral("500")});
+    LoopbackSim sim({QStringLiteral("--http-status"), QStringLiteral("500")});
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -97,7 +98,7 @@ void HttpClientModuleTest::errorStatusAndRefusedConnectionFail()
     QVERIFY(recorder.events.at(0).startsWith(QStringLiteral("Failed:HTTP request failed: ")));
     QVERIFY(recorder.events.at(0).contains(QStringLiteral("Internal Server Error")));
 
-    module.StartLater("http://127.0.0.1:" + std::to_string(SimProcess::FreeTcpPort()) + kConfigPath);
+    module.StartLater("http://127.0.0.1:" + std::to_string(LoopbackSim::FreeTcpPort()) + kConfigPath);
     QVERIFY(recorder.WaitFor(2));
     QCOMPARE(recorder.events.at(1), QStringLiteral("Failed:HTTP request failed: Connection refused"));
 }
@@ -106,7 +107,7 @@ void HttpClientModuleTest::authenticationChallengeFailsWithItsOwnText()
 {
     const QString expected = QStringLiteral("Failed:Authentication required, not implemented");
     {
-        SimProcess sim({QStringLiteral("--http-reject-auth")});
+        LoopbackSim sim({QStringLiteral("--http-reject-auth")});
         QVERIFY(sim.IsReady());
         HttpClientModule module(nullptr);
         Recorder recorder(module);
@@ -116,7 +117,7 @@ void HttpClientModuleTest::authenticationChallengeFailsWithItsOwnText()
     }
     // A write command asks for Digest credentials; none are offered, so the
     // device keeps its zones.
-    SimProcess sim;
+    LoopbackSim sim;
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -132,8 +133,8 @@ void HttpClientModuleTest::authenticationChallengeFailsWithItsOwnText()
 
 void HttpClientModuleTest::challengeToAnotherModulesReplyIsIgnored()
 {
-    SimProcess slowSim({QStringLiteral("--http-delay-ms"), QStringLiteral("700")});
-    SimProcess sim;
+    LoopbackSim slowSim({QStringLiteral("--http-delay-ms"), QStringLiteral("700")});
+    LoopbackSim sim;
     QVERIFY(slowSim.IsReady() && sim.IsReady());
     HttpClientModule reader(nullptr);
     HttpClientModule writer(nullptr);
@@ -151,35 +152,37 @@ void HttpClientModuleTest::challengeToAnotherModulesReplyIsIgnored()
 void HttpClientModuleTest::redirectionGivesTheResolvedUrl()
 {
     const std::string prefix = "Failed:Failed. Redirection is not supported. New URL: ";
-    SimProcess absolutePath({QStringLiteral("--http-redirect"), QStringLiteral("/other/place.cgi?x=1")});
-    SimProcess relativePath({QStringLiteral("--http-redirect"), QStringLiteral("next.cgi")});
+    LoopbackSim absolutePath({QStringLiteral("--http-redirect"), QStringLiteral("/other/place.cgi?x=1")});
+    LoopbackSim relativePath({QStringLiteral("--http-redirect"), QStringLiteral("next.cgi")});
     QVERIFY(absolutePath.IsReady() && relativePath.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
     module.Start(absolutePath.Url(kConfigPath));
     QVERIFY(recorder.WaitFor(1));
-    QCOMPARE(recorder.events.at(0), QString::fromStdString(prefix + absolutePath.Url("/other/place.cgi?x=1")));
+    QCOMPARE(recorder.events.at(0),
+             QString::fromStdString(prefix + absolutePath.Url("/other/place.cgi?x=1")));
     module.Start(relativePath.Url(kConfigPath));
     QVERIFY(recorder.WaitFor(2));
-    QCOMPARE(recorder.events.at(1), QString::fromStdString(prefix + relativePath.Url("/qel-cgi/admin/next.cgi")));
+    QCOMPARE(recorder.events.at(1),
+             QString::fromStdString(prefix + relativePath.Url("/qel-cgi/admin/next.cgi")));
 }
 
 void HttpClientModuleTest::startLaterTwiceSendsOnlyTheSecond()
 {
-    SimProcess sim({QStringLiteral("--http-delay-ms"), QStringLiteral("200")});
+    LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("200")});
     QVERIFY(sim.IsReady());
     LogCapture log;
     HttpClientModule module(nullptr);
     Recorder recorder(module);
     module.StartLater(sim.Url(kConfigPath));
-    QCOMPARE(SentCount(log), 1);  // idle: sent at once
+    QCOMPARE(SentCount(log), 1); // idle: sent at once
     module.StartLater(sim.Url("/qel-cgi/admin/unknown.cgi"));
     module.StartLater(sim.Url(kCamPath));
     QCOMPARE(SentCount(log), 1);
     QVERIFY(recorder.WaitFor(2));
     QVERIFY(recorder.events.at(0).startsWith(QStringLiteral("Done:Ch {")));
     QVERIFY(recorder.events.at(1).startsWith(QStringLiteral("Done:model=")));
-    QTest::qWait(400);  // a third request would have answered by now
+    QTest::qWait(400); // a third request would have answered by now
     QCOMPARE(recorder.events.size(), 2);
     QCOMPARE(SentCount(log), 2);
     QVERIFY(log.Contains("Will send HTTP request to URL " + sim.Url(kCamPath)));
@@ -187,7 +190,7 @@ void HttpClientModuleTest::startLaterTwiceSendsOnlyTheSecond()
 
 void HttpClientModuleTest::startWhileInFlightIsQueued()
 {
-    SimProcess sim({QStringLiteral("--http-delay-ms"), QStringLiteral("200")});
+    LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("200")});
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -200,7 +203,7 @@ void HttpClientModuleTest::startWhileInFlightIsQueued()
 
 void HttpClientModuleTest::startFromInsideDoneRunsNext()
 {
-    SimProcess sim;
+    LoopbackSim sim;
     QVERIFY(sim.IsReady());
     HttpClientModule module(nullptr);
     Recorder recorder(module);
@@ -218,12 +221,12 @@ void HttpClientModuleTest::startFromInsideDoneRunsNext()
 
 void HttpClientModuleTest::abortAndDestructionInFlight()
 {
-    SimProcess sim({QStringLiteral("--http-delay-ms"), QStringLiteral("500")});
+    LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("500")});
     QVERIFY(sim.IsReady());
     const QString aborted = QStringLiteral("Failed:HTTP request is aborted by user");
     HttpClientModule idle(nullptr);
     Recorder idleEvents(idle);
-    idle.Abort();  // nothing in flight: nothing happens
+    idle.Abort(); // nothing in flight: nothing happens
     QCOMPARE(idleEvents.events.size(), 0);
 
     LogCapture log;

@@ -30,22 +30,36 @@ std::string Field(const std::string& challenge, const std::string& name)
     return challenge.substr(begin, challenge.find('"', begin) - begin);
 }
 
-}  // namespace
+} // namespace
 
 TEST(VcaConfigState, WriteCommandsChangeWhatIsReadNext)
 {
     VcaConfigState state;
     EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.Zn*"}}), 200);
-    EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "zone"}, {"id", "4"},
-                                     {"enable", "yes"}, {"name", "Zone_4"}, {"points", "100:200,3000:200,3000:4000,"}}),
+    EXPECT_EQ(StatusOf(state, "vca.cgi",
+                       {{"action", "add"},
+                        {"group", "VCA.Ch0"},
+                        {"object", "zone"},
+                        {"id", "4"},
+                        {"enable", "yes"},
+                        {"name", "Zone_4"},
+                        {"points", "100:200,3000:200,3000:4000,"}}),
               200);
     EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.Obj*"}}), 200);
-    EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "objectclass"},
-                                     {"minArea", "0.5"}, {"maxArea", "2"}, {"minHeight", "1.23457e+06"}, {"maxHeight", "2.25"}}),
+    EXPECT_EQ(StatusOf(state, "vca.cgi",
+                       {{"action", "add"},
+                        {"group", "VCA.Ch0"},
+                        {"object", "objectclass"},
+                        {"minArea", "0.5"},
+                        {"maxArea", "2"},
+                        {"minHeight", "1.23457e+06"},
+                        {"maxHeight", "2.25"}}),
               200);
     EXPECT_EQ(StatusOf(state, "setzonetimeout.fcgi", {{"timeout", "15"}}), 200);
     EXPECT_EQ(StatusOf(state, "encoder.fcgi", {{"bitrate", "1000000"}, {"fps", "12"}}), 200);
-    EXPECT_EQ(StatusOf(state, "setcam.fcgi", {{"model", "v4l2"}, {"host", "10.1.1.1"}, {"login", "cam"}, {"password", "pw"}}), 200);
+    EXPECT_EQ(StatusOf(state, "setcam.fcgi",
+                       {{"model", "v4l2"}, {"host", "10.1.1.1"}, {"login", "cam"}, {"password", "pw"}}),
+              200);
 
     const VCA vca = Parse(state.ConfigText());
     ASSERT_EQ(vca.ch_size(), 1);
@@ -63,7 +77,8 @@ TEST(VcaConfigState, WriteCommandsChangeWhatIsReadNext)
     EXPECT_EQ(ch.encoder().bitrate(), 1000000u);
     EXPECT_EQ(ch.encoder().fps(), 12u);
     EXPECT_EQ(vca.videosource().model(), "v4l2");
-    EXPECT_EQ(state.Execute("getcam.fcgi", {}).body, "model=v4l2\r\nhost=10.1.1.1\r\nport=554\r\nlogin=cam\r\n");
+    EXPECT_EQ(state.Execute("getcam.fcgi", {}).body,
+              "model=v4l2\r\nhost=10.1.1.1\r\nport=554\r\nlogin=cam\r\n");
 }
 
 TEST(VcaConfigState, RejectedCommandsChangeNothing)
@@ -71,12 +86,48 @@ TEST(VcaConfigState, RejectedCommandsChangeNothing)
     VcaConfigState state;
     const std::string before = state.ConfigText();
     const std::vector<std::pair<std::string, VcaConfigState::Params>> bad = {
-        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "zone"}, {"id", "2"}, {"name", "n"}, {"points", "1:2,3"}}},
-        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "zone"}, {"id", "2"}, {"name", "n"}, {"points", ""}}},
-        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "zone"}, {"id", "-1"}, {"name", "n"}, {"points", "1:2,"}}},
-        {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch1"}, {"object", "zone"}, {"id", "2"}, {"name", "n"}, {"points", "1:2,"}}},
-        {"vca.cgi", {{"action", "update"}, {"group", "VCA.Ch0"}, {"object", "campos"}, {"FOV", "40.5"}, {"camangle", "3"}, {"height", "3"}}},
-        {"vca.cgi", {{"action", "update"}, {"group", "VCA.Ch0"}, {"object", "campos"}, {"FOV", "40"}, {"camangle", "3"}, {"height", "nan"}}},
+        {"vca.cgi",
+         {{"action", "add"},
+          {"group", "VCA.Ch0"},
+          {"object", "zone"},
+          {"id", "2"},
+          {"name", "n"},
+          {"points", "1:2,3"}}},
+        {"vca.cgi",
+         {{"action", "add"},
+          {"group", "VCA.Ch0"},
+          {"object", "zone"},
+          {"id", "2"},
+          {"name", "n"},
+          {"points", ""}}},
+        {"vca.cgi",
+         {{"action", "add"},
+          {"group", "VCA.Ch0"},
+          {"object", "zone"},
+          {"id", "-1"},
+          {"name", "n"},
+          {"points", "1:2,"}}},
+        {"vca.cgi",
+         {{"action", "add"},
+          {"group", "VCA.Ch1"},
+          {"object", "zone"},
+          {"id", "2"},
+          {"name", "n"},
+          {"points", "1:2,"}}},
+        {"vca.cgi",
+         {{"action", "update"},
+          {"group", "VCA.Ch0"},
+          {"object", "campos"},
+          {"FOV", "40.5"},
+          {"camangle", "3"},
+          {"height", "3"}}},
+        {"vca.cgi",
+         {{"action", "update"},
+          {"group", "VCA.Ch0"},
+          {"object", "campos"},
+          {"FOV", "40"},
+          {"camangle", "3"},
+          {"height", "nan"}}},
         {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "objectclass"}, {"minArea", "1"}}},
         {"vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.X*"}}},
         {"setzonetimeout.fcgi", {{"timeout", "-5"}}},
@@ -105,8 +156,9 @@ TEST(HttpAuthenticator, DigestAcceptsOnlyTheRightResponseToAnIssuedNonce)
         const std::string ha2 = HttpAuthenticator::Md5Hex(method + ":" + uri);
         const std::string response =
             HttpAuthenticator::Md5Hex(ha1 + ":" + headerNonce + ":00000001:abc:auth:" + ha2);
-        return "Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + headerNonce + "\", uri=\"" +
-               uri + "\", qop=auth, nc=00000001, cnonce=\"abc\", response=\"" + response + "\", algorithm=MD5";
+        return "Digest username=\"" + user + "\", realm=\"" + realm + "\", nonce=\"" + headerNonce +
+               "\", uri=\"" + uri + "\", qop=auth, nc=00000001, cnonce=\"abc\", response=\"" + response +
+               "\", algorithm=MD5";
     };
     EXPECT_TRUE(auth.Verify("GET", uri, header("root", "kqzt", "GET", nonce)));
     EXPECT_FALSE(auth.Verify("GET", uri, header("root", "wrong", "GET", nonce)));
@@ -123,9 +175,9 @@ TEST(HttpAuthenticator, BasicAcceptsOnlyTheRightPair)
 {
     HttpAuthenticator auth("root", "kqzt", HttpAuthenticator::Scheme::Basic);
     EXPECT_EQ(auth.Challenge(), "Basic realm=\"QEL device\"");
-    EXPECT_TRUE(auth.Verify("GET", "/", "Basic cm9vdDprcXp0"));   // root:kqzt
+    EXPECT_TRUE(auth.Verify("GET", "/", "Basic cm9vdDprcXp0")); // root:kqzt
     EXPECT_TRUE(auth.Verify("GET", "/", "basic cm9vdDprcXp0"));
-    EXPECT_FALSE(auth.Verify("GET", "/", "Basic cm9vdDprcXpa"));  // root:kqzZ
+    EXPECT_FALSE(auth.Verify("GET", "/", "Basic cm9vdDprcXpa")); // root:kqzZ
     EXPECT_FALSE(auth.Verify("GET", "/", "Basic !!!!"));
     EXPECT_FALSE(auth.Verify("GET", "/", "Basic "));
 }

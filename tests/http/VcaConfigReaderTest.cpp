@@ -37,24 +37,25 @@ class VcaConfigReaderTest : public ::testing::Test {
     google::protobuf::LogSilencer silencer_;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(VcaConfigReaderTest, ReadsZonesInOrderAndLaterDuplicateIdsWin)
 {
-    const ZonesMap zones = Zones(Config(
-        "  zones { id: 3 points { x: 1 y: 2 } points { x: 3 y: 4 } enable: true name: \"a\" style: POLYGON }\n"
-        "  zones { id: 1 points { x: 5 y: 6 } enable: true name: \"b\" style: POLYGON }\n"
-        "  zones { id: 3 points { x: 7 y: 8 } enable: false name: \"c\" style: LINE }\n"
-        "  campos { }\n"));
+    const ZonesMap zones =
+        Zones(Config("  zones { id: 3 points { x: 1 y: 2 } points { x: 3 y: 4 } enable: true name: \"a\" "
+                     "style: POLYGON }\n"
+                     "  zones { id: 1 points { x: 5 y: 6 } enable: true name: \"b\" style: POLYGON }\n"
+                     "  zones { id: 3 points { x: 7 y: 8 } enable: false name: \"c\" style: LINE }\n"
+                     "  campos { }\n"));
     const ZonesMap expected{{1, {{5, 6}}}, {3, {{7, 8}}}};
     EXPECT_EQ(zones, expected);
 }
 
 TEST_F(VcaConfigReaderTest, PointsAbove65535WrapToSixteenBits)
 {
-    const ZonesMap zones =
-        Zones(Config("  zones { id: 0 points { x: 65536 y: 65535 } points { x: 70000 y: 4294967295 } enable: true "
-                     "name: \"z\" style: POLYGON }\n  campos { }\n"));
+    const ZonesMap zones = Zones(
+        Config("  zones { id: 0 points { x: 65536 y: 65535 } points { x: 70000 y: 4294967295 } enable: true "
+               "name: \"z\" style: POLYGON }\n  campos { }\n"));
     const ZonesMap expected{{0, {{0, 65535}, {70000 - 65536, 65535}}}};
     EXPECT_EQ(zones, expected);
 }
@@ -66,7 +67,7 @@ TEST_F(VcaConfigReaderTest, MissingCamposFieldsReadAsDefaults)
     EXPECT_EQ(campos.camangle, 25);
     EXPECT_EQ(campos.heightMetres, 3);
 
-    campos = ReadCampos(Config(""));  // no campos block: a required field is missing
+    campos = ReadCampos(Config("")); // no campos block: a required field is missing
     EXPECT_EQ(campos.fov, 18);
     EXPECT_EQ(campos.camangle, 10);
     EXPECT_EQ(campos.heightMetres, 3);
@@ -114,8 +115,13 @@ TEST_F(VcaConfigReaderTest, NoChannelIsAClearFailure)
 TEST_F(VcaConfigReaderTest, ReadsTheSimulatorsConfiguration)
 {
     VcaConfigState state;
-    ASSERT_EQ(state.Execute("vca.cgi", {{"action", "update"}, {"group", "VCA.Ch0"}, {"object", "campos"},
-                                        {"FOV", "42"}, {"camangle", "12"}, {"height", "2.75"}})
+    ASSERT_EQ(state
+                  .Execute("vca.cgi", {{"action", "update"},
+                                       {"group", "VCA.Ch0"},
+                                       {"object", "campos"},
+                                       {"FOV", "42"},
+                                       {"camangle", "12"},
+                                       {"height", "2.75"}})
                   .status,
               200);
     const QByteArray text = QByteArray::fromStdString(state.ConfigText());
@@ -126,15 +132,17 @@ TEST_F(VcaConfigReaderTest, ReadsTheSimulatorsConfiguration)
     EXPECT_EQ(Zones(text).size(), 1u);
     EXPECT_TRUE(VcaConfigReader(text).Config().IsInitialized());
 
-    const VcaConfigReader malformed(QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::Malformed)));
+    const VcaConfigReader malformed(
+        QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::Malformed)));
     ZonesMap zones;
     QString error;
     EXPECT_TRUE(malformed.ReadZones(zones, error));
     ASSERT_EQ(zones.size(), 1u);
     EXPECT_EQ(zones.begin()->first, 1u);
-    EXPECT_LE(zones.begin()->second.size(), 1u);  // at most the point the error is in
+    EXPECT_LE(zones.begin()->second.size(), 1u); // at most the point the error is in
 
-    const VcaConfigReader noChannels(QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::NoChannels)));
+    const VcaConfigReader noChannels(
+        QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::NoChannels)));
     EXPECT_FALSE(noChannels.ReadZones(zones, error));
     EXPECT_EQ(noChannels.Config().videosource().model(), "axis");
 }

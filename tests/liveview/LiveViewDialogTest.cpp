@@ -20,6 +20,7 @@
 #include "SimDevice.h"
 #include "VCA.pb.h"
 #include "YUVToRgb.h"
+#include "TestHelpers.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -76,13 +77,6 @@ constexpr int kFramesToSee = 50;
 
 const std::string kHttpSent = "Will send HTTP request to URL ";
 const std::string kModalHttpSent = "HttpClientDialog will send HTTP request to URL ";
-
-template <typename T> T* Child(QObject* parent, const char* name)
-{
-    T* child = parent->findChild<T*>(QString::fromLatin1(name));
-    Q_ASSERT(child != nullptr);
-    return child;
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix)
 {

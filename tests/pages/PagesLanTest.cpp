@@ -13,6 +13,7 @@
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
 #include "ViewMouse.h"
+#include "TestHelpers.h"
 
 #include <QApplication>
 #include <QDir>
@@ -73,15 +74,6 @@ ZonesMap DeviceZones()
     QString error;
     VcaConfigReader(DeviceConfig()).ReadZones(zones, error);
     return zones;
-}
-
-template <typename T> T* Child(QObject* parent, const char* name)
-{
-    T* child = parent->findChild<T*>(QString::fromLatin1(name));
-    if (child == nullptr) {
-        qFatal("no widget %s", name);
-    }
-    return child;
 }
 
 void ShowTab(SettingsDialog& dialog, const char* tabName)

@@ -125,9 +125,10 @@ TEST_F(RtspClientTest, StrayAnswersLineEndsServerRequestsAndInterleavedDataAreSk
     ScriptedServer server([](const std::string& request, int) -> std::string {
         const std::string interleaved("$\x01\x00\x03"
                                       "abc",
-                                      7);                // binary data on channel 1
-        return "\r\nRTSP/1.0 200 OK\r\nCSeq: 999\r\n\r\n\r\n" // line ends around an answer to nothing we asked
-               "OPTIONS * RTSP/1.0\r\nCSeq: 5\r\n\r\n" + // the server asks something
+                                      7);                     // binary data on channel 1
+        return "\r\nRTSP/1.0 200 OK\r\nCSeq: 999\r\n\r\n\r\n" // line ends around an answer to nothing we
+                                                              // asked
+               "OPTIONS * RTSP/1.0\r\nCSeq: 5\r\n\r\n" +      // the server asks something
                interleaved +
                "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\nContent-Length: 2\r\n\r\nok";
     });

@@ -2,7 +2,7 @@
 // notices the silence once, between 61 and 67 seconds after the last NAL unit.
 // Takes about 70 seconds; registered as a "_long" test so the normal suite skips it.
 #include "DeviceRunner.h"
-#include "SimProcess.h"
+#include "SimDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +14,12 @@ using namespace std::chrono_literals;
 
 TEST(RtspDeadDeviceLanTest, ASilentDeviceIsReportedDeadOnceAfterAMinute)
 {
-    if (!SimProcess::Available()) {
+    if (!SimDevice::Available()) {
         GTEST_SKIP() << "QEL_SIM / QEL_SOURCE_DIR not set: run through ctest inside the virtual LAN";
     }
-    SimProcess sim(LanDeviceNamespace(), {"--rtsp-stop-video-after", "3"});
-    if (sim.NamespaceMissing()) {
-        GTEST_SKIP() << "the virtual LAN has no " << LanDeviceNamespace();
-    }
-    ASSERT_TRUE(sim.IsReady()) << sim.Output();
+    SimDevice sim(QString::fromStdString(LanDeviceNamespace()),
+                  {QStringLiteral("--rtsp-stop-video-after"), QStringLiteral("3")}, QStringLiteral("rtsp"));
+    ASSERT_TRUE(sim.IsReady()) << sim.Output().toStdString();
     DeviceRunner runner(LanDeviceUrl(), "root", "vbnq");
     runner.Start();
     ASSERT_TRUE(runner.WaitFor(20s, [&] { return !runner.FramesLocked().empty(); }));

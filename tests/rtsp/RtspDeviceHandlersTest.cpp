@@ -77,7 +77,6 @@ std::vector<std::string> Methods(const ScriptedServer& server)
     return methods;
 }
 
-
 TEST(RtspDeviceHandlersTest, AnSdpWithoutMediaOrUnreadableIsReportedOnce)
 {
     for (const auto& [sdp, expected] : std::vector<std::pair<std::string, std::string>>{

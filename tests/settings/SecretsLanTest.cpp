@@ -11,6 +11,7 @@
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
 #include "SimDevice.h"
+#include "TestHelpers.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -40,15 +41,6 @@ const QString kNewAdminPassword = QStringLiteral("Adm1n-New-Secret");
 const QString kStoredSourcePassword = QStringLiteral("Src-Stored-Secret");
 const QString kTypedSourcePassword = QStringLiteral("Src-Typed-Secret");
 constexpr int kStepTimeoutMs = 15000;
-
-template <typename T> T* Child(QObject* parent, const char* name)
-{
-    T* child = parent->findChild<T*>(QString::fromLatin1(name));
-    if (child == nullptr) {
-        qFatal("no widget %s", name);
-    }
-    return child;
-}
 
 // A step of the child's run that does not come about is named on standard
 // error and fails the run.

@@ -9,6 +9,7 @@
 #include "SettingsDialog.h"
 #include "SilentStreamWatch.h"
 #include "ui_SettingsDialog.h"
+#include "TestHelpers.h"
 #include "ViewMouse.h"
 
 #include <QAbstractButton>
@@ -51,13 +52,6 @@ DeviceNetworkParams RefusingDevice()
 }
 
 const char kRefused[] = "HTTP request failed: Connection refused";
-
-int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
-{
-    return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&prefix](const std::string& m) {
-        return m.compare(0, prefix.size(), prefix) == 0;
-    }));
-}
 
 QString Hex(const unsigned char* bytes, int size)
 {

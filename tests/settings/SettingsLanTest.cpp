@@ -10,6 +10,7 @@
 #include "LogCapture.h"
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
+#include "TestHelpers.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -65,18 +66,6 @@ std::unique_ptr<SimDevice> StartDevice(const QStringList& faults = {})
                           QStringLiteral("--password"),   kPassword,
                           QStringLiteral("--addressing"), QStringLiteral("static")};
     return std::make_unique<SimDevice>(kDeviceNamespace, arguments + faults);
-}
-
-template <typename T> T* Child(QObject* parent, const char* name)
-{
-    return parent->findChild<T*>(QString::fromLatin1(name));
-}
-
-int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
-{
-    return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&prefix](const std::string& m) {
-        return m.compare(0, prefix.size(), prefix) == 0;
-    }));
 }
 
 // Replies the dialog has dispatched, answered or failed.

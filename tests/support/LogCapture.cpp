@@ -5,10 +5,10 @@
 namespace {
 
 const char kCallbackName[] = "qel-test-capture";
-std::mutex gMutex;                     // guards gMessages
+std::mutex gMutex; // guards gMessages
 std::vector<std::string> gMessages;
 
-}  // namespace
+} // namespace
 
 void LogCapture::Callback::handle(const el::LogDispatchData* data)
 {

@@ -14,6 +14,12 @@ constexpr int kStopTimeoutMs = 3000;
 const char kRunSeconds[] = "180";
 const char kReady[] = "qel-device-sim: ready";
 
+QString SimulatorPath()
+{
+    return qEnvironmentVariableIsEmpty("QEL_SIM") ? QStringLiteral(QEL_SIM_PATH)
+                                                  : qEnvironmentVariable("QEL_SIM");
+}
+
 } // namespace
 
 bool SimDevice::Available()
@@ -32,7 +38,7 @@ SimDevice::SimDevice(const QString& deviceNamespace, const QStringList& argument
     // setpriv makes the simulator get SIGTERM when this process dies; the
     // script and "ip netns exec" exec in turn, so it stays our child.
     QStringList command{QStringLiteral("setpriv"),       QStringLiteral("--pdeathsig"),
-                        QStringLiteral("TERM"),          qEnvironmentVariable("QEL_SIM"),
+                        QStringLiteral("TERM"),          SimulatorPath(),
                         QStringLiteral("--run-seconds"), QString::fromLatin1(kRunSeconds)};
     if (!parts.isEmpty()) {
         command += {QStringLiteral("--only"), parts};
@@ -70,6 +76,14 @@ bool SimDevice::WaitForOutput(const QString& text, int timeoutMs)
             return output_.contains(text);
         }
         process_.waitForReadyRead(static_cast<int>(std::min<qint64>(left, 100)));
+    }
+}
+
+void SimDevice::Kill()
+{
+    if (process_.state() != QProcess::NotRunning) {
+        process_.kill();
+        process_.waitForFinished(kStopTimeoutMs);
     }
 }
 

@@ -10,6 +10,7 @@
 // namespace, on this machine. The constructor waits for the simulator's ready
 // line; the destructor ends it. It also ends when the test process dies, and
 // by itself after a bounded time, so it never answers for a later run.
+// Needs a QCoreApplication.
 class SimDevice final {
 public:
     // `parts` non-empty: only those parts of the simulator run ("udp",
@@ -24,9 +25,12 @@ public:
     // Reads the simulator's output until `text` appears in it (true) or the
     // time is up.
     bool WaitForOutput(const QString& text, int timeoutMs);
+    // Ends the simulator at once, without its orderly stop.
+    void Kill();
 
     // QEL_SIM and QEL_SOURCE_DIR are set where a test may use the simulator
-    // and the virtual LAN.
+    // and the virtual LAN. On this machine the simulator of the build is used
+    // without them.
     static bool Available();
 
     // Options that put the device and all its servers on `address`, for a

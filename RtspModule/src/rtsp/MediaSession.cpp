@@ -121,7 +121,7 @@ FramedSource* MediaSubsession::readSource() const
     return rtpSource_;
 }
 
-bool MediaSubsession::initiate(int /*useSpecialRTPoffset*/)
+bool MediaSubsession::initiate()
 {
     if (rtpSource_ != nullptr) {
         return true;

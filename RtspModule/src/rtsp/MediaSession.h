@@ -79,8 +79,7 @@ public:
 
     // Opens the sockets and creates source and RTCP instance; false (reason in
     // the environment's result message) when no port pair could be bound.
-    // `useSpecialRTPoffset` is accepted for compatibility; only -1 is used.
-    bool initiate(int useSpecialRTPoffset = -1);
+    bool initiate();
     unsigned short clientPortNum() const { return clientPort_; }
     bool rtcpIsMuxed() const { return false; }
 

@@ -10,7 +10,7 @@ public:
     using afterPlayingFunc = void(void* clientData);
 
     bool startPlaying(FramedSource& source, afterPlayingFunc* afterFunc, void* afterClientData);
-    virtual void stopPlaying();
+    void stopPlaying();
     FramedSource* source() const { return fSource; }
 
     // Closure handler for getNextFrame (clientData = the sink).

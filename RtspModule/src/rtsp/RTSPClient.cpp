@@ -119,19 +119,14 @@ unsigned RTSPClient::sendDescribeCommand(responseHandler* handler, Authenticator
 }
 
 unsigned RTSPClient::sendSetupCommand(MediaSubsession& subsession, responseHandler* handler,
-                                      bool /*streamOutgoing*/, bool streamUsingTCP,
-                                      bool /*forceMulticastOnUnspecified*/, Authenticator* authenticator)
+                                      Authenticator* authenticator)
 {
     Request request;
     request.method = "SETUP";
     request.url = ResolveControl(SessionUrl(subsession.parentSession()), subsession.controlPath());
     const unsigned port = subsession.clientPortNum();
-    if (streamUsingTCP) {
-        request.extraHeaders = "Transport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n";
-    } else {
-        request.extraHeaders = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(port) + "-" +
-                               std::to_string(port + 1) + "\r\n";
-    }
+    request.extraHeaders = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(port) + "-" +
+                           std::to_string(port + 1) + "\r\n";
     request.handler = handler;
     request.session = &subsession.parentSession();
     request.subsession = &subsession;

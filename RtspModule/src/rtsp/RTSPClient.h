@@ -27,9 +27,8 @@ public:
     using responseHandler = void(RTSPClient* rtspClient, int resultCode, char* resultString);
 
     unsigned sendDescribeCommand(responseHandler* handler, Authenticator* authenticator = nullptr);
+    // Asks for RTP over UDP to the subsession's client ports.
     unsigned sendSetupCommand(MediaSubsession& subsession, responseHandler* handler,
-                              bool streamOutgoing = false, bool streamUsingTCP = false,
-                              bool forceMulticastOnUnspecified = false,
                               Authenticator* authenticator = nullptr);
     // `end` < 0 leaves the range open.
     unsigned sendPlayCommand(MediaSession& session, responseHandler* handler, double start = 0.0,

@@ -34,7 +34,6 @@ public:
     {
         setBackgroundHandling(socketNum, SOCKET_READABLE, handler, clientData);
     }
-    void turnOffBackgroundReadHandling(int socketNum) { disableBackgroundHandling(socketNum); }
 
     // Steps until *watchVariable becomes non-zero (never, when it is null).
     virtual void doEventLoop(char volatile* watchVariable) = 0;

@@ -35,7 +35,8 @@ private:
 };
 
 // Environment that writes its progress lines to the standard error stream (or to
-// the stream given, for tests). Does not own its scheduler.
+// the stream given, for tests). The console output is meant: the lines follow
+// the RTSP exchange as it happens, with the Authorization header masked. Does not own its scheduler.
 class BasicUsageEnvironment final : public UsageEnvironment {
 public:
     static BasicUsageEnvironment* createNew(TaskScheduler& scheduler, std::ostream* output = nullptr);

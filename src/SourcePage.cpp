@@ -1,0 +1,202 @@
+#include "SourcePage.h"
+
+#include "DeviceNetworkParams.h"
+#include "HttpClientDialog.h"
+#include "ParseHttpRequest.h"
+#include "ReplyRouter.h"
+#include "SettingsDialog.h"
+#include "SourceRequests.h"
+#include "VcaConfigReader.h"
+#include "ui_SettingsDialog.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+#include <initializer_list>
+#include <map>
+#include <utility>
+
+namespace {
+
+// The numbers the log gives the page's two requests.
+constexpr int kGetCamLogType = 1;
+constexpr int kSetCamLogType = 2;
+
+} // namespace
+
+SourcePage::SourcePage(SettingsDialog* dialog, Ui::SettingsDialog* form, HttpClientDialog* http)
+    : QObject(dialog), dialog_(dialog), ui(form), http_(http)
+{
+}
+
+void SourcePage::Load()
+{
+    UpdateEnableControls(true);
+    dialog_->Requests()->Start(
+        this, kGetCamLogType, dialog_->DeviceUrl("/qel-cgi/admin/getcam.fcgi"),
+        [this](const QByteArray& content) { return TakeSourceParams(content); },
+        [this](const QString& message) { return TakeSourceParamsFailure(message); });
+    UpdateEnableControls(false);
+}
+
+QString SourcePage::TakeSourceParams(const QByteArray& content)
+{
+    const std::map<std::string, std::string> values = ParseHttpRequest(content.toStdString());
+    // A value the answer lacks leaves its field as it is; the page is usable
+    // all the same, so the installer can set what is missing.
+    const auto host = values.find("host");
+    if (host != values.end()) {
+        ui->lineEditSourceHost->setText(QString::fromStdString(host->second));
+    }
+    const auto login = values.find("login");
+    if (login != values.end()) {
+        ui->lineEditSourceLogin->setText(QString::fromStdString(login->second));
+    }
+    // The model is shown as the device has it, so that an apply of other
+    // fields does not change it; a model the list lacks is added to it.
+    const auto model = values.find("model");
+    if (model != values.end() && !model->second.empty()) {
+        const QString text = QString::fromStdString(model->second);
+        if (ui->comboBoxModel->findText(text) < 0) {
+            ui->comboBoxModel->addItem(text);
+        }
+        ui->comboBoxModel->setCurrentText(text);
+    }
+    loadedSource_ = {ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
+                     ui->lineEditSourceLogin->text()};
+    loaded_ = true;
+    UpdateEnableControls(false);
+
+    std::string unusedHost;
+    std::string unusedLogin;
+    QString errorMessage;
+    if (!FindSourceHostAndLogin(values, unusedHost, unusedLogin, errorMessage)) {
+        return errorMessage;
+    }
+    return {};
+}
+
+QString SourcePage::TakeSourceParamsFailure(const QString& message)
+{
+    // The page's data was never loaded: it stays disabled.
+    UpdateEnableControls(true);
+    return message;
+}
+
+void SourcePage::FillEncoderFields(const VcaConfigReader& reader)
+{
+    EncoderValues encoder;
+    QString unusedError;
+    if (!encoderFieldsFilled_ && !ui->lBitrate->isModified() && !ui->lFps->isModified() &&
+        reader.ReadEncoder(encoder, unusedError)) {
+        ui->lBitrate->setText(QString::number(encoder.bitrate));
+        ui->lFps->setText(QString::number(encoder.fps));
+        encoderFieldsFilled_ = true;
+    }
+}
+
+void SourcePage::UpdateEnableControls(bool busy)
+{
+    const bool enable = !busy && loaded_ && !applying_ && !dialog_->Requests()->IsRequestOut() &&
+                        !dialog_->Requests()->HasRequestOf(this);
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->comboBoxModel, ui->lineEditSourceHost,
+                                                      ui->lineEditSourceLogin, ui->lineEditSourcePasswprd,
+                                                      ui->lineEditCurPassword3, ui->pushButtonApply3}) {
+        w->setEnabled(enable);
+    }
+}
+
+void SourcePage::Apply()
+{
+    if (applying_ || !CheckInput()) {
+        return;
+    }
+    // setcam writes all four values: sent when the user changed one of the
+    // three loaded ones or typed a password, never to write an empty password
+    // over the device's.
+    const Values shown{ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
+                       ui->lineEditSourceLogin->text()};
+    const QString password = ui->lineEditSourcePasswprd->text();
+    setcamSent_ = shown.model != loadedSource_.model || shown.host != loadedSource_.host ||
+                  shown.login != loadedSource_.login || !password.isEmpty();
+    pendingEncoderPath_.clear();
+    ComposeEncoderPath(ui->lBitrate->text(), ui->lFps->text(), pendingEncoderPath_);
+    if (!setcamSent_ && pendingEncoderPath_.empty()) {
+        dialog_->ShowStatus(SettingsDialog::tr("Nothing to apply: the source settings were not changed."));
+        return;
+    }
+
+    applying_ = true;
+    UpdateEnableControls(true);
+    setcamError_.clear();
+    if (!setcamSent_) {
+        FinishApply();
+        return;
+    }
+    sentSource_ = shown;
+    const QString deviceIp = QString::fromStdString(IpTypeToString(dialog_->GetParams().ip));
+    dialog_->Requests()->Start(
+        this, kSetCamLogType, ComposeSetCamUrl(deviceIp, shown.model, shown.host, shown.login, password),
+        [this](const QByteArray&) { return TakeSetCamReply(QString()); },
+        [this](const QString& message) { return TakeSetCamReply(message); });
+}
+
+bool SourcePage::CheckInput()
+{
+    QString message;
+    const EncoderField invalid = FindInvalidEncoderField(ui->lBitrate->text(), ui->lFps->text(), message);
+    if (invalid == EncoderField::None) {
+        return true;
+    }
+    dialog_->DisplayError(message);
+    QLineEdit* field = invalid == EncoderField::Bitrate ? ui->lBitrate : ui->lFps;
+    field->setFocus(Qt::OtherFocusReason);
+    field->selectAll();
+    return false;
+}
+
+QString SourcePage::TakeSetCamReply(const QString& error)
+{
+    if (error.isEmpty()) {
+        loadedSource_ = sentSource_;
+    }
+    setcamError_ = error;
+    // The encoder request is modal: it is sent from the event loop, not from
+    // inside the HTTP module's completion.
+    QTimer::singleShot(0, this, &SourcePage::FinishApply);
+    return {};
+}
+
+void SourcePage::FinishApply()
+{
+    QString encoderError;
+    bool encoderCancelled = false;
+    if (!pendingEncoderPath_.empty()) {
+        const std::string path = std::move(pendingEncoderPath_);
+        pendingEncoderPath_.clear();
+        if (!http_->request(path)) {
+            encoderCancelled = http_->wasCancelledByUser();
+            encoderError = http_->lastError();
+        }
+    }
+    applying_ = false;
+    UpdateEnableControls(false);
+
+    QStringList failures;
+    if (setcamSent_ && !setcamError_.isEmpty()) {
+        failures << SettingsDialog::tr("The video source request (setcam) failed: %1").arg(setcamError_);
+    }
+    if (encoderCancelled) {
+        failures << SettingsDialog::tr(
+            "Applying the encoder settings was cancelled; the device may hold part of the change");
+    } else if (!encoderError.isEmpty()) {
+        failures << SettingsDialog::tr("The encoder request failed: %1").arg(encoderError);
+    }
+    if (failures.isEmpty()) {
+        dialog_->ShowStatus(SettingsDialog::tr("Source settings were applied successfully."));
+    } else {
+        dialog_->DisplayError(failures.join(QLatin1Char('\n')));
+    }
+}

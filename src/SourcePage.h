@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <string>
+
+namespace Ui {
+class SettingsDialog;
+}
+class HttpClientDialog;
+class SettingsDialog;
+class VcaConfigReader;
+
+// The "Source" page: where the device takes its video from, and its
+// encoder's bitrate and frame rate. Load reads the source with getcam; Apply
+// sends setcam (only for what the user changed) and then the encoder request,
+// and reports both once. The page's controls are enabled only while its data
+// is loaded, no apply is under way and no request of the dialog is out.
+//
+// Owned by the settings dialog (its Qt parent), whose form it works on and
+// whose asynchronous requests it goes through; GUI thread only. Nothing of it
+// outlives the dialog: its requests are answered, failed or dropped with it.
+class SourcePage final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY(SourcePage)
+public:
+    SourcePage(SettingsDialog* dialog, Ui::SettingsDialog* ui, HttpClientDialog* http);
+
+    void Load();
+    void Apply();
+    // The page's enabling rule; `busy` keeps the controls disabled.
+    void UpdateEnableControls(bool busy);
+    // Bitrate and FPS from a configuration text read for any page: once, and
+    // not over what the user has typed.
+    void FillEncoderFields(const VcaConfigReader& reader);
+
+private slots:
+    // setcam only for what the user changed, then the encoder request, then
+    // one report of both.
+    void FinishApply();
+
+private:
+    struct Values {
+        QString model;
+        QString host;
+        QString login;
+    };
+
+    // An encoder value that cannot be sent is named in an error and nothing
+    // of the page is applied.
+    bool CheckInput();
+    QString TakeSourceParams(const QByteArray& content);
+    QString TakeSourceParamsFailure(const QString& message);
+    QString TakeSetCamReply(const QString& error);
+
+    SettingsDialog* dialog_ = nullptr; // the parent
+    Ui::SettingsDialog* ui = nullptr;  // the dialog's form
+    HttpClientDialog* http_ = nullptr; // the dialog's modal client
+    bool loaded_ = false;
+    Values loadedSource_;   // what getcam gave, or what the last setcam sent
+    Values sentSource_;     // what the setcam under way carries
+    bool applying_ = false; // from Apply until its report
+    std::string pendingEncoderPath_;
+    bool setcamSent_ = false;
+    QString setcamError_;
+    bool encoderFieldsFilled_ = false;
+};

@@ -1,0 +1,21 @@
+#include "TestHelpers.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <algorithm>
+
+void Idle(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        QTest::qWait(20);
+    }
+}
+
+int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)
+{
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&prefix](const std::string& m) {
+        return m.compare(0, prefix.size(), prefix) == 0;
+    }));
+}

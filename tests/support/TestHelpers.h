@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QtGlobal>
+#include <string>
+#include <vector>
+
+// The named child widget of `parent`; a missing one ends the test run, since
+// every later step would only fail less clearly.
+template <typename T> T* Child(QObject* parent, const char* name)
+{
+    T* child = parent->findChild<T*>(QString::fromLatin1(name));
+    if (child == nullptr) {
+        qFatal("no widget %s", name);
+    }
+    return child;
+}
+
+// Runs the event loop for `ms`, for checks that something does NOT happen.
+void Idle(int ms);
+
+// How many of `messages` begin with `prefix`.
+int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix);
