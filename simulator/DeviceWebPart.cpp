@@ -35,16 +35,20 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
                      simopt::UnsignedInto(options_.forcedStatus, 200, 599));
     options.AddFlag("http-reject-auth", "answer every HTTP request with 401, whatever credentials it carries",
                     [this] { options_.rejectCredentials = true; });
+    // A text that goes into a response header: one line, never empty.
+    const auto oneLineInto = [](std::string& target, const char* expected) {
+        return [&target, expected](const std::string& v, std::string& e) {
+            if (v.empty() || v.find_first_of("\r\n") != std::string::npos) {
+                e = expected;
+                return false;
+            }
+            target = v;
+            return true;
+        };
+    };
     options.AddValue("http-redirect", "URL",
                      "answer every HTTP request with 302 and this Location (relative or absolute)",
-                     [this](const std::string& v, std::string& e) {
-                         if (v.empty() || v.find_first_of("\r\n") != std::string::npos) {
-                             e = "expected a URL on one line";
-                             return false;
-                         }
-                         options_.redirectLocation = v;
-                         return true;
-                     });
+                     oneLineInto(options_.redirectLocation, "expected a URL on one line"));
     options.AddValue("http-delay-ms", "MS", "answer HTTP requests this much later",
                      simopt::UnsignedInto(options_.delayMs, 0, 600000));
     const auto commandInto = [](std::set<std::string>& commands) {
@@ -67,14 +71,7 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
         commandInto(options_.failCommands));
     options.AddValue("http-reason", "TEXT",
                      "answer every HTTP request with 500 and this reason phrase (one line)",
-                     [this](const std::string& v, std::string& e) {
-                         if (v.empty() || v.find_first_of("\r\n") != std::string::npos) {
-                             e = "expected a reason phrase on one line";
-                             return false;
-                         }
-                         options_.failureReason = v;
-                         return true;
-                     });
+                     oneLineInto(options_.failureReason, "expected a reason phrase on one line"));
     options.AddValue("source-password", "TEXT",
                      "the video source password the configuration holds (default admin)",
                      [this](const std::string& v, std::string&) {
