@@ -3,17 +3,187 @@
 #include "VCA.pb.h"
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <cctype>
+#include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
 #include <string>
+
+namespace {
+
+namespace pb = google::protobuf;
+
+// The parser's first error and where it stands; warnings (skipped unknown
+// fields) are no errors.
+class FirstError final : public pb::io::ErrorCollector {
+public:
+    void AddError(int errorLine, pb::io::ColumnNumber errorColumn, const std::string& text) override
+    {
+        if (!found) {
+            found = true;
+            line = errorLine;
+            column = errorColumn;
+            message = text;
+        }
+    }
+    void AddWarning(int, pb::io::ColumnNumber, const std::string&) override {}
+
+    bool found = false;
+    int line = 0;   // 0-based
+    int column = 0; // 0-based; a tab advances to the next multiple of 8
+    std::string message;
+};
+
+// A hostile text could hold any number of unknown enum values; each costs a
+// parse of the whole text.
+constexpr int kMaxSkippedEnumValues = 256;
+
+// Offset of the parser's (line, column) in `text`; the line's end when the
+// column lies past it.
+size_t OffsetOf(const std::string& text, int line, int column)
+{
+    size_t pos = 0;
+    for (int i = 0; i < line; ++i) {
+        pos = text.find('\n', pos);
+        if (pos == std::string::npos) {
+            return text.size();
+        }
+        ++pos;
+    }
+    int col = 0;
+    while (pos < text.size() && text[pos] != '\n' && col < column) {
+        col = text[pos] == '\t' ? (col / 8 + 1) * 8 : col + 1;
+        ++pos;
+    }
+    return pos;
+}
+
+bool IsIdentifierChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+}
+
+// Reads field and value out of the parser's "Unknown enumeration value of
+// "V" for field "F"." text.
+bool ParseUnknownEnumError(const std::string& message, std::string& field, std::string& value)
+{
+    static const std::string kValuePrefix = "Unknown enumeration value of \"";
+    static const std::string kFieldPrefix = "\" for field \"";
+    if (message.compare(0, kValuePrefix.size(), kValuePrefix) != 0) {
+        return false;
+    }
+    const size_t valueEnd = message.find(kFieldPrefix, kValuePrefix.size());
+    if (valueEnd == std::string::npos) {
+        return false;
+    }
+    const size_t fieldStart = valueEnd + kFieldPrefix.size();
+    const size_t fieldEnd = message.find('"', fieldStart);
+    if (fieldEnd == std::string::npos) {
+        return false;
+    }
+    value = message.substr(kValuePrefix.size(), valueEnd - kValuePrefix.size());
+    field = message.substr(fieldStart, fieldEnd - fieldStart);
+    return !value.empty() && !field.empty();
+}
+
+// Blanks the last "field: value" that ends before `end`, keeping every other
+// character in its place (and so the parser's line and column numbers).
+bool BlankAssignment(std::string& text, size_t end, const std::string& field, const std::string& value)
+{
+    size_t search = std::min(end, text.size());
+    while (search >= value.size()) {
+        const size_t valuePos = text.rfind(value, search - value.size());
+        if (valuePos == std::string::npos) {
+            return false;
+        }
+        search = valuePos + value.size() - 1;
+        const size_t valueEnd = valuePos + value.size();
+        if ((valuePos > 0 && IsIdentifierChar(text[valuePos - 1])) ||
+            (valueEnd < text.size() && IsIdentifierChar(text[valueEnd]))) {
+            continue;
+        }
+        size_t pos = valuePos;
+        while (pos > 0 && std::isspace(static_cast<unsigned char>(text[pos - 1])) != 0) {
+            --pos;
+        }
+        if (pos > 0 && text[pos - 1] == ':') {
+            --pos;
+        }
+        while (pos > 0 && std::isspace(static_cast<unsigned char>(text[pos - 1])) != 0) {
+            --pos;
+        }
+        if (pos < field.size() || text.compare(pos - field.size(), field.size(), field) != 0 ||
+            (pos > field.size() && IsIdentifierChar(text[pos - field.size() - 1]))) {
+            continue;
+        }
+        for (size_t i = pos - field.size(); i < valueEnd; ++i) {
+            if (text[i] != '\n') {
+                text[i] = ' ';
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+QString NotWholeText(int line, int column, const QString& parserText)
+{
+    return QCoreApplication::translate("VcaConfigReader",
+                                       "The device's configuration could not be read whole (line %1, column "
+                                       "%2: %3); nothing will be written back from it")
+        .arg(line)
+        .arg(column)
+        .arg(parserText);
+}
+
+} // namespace
 
 VcaConfigReader::VcaConfigReader(const QByteArray& content) : vca_(std::make_unique<VCA>())
 {
     // QByteArray data is always NUL-terminated, so this stops at the first NUL
     // of the body or at its end.
-    const std::string text(content.constData());
-    // The result is not consulted on purpose: a partly readable configuration
-    // still gives the fields read so far, defaults for the rest.
-    google::protobuf::TextFormat::ParseFromString(text, vca_.get());
+    std::string text(content.constData());
+    const bool hasNul = static_cast<size_t>(content.size()) != text.size();
+    Parse(text);
+    if (hasNul) {
+        const int line = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+        const size_t lineStart = text.rfind('\n');
+        const size_t column = lineStart == std::string::npos ? text.size() : text.size() - lineStart - 1;
+        notWholeMessage_ = NotWholeText(line + 1, static_cast<int>(column) + 1,
+                                        QCoreApplication::translate("VcaConfigReader", "a NUL byte"));
+    }
+}
+
+void VcaConfigReader::Parse(std::string text)
+{
+    pb::TextFormat::Parser parser;
+    parser.AllowUnknownField(true);
+    parser.AllowPartialMessage(true);
+    for (int attempt = 0;; ++attempt) {
+        FirstError error;
+        parser.RecordErrorsTo(&error);
+        vca_->Clear();
+        if (parser.ParseFromString(text, vca_.get()) || !error.found) {
+            return;
+        }
+        // The parser has no option for enum values it does not know: such an
+        // assignment is blanked and the text read again.
+        SkippedValue skipped;
+        if (attempt < kMaxSkippedEnumValues &&
+            ParseUnknownEnumError(error.message, skipped.field, skipped.value) &&
+            BlankAssignment(text, OffsetOf(text, error.line, error.column), skipped.field, skipped.value)) {
+            skipped.line = error.line + 1;
+            skippedEnumValues_.push_back(std::move(skipped));
+            continue;
+        }
+        // At the end of a text cut short the parser names no token.
+        if (error.message.size() >= 5 && error.message.compare(error.message.size() - 5, 5, "got: ") == 0) {
+            error.message += "the end of the text";
+        }
+        notWholeMessage_ =
+            NotWholeText(error.line + 1, error.column + 1, QString::fromStdString(error.message));
+        return;
+    }
 }
 
 VcaConfigReader::~VcaConfigReader() = default;

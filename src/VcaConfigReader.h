@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -44,9 +45,12 @@ struct EncoderValues {
 };
 
 // Reads a device's configuration text (the getconfig answer) into what the
-// pages use: channel 0's zones and camera position. The text is taken up to
-// its first NUL and given to the protobuf text parser; what the parser read
-// before an error or a missing required field is used as it is. A
+// pages use: channel 0's zones, camera position, classifier and encoder.
+// Fields and enum values the schema does not know (a newer firmware's) are
+// skipped; missing required fields are no error. Anything else the parser
+// rejects (a syntax error, a text that breaks off, a NUL byte) leaves the
+// configuration read in part: what was read before is still given, but
+// IsWhole() is false, and nothing may be written back from it. A
 // configuration without any channel is reported as a failure with a user
 // text, never read past.
 class VcaConfigReader final {
@@ -64,8 +68,26 @@ public:
     // The whole parsed message, for callers that need other fields.
     const VCA& Config() const { return *vca_; }
 
+    // The text was read to its end (unknown fields and enum values skipped).
+    bool IsWhole() const { return notWholeMessage_.isEmpty(); }
+    // Empty when whole; otherwise the user text that names where the text
+    // could not be read.
+    const QString& NotWholeMessage() const { return notWholeMessage_; }
+
+    // An enum value the schema does not know, skipped so that the rest reads;
+    // the field it was given for keeps its default (and has_ is false).
+    struct SkippedValue {
+        int line = 0; // 1-based
+        std::string field;
+        std::string value;
+    };
+    const std::vector<SkippedValue>& SkippedEnumValues() const { return skippedEnumValues_; }
+
 private:
     bool HasChannel0(QString& errorMessage) const;
+    void Parse(std::string text);
 
     std::unique_ptr<VCA> vca_;
+    QString notWholeMessage_;
+    std::vector<SkippedValue> skippedEnumValues_;
 };

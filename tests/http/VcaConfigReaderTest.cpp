@@ -83,13 +83,58 @@ TEST_F(VcaConfigReaderTest, KeepsWhatWasReadBeforeAParseError)
     EXPECT_EQ(campos.fov, 33);
     EXPECT_EQ(campos.camangle, 10);
     EXPECT_EQ(campos.heightMetres, 2.5);
+    const VcaConfigReader reader(text);
+    EXPECT_FALSE(reader.IsWhole());
+    EXPECT_EQ(
+        reader.NotWholeMessage(),
+        QStringLiteral("The device's configuration could not be read whole (line 4, column 11: Expected "
+                       "integer, got: oops); nothing will be written back from it"));
 }
 
-TEST_F(VcaConfigReaderTest, TextEndsAtTheFirstNul)
+TEST_F(VcaConfigReaderTest, TextEndsAtTheFirstNulAndIsNotWhole)
 {
     QByteArray text = Config("  campos { FOV: 50 }\n");
     text.insert(text.indexOf("FOV"), '\0');
     EXPECT_EQ(ReadCampos(text).fov, 18);
+    const VcaConfigReader reader(text);
+    EXPECT_FALSE(reader.IsWhole());
+    EXPECT_TRUE(reader.NotWholeMessage().contains(QStringLiteral("(line 2, column 12: a NUL byte)")));
+}
+
+// A newer firmware's fields and enum values are skipped and the rest is read;
+// a text cut short is not whole, however much of it was read.
+TEST_F(VcaConfigReaderTest, UnknownFieldsAndValuesAreSkippedACutTextIsNotWhole)
+{
+    const QByteArray text = Config("  zones { id: 4 points { x: 1 y: 2 } enable: false name: \"Door\" "
+                                   "dwell { seconds: 5 } type: LOITERING style: POLYGON }\n"
+                                   "  zones { id: 5 enable: true name: \"Gate\" type:NONDETECTION style: "
+                                   "CURVE }\n"
+                                   "  campos { FOV: 40 tiltMode: AUTO }\n  timeout: 45\n  newSetting: 3\n");
+    const VcaConfigReader reader(text);
+    EXPECT_TRUE(reader.IsWhole()) << reader.NotWholeMessage().toStdString();
+    ClassifierValues classifier;
+    QString error;
+    ASSERT_TRUE(reader.ReadClassifier(classifier, error));
+    EXPECT_EQ(classifier.timeoutSeconds, 45u);
+    EXPECT_EQ(ReadCampos(text).fov, 40);
+    const Channel& channel = reader.Config().ch(0);
+    ASSERT_EQ(channel.zones_size(), 2);
+    EXPECT_FALSE(channel.zones(0).has_type());
+    EXPECT_EQ(channel.zones(1).type(), Zone::NONDETECTION);
+    EXPECT_FALSE(channel.zones(1).has_style());
+    ASSERT_EQ(reader.SkippedEnumValues().size(), 2u);
+    EXPECT_EQ(reader.SkippedEnumValues()[0].value, "LOITERING");
+    EXPECT_EQ(reader.SkippedEnumValues()[1].field, "style");
+    EXPECT_EQ(reader.SkippedEnumValues()[1].line, 3);
+
+    const QByteArray whole =
+        Config("  zones { id: 1 enable: true name: \"a\" style: POLYGON }\n"
+               "  zones { id: 2 enable: true name: \"b\" style: POLYGON }\n  timeout: 45\n");
+    const VcaConfigReader cut(whole.left(whole.indexOf("zones { id: 2") + 13));
+    EXPECT_FALSE(cut.IsWhole());
+    EXPECT_EQ(cut.Config().ch(0).zones(0).name(), "a");
+    EXPECT_TRUE(cut.NotWholeMessage().contains(
+        QStringLiteral("(line 3, column 16: Expected identifier, got: the end of the text)")));
 }
 
 TEST_F(VcaConfigReaderTest, NoChannelIsAClearFailure)
