@@ -3,6 +3,7 @@
 #include "AssignmentVerifier.h"
 #include "CsvText.h"
 #include "DiscoveryProtocol.h"
+#include "ErrorBox.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
 #include "ToolVersion.h"
@@ -267,8 +268,9 @@ void ClientMainForm::UpdateTableRow(int row, size_t record)
         auto* item = new DeviceTableItem(cells[column]);
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
         item->setData(kRecordRole, static_cast<qulonglong>(record));
-        // The whole text, also when the column cuts it.
-        item->setToolTip(cells[column]);
+        // The whole text, also when the column cuts it; devices name
+        // themselves, so it is never taken as markup.
+        item->setToolTip(PlainToolTip(cells[column]));
         tableWidgetDevices->setItem(row, column, item);
     }
     tableWidgetDevices->item(row, kIpColumn)
