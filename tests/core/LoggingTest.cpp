@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -28,9 +29,15 @@ protected:
 
     int Probe(const std::string& arguments)
     {
-        const std::string command =
-            "cd '" + dir_.string() + "' && '" QEL_LOG_PROBE "' " + arguments + " >/dev/null 2>&1";
+        const std::string command = "cd '" + dir_.string() + "' && '" QEL_LOG_PROBE "' " + arguments +
+                                    " >/dev/null 2>'" + (dir_ / "stderr").string() + "'";
         return std::system(command.c_str());
+    }
+
+    std::string Stderr() const
+    {
+        std::ifstream in(dir_ / "stderr");
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     std::vector<std::string> Lines() const
@@ -70,6 +77,24 @@ TEST_F(LoggingTest, VerboseSwitchWritesVerboseRecordsInTheToolsFormat)
     fs::remove_all(dir_ / "logs");
     ASSERT_EQ(Probe("records -v"), 0);
     EXPECT_EQ(Lines().size(), 4u) << "-v enables every verbose level";
+}
+
+TEST_F(LoggingTest, LogFileSwitchIsHonouredAndAnUnwritableFileIsReportedOnce)
+{
+    ASSERT_EQ(Probe("records --default-log-file=mine.log"), 0);
+    std::ifstream mine(dir_ / "mine.log");
+    std::string all((std::istreambuf_iterator<char>(mine)), {});
+    EXPECT_NE(all.find("probe info record"), std::string::npos) << all;
+    EXPECT_NE(all.find("probe error record"), std::string::npos) << all;
+    EXPECT_EQ(fs::status(dir_ / "mine.log").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Lines().size(), 0u);
+    EXPECT_EQ(Stderr(), "");
+
+    // A file where the log folder should be: no record can be written.
+    fs::remove_all(dir_ / "logs");
+    std::ofstream(dir_ / "logs") << "not a folder";
+    ASSERT_EQ(Probe("records"), 0);
+    EXPECT_EQ(Stderr(), "Cannot write the log file logs/myeasylog.log: Not a directory\n");
 }
 
 TEST_F(LoggingTest, FileStartsAgainEmptyAtTheSizeLimit)
