@@ -1,5 +1,7 @@
 // Runs the log probe with the tool's log configuration in a fresh working
 // directory and checks what reaches logs/myeasylog.log.
+#include "UrlLogText.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -131,6 +133,25 @@ TEST_F(LoggingTest, CrashHandlerWritesAFatalRecordAndAborts)
     EXPECT_NE(all.str().find("CRASH HANDLED; Application has crashed due to [SIGSEGV] signal"),
               std::string::npos)
         << all.str();
+}
+
+// Texts that reach the log may quote requests and configurations: every
+// password value is masked however it is spaced, the rest is kept.
+TEST(SecretFreeText, MasksPasswordValuesHoweverSpaced)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"password=abc def&login=x", "password=***&login=x"},
+        {"a?Password = abc def\nnext", "a?Password = ***\nnext"},
+        {"password =\t'a b'&c", "password =\t'***'&c"},
+        {"source { password : \"x\\\" y\" }", "source { password : \"***\" }"},
+        {"{\"password\": \"x\"}", "{\"password\": \"***\"}"},
+        {"newpassword=x\"rest", "newpassword=***\"rest"},
+        {"Failed to change password: invalid password", "Failed to change password: invalid password"},
+        {"Passwords are not equal", "Passwords are not equal"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SecretFreeText(c.first), c.second) << c.first;
+    }
 }
 
 } // namespace
