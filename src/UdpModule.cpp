@@ -196,6 +196,9 @@ void UdpModuleWithTimer::Start()
                 this,
                 [this, run, backlog, weight, batch = std::move(batch)] {
                     backlog->fetch_sub(weight);
+                    if (receiver_) {
+                        receiver_->BacklogDrained();
+                    }
                     Deliver(run, batch);
                 },
                 Qt::QueuedConnection);
