@@ -194,6 +194,23 @@ private slots:
         QCOMPARE(Cell(2, 1), QStringLiteral("b"));
     }
 
+    // A flood of answers cannot make the table grow without bound: the rows
+    // past the limit are counted and named.
+    void tableHoldsAtMost20000Rows()
+    {
+        DiscoveryReply reply;
+        ReceivedDatagram datagram;
+        datagram.bytes = reply.Bytes();
+        const DatagramBatch batch(20000 + 512, datagram);
+        QVERIFY(QMetaObject::invokeMethod(window_, "InsertDevices", Qt::DirectConnection,
+                                          Q_ARG(DatagramBatch, batch)));
+        Insert(reply.Bytes());
+        QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
+        QCOMPARE(table_->rowCount(), 20000);
+        QCOMPARE(window_->statusBar()->currentMessage(),
+                 QStringLiteral("20000 device(s) found; 513 more answers were not listed"));
+    }
+
     // With several rows selected the topmost counts; Settings follows the
     // selection.
     void selectionRuleAndSettingsButton()
