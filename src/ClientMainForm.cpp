@@ -3,6 +3,7 @@
 #include "AssignmentVerifier.h"
 #include "CsvText.h"
 #include "DiscoveryProtocol.h"
+#include "ErrorBox.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
 #include "ToolVersion.h"
@@ -59,6 +60,10 @@ constexpr int kRecordRole = Qt::UserRole;
 constexpr int kSortKeyRole = Qt::UserRole + 1;
 
 constexpr size_t kNoRecord = std::numeric_limits<size_t>::max();
+
+// Rows of one search. Far more devices than any site has, but a bound on what
+// a flood of forged replies can make the window hold.
+constexpr size_t kMaxRows = 20000;
 
 // A cell of the device table. Addresses sort in numeric order, the other
 // columns by their text.
@@ -201,6 +206,7 @@ void ClientMainForm::OnStartSearch()
     tableWidgetDevices->setRowCount(0);
     params_.clear();
     replyInterfaces_.clear();
+    notListed_ = 0;
 
     udpModule_->Start();
     vf = connect(udpModule_, SIGNAL(DatagramsReceived(const DatagramBatch&)), this,
@@ -226,6 +232,10 @@ void ClientMainForm::InsertDevices(const DatagramBatch& batch)
         if (!ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
                                    params)) {
             VLOG(1) << "Device is not recognized";
+            continue;
+        }
+        if (params_.size() >= kMaxRows) {
+            ++notListed_;
             continue;
         }
         VLOG(1) << "One more device found: " << params.deviceName << " from " << IpTypeToString(params.ip);
@@ -267,8 +277,9 @@ void ClientMainForm::UpdateTableRow(int row, size_t record)
         auto* item = new DeviceTableItem(cells[column]);
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
         item->setData(kRecordRole, static_cast<qulonglong>(record));
-        // The whole text, also when the column cuts it.
-        item->setToolTip(cells[column]);
+        // The whole text, also when the column cuts it; devices name
+        // themselves, so it is never taken as markup.
+        item->setToolTip(PlainToolTip(cells[column]));
         tableWidgetDevices->setItem(row, column, item);
     }
     tableWidgetDevices->item(row, kIpColumn)
@@ -330,6 +341,9 @@ void ClientMainForm::OnStopSearch()
                                listenError);
     } else if (!sendError.isEmpty()) {
         statusbar->showMessage(tr("Cannot send the search request: ") + sendError);
+    } else if (notListed_ > 0) {
+        statusbar->showMessage(tr("%1 device(s) found").arg(tableWidgetDevices->rowCount()) +
+                               tr("; %1 more answers were not listed").arg(notListed_));
     } else {
         statusbar->showMessage(tr("%1 device(s) found").arg(tableWidgetDevices->rowCount()));
     }

@@ -71,6 +71,7 @@ private:
     UdpModuleWithTimer* udpModule_ = nullptr;
     std::vector<DeviceNetworkParams> params_; // one per table row, in arrival order
     std::vector<int> replyInterfaces_;        // per record: the interface its reply came in on, 0 unknown
+    size_t notListed_ = 0;                    // answers of this search past the row limit
     int sortColumn_ = -1;                     // -1: rows in arrival order
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };

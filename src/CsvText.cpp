@@ -12,6 +12,13 @@ bool NeedsQuotes(const QString& field)
            field.front().isSpace() || field.back().isSpace();
 }
 
+// A spreadsheet takes a cell that begins with one of these as a formula and
+// runs it; device names come from the network.
+bool StartsFormula(const QString& field)
+{
+    return !field.isEmpty() && QStringLiteral("=+-@\t\r").contains(field.front());
+}
+
 } // namespace
 
 QString CsvRecord(const QStringList& fields)
@@ -21,7 +28,7 @@ QString CsvRecord(const QStringList& fields)
         if (i > 0) {
             record += QLatin1Char(',');
         }
-        const QString& field = fields.at(i);
+        const QString field = StartsFormula(fields.at(i)) ? QLatin1Char('\'') + fields.at(i) : fields.at(i);
         if (NeedsQuotes(field)) {
             QString quoted = field;
             quoted.replace(QLatin1String("\""), QLatin1String("\"\""));

@@ -29,6 +29,9 @@ constexpr size_t kAuthSettingsRequestSize = 55;
 constexpr size_t kSettingsResponseMinSize = 8;
 constexpr size_t kMd5DigestSize = 16;
 constexpr size_t kMacSize = 6;
+// The longest text (device name, new password) a request carries whole: its
+// field has room for one byte more, the terminating NUL. Longer text is cut.
+constexpr size_t kMaxRequestTextBytes = 31;
 
 std::string ConnectionTypeToString(ConnectionType type);
 

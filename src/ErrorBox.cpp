@@ -11,6 +11,16 @@ QString ShownText(const QString& text)
     return text.left(kShownTextMaxChars) + QChar(0x2026);
 }
 
+QString PlainToolTip(const QString& text)
+{
+    if (text.isEmpty()) {
+        return text;
+    }
+    // pre-wrap keeps runs of blanks and line breaks as they were.
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + ShownText(text).toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
+
 void ShowErrorBox(QWidget* parent, const QString& message)
 {
     QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("SettingsDialog", "Error"),

@@ -12,6 +12,11 @@ constexpr int kShownTextMaxChars = 300;
 // The text cut to kShownTextMaxChars characters, followed by "…" when cut.
 QString ShownText(const QString& text);
 
+// A tool tip that shows ShownText(text) as it is: a tool tip takes text that
+// looks like markup as rich text, so the text is escaped and always given as
+// rich text. Empty text gives no tool tip.
+QString PlainToolTip(const QString& text);
+
 // A modal critical message box titled "Error" with one OK button, showing
 // ShownText(message) as plain text.
 void ShowErrorBox(QWidget* parent, const QString& message);

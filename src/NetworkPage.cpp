@@ -29,6 +29,19 @@ QByteArray ToDatagram(const std::vector<char>& bytes)
     return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+bool FitsRequestField(const QString& text)
+{
+    return static_cast<size_t>(text.toUtf8().size()) <= kMaxRequestTextBytes;
+}
+
+// The device compares the digest of the current password with that of the
+// one it holds, which never exceeds its field either.
+const char kPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
+    "SettingsDialog", "The password must be 1 to 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+const char kCurrentPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
+    "SettingsDialog",
+    "The current password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+
 } // namespace
 
 NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params,
@@ -87,6 +100,13 @@ bool NetworkPage::ReadControls(DeviceNetworkParams& params, QString& errorMessag
         {ui_->lineEditGateway, &params.gateway, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid gateway")},
         {ui_->lineEditDns, &params.dns, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid DNS")},
     };
+    // A longer name would reach the device cut, while the table kept it whole.
+    if (!FitsRequestField(ui_->lineEditDeviceName->text())) {
+        errorMessage = SettingsDialog::tr(
+            "The device name must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+        invalidField = ui_->lineEditDeviceName;
+        return false;
+    }
     for (const Field& field : fields) {
         if (!StringToIpType(field.edit->text().toStdString(), *field.value)) {
             errorMessage = SettingsDialog::tr(field.message);
@@ -119,6 +139,11 @@ void NetworkPage::OnApplyNetworkParams()
     if (!ReadControls(params, errorMessage, invalidField)) {
         ShowInputError(errorMessage);
         FocusField(invalidField);
+        return;
+    }
+    if (!FitsRequestField(ui_->lineEditCurPassword->text())) {
+        ShowInputError(SettingsDialog::tr(kCurrentPasswordLengthMessage));
+        FocusField(ui_->lineEditCurPassword);
         return;
     }
 
@@ -165,6 +190,19 @@ void NetworkPage::OnApplyAuthParams()
         ShowInputError(SettingsDialog::tr("Passwords are not equal"));
         return;
     }
+    // The wire would cut a longer password, also inside a letter, and the
+    // device would take the cut one: the user would be locked out.
+    if (!FitsRequestField(ui_->lineEditCurPassword2->text())) {
+        ShowInputError(SettingsDialog::tr(kCurrentPasswordLengthMessage));
+        FocusField(ui_->lineEditCurPassword2);
+        return;
+    }
+    const QString newPassword = ui_->lineEditNewPassword->text();
+    if (newPassword.isEmpty() || !FitsRequestField(newPassword)) {
+        ShowInputError(SettingsDialog::tr(kPasswordLengthMessage));
+        FocusField(ui_->lineEditNewPassword);
+        return;
+    }
 
     EnableAuthParamsControls(false);
     waitingResponse_ = true;
@@ -187,8 +225,8 @@ void NetworkPage::OnApplyAuthParams()
             SettingsDialog::tr("Failed to change password: cannot compute the password digest"), false);
         return;
     }
-    const std::string newPassword = ui_->lineEditNewPassword->text().toStdString();
-    if (!Send(ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword), transportError)) {
+    if (!Send(ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword.toStdString()),
+              transportError)) {
         ApplyAuthParamsDone(transportError, false);
         return;
     }

@@ -62,7 +62,7 @@ public slots:
 private:
     // FromGuiControls, also naming the address field that does not parse.
     bool ReadControls(DeviceNetworkParams& params, QString& errorMessage, QLineEdit*& invalidField) const;
-    // After a box about a bad address: the field, ready to be corrected.
+    // After a box about a bad entry: the field, ready to be corrected.
     void FocusField(QLineEdit* field);
     void ClearPasswordFields();
     void ShowInputError(const QString& message);

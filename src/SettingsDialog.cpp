@@ -173,8 +173,9 @@ void SettingsDialog::ShowStatusLine(const QString& text, bool error)
                      error ? kErrorTextColour : this->palette().color(QPalette::WindowText));
     ui->labelStatus->setPalette(palette);
     ui->labelStatus->setText(text);
-    // A long text is cut at the label's width; the whole text stays at hand.
-    ui->labelStatus->setToolTip(text);
+    // A long text is cut at the label's width; the whole text stays at hand,
+    // as plain text: it may quote what a device answered.
+    ui->labelStatus->setToolTip(PlainToolTip(text));
 }
 
 void SettingsDialog::UpdateDeviceLine()

@@ -133,6 +133,27 @@ int ReplySocket(in_addr_t address)
     return fd;
 }
 
+// Whether some other socket, of this program or another, listens on the
+// reply port. Sockets that share a port all hear broadcasts, but a datagram
+// sent to this workstation's address reaches only the one bound last: a
+// second copy of the tool would take the replies meant for the first. A
+// socket that does not share the port cannot be bound while any other holds
+// it, so a bind of one tells. 0 when the port is free, otherwise the errno.
+int ReplyPortHeld()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return errno;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(UdpModuleWithTimer::kListenPort);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    const int result = bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 ? 0 : errno;
+    close(fd);
+    return result;
+}
+
 } // namespace
 
 UdpModuleWithTimer::UdpModuleWithTimer(QObject* parent) : QObject(parent), timer_(new QTimer(this))
@@ -158,16 +179,19 @@ void UdpModuleWithTimer::Start()
     sendError_.clear();
     timer_->start();
 
-    socket_ = ReplySocket(htonl(INADDR_ANY));
-    if (socket_ < 0) {
-        listenError_ = ErrorText(errno);
-        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
-        // Requests still go out, from a port of the system's choice.
-        socket_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        const int on = 1;
-        if (socket_ >= 0) {
-            setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    const int held = ReplyPortHeld();
+    if (held == EADDRINUSE) {
+        listenError_ = tr("another program is using it, perhaps a second copy of this tool");
+    } else {
+        socket_ = ReplySocket(htonl(INADDR_ANY));
+        if (socket_ < 0) {
+            listenError_ = ErrorText(errno);
         }
+    }
+    if (socket_ < 0) {
+        // Nothing is sent in this run: the replies would go to whoever holds
+        // the port.
+        LOG(ERROR) << "Cannot listen on UDP port " << kListenPort << ": " << listenError_.toStdString();
         return;
     }
     // Replies to a request come back to the address it was sent from. A
@@ -196,6 +220,9 @@ void UdpModuleWithTimer::Start()
                 this,
                 [this, run, backlog, weight, batch = std::move(batch)] {
                     backlog->fetch_sub(weight);
+                    if (receiver_) {
+                        receiver_->BacklogDrained();
+                    }
                     Deliver(run, batch);
                 },
                 Qt::QueuedConnection);
@@ -270,6 +297,7 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, const std::st
     VLOG(1) << "Attempting to send datagram (" << datagram.size() << " bytes): " << loggedForm << "...";
     if (socket_ < 0) {
         sendError_ = listenError_;
+        VLOG(1) << "datagram is not sent: cannot listen for its replies";
         return;
     }
     std::vector<int> targets = InterfaceIndexes(BroadcastInterfaces());

@@ -40,9 +40,11 @@ public:
     Q_DISABLE_COPY(UdpModuleWithTimer)
 
     // Why the current or last run could not listen on the reply port: the
-    // socket's error text, empty when it is listening. A run that cannot
-    // listen still ends with Stopped(), but no reply can reach it, so its
-    // owner must not take the silence for "no device answered".
+    // socket's error text, or that another program (a second copy of the tool
+    // among them) listens on it; empty when it is listening. A run that
+    // cannot listen sends nothing and still ends with Stopped(), but no reply
+    // can reach it, so its owner must not take the silence for "no device
+    // answered".
     QString ListenError() const { return listenError_; }
     // Why a request of the current or last run could not be sent on any
     // interface (for example no route to the broadcast address): the

@@ -9,6 +9,7 @@
 
 #include <easylogging++.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -29,9 +30,9 @@ constexpr int kMaxBatchDatagrams = 2048;
 constexpr std::chrono::milliseconds kMaxBatchAge(50);
 // Sockets empty for this long end a burst.
 constexpr std::chrono::microseconds kBurstGap(2000);
-// Above this backlog the thread stops reading until its consumer catches up.
-constexpr size_t kMaxBacklogBytes = 32 * 1024 * 1024;
-constexpr int kBacklogPollMs = 10;
+// While the backlog is full the thread sleeps until its consumer wakes it;
+// it looks again after this long all the same, should a wake-up be missed.
+constexpr int kBacklogWaitMs = 200;
 // Bookkeeping of one datagram beside its payload, counted against the backlog.
 constexpr size_t kDatagramOverheadBytes = 96;
 
@@ -50,6 +51,11 @@ int InterfaceOf(const msghdr& message)
 }
 
 using Clock = std::chrono::steady_clock;
+
+bool Full(const DatagramBatch& batch, size_t payloadBytes)
+{
+    return batch.size() >= kMaxBatchDatagrams || payloadBytes >= UdpReceiveThread::kMaxBatchBytes;
+}
 
 } // namespace
 
@@ -90,11 +96,21 @@ size_t UdpReceiveThread::Weight(size_t datagrams, size_t payloadBytes)
     return payloadBytes + datagrams * kDatagramOverheadBytes;
 }
 
-bool UdpReceiveThread::WaitReadable(int timeoutMs, bool& readable)
+void UdpReceiveThread::BacklogDrained()
 {
+    if (sleepingOnBacklog_.exchange(false)) {
+        Wake();
+    }
+}
+
+bool UdpReceiveThread::WaitReadable(int timeoutMs, bool watchSockets, bool& readable)
+{
+    ++waits_;
     std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
-    for (const int socket : sockets_) {
-        fds.push_back({socket, POLLIN, 0});
+    if (watchSockets) {
+        for (const int socket : sockets_) {
+            fds.push_back({socket, POLLIN, 0});
+        }
     }
     const int ready = poll(fds.data(), fds.size(), timeoutMs);
     if (ready < 0 && errno != EINTR) {
@@ -133,8 +149,11 @@ void UdpReceiveThread::DrainSocket(int socket, DatagramBatch& batch, size_t& pay
     // Reads until the socket has nothing more or the batch is full; the
     // caller then looks at the wake-up and the backlog again, so a flood can
     // neither keep the thread from stopping nor grow the backlog.
-    while (batch.size() < kMaxBatchDatagrams) {
-        for (unsigned i = 0; i < kSlots; ++i) {
+    while (!Full(batch, payloadBytes)) {
+        // No more slots than the batch has bytes left for (at least one).
+        const unsigned slots = static_cast<unsigned>(
+            std::min<size_t>(kSlots, std::max<size_t>(1, (kMaxBatchBytes - payloadBytes) / kSlotBytes)));
+        for (unsigned i = 0; i < slots; ++i) {
             vectors_[i] = {buffers_.get() + i * kSlotBytes, kSlotBytes};
             msghdr& header = messages_[i].msg_hdr;
             header = {};
@@ -146,7 +165,7 @@ void UdpReceiveThread::DrainSocket(int socket, DatagramBatch& batch, size_t& pay
             header.msg_controllen = controlStride * sizeof(cmsghdr);
             messages_[i].msg_len = 0;
         }
-        const int count = recvmmsg(socket, messages_.data(), kSlots, MSG_DONTWAIT, nullptr);
+        const int count = recvmmsg(socket, messages_.data(), slots, MSG_DONTWAIT, nullptr);
         if (count <= 0) {
             // Nothing more for now, or a queued socket error (which the call
             // has now cleared): either way, wait for the next datagram.
@@ -162,7 +181,7 @@ void UdpReceiveThread::DrainSocket(int socket, DatagramBatch& batch, size_t& pay
             payloadBytes += static_cast<size_t>(datagram.bytes.size());
             batch.push_back(std::move(datagram));
         }
-        if (static_cast<unsigned>(count) < kSlots) {
+        if (static_cast<unsigned>(count) < slots) {
             return;
         }
     }
@@ -189,18 +208,27 @@ void UdpReceiveThread::Run()
     };
 
     for (;;) {
+        // Announced before the backlog is looked at, so that a consumer that
+        // drains it in between still wakes the thread.
+        sleepingOnBacklog_.store(true);
         const bool behind = backlogBytes_->load() > kMaxBacklogBytes;
+        if (!behind) {
+            sleepingOnBacklog_.store(false);
+        }
         int timeoutMs = -1;
         if (behind) {
-            timeoutMs = kBacklogPollMs;
+            timeoutMs = kBacklogWaitMs;
         } else if (!batch.isEmpty()) {
             timeoutMs = kQuietMs;
         }
         bool readable = false;
-        if (!WaitReadable(timeoutMs, readable)) {
+        // While the backlog is full the sockets are not watched: they stay
+        // readable, and watching them would wake the thread over and over.
+        if (!WaitReadable(timeoutMs, !behind, readable)) {
             return;
         }
         if (behind) {
+            sleepingOnBacklog_.store(false);
             continue;
         }
         if (readable) {
@@ -214,7 +242,7 @@ void UdpReceiveThread::Run()
             // while no burst is on, so that the first datagram of the next
             // one wakes it ahead of the threads that have kept running.
             Clock::time_point lastData = Clock::now();
-            while (batch.size() < kMaxBatchDatagrams) {
+            while (!Full(batch, payloadBytes)) {
                 const int before = batch.size();
                 Drain(batch, payloadBytes);
                 const Clock::time_point now = Clock::now();
@@ -227,7 +255,7 @@ void UdpReceiveThread::Run()
         }
         const bool quiet = !readable;
         if (!batch.isEmpty() &&
-            (quiet || batch.size() >= kMaxBatchDatagrams || Clock::now() - batchStart >= kMaxBatchAge)) {
+            (quiet || Full(batch, payloadBytes) || Clock::now() - batchStart >= kMaxBatchAge)) {
             handOn();
         }
     }

@@ -32,12 +32,17 @@ using DatagramBatch = QVector<ReceivedDatagram>;
 // with the thread for the processor. The handler runs on the drain thread
 // and must pass the batch on to wherever it is used.
 //
-// Memory stays bounded however fast datagrams come: the handler adds what it
-// hands on to `backlogBytes`, its consumer takes it off again, and while the
-// backlog is above a limit the thread reads nothing (the kernel then drops
-// what does not fit in its buffer).
+// Memory stays bounded however fast datagrams come: a batch holds at most
+// kMaxBatchBytes of payload, the handler adds what it hands on to
+// `backlogBytes`, its consumer takes it off again, and while the backlog is
+// above kMaxBacklogBytes the thread reads nothing and sleeps (the kernel then
+// drops what does not fit in its buffer) until the consumer says it has
+// caught up (BacklogDrained) or the thread is stopped.
 class UdpReceiveThread final {
 public:
+    static constexpr size_t kMaxBatchBytes = 4 * 1024 * 1024;
+    static constexpr size_t kMaxBacklogBytes = 32 * 1024 * 1024;
+
     // `weightBytes` is what the batch counts against the backlog.
     using BatchHandler = std::function<void(DatagramBatch&& batch, size_t weightBytes)>;
 
@@ -53,15 +58,23 @@ public:
 
     bool IsRunning() const { return thread_.joinable(); }
 
+    // Called by the consumer after it has taken a batch off the backlog:
+    // wakes the thread if it sleeps because the backlog was full. Any thread.
+    void BacklogDrained();
+
+    // How often the thread has waited so far: it waits once per pass of its
+    // loop, so this shows whether it sleeps or spins.
+    size_t Waits() const { return waits_.load(); }
+
     // What a batch of this many datagrams and payload bytes weighs in the backlog.
     static size_t Weight(size_t datagrams, size_t payloadBytes);
 
 private:
     void Run();
     void Wake();
-    // Waits until the socket is readable or the thread is woken; false when
-    // the thread is to end.
-    bool WaitReadable(int timeoutMs, bool& readable);
+    // Waits until a socket is readable (when they are watched) or the thread
+    // is woken; false when the thread is to end.
+    bool WaitReadable(int timeoutMs, bool watchSockets, bool& readable);
     // Reads what the sockets hold now into `batch`, up to its limit.
     void Drain(DatagramBatch& batch, size_t& payloadBytes);
     void DrainSocket(int socket, DatagramBatch& batch, size_t& payloadBytes);
@@ -69,6 +82,8 @@ private:
     std::vector<int> sockets_;
     int wakeFd_ = -1; // eventfd the destructor writes to end the thread at once
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> sleepingOnBacklog_{false}; // waits for BacklogDrained
+    std::atomic<size_t> waits_{0};
     std::shared_ptr<std::atomic<size_t>> backlogBytes_;
     BatchHandler handler_;
     std::thread thread_;

@@ -40,11 +40,36 @@ std::string UrlLogText(const std::string& url)
 
 namespace {
 
-const std::string kFieldKey = "password:";
+const char kSecretName[] = "password";
+constexpr size_t kSecretNameSize = sizeof kSecretName - 1;
 
-bool IsValueEnd(char c)
+bool IsBlank(char c)
 {
-    return c == '&' || c == '#' || c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    return c == ' ' || c == '\t';
+}
+
+bool IsQuote(char c)
+{
+    return c == '"' || c == '\'';
+}
+
+bool IsLineEnd(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+bool StartsWithSecretName(const std::string& text, size_t at)
+{
+    if (text.size() - at < kSecretNameSize) {
+        return false;
+    }
+    for (size_t i = 0; i < kSecretNameSize; ++i) {
+        const char c = text[at + i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kSecretName[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // End of the quoted text that starts at `open` (the quote), honouring
@@ -67,27 +92,42 @@ std::string SecretFreeText(const std::string& text)
     result.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
-        if (text.compare(i, kPasswordKey.size(), kPasswordKey) == 0) {
-            result += kPasswordKey + kHidden;
-            i += kPasswordKey.size();
-            while (i < text.size() && !IsValueEnd(text[i])) {
-                ++i;
-            }
+        if (!StartsWithSecretName(text, i)) {
+            result += text[i++];
             continue;
         }
-        if (text.compare(i, kFieldKey.size(), kFieldKey) == 0) {
-            result += kFieldKey;
-            i += kFieldKey.size();
-            while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
-                result += text[i++];
-            }
-            if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
-                result += std::string(1, text[i]) + kHidden + text[i];
-                i = QuotedEnd(text, i);
-            }
-            continue;
+        // The name, maybe closing a quoted key, blanks, the separator, blanks.
+        size_t j = i + kSecretNameSize;
+        if (j < text.size() && IsQuote(text[j])) {
+            ++j;
         }
-        result += text[i++];
+        while (j < text.size() && IsBlank(text[j])) {
+            ++j;
+        }
+        const char separator = j < text.size() ? text[j] : '\0';
+        size_t value = j + 1;
+        while (value < text.size() && IsBlank(text[value])) {
+            ++value;
+        }
+        if (separator == '=' || separator == ':') {
+            if (value < text.size() && IsQuote(text[value])) {
+                result += text.substr(i, value - i) + text[value] + kHidden + text[value];
+                i = QuotedEnd(text, value);
+                continue;
+            }
+            // An unquoted value after ":" is prose ("password: invalid"), not
+            // a field of the configuration's text form.
+            if (separator == '=') {
+                result += text.substr(i, value - i) + kHidden;
+                i = value;
+                while (i < text.size() && text[i] != '&' && !IsQuote(text[i]) && !IsLineEnd(text[i])) {
+                    ++i;
+                }
+                continue;
+            }
+        }
+        result += text.substr(i, kSecretNameSize);
+        i += kSecretNameSize;
     }
     return result;
 }

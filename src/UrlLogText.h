@@ -8,7 +8,8 @@
 std::string UrlLogText(const std::string& url);
 
 // Any text that may quote a request or a device's configuration (an error
-// text, a reply body) with its secrets masked: the value of every
-// "password=" (up to "&", white space or "#") and every quoted value of a
-// "password:" field is written as "***".
+// text, a reply body) with its secrets masked, whatever the case of the name
+// and the blanks around the separator: the value of every "password=" (up to
+// the next "&", quote or line end) and every quoted value of a "password="
+// or "password:" field is written as "***".
 std::string SecretFreeText(const std::string& text);

@@ -3,6 +3,7 @@
 #include "ToolVersion.h"
 
 #include <QApplication>
+#include <QStatusBar>
 
 #include <easylogging++.h>
 
@@ -56,10 +57,12 @@ int main(int argc, char* argv[])
         return std::cout.flush() ? 0 : 1;
     }
     el::Helpers::setArgs(argc, argv);
-    ConfigureLogging();
+    const std::string logProblem = ConfigureLogging();
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("qel-ip-tool"));
     ClientMainForm window;
+    // Until the first search replaces it.
+    window.statusBar()->showMessage(QString::fromLocal8Bit(logProblem.c_str()));
     window.show();
     return app.exec();
 }

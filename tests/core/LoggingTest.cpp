@@ -1,10 +1,13 @@
 // Runs the log probe with the tool's log configuration in a fresh working
 // directory and checks what reaches logs/myeasylog.log.
+#include "UrlLogText.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -28,9 +31,15 @@ protected:
 
     int Probe(const std::string& arguments)
     {
-        const std::string command =
-            "cd '" + dir_.string() + "' && '" QEL_LOG_PROBE "' " + arguments + " >/dev/null 2>&1";
+        const std::string command = "cd '" + dir_.string() + "' && '" QEL_LOG_PROBE "' " + arguments +
+                                    " >/dev/null 2>'" + (dir_ / "stderr").string() + "'";
         return std::system(command.c_str());
+    }
+
+    std::string Stderr() const
+    {
+        std::ifstream in(dir_ / "stderr");
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     std::vector<std::string> Lines() const
@@ -72,6 +81,24 @@ TEST_F(LoggingTest, VerboseSwitchWritesVerboseRecordsInTheToolsFormat)
     EXPECT_EQ(Lines().size(), 4u) << "-v enables every verbose level";
 }
 
+TEST_F(LoggingTest, LogFileSwitchIsHonouredAndAnUnwritableFileIsReportedOnce)
+{
+    ASSERT_EQ(Probe("records --default-log-file=mine.log"), 0);
+    std::ifstream mine(dir_ / "mine.log");
+    std::string all((std::istreambuf_iterator<char>(mine)), {});
+    EXPECT_NE(all.find("probe info record"), std::string::npos) << all;
+    EXPECT_NE(all.find("probe error record"), std::string::npos) << all;
+    EXPECT_EQ(fs::status(dir_ / "mine.log").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Lines().size(), 0u);
+    EXPECT_EQ(Stderr(), "");
+
+    // A file where the log folder should be: no record can be written.
+    fs::remove_all(dir_ / "logs");
+    std::ofstream(dir_ / "logs") << "not a folder";
+    ASSERT_EQ(Probe("records"), 0);
+    EXPECT_EQ(Stderr(), "Cannot write the log file logs/myeasylog.log: Not a directory\n");
+}
+
 TEST_F(LoggingTest, FileStartsAgainEmptyAtTheSizeLimit)
 {
     // Each record is about 160 bytes: 15000 of them pass 2097152 bytes once.
@@ -106,6 +133,25 @@ TEST_F(LoggingTest, CrashHandlerWritesAFatalRecordAndAborts)
     EXPECT_NE(all.str().find("CRASH HANDLED; Application has crashed due to [SIGSEGV] signal"),
               std::string::npos)
         << all.str();
+}
+
+// Texts that reach the log may quote requests and configurations: every
+// password value is masked however it is spaced, the rest is kept.
+TEST(SecretFreeText, MasksPasswordValuesHoweverSpaced)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"password=abc def&login=x", "password=***&login=x"},
+        {"a?Password = abc def\nnext", "a?Password = ***\nnext"},
+        {"password =\t'a b'&c", "password =\t'***'&c"},
+        {"source { password : \"x\\\" y\" }", "source { password : \"***\" }"},
+        {"{\"password\": \"x\"}", "{\"password\": \"***\"}"},
+        {"newpassword=x\"rest", "newpassword=***\"rest"},
+        {"Failed to change password: invalid password", "Failed to change password: invalid password"},
+        {"Passwords are not equal", "Passwords are not equal"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SecretFreeText(c.first), c.second) << c.first;
+    }
 }
 
 } // namespace

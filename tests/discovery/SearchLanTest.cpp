@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
@@ -292,6 +293,34 @@ private slots:
         SearchToEnd();
         QCOMPARE(OwnRows().size(), 1);
         QCOMPARE(status_->currentMessage(), CountText());
+    }
+
+    // A second copy of the tool searches at the same time. Of the programs
+    // sharing the reply port, only the one bound last hears replies sent to
+    // this workstation's address: the window therefore sends nothing while
+    // another program listens there and says why, and the copy that asked
+    // hears its device, once.
+    void secondCopyIsToldThePortIsInUse()
+    {
+        SimDevice sim(QStringLiteral("dev1"), {QStringLiteral("--mac"), Mac(0x601)}, QStringLiteral("udp"));
+        QVERIFY(sim.IsReady());
+        UdpModuleWithTimer other(nullptr);
+        QSignalSpy replies(&other, SIGNAL(DatagramReceived(QByteArray)));
+        QSignalSpy stopped(&other, SIGNAL(Stopped()));
+        other.Start();
+        QVERIFY(other.ListenError().isEmpty());
+        other.SendBroadcast(QByteArray("discover"));
+        SearchToEnd();
+        QCOMPARE(status_->currentMessage(),
+                 QStringLiteral("Cannot listen on UDP port 49077: another program is using it, perhaps a "
+                                "second copy of this tool"));
+        QVERIFY(OwnRows().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(stopped.count(), 1, kSearchEndTimeoutMs);
+        int own = 0;
+        for (const QList<QVariant>& reply : replies) {
+            own += reply.at(0).toByteArray().mid(68, 6) == QByteArray::fromHex("02D300000601") ? 1 : 0;
+        }
+        QCOMPARE(own, 1);
     }
 };
 

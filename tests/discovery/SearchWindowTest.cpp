@@ -1,8 +1,10 @@
 // The search window without a network: its form, and how replies handed to
 // it become rows. Replies are fed straight to its InsertDevice slot.
 #include "ClientMainForm.h"
+#include "CsvText.h"
 #include "DiscoveryReply.h"
 #include "ModalCloser.h"
+#include "TestHelpers.h"
 
 #include "SettingsDialog.h"
 
@@ -192,6 +194,23 @@ private slots:
         QCOMPARE(Cell(2, 1), QStringLiteral("b"));
     }
 
+    // A flood of answers cannot make the table grow without bound: the rows
+    // past the limit are counted and named.
+    void tableHoldsAtMost20000Rows()
+    {
+        DiscoveryReply reply;
+        ReceivedDatagram datagram;
+        datagram.bytes = reply.Bytes();
+        const DatagramBatch batch(20000 + 512, datagram);
+        QVERIFY(QMetaObject::invokeMethod(window_, "InsertDevices", Qt::DirectConnection,
+                                          Q_ARG(DatagramBatch, batch)));
+        Insert(reply.Bytes());
+        QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
+        QCOMPARE(table_->rowCount(), 20000);
+        QCOMPARE(window_->statusBar()->currentMessage(),
+                 QStringLiteral("20000 device(s) found; 513 more answers were not listed"));
+    }
+
     // With several rows selected the topmost counts; Settings follows the
     // selection.
     void selectionRuleAndSettingsButton()
@@ -220,7 +239,7 @@ private slots:
     // was clicked, and Export writes the table as shown.
     void sortedTableOpensClickedDeviceAndExportsAsShown()
     {
-        const char* const names[] = {"nine", "ten, \"the\" one", "hundred", "Въезд"};
+        const char* const names[] = {"=1+2", "ten, \"the\" one", "hundred", "@Въезд"};
         const unsigned char lastOctets[] = {9, 10, 100, 2};
         for (int i = 0; i < 4; ++i) {
             DiscoveryReply reply;
@@ -290,11 +309,19 @@ private slots:
         for (int row = 0; row < table_->rowCount(); ++row) {
             QStringList cells;
             for (int c = 0; c < table_->columnCount(); ++c) {
-                cells << Cell(row, c);
+                // What a spreadsheet would run as a formula is written as text.
+                const QString cell = Cell(row, c);
+                cells << (cell.startsWith(QLatin1Char('=')) || cell.startsWith(QLatin1Char('@'))
+                              ? QLatin1Char('\'') + cell
+                              : cell);
             }
             shown << cells;
         }
         QCOMPARE(ParseCsv(QString::fromUtf8(bytes.mid(3))), shown);
+        QCOMPARE(
+            CsvRecord({QStringLiteral("=a"), QStringLiteral("+b"), QStringLiteral("-c"), QStringLiteral("@d"),
+                       QStringLiteral("\te"), QStringLiteral("\rf"), QStringLiteral("a=b")}),
+            QStringLiteral("'=a,'+b,'-c,'@d,'\te,\"'\rf\",a=b\r\n"));
         QCOMPARE(window_->statusBar()->currentMessage(), QStringLiteral("4 device(s) exported to ") + path);
     }
 
@@ -343,11 +370,16 @@ private slots:
         Insert(reply.Bytes());
         reply.deviceName = "Северные ворота"; // 29 bytes of UTF-8
         Insert(reply.Bytes());
+        reply.deviceName = "<b>home</b><img src=x> &amp;";
+        Insert(reply.Bytes());
         QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
         const QString name = Cell(1, 1);
         QVERIFY(table_->columnWidth(1) >= table_->fontMetrics().horizontalAdvance(name));
-        QCOMPARE(table_->item(1, 1)->toolTip(), name);
-        QCOMPARE(table_->item(0, 3)->toolTip(), Cell(0, 3));
+        QCOMPARE(ToolTipShows(table_->item(1, 1)->toolTip()), name);
+        QCOMPARE(ToolTipShows(table_->item(0, 3)->toolTip()), Cell(0, 3));
+        // A name that looks like markup is shown as it is, in cell and tool tip.
+        QCOMPARE(Cell(2, 1), QStringLiteral("<b>home</b><img src=x> &amp;"));
+        QCOMPARE(ToolTipShows(table_->item(2, 1)->toolTip()), Cell(2, 1));
 
         table_->setCurrentCell(1, 0);
         table_->clearSelection();

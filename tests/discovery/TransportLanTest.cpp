@@ -12,7 +12,14 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -181,6 +188,63 @@ private slots:
         module.Start();
         QVERIFY(module.ListenError().isEmpty());
         module.Stop();
+    }
+
+    // While its consumer is behind, the receive thread sleeps instead of
+    // spinning over datagrams it may not read; woken, it hands them on in
+    // batches of bounded size.
+    void receiveThreadSleepsWhileBacklogIsFull()
+    {
+        const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        QVERIFY(fd >= 0);
+        const int buffer = 32 * 1024 * 1024;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof local;
+        QVERIFY(bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0);
+        QVERIFY(getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0);
+
+        constexpr int kDatagrams = 200; // 12 MB: several batches' worth
+        auto backlog = std::make_shared<std::atomic<size_t>>(UdpReceiveThread::kMaxBacklogBytes + 1);
+        std::mutex mutex;
+        std::vector<size_t> batchBytes;
+        int received = 0;
+        {
+            UdpReceiveThread thread({fd}, backlog, [&](DatagramBatch&& batch, size_t) {
+                size_t bytes = 0;
+                for (const ReceivedDatagram& d : batch) {
+                    bytes += static_cast<size_t>(d.bytes.size());
+                }
+                std::lock_guard<std::mutex> lock(mutex);
+                batchBytes.push_back(bytes);
+                received += batch.size();
+            });
+            QUdpSocket sender;
+            for (int i = 0; i < kDatagrams; ++i) {
+                QCOMPARE(sender.writeDatagram(QByteArray(60000, 'x'), QHostAddress::LocalHost,
+                                              ntohs(local.sin_port)),
+                         qint64(60000));
+            }
+            const size_t waits = thread.Waits();
+            Idle(300);
+            QVERIFY2(thread.Waits() - waits < 10, "the receive thread spins");
+            QCOMPARE(received, 0);
+
+            backlog->store(0);
+            thread.BacklogDrained();
+            const auto count = [&] {
+                std::lock_guard<std::mutex> lock(mutex);
+                return received;
+            };
+            QTRY_COMPARE_WITH_TIMEOUT(count(), kDatagrams, 10000);
+        }
+        close(fd);
+        QVERIFY(batchBytes.size() > 2);
+        for (const size_t bytes : batchBytes) {
+            QVERIFY(bytes <= UdpReceiveThread::kMaxBatchBytes + 65536);
+        }
     }
 };
 

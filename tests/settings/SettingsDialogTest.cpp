@@ -3,6 +3,7 @@
 // web interface refuses connections (a loopback address with no server).
 
 #include "DrawableView.h"
+#include "ErrorBox.h"
 #include "LogCapture.h"
 #include "Md5Hash.h"
 #include "MessageBoxWatcher.h"
@@ -301,6 +302,13 @@ void SettingsDialogTest::DisplayErrorLogsReportsAndShowsBox()
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Something went wrong"));
     QCOMPARE(status.at(0).at(1).toInt(), 0);
     QCOMPARE(CountStartingWith(log.Messages(), "Something went wrong"), 2); // ERROR and verbose
+
+    // Text a device sent shows in the status line's tool tip as it is, cut.
+    const QString markup =
+        QStringLiteral("<b>busy</b><img src=\"x\"> &amp; ") + QString(400, QLatin1Char('x'));
+    dialog.DisplayError(markup);
+    QCOMPARE(ToolTipShows(dialog.Form()->labelStatus->toolTip()), ShownText(markup));
+    QVERIFY(ShownText(markup).size() < markup.size());
 }
 
 void SettingsDialogTest::Md5DigestOfPassword()

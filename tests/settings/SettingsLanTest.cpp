@@ -109,6 +109,7 @@ private slots:
     void NewAddressIsUsedAfterANetworkChange();
     void TransportFailuresAreNamed();
     void InvalidInputSendsNothing();
+    void TextTheWireWouldCutIsRefused();
     void NetworkChangeReachesDeviceAndRow();
     void DhcpStillSendsAddresses();
     void FailuresAreShownAndLeaveRecord_data();
@@ -547,10 +548,13 @@ void SettingsLanTest::TransportFailuresAreNamed()
     QVERIFY(row >= 0);
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
-        // Another program holds the reply port: no reply could be heard, so
-        // nothing is sent and the reason is named.
+        // Another program (a second copy of the tool, searching) shares the
+        // reply port: the reply could reach it instead, and the change would
+        // be applied but reported as failed. So nothing is sent and the
+        // reason is named.
         QUdpSocket holder;
-        QVERIFY(holder.bind(QHostAddress::AnyIPv4, 49077, QAbstractSocket::DontShareAddress));
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, 49077,
+                            QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint));
         ApplyNetwork(dialog, QStringLiteral("Never applied"), STATIC, kDeviceIp, kPassword);
         QCOMPARE(boxes_->Texts().size(), 1);
         QVERIFY2(boxes_->Texts().at(0).startsWith(QStringLiteral("Cannot listen on UDP port 49077: ")),
@@ -613,6 +617,59 @@ void SettingsLanTest::InvalidInputSendsNothing()
         QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply2")->isEnabled());
         QCOMPARE(Status(), statusBefore);
     });
+}
+
+// A request field holds 31 bytes of UTF-8: longer text would reach the device
+// cut (a password even inside a letter, locking the user out), so it is
+// refused before anything is sent, with the cursor in the field to correct.
+void SettingsLanTest::TextTheWireWouldCutIsRefused()
+{
+    const auto device = StartDevice();
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+    const QString passwordMessage =
+        QStringLiteral("The password must be 1 to 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+    const QString currentMessage = QStringLiteral(
+        "The current password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+    const QString nameMessage =
+        QStringLiteral("The device name must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+    const QString cyrillic20 = QString(20, QChar(0x0416)); // 40 bytes of UTF-8
+    const QString ascii32(32, QLatin1Char('p'));
+    const QString longest = QString(15, QChar(0x0416)) + QLatin1Char('!'); // 31 bytes
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
+                                 kReplyTimeoutMs);
+        log_->Clear();
+        const auto refused = [&](const QString& message, const char* field) {
+            QTRY_VERIFY(!boxes_->Texts().isEmpty());
+            QCOMPARE(boxes_->Texts().constLast(), message);
+            QCOMPARE(dialog.focusWidget(), Child<QWidget>(&dialog, field));
+        };
+        ApplyPassword(dialog, kPassword, cyrillic20);
+        refused(passwordMessage, "lineEditNewPassword");
+        ApplyPassword(dialog, kPassword, QString());
+        refused(passwordMessage, "lineEditNewPassword");
+        ApplyPassword(dialog, ascii32, QStringLiteral("next"));
+        refused(currentMessage, "lineEditCurPassword2");
+        ApplyNetwork(dialog, QString(16, QChar(0x0416)), STATIC, kDeviceIp, kPassword);
+        refused(nameMessage, "lineEditDeviceName");
+        ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, ascii32);
+        refused(currentMessage, "lineEditCurPassword");
+        QCOMPARE(boxes_->Texts().size(), 5);
+        QCOMPARE(CountStartingWith(log_->Messages(), kDatagramSent), 0);
+
+        // The device still opens with its password; 31 bytes arrive whole.
+        ApplyPassword(dialog, kPassword, longest);
+        QCOMPARE(Status(), QStringLiteral("Password was changed successfully"));
+        ApplyNetwork(dialog, QString(15, QChar(0x0416)) + QLatin1Char('1'), STATIC, kDeviceIp, longest);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+        QCOMPARE(boxes_->Texts().size(), 5);
+    });
+    const int found = FindDevice();
+    QVERIFY(found >= 0);
+    QCOMPARE(Table()->item(found, kColumnDeviceName)->text(), QString(15, QChar(0x0416)) + QLatin1Char('1'));
 }
 
 void SettingsLanTest::NetworkChangeReachesDeviceAndRow()

@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTextDocument>
 #include <algorithm>
 
 void Idle(int ms)
@@ -11,6 +12,16 @@ void Idle(int ms)
     while (clock.elapsed() < ms) {
         QTest::qWait(20);
     }
+}
+
+QString ToolTipShows(const QString& toolTip)
+{
+    if (!Qt::mightBeRichText(toolTip)) {
+        return toolTip;
+    }
+    QTextDocument document;
+    document.setHtml(toolTip);
+    return document.toPlainText();
 }
 
 int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix)

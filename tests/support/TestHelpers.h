@@ -20,5 +20,9 @@ template <typename T> T* Child(QObject* parent, const char* name)
 // Runs the event loop for `ms`, for checks that something does NOT happen.
 void Idle(int ms);
 
+// The text a tool tip shows: as rich text when it looks like markup, the way
+// the tool tip itself decides.
+QString ToolTipShows(const QString& toolTip);
+
 // How many of `messages` begin with `prefix`.
 int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix);
