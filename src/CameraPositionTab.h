@@ -28,9 +28,10 @@ void setLabelDistance(QLabel* label, double metres);
 // camera, checked by eye against a perspective ground grid, two human-size
 // markers and three measuring lines over the live picture, and written to the
 // device on "Apply", only once the device's position has been read whole and
-// only when a control was changed. The grid is the first shape of the view for good; each
-// marker and ruler row has its own creation tool, lent to the view by the
-// row's "Add" button. Owned by the settings dialog; GUI thread only.
+// only when a control was changed. The grid is the first shape of the view
+// for good; each marker and ruler row has its own creation tool, lent to the
+// view by the row's "Add" button. Owned by the settings dialog; GUI thread
+// only.
 class CameraPositionTab final : public DevicePage, public RulerListener {
     Q_OBJECT
 public:
@@ -125,8 +126,10 @@ private:
     std::array<std::unique_ptr<RulerCreator>, kRulerRows> rulerCreators_;
     std::map<QObject*, MimicCreator*> mimicTools_; // a row's controls to its tool
     std::map<QObject*, RulerCreator*> rulerTools_; // a row's buttons to its tool
-    bool read_ = false;                            // a camera position was read from the device
-    bool whole_ = false;                           // ... from a configuration read whole
+    // A camera position was read from the device; whole_: from a
+    // configuration read whole.
+    bool read_ = false;
+    bool whole_ = false;
     // false after an apply failed: the device may hold either position.
     bool deviceKnown_ = true;
     Position device_; // as loaded or last applied
