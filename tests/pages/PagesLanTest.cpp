@@ -141,11 +141,6 @@ bool Write(const QString& path)
     return http.request((QStringLiteral("/qel-cgi/admin/") + path).toStdString());
 }
 
-bool SetDeviceCampos(const QString& query)
-{
-    return Write(QStringLiteral("vca.cgi?action=update&group=VCA.Ch0&object=campos&") + query);
-}
-
 CamposValues DeviceCampos()
 {
     CamposValues campos;
@@ -329,11 +324,8 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
 {
     const auto sim = StartDevice();
     QVERIFY(sim->IsReady());
-    {
-        HttpClientDialog http(kDeviceIp, -1, "root", "kqzt");
-        QVERIFY(http.request(
-            "/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=18&camangle=10&height=3"));
-    }
+    QVERIFY(Write(
+        QStringLiteral("vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=18&camangle=10&height=3")));
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
@@ -543,7 +535,8 @@ void PagesLanTest::gridSendsOnlyAChangedLoadedPosition()
     // out of range, a height with more decimals than the control shows.
     const auto sim = StartDevice();
     QVERIFY(sim->IsReady());
-    QVERIFY(SetDeviceCampos(QStringLiteral("FOV=0&camangle=95&height=3.14159")));
+    QVERIFY(Write(QStringLiteral(
+        "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=0&camangle=95&height=3.14159")));
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
@@ -562,7 +555,8 @@ void PagesLanTest::gridSendsOnlyAChangedLoadedPosition()
 
     // Another client changes the position; an Apply with nothing changed
     // sends nothing, so the device keeps it.
-    QVERIFY(SetDeviceCampos(QStringLiteral("FOV=50&camangle=95&height=3.14159")));
+    QVERIFY(Write(QStringLiteral(
+        "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=50&camangle=95&height=3.14159")));
     apply->click();
     QCOMPARE(LastStatus(status), QStringLiteral("Nothing to apply: the camera position was not changed."));
     QCOMPARE(DeviceCampos().fov, 50.0);
