@@ -4,6 +4,7 @@
 #include "DrawableView.h"
 #include "Grid.h"
 #include "Mimic.h"
+#include "NumberText.h"
 #include "VcaConfigReader.h"
 
 #include <QColor>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStringList>
 #include <cmath>
 #include <initializer_list>
 #include <easylogging++.h>
@@ -118,22 +120,27 @@ QString CameraPositionTab::TakeConfig(const VcaConfigReader& reader)
     VLOG(1) << "Camera position loaded: FOV " << campos.fov << ", camangle " << campos.camangle << ", height "
             << campos.heightMetres;
     setCampos(campos.fov, campos.camangle, campos.heightMetres);
+    // What was read is shown; written back it could replace what was not.
+    whole_ = reader.IsWhole();
     return {};
 }
 
-void CameraPositionTab::EnableControls(bool videoConnected, bool cameraUsable)
+void CameraPositionTab::EnableControls(bool videoConnected, bool loadIdle)
 {
     for (QWidget* w :
          std::initializer_list<QWidget*>{widgets_.fov, widgets_.fovSlider, widgets_.angle,
                                          widgets_.angleSlider, widgets_.height, widgets_.heightSlider}) {
-        w->setEnabled(cameraUsable);
+        w->setEnabled(videoConnected && loadIdle && read_);
     }
     for (const MimicRow& row : widgets_.mimics) {
         row.height->setEnabled(videoConnected);
         row.add->setEnabled(videoConnected);
         row.remove->setEnabled(videoConnected);
     }
-    widgets_.apply->setEnabled(videoConnected);
+    widgets_.apply->setEnabled(videoConnected && whole_);
+    widgets_.apply->setToolTip(whole_  ? QString()
+                               : read_ ? tr("Not available: the device's configuration was read only in part")
+                                       : tr("Not available: the device's camera position was not loaded"));
 }
 
 void CameraPositionTab::setCampos(double fov, double angle, double height)
@@ -157,14 +164,77 @@ void CameraPositionTab::setCampos(double fov, double angle, double height)
         widgets_.height->setValue(height);
     }
     UpdateGrid();
-    // The device's own values: nothing to apply yet.
-    unapplied_ = false;
+    device_ = {fov, angle, height};
+    shown_ = ControlValues();
+    read_ = true;
+    whole_ = true;
+    deviceKnown_ = true;
+    const QString outside = OutOfRangeText(device_);
+    if (!outside.isEmpty()) {
+        emit StatusChanged(outside);
+    }
+}
+
+CameraPositionTab::Position CameraPositionTab::ControlValues() const
+{
+    return {static_cast<double>(widgets_.fov->value()), static_cast<double>(widgets_.angle->value()),
+            widgets_.height->value()};
+}
+
+QString CameraPositionTab::OutOfRangeText(const Position& device) const
+{
+    const auto outside = [](double value, double minimum, double maximum) {
+        return !(value >= minimum && value <= maximum);
+    };
+    // The device holds whole degrees: written out in full, not as 4e+09.
+    const auto degrees = [](double value) {
+        return std::isfinite(value) && std::trunc(value) == value && std::fabs(value) < 1e15
+                   ? QString::number(value, 'f', 0)
+                   : ExactNumberText(value);
+    };
+    QStringList texts;
+    if (outside(device.fov, widgets_.fov->minimum(), widgets_.fov->maximum())) {
+        texts << tr("The device's field of view %1 is outside %2\u2013%3; Apply would write %4")
+                     .arg(degrees(device.fov))
+                     .arg(widgets_.fov->minimum())
+                     .arg(widgets_.fov->maximum())
+                     .arg(widgets_.fov->value());
+    }
+    if (outside(device.angle, widgets_.angle->minimum(), widgets_.angle->maximum())) {
+        texts << tr("The device's tilt %1 is outside %2\u2013%3; Apply would write %4")
+                     .arg(degrees(device.angle))
+                     .arg(widgets_.angle->minimum())
+                     .arg(widgets_.angle->maximum())
+                     .arg(widgets_.angle->value());
+    }
+    if (outside(device.height, widgets_.height->minimum(), widgets_.height->maximum())) {
+        texts << tr("The device's height %1 m is outside %2\u2013%3 m; Apply would write %4 m")
+                     .arg(ExactNumberText(device.height), ExactNumberText(widgets_.height->minimum()),
+                          ExactNumberText(widgets_.height->maximum()),
+                          ExactNumberText(widgets_.height->value()));
+    }
+    return texts.join(QStringLiteral(". "));
+}
+
+bool CameraPositionTab::IsChanged() const
+{
+    const Position now = ControlValues();
+    return !deviceKnown_ || now.fov != shown_.fov || now.angle != shown_.angle || now.height != shown_.height;
+}
+
+CameraPositionTab::Position CameraPositionTab::ToWrite() const
+{
+    Position position = ControlValues();
+    if (position.height == shown_.height && device_.height >= widgets_.height->minimum() &&
+        device_.height <= widgets_.height->maximum()) {
+        position.height = device_.height;
+    }
+    return position;
 }
 
 void CameraPositionTab::UpdateGrid()
 {
     camera_.set(widgets_.fov->value(), widgets_.angle->value(), widgets_.height->value());
-    unapplied_ = true;
     grid_->setCameraPosition(camera_);
     for (const auto& entry : rulerTools_) {
         const std::shared_ptr<Ruler> ruler = entry.second->getRuler();
@@ -269,18 +339,29 @@ void CameraPositionTab::notify(Ruler* ruler, const QPointF& first, const QPointF
 
 QString CameraPositionTab::ApplyCommand() const
 {
+    const Position position = ToWrite();
     return QStringLiteral("/qel-cgi/admin/"
                           "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=%1&camangle=%2&height=%3")
-        .arg(QString::number(std::lround(camera_.getFOV())), QString::number(std::lround(camera_.getAngle())),
-             QString::number(camera_.getHeight(), 'g', 6));
+        .arg(QString::number(std::lround(position.fov)), QString::number(std::lround(position.angle)),
+             ExactNumberText(position.height));
 }
 
 void CameraPositionTab::OnApplyCam()
 {
-    if (SendCommands(
-            {ApplyCommand()}, tr("Camera position was applied"),
-            tr("Applying the camera position was cancelled; the device may hold part of the change"))) {
-        unapplied_ = false;
+    if (!whole_) {
+        return;
+    }
+    if (!IsChanged()) {
+        emit StatusChanged(tr("Nothing to apply: the camera position was not changed."));
+        return;
+    }
+    const Position written = ToWrite();
+    deviceKnown_ = SendCommands(
+        {ApplyCommand()}, tr("Camera position was applied"),
+        tr("Applying the camera position was cancelled; the device may hold part of the change"));
+    if (deviceKnown_) {
+        device_ = written;
+        shown_ = ControlValues();
     }
 }
 

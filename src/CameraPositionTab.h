@@ -27,9 +27,11 @@ void setLabelDistance(QLabel* label, double metres);
 // The camera position page: field of view, tilt and mounting height of the
 // camera, checked by eye against a perspective ground grid, two human-size
 // markers and three measuring lines over the live picture, and written to the
-// device on "Apply". The grid is the first shape of the view for good; each
-// marker and ruler row has its own creation tool, lent to the view by the
-// row's "Add" button. Owned by the settings dialog; GUI thread only.
+// device on "Apply", only once the device's position has been read whole and
+// only when a control was changed. The grid is the first shape of the view
+// for good; each marker and ruler row has its own creation tool, lent to the
+// view by the row's "Add" button. Owned by the settings dialog; GUI thread
+// only.
 class CameraPositionTab final : public DevicePage, public RulerListener {
     Q_OBJECT
 public:
@@ -65,23 +67,31 @@ public:
     ~CameraPositionTab() override;
 
     const Camera& GetCamera() const { return camera_; }
-    // The command "Apply" sends for the current camera.
+    // The command "Apply" sends: the controls' values, except that a height
+    // whose control still shows what was loaded goes back as the device
+    // holds it (the control keeps two decimals).
     QString ApplyCommand() const;
-    // The camera was changed since it was loaded or last applied without a
-    // failure.
-    bool HasUnappliedChanges() const { return unapplied_; }
+    // A control shows another value than it did when the position was
+    // loaded or last applied, or the last apply failed. A device value
+    // outside a control's range counts as changed only once that control
+    // shows another value than the bound it was put at.
+    bool IsChanged() const;
+    // A change that Apply could write.
+    bool HasUnappliedChanges() const { return whole_ && IsChanged(); }
 
     QString TakeConfig(const VcaConfigReader& reader) override;
-    // The page's enabling rule: the camera controls only with the live
-    // picture and a usable camera position, the markers and Apply with the
-    // live picture.
-    void EnableControls(bool videoConnected, bool cameraUsable);
+    // The page's enabling rule: the camera controls with the live picture,
+    // no load under way (`loadIdle`) and a camera position read from the
+    // device; Apply with the live picture and a position read whole; the
+    // markers with the live picture.
+    void EnableControls(bool videoConnected, bool loadIdle);
 
     // Recomputes the length of a ruler that carries its size label.
     void notify(Ruler* ruler, const QPointF& first, const QPointF& second) override;
 
 public slots:
-    // The device's camera position: puts it into the controls and redraws.
+    // The device's camera position: puts it into the controls, redraws, and
+    // names in the status line each value outside its control's range.
     void setCampos(double fov, double angle, double height);
     void UpdateGrid();
     void OnDoubleSpinBoxCameraHeightValueChanged(double height);
@@ -97,6 +107,15 @@ public slots:
     void OnDrawingCancelled(std::shared_ptr<Drawable> shape);
 
 private:
+    struct Position {
+        double fov = 0;
+        double angle = 0;
+        double height = 0;
+    };
+    Position ControlValues() const;
+    Position ToWrite() const;
+    // Empty when every value fits its control.
+    QString OutOfRangeText(const Position& device) const;
     MimicCreator* MimicToolOf(QObject* control) const;
     RulerCreator* RulerToolOf(QObject* control) const;
 
@@ -107,5 +126,12 @@ private:
     std::array<std::unique_ptr<RulerCreator>, kRulerRows> rulerCreators_;
     std::map<QObject*, MimicCreator*> mimicTools_; // a row's controls to its tool
     std::map<QObject*, RulerCreator*> rulerTools_; // a row's buttons to its tool
-    bool unapplied_ = false;
+    // A camera position was read from the device; whole_: from a
+    // configuration read whole.
+    bool read_ = false;
+    bool whole_ = false;
+    // false after an apply failed: the device may hold either position.
+    bool deviceKnown_ = true;
+    Position device_; // as loaded or last applied
+    Position shown_;  // what the controls showed for device_
 };

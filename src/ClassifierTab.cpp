@@ -1,10 +1,14 @@
 #include "ClassifierTab.h"
 
+#include "NumberText.h"
+
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 #include <easylogging++.h>
+#include <optional>
 
 namespace {
 
@@ -14,6 +18,29 @@ bool ReadNumber(const QLineEdit* field, double& value)
     bool ok = false;
     value = field->text().toDouble(&ok);
     return ok && std::isfinite(value);
+}
+
+bool SameNumber(double a, double b)
+{
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+bool SameClasses(const std::vector<ObjectClassValues>& a, const std::vector<ObjectClassValues>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const ObjectClassValues& x, const ObjectClassValues& y) {
+                          return SameNumber(x.minArea, y.minArea) && SameNumber(x.maxArea, y.maxArea) &&
+                                 SameNumber(x.minHeight, y.minHeight) && SameNumber(x.maxHeight, y.maxHeight);
+                      });
+}
+
+// A loaded class a row can show: one that its fields can hold and Apply
+// would send as shown.
+bool IsShowable(const ObjectClassValues& c)
+{
+    return std::isfinite(c.minArea) && std::isfinite(c.maxArea) && std::isfinite(c.minHeight) &&
+           std::isfinite(c.maxHeight) &&
+           ClassifierTab::IsValidClass(c.minArea, c.maxArea, c.minHeight, c.maxHeight);
 }
 
 } // namespace
@@ -50,37 +77,52 @@ QString ClassifierTab::TakeConfig(const VcaConfigReader& reader)
     }
     if (!loaded_) {
         VLOG(1) << "Classifier loaded: timeout " << classifier.timeoutSeconds << ", classes "
-                << classifier.classes.size();
+                << classifier.classes.size() << (reader.IsWhole() ? "" : ", read in part");
         SetClassifier(classifier);
+        if (!reader.IsWhole()) {
+            // What was read is shown; written back it could replace what was not.
+            loaded_ = false;
+            deviceKnown_ = false;
+            apply_->setEnabled(false);
+            apply_->setToolTip(tr("Not available: the device's configuration was read only in part"));
+        }
     }
     return {};
 }
 
 void ClassifierTab::SetClassifier(const ClassifierValues& values)
 {
+    device_ = values;
+    rowOf_.assign(values.classes.size(), -1);
+    int shown = 0;
+    for (size_t i = 0; i < values.classes.size() && static_cast<size_t>(shown) < rows_.size(); ++i) {
+        if (IsShowable(values.classes[i])) {
+            rowOf_[i] = shown++;
+        }
+    }
     timeout_->setText(QString::number(values.timeoutSeconds));
-    for (size_t i = 0; i < rows_.size(); ++i) {
-        QLineEdit* fields[] = {std::get<0>(rows_[i]), std::get<1>(rows_[i]), std::get<2>(rows_[i]),
-                               std::get<3>(rows_[i])};
-        if (i < values.classes.size()) {
-            const ObjectClassValues& c = values.classes[i];
+    for (size_t r = 0; r < rows_.size(); ++r) {
+        QLineEdit* fields[] = {std::get<0>(rows_[r]), std::get<1>(rows_[r]), std::get<2>(rows_[r]),
+                               std::get<3>(rows_[r])};
+        for (QLineEdit* field : fields) {
+            field->clear();
+        }
+        const auto it = std::find(rowOf_.begin(), rowOf_.end(), static_cast<int>(r));
+        if (it != rowOf_.end()) {
+            const ObjectClassValues& c = values.classes[static_cast<size_t>(it - rowOf_.begin())];
             const double numbers[] = {c.minArea, c.maxArea, c.minHeight, c.maxHeight};
             for (size_t f = 0; f < 4; ++f) {
-                fields[f]->setText(QString::number(numbers[f]));
-            }
-        } else {
-            for (QLineEdit* field : fields) {
-                field->clear();
+                fields[f]->setText(ExactNumberText(numbers[f]));
             }
         }
     }
-    extraClasses_.clear();
-    if (values.classes.size() > rows_.size()) {
-        extraClasses_.assign(values.classes.begin() + static_cast<std::ptrdiff_t>(rows_.size()),
-                             values.classes.end());
-    }
+    const auto hidden = static_cast<int>(values.classes.size()) - shown;
     loaded_ = true;
+    deviceKnown_ = true;
     apply_->setEnabled(true);
+    apply_->setToolTip(
+        hidden > 0 ? tr("Apply keeps the device's %n object class(es) this page cannot show", "", hidden)
+                   : QString());
 }
 
 ClassifierTab::~ClassifierTab() = default;
@@ -90,31 +132,56 @@ bool ClassifierTab::IsValidClass(double minArea, double maxArea, double minHeigh
     return maxArea > 0 && maxArea > minArea && minHeight > 0 && maxHeight > minHeight;
 }
 
+std::vector<ObjectClassValues> ClassifierTab::ClassesToKeep() const
+{
+    // Per row: its class, or none when the row is empty or cannot be sent.
+    std::vector<std::optional<ObjectClassValues>> rowClasses;
+    for (const ClassRow& row : rows_) {
+        const ObjectClassValues c{getDoubleFromLabel(std::get<0>(row)), getDoubleFromLabel(std::get<1>(row)),
+                                  getDoubleFromLabel(std::get<2>(row)), getDoubleFromLabel(std::get<3>(row))};
+        rowClasses.push_back(IsValidClass(c.minArea, c.maxArea, c.minHeight, c.maxHeight)
+                                 ? std::optional<ObjectClassValues>(c)
+                                 : std::nullopt);
+    }
+    std::vector<bool> rowTaken(rows_.size(), false);
+    std::vector<ObjectClassValues> classes;
+    for (size_t i = 0; i < device_.classes.size(); ++i) {
+        const int row = rowOf_[i];
+        if (row < 0) {
+            classes.push_back(device_.classes[i]);
+            continue;
+        }
+        rowTaken[static_cast<size_t>(row)] = true;
+        if (rowClasses[static_cast<size_t>(row)]) {
+            classes.push_back(*rowClasses[static_cast<size_t>(row)]);
+        }
+    }
+    for (size_t r = 0; r < rows_.size(); ++r) {
+        if (!rowTaken[r] && rowClasses[r]) {
+            classes.push_back(*rowClasses[r]);
+        }
+    }
+    return classes;
+}
+
 std::vector<QString> ClassifierTab::ApplyCommands() const
 {
     std::vector<QString> paths;
     const int timeout = getIntFromLabel(timeout_);
-    if (timeout != 0) {
+    if (timeout != 0 &&
+        !(deviceKnown_ && timeout > 0 && static_cast<unsigned int>(timeout) == device_.timeoutSeconds)) {
         paths.push_back(QStringLiteral("/qel-cgi/admin/setzonetimeout.fcgi?timeout=%1").arg(timeout));
     }
-    paths.push_back(QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Obj*"));
-    std::vector<ObjectClassValues> classes;
-    for (const ClassRow& row : rows_) {
-        classes.push_back({getDoubleFromLabel(std::get<0>(row)), getDoubleFromLabel(std::get<1>(row)),
-                           getDoubleFromLabel(std::get<2>(row)), getDoubleFromLabel(std::get<3>(row))});
+    const std::vector<ObjectClassValues> classes = ClassesToKeep();
+    if (deviceKnown_ && SameClasses(classes, device_.classes)) {
+        return paths;
     }
-    classes.insert(classes.end(), extraClasses_.begin(), extraClasses_.end());
+    paths.push_back(QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Obj*"));
     for (const ObjectClassValues& c : classes) {
-        if (!IsValidClass(c.minArea, c.maxArea, c.minHeight, c.maxHeight)) {
-            continue;
-        }
-        // arg(double) writes 'g' with six significant digits and a point.
         paths.push_back(QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=objectclass"
                                        "&minArea=%1&maxArea=%2&minHeight=%3&maxHeight=%4")
-                            .arg(c.minArea)
-                            .arg(c.maxArea)
-                            .arg(c.minHeight)
-                            .arg(c.maxHeight));
+                            .arg(ExactNumberText(c.minArea), ExactNumberText(c.maxArea),
+                                 ExactNumberText(c.minHeight), ExactNumberText(c.maxHeight)));
     }
     return paths;
 }
@@ -172,6 +239,9 @@ QLineEdit* ClassifierTab::FindInvalidField(QString& message) const
 
 void ClassifierTab::OnApply()
 {
+    if (!loaded_) {
+        return;
+    }
     // Every class is removed before the valid ones are added: a class that
     // cannot be sent would be lost on the device, so nothing goes out.
     QString message;
@@ -182,7 +252,21 @@ void ClassifierTab::OnApply()
         emit ErrorOccurred(message);
         return;
     }
-    SendCommands(
-        ApplyCommands(), tr("Classifier settings were applied"),
-        tr("Applying the classifier settings was cancelled; the device may hold part of the change"));
+    const std::vector<QString> paths = ApplyCommands();
+    if (paths.empty()) {
+        emit StatusChanged(tr("Nothing to apply: the classifier settings were not changed."));
+        return;
+    }
+    ClassifierValues applied{device_.timeoutSeconds, ClassesToKeep()};
+    const int timeout = getIntFromLabel(timeout_);
+    if (timeout > 0) {
+        applied.timeoutSeconds = static_cast<unsigned int>(timeout);
+    }
+    if (SendCommands(
+            paths, tr("Classifier settings were applied"),
+            tr("Applying the classifier settings was cancelled; the device may hold part of the change"))) {
+        SetClassifier(applied);
+    } else {
+        deviceKnown_ = false;
+    }
 }

@@ -18,10 +18,11 @@ int getIntFromLabel(QLineEdit* field);
 
 // The classifier page: the zone detection timeout and up to four object
 // classes (area and height ranges), written to the device on "Apply". The
-// fields show the form's values until the device's are loaded. "Apply"
-// removes every class on the device before it adds the page's, so it is
-// enabled only after that load; classes beyond the fourth are kept as loaded
-// and sent back unchanged. Owned by the settings dialog.
+// fields show the form's values until the device's are loaded. Changing the
+// classes removes every class on the device before the page's are added, so
+// "Apply" is enabled only after a whole configuration was read; classes the
+// rows cannot show (beyond the fourth, or failing IsValidClass) are kept as
+// loaded and sent back unchanged. Owned by the settings dialog.
 class ClassifierTab final : public DevicePage {
     Q_OBJECT
 public:
@@ -39,8 +40,9 @@ public:
     ~ClassifierTab() override;
 
     // The commands "Apply" sends for the current fields, in order: the
-    // timeout when it is a non-zero integer, the removal of every class, then
-    // each valid class.
+    // timeout when it is a non-zero integer other than the device's, then,
+    // when the classes differ from the device's, the removal of every class
+    // and each class to keep. Before a load every class is sent anew.
     std::vector<QString> ApplyCommands() const;
 
     // Areas in square metres, heights in metres. A class is sent only when
@@ -48,10 +50,13 @@ public:
     // be 0 or negative, the minimum height may not.
     static bool IsValidClass(double minArea, double maxArea, double minHeight, double maxHeight);
 
-    // The device's values fill the fields and enable Apply.
+    // The device's values fill the fields and enable Apply: the timeout, and
+    // in the rows the first four classes that pass IsValidClass.
     void SetClassifier(const ClassifierValues& values);
+    // The device's values were taken from a whole configuration.
     bool IsLoaded() const { return loaded_; }
-    // Fills the fields from the configuration unless they were filled before.
+    // Fills the fields from the configuration unless they were loaded before;
+    // from a configuration read only in part Apply stays disabled.
     QString TakeConfig(const VcaConfigReader& reader) override;
 
 public slots:
@@ -62,9 +67,18 @@ private:
     // and its range; null when every field can be sent. A class whose four
     // fields are all empty is unused, not wrong.
     QLineEdit* FindInvalidField(QString& message) const;
+    // The classes Apply leaves on the device, in the device's order: a shown
+    // class as its row reads now (none when the row was cleared), a class
+    // the rows cannot show as loaded; then the classes typed into rows that
+    // were empty.
+    std::vector<ObjectClassValues> ClassesToKeep() const;
 
     bool loaded_ = false;
-    std::vector<ObjectClassValues> extraClasses_; // loaded classes the form has no row for
+    // device_ can be compared with: false before a load and after an apply
+    // that failed or was cancelled part-way, so that everything is sent.
+    bool deviceKnown_ = false;
+    ClassifierValues device_; // as loaded or last applied
+    std::vector<int> rowOf_;  // per class of device_: the row showing it, or -1
     QLineEdit* timeout_ = nullptr;
     QPushButton* apply_ = nullptr;
     std::vector<ClassRow> rows_;

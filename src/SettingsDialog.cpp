@@ -334,8 +334,10 @@ void SettingsDialog::UpdateEnableSourceParamsControls(bool busy)
 void SettingsDialog::UpdateEnableGridControls(bool busy)
 {
     const bool connected = liveView_->IsConnected();
-    cameraPositionTab_->EnableControls(connected, connected && !busy && !router_->IsRequestOut() &&
-                                                      !router_->HasRequestOf(cameraPositionTab_));
+    // Only the camera position's own load holds the controls; another page's
+    // request may end without this rule being applied again.
+    cameraPositionTab_->EnableControls(connected,
+                                       connected && !busy && !router_->HasRequestOf(cameraPositionTab_));
 }
 
 void SettingsDialog::EnableRtspVideoControls(bool connected)

@@ -445,6 +445,9 @@ void LiveViewDialogTest::ConnectShowsTheVideoInBothViewsAndDisconnectStops()
     auto* disconnect1 = Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1");
     auto* disconnect2 = Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2");
     auto* applyGrid = Child<QPushButton>(dialog_.get(), "pushButtonApplyGrid");
+    // Grid's Apply follows the video once the device's camera position is in.
+    tabs->setCurrentWidget(Child<QWidget>(dialog_.get(), "tabGrid"));
+    QTRY_COMPARE(dialog_->Form()->spinBoxFieldOfView->value(), 60);
     tabs->setCurrentWidget(Child<QWidget>(dialog_.get(), "tabZones"));
     QVERIFY(connect1->isEnabled() && connect2->isEnabled());
     QVERIFY(!disconnect1->isEnabled() && !disconnect2->isEnabled());

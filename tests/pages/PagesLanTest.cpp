@@ -125,6 +125,38 @@ QString LastStatus(const QSignalSpy& spy)
     return spy.isEmpty() ? QString() : spy.last().at(0).toString();
 }
 
+QStringList AllStatuses(const QSignalSpy& spy)
+{
+    QStringList texts;
+    for (const QList<QVariant>& signal : spy) {
+        texts << signal.at(0).toString();
+    }
+    return texts;
+}
+
+// Changes the device as another client would, through its write commands.
+bool Write(const QString& path)
+{
+    HttpClientDialog http(kDeviceIp, -1, "root", "kqzt");
+    return http.request((QStringLiteral("/qel-cgi/admin/") + path).toStdString());
+}
+
+CamposValues DeviceCampos()
+{
+    CamposValues campos;
+    QString error;
+    VcaConfigReader(DeviceConfig()).ReadCampos(campos, error);
+    return campos;
+}
+
+ClassifierValues DeviceClassifier()
+{
+    ClassifierValues classifier;
+    QString error;
+    VcaConfigReader(DeviceConfig()).ReadClassifier(classifier, error);
+    return classifier;
+}
+
 // The device's zone as the simulator starts with it.
 const ZonesMap kDeviceStartZones{{1, {{6553, 6553}, {58982, 6553}, {58982, 58982}, {6553, 58982}}}};
 
@@ -161,6 +193,9 @@ private slots:
     void cancelledApplySendsNothingMore();
     void gridLoadsTheDeviceCameraPosition();
     void classifierShowsAndKeepsTheDeviceValues();
+    void classifierAndGridApplyNeedAWholeLoad();
+    void classifierSendsOnlyChangesAndKeepsWhatItCannotShow();
+    void gridSendsOnlyAChangedLoadedPosition();
     void failingCommandsEndEachApplyInOneErrorBox();
 };
 
@@ -289,11 +324,8 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
 {
     const auto sim = StartDevice();
     QVERIFY(sim->IsReady());
-    {
-        HttpClientDialog http(kDeviceIp, -1, "root", "kqzt");
-        QVERIFY(http.request(
-            "/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=18&camangle=10&height=3"));
-    }
+    QVERIFY(Write(
+        QStringLiteral("vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=18&camangle=10&height=3")));
     MessageBoxWatcher boxes;
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
@@ -384,8 +416,160 @@ void PagesLanTest::classifierShowsAndKeepsTheDeviceValues()
     // Apply without a change leaves the device as it was.
     const QByteArray before = DeviceConfig();
     apply->click();
-    QCOMPARE(LastStatus(status), QStringLiteral("Classifier settings were applied"));
+    QCOMPARE(LastStatus(status),
+             QStringLiteral("Nothing to apply: the classifier settings were not changed."));
     QCOMPARE(DeviceConfig(), before);
+    QVERIFY(boxes.Texts().isEmpty());
+}
+
+void PagesLanTest::classifierAndGridApplyNeedAWholeLoad()
+{
+    // A configuration text that breaks off inside the first zone: what was
+    // read shows, but neither page may write it back.
+    {
+        const auto sim = StartDevice({QStringLiteral("--http-config-fault"), QStringLiteral("malformed")});
+        QVERIFY(sim->IsReady());
+        MessageBoxWatcher boxes;
+        SettingsDialog dialog(Device(), nullptr);
+        QVERIFY(ShowOnTab(dialog, "tabGrid"));
+        ShowTab(dialog, "tabClassifier");
+        auto* fov = Child<QSpinBox>(&dialog, "spinBoxFieldOfView");
+        QTRY_COMPARE_WITH_TIMEOUT(fov->value(), 18, kLoadTimeoutMs); // the schema's default: no campos read
+        auto* applyClassifier = Child<QPushButton>(&dialog, "bApplyClassifierAndTimeout");
+        QTRY_COMPARE_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "tTimeout")->text(), QStringLiteral("60"),
+                                  kLoadTimeoutMs);
+        const QString partly =
+            QStringLiteral("Not available: the device's configuration was read only in part");
+        QVERIFY(!applyClassifier->isEnabled());
+        QCOMPARE(applyClassifier->toolTip(), partly);
+        if (!ConnectVideo(dialog, "pushButtonConnect2")) {
+            QSKIP("no live view in this build: the Grid page's Apply is never enabled without it");
+        }
+        auto* applyGrid = Child<QPushButton>(&dialog, "pushButtonApplyGrid");
+        QVERIFY(fov->isEnabled());
+        QVERIFY(!applyGrid->isEnabled());
+        QCOMPARE(applyGrid->toolTip(), partly);
+    }
+    // No configuration at all: with the video connected the camera position
+    // cannot be changed or written.
+    const auto sim = StartDevice({QStringLiteral("--http-fail"), QStringLiteral("getconfig.fcgi")});
+    QVERIFY(sim->IsReady());
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QVERIFY(ShowOnTab(dialog, "tabGrid"));
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);
+    QVERIFY(ConnectVideo(dialog, "pushButtonConnect2"));
+    auto* applyGrid = Child<QPushButton>(&dialog, "pushButtonApplyGrid");
+    QVERIFY(!applyGrid->isEnabled());
+    QCOMPARE(applyGrid->toolTip(),
+             QStringLiteral("Not available: the device's camera position was not loaded"));
+    QVERIFY(!Child<QWidget>(&dialog, "spinBoxFieldOfView")->isEnabled());
+    QVERIFY(Child<QWidget>(&dialog, "pushButtonAddMimic1")->isEnabled());
+}
+
+void PagesLanTest::classifierSendsOnlyChangesAndKeepsWhatItCannotShow()
+{
+    // Timeout 45 and six classes: the second fails the page's check (its
+    // maximum area is below its minimum), the sixth has no row left.
+    const auto sim = StartDevice();
+    QVERIFY(sim->IsReady());
+    const std::vector<ObjectClassValues> device{{0.123456789, 1.5, 1, 2.2},
+                                                {0.5, 0.4, 1, 2},
+                                                {1, 2, 1, 2},
+                                                {2, 3, 1, 2},
+                                                {3, 4, 1, 2},
+                                                {4, 5, 1, 1e21}};
+    // The numbers in full ('+' would read as a space).
+    QVERIFY(Write(QStringLiteral("setzonetimeout.fcgi?timeout=45")));
+    QVERIFY(Write(QStringLiteral("vca.cgi?action=remove&group=VCA.Ch0.Obj*")));
+    for (const ObjectClassValues& c : device) {
+        QVERIFY(
+            Write(QStringLiteral("vca.cgi?action=add&group=VCA.Ch0&object=objectclass&minArea=%1&maxArea=%2"
+                                 "&minHeight=%3&maxHeight=%4")
+                      .arg(QString::number(c.minArea, 'g', 17).remove(QLatin1Char('+')))
+                      .arg(QString::number(c.maxArea, 'g', 17).remove(QLatin1Char('+')))
+                      .arg(QString::number(c.minHeight, 'g', 17).remove(QLatin1Char('+')))
+                      .arg(QString::number(c.maxHeight, 'g', 17).remove(QLatin1Char('+')))));
+    }
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
+    QVERIFY(ShowOnTab(dialog, "tabClassifier"));
+    auto* apply = Child<QPushButton>(&dialog, "bApplyClassifierAndTimeout");
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kLoadTimeoutMs);
+    QCOMPARE(Child<QLineEdit>(&dialog, "tTimeout")->text(), QStringLiteral("45"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "tObject1MinArea")->text(), QStringLiteral("0.123456789"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "tObject2MaxArea")->text(), QStringLiteral("2"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "tObject4MaxArea")->text(), QStringLiteral("4"));
+
+    // Another client changes the timeout; an Apply with nothing changed
+    // sends nothing, so the device keeps it.
+    QVERIFY(Write(QStringLiteral("setzonetimeout.fcgi?timeout=50")));
+    apply->click();
+    QCOMPARE(LastStatus(status),
+             QStringLiteral("Nothing to apply: the classifier settings were not changed."));
+    QCOMPARE(DeviceClassifier().timeoutSeconds, 50u);
+
+    // One shown class changed: every other class goes back as the device
+    // held it, in its place, and the typed number arrives as typed.
+    Child<QLineEdit>(&dialog, "tObject2MaxArea")->setText(QStringLiteral("1234567"));
+    apply->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Classifier settings were applied"));
+    std::vector<ObjectClassValues> expected = device;
+    expected[2].maxArea = 1234567;
+    const ClassifierValues after = DeviceClassifier();
+    QCOMPARE(after.timeoutSeconds, 50u);
+    QCOMPARE(after.classes.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        QCOMPARE(after.classes[i].minArea, expected[i].minArea);
+        QCOMPARE(after.classes[i].maxArea, expected[i].maxArea);
+        QCOMPARE(after.classes[i].minHeight, expected[i].minHeight);
+        QCOMPARE(after.classes[i].maxHeight, expected[i].maxHeight);
+    }
+    QVERIFY(boxes.Texts().isEmpty());
+}
+
+void PagesLanTest::gridSendsOnlyAChangedLoadedPosition()
+{
+    // A camera position the controls cannot hold whole: FOV 0 and tilt 95
+    // out of range, a height with more decimals than the control shows.
+    const auto sim = StartDevice();
+    QVERIFY(sim->IsReady());
+    QVERIFY(Write(QStringLiteral(
+        "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=0&camangle=95&height=3.14159")));
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
+    QVERIFY(ShowOnTab(dialog, "tabGrid"));
+    auto* fov = Child<QSpinBox>(&dialog, "spinBoxFieldOfView");
+    QTRY_COMPARE_WITH_TIMEOUT(Child<QSpinBox>(&dialog, "spinBoxCameraAngle")->value(), 89, kLoadTimeoutMs);
+    const QString outside =
+        QStringLiteral("The device's field of view 0 is outside 1\u201389; Apply would write 1. "
+                       "The device's tilt 95 is outside 1\u201389; Apply would write 89");
+    QVERIFY2(AllStatuses(status).contains(outside), qPrintable(AllStatuses(status).join(QLatin1Char('\n'))));
+    if (!ConnectVideo(dialog, "pushButtonConnect2")) {
+        QSKIP("no live view in this build: the Grid page's Apply is never enabled without it");
+    }
+    auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyGrid");
+    QVERIFY(apply->isEnabled());
+
+    // Another client changes the position; an Apply with nothing changed
+    // sends nothing, so the device keeps it.
+    QVERIFY(Write(QStringLiteral(
+        "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=50&camangle=95&height=3.14159")));
+    apply->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Nothing to apply: the camera position was not changed."));
+    QCOMPARE(DeviceCampos().fov, 50.0);
+
+    // FOV changed: the tilt goes out at its bound, as the status line said,
+    // and the untouched height exactly as the device held it.
+    fov->setValue(30);
+    apply->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Camera position was applied"));
+    const CamposValues after = DeviceCampos();
+    QCOMPARE(after.fov, 30.0);
+    QCOMPARE(after.camangle, 89.0);
+    QCOMPARE(after.heightMetres, 3.14159);
     QVERIFY(boxes.Texts().isEmpty());
 }
 
@@ -402,6 +586,7 @@ void PagesLanTest::failingCommandsEndEachApplyInOneErrorBox()
         QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, apply)->isEnabled(), kLoadTimeoutMs);
     }
     QVERIFY(boxes.Texts().isEmpty());
+    Child<QLineEdit>(&dialog, "tTimeout")->setText(QStringLiteral("30"));
 
     for (const char* apply : {"pushButtonApplyZones", "bApplyClassifierAndTimeout"}) {
         Child<QPushButton>(&dialog, apply)->click();

@@ -3,6 +3,7 @@
 // interface served in process on loopback.
 #include "DrawableView.h"
 #include "DeviceWebServer.h"
+#include "NumberText.h"
 #include "PagesForm.h"
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
@@ -14,6 +15,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <cfloat>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -90,6 +93,7 @@ class PagesTest : public QObject {
     Q_OBJECT
 private slots:
     void absoluteRelativeRoundTripKeepsEveryValue();
+    void numberTextReadsBackAsTheSameDouble();
     void zonesAreDrawnEditedAndRemovedOverTheView();
     void crossingClosingClickIsRefusedAndSelectedZoneStandsOut();
     void applyZonesWritesExactlyThePageZones();
@@ -117,6 +121,23 @@ void PagesTest::absoluteRelativeRoundTripKeepsEveryValue()
     QCOMPARE(RelativeToAbsolute(0.99999), static_cast<unsigned short>(65534));
     QCOMPARE(ZoneRowText({{100, 200}, {3000, 200}, {3000, 4000}}),
              QStringLiteral("100,200:3000,200:3000,4000:"));
+}
+
+void PagesTest::numberTextReadsBackAsTheSameDouble()
+{
+    // Plain values read as they did with 'g'; the rest keep every digit.
+    QCOMPARE(ExactNumberText(2), QStringLiteral("2"));
+    QCOMPARE(ExactNumberText(2.25), QStringLiteral("2.25"));
+    QCOMPARE(ExactNumberText(1234567), QStringLiteral("1234567"));
+    QCOMPARE(ExactNumberText(0.123456789), QStringLiteral("0.123456789"));
+    QCOMPARE(ExactNumberText(1e21), QStringLiteral("1e21"));
+    for (const double value : {0.1, 1.0 / 3, -2.5e-7, 1e21, 123456789012345680.0, DBL_MAX, DBL_MIN, 5e-324}) {
+        const QString text = ExactNumberText(value);
+        bool ok = false;
+        QCOMPARE(text.toDouble(&ok), value);
+        QVERIFY(ok);
+        QCOMPARE(std::strtod(text.toLatin1().constData(), nullptr), value);
+    }
 }
 
 void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
@@ -275,7 +296,7 @@ void PagesTest::classifierSendsValidClassesWithPointDecimals()
     form.ui.tObject4MaxHeight->setText(QStringLiteral("3.5"));
     const QStringList expected{
         remove, add + QStringLiteral("minArea=0&maxArea=1&minHeight=0.5&maxHeight=2"),
-        add + QStringLiteral("minArea=12.5&maxArea=1.23457e+06&minHeight=0.25&maxHeight=3.5")};
+        add + QStringLiteral("minArea=12.5&maxArea=1234567&minHeight=0.25&maxHeight=3.5")};
     QCOMPARE(ToStringList(form.classifier->ApplyCommands()), expected);
     form.ui.tObject1MaxArea->setText(QStringLiteral("2.25"));
     form.ui.tObject1MinHeight->setText(QStringLiteral("0"));
@@ -300,7 +321,13 @@ void PagesTest::classifierAppliesToTheDevice()
     PagesForm form(device.Port());
     QSignalSpy status(form.classifier, &DevicePage::StatusChanged);
     QVERIFY(!form.ui.bApplyClassifierAndTimeout->isEnabled());
-    form.classifier->SetClassifier({15, {{2.0, 2.25, 1.0, 2.25}}});
+    QVERIFY(form.classifier->TakeConfig(VcaConfigReader(device.ConfigText())).isEmpty());
+    QCOMPARE(form.ui.tTimeout->text(), QStringLiteral("60"));
+    form.ui.tTimeout->setText(QStringLiteral("15"));
+    form.ui.tObject1MinArea->setText(QStringLiteral("2.0"));
+    form.ui.tObject1MaxArea->setText(QStringLiteral("2.25"));
+    form.ui.tObject1MinHeight->setText(QStringLiteral("1"));
+    form.ui.tObject1MaxHeight->setText(QStringLiteral("2.25"));
     form.ui.bApplyClassifierAndTimeout->click();
     QCOMPARE(status.count(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Classifier settings were applied"));
@@ -397,14 +424,26 @@ void PagesTest::deviceCameraPositionLandsInTheControls()
     QCOMPARE(qRound(form.camera->GetCamera().getFOV()), 18);
 
     // Values no control can hold, as a device could send them, end at the
-    // controls' bounds or leave the control as it was.
+    // controls' bounds or leave the control as it was, and the status line
+    // names each.
+    QSignalSpy status(form.camera, &DevicePage::StatusChanged);
     form.camera->setCampos(4e9, -7, std::numeric_limits<double>::quiet_NaN());
     QCOMPARE(form.ui.spinBoxFieldOfView->value(), 89);
     QCOMPARE(form.ui.spinBoxCameraAngle->value(), 1);
     QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 3.0);
-    form.camera->setCampos(36, 13, 1e300);
+    QCOMPARE(status.count(), 1);
+    QCOMPARE(
+        status.at(0).at(0).toString(),
+        QStringLiteral("The device's field of view 4000000000 is outside 1\u201389; Apply would write 89. "
+                       "The device's tilt -7 is outside 1\u201389; Apply would write 1. "
+                       "The device's height nan m is outside 0.1\u201340 m; Apply would write 3 m"));
+    form.camera->setCampos(36, 13, 45);
     QCOMPARE(form.ui.doubleSpinBoxCameraHeight->value(), 40.0);
     QCOMPARE(form.ui.horizontalSliderCameraHeight->value(), 400);
+    QCOMPARE(status.last().at(0).toString(),
+             QStringLiteral("The device's height 45 m is outside 0.1\u201340 m; Apply would write 40 m"));
+    form.camera->setCampos(89, 1, 0.1);
+    QCOMPARE(status.count(), 2);
 }
 
 void PagesTest::rulersMeasureOnTheGroundAndMimicsStand()
@@ -479,10 +518,21 @@ void PagesTest::cameraPositionIsApplied()
     QVERIFY(device.Started());
     PagesForm form(device.Port());
     QSignalSpy status(form.camera, &DevicePage::StatusChanged);
-    QCOMPARE(
-        form.camera->ApplyCommand(),
-        QStringLiteral(
-            "/qel-cgi/admin/vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=36&camangle=13&height=3"));
+    // Nothing goes out before the device's position is loaded.
+    const QByteArray before = device.ConfigText();
+    form.ui.pushButtonApplyGrid->click();
+    QCOMPARE(status.count(), 0);
+    QCOMPARE(device.ConfigText(), before);
+
+    // A height finer than the control's two decimals goes back as the
+    // device holds it while its control is untouched.
+    form.camera->setCampos(18, 10, 3.14159);
+    form.ui.spinBoxFieldOfView->setValue(36);
+    form.ui.spinBoxCameraAngle->setValue(13);
+    QCOMPARE(form.camera->ApplyCommand(),
+             QStringLiteral(
+                 "/qel-cgi/admin/"
+                 "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=36&camangle=13&height=3.14159"));
     form.ui.pushButtonApplyGrid->click();
     QCOMPARE(status.count(), 1);
     QCOMPARE(status.at(0).at(0).toString(), QStringLiteral("Camera position was applied"));
@@ -491,7 +541,7 @@ void PagesTest::cameraPositionIsApplied()
     QVERIFY(VcaConfigReader(device.ConfigText()).ReadCampos(campos, error));
     QCOMPARE(campos.fov, 36.0);
     QCOMPARE(campos.camangle, 13.0);
-    QCOMPARE(campos.heightMetres, 3.0);
+    QCOMPARE(campos.heightMetres, 3.14159);
 
     form.ui.doubleSpinBoxCameraHeight->setValue(2.5);
     form.ui.spinBoxFieldOfView->setValue(50);
@@ -508,6 +558,9 @@ void PagesTest::rejectedCredentialsEndEachApplyInOneError()
     PagesForm form(device.Port());
     form.zones->setZones({{1, {{0, 0}, {100, 0}, {100, 100}}}, {2, {{5, 5}, {500, 5}, {500, 500}}}});
     form.classifier->SetClassifier({});
+    form.ui.tTimeout->setText(QStringLiteral("30"));
+    form.camera->setCampos(18, 10, 3);
+    form.ui.spinBoxFieldOfView->setValue(20);
     const std::vector<std::pair<DevicePage*, QPushButton*>> applies{
         {form.zones, form.ui.pushButtonApplyZones},
         {form.classifier, form.ui.bApplyClassifierAndTimeout},
