@@ -59,8 +59,8 @@ public:
     // applied, and every setting sent back unchanged.
     bool MatchesDevice() const;
     // Zones were drawn, reshaped or removed since they were loaded or last
-    // applied without a failure.
-    bool HasUnappliedChanges() const { return unapplied_; }
+    // applied without a failure, and the table no longer matches the device.
+    bool HasUnappliedChanges() const { return unapplied_ && !MatchesDevice(); }
 
     // The device's zones could not be loaded: Apply Zones stays disabled and
     // says so in its tool tip.
