@@ -1,5 +1,6 @@
 // Any reply body read as a configuration: channel 0 is read only when the
-// parser produced one, and every zone point it had is in the zone map.
+// parser produced one, and every zone point it had is in the zone map, every
+// zone in the settings map.
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
 
@@ -16,10 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const VcaConfigReader reader(QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(size)));
     ZonesMap zones;
+    ZoneSettingsMap settings;
     CamposValues campos;
     QString error;
     const bool hasChannel = reader.Config().ch_size() > 0;
-    if (reader.ReadZones(zones, error) != hasChannel || reader.ReadCampos(campos, error) != hasChannel) {
+    if (reader.ReadZones(zones, error) != hasChannel ||
+        reader.ReadZoneSettings(settings, error) != hasChannel ||
+        reader.ReadCampos(campos, error) != hasChannel) {
         std::abort();
     }
     if (!hasChannel) {
@@ -30,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const Zone& zone : reader.Config().ch(0).zones()) {
         lastPointCount[zone.id()] = zone.points_size();
     }
-    if (lastPointCount.size() != zones.size()) {
+    if (lastPointCount.size() != zones.size() || settings.size() != zones.size()) {
         std::abort();
     }
     for (const auto& [id, count] : lastPointCount) {

@@ -3,6 +3,14 @@
 #include "DeviceState.h"
 #include "SimOptions.h"
 
+#include <fstream>
+#include <iterator>
+
+namespace {
+// A configuration file is read whole into memory.
+constexpr size_t kMaxConfigFileBytes = 1 << 20;
+} // namespace
+
 DeviceWebPart::~DeviceWebPart()
 {
     Stop();
@@ -82,18 +90,50 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
                      "carry out the commands that change the configuration this much later, once their "
                      "credentials have been accepted (the challenge itself is answered at once)",
                      simopt::UnsignedInto(options_.slowWritesMs, 0, 600000));
-    options.AddValue("http-config-fault", "malformed|no-channels",
-                     "spoil getconfig.fcgi: a text the parser rejects part-way, or a configuration "
-                     "without channels",
+    options.AddValue("http-config-fault", "malformed|no-channels|unknown-fields|cut",
+                     "spoil getconfig.fcgi: a text the parser rejects part-way, a configuration "
+                     "without channels, a field and an enum value the schema does not know in the "
+                     "first zone (as a newer firmware's), or a text that ends right after the first zone",
                      [this](const std::string& v, std::string& e) {
                          if (v == "malformed") {
                              options_.configFault = VcaConfigState::ConfigFault::Malformed;
                          } else if (v == "no-channels") {
                              options_.configFault = VcaConfigState::ConfigFault::NoChannels;
+                         } else if (v == "unknown-fields") {
+                             options_.configFault = VcaConfigState::ConfigFault::UnknownFields;
+                         } else if (v == "cut") {
+                             options_.configFault = VcaConfigState::ConfigFault::Cut;
                          } else {
-                             e = "expected malformed or no-channels";
+                             e = "expected malformed, no-channels, unknown-fields or cut";
                              return false;
                          }
+                         return true;
+                     });
+    options.AddValue("http-config-file", "FILE",
+                     "every device starts with the configuration in FILE, in the protobuf text "
+                     "format getconfig.fcgi answers (every field known, every required one given, at least "
+                     "one channel)",
+                     [this](const std::string& v, std::string& e) {
+                         std::ifstream file(v, std::ios::binary);
+                         if (!file) {
+                             e = "cannot open " + v;
+                             return false;
+                         }
+                         std::string text(std::istreambuf_iterator<char>(file), {});
+                         if (file.bad()) {
+                             e = "cannot read " + v;
+                             return false;
+                         }
+                         if (text.size() > kMaxConfigFileBytes) {
+                             e = v + " is larger than " + std::to_string(kMaxConfigFileBytes) + " bytes";
+                             return false;
+                         }
+                         std::string parseError;
+                         if (!VcaConfigState::CheckConfigText(text, parseError)) {
+                             e = v + ": " + parseError;
+                             return false;
+                         }
+                         configText_ = std::move(text);
                          return true;
                      });
 }
@@ -105,6 +145,9 @@ bool DeviceWebPart::Start(DeviceSet& devices, std::string& error)
         DeviceState& device = devices.devices[i];
         if (!device.webConfig) {
             device.webConfig = std::make_shared<VcaConfigState>();
+            if (!configText_.empty() && !device.webConfig->SetConfigText(configText_, error)) {
+                return false;
+            }
             if (!sourcePassword_.empty()) {
                 device.webConfig->SetSourcePassword(sourcePassword_);
             }

@@ -27,6 +27,7 @@ private:
     WebServerOptions options_;
     std::string bindAddress_;    // empty: each device's own address
     std::string sourcePassword_; // empty: the configuration's default
+    std::string configText_;     // empty: the default configuration
     std::vector<std::unique_ptr<DeviceWebServer>> servers_;
     std::string firstAddress_;
 };

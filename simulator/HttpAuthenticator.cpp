@@ -49,6 +49,31 @@ bool DecodeBase64(const std::string& text, std::string& out)
     return true;
 }
 
+// %XX escapes decoded, everything else kept (a '+' too); a '%' that starts
+// no escape stays as it is.
+std::string PercentDecoded(const std::string& text)
+{
+    const auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9') {
+            return c - '0';
+        }
+        if (c >= 'a' && c <= 'f') {
+            return c - 'a' + 10;
+        }
+        return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+            out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 // Splits the auth-params of a Digest header: name=value or name="value"
 // (with backslash escapes), separated by commas.
 bool ParseAuthParams(const std::string& text, std::map<std::string, std::string>& params)
@@ -190,7 +215,13 @@ bool HttpAuthenticator::VerifyDigest(const std::string& method, const std::strin
         return it == params.end() ? std::string() : it->second;
     };
     const std::string nonce = get("nonce");
-    if (get("username") != user_ || get("realm") != kRealm || get("uri") != target || nonce.empty()) {
+    // The web server hands over header values with their %XX escapes
+    // decoded: a uri that matches the request target so is the one sent.
+    std::string uri = get("uri");
+    if (uri != target && uri == PercentDecoded(target)) {
+        uri = target;
+    }
+    if (get("username") != user_ || get("realm") != kRealm || uri != target || nonce.empty()) {
         return false;
     }
     const std::string algorithm = get("algorithm");
@@ -204,7 +235,7 @@ bool HttpAuthenticator::VerifyDigest(const std::string& method, const std::strin
         }
     }
     const std::string ha1 = Md5Hex(user_ + ":" + kRealm + ":" + password_);
-    const std::string ha2 = Md5Hex(method + ":" + get("uri"));
+    const std::string ha2 = Md5Hex(method + ":" + uri);
     const std::string qop = get("qop");
     std::string expected;
     if (qop.empty()) {

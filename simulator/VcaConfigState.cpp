@@ -2,6 +2,7 @@
 
 #include "VCA.pb.h"
 
+#include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
 #include <cerrno>
 #include <cmath>
@@ -79,6 +80,50 @@ bool ParsePoints(const std::string& text, Zone& zone)
         pos = comma + 1;
     }
     return zone.points_size() > 0;
+}
+
+// The parser's first error as "line L, column C: text" (1-based).
+class FirstParseError final : public google::protobuf::io::ErrorCollector {
+public:
+    void AddError(int line, google::protobuf::io::ColumnNumber column, const std::string& message) override
+    {
+        if (text.empty()) {
+            text = line < 0 ? message
+                            : "line " + std::to_string(line + 1) + ", column " + std::to_string(column + 1) +
+                                  ": " + message;
+        }
+    }
+    std::string text;
+};
+
+bool ParseStrictly(const std::string& text, VCA& vca, std::string& error)
+{
+    google::protobuf::TextFormat::Parser parser;
+    FirstParseError collector;
+    parser.RecordErrorsTo(&collector);
+    if (!parser.ParseFromString(text, &vca)) {
+        error = collector.text.empty() ? "not a configuration" : collector.text;
+        return false;
+    }
+    if (vca.ch_size() == 0) {
+        error = "no channel";
+        return false;
+    }
+    return true;
+}
+
+constexpr char kFirstZoneStart[] = "\n  zones {\n";
+
+// Where the first zone's block ends in a printed configuration (after its
+// closing line); npos without zones.
+size_t FirstZoneEnd(const std::string& text)
+{
+    const size_t zone = text.find(kFirstZoneStart);
+    if (zone == std::string::npos) {
+        return std::string::npos;
+    }
+    const size_t close = text.find("\n  }\n", zone + 1);
+    return close == std::string::npos ? std::string::npos : close + 5;
 }
 
 void FillDefaults(VCA& vca)
@@ -171,7 +216,22 @@ std::string VcaConfigState::ConfigText(ConfigFault fault) const
             google::protobuf::TextFormat::PrintToString(copy, &text);
             return text;
         }
-        google::protobuf::TextFormat::PrintToString(*vca_, &text);
+        if (fault == ConfigFault::UnknownFields && vca_->ch_size() > 0 && vca_->ch(0).zones_size() > 0) {
+            VCA copy(*vca_);
+            copy.mutable_ch(0)->mutable_zones(0)->clear_type(); // the unknown value stands in for it
+            google::protobuf::TextFormat::PrintToString(copy, &text);
+        } else {
+            google::protobuf::TextFormat::PrintToString(*vca_, &text);
+        }
+    }
+    if (fault == ConfigFault::UnknownFields) {
+        const size_t zone = text.find(kFirstZoneStart);
+        const size_t at = zone == std::string::npos ? text.find('\n') + 1 : zone + sizeof kFirstZoneStart - 1;
+        text.insert(at, "    dwell {\n      seconds: 5\n    }\n    type: LOITERING\n");
+    }
+    if (fault == ConfigFault::Cut) {
+        const size_t end = FirstZoneEnd(text);
+        text.resize(end == std::string::npos ? text.size() / 2 : end);
     }
     if (fault == ConfigFault::Malformed) {
         // Cut inside the first zone and leave a token the parser rejects.
@@ -185,6 +245,23 @@ void VcaConfigState::SetSourcePassword(const std::string& password)
 {
     const std::lock_guard<std::mutex> lock(mutex_);
     vca_->mutable_videosource()->set_password(password);
+}
+
+bool VcaConfigState::CheckConfigText(const std::string& text, std::string& error)
+{
+    VCA vca;
+    return ParseStrictly(text, vca, error);
+}
+
+bool VcaConfigState::SetConfigText(const std::string& text, std::string& error)
+{
+    auto vca = std::make_unique<VCA>();
+    if (!ParseStrictly(text, *vca, error)) {
+        return false;
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    vca_ = std::move(vca);
+    return true;
 }
 
 std::string VcaConfigState::SourceText() const

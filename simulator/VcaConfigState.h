@@ -21,8 +21,11 @@ public:
         std::string body;
     };
 
-    // How getconfig.fcgi spoils its answer, for the reliability tests.
-    enum class ConfigFault { None, Malformed, NoChannels };
+    // How getconfig.fcgi spoils its answer, for the reliability tests:
+    // UnknownFields puts a field and an enum value the schema does not know
+    // into the first zone (as a newer firmware might), Cut ends the text
+    // right after the first zone.
+    enum class ConfigFault { None, Malformed, NoChannels, UnknownFields, Cut };
 
     VcaConfigState();
     ~VcaConfigState();
@@ -39,6 +42,14 @@ public:
     static bool NeedsAuthentication(const std::string& command);
 
     void SetSourcePassword(const std::string& password);
+
+    // A whole configuration in protobuf text format: every field known,
+    // every required one given, at least one channel. Otherwise false with
+    // the first error.
+    static bool CheckConfigText(const std::string& text, std::string& error);
+    // Replaces the configuration with `text`; false, changing nothing, when
+    // CheckConfigText rejects it.
+    bool SetConfigText(const std::string& text, std::string& error);
 
     // The configuration in protobuf text format, as getconfig.fcgi answers it.
     std::string ConfigText(ConfigFault fault = ConfigFault::None) const;

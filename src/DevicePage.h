@@ -22,7 +22,9 @@ public:
     ~DevicePage() override;
 
     // Takes the page's part of the configuration text read from the device;
-    // returns the error to show, empty when it was taken.
+    // returns the error to show, empty when it was taken. A configuration
+    // read only in part (reader.IsWhole() false) is shown, but nothing is
+    // written back from it; the dialog names it to the user.
     virtual QString TakeConfig(const VcaConfigReader& reader) = 0;
     // The configuration could not be read from the device.
     virtual void ConfigLoadFailed() {}

@@ -300,13 +300,19 @@ void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
 {
     const auto done = [this, page](const QByteArray& content) {
         const VcaConfigReader reader(content);
-        const QString error = page->TakeConfig(reader);
+        QString error = page->TakeConfig(reader);
         if (page == cameraPositionTab_) {
             // Without a camera position its controls stay disabled.
             UpdateEnableGridControls(!error.isEmpty());
         }
         if (error.isEmpty()) {
             FillFromConfig(reader);
+            // Every page that reads the configuration keeps its own apply
+            // back; the user is told once.
+            if (!reader.IsWhole() && !notWholeShown_) {
+                notWholeShown_ = true;
+                error = reader.NotWholeMessage();
+            }
         }
         return error;
     };
@@ -323,7 +329,10 @@ void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
 void SettingsDialog::FillFromConfig(const VcaConfigReader& reader)
 {
     classifierTab_->TakeConfig(reader);
-    sourcePage_->FillEncoderFields(reader);
+    // The source page's Apply writes the encoder fields back.
+    if (reader.IsWhole()) {
+        sourcePage_->FillEncoderFields(reader);
+    }
 }
 
 void SettingsDialog::UpdateEnableSourceParamsControls(bool busy)

@@ -108,11 +108,14 @@ private:
     bool HasUnappliedDrawing() const;
     void EnableRtspVideoControls(bool connected);
 
-    // getconfig for an analytics page.
+    // getconfig for an analytics page. A configuration read only in part is
+    // still given to the pages, which show it and write nothing back from it;
+    // the first one of the dialog is named in an error.
     void StartConfigRequest(DevicePage* page, int logType);
     // Every configuration read fills what other pages take from it: the
     // classifier (once, before its Apply is enabled) and the source page's
-    // Bitrate and FPS (once, unless the user has typed into them).
+    // Bitrate and FPS (once, unless the user has typed into them, and only
+    // from a configuration read whole).
     void FillFromConfig(const VcaConfigReader& reader);
 
     Ui::SettingsDialog* ui = nullptr;
@@ -132,4 +135,6 @@ private:
     bool zonesTabShown_ = false;
     bool classifierTabShown_ = false;
     bool fittedToScreen_ = false;
+    // A configuration read only in part has been named in an error.
+    bool notWholeShown_ = false;
 };

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
+#include <memory>
 #include <string>
 
 namespace {
@@ -126,6 +127,38 @@ bool BlankAssignment(std::string& text, size_t end, const std::string& field, co
     return false;
 }
 
+bool NotAfter(const pb::TextFormat::ParseLocation& a, const pb::TextFormat::ParseLocation& b)
+{
+    return a.line < b.line || (a.line == b.line && a.column <= b.column);
+}
+
+// For each position, the index of the channel 0 zone whose text holds it; -1
+// for a position outside every such zone.
+std::vector<int> Channel0ZoneIndexes(const pb::TextFormat::ParseInfoTree& locations, const VCA& vca,
+                                     const std::vector<pb::TextFormat::ParseLocation>& positions)
+{
+    std::vector<int> indexes(positions.size(), -1);
+    if (vca.ch_size() == 0) {
+        return indexes;
+    }
+    const pb::TextFormat::ParseInfoTree* channel =
+        locations.GetTreeForNested(VCA::descriptor()->FindFieldByName("Ch"), 0);
+    const pb::FieldDescriptor* zonesField = Channel::descriptor()->FindFieldByName("zones");
+    if (channel == nullptr || zonesField == nullptr) {
+        return indexes;
+    }
+    for (int zone = 0; zone < vca.ch(0).zones_size(); ++zone) {
+        const pb::TextFormat::ParseLocationRange range = channel->GetLocationRange(zonesField, zone);
+        for (size_t i = 0; i < positions.size(); ++i) {
+            if (range.start.line >= 0 && NotAfter(range.start, positions[i]) &&
+                !NotAfter(range.end, positions[i])) {
+                indexes[i] = zone;
+            }
+        }
+    }
+    return indexes;
+}
+
 QString NotWholeText(int line, int column, const QString& parserText)
 {
     return QCoreApplication::translate("VcaConfigReader",
@@ -159,12 +192,16 @@ void VcaConfigReader::Parse(std::string text)
     pb::TextFormat::Parser parser;
     parser.AllowUnknownField(true);
     parser.AllowPartialMessage(true);
+    std::unique_ptr<pb::TextFormat::ParseInfoTree> locations;
+    std::vector<pb::TextFormat::ParseLocation> skippedAt;
     for (int attempt = 0;; ++attempt) {
         FirstError error;
         parser.RecordErrorsTo(&error);
+        locations = std::make_unique<pb::TextFormat::ParseInfoTree>();
+        parser.WriteLocationsTo(locations.get());
         vca_->Clear();
         if (parser.ParseFromString(text, vca_.get()) || !error.found) {
-            return;
+            break;
         }
         // The parser has no option for enum values it does not know: such an
         // assignment is blanked and the text read again.
@@ -174,6 +211,7 @@ void VcaConfigReader::Parse(std::string text)
             BlankAssignment(text, OffsetOf(text, error.line, error.column), skipped.field, skipped.value)) {
             skipped.line = error.line + 1;
             skippedEnumValues_.push_back(std::move(skipped));
+            skippedAt.emplace_back(error.line, error.column);
             continue;
         }
         // At the end of a text cut short the parser names no token.
@@ -182,8 +220,9 @@ void VcaConfigReader::Parse(std::string text)
         }
         notWholeMessage_ =
             NotWholeText(error.line + 1, error.column + 1, QString::fromStdString(error.message));
-        return;
+        break;
     }
+    skippedInZone_ = Channel0ZoneIndexes(*locations, *vca_, skippedAt);
 }
 
 VcaConfigReader::~VcaConfigReader() = default;
@@ -214,6 +253,42 @@ bool VcaConfigReader::ReadZones(ZonesMap& zones, QString& errorMessage) const
         result[zone.id()] = std::move(points);
     }
     zones = std::move(result);
+    return true;
+}
+
+bool VcaConfigReader::ReadZoneSettings(ZoneSettingsMap& settings, QString& errorMessage) const
+{
+    if (!HasChannel0(errorMessage)) {
+        return false;
+    }
+    ZoneSettingsMap result;
+    const Channel& channel = vca_->ch(0);
+    for (int index = 0; index < channel.zones_size(); ++index) {
+        const Zone& zone = channel.zones(index);
+        ZoneSettings values;
+        values.name = QString::fromStdString(zone.name());
+        values.enable = zone.enable();
+        values.type = static_cast<ZoneSettings::Type>(zone.type());
+        if (zone.has_style()) {
+            values.style = static_cast<ZoneSettings::Style>(zone.style());
+        }
+        values.hasColour = zone.has_color();
+        values.red = zone.color().r();
+        values.green = zone.color().g();
+        values.blue = zone.color().b();
+        for (size_t i = 0; i < skippedEnumValues_.size(); ++i) {
+            if (skippedInZone_[i] == index) {
+                const SkippedValue& skipped = skippedEnumValues_[i];
+                if (skipped.field == "type") {
+                    values.skippedType = skipped.value;
+                } else if (skipped.field == "style") {
+                    values.skippedStyle = skipped.value;
+                }
+            }
+        }
+        result[zone.id()] = std::move(values);
+    }
+    settings = std::move(result);
     return true;
 }
 

@@ -17,6 +17,28 @@ using ZonePoints = std::vector<std::pair<uint16_t, uint16_t>>;
 // Zones of channel 0 by id; a later zone with the same id replaces an earlier one.
 using ZonesMap = std::map<unsigned int, ZonePoints>;
 
+// What a zone of channel 0 holds besides its points. Type and style carry the
+// schema's numbers.
+struct ZoneSettings {
+    enum class Type { PreAlarm = 1, Alarm = 2, NonDetection = 3 };
+    enum class Style { Line = 1, Polygon = 2 };
+
+    QString name;
+    bool enable = false; // a zone that does not say is off, as the device reads it
+    Type type = Type::Alarm;
+    Style style = Style::Polygon; // also when the text gives none
+    bool hasColour = false;
+    uint32_t red = 0;
+    uint32_t green = 0;
+    uint32_t blue = 0;
+    // A type or style value the schema does not know: skipped by the reader,
+    // so `type` or `style` above does not tell what the device holds.
+    std::string skippedType;
+    std::string skippedStyle;
+};
+// By zone id, as ZonesMap.
+using ZoneSettingsMap = std::map<unsigned int, ZoneSettings>;
+
 // Camera position of channel 0; a field the text lacks reads as its schema default.
 struct CamposValues {
     double fov = 18;      // degrees
@@ -61,6 +83,7 @@ public:
     VcaConfigReader& operator=(const VcaConfigReader&) = delete;
 
     bool ReadZones(ZonesMap& zones, QString& errorMessage) const;
+    bool ReadZoneSettings(ZoneSettingsMap& settings, QString& errorMessage) const;
     bool ReadCampos(CamposValues& campos, QString& errorMessage) const;
     bool ReadClassifier(ClassifierValues& classifier, QString& errorMessage) const;
     bool ReadEncoder(EncoderValues& encoder, QString& errorMessage) const;
@@ -90,4 +113,7 @@ private:
     std::unique_ptr<VCA> vca_;
     QString notWholeMessage_;
     std::vector<SkippedValue> skippedEnumValues_;
+    // For each skipped value, the index of the channel 0 zone it stood in; -1
+    // when it stood elsewhere.
+    std::vector<int> skippedInZone_;
 };

@@ -6,10 +6,14 @@
 
 #include <QColor>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 #include <QTableWidget>
 #include <QTableWidgetItem>
+#include <QUrl>
 #include <QVariant>
+#include <algorithm>
 #include <cmath>
 #include <easylogging++.h>
 
@@ -22,6 +26,69 @@ constexpr double kAbsoluteMax = 65535.0;
 // The selected zone over live video: a colour and a width no other shape has.
 const QColor kSelectedZoneColour(255, 255, 0);
 constexpr int kSelectedZonePenWidth = 3;
+
+// Device texts quoted in a question are cut to this length.
+constexpr int kQuotedTextMaxChars = 80;
+
+// What the add command gives a zone: the name drawn zones get, on, an alarm
+// zone drawn as a polygon, no colour.
+ZoneSettings AddedZoneSettings(const QString& name, bool enable)
+{
+    ZoneSettings settings;
+    settings.name = name;
+    settings.enable = enable;
+    return settings;
+}
+
+ZoneSettings NewZoneSettings(unsigned int id)
+{
+    return AddedZoneSettings(QStringLiteral("Zone_%1").arg(id), true);
+}
+
+QString Quoted(const QString& text)
+{
+    return text.size() > kQuotedTextMaxChars ? text.left(kQuotedTextMaxChars) + QChar(0x2026) : text;
+}
+
+QString TypeName(ZoneSettings::Type type)
+{
+    switch (type) {
+    case ZoneSettings::Type::PreAlarm:
+        return QStringLiteral("PREALARM");
+    case ZoneSettings::Type::Alarm:
+        return QStringLiteral("ALARM");
+    case ZoneSettings::Type::NonDetection:
+        return QStringLiteral("NONDETECTION");
+    }
+    return QString::number(static_cast<int>(type));
+}
+
+// The settings of a zone that re-adding it would not keep, one text each.
+QStringList LostSettings(const ZoneSettings& zone)
+{
+    QStringList lost;
+    if (!zone.skippedType.empty()) {
+        lost << ZonesTab::tr("type %1").arg(Quoted(QString::fromStdString(zone.skippedType)));
+    } else if (zone.type != ZoneSettings::Type::Alarm) {
+        lost << ZonesTab::tr("type %1").arg(TypeName(zone.type));
+    }
+    if (!zone.skippedStyle.empty()) {
+        lost << ZonesTab::tr("style %1").arg(Quoted(QString::fromStdString(zone.skippedStyle)));
+    } else if (zone.style != ZoneSettings::Style::Polygon) {
+        lost << ZonesTab::tr("style LINE");
+    }
+    if (zone.hasColour) {
+        lost << ZonesTab::tr("colour %1,%2,%3").arg(zone.red).arg(zone.green).arg(zone.blue);
+    }
+    return lost;
+}
+
+bool SameNameAndEnable(const ZoneSettingsMap& a, const ZoneSettingsMap& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.first == y.first && x.second.name == y.second.name && x.second.enable == y.second.enable;
+    });
+}
 
 } // namespace
 
@@ -73,7 +140,25 @@ ZonesTab::~ZonesTab() = default;
 
 void ZonesTab::setZones(const ZonesMap& zones)
 {
+    ZoneSettingsMap settings;
+    for (const auto& zone : zones) {
+        settings[zone.first] = NewZoneSettings(zone.first);
+    }
+    Load(zones, settings, true);
+}
+
+void ZonesTab::Load(const ZonesMap& zones, const ZoneSettingsMap& settings, bool whole)
+{
     zones_ = zones;
+    settings_.clear();
+    for (const auto& zone : zones_) {
+        const auto it = settings.find(zone.first);
+        settings_[zone.first] = it != settings.end() ? it->second : NewZoneSettings(zone.first);
+    }
+    deviceZones_ = zones_;
+    deviceSettings_ = settings_;
+    deviceKnown_ = true;
+    readWhole_ = whole;
     unapplied_ = false;
     if (!zones_.empty()) {
         const unsigned int largestId = zones_.rbegin()->first;
@@ -82,20 +167,24 @@ void ZonesTab::setZones(const ZonesMap& zones)
         }
     }
     showZones();
-    widgets_.applyZones->setEnabled(true);
-    widgets_.applyZones->setToolTip(QString());
+    widgets_.applyZones->setEnabled(whole);
+    widgets_.applyZones->setToolTip(
+        whole
+            ? QString()
+            : tr("The device's configuration could not be read whole; nothing will be written back from it"));
 }
 
 QString ZonesTab::TakeConfig(const VcaConfigReader& reader)
 {
     ZonesMap zones;
+    ZoneSettingsMap settings;
     QString errorMessage;
-    if (!reader.ReadZones(zones, errorMessage)) {
+    if (!reader.ReadZones(zones, errorMessage) || !reader.ReadZoneSettings(settings, errorMessage)) {
         SetLoadFailed();
         return errorMessage;
     }
-    VLOG(1) << "Zones of channel 0 loaded: " << zones.size();
-    setZones(zones);
+    VLOG(1) << "Zones of channel 0 loaded: " << zones.size() << (reader.IsWhole() ? "" : ", read in part");
+    Load(zones, settings, reader.IsWhole());
     return {};
 }
 
@@ -103,6 +192,7 @@ void ZonesTab::SetLoadFailed()
 {
     // The reason is in the error shown with the failure; a tool tip would
     // render device text as rich text.
+    readWhole_ = false;
     widgets_.applyZones->setEnabled(false);
     widgets_.applyZones->setToolTip(
         tr("The device's zones could not be loaded; reopen the dialog to try again"));
@@ -130,6 +220,7 @@ void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
     while (zones_.count(nextZoneId_) != 0) {
         ++nextZoneId_;
     }
+    settings_[nextZoneId_] = NewZoneSettings(nextZoneId_);
     zones_[nextZoneId_++] = points;
     unapplied_ = true;
     showZones();
@@ -178,6 +269,7 @@ void ZonesTab::onRemoveZone()
     if (zones_.erase(id) != 0) {
         unapplied_ = true;
     }
+    settings_.erase(id);
     showZones();
 }
 
@@ -190,19 +282,74 @@ std::vector<QString> ZonesTab::ApplyCommands() const
         for (const auto& point : zone.second) {
             points += QStringLiteral("%1:%2,").arg(point.first).arg(point.second);
         }
+        const auto found = settings_.find(zone.first);
+        const ZoneSettings settings = found != settings_.end() ? found->second : NewZoneSettings(zone.first);
         paths.push_back(
             QStringLiteral("/qel-cgi/admin/"
-                           "vca.cgi?action=add&group=VCA.Ch0&object=zone&id=%1&enable=yes&name=%2&points=%3")
-                .arg(QString::number(zone.first), QStringLiteral("Zone_%1").arg(zone.first), points));
+                           "vca.cgi?action=add&group=VCA.Ch0&object=zone&id=%1&enable=%2&name=%3&points=%4")
+                .arg(QString::number(zone.first),
+                     settings.enable ? QStringLiteral("yes") : QStringLiteral("no"),
+                     QString::fromLatin1(QUrl::toPercentEncoding(settings.name)), points));
     }
     return paths;
 }
 
+bool ZonesTab::MatchesDevice() const
+{
+    return deviceKnown_ && zones_ == deviceZones_ && SameNameAndEnable(settings_, deviceSettings_);
+}
+
+bool ZonesTab::ConfirmLostSettings()
+{
+    QWidget* window = widgets_.applyZones->window();
+    for (const auto& zone : zones_) {
+        const auto found = settings_.find(zone.first);
+        const QStringList lost = found != settings_.end() ? LostSettings(found->second) : QStringList();
+        if (lost.isEmpty()) {
+            continue;
+        }
+        // Zone names come from the device: plain text only.
+        QMessageBox question(QMessageBox::Question, window->windowTitle(),
+                             tr("Zone '%1' has settings that re-adding it cannot keep (%2); apply anyway?")
+                                 .arg(Quoted(found->second.name), lost.join(QStringLiteral(", "))),
+                             QMessageBox::Yes | QMessageBox::No, window);
+        question.setTextFormat(Qt::PlainText);
+        question.setDefaultButton(QMessageBox::No);
+        question.setEscapeButton(QMessageBox::No);
+        if (question.exec() != QMessageBox::Yes) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void ZonesTab::OnApplyZones()
 {
+    if (!readWhole_) {
+        return;
+    }
+    if (MatchesDevice()) {
+        emit StatusChanged(tr("Nothing to apply: the zones were not changed."));
+        return;
+    }
+    if (!ConfirmLostSettings()) {
+        emit StatusChanged(tr("Zones were not applied; nothing was sent"));
+        return;
+    }
     if (SendCommands(ApplyCommands(), tr("Zones were applied"),
                      tr("Applying zones was cancelled; the device may hold part of the change"))) {
         unapplied_ = false;
+        // The device holds what was sent: each zone with its name and enable
+        // state, and what the add command gives it otherwise.
+        for (auto& entry : settings_) {
+            entry.second = AddedZoneSettings(entry.second.name, entry.second.enable);
+        }
+        deviceZones_ = zones_;
+        deviceSettings_ = settings_;
+        deviceKnown_ = true;
+    } else {
+        // Part of the sequence may have reached the device.
+        deviceKnown_ = false;
     }
 }
 

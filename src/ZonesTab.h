@@ -32,8 +32,11 @@ QString ZoneRowText(const ZonePoints& points);
 // is the only truth: every change ends in showZones(), which rebuilds the
 // view's shapes and the table rows from it. "Apply Zones" removes every zone
 // on the device before it adds the page's, so it is enabled only once the
-// device's zones have been loaded into the table. Owned by the settings
-// dialog.
+// device's zones have been read whole. A zone read from the device goes back
+// with its name and enable state; the add command cannot carry its type,
+// style or colour, so the user is asked before such a zone is re-added. An
+// apply that would send back what the device holds sends nothing. Owned by
+// the settings dialog.
 class ZonesTab final : public DevicePage {
     Q_OBJECT
 public:
@@ -52,19 +55,30 @@ public:
     const ZonesMap& Zones() const { return zones_; }
     // The commands "Apply Zones" sends, in order.
     std::vector<QString> ApplyCommands() const;
+    // The table holds what the device was last known to hold: loaded or
+    // applied, and every setting sent back unchanged.
+    bool MatchesDevice() const;
     // Zones were drawn, reshaped or removed since they were loaded or last
-    // applied without a failure.
-    bool HasUnappliedChanges() const { return unapplied_; }
+    // applied without a failure, and the table no longer matches the device.
+    bool HasUnappliedChanges() const { return unapplied_ && !MatchesDevice(); }
 
     // The device's zones could not be loaded: Apply Zones stays disabled and
     // says so in its tool tip.
     void SetLoadFailed();
 
+    // Shows the zones read; Apply Zones is enabled only when the reader read
+    // the configuration whole.
     QString TakeConfig(const VcaConfigReader& reader) override;
     void ConfigLoadFailed() override { SetLoadFailed(); }
 
+    // Zones and their settings read from the device replace the table. A
+    // configuration read only in part is shown, but Apply Zones stays
+    // disabled and says why in its tool tip.
+    void Load(const ZonesMap& zones, const ZoneSettingsMap& settings, bool whole);
+
 public slots:
-    // Zones read from the device replace the table and enable Apply Zones.
+    // Zones read from the device, without settings of their own: each counts
+    // as an enabled alarm zone named "Zone_<id>". Enables Apply Zones.
     void setZones(const ZonesMap& zones);
     void onAddZone();
     void onCreateZone(std::shared_ptr<Drawable> shape);
@@ -79,8 +93,23 @@ private:
     // The zone id behind a shape's user data; false when the shape no longer
     // belongs to the table (it was rebuilt since the shape was made).
     bool ZoneIdOf(const Drawable* shape, unsigned int& id) const;
+    // Asks, for every zone whose type, style or colour re-adding would lose,
+    // whether to apply anyway; false at the first No.
+    bool ConfirmLostSettings();
 
     ZonesMap zones_;
+    // Name and enable state sent for each zone of the table; the type, style
+    // and colour of the ones read from the device. A drawn zone gets its
+    // entry when it is made.
+    ZoneSettingsMap settings_;
+    // What the device holds as far as the page knows, and whether it knows:
+    // not before the load, nor after an apply that did not go through.
+    ZonesMap deviceZones_;
+    ZoneSettingsMap deviceSettings_;
+    bool deviceKnown_ = false;
+    // The zones were read from a configuration read whole: only then may
+    // they be written back.
+    bool readWhole_ = false;
     // Ids of zones drawn here; kept above every id loaded from the device so
     // that a new zone never replaces a loaded one.
     unsigned int nextZoneId_ = 0;

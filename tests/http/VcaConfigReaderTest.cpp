@@ -51,6 +51,55 @@ TEST_F(VcaConfigReaderTest, ReadsZonesInOrderAndLaterDuplicateIdsWin)
     EXPECT_EQ(zones, expected);
 }
 
+// Name, enable state, type, style and colour of each zone; a type or style
+// the reader skipped is named for the zone it stood in, and only for it.
+TEST_F(VcaConfigReaderTest, ReadsWhatEachZoneHoldsBesidesItsPoints)
+{
+    const VcaConfigReader reader(
+        Config("  zones { id: 3 enable: true name: \"old\" style: POLYGON }\n"
+               "  zones { id: 3 enable: false name: \"Door & \\303\\251\" type: NONDETECTION style: LINE "
+               "color { r: 255 g: 0 b: 9 } }\n"
+               "  zones { id: 5 name: \"Gate\" type: LOITERING }  zones { id: 6 enable: true name: \"Hall\" "
+               "style: CURVE }\n"
+               "  zones {\n    id: 8\n    enable: true\n    name: \"Yard\"\n    type: PREALARM\n  }\n"
+               "  campos { }\n"));
+    ASSERT_TRUE(reader.IsWhole()) << reader.NotWholeMessage().toStdString();
+    ZoneSettingsMap zones;
+    QString error;
+    ASSERT_TRUE(reader.ReadZoneSettings(zones, error));
+    ASSERT_EQ(zones.size(), 4u);
+
+    const ZoneSettings& door = zones.at(3);
+    EXPECT_EQ(door.name, QStringLiteral("Door & \u00e9"));
+    EXPECT_FALSE(door.enable);
+    EXPECT_EQ(door.type, ZoneSettings::Type::NonDetection);
+    EXPECT_EQ(door.style, ZoneSettings::Style::Line);
+    EXPECT_TRUE(door.hasColour);
+    EXPECT_EQ(door.red, 255u);
+    EXPECT_EQ(door.blue, 9u);
+    EXPECT_TRUE(door.skippedType.empty() && door.skippedStyle.empty());
+
+    // No enable given reads as off, no style as a polygon, no type as an alarm.
+    const ZoneSettings& gate = zones.at(5);
+    EXPECT_FALSE(gate.enable);
+    EXPECT_EQ(gate.style, ZoneSettings::Style::Polygon);
+    EXPECT_EQ(gate.skippedType, "LOITERING");
+    EXPECT_TRUE(gate.skippedStyle.empty());
+    EXPECT_FALSE(gate.hasColour);
+    EXPECT_EQ(zones.at(6).skippedStyle, "CURVE");
+    EXPECT_TRUE(zones.at(6).skippedType.empty());
+    EXPECT_EQ(zones.at(8).type, ZoneSettings::Type::PreAlarm);
+    EXPECT_TRUE(zones.at(8).skippedType.empty());
+
+    // A value skipped outside channel 0's zones belongs to none of them.
+    const VcaConfigReader other(Config("  zones { id: 1 enable: true name: \"a\" style: POLYGON }\n") +
+                                "Ch { zones { id: 1 type: LOITERING } }\n");
+    ASSERT_TRUE(other.IsWhole());
+    ASSERT_EQ(other.SkippedEnumValues().size(), 1u);
+    ASSERT_TRUE(other.ReadZoneSettings(zones, error));
+    EXPECT_TRUE(zones.at(1).skippedType.empty());
+}
+
 TEST_F(VcaConfigReaderTest, PointsAbove65535WrapToSixteenBits)
 {
     const ZonesMap zones = Zones(
@@ -190,4 +239,49 @@ TEST_F(VcaConfigReaderTest, ReadsTheSimulatorsConfiguration)
         QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::NoChannels)));
     EXPECT_FALSE(noChannels.ReadZones(zones, error));
     EXPECT_EQ(noChannels.Config().videosource().model(), "axis");
+
+    // A newer firmware's fields in the first zone: read whole, its type
+    // named as skipped; a text cut after the first zone is not whole.
+    ASSERT_EQ(state.Execute("setzonetimeout.fcgi", {{"timeout", "45"}}).status, 200);
+    const VcaConfigReader newer(
+        QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::UnknownFields)));
+    EXPECT_TRUE(newer.IsWhole()) << newer.NotWholeMessage().toStdString();
+    ZoneSettingsMap settings;
+    ASSERT_TRUE(newer.ReadZoneSettings(settings, error));
+    ASSERT_EQ(settings.size(), 1u);
+    EXPECT_EQ(settings.at(1).skippedType, "LOITERING");
+    ClassifierValues classifier;
+    ASSERT_TRUE(newer.ReadClassifier(classifier, error));
+    EXPECT_EQ(classifier.timeoutSeconds, 45u);
+
+    const VcaConfigReader cut(QByteArray::fromStdString(state.ConfigText(VcaConfigState::ConfigFault::Cut)));
+    EXPECT_FALSE(cut.IsWhole());
+    EXPECT_TRUE(cut.ReadZones(zones, error));
+    EXPECT_EQ(zones, Zones(text));
+}
+
+// The simulator's configuration file is strict: anything short of a whole
+// configuration is refused with the place, and the state kept.
+TEST_F(VcaConfigReaderTest, SimulatorTakesOnlyAWholeConfigurationText)
+{
+    VcaConfigState state;
+    const std::string before = state.ConfigText();
+    std::string error;
+    EXPECT_FALSE(state.SetConfigText("Ch { zones { id: 1 } }", error));
+    EXPECT_NE(error.find("missing required fields"), std::string::npos) << error;
+    EXPECT_FALSE(state.SetConfigText(before + "extra: 1\n", error));
+    EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
+    EXPECT_FALSE(state.SetConfigText("", error));
+    EXPECT_EQ(state.ConfigText(), before);
+
+    const std::string name = "name: \"Zone_1\"";
+    std::string seeded = before;
+    seeded.replace(seeded.find(name), name.size(), "name: \"Door\" type: PREALARM");
+    ASSERT_TRUE(state.SetConfigText(seeded, error)) << error;
+    ZoneSettingsMap settings;
+    QString readError;
+    ASSERT_TRUE(
+        VcaConfigReader(QByteArray::fromStdString(state.ConfigText())).ReadZoneSettings(settings, readError));
+    EXPECT_EQ(settings.at(1).name, QStringLiteral("Door"));
+    EXPECT_EQ(settings.at(1).type, ZoneSettings::Type::PreAlarm);
 }

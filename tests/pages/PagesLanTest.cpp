@@ -20,6 +20,7 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressDialog>
 #include <QTimer>
 #include <QPushButton>
@@ -28,6 +29,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include <memory>
@@ -182,6 +184,60 @@ void CancelProgressWhenShown(QObject* context)
     poll->start(100);
 }
 
+// Answers every message box that shows while it lives: a question with the
+// button given, any other box with OK; keeps each box's text.
+class BoxAnswers final : public QObject {
+public:
+    BoxAnswers()
+    {
+        connect(&poll_, &QTimer::timeout, this, [this] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* box = qobject_cast<QMessageBox*>(widget);
+                if (box == nullptr || !box->isVisible()) {
+                    continue;
+                }
+                texts << box->text();
+                allPlainText = allPlainText && box->textFormat() == Qt::PlainText;
+                QAbstractButton* button = box->button(answer);
+                (button != nullptr ? button : box->button(QMessageBox::Ok))->click();
+            }
+        });
+        poll_.start(20);
+    }
+
+    QMessageBox::StandardButton answer = QMessageBox::No;
+    QStringList texts;
+    bool allPlainText = true;
+
+private:
+    QTimer poll_;
+};
+
+// A configuration file for the simulator: three zones with what installers
+// give them, a disabled one, one whose name needs escaping in a URL, one with
+// a type and colour that adding a zone cannot set.
+const char kSeededConfig[] = R"(Ch {
+  zones { id: 3 points { x: 6553 y: 6553 } points { x: 20000 y: 6553 } points { x: 20000 y: 20000 }
+          enable: false name: "Door" style: POLYGON }
+  zones { id: 5 points { x: 30000 y: 6553 } points { x: 45000 y: 6553 } points { x: 45000 y: 20000 }
+          enable: true name: "Gate & Yard=#1 100% \303\251" style: POLYGON }
+  zones { id: 7 points { x: 50000 y: 30000 } points { x: 60000 y: 30000 } points { x: 60000 y: 40000 }
+          enable: true name: "Lobby" color { r: 255 g: 0 b: 0 } type: PREALARM style: POLYGON }
+  campos { FOV: 60 camangle: 30 height: 4.5 }
+  encoder { fps: 25 bitrate: 2500000 }
+  mog { history: 2000 }
+}
+videoSource { model: "axis" host: "192.168.0.90" login: "admin" password: "admin" }
+)";
+
+ZoneSettingsMap DeviceZoneSettings()
+{
+    ZoneSettingsMap zones;
+    QString error;
+    VcaConfigReader(DeviceConfig()).ReadZoneSettings(zones, error);
+    return zones;
+}
+
 } // namespace
 
 class PagesLanTest : public QObject {
@@ -197,6 +253,9 @@ private slots:
     void classifierSendsOnlyChangesAndKeepsWhatItCannotShow();
     void gridSendsOnlyAChangedLoadedPosition();
     void failingCommandsEndEachApplyInOneErrorBox();
+    void zonesGoBackWithWhatTheyHold();
+    void configurationReadInPartIsShownButNeverWrittenBack();
+    void newerFirmwareConfigurationLoadsWhole();
 };
 
 void PagesLanTest::initTestCase()
@@ -307,6 +366,7 @@ void PagesLanTest::cancelledApplySendsNothingMore()
     QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, "pushButtonApplyZones")->isEnabled(),
                              kLoadTimeoutMs);
     boxes.Clear();
+    viewmouse::Drag(Child<QWidget>(&dialog, "videoWidget1"), {648, 518}, {600, 450});
 
     CancelProgressWhenShown(&dialog);
     Child<QPushButton>(&dialog, "pushButtonApplyZones")->click();
@@ -587,6 +647,9 @@ void PagesLanTest::failingCommandsEndEachApplyInOneErrorBox()
     }
     QVERIFY(boxes.Texts().isEmpty());
     Child<QLineEdit>(&dialog, "tTimeout")->setText(QStringLiteral("30"));
+    ShowTab(dialog, "tabZones");
+    Child<QTableWidget>(&dialog, "tableWidgetZones")->selectRow(0);
+    Child<QPushButton>(&dialog, "pushButtonRemoveZone")->click();
 
     for (const char* apply : {"pushButtonApplyZones", "bApplyClassifierAndTimeout"}) {
         Child<QPushButton>(&dialog, apply)->click();
@@ -598,6 +661,115 @@ void PagesLanTest::failingCommandsEndEachApplyInOneErrorBox()
                  qPrintable(boxes.Texts().at(0)));
         boxes.Clear();
     }
+}
+
+void PagesLanTest::zonesGoBackWithWhatTheyHold()
+{
+    QTemporaryFile config;
+    QVERIFY(config.open());
+    config.write(kSeededConfig);
+    config.close();
+    const auto sim = StartDevice({QStringLiteral("--http-config-file"), config.fileName()});
+    QVERIFY(sim->IsReady());
+    const QByteArray seeded = DeviceConfig();
+    const ZonesMap seededZones = DeviceZones();
+    QCOMPARE(seededZones.size(), size_t(3));
+    BoxAnswers boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyZones");
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kLoadTimeoutMs);
+    QCOMPARE(Child<QTableWidget>(&dialog, "tableWidgetZones")->rowCount(), 3);
+
+    // Nothing changed: nothing is sent, nothing is asked.
+    apply->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Nothing to apply: the zones were not changed."));
+    QCOMPARE(DeviceConfig(), seeded);
+
+    // A zone drawn: every zone goes back, but the one whose type and colour
+    // cannot go back with it is asked about first. No sends nothing.
+    Child<QPushButton>(&dialog, "pushButtonAddZone")->click();
+    viewmouse::DrawPolygon(Child<QWidget>(&dialog, "videoWidget1"), {{100, 300}, {300, 300}, {200, 500}});
+    apply->click();
+    const QString question = QStringLiteral("Zone 'Lobby' has settings that re-adding it cannot keep (type "
+                                            "PREALARM, colour 255,0,0); apply anyway?");
+    QCOMPARE(boxes.texts, QStringList{question});
+    QVERIFY(boxes.allPlainText);
+    QCOMPARE(DeviceConfig(), seeded);
+
+    boxes.answer = QMessageBox::Yes;
+    apply->click();
+    QCOMPARE(LastStatus(status), QStringLiteral("Zones were applied"));
+    QCOMPARE(boxes.texts, (QStringList{question, question}));
+    ZonesMap expected = seededZones;
+    expected[8] = {{9102, 34132}, {27306, 34132}, {18204, 56888}};
+    QVERIFY(DeviceZones() == expected);
+    const ZoneSettingsMap zones = DeviceZoneSettings();
+    QCOMPARE(zones.at(3).name, QStringLiteral("Door"));
+    QVERIFY(!zones.at(3).enable);
+    QCOMPARE(zones.at(5).name, QStringLiteral("Gate & Yard=#1 100% \u00e9"));
+    QVERIFY(zones.at(5).enable);
+    QCOMPARE(zones.at(7).name, QStringLiteral("Lobby"));
+    QVERIFY(!zones.at(7).hasColour);
+    QCOMPARE(zones.at(8).name, QStringLiteral("Zone_8"));
+    QVERIFY(zones.at(8).enable);
+}
+
+void PagesLanTest::configurationReadInPartIsShownButNeverWrittenBack()
+{
+    const auto sim = StartDevice({QStringLiteral("--http-config-fault"), QStringLiteral("cut")});
+    QVERIFY(sim->IsReady());
+    const QString notWhole = VcaConfigReader(DeviceConfig()).NotWholeMessage();
+    QVERIFY2(
+        notWhole.startsWith(QStringLiteral("The device's configuration could not be read whole (line ")) &&
+            notWhole.endsWith(QStringLiteral("); nothing will be written back from it")),
+        qPrintable(notWhole));
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kLoadTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts(), QStringList{notWhole}, kLoadTimeoutMs);
+    auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyZones");
+    QVERIFY(!apply->isEnabled());
+    QCOMPARE(
+        apply->toolTip(),
+        QStringLiteral("The device's configuration could not be read whole; nothing will be written back "
+                       "from it"));
+    // The encoder fields keep what they showed; they would be written back.
+    QVERIFY(Child<QLineEdit>(&dialog, "lFps")->text().isEmpty());
+    QVERIFY(Child<QLineEdit>(&dialog, "lBitrate")->text().isEmpty());
+
+    // The grid page reads the configuration again: the user was told once.
+    ShowTab(dialog, "tabGrid");
+    QTest::qWait(1500);
+    ShowTab(dialog, "tabClassifier");
+    QTest::qWait(500);
+    QCOMPARE(boxes.Texts(), QStringList{notWhole});
+}
+
+void PagesLanTest::newerFirmwareConfigurationLoadsWhole()
+{
+    const auto sim = StartDevice({QStringLiteral("--http-config-fault"), QStringLiteral("unknown-fields")});
+    QVERIFY(sim->IsReady());
+    BoxAnswers boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyZones");
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kLoadTimeoutMs);
+    auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
+
+    // The zone's type is one this tool does not know: re-adding it is asked
+    // about, and No leaves the device as it was.
+    viewmouse::Drag(Child<QWidget>(&dialog, "videoWidget1"), {648, 518}, {600, 450});
+    apply->click();
+    QCOMPARE(boxes.texts, QStringList{QStringLiteral(
+                              "Zone 'Zone_1' has settings that re-adding it cannot keep (type LOITERING); "
+                              "apply anyway?")});
+    QVERIFY(DeviceZones() == kDeviceStartZones);
 }
 
 QTEST_MAIN(PagesLanTest)

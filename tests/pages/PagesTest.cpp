@@ -557,6 +557,8 @@ void PagesTest::rejectedCredentialsEndEachApplyInOneError()
     QVERIFY(device.Started());
     PagesForm form(device.Port());
     form.zones->setZones({{1, {{0, 0}, {100, 0}, {100, 100}}}, {2, {{5, 5}, {500, 5}, {500, 500}}}});
+    form.ui.tableWidgetZones->selectRow(0);
+    form.ui.pushButtonRemoveZone->click(); // an unchanged set would not be sent
     form.classifier->SetClassifier({});
     form.ui.tTimeout->setText(QStringLiteral("30"));
     form.camera->setCampos(18, 10, 3);

@@ -65,6 +65,9 @@ void DriveDialog(SettingsDialog& dialog)
     tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
     auto* applyZones = Child<QPushButton>(&dialog, "pushButtonApplyZones");
     Expect("zones loaded", [&] { return applyZones->isEnabled(); });
+    // A change, so that the apply goes through the modal client.
+    Child<QTableWidget>(&dialog, "tableWidgetZones")->selectRow(0);
+    Child<QPushButton>(&dialog, "pushButtonRemoveZone")->click();
     applyZones->click();
 
     tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
