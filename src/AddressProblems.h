@@ -1,0 +1,31 @@
+#pragma once
+
+#include "Ipv4Networks.h"
+
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+// Where a listed device sits, as the search heard it.
+struct ListedAddress {
+    uint32_t ip = 0;        // network byte order
+    int interfaceIndex = 0; // the interface its reply came in on; 0 unknown
+};
+
+// What is wrong with one listed device's address.
+struct AddressProblem {
+    int sharesWith = 0;   // other listed devices at the same address
+    bool outside = false; // in none of the networks of its interface
+    QString networks;     // those networks, "10.77.0.0/24"
+
+    bool Any() const { return sharesWith > 0 || outside; }
+    // "Shares 192.168.1.100 with 4 other devices"; "Not in this workstation's
+    // networks (10.88.0.0/24)"; both joined by "; ". Empty without a problem.
+    QString Text(uint32_t ip) const;
+};
+
+// One entry per device of `devices`, in the same order. A device is outside
+// when its address is in none of the networks of the interface it answered
+// on (of any interface when that is unknown or gone).
+std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>& devices,
+                                                const std::vector<WorkstationInterface>& interfaces);

@@ -1,0 +1,60 @@
+#include "AddressProblems.h"
+#include "DeviceNetworkParams.h"
+#include "Ipv4Networks.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+uint32_t Ip(const char* text)
+{
+    uint32_t ip = 0;
+    EXPECT_TRUE(StringToIpType(text, ip)) << text;
+    return ip;
+}
+
+std::string Check(const char* ip, const char* mask, const char* gateway)
+{
+    return CheckStaticAddressing(Ip(ip), Ip(mask), Ip(gateway)).toStdString();
+}
+
+} // namespace
+
+TEST(Ipv4Networks, AddressingThatCutsADeviceOffIsRefused)
+{
+    EXPECT_EQ(Check("10.77.0.20", "255.255.255.0", "10.77.0.1"), "");
+    EXPECT_EQ(Check("10.77.0.20", "255.255.255.0", "0.0.0.0"), "");
+    EXPECT_EQ(Check("10.77.1.20", "255.255.254.0", "10.77.0.1"), "");
+    EXPECT_EQ(Check("10.77.0.20", "255.0.255.0", "0.0.0.0"),
+              "The network mask 255.0.255.0 is not valid: its ones must all come before its zeros");
+    EXPECT_EQ(Check("10.77.0.0", "255.255.255.0", "0.0.0.0"),
+              "The IP address 10.77.0.0 is the network address of 10.77.0.0/24; a device cannot use it");
+    EXPECT_EQ(Check("10.77.1.255", "255.255.254.0", "0.0.0.0"),
+              "The IP address 10.77.1.255 is the broadcast address of 10.77.0.0/23; a device cannot use it");
+    EXPECT_EQ(Check("10.77.0.20", "255.255.255.0", "10.78.0.1"),
+              "The gateway 10.78.0.1 is outside the device's network 10.77.0.0/24");
+    EXPECT_NE(Check("10.77.0.20", "255.255.255.255", "0.0.0.0"), "");
+    EXPECT_TRUE(IsContiguousMask(Ip("0.0.0.0")));
+    EXPECT_FALSE(IsContiguousMask(Ip("0.255.255.255")));
+}
+
+TEST(Ipv4Networks, SharedAndOutsideAddressesAreNamedPerDevice)
+{
+    const std::vector<WorkstationInterface> interfaces{
+        {3, QStringLiteral("eth0"), {{Ip("10.88.0.1"), Ip("255.255.255.0")}}},
+        {4, QStringLiteral("eth1"), {{Ip("10.78.0.1"), Ip("255.255.255.0")}}}};
+    const std::vector<ListedAddress> devices{
+        {Ip("192.168.1.100"), 3}, {Ip("192.168.1.100"), 3},
+        {Ip("10.88.0.5"), 3},     {Ip("10.78.0.5"), 3}, // heard on eth0, in eth1's network
+        {Ip("10.78.0.6"), 0},                           // interface unknown: any network
+        {Ip("10.78.0.7"), 9}};                          // interface gone: any network
+    const std::vector<AddressProblem> problems = FindAddressProblems(devices, interfaces);
+    ASSERT_EQ(problems.size(), devices.size());
+    EXPECT_EQ(problems[0].Text(devices[0].ip).toStdString(),
+              "Shares 192.168.1.100 with 1 other device; Not in this workstation's networks (10.88.0.0/24)");
+    EXPECT_FALSE(problems[2].Any());
+    EXPECT_EQ(problems[3].Text(devices[3].ip).toStdString(),
+              "Not in this workstation's networks (10.88.0.0/24)");
+    EXPECT_FALSE(problems[4].Any());
+    EXPECT_FALSE(problems[5].Any());
+}
