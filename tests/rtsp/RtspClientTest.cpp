@@ -68,7 +68,8 @@ const char kSdp[] = "v=0\r\ns=x\r\na=control:*\r\nm=video 0 RTP/AVP 96\r\na=rtpm
 
 TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterRequests)
 {
-    ScriptedServer server([](const std::string& request, int index) -> std::string {
+    std::string base;
+    ScriptedServer server([&base](const std::string& request, int index) -> std::string {
         const std::string cseq = CSeqOf(request);
         if (index == 0) {
             return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + cseq +
@@ -76,11 +77,12 @@ TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterReq
                    "nonce=\"n1\"\r\n\r\n";
         }
         const std::string body = kSdp;
-        return "RTSP/1.0 200 OK\r\nCSeq: " + cseq +
-               "\r\nContent-Base: rtsp://127.0.0.1/base/\r\n"
+        return "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\nContent-Base: " + base +
+               "\r\n"
                "Content-Length: " +
                std::to_string(body.size()) + "\r\n\r\n" + body;
     });
+    base = server.Url("/base/");
     TestClient client(*env_, server.Url());
     Authenticator authenticator("root", "vbnq");
     client.sendDescribeCommand(Record, &authenticator);
@@ -88,7 +90,7 @@ TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterReq
     ASSERT_TRUE(client.result.done);
     EXPECT_EQ(client.result.code, 0);
     EXPECT_EQ(client.result.text, kSdp);
-    EXPECT_STREQ(client.url(), "rtsp://127.0.0.1/base/");
+    EXPECT_EQ(client.url(), base);
 
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -182,6 +184,36 @@ TEST_F(RtspClientTest, SetupAndPlayUseTheControlUrlsAndTheSession)
     EXPECT_EQ(requests[2].substr(0, requests[2].find(' ')), "GET_PARAMETER");
     EXPECT_EQ(HeaderOf(requests[2], "Content-Length"), ""); // a keep-alive has no body
     Medium::close(session);
+}
+
+TEST_F(RtspClientTest, OnlyTheServerGivenIsAskedAndOnlyByItsAddress)
+{
+    // A Content-Base on another port of the same host, then on another host:
+    // neither is adopted, so later requests keep to the URL given.
+    std::string foreignBase;
+    ScriptedServer server([&foreignBase](const std::string& request, int) -> std::string {
+        const std::string body = kSdp;
+        return "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\nContent-Base: " + foreignBase +
+               "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    });
+    TestClient client(*env_, server.Url());
+    for (const std::string& foreign :
+         std::vector<std::string>{"rtsp://127.0.0.1:9/ch0/", "rtsp://127.0.0.2" + server.Url().substr(16)}) {
+        foreignBase = foreign;
+        client.sendDescribeCommand(Record, nullptr);
+        RunUntil(client, client.all.size() + 1);
+        EXPECT_EQ(client.result.code, 0);
+        EXPECT_EQ(client.url(), server.Url()) << foreign;
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].substr(0, requests[1].find("\r\n")), "DESCRIBE " + server.Url() + " RTSP/1.0");
+
+    // A host name would need a lookup that blocks the loop: refused at once.
+    TestClient named(*env_, "rtsp://localhost:554/x");
+    named.sendDescribeCommand(Record, nullptr);
+    ASSERT_EQ(named.all.size(), 1u);
+    EXPECT_EQ(named.result.text, "Not a numeric IPv4 address: \"localhost\"");
 }
 
 TEST_F(RtspClientTest, AClosedOrRefusedConnectionFailsThePendingRequests)
