@@ -62,8 +62,8 @@ void DeviceRtspPart::RegisterOptions(SimOptions& options)
     options.AddFlag("rtsp-never-answer-describe", "accept RTSP connections but never answer (DESCRIBE hangs)",
                     [this] { options_.neverAnswerDescribe = true; });
     options.AddValue("rtsp-hold-teardown-answer", "MS|never",
-                     "answer TEARDOWN only MS milliseconds after it came, or never; the server "
-                     "answers nothing else meanwhile (a relay that ignores TEARDOWN)",
+                     "answer TEARDOWN only MS milliseconds after it came, or never; nothing else is "
+                     "answered on that connection meanwhile (a relay that ignores TEARDOWN)",
                      [this](const std::string& v, std::string& e) {
                          if (v == "never") {
                              options_.holdTeardownAnswerMs = -1;

@@ -144,8 +144,9 @@ void OnTeardownRequest(GstRTSPClient* /*client*/, GstRTSPContext* /*context*/, g
     std::cout << "qel-device-sim: rtsp TEARDOWN received" << std::endl;
 }
 
-// Runs on the server's loop, which stands still meanwhile: the answer, and
-// anything else on this server, waits until the time is up or Stop.
+// Runs on the loop that serves the client, which stands still meanwhile:
+// the answer, and anything else on that connection, waits until the time is
+// up or Stop.
 GstRTSPStatusCode OnPreTeardownRequest(GstRTSPClient* /*client*/, GstRTSPContext* /*context*/,
                                        gpointer userData)
 {
@@ -175,10 +176,15 @@ gboolean CloseClient(gpointer data)
 
 void OnPlayRequest(GstRTSPClient* client, GstRTSPContext* /*context*/, gpointer /*userData*/)
 {
-    // Shortly after, so that the PLAY answer has left first.
+    // Shortly after, so that the PLAY answer has left first; on the loop
+    // that serves this client (that of its connection's watch, now running).
+    GSource* current = g_main_current_source();
+    if (current == nullptr) {
+        return;
+    }
     GSource* source = g_timeout_source_new(100);
     g_source_set_callback(source, CloseClient, g_object_ref(client), g_object_unref);
-    g_source_attach(source, g_main_context_get_thread_default());
+    g_source_attach(source, g_source_get_context(current));
     g_source_unref(source);
 }
 
@@ -241,9 +247,6 @@ void OnSendMessage(GstRTSPClient* /*client*/, gpointer /*context*/, gpointer mes
             WithRange(std::string(reinterpret_cast<const char*>(data), size), options->announcedRangeSeconds);
         gst_rtsp_message_set_body(response, reinterpret_cast<const guint8*>(sdp.data()),
                                   static_cast<guint>(sdp.size()));
-        gst_rtsp_message_remove_header(response, GST_RTSP_HDR_CONTENT_LENGTH, -1);
-        gst_rtsp_message_add_header(response, GST_RTSP_HDR_CONTENT_LENGTH,
-                                    std::to_string(sdp.size()).c_str());
     }
 }
 

@@ -77,7 +77,8 @@ public:
     ForeignListener& operator=(const ForeignListener&) = delete;
 
     unsigned short Port() const { return port_; }
-    // What the first client that connected sent; empty when none came.
+    // The first request line a client sent, and whether it carried
+    // credentials; empty when none connected.
     std::string FirstVisit() const
     {
         const int client = accept(socket_, nullptr, nullptr);
@@ -87,7 +88,9 @@ public:
         char buffer[4096];
         const ssize_t got = recv(client, buffer, sizeof(buffer), MSG_DONTWAIT);
         close(client);
-        return "connected; sent: " + std::string(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+        const std::string sent(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+        return "connected, sent \"" + sent.substr(0, sent.find('\r')) + "\"" +
+               (sent.find("\r\nAuthorization: ") != std::string::npos ? " with credentials" : "");
     }
 
 private:
