@@ -17,6 +17,14 @@ add_custom_target(qel_fuzzers)
 
 set(QEL_FUZZ_CORPUS_ROOT ${CMAKE_SOURCE_DIR}/fuzz/corpus)
 
+# Undefined behaviour ends a fuzz run as a crash, as in the sanitizer build:
+# by default UBSan only prints and the fuzzer carries on, so such a fault
+# would never fail CI. For every target, since the libraries hold the code
+# under test.
+if(QEL_ENABLE_FUZZERS)
+  add_compile_options(-fno-sanitize-recover=undefined)
+endif()
+
 # Environment of every test. Qt 5.15's offscreen platform never frees its
 # screen objects, which the suppressions name; full stacks let them match
 # through Qt's libraries (used by the sanitizer build only).

@@ -61,6 +61,44 @@ void DeviceRtspPart::RegisterOptions(SimOptions& options)
                      });
     options.AddFlag("rtsp-never-answer-describe", "accept RTSP connections but never answer (DESCRIBE hangs)",
                     [this] { options_.neverAnswerDescribe = true; });
+    options.AddValue("rtsp-hold-teardown-answer", "MS|never",
+                     "answer TEARDOWN only MS milliseconds after it came, or never; nothing else is "
+                     "answered on that connection meanwhile (a relay that ignores TEARDOWN)",
+                     [this](const std::string& v, std::string& e) {
+                         if (v == "never") {
+                             options_.holdTeardownAnswerMs = -1;
+                             return true;
+                         }
+                         uint64_t ms = 0;
+                         if (!simopt::ParseUnsigned(v, 1, 600000, ms, e)) {
+                             return false;
+                         }
+                         options_.holdTeardownAnswerMs = static_cast<int>(ms);
+                         return true;
+                     });
+    options.AddValue("rtsp-end-stream-after", "S",
+                     "end the video S seconds after it started, as a stream that is over: the server "
+                     "sends RTCP BYE",
+                     simopt::UnsignedInto(options_.endStreamAfterSeconds, 1, 86400));
+    options.AddValue("rtsp-announce-range", "S",
+                     "announce a play range of S seconds in the SDP (a=range:npt=0-S) while the video "
+                     "goes on",
+                     simopt::UnsignedInto(options_.announcedRangeSeconds, 1, 86400));
+    options.AddFlag("rtsp-fail-play", "answer PLAY with 503 Service Unavailable",
+                    [this] { options_.failPlay = true; });
+    options.AddValue("rtsp-content-base", "URL",
+                     "name URL as the Content-Base of the DESCRIBE answer (e.g. another host's)",
+                     [this](const std::string& v, std::string& e) {
+                         if (v.rfind("rtsp://", 0) != 0 || v.find_first_of("\r\n") != std::string::npos) {
+                             e = "expected an rtsp:// URL";
+                             return false;
+                         }
+                         options_.contentBase = v;
+                         return true;
+                     });
+    options.AddFlag("rtsp-close-after-play",
+                    "close the RTSP connection right after answering PLAY; the session and the video go on",
+                    [this] { options_.closeAfterPlay = true; });
     options.AddValue("rtsp-devices", "N", "serve RTSP for the first N devices only (default 16)",
                      [this](const std::string& v, std::string& e) {
                          return simopt::ParseUnsigned(v, 0, 4096, maxDevices_, e);

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -21,6 +23,11 @@ struct RtspStreamServer::GstState {
     GMainLoop* loop = nullptr;
     GstRTSPServer* server = nullptr;
     int stopVideoAfterSeconds = 0;
+    // What each client connection's handlers need; lives as long as the server.
+    const RtspStreamOptions* options = nullptr;
+    std::mutex stopMutex;               // guards stopping
+    std::condition_variable stopSignal; // wakes a held TEARDOWN answer on Stop
+    bool stopping = false;
 };
 
 namespace {
@@ -69,6 +76,7 @@ void OnMediaConfigure(GstRTSPMediaFactory* /*factory*/, GstRTSPMedia* media, gpo
 struct ClipFeeder {
     const RtspStreamServer::AccessUnits* units = nullptr;
     int framesPerSecond = 25;
+    uint64_t endAfterFrames = 0; // > 0: the stream ends after this many
     uint64_t sent = 0;
 };
 
@@ -80,6 +88,11 @@ void DeleteClipFeeder(gpointer data, GClosure* /*closure*/)
 void OnClipNeedData(GstElement* source, guint /*length*/, gpointer userData)
 {
     auto* feeder = static_cast<ClipFeeder*>(userData);
+    if (feeder->endAfterFrames > 0 && feeder->sent >= feeder->endAfterFrames) {
+        GstFlowReturn result = GST_FLOW_OK;
+        g_signal_emit_by_name(source, "end-of-stream", &result);
+        return;
+    }
     const std::vector<uint8_t>& unit = (*feeder->units)[feeder->sent % feeder->units->size()];
     GstBuffer* buffer = gst_buffer_new_allocate(nullptr, unit.size(), nullptr);
     gst_buffer_fill(buffer, 0, unit.data(), unit.size());
@@ -96,6 +109,7 @@ void OnClipNeedData(GstElement* source, guint /*length*/, gpointer userData)
 struct ClipSettings {
     const RtspStreamServer::AccessUnits* units = nullptr;
     int framesPerSecond = 25;
+    uint64_t endAfterFrames = 0;
 };
 
 void OnClipMediaConfigure(GstRTSPMediaFactory* /*factory*/, GstRTSPMedia* media, gpointer userData)
@@ -111,6 +125,7 @@ void OnClipMediaConfigure(GstRTSPMediaFactory* /*factory*/, GstRTSPMedia* media,
         auto* feeder = new ClipFeeder;
         feeder->units = settings->units;
         feeder->framesPerSecond = settings->framesPerSecond;
+        feeder->endAfterFrames = settings->endAfterFrames;
         g_signal_connect_data(source, "need-data", G_CALLBACK(OnClipNeedData), feeder, DeleteClipFeeder,
                               static_cast<GConnectFlags>(0));
         gst_object_unref(source);
@@ -129,9 +144,128 @@ void OnTeardownRequest(GstRTSPClient* /*client*/, GstRTSPContext* /*context*/, g
     std::cout << "qel-device-sim: rtsp TEARDOWN received" << std::endl;
 }
 
-void OnClientConnected(GstRTSPServer* /*server*/, GstRTSPClient* client, gpointer /*userData*/)
+// Runs on the loop that serves the client, which stands still meanwhile:
+// the answer, and anything else on that connection, waits until the time is
+// up or Stop.
+GstRTSPStatusCode OnPreTeardownRequest(GstRTSPClient* /*client*/, GstRTSPContext* /*context*/,
+                                       gpointer userData)
 {
+    auto* gst = static_cast<RtspStreamServer::GstState*>(userData);
+    const int holdMs = gst->options->holdTeardownAnswerMs;
+    std::cout << "qel-device-sim: rtsp TEARDOWN held back" << std::endl;
+    std::unique_lock<std::mutex> lock(gst->stopMutex);
+    if (holdMs < 0) {
+        gst->stopSignal.wait(lock, [gst] { return gst->stopping; });
+    } else {
+        gst->stopSignal.wait_for(lock, std::chrono::milliseconds(holdMs), [gst] { return gst->stopping; });
+    }
+    return GST_RTSP_STS_OK;
+}
+
+GstRTSPStatusCode OnPrePlayRequest(GstRTSPClient* /*client*/, GstRTSPContext* /*context*/,
+                                   gpointer /*userData*/)
+{
+    return GST_RTSP_STS_SERVICE_UNAVAILABLE;
+}
+
+gboolean CloseClient(gpointer data)
+{
+    gst_rtsp_client_close(GST_RTSP_CLIENT(data));
+    return G_SOURCE_REMOVE;
+}
+
+void OnPlayRequest(GstRTSPClient* client, GstRTSPContext* /*context*/, gpointer /*userData*/)
+{
+    // Shortly after, so that the PLAY answer has left first; on the loop
+    // that serves this client (that of its connection's watch, now running).
+    GSource* current = g_main_current_source();
+    if (current == nullptr) {
+        return;
+    }
+    GSource* source = g_timeout_source_new(100);
+    g_source_set_callback(source, CloseClient, g_object_ref(client), g_object_unref);
+    g_source_attach(source, g_source_get_context(current));
+    g_source_unref(source);
+}
+
+// The SDP with its play range replaced by one of `seconds` from 0.
+std::string WithRange(const std::string& sdp, int seconds)
+{
+    std::string out;
+    size_t start = 0;
+    bool added = false;
+    while (start < sdp.size()) {
+        size_t end = sdp.find('\n', start);
+        end = end == std::string::npos ? sdp.size() : end + 1;
+        const std::string line = sdp.substr(start, end - start);
+        start = end;
+        if (line.rfind("a=range:", 0) == 0) {
+            continue;
+        }
+        if (!added && line.rfind("m=", 0) == 0) {
+            out += "a=range:npt=0-" + std::to_string(seconds) + "\r\n";
+            added = true;
+        }
+        out += line;
+    }
+    return out;
+}
+
+// Says each request as it is answered, and changes the DESCRIBE answer as the
+// options say.
+void OnSendMessage(GstRTSPClient* /*client*/, gpointer /*context*/, gpointer message, gpointer userData)
+{
+    const auto* options = static_cast<const RtspStreamOptions*>(userData);
+    GstRTSPContext* context = gst_rtsp_context_get_current();
+    auto* response = static_cast<GstRTSPMessage*>(message);
+    if (context == nullptr || context->request == nullptr ||
+        gst_rtsp_message_get_type(response) != GST_RTSP_MESSAGE_RESPONSE) {
+        return;
+    }
+    GstRTSPMethod method = GST_RTSP_INVALID;
+    const gchar* uri = nullptr;
+    GstRTSPVersion version = GST_RTSP_VERSION_INVALID;
+    if (gst_rtsp_message_parse_request(context->request, &method, &uri, &version) != GST_RTSP_OK) {
+        return;
+    }
+    std::cout << "qel-device-sim: rtsp request " << gst_rtsp_method_as_text(method) << " "
+              << (uri != nullptr ? uri : "") << std::endl;
+    GstRTSPStatusCode code = GST_RTSP_STS_INVALID;
+    gst_rtsp_message_parse_response(response, &code, nullptr, nullptr);
+    if (method != GST_RTSP_DESCRIBE || code != GST_RTSP_STS_OK) {
+        return;
+    }
+    if (!options->contentBase.empty()) {
+        gst_rtsp_message_remove_header(response, GST_RTSP_HDR_CONTENT_BASE, -1);
+        gst_rtsp_message_add_header(response, GST_RTSP_HDR_CONTENT_BASE, options->contentBase.c_str());
+    }
+    if (options->announcedRangeSeconds > 0) {
+        guint8* data = nullptr;
+        guint size = 0;
+        gst_rtsp_message_get_body(response, &data, &size);
+        const std::string sdp =
+            WithRange(std::string(reinterpret_cast<const char*>(data), size), options->announcedRangeSeconds);
+        gst_rtsp_message_set_body(response, reinterpret_cast<const guint8*>(sdp.data()),
+                                  static_cast<guint>(sdp.size()));
+    }
+}
+
+void OnClientConnected(GstRTSPServer* /*server*/, GstRTSPClient* client, gpointer userData)
+{
+    auto* gst = static_cast<RtspStreamServer::GstState*>(userData);
+    const RtspStreamOptions& options = *gst->options;
     g_signal_connect(client, "teardown-request", G_CALLBACK(OnTeardownRequest), nullptr);
+    g_signal_connect(client, "send-message", G_CALLBACK(OnSendMessage),
+                     const_cast<RtspStreamOptions*>(&options));
+    if (options.holdTeardownAnswerMs != 0) {
+        g_signal_connect(client, "pre-teardown-request", G_CALLBACK(OnPreTeardownRequest), gst);
+    }
+    if (options.failPlay) {
+        g_signal_connect(client, "pre-play-request", G_CALLBACK(OnPrePlayRequest), nullptr);
+    }
+    if (options.closeAfterPlay) {
+        g_signal_connect(client, "play-request", G_CALLBACK(OnPlayRequest), nullptr);
+    }
 }
 
 // Start of the NAL unit after the start code at `at` (3 or 4 bytes long).
@@ -228,7 +362,13 @@ std::string RtspStreamServer::PipelineDescription() const
     }
     const std::string fps = std::to_string(options_.framesPerSecond);
     // A ball over mid grey: the overlay's black lines stay visible over it.
-    std::string description = "( videotestsrc is-live=true pattern=ball background-color=0xff9e9e9e ! "
+    // An end of the stream makes the RTP session send its RTCP BYE.
+    const std::string frames =
+        options_.endStreamAfterSeconds > 0
+            ? " num-buffers=" + std::to_string(options_.endStreamAfterSeconds * options_.framesPerSecond)
+            : std::string();
+    std::string description = "( videotestsrc is-live=true" + frames +
+                              " pattern=ball background-color=0xff9e9e9e ! "
                               "video/x-raw,format=I420,width=" +
                               std::to_string(options_.width) + ",height=" + std::to_string(options_.height) +
                               ",framerate=" + fps +
@@ -336,11 +476,14 @@ bool RtspStreamServer::Start(std::string& error)
         g_object_unref(pool);
     }
     if (!clip_.empty()) {
-        auto* settings = new ClipSettings{&clip_, options_.framesPerSecond};
+        const auto endAfterFrames = static_cast<uint64_t>(options_.endStreamAfterSeconds) *
+                                    static_cast<uint64_t>(options_.framesPerSecond);
+        auto* settings = new ClipSettings{&clip_, options_.framesPerSecond, endAfterFrames};
         g_signal_connect_data(factory, "media-configure", G_CALLBACK(OnClipMediaConfigure), settings,
                               DeleteClipSettings, static_cast<GConnectFlags>(0));
     }
-    g_signal_connect(gst_->server, "client-connected", G_CALLBACK(OnClientConnected), nullptr);
+    gst_->options = &options_;
+    g_signal_connect(gst_->server, "client-connected", G_CALLBACK(OnClientConnected), gst_.get());
     if (options_.stopVideoAfterSeconds > 0) {
         g_signal_connect(factory, "media-configure", G_CALLBACK(OnMediaConfigure),
                          GINT_TO_POINTER(options_.stopVideoAfterSeconds));
@@ -399,6 +542,11 @@ void RtspStreamServer::Stop()
     if (!gst_) {
         return;
     }
+    {
+        const std::lock_guard<std::mutex> lock(gst_->stopMutex);
+        gst_->stopping = true;
+    }
+    gst_->stopSignal.notify_all();
     std::pair<GstRTSPServer*, GMainLoop*> target{gst_->server, gst_->loop};
     g_main_context_invoke(gst_->context, ShutDownInLoop, &target);
     if (thread_.joinable()) {

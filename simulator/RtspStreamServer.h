@@ -25,12 +25,20 @@ struct RtspStreamOptions {
     // Fault switches.
     int stopVideoAfterSeconds = 0;    // > 0: drop video after this many seconds of play, keep the session
     bool neverAnswerDescribe = false; // accept connections and read requests, answer nothing
+    int holdTeardownAnswerMs = 0;     // > 0: answer TEARDOWN this much later; < 0: never (until Stop)
+    int endStreamAfterSeconds = 0;    // > 0: end the video (RTCP BYE) after this many seconds
+    int announcedRangeSeconds = 0;    // > 0: the SDP announces a play range of this length
+    bool failPlay = false;            // answer PLAY with 503 Service Unavailable
+    std::string contentBase;          // non-empty: the Content-Base of the DESCRIBE answer
+    bool closeAfterPlay = false;      // close the RTSP connection right after PLAY; the session stays
 };
 
 // A live H.264 test picture (or a pre-encoded clip) over RTSP with RTP over UDP, on GStreamer's RTSP
 // server library, with Digest authentication. Each client gets its own pipeline,
-// so every connection starts with a key frame and its own fault clock. Runs a
-// GLib main loop on a thread of its own; Stop joins it.
+// so every connection starts with a key frame and its own fault clock. Says
+// every request it answers on standard output ("qel-device-sim: rtsp request
+// METHOD URL"). Runs a GLib main loop on a thread of its own; Stop joins it
+// (and ends a TEARDOWN answer held back).
 class RtspStreamServer final {
 public:
     explicit RtspStreamServer(RtspStreamOptions options);
@@ -48,9 +56,10 @@ public:
 
     // The access units of the clip, each with its start codes.
     using AccessUnits = std::vector<std::vector<uint8_t>>;
+    // The GLib side, shared with the server's signal handlers.
+    struct GstState;
 
 private:
-    struct GstState;
     bool LoadClip(std::string& error);
     bool StartSilentListener(std::string& error);
 

@@ -57,10 +57,11 @@ public:
         return static_cast<uint32_t>(value);
     }
 
-    int32_t Se()
+    // Exp-Golomb se(v); wide enough for every 32-bit code (up to 2^31 either way).
+    int64_t Se()
     {
         const uint32_t code = Ue();
-        const auto magnitude = static_cast<int32_t>((code + 1) / 2);
+        const int64_t magnitude = (int64_t{code} + 1) / 2;
         return (code & 1u) != 0 ? magnitude : -magnitude;
     }
 
@@ -70,16 +71,22 @@ private:
     bool ok_ = true;
 };
 
-void SkipScalingList(BitReader& bits, int size)
+// False on a delta_scale outside -128..127, which no valid SPS carries.
+bool SkipScalingList(BitReader& bits, int size)
 {
-    int last = 8;
-    int next = 8;
+    int64_t last = 8;
+    int64_t next = 8;
     for (int j = 0; j < size && bits.Ok(); ++j) {
         if (next != 0) {
-            next = (last + bits.Se() + 256) % 256;
+            const int64_t delta = bits.Se();
+            if (delta < -128 || delta > 127) {
+                return false;
+            }
+            next = (last + delta + 256) % 256;
         }
         last = next == 0 ? last : next;
     }
+    return true;
 }
 
 bool HasChromaFormat(uint32_t profile)
@@ -140,8 +147,8 @@ bool ParseSpsPictureSize(const uint8_t* nal, size_t size, H264PictureSize& pictu
         if (bits.Bit() != 0) {
             const int lists = chromaFormat != 3 ? 8 : 12;
             for (int i = 0; i < lists && bits.Ok(); ++i) {
-                if (bits.Bit() != 0) {
-                    SkipScalingList(bits, i < 6 ? 16 : 64);
+                if (bits.Bit() != 0 && !SkipScalingList(bits, i < 6 ? 16 : 64)) {
+                    return false;
                 }
             }
         }

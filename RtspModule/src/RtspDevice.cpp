@@ -111,13 +111,16 @@ void RtspDevice::TearDown()
     }
     // Ends the stream and sends TEARDOWN (when a stream was set up), so that a
     // device with few sessions frees this one now rather than at its time-out.
-    // The answer is awaited for a bounded time only: the stop never waits long.
+    // The request goes out at once; closing the connection later still
+    // delivers what the socket holds.
     shutdownStream(this);
-    const int64_t deadlineUs = MonotonicMicroseconds() + kTeardownWaitUs;
-    for (int64_t now = MonotonicMicroseconds(); now < deadlineUs && IsConnected() && HasPendingRequests();
-         now = MonotonicMicroseconds()) {
-        Scheduler().SingleStep(static_cast<unsigned>(deadlineUs - now));
-    }
+}
+
+void RtspDevice::OnForeignBaseIgnored(const std::string& header, const std::string& url)
+{
+    RTSPClient::OnForeignBaseIgnored(header, url);
+    LOG(INFO) << url_ << ": ignored the " << header << " \"" << url
+              << "\" of the DESCRIBE answer: it names another host or port than the device's";
 }
 
 void RtspDevice::SetStopFlag()
@@ -302,10 +305,11 @@ void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultStrin
     UsageEnvironment& env = device.envir();
     StreamClientState& scs = device.GetStreamClientState();
     if (resultCode != 0) {
-        PrintPrefix(env, device) << "Failed to start playing session: "
-                                 << (resultString != nullptr ? resultString : "") << "\n";
+        const std::string reason = resultString != nullptr ? resultString : "";
         delete[] resultString;
+        PrintPrefix(env, device) << "Failed to start playing session: " << reason << "\n";
         shutdownStream(rtspClient);
+        device.ReportError(device.Url() + " Failed to start playing session: " + reason);
         return;
     }
     if (scs.duration > 0) {
@@ -343,16 +347,21 @@ void subsessionByeHandler(void* clientData)
     auto* subsession = static_cast<MediaSubsession*>(clientData);
     auto* rtspClient = static_cast<RTSPClient*>(subsession->miscPtr);
     RtspDevice& device = DeviceOf(rtspClient);
-    PrintPrefix(device.envir(), device)
-        << "Received RTCP \"BYE\" on \"" << SubsessionText(*subsession) << "\" subsession\n";
+    const std::string text = SubsessionText(*subsession);
+    PrintPrefix(device.envir(), device) << "Received RTCP \"BYE\" on \"" << text << "\" subsession\n";
     subsessionAfterPlaying(subsession);
+    // Only read subsessions have a BYE handler: the video is over.
+    device.ReportError(device.Url() + " The device ended the stream (RTCP BYE on the \"" + text +
+                       "\" subsession)");
 }
 
 void streamTimerHandler(void* clientData)
 {
     auto* rtspClient = static_cast<RTSPClient*>(clientData);
-    DeviceOf(rtspClient).GetStreamClientState().streamTimerTask = nullptr;
+    RtspDevice& device = DeviceOf(rtspClient);
+    device.GetStreamClientState().streamTimerTask = nullptr;
     shutdownStream(rtspClient);
+    device.ReportError(device.Url() + " The stream reached the end of its announced range");
 }
 
 void shutdownStream(RTSPClient* rtspClient)

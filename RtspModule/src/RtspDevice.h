@@ -48,9 +48,12 @@ protected:
 // Pulls one device's live H.264 video over RTSP (RTP over UDP). Run blocks on the
 // video thread while the stream runs: DESCRIBE, SETUP of every subsession, PLAY,
 // a keep-alive every 6 s and a liveness check that stops the loop after more than
-// 60 s without a NAL unit. Fatal problems go as texts to the error handler. Stop
-// it with SetStopFlag from any thread; destroy it on another thread once Run has
-// returned. It never restarts.
+// 60 s without a NAL unit. Fatal problems, and every end of the stream that the
+// device announces (a failed PLAY, an RTCP BYE, the end of the announced range),
+// go as texts to the error handler at once. The device URL's host must be a
+// numeric IPv4 address. Stop it with SetStopFlag from any thread; Run then sends
+// TEARDOWN and returns without waiting for its answer. Destroy it on another
+// thread once Run has returned. It never restarts.
 class RtspDevice final : private RtspDeviceEnvironment, public RTSPClient {
 public:
     RtspDevice(const char* rtspURL, std::string login, std::string password, int verbosityLevel,
@@ -78,15 +81,15 @@ public:
     // Keep-alive period and the silence after which the device counts as dead.
     static constexpr int64_t kCheckStatePeriodUs = 6000000;
     static constexpr long long kDeadAfterSeconds = 60;
-    // Longest wait for the answer to the TEARDOWN sent when the loop ends.
-    static constexpr int64_t kTeardownWaitUs = 500000;
 
 private:
     static void CheckState1(void* clientData);
     void CheckState();
-    // After the loop: ends a playing stream with TEARDOWN, waiting at most
-    // kTeardownWaitUs for the answer.
+    // After the loop: ends a playing stream with TEARDOWN. The request is
+    // written to the connection, its answer is not awaited: a server that
+    // never answers must not hold up the stop.
     void TearDown();
+    void OnForeignBaseIgnored(const std::string& header, const std::string& url) override;
     ThreadSafeTaskScheduler& Scheduler() const;
 
     StreamClientState scs_;

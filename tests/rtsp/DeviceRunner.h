@@ -154,3 +154,9 @@ inline std::string LanDeviceUrl()
 {
     return "rtsp://10.77.0.14/ch0_unicast_firststream";
 }
+
+// The workstation namespace's address, where the tests run.
+inline std::string LanWorkstationAddress()
+{
+    return "10.77.0.1";
+}

@@ -68,7 +68,8 @@ const char kSdp[] = "v=0\r\ns=x\r\na=control:*\r\nm=video 0 RTP/AVP 96\r\na=rtpm
 
 TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterRequests)
 {
-    ScriptedServer server([](const std::string& request, int index) -> std::string {
+    std::string base;
+    ScriptedServer server([&base](const std::string& request, int index) -> std::string {
         const std::string cseq = CSeqOf(request);
         if (index == 0) {
             return "RTSP/1.0 401 Unauthorized\r\nCSeq: " + cseq +
@@ -76,11 +77,12 @@ TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterReq
                    "nonce=\"n1\"\r\n\r\n";
         }
         const std::string body = kSdp;
-        return "RTSP/1.0 200 OK\r\nCSeq: " + cseq +
-               "\r\nContent-Base: rtsp://127.0.0.1/base/\r\n"
+        return "RTSP/1.0 200 OK\r\nCSeq: " + cseq + "\r\nContent-Base: " + base +
+               "\r\n"
                "Content-Length: " +
                std::to_string(body.size()) + "\r\n\r\n" + body;
     });
+    base = server.Url("/base/");
     TestClient client(*env_, server.Url());
     Authenticator authenticator("root", "vbnq");
     client.sendDescribeCommand(Record, &authenticator);
@@ -88,7 +90,7 @@ TEST_F(RtspClientTest, DigestChallengeIsAnsweredAndTheCredentialsKeptForLaterReq
     ASSERT_TRUE(client.result.done);
     EXPECT_EQ(client.result.code, 0);
     EXPECT_EQ(client.result.text, kSdp);
-    EXPECT_STREQ(client.url(), "rtsp://127.0.0.1/base/");
+    EXPECT_EQ(client.url(), base);
 
     const auto requests = server.Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -219,6 +221,12 @@ TEST_F(RtspClientTest, AClosedOrRefusedConnectionFailsThePendingRequests)
     badUrl.sendDescribeCommand(Record, nullptr);
     ASSERT_EQ(badUrl.all.size(), 1u);
     EXPECT_EQ(badUrl.result.text, "Failed to parse URL \"http://127.0.0.1/x\"");
+
+    // A host name would need a lookup, which blocks the loop and every stop.
+    TestClient named(*env_, "rtsp://localhost:554/x");
+    named.sendDescribeCommand(Record, nullptr);
+    ASSERT_EQ(named.all.size(), 1u);
+    EXPECT_EQ(named.result.text, "Not a numeric IPv4 address: \"localhost\"");
 }
 
 } // namespace

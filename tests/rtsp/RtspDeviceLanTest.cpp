@@ -5,6 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstring>
 
@@ -37,6 +44,59 @@ size_t Find(const std::string& text, const std::string& what)
 {
     return text.find(what);
 }
+
+// The URLs of the requests the simulator answered, in order.
+std::vector<std::string> RequestUrls(const SimDevice& sim)
+{
+    std::vector<std::string> urls;
+    const QRegularExpression line(QStringLiteral("qel-device-sim: rtsp request \\S+ (\\S*)"));
+    auto matches = line.globalMatch(sim.Output());
+    while (matches.hasNext()) {
+        urls.push_back(matches.next().captured(1).toStdString());
+    }
+    return urls;
+}
+
+// Another host's RTSP server as far as a client can tell: a TCP port on the
+// workstation that takes connections and is never served.
+class ForeignListener final {
+public:
+    ForeignListener()
+    {
+        socket_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+        listen(socket_, 8);
+        socklen_t length = sizeof(address);
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~ForeignListener() { close(socket_); }
+    ForeignListener(const ForeignListener&) = delete;
+    ForeignListener& operator=(const ForeignListener&) = delete;
+
+    unsigned short Port() const { return port_; }
+    // The first request line a client sent, and whether it carried
+    // credentials; empty when none connected.
+    std::string FirstVisit() const
+    {
+        const int client = accept(socket_, nullptr, nullptr);
+        if (client < 0) {
+            return std::string();
+        }
+        char buffer[4096];
+        const ssize_t got = recv(client, buffer, sizeof(buffer), MSG_DONTWAIT);
+        close(client);
+        const std::string sent(buffer, got > 0 ? static_cast<size_t>(got) : 0);
+        return "connected, sent \"" + sent.substr(0, sent.find('\r')) + "\"" +
+               (sent.find("\r\nAuthorization: ") != std::string::npos ? " with credentials" : "");
+    }
+
+private:
+    int socket_ = -1;
+    unsigned short port_ = 0;
+};
 
 TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
 {
@@ -162,6 +222,87 @@ TEST_F(RtspDeviceLanTest, NoServerAtTheAddressGivesOneReport)
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(errors[0].rfind(url + " Failed to get a SDP description: Connection to server failed: ", 0), 0u)
         << errors[0];
+}
+
+TEST_F(RtspDeviceLanTest, RequestsReconnectsAndCredentialsGoOnlyToTheDevice)
+{
+    // The DESCRIBE answer names the workstation as Content-Base, and the device
+    // closes the connection after PLAY, so that the next keep-alive connects anew.
+    ForeignListener other;
+    const std::string foreignBase = "rtsp://" + LanWorkstationAddress() + ":" + std::to_string(other.Port()) +
+                                    "/ch0_unicast_firststream/";
+    auto sim = StartSim({QStringLiteral("--rtsp-content-base"), QString::fromStdString(foreignBase),
+                         QStringLiteral("--rtsp-close-after-play")});
+    ASSERT_TRUE(sim->IsReady());
+    const std::string url = LanDeviceUrl();
+    DeviceRunner runner(url, "root", "vbnq");
+    runner.Start();
+    EXPECT_TRUE(runner.WaitFor(kSetupTimeout, [&] { return !runner.FramesLocked().empty(); }));
+    // The keep-alive comes within 6 s of the start.
+    EXPECT_TRUE(sim->WaitForOutput(QStringLiteral("rtsp request GET_PARAMETER"), 15000))
+        << sim->Output().toStdString();
+    runner.Device().SetStopFlag();
+    EXPECT_TRUE(runner.WaitForEnd(kEndTimeout));
+    EXPECT_TRUE(sim->WaitForOutput(QStringLiteral("rtsp request TEARDOWN"), 5000));
+
+    EXPECT_EQ(other.FirstVisit(), "");
+    const auto urls = RequestUrls(*sim);
+    ASSERT_GE(urls.size(), 6u) << sim->Output().toStdString(); // DESCRIBE twice (401), SETUP, PLAY, ...
+    for (const std::string& requested : urls) {
+        EXPECT_EQ(requested.rfind(url, 0), 0u) << requested;
+    }
+    EXPECT_TRUE(runner.Errors().empty()) << runner.Errors().front();
+}
+
+TEST_F(RtspDeviceLanTest, StopSendsTeardownAndDoesNotWaitForItsAnswer)
+{
+    // The answer comes 300 ms late: a client that waited for it would read it.
+    auto sim = StartSim({QStringLiteral("--rtsp-hold-teardown-answer"), QStringLiteral("300")});
+    ASSERT_TRUE(sim->IsReady());
+    std::string printed;
+    {
+        CerrCapture capture;
+        DeviceRunner runner(LanDeviceUrl(), "root", "vbnq");
+        runner.Start();
+        ASSERT_TRUE(runner.WaitFor(kSetupTimeout, [&] { return runner.FramesLocked().size() >= 10; }));
+        const auto stopAt = std::chrono::steady_clock::now();
+        runner.Device().SetStopFlag();
+        EXPECT_TRUE(runner.WaitForEnd(kEndTimeout));
+        std::printf(
+            "stop with the TEARDOWN answer held back: %.1f ms\n",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopAt).count());
+        printed = capture.Text();
+        EXPECT_TRUE(runner.Errors().empty());
+    }
+    EXPECT_TRUE(sim->WaitForOutput(QStringLiteral("rtsp TEARDOWN held back"), 5000))
+        << sim->Output().toStdString();
+    const size_t sent = Find(printed, "Sending request: TEARDOWN ");
+    ASSERT_NE(sent, std::string::npos) << printed;
+    EXPECT_EQ(Find(printed.substr(sent), "Received a complete response"), std::string::npos)
+        << printed.substr(sent);
+}
+
+TEST_F(RtspDeviceLanTest, StreamEndsTheDeviceAnnouncesAreReportedAtOnce)
+{
+    const std::string url = LanDeviceUrl();
+    const std::vector<std::pair<QStringList, std::string>> ends{
+        {{QStringLiteral("--rtsp-fail-play")},
+         url + " Failed to start playing session: 503 Service Unavailable"},
+        {{QStringLiteral("--rtsp-end-stream-after"), QStringLiteral("2")},
+         url + " The device ended the stream (RTCP BYE on the \"video/H264\" subsession)"},
+        {{QStringLiteral("--rtsp-announce-range"), QStringLiteral("1")},
+         url + " The stream reached the end of its announced range"},
+    };
+    for (const auto& [arguments, expected] : ends) {
+        SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
+        auto sim = StartSim(arguments);
+        ASSERT_TRUE(sim->IsReady());
+        DeviceRunner runner(url, "root", "vbnq");
+        runner.Start();
+        // Far less than the minute after which a silent device counts as dead.
+        ASSERT_TRUE(runner.WaitForEnd(kSetupTimeout)) << "the end was not reported";
+        EXPECT_EQ(runner.Errors(), std::vector<std::string>{expected});
+    }
 }
 
 } // namespace

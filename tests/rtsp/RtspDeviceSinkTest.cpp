@@ -1,6 +1,7 @@
 // Framing of received NAL units into the frames observers get, and the device's
 // observer and parameter-set bookkeeping. A test source stands in for RTP.
 #include "FramedSource.h"
+#include "H264Sps.h"
 #include "MediaSession.h"
 #include "RtspDevice.h"
 #include "RtspDeviceSink.h"
@@ -172,9 +173,10 @@ TEST_F(SinkTest, UnitsArriveWholeUpToTheLimitAndACutOneIsLeftOut)
     EXPECT_EQ(observer_.frames[1].bytes.size(), 14u);
 }
 
-// An SPS of the Baseline profile announcing a picture of `widthInMbs` x
-// `heightInMbs` macroblocks.
-Bytes BaselineSps(uint32_t widthInMbs, uint32_t heightInMbs)
+// An SPS announcing a picture of `widthInMbs` x `heightInMbs` macroblocks: of
+// the Baseline profile, or with `scalingDeltas` of the High profile with
+// these deltas as its first scaling list.
+Bytes BaselineSps(uint32_t widthInMbs, uint32_t heightInMbs, const std::vector<int>& scalingDeltas = {})
 {
     std::vector<bool> bits;
     const auto put = [&bits](uint32_t value, int count) {
@@ -190,13 +192,25 @@ Bytes BaselineSps(uint32_t widthInMbs, uint32_t heightInMbs)
         put(0, length);
         put(value + 1, length + 1);
     };
-    put(66, 8);    // profile
-    put(0x1F, 16); // constraints, level
-    ue(0);         // sps id
-    ue(0);         // log2_max_frame_num_minus4
-    ue(2);         // pic_order_cnt_type
-    ue(1);         // max_num_ref_frames
-    put(0, 1);     // gaps
+    put(scalingDeltas.empty() ? 66 : 100, 8); // profile
+    put(0x1F, 16);                            // constraints, level
+    ue(0);                                    // sps id
+    if (!scalingDeltas.empty()) {
+        ue(1); // chroma_format_idc
+        ue(0); // bit depths
+        ue(0);
+        put(0, 1); // qpprime_y_zero_transform_bypass_flag
+        put(1, 1); // seq_scaling_matrix_present_flag
+        put(1, 1); // the first list is present
+        for (const int delta : scalingDeltas) {
+            ue(delta > 0 ? 2 * static_cast<uint32_t>(delta) - 1 : 2 * static_cast<uint32_t>(-delta));
+        }
+        put(0, 7); // the other lists are not
+    }
+    ue(0);     // log2_max_frame_num_minus4
+    ue(2);     // pic_order_cnt_type
+    ue(1);     // max_num_ref_frames
+    put(0, 1); // gaps
     ue(widthInMbs - 1);
     ue(heightInMbs - 1);
     put(1, 1); // frame_mbs_only
@@ -245,6 +259,23 @@ TEST_F(SinkTest, APictureLargerThan8192SquareStopsTheStreamWithAReason)
     EXPECT_EQ(errors.errors[1],
               "The stream's picture size 720x9600 exceeds the largest supported size 8192x8192");
     device_.SetErrorHandler(nullptr);
+}
+
+TEST(H264SpsTest, ScalingDeltasOutsideTheirRangeAreRefusedWithoutOverflow)
+{
+    // A delta_scale of 2^31 - 1, which the sum with the last scale used to overflow.
+    const Bytes overflowing = {0x67, 0x64, 0x00, 0x00, 0xad, 0x80, 0x00, 0x00, 0x00, 0xff, 0xff,
+                               0xff, 0xfe, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+    H264PictureSize picture;
+    EXPECT_FALSE(ParseSpsPictureSize(overflowing.data(), overflowing.size(), picture));
+    const Bytes beyond = BaselineSps(45, 36, {-129, 0});
+    EXPECT_FALSE(ParseSpsPictureSize(beyond.data(), beyond.size(), picture));
+
+    // The extremes of the range are valid: the list ends where its scale wraps to 0.
+    const Bytes extremes = BaselineSps(45, 36, {-128, 127, -7});
+    ASSERT_TRUE(ParseSpsPictureSize(extremes.data(), extremes.size(), picture));
+    EXPECT_EQ(picture.width, 720u);
+    EXPECT_EQ(picture.height, 576u);
 }
 
 TEST_F(SinkTest, WithoutObserversUnitsAreStillReadAndTheDeviceLivesOn)

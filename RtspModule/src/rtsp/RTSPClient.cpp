@@ -8,7 +8,6 @@
 #include <charconv>
 #include <cerrno>
 #include <cstring>
-#include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,7 +32,7 @@ RTSPClient::RTSPClient(UsageEnvironment& env, const char* rtspURL, int verbosity
                        int socketNumToServer)
     : Medium(env), verbosityLevel_(verbosityLevel),
       userAgent_(applicationName != nullptr ? applicationName : "QelRtspClient"),
-      baseUrl_(rtspURL != nullptr ? rtspURL : ""), socket_(socketNumToServer)
+      baseUrl_(rtspURL != nullptr ? rtspURL : ""), serverUrl_(baseUrl_), socket_(socketNumToServer)
 {
     if (socket_ >= 0) {
         socklen_t length = sizeof(serverAddress_);
@@ -50,6 +49,36 @@ RTSPClient::~RTSPClient()
 void RTSPClient::setBaseURL(const char* url)
 {
     baseUrl_ = url != nullptr ? url : "";
+    serverUrl_ = baseUrl_;
+}
+
+void RTSPClient::OnForeignBaseIgnored(const std::string& header, const std::string& url)
+{
+    if (verbosityLevel_ >= 1) {
+        envir() << "Ignored the " << header << " \"" << url << "\": another server than " << serverUrl_
+                << "\n";
+    }
+}
+
+bool RTSPClient::IsServerUrl(const std::string& url) const
+{
+    std::string host;
+    unsigned short port = 0;
+    std::string serverHost;
+    unsigned short serverPort = 0;
+    std::string user;
+    std::string password;
+    if (!ParseRtspUrl(url, host, port, user, password) ||
+        !ParseRtspUrl(serverUrl_, serverHost, serverPort, user, password) || port != serverPort) {
+        return false;
+    }
+    in_addr address{};
+    in_addr serverAddress{};
+    if (inet_pton(AF_INET, host.c_str(), &address) == 1 &&
+        inet_pton(AF_INET, serverHost.c_str(), &serverAddress) == 1) {
+        return address.s_addr == serverAddress.s_addr;
+    }
+    return EqualsNoCase(host, serverHost);
 }
 
 bool RTSPClient::ParseRtspUrl(const std::string& url, std::string& host, unsigned short& port,
@@ -235,24 +264,22 @@ bool RTSPClient::Connect()
     unsigned short port = 0;
     std::string user;
     std::string password;
-    if (!ParseRtspUrl(baseUrl_, host, port, user, password)) {
-        envir().setResultMsg("Failed to parse URL \"" + baseUrl_ + "\"");
+    if (!ParseRtspUrl(serverUrl_, host, port, user, password)) {
+        envir().setResultMsg("Failed to parse URL \"" + serverUrl_ + "\"");
         return false;
     }
     if (host.size() > 2 && host.front() == '[') {
         envir().setResultMsg("IPv6 addresses are not supported: \"" + host + "\"");
         return false;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        envir().setResultMsg("Failed to find network address for \"" + host + "\"");
+    // No name lookup: it would block the loop for as long as the resolver
+    // takes, and with it every stop request.
+    serverAddress_ = sockaddr_in{};
+    serverAddress_.sin_family = AF_INET;
+    if (inet_pton(AF_INET, host.c_str(), &serverAddress_.sin_addr) != 1) {
+        envir().setResultMsg("Not a numeric IPv4 address: \"" + host + "\"");
         return false;
     }
-    std::memcpy(&serverAddress_, found->ai_addr, sizeof(serverAddress_));
-    freeaddrinfo(found);
     serverAddress_.sin_port = htons(port);
 
     socket_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -505,7 +532,12 @@ void RTSPClient::HandleResponse(const RtspResponse& response)
             base = response.Header("Content-Location");
         }
         if (base != nullptr && !base->empty()) {
-            baseUrl_ = *base;
+            if (IsServerUrl(*base)) {
+                baseUrl_ = *base;
+            } else {
+                OnForeignBaseIgnored(
+                    response.Header("Content-Base") != nullptr ? "Content-Base" : "Content-Location", *base);
+            }
         }
         resultString = strDup(response.body);
     } else if (request.method == "SETUP") {

@@ -21,7 +21,11 @@ using portNumBits = unsigned short;
 // <reason>" on a failure answer; a negative code with a text when the
 // connection fails. The result string belongs to the handler (delete[]).
 // A 401 answer is retried once with the credentials given with the request,
-// which are then kept for later requests. Connects on the first request.
+// which are then kept for later requests. Connects on the first request, and
+// again after the server closed the connection, always to the numeric IPv4
+// host and the port of the URL given at construction or by setBaseURL: a
+// Content-Base or Content-Location that names another host or port is
+// ignored, so requests and credentials never leave for another server.
 class RTSPClient : public Medium {
 public:
     using responseHandler = void(RTSPClient* rtspClient, int resultCode, char* resultString);
@@ -47,6 +51,7 @@ public:
     // Requests sent or queued whose answer has not arrived.
     bool HasPendingRequests() const { return !awaitingConnection_.empty() || !awaitingResponse_.empty(); }
 
+    // Also the server every later connection goes to.
     void setBaseURL(const char* url);
     const char* url() const { return baseUrl_.c_str(); }
     const std::string& sessionId() const { return sessionId_; }
@@ -61,6 +66,10 @@ protected:
     RTSPClient(UsageEnvironment& env, const char* rtspURL, int verbosityLevel, const char* applicationName,
                portNumBits tunnelOverHTTPPortNum, int socketNumToServer);
     ~RTSPClient() override;
+
+    // A DESCRIBE answer's Content-Base or Content-Location (`header`) named
+    // `url`, on another host or port than the server's, and was not adopted.
+    virtual void OnForeignBaseIgnored(const std::string& header, const std::string& url);
 
 private:
     struct Request {
@@ -85,10 +94,13 @@ private:
     void HandleReadable();
     void HandleResponse(const RtspResponse& response);
     std::string SessionUrl(const MediaSession& session) const;
+    // `url` names the server's host and port.
+    bool IsServerUrl(const std::string& url) const;
 
     int verbosityLevel_ = 0;
     std::string userAgent_;
     std::string baseUrl_;
+    std::string serverUrl_; // the URL whose host and port every connection goes to
     int socket_ = -1;
     bool connecting_ = false;
     sockaddr_in serverAddress_{};
