@@ -278,7 +278,7 @@ QString CameraPositionTab::ApplyCommand() const
 void CameraPositionTab::OnApplyCam()
 {
     if (SendCommands(
-            {ApplyCommand()}, tr("Camera position was applied"),
+            tr("Applying the camera position"), {ApplyCommand()}, tr("Camera position was applied"),
             tr("Applying the camera position was cancelled; the device may hold part of the change"))) {
         unapplied_ = false;
     }

@@ -183,6 +183,6 @@ void ClassifierTab::OnApply()
         return;
     }
     SendCommands(
-        ApplyCommands(), tr("Classifier settings were applied"),
+        tr("Applying the classifier settings"), ApplyCommands(), tr("Classifier settings were applied"),
         tr("Applying the classifier settings was cancelled; the device may hold part of the change"));
 }

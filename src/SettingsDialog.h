@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 namespace Ui {
@@ -110,6 +111,9 @@ private:
 
     // getconfig for an analytics page.
     void StartConfigRequest(DevicePage* page, int logType);
+    // getconfig for the source page's Bitrate and FPS.
+    void StartSourceConfigRequest();
+    static QString ConfigLoadFailedText(const QString& message);
     // Every configuration read fills what other pages take from it: the
     // classifier (once, before its Apply is enabled) and the source page's
     // Bitrate and FPS (once, unless the user has typed into them).
@@ -132,4 +136,6 @@ private:
     bool zonesTabShown_ = false;
     bool classifierTabShown_ = false;
     bool fittedToScreen_ = false;
+    bool closeQuestionOpen_ = false; // Close asks whether to discard unapplied zones
+    QStringList heldErrors_;         // failures that came while it asked
 };

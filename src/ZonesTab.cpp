@@ -200,7 +200,7 @@ std::vector<QString> ZonesTab::ApplyCommands() const
 
 void ZonesTab::OnApplyZones()
 {
-    if (SendCommands(ApplyCommands(), tr("Zones were applied"),
+    if (SendCommands(tr("Applying zones"), ApplyCommands(), tr("Zones were applied"),
                      tr("Applying zones was cancelled; the device may hold part of the change"))) {
         unapplied_ = false;
     }
