@@ -52,6 +52,8 @@ DeviceNetworkParams RefusingDevice()
 }
 
 const char kRefused[] = "HTTP request failed: Connection refused";
+const char kSourceRefused[] =
+    "Loading the video source settings failed: HTTP request failed: Connection refused";
 
 QString Hex(const unsigned char* bytes, int size)
 {
@@ -226,10 +228,10 @@ void SettingsDialogTest::FailedSourceLoadIsShownOnceAndNeverRetried()
     // Disabled while the reply is outstanding...
     QVERIFY(!ui->lineEditSourceHost->isEnabled());
     QVERIFY(!ui->pushButtonApply3->isEnabled());
-    QTRY_COMPARE(boxes.Texts(), QStringList{QString::fromLatin1(kRefused)});
+    QTRY_COMPARE(boxes.Texts(), QStringList{QString::fromLatin1(kSourceRefused)});
     QCOMPARE(boxes.Titles(), QStringList{QStringLiteral("Error")});
     QCOMPARE(status.size(), 1);
-    QCOMPARE(status.at(0).at(0).toString(), QString::fromLatin1(kRefused));
+    QCOMPARE(status.at(0).at(0).toString(), QString::fromLatin1(kSourceRefused));
     QCOMPARE(status.at(0).at(1).toInt(), 0);
 
     // ...and for good after the failure, whatever tab is shown next.
@@ -330,7 +332,7 @@ void SettingsDialogTest::ShowsItsDeviceAndEveryStatusText()
     QCOMPARE(ui->labelStatus->textFormat(), Qt::PlainText);
 
     // The refused source load: in the status line, in the error colour.
-    QTRY_COMPARE(ui->labelStatus->text(), QString::fromLatin1(kRefused));
+    QTRY_COMPARE(ui->labelStatus->text(), QString::fromLatin1(kSourceRefused));
     const QColor normal = dialog.palette().color(QPalette::WindowText);
     QVERIFY(ui->labelStatus->palette().color(QPalette::WindowText) != normal);
 
