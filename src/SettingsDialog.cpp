@@ -293,13 +293,21 @@ void SettingsDialog::StartSourceConfigRequest()
         sourcePage_, kSourceConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
         [this](const QByteArray& content) {
             FillFromConfig(VcaConfigReader(content));
-            sourcePage_->UpdateEnableControls(false);
+            UpdateEnableAfterSourceConfig();
             return QString();
         },
         [this](const QString& message) {
-            sourcePage_->UpdateEnableControls(false);
+            UpdateEnableAfterSourceConfig();
             return ConfigLoadFailedText(message);
         });
+}
+
+void SettingsDialog::UpdateEnableAfterSourceConfig()
+{
+    sourcePage_->UpdateEnableControls(false);
+    // The camera position stays locked while any request is out, this one
+    // too; video connected meanwhile finds it usable now.
+    UpdateEnableGridControls(false);
 }
 
 QString SettingsDialog::ConfigLoadFailedText(const QString& message)

@@ -113,6 +113,7 @@ private:
     void StartConfigRequest(DevicePage* page, int logType);
     // getconfig for the source page's Bitrate and FPS.
     void StartSourceConfigRequest();
+    void UpdateEnableAfterSourceConfig();
     static QString ConfigLoadFailedText(const QString& message);
     // Every configuration read fills what other pages take from it: the
     // classifier (once, before its Apply is enabled) and the source page's

@@ -350,7 +350,8 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
     }
     for (const char* name : {"spinBoxFieldOfView", "horizontalSliderCameraAngle", "doubleSpinBoxCameraHeight",
                              "doubleSpinBoxMimic1", "pushButtonAddMimic2", "pushButtonApplyGrid"}) {
-        QVERIFY2(Child<QWidget>(&dialog, name)->isEnabled(), name);
+        // Usable once no request of the dialog is out.
+        QTRY_VERIFY2_WITH_TIMEOUT(Child<QWidget>(&dialog, name)->isEnabled(), name, kLoadTimeoutMs);
     }
     // Back to the start values, a mimic and a ruler, then Apply.
     fov->setValue(36);
