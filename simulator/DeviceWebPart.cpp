@@ -77,6 +77,20 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
         "http-fail", "COMMAND",
         "answer requests for this command with 500 and change nothing; may be given several times",
         commandInto(options_.failCommands));
+    options.AddValue("http-endless", "COMMAND",
+                     "answer requests for this command with its body repeated without end, as fast as the "
+                     "client reads; may be given several times",
+                     commandInto(options_.endlessCommands));
+    options.AddValue("http-endless-bytes", "N",
+                     "cut the --http-endless answer after N bytes and announce them in Content-Length",
+                     simopt::UnsignedInto(options_.endlessBytes, 1, uint64_t{1} << 40));
+    options.AddValue("http-trickle", "COMMAND",
+                     "answer requests for this command one byte at a time (see --http-trickle-ms); may be "
+                     "given several times",
+                     commandInto(options_.trickleCommands));
+    options.AddValue("http-trickle-ms", "MS",
+                     "pause between the bytes of a --http-trickle answer (default 5000)",
+                     simopt::UnsignedInto(options_.trickleMs, 1, 600000));
     options.AddValue("http-reason", "TEXT",
                      "answer every HTTP request with 500 and this reason phrase (one line)",
                      oneLineInto(options_.failureReason, "expected a reason phrase on one line"));

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -164,6 +165,58 @@ void DeviceWebServer::Hang()
     hangEnded_.wait_for(lock, kLongestHang, [this] { return stopping_; });
 }
 
+bool DeviceWebServer::WaitUnlessStopping(int ms)
+{
+    std::unique_lock<std::mutex> lock(hangMutex_);
+    return !hangEnded_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+bool DeviceWebServer::Stopping()
+{
+    const std::lock_guard<std::mutex> lock(hangMutex_);
+    return stopping_;
+}
+
+void DeviceWebServer::SendEndless(const std::string& body, httplib::Response& response)
+{
+    // Whole copies of the body, about 64 KiB per write.
+    constexpr size_t kChunkBytes = 64 * 1024;
+    std::string chunk;
+    const std::string unit = body.empty() ? std::string("x") : body;
+    while (chunk.size() < kChunkBytes) {
+        chunk += unit;
+    }
+    const auto write = [this, chunk](size_t offset, size_t length, httplib::DataSink& sink) {
+        if (Stopping()) {
+            return false;
+        }
+        const size_t part = std::min(length, chunk.size() - offset % chunk.size());
+        return sink.write(chunk.data() + offset % chunk.size(), part);
+    };
+    if (options_.endlessBytes > 0) {
+        response.set_content_provider(options_.endlessBytes, kTextType,
+                                      [write](size_t offset, size_t length, httplib::DataSink& sink) {
+                                          return write(offset, length, sink);
+                                      });
+        return;
+    }
+    response.set_chunked_content_provider(kTextType, [write, chunk](size_t offset, httplib::DataSink& sink) {
+        return write(offset, chunk.size(), sink);
+    });
+}
+
+void DeviceWebServer::SendTrickle(const std::string& body, httplib::Response& response)
+{
+    response.set_chunked_content_provider(kTextType, [this, body](size_t offset, httplib::DataSink& sink) {
+        if (offset >= body.size()) {
+            sink.done();
+            return true;
+        }
+        return WaitUnlessStopping(offset == 0 ? 0 : options_.trickleMs) &&
+               sink.write(body.data() + offset, 1);
+    });
+}
+
 void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response& response)
 {
     if (options_.delayMs > 0) {
@@ -208,5 +261,11 @@ void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response&
     }
     const VcaConfigState::Result result = state_.Execute(command, request.params, options_.configFault);
     response.status = result.status;
-    response.set_content(result.body, kTextType);
+    if (options_.endlessCommands.count(command) != 0) {
+        SendEndless(result.body, response);
+    } else if (options_.trickleCommands.count(command) != 0) {
+        SendTrickle(result.body, response);
+    } else {
+        response.set_content(result.body, kTextType);
+    }
 }

@@ -31,6 +31,14 @@ struct WebServerOptions {
     VcaConfigState::ConfigFault configFault = VcaConfigState::ConfigFault::None;
     std::set<std::string> hangCommands; // accepted, never answered ("getcam.fcgi", ...)
     std::set<std::string> failCommands; // answered 500, the state unchanged
+    // Answered with their body repeated without end, as fast as the client
+    // takes it; with endlessBytes, cut after that many bytes, announced by
+    // its Content-Length.
+    std::set<std::string> endlessCommands;
+    size_t endlessBytes = 0;
+    // Answered one byte of their body every trickleMs.
+    std::set<std::string> trickleCommands;
+    int trickleMs = 5000;
     // Non-empty: every request is answered 500 with this reason phrase
     // (device text such as markup in a status line).
     std::string failureReason;
@@ -63,6 +71,11 @@ private:
     // Holds a request until the server stops (bounded, so a forgotten
     // simulator still ends).
     void Hang();
+    // Waits up to `ms`; false when the server is stopping.
+    bool WaitUnlessStopping(int ms);
+    bool Stopping();
+    void SendEndless(const std::string& body, httplib::Response& response);
+    void SendTrickle(const std::string& body, httplib::Response& response);
     // Serves every connection with one 500 answer carrying failureReason;
     // the web library has no way to set a reason phrase.
     bool StartReasonServer(std::string& errorMessage);

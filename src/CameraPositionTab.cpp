@@ -357,7 +357,7 @@ void CameraPositionTab::OnApplyCam()
     }
     const Position written = ToWrite();
     deviceKnown_ = SendCommands(
-        {ApplyCommand()}, tr("Camera position was applied"),
+        tr("Applying the camera position"), {ApplyCommand()}, tr("Camera position was applied"),
         tr("Applying the camera position was cancelled; the device may hold part of the change"));
     if (deviceKnown_) {
         device_ = written;

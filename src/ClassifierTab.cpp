@@ -263,7 +263,7 @@ void ClassifierTab::OnApply()
         applied.timeoutSeconds = static_cast<unsigned int>(timeout);
     }
     if (SendCommands(
-            paths, tr("Classifier settings were applied"),
+            tr("Applying the classifier settings"), paths, tr("Classifier settings were applied"),
             tr("Applying the classifier settings was cancelled; the device may hold part of the change"))) {
         SetClassifier(applied);
     } else {

@@ -9,15 +9,18 @@ DevicePage::DevicePage(QObject* parent, HttpClientDialog* http) : QObject(parent
 
 DevicePage::~DevicePage() = default;
 
-bool DevicePage::SendCommands(const std::vector<QString>& paths, const QString& successText,
-                              const QString& cancelText)
+bool DevicePage::SendCommands(const QString& action, const std::vector<QString>& paths,
+                              const QString& successText, const QString& cancelText)
 {
     QString firstFailure;
-    for (const QString& path : paths) {
+    const int count = static_cast<int>(paths.size());
+    for (int i = 0; i < count; ++i) {
+        const QString& path = paths[static_cast<size_t>(i)];
+        httpClientDialog_->setAction(action, i + 1, count);
         const bool sent = httpClientDialog_->request(path.toStdString());
         if (!sent && httpClientDialog_->wasCancelledByUser()) {
             VLOG(1) << "Command cancelled, the rest of the sequence is not sent";
-            emit ErrorOccurred(cancelText);
+            emit StatusChanged(cancelText);
             return false;
         }
         if (!sent && firstFailure.isEmpty()) {

@@ -38,11 +38,14 @@ signals:
 protected:
     DevicePage(QObject* parent, HttpClientDialog* http);
 
-    // Sends the paths in order. Ends with one ErrorOccurred naming the first
-    // failed command (or giving cancelText when the user cancelled one), or
-    // with StatusChanged(successText) when none failed. Returns whether all
+    // Sends the paths in order, the progress text naming `action` ("Applying
+    // zones"), the device and the command's place in the list. Ends with one
+    // ErrorOccurred naming the first failed command, with
+    // StatusChanged(cancelText) when the user chose to stop (the question
+    // that offered it said what that means), or with
+    // StatusChanged(successText) when none failed. Returns whether all
     // succeeded.
-    bool SendCommands(const std::vector<QString>& paths, const QString& successText,
+    bool SendCommands(const QString& action, const std::vector<QString>& paths, const QString& successText,
                       const QString& cancelText);
 
     HttpClientDialog* httpClientDialog_ = nullptr; // the dialog's, not owned

@@ -5,9 +5,12 @@
 #include "UrlLogText.h"
 
 #include <QAuthenticator>
+#include <QCloseEvent>
+#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QUrl>
 #include <QVariant>
 #include <easylogging++.h>
@@ -24,6 +27,16 @@ HttpClientDialog::HttpClientDialog(const std::string& host, int port, const std:
     // QProgressDialog arms a timer that shows the dialog on its own after a
     // few seconds; this one is shown only while a request is waiting.
     reset();
+    setWindowTitle(tr("QEL IP Tool"));
+    // No count of bytes is known beforehand: the bar shows that work goes on.
+    setRange(0, 0);
+    // Cancel asks before it stops anything.
+    disconnect(this, SIGNAL(canceled()), this, SLOT(cancel()));
+    vf = connect(this, SIGNAL(canceled()), this, SLOT(askToStop()));
+    answerTimer_ = new QTimer(this);
+    answerTimer_->setSingleShot(true);
+    answerTimer_->setInterval(kHttpAnswerTimeLimitMs);
+    vf = connect(answerTimer_, SIGNAL(timeout()), this, SLOT(onAnswerTimeLimit()));
     manager_ = new QNetworkAccessManager(this);
     vf = connect(manager_, SIGNAL(authenticationRequired(QNetworkReply*, QAuthenticator*)), this,
                  SLOT(onAuthenticationRequired(QNetworkReply*, QAuthenticator*)));
@@ -42,16 +55,23 @@ bool HttpClientDialog::request(const std::string& path)
 
     replyFinished_ = false;
     cancelledByUser_ = false;
+    stopRequested_ = false;
     lastError_.clear();
+    limitFailure_.clear();
+    receivedBytes_ = 0;
     QNetworkRequest httpRequest(url);
     SetHttpTransferTimeout(httpRequest);
     reply_ = manager_->get(httpRequest);
+    LimitHttpReplyBuffer(*reply_);
     connect(reply_, SIGNAL(finished()), this, SLOT(onHttpFinished()));
     connect(reply_, SIGNAL(readyRead()), this, SLOT(onHttpReadyRead()));
+    connect(reply_, SIGNAL(metaDataChanged()), this, SLOT(onHttpMetaDataChanged()));
+    answerTimer_->start();
     // The host line on standard output is meant: it shows on the tool's
     // console which device each apply command goes to.
     std::cout << host_ << std::endl;
     exec();
+    answerTimer_->stop();
 
     if (!replyFinished_ && reply_ != nullptr) {
         // Closed by the user: the request ends here. Its completion must not
@@ -77,7 +97,91 @@ void HttpClientDialog::onHttpReadyRead()
     if (reply == nullptr || reply != reply_) {
         return; // a reply left behind by an earlier request
     }
-    content_ = std::string(reply->readAll().constData());
+    const QByteArray data = reply->readAll();
+    receivedBytes_ += data.size();
+    if (receivedBytes_ > kHttpAnswerMaxBytes) {
+        giveUp(AnswerTooLargeText());
+        return;
+    }
+    content_ = std::string(data.constData());
+}
+
+void HttpClientDialog::onHttpMetaDataChanged()
+{
+    if (sender() == reply_ && reply_ != nullptr && AnnouncesTooLargeAnswer(*reply_)) {
+        giveUp(AnswerTooLargeText());
+    }
+}
+
+void HttpClientDialog::onAnswerTimeLimit()
+{
+    if (reply_ != nullptr && !replyFinished_) {
+        giveUp(AnswerTooSlowText());
+    }
+}
+
+void HttpClientDialog::giveUp(const QString& failure)
+{
+    VLOG(1) << "HttpClientDialog will abort its request: " << failure.toStdString();
+    limitFailure_ = failure;
+    reply_->abort();
+}
+
+void HttpClientDialog::setAction(const QString& action, int index, int count)
+{
+    action_ = action;
+    setLabelText(tr("%1 to %2 (%3 of %4)\u2026").arg(action, deviceText()).arg(index).arg(count));
+}
+
+QString HttpClientDialog::deviceText() const
+{
+    return deviceName_.isEmpty() ? QString::fromStdString(host_) : deviceName_;
+}
+
+bool HttpClientDialog::inFlight() const
+{
+    return reply_ != nullptr && !replyFinished_ && !stopRequested_;
+}
+
+void HttpClientDialog::askToStop()
+{
+    if (!inFlight() || stopQuestion_ != nullptr) {
+        return;
+    }
+    const QString action = action_.isEmpty() ? tr("Sending a command") : action_;
+    QMessageBox question(QMessageBox::Question, windowTitle(),
+                         tr("%1 to %2 is not finished. Stop it? The device may hold part of the change.")
+                             .arg(action, deviceText()),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setDefaultButton(QMessageBox::No);
+    // The device's name is device text.
+    question.setTextFormat(Qt::PlainText);
+    stopQuestion_ = &question;
+    const int answer = question.exec();
+    stopQuestion_ = nullptr;
+    if (answer == QMessageBox::Yes && inFlight()) {
+        stopRequested_ = true;
+        QDialog::reject();
+    }
+}
+
+void HttpClientDialog::reject()
+{
+    if (inFlight()) {
+        askToStop();
+    } else {
+        QDialog::reject();
+    }
+}
+
+void HttpClientDialog::closeEvent(QCloseEvent* event)
+{
+    if (inFlight()) {
+        event->ignore();
+        askToStop();
+        return;
+    }
+    QProgressDialog::closeEvent(event);
 }
 
 void HttpClientDialog::onHttpFinished()
@@ -94,13 +198,25 @@ void HttpClientDialog::onHttpFinished()
     }
     reply_ = nullptr;
     replyFinished_ = true;
+    answerTimer_->stop();
+    if (stopQuestion_ != nullptr) {
+        // Nothing is left to stop.
+        stopQuestion_->done(QMessageBox::No);
+    }
     const QVariant redirectionTarget = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
-    if (reply->error() != QNetworkReply::NoError) {
+    if (!limitFailure_.isEmpty()) {
+        lastError_ = limitFailure_;
+    } else if (reply->error() != QNetworkReply::NoError) {
         lastError_ = HttpFailureText(*reply);
     } else if (!redirectionTarget.isNull()) {
         lastError_ = RedirectionFailureText(reply->url().resolved(redirectionTarget.toUrl()));
     }
     close();
+    if (isVisible()) {
+        // A close already under way (the user's, waiting on the stop
+        // question) makes a second one do nothing; the wait ends all the same.
+        QDialog::done(QDialog::Accepted);
+    }
 }
 
 void HttpClientDialog::onAuthenticationRequired(QNetworkReply* /*reply*/, QAuthenticator* authenticator)

@@ -5,8 +5,11 @@
 #include <string>
 
 class QAuthenticator;
+class QCloseEvent;
+class QMessageBox;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 
 // Sends one HTTP GET to the device and blocks its caller behind a modal
 // progress dialog until the reply has finished. Answers an authentication
@@ -19,7 +22,13 @@ class QNetworkReply;
 // transferred for the time-out) or when the user closed or cancelled the
 // progress dialog, and lastError gives the reason as a user text. A closed
 // dialog aborts its request, so that nothing the caller sends next can
-// overtake it.
+// overtake it. Closing it (Cancel, Escape, the window's close button) while
+// the request is in flight first asks whether to stop; the request keeps
+// going while the question is open, and its end closes the question.
+//
+// An answer is bounded like HttpClientModule's: a body past
+// kHttpAnswerMaxBytes or a request not finished kHttpAnswerTimeLimitMs after
+// it was sent fails with its own text.
 class HttpClientDialog final : public QProgressDialog {
     Q_OBJECT
     Q_DISABLE_COPY(HttpClientDialog)
@@ -41,6 +50,13 @@ public:
     // was given a new one).
     void setHost(const std::string& host) { host_ = host; }
 
+    // The device as the progress text and the stop question name it; its
+    // address until a name is given.
+    void setDeviceName(const QString& name) { deviceName_ = name; }
+    // The progress text of the requests that follow:
+    // "<action> to <device name> (<index> of <count>)…".
+    void setAction(const QString& action, int index, int count);
+
     // The data of the latest readyRead of the latest reply, up to its first NUL.
     const std::string& content() const { return content_; }
 
@@ -48,8 +64,24 @@ public slots:
     void onHttpFinished();
     void onHttpReadyRead();
     void onAuthenticationRequired(QNetworkReply* reply, QAuthenticator* authenticator);
+    // Cancel, Escape and the window's close button while a request is in
+    // flight: asks whether to stop it.
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void onHttpMetaDataChanged();
+    void onAnswerTimeLimit();
+    void askToStop();
 
 private:
+    bool inFlight() const;
+    QString deviceText() const;
+    // Aborts the request in flight, to be reported with `failure`.
+    void giveUp(const QString& failure);
+
     QNetworkAccessManager* manager_ = nullptr; // child of the dialog
     QNetworkReply* reply_ = nullptr;           // latest request; null until the first
     std::string host_;
@@ -59,5 +91,12 @@ private:
     std::string password_;
     bool replyFinished_ = false; // the latest reply has finished
     bool cancelledByUser_ = false;
+    bool stopRequested_ = false; // the user chose to stop the latest request
     QString lastError_;
+    QString deviceName_;
+    QString action_;
+    QTimer* answerTimer_ = nullptr;       // child; runs while a request is in flight
+    qint64 receivedBytes_ = 0;            // of the latest reply's body
+    QString limitFailure_;                // why a limit ended the latest request
+    QMessageBox* stopQuestion_ = nullptr; // the stop question while it is open
 };

@@ -8,6 +8,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 #include <QVariant>
 #include <easylogging++.h>
 #include <utility>
@@ -18,8 +19,11 @@ namespace {
 static const AssignmentVerifier vf;
 } // namespace
 
-HttpClientModule::HttpClientModule(QObject* parent) : QObject(parent)
+HttpClientModule::HttpClientModule(QObject* parent) : QObject(parent), answerTimer_(new QTimer(this))
 {
+    answerTimer_->setSingleShot(true);
+    answerTimer_->setInterval(kHttpAnswerTimeLimitMs);
+    vf = connect(answerTimer_, SIGNAL(timeout()), this, SLOT(OnAnswerTimeLimit()));
     vf =
         connect(&globalNetworkAccessManager1, SIGNAL(authenticationRequired(QNetworkReply*, QAuthenticator*)),
                 this, SLOT(OnAuthenticationRequired(QNetworkReply*, QAuthenticator*)));
@@ -47,11 +51,17 @@ void HttpClientModule::Start(const std::string& url)
     url_ = QString::fromStdString(url);
     aborted_ = false;
     authenticationRequired_ = false;
+    limitFailure_.clear();
+    body_.clear();
     VLOG(1) << "Will send HTTP request to URL " << UrlLogText(url_.toString().toStdString());
     QNetworkRequest request(url_);
     SetHttpTransferTimeout(request);
     reply_ = globalNetworkAccessManager1.get(request);
+    LimitHttpReplyBuffer(*reply_);
     vf = connect(reply_, SIGNAL(finished()), this, SLOT(OnHttpReplyGot()));
+    vf = connect(reply_, SIGNAL(metaDataChanged()), this, SLOT(OnHttpDataGot()));
+    vf = connect(reply_, SIGNAL(readyRead()), this, SLOT(OnHttpDataGot()));
+    answerTimer_->start();
 }
 
 void HttpClientModule::StartLater(const std::string& url)
@@ -79,16 +89,45 @@ void HttpClientModule::Abort()
     reply_->abort();
 }
 
+void HttpClientModule::OnHttpDataGot()
+{
+    if (reply_ == nullptr || sender() != reply_ || !limitFailure_.isEmpty()) {
+        return;
+    }
+    body_ += reply_->readAll();
+    if (AnnouncesTooLargeAnswer(*reply_) || body_.size() > kHttpAnswerMaxBytes) {
+        GiveUp(AnswerTooLargeText());
+    }
+}
+
+void HttpClientModule::OnAnswerTimeLimit()
+{
+    if (reply_ != nullptr) {
+        GiveUp(AnswerTooSlowText());
+    }
+}
+
+void HttpClientModule::GiveUp(const QString& failure)
+{
+    VLOG(1) << "Will abort HTTP session: " << failure.toStdString();
+    limitFailure_ = failure;
+    reply_->abort();
+}
+
 void HttpClientModule::OnHttpReplyGot()
 {
     QNetworkReply* reply = qobject_cast<QNetworkReply*>(sender());
     if (reply == nullptr || reply != reply_) {
         return;
     }
+    answerTimer_->stop();
     const QVariant redirectionTarget = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
     if (authenticationRequired_) {
         VLOG(1) << "Authentication required, not implemented";
         emit Failed(tr("Authentication required, not implemented"));
+    } else if (!limitFailure_.isEmpty()) {
+        VLOG(1) << limitFailure_.toStdString();
+        emit Failed(limitFailure_);
     } else if (aborted_) {
         VLOG(1) << "HTTP request is aborted by user";
         emit Failed(tr("HTTP request is aborted by user"));
@@ -97,7 +136,7 @@ void HttpClientModule::OnHttpReplyGot()
         VLOG(1) << text.toStdString();
         emit Failed(text);
     } else if (redirectionTarget.isNull()) {
-        const QByteArray content = reply->readAll();
+        const QByteArray content = std::exchange(body_, {}) + reply->readAll();
         VLOG(1) << "Got HTTP reply " << content.size() << " bytes: " << SecretFreeText(content.toStdString());
         emit Done(content);
     } else {
@@ -109,6 +148,7 @@ void HttpClientModule::OnHttpReplyGot()
 
     reply->deleteLater();
     reply_ = nullptr;
+    body_.clear();
     if (!nextUrl_.empty()) {
         const std::string next = std::move(nextUrl_);
         nextUrl_.clear();

@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <QVariant>
 
 namespace {
 
@@ -19,6 +20,33 @@ QString Tr(const char* text)
 void SetHttpTransferTimeout(QNetworkRequest& request)
 {
     request.setTransferTimeout(kHttpTransferTimeoutMs);
+}
+
+void LimitHttpReplyBuffer(QNetworkReply& reply)
+{
+    // The clients take the data out at every readyRead; this only keeps the
+    // network layer from reading far ahead of them.
+    constexpr qint64 kReadAheadBytes = 256 * 1024;
+    reply.setReadBufferSize(kReadAheadBytes);
+}
+
+bool AnnouncesTooLargeAnswer(const QNetworkReply& reply)
+{
+    bool ok = false;
+    const qint64 length = reply.header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
+    return ok && length > kHttpAnswerMaxBytes;
+}
+
+QString AnswerTooLargeText()
+{
+    return Tr("HTTP request failed: %1")
+        .arg(Tr("the answer is larger than %1 MiB").arg(kHttpAnswerMaxBytes / (1024 * 1024)));
+}
+
+QString AnswerTooSlowText()
+{
+    return Tr("HTTP request failed: %1")
+        .arg(Tr("the device took more than %1 s to answer").arg(kHttpAnswerTimeLimitMs / 1000));
 }
 
 QString SecretFreeText(const QString& text)

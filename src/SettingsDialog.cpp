@@ -25,6 +25,7 @@
 #include <cassert>
 #include <easylogging++.h>
 #include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -41,6 +42,7 @@ constexpr int kHttpPortNone = -1;
 constexpr int kZonesConfigLogType = 3;
 constexpr int kGridConfigLogType = 6;
 constexpr int kClassifierConfigLogType = 7;
+constexpr int kSourceConfigLogType = 8;
 
 // Room left on the screen for the window frame, which is not known before the
 // dialog is first shown.
@@ -94,6 +96,13 @@ void SettingsDialog::Init()
 
     sourcePage_ = new SourcePage(this, ui, httpClientDialog_.get());
     vf = connect(ui->pushButtonApply3, SIGNAL(clicked()), this, SLOT(OnApplySourceViaHttp()));
+    // Bitrate and FPS come from the configuration, which no other page may
+    // have read before the source is applied.
+    vf = connect(sourcePage_, &SourcePage::Loaded, this, [this] {
+        if (!sourcePage_->EncoderFieldsFilled()) {
+            StartSourceConfigRequest();
+        }
+    });
 
     liveView_ = new LiveView(this, {view1, view2});
     vf = connect(ui->pushButtonConnect1, SIGNAL(clicked()), this, SLOT(OnConnectVideo()));
@@ -158,6 +167,11 @@ void SettingsDialog::DisplayError(const QString& message)
     VLOG(1) << logged;
     emit StatusChanged(ShownText(message), 0);
     ShowStatusLine(ShownText(message), true);
+    if (closeQuestionOpen_) {
+        // Not a second box over the question; shown if the dialog stays.
+        heldErrors_ << message;
+        return;
+    }
     ShowErrorBox(this, message);
 }
 
@@ -181,6 +195,7 @@ void SettingsDialog::ShowStatusLine(const QString& text, bool error)
 void SettingsDialog::UpdateDeviceLine()
 {
     const DeviceNetworkParams& p = *params_;
+    httpClientDialog_->setDeviceName(QString::fromStdString(p.deviceName));
     ui->labelDevice->setText(
         tr("Device: %1    IP address: %2    MAC address: %3    Serial number: %4")
             .arg(QString::fromStdString(p.deviceName), QString::fromStdString(IpTypeToString(p.ip)),
@@ -233,10 +248,23 @@ void SettingsDialog::keyPressEvent(QKeyEvent* event)
 
 void SettingsDialog::reject()
 {
-    if (zonesTab_->HasUnappliedChanges() &&
-        QMessageBox::question(this, windowTitle(), tr("Discard the unapplied zone changes?"),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
+    if (closeQuestionOpen_) {
         return;
+    }
+    if (zonesTab_->HasUnappliedChanges()) {
+        // Requests still out may fail while the question is open.
+        closeQuestionOpen_ = true;
+        const bool discard =
+            QMessageBox::question(this, windowTitle(), tr("Discard the unapplied zone changes?"),
+                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+        closeQuestionOpen_ = false;
+        const QStringList held = std::exchange(heldErrors_, {});
+        if (!discard) {
+            if (!held.isEmpty()) {
+                ShowErrorBox(this, held.join(QLatin1Char('\n')));
+            }
+            return;
+        }
     }
     QDialog::reject();
 }
@@ -258,6 +286,27 @@ void SettingsDialog::OnTabSourceFirstShow()
 {
     sourceTabShown_ = true;
     sourcePage_->Load();
+}
+
+void SettingsDialog::StartSourceConfigRequest()
+{
+    router_->Start(
+        sourcePage_, kSourceConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
+        [this](const QByteArray& content) {
+            const VcaConfigReader reader(content);
+            FillFromConfig(reader);
+            sourcePage_->UpdateEnableControls(false);
+            return NotWholeErrorOnce(reader);
+        },
+        [this](const QString& message) {
+            sourcePage_->UpdateEnableControls(false);
+            return ConfigLoadFailedText(message);
+        });
+}
+
+QString SettingsDialog::ConfigLoadFailedText(const QString& message)
+{
+    return tr("Loading the analytics configuration failed: %1").arg(message);
 }
 
 void SettingsDialog::OnTabZonesFirstShow()
@@ -307,12 +356,7 @@ void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
         }
         if (error.isEmpty()) {
             FillFromConfig(reader);
-            // Every page that reads the configuration keeps its own apply
-            // back; the user is told once.
-            if (!reader.IsWhole() && !notWholeShown_) {
-                notWholeShown_ = true;
-                error = reader.NotWholeMessage();
-            }
+            error = NotWholeErrorOnce(reader);
         }
         return error;
     };
@@ -321,9 +365,20 @@ void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
         if (page == cameraPositionTab_) {
             UpdateEnableGridControls(true);
         }
-        return message;
+        return ConfigLoadFailedText(message);
     };
     router_->Start(page, logType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"), done, failed);
+}
+
+QString SettingsDialog::NotWholeErrorOnce(const VcaConfigReader& reader)
+{
+    // Every page that reads the configuration keeps its own apply back; the
+    // user is told once.
+    if (reader.IsWhole() || notWholeShown_) {
+        return {};
+    }
+    notWholeShown_ = true;
+    return reader.NotWholeMessage();
 }
 
 void SettingsDialog::FillFromConfig(const VcaConfigReader& reader)

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 namespace Ui {
@@ -112,11 +113,17 @@ private:
     // still given to the pages, which show it and write nothing back from it;
     // the first one of the dialog is named in an error.
     void StartConfigRequest(DevicePage* page, int logType);
+    // getconfig for the source page's Bitrate and FPS.
+    void StartSourceConfigRequest();
+    static QString ConfigLoadFailedText(const QString& message);
     // Every configuration read fills what other pages take from it: the
     // classifier (once, before its Apply is enabled) and the source page's
     // Bitrate and FPS (once, unless the user has typed into them, and only
     // from a configuration read whole).
     void FillFromConfig(const VcaConfigReader& reader);
+    // The error for a configuration read only in part, the first time one is
+    // read; empty otherwise.
+    QString NotWholeErrorOnce(const VcaConfigReader& reader);
 
     Ui::SettingsDialog* ui = nullptr;
     std::unique_ptr<HttpClientDialog> httpClientDialog_; // top-level, released with the dialog
@@ -137,4 +144,6 @@ private:
     bool fittedToScreen_ = false;
     // A configuration read only in part has been named in an error.
     bool notWholeShown_ = false;
+    bool closeQuestionOpen_ = false; // Close asks whether to discard unapplied zones
+    QStringList heldErrors_;         // failures that came while it asked
 };

@@ -11,6 +11,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
@@ -67,6 +68,7 @@ QString SourcePage::TakeSourceParams(const QByteArray& content)
     loadedSource_ = {ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
                      ui->lineEditSourceLogin->text()};
     loaded_ = true;
+    emit Loaded();
     UpdateEnableControls(false);
 
     std::string unusedHost;
@@ -82,7 +84,7 @@ QString SourcePage::TakeSourceParamsFailure(const QString& message)
 {
     // The page's data was never loaded: it stays disabled.
     UpdateEnableControls(true);
-    return message;
+    return SettingsDialog::tr("Loading the video source settings failed: %1").arg(message);
 }
 
 void SourcePage::FillEncoderFields(const VcaConfigReader& reader)
@@ -127,6 +129,10 @@ void SourcePage::Apply()
         dialog_->ShowStatus(SettingsDialog::tr("Nothing to apply: the source settings were not changed."));
         return;
     }
+    if (setcamSent_ && password.isEmpty() && !ConfirmEmptyPassword()) {
+        dialog_->ShowStatus(SettingsDialog::tr("Nothing was applied: the video source password is empty."));
+        return;
+    }
 
     applying_ = true;
     UpdateEnableControls(true);
@@ -141,6 +147,16 @@ void SourcePage::Apply()
         this, kSetCamLogType, ComposeSetCamUrl(deviceIp, shown.model, shown.host, shown.login, password),
         [this](const QByteArray&) { return TakeSetCamReply(QString()); },
         [this](const QString& message) { return TakeSetCamReply(message); });
+}
+
+bool SourcePage::ConfirmEmptyPassword()
+{
+    QMessageBox question(
+        QMessageBox::Question, dialog_->windowTitle(),
+        SettingsDialog::tr("The device will store an empty password for its video source. Send it anyway?"),
+        QMessageBox::Yes | QMessageBox::No, dialog_);
+    question.setDefaultButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
 }
 
 bool SourcePage::CheckInput()
@@ -176,6 +192,7 @@ void SourcePage::FinishApply()
     if (!pendingEncoderPath_.empty()) {
         const std::string path = std::move(pendingEncoderPath_);
         pendingEncoderPath_.clear();
+        http_->setAction(SettingsDialog::tr("Applying the video source settings"), 1, 1);
         if (!http_->request(path)) {
             encoderCancelled = http_->wasCancelledByUser();
             encoderError = http_->lastError();
@@ -188,14 +205,18 @@ void SourcePage::FinishApply()
     if (setcamSent_ && !setcamError_.isEmpty()) {
         failures << SettingsDialog::tr("The video source request (setcam) failed: %1").arg(setcamError_);
     }
+    const QString cancelled = SettingsDialog::tr(
+        "Applying the encoder settings was cancelled; the device may hold part of the change");
     if (encoderCancelled) {
-        failures << SettingsDialog::tr(
-            "Applying the encoder settings was cancelled; the device may hold part of the change");
+        failures << cancelled;
     } else if (!encoderError.isEmpty()) {
         failures << SettingsDialog::tr("The encoder request failed: %1").arg(encoderError);
     }
     if (failures.isEmpty()) {
         dialog_->ShowStatus(SettingsDialog::tr("Source settings were applied successfully."));
+    } else if (failures == QStringList{cancelled}) {
+        // The user chose to stop, after a question that said what it means.
+        dialog_->ShowStatus(cancelled);
     } else {
         dialog_->DisplayError(failures.join(QLatin1Char('\n')));
     }

@@ -34,6 +34,12 @@ public:
     // Bitrate and FPS from a configuration text read for any page: once, and
     // not over what the user has typed.
     void FillEncoderFields(const VcaConfigReader& reader);
+    bool EncoderFieldsFilled() const { return encoderFieldsFilled_; }
+
+signals:
+    // The source settings were read; the page waits for any request asked
+    // for from here before it enables its controls.
+    void Loaded();
 
 private slots:
     // setcam only for what the user changed, then the encoder request, then
@@ -50,6 +56,9 @@ private:
     // An encoder value that cannot be sent is named in an error and nothing
     // of the page is applied.
     bool CheckInput();
+    // setcam writes the password as it is: an empty one only when the user
+    // says so.
+    bool ConfirmEmptyPassword();
     QString TakeSourceParams(const QByteArray& content);
     QString TakeSourceParamsFailure(const QString& message);
     QString TakeSetCamReply(const QString& error);

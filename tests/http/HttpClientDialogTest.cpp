@@ -5,6 +5,7 @@
 #include "HttpClientModule.h"
 #include "LogCapture.h"
 #include "LoopbackSim.h"
+#include "MessageBoxWatcher.h"
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
 
@@ -40,6 +41,7 @@ private slots:
     void urlAndHostLine();
     void earlierReplyDoesNotEndTheNextRequest();
     void staysHiddenUntilARequest();
+    void answersPastTheLimitsFail();
 };
 
 void HttpClientDialogTest::digestWriteIsSeenByTheNextRead()
@@ -154,9 +156,19 @@ void HttpClientDialogTest::earlierReplyDoesNotEndTheNextRequest()
     LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("600")});
     QVERIFY(sim.IsReady());
     HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
-    // The user closes the dialog while the first reply is outstanding.
+    // Closing while the reply is outstanding asks first; left unanswered,
+    // the question goes when the reply comes, and the request stands.
+    QTimer::singleShot(100, &dialog, &QDialog::close);
+    QVERIFY(dialog.request("/qel-cgi/admin/getconfig.fcgi"));
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    // Stopped: one question, and the request ends as cancelled.
+    MessageBoxWatcher boxes;
+    boxes.SetAnswer(QMessageBox::Yes);
     QTimer::singleShot(100, &dialog, &QDialog::close);
     QVERIFY(!dialog.request("/qel-cgi/admin/getconfig.fcgi"));
+    QCOMPARE(boxes.Texts(),
+             QStringList{QStringLiteral("Sending a command to 127.0.0.1 is not finished. Stop it? "
+                                        "The device may hold part of the change.")});
     QCOMPARE(dialog.lastError(), QStringLiteral("The request was cancelled"));
     QVERIFY(dialog.wasCancelledByUser());
     // The first request was aborted: nothing of it may end the second one's
@@ -172,6 +184,39 @@ void HttpClientDialogTest::staysHiddenUntilARequest()
     // QProgressDialog would show itself after its minimum duration.
     QTest::qWait(dialog.minimumDuration() + 500);
     QVERIFY(!dialog.isVisible());
+}
+
+// Both clients at once against answers that never end or trickle: each
+// fails with its own text, and a load queued behind a failed one still
+// comes. Takes the time limit, about a minute.
+void HttpClientDialogTest::answersPastTheLimitsFail()
+{
+    const std::string config = "/qel-cgi/admin/getconfig.fcgi";
+    LoopbackSim endless({QStringLiteral("--http-endless"), QStringLiteral("vca.cgi")});
+    // A byte every 2 s never lets the 15 s silence time-out fire.
+    LoopbackSim trickling({QStringLiteral("--http-trickle"), QStringLiteral("getconfig.fcgi"),
+                           QStringLiteral("--http-trickle-ms"), QStringLiteral("2000")});
+    QVERIFY(endless.IsReady() && trickling.IsReady());
+
+    HttpClientDialog dialog("127.0.0.1", endless.HttpPort(), "root", "kqzt");
+    QVERIFY(!dialog.request("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*"));
+    QCOMPARE(dialog.lastError(), QStringLiteral("HTTP request failed: the answer is larger than 4 MiB"));
+
+    HttpClientModule module(nullptr);
+    QStringList events;
+    connect(&module, &HttpClientModule::Done, this, [&events](const QByteArray& content) {
+        events << QStringLiteral("Done:") + QString::fromUtf8(content.left(6));
+    });
+    connect(&module, &HttpClientModule::Failed, this,
+            [&events](const QString& text) { events << QStringLiteral("Failed:") + text; });
+    module.Start(trickling.Url(config));
+    module.StartLater(trickling.Url("/qel-cgi/admin/getcam.fcgi"));
+    HttpClientDialog slow("127.0.0.1", trickling.HttpPort(), "root", "kqzt");
+    const QString tooSlow = QStringLiteral("HTTP request failed: the device took more than 60 s to answer");
+    QVERIFY(!slow.request(config));
+    QCOMPARE(slow.lastError(), tooSlow);
+    QVERIFY(QTest::qWaitFor([&events] { return events.size() >= 2; }, kWaitMs));
+    QCOMPARE(events, (QStringList{QStringLiteral("Failed:") + tooSlow, QStringLiteral("Done:model=")}));
 }
 
 QTEST_MAIN(HttpClientDialogTest)

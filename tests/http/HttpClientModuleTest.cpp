@@ -57,6 +57,7 @@ private slots:
     void startWhileInFlightIsQueued();
     void startFromInsideDoneRunsNext();
     void abortAndDestructionInFlight();
+    void answerPastTheSizeLimitFailsAndTheNextUrlGoesOut();
 };
 
 void HttpClientModuleTest::doneCarriesTheWholeBody()
@@ -245,6 +246,35 @@ void HttpClientModuleTest::abortAndDestructionInFlight()
     QCOMPARE(events, (QStringList{aborted, aborted}));
     QCOMPARE(SentCount(log), 2);
     QVERIFY(log.Contains("Will call Abort() from destructor..."));
+}
+
+void HttpClientModuleTest::answerPastTheSizeLimitFailsAndTheNextUrlGoesOut()
+{
+    const QString tooLarge = QStringLiteral("Failed:HTTP request failed: the answer is larger than 4 MiB");
+    const QString limit = QString::number(4 * 1024 * 1024);
+    LoopbackSim endless({QStringLiteral("--http-endless"), QStringLiteral("getconfig.fcgi")});
+    LoopbackSim atLimit({QStringLiteral("--http-endless"), QStringLiteral("getconfig.fcgi"),
+                         QStringLiteral("--http-endless-bytes"), limit});
+    LoopbackSim pastLimit({QStringLiteral("--http-endless"), QStringLiteral("getconfig.fcgi"),
+                           QStringLiteral("--http-endless-bytes"), QString::number(limit.toLongLong() + 1)});
+    QVERIFY(endless.IsReady() && atLimit.IsReady() && pastLimit.IsReady());
+    HttpClientModule module(nullptr);
+    Recorder recorder(module);
+
+    // A body that never ends, then a load queued behind it.
+    module.Start(endless.Url(kConfigPath));
+    module.StartLater(endless.Url(kCamPath));
+    QVERIFY(recorder.WaitFor(2));
+    QCOMPARE(recorder.events.at(0), tooLarge);
+    QVERIFY(recorder.events.at(1).startsWith(QStringLiteral("Done:model=")));
+
+    // A body of exactly the limit is whole; one byte more is announced too large.
+    module.Start(atLimit.Url(kConfigPath));
+    QVERIFY(recorder.WaitFor(3));
+    QCOMPARE(recorder.events.at(2).size(), 5 + limit.toInt());
+    module.Start(pastLimit.Url(kConfigPath));
+    QVERIFY(recorder.WaitFor(4));
+    QCOMPARE(recorder.events.at(3), tooLarge);
 }
 
 QTEST_GUILESS_MAIN(HttpClientModuleTest)

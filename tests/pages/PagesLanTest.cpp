@@ -162,14 +162,16 @@ ClassifierValues DeviceClassifier()
 // The device's zone as the simulator starts with it.
 const ZonesMap kDeviceStartZones{{1, {{6553, 6553}, {58982, 6553}, {58982, 58982}, {6553, 58982}}}};
 
-// Presses Cancel on the HTTP client's progress dialog once it shows.
-void CancelProgressWhenShown(QObject* context)
+// Presses Cancel on the HTTP client's progress dialog once it shows, and
+// keeps the text the dialog showed then.
+void CancelProgressWhenShown(QObject* context, QString* progressText)
 {
     auto* poll = new QTimer(context);
-    QObject::connect(poll, &QTimer::timeout, context, [poll] {
+    QObject::connect(poll, &QTimer::timeout, context, [poll, progressText] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* progress = qobject_cast<QProgressDialog*>(widget);
             if (progress != nullptr && progress->isVisible()) {
+                *progressText = progress->labelText();
                 QPushButton* cancel = progress->findChild<QPushButton*>();
                 if (cancel != nullptr) {
                     cancel->click();
@@ -340,7 +342,8 @@ void PagesLanTest::zonesWaitForTheirLoadBehindAHungRequest()
     QVERIFY(apply->isEnabled());
     QVERIFY(DeviceZones() == kDeviceStartZones);
     QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);
-    QVERIFY2(boxes.Texts().at(0).startsWith(QStringLiteral("HTTP request failed: ")) &&
+    QVERIFY2(boxes.Texts().at(0).startsWith(
+                 QStringLiteral("Loading the video source settings failed: HTTP request failed: ")) &&
                  boxes.Texts().at(0).contains(QStringLiteral("timed out")),
              qPrintable(boxes.Texts().at(0)));
     QVERIFY(!Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled());
@@ -356,10 +359,12 @@ void PagesLanTest::zonesWaitForTheirLoadBehindAHungRequest()
 void PagesLanTest::cancelledApplySendsNothingMore()
 {
     // The removal of every zone takes a while on the device; the user
-    // cancels it. The zone it would have added back must not be sent.
+    // cancels it and confirms. The zone it would have added back must not be
+    // sent, and the one question is all that shows.
     const auto sim = StartDevice({QStringLiteral("--http-slow-writes-ms"), QStringLiteral("1500")});
     QVERIFY(sim->IsReady());
     MessageBoxWatcher boxes;
+    boxes.SetAnswer(QMessageBox::Yes);
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
     QVERIFY(ShowOnTab(dialog, "tabZones"));
@@ -368,16 +373,20 @@ void PagesLanTest::cancelledApplySendsNothingMore()
     boxes.Clear();
     viewmouse::Drag(Child<QWidget>(&dialog, "videoWidget1"), {648, 518}, {600, 450});
 
-    CancelProgressWhenShown(&dialog);
+    QString progressText;
+    CancelProgressWhenShown(&dialog, &progressText);
     Child<QPushButton>(&dialog, "pushButtonApplyZones")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);
-    QCOMPARE(boxes.Texts().at(0),
-             QStringLiteral("Applying zones was cancelled; the device may hold part of the change"));
-    QVERIFY(LastStatus(status) != QStringLiteral("Zones were applied"));
+    const QString cancelled =
+        QStringLiteral("Applying zones was cancelled; the device may hold part of the change");
+    QTRY_COMPARE_WITH_TIMEOUT(LastStatus(status), cancelled, kLoadTimeoutMs);
+    QCOMPARE(progressText, QStringLiteral("Applying zones to Pages (1 of 2)\u2026"));
+    const QStringList question{QStringLiteral(
+        "Applying zones to Pages is not finished. Stop it? The device may hold part of the change.")};
+    QCOMPARE(boxes.Texts(), question);
     // The removal already under way ends on the device; nothing follows it.
     QTest::qWait(3000);
     QVERIFY(DeviceZones().empty());
-    QCOMPARE(boxes.Texts().size(), 1);
+    QCOMPARE(boxes.Texts(), question);
 }
 
 void PagesLanTest::gridLoadsTheDeviceCameraPosition()
@@ -432,7 +441,8 @@ void PagesLanTest::gridLoadsTheDeviceCameraPosition()
     }
     for (const char* name : {"spinBoxFieldOfView", "horizontalSliderCameraAngle", "doubleSpinBoxCameraHeight",
                              "doubleSpinBoxMimic1", "pushButtonAddMimic2", "pushButtonApplyGrid"}) {
-        QVERIFY2(Child<QWidget>(&dialog, name)->isEnabled(), name);
+        // Usable once no request of the dialog is out.
+        QTRY_VERIFY2_WITH_TIMEOUT(Child<QWidget>(&dialog, name)->isEnabled(), name, kLoadTimeoutMs);
     }
     // Back to the start values, a mimic and a ruler, then Apply.
     fov->setValue(36);

@@ -22,15 +22,18 @@
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -53,6 +56,8 @@ DeviceNetworkParams RefusingDevice()
 }
 
 const char kRefused[] = "HTTP request failed: Connection refused";
+const char kSourceRefused[] =
+    "Loading the video source settings failed: HTTP request failed: Connection refused";
 
 QString Hex(const unsigned char* bytes, int size)
 {
@@ -98,6 +103,7 @@ private slots:
     void ShowsItsDeviceAndEveryStatusText();
     void FitsLaptopScreenWithEveryButtonReachable();
     void EscapeAndCloseKeepUnfinishedZones();
+    void FailureWhileCloseAsksWaitsForTheAnswer();
     void AddressFieldsFollowIpTypeAndBadAddressTakesFocus();
     void SilenceTextGoesWithTheNextPicture();
 };
@@ -227,10 +233,10 @@ void SettingsDialogTest::FailedSourceLoadIsShownOnceAndNeverRetried()
     // Disabled while the reply is outstanding...
     QVERIFY(!ui->lineEditSourceHost->isEnabled());
     QVERIFY(!ui->pushButtonApply3->isEnabled());
-    QTRY_COMPARE(boxes.Texts(), QStringList{QString::fromLatin1(kRefused)});
+    QTRY_COMPARE(boxes.Texts(), QStringList{QString::fromLatin1(kSourceRefused)});
     QCOMPARE(boxes.Titles(), QStringList{QStringLiteral("Error")});
     QCOMPARE(status.size(), 1);
-    QCOMPARE(status.at(0).at(0).toString(), QString::fromLatin1(kRefused));
+    QCOMPARE(status.at(0).at(0).toString(), QString::fromLatin1(kSourceRefused));
     QCOMPARE(status.at(0).at(1).toInt(), 0);
 
     // ...and for good after the failure, whatever tab is shown next.
@@ -338,7 +344,7 @@ void SettingsDialogTest::ShowsItsDeviceAndEveryStatusText()
     QCOMPARE(ui->labelStatus->textFormat(), Qt::PlainText);
 
     // The refused source load: in the status line, in the error colour.
-    QTRY_COMPARE(ui->labelStatus->text(), QString::fromLatin1(kRefused));
+    QTRY_COMPARE(ui->labelStatus->text(), QString::fromLatin1(kSourceRefused));
     const QColor normal = dialog.palette().color(QPalette::WindowText);
     QVERIFY(ui->labelStatus->palette().color(QPalette::WindowText) != normal);
 
@@ -442,6 +448,54 @@ void SettingsDialogTest::EscapeAndCloseKeepUnfinishedZones()
     QVERIFY(QTest::qWaitForWindowExposed(&plain));
     QTest::keyClick(&plain, Qt::Key_Escape);
     QVERIFY(!plain.isVisible());
+}
+
+void SettingsDialogTest::FailureWhileCloseAsksWaitsForTheAnswer()
+{
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    {
+        MessageBoxWatcher loads;
+        ui->tabWidget->setCurrentWidget(ui->tabZones);
+        QTRY_COMPARE(loads.Texts().size(), 2); // the refused source and zones loads
+    }
+    ui->pushButtonAddZone->click();
+    viewmouse::DrawPolygon(ui->videoWidget1, {{400, 100}, {600, 100}, {500, 300}});
+
+    // The grid's load fails while Close asks: the question stays alone, is
+    // answered No once the failure is in, and the failure shows after it.
+    const QString failure =
+        QStringLiteral("Loading the analytics configuration failed: HTTP request failed: Connection refused");
+    bool errorOverQuestion = false;
+    QStringList errors;
+    std::unique_ptr<QSignalSpy> status;
+    QTimer answer;
+    connect(&answer, &QTimer::timeout, [&] {
+        QMessageBox* question = nullptr;
+        QMessageBox* error = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (box != nullptr && box->isVisible()) {
+                (box->button(QMessageBox::No) != nullptr ? question : error) = box;
+            }
+        }
+        errorOverQuestion = errorOverQuestion || (question != nullptr && error != nullptr);
+        if (error != nullptr) {
+            errors << error->text();
+            error->button(QMessageBox::Ok)->click();
+        } else if (question != nullptr && status != nullptr && !status->isEmpty()) {
+            question->button(QMessageBox::No)->click();
+        }
+    });
+    answer.start(10);
+    ui->tabWidget->setCurrentWidget(ui->tabGrid);
+    status = std::make_unique<QSignalSpy>(&dialog, SIGNAL(StatusChanged(const QString&, int)));
+    ui->buttonBox->button(QDialogButtonBox::Close)->click();
+    QTRY_COMPARE(errors, QStringList{failure});
+    QVERIFY(!errorOverQuestion);
+    QVERIFY(dialog.isVisible());
 }
 
 void SettingsDialogTest::AddressFieldsFollowIpTypeAndBadAddressTakesFocus()

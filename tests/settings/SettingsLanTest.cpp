@@ -21,6 +21,7 @@
 #include <QProgressDialog>
 #include <QSpinBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -106,6 +107,7 @@ private slots:
     void LoadsAskedForDuringAReplyReachTheirPages();
     void IncompleteAnswersAreReported();
     void SourceApplyKeepsWhatWasNotTouched();
+    void SourcePasswordIsNeverEmptiedUnasked();
     void NewAddressIsUsedAfterANetworkChange();
     void TransportFailuresAreNamed();
     void InvalidInputSendsNothing();
@@ -289,25 +291,29 @@ void SettingsLanTest::OpeningLoadsSourceOnceAndOtherPagesLazily()
         QCOMPARE(Child<QLineEdit>(&dialog, "lineEditSourceLogin")->text(), QStringLiteral("admin"));
         QVERIFY(Child<QLineEdit>(&dialog, "lineEditSourcePasswprd")->text().isEmpty());
         QVERIFY(Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled());
+        // The page read the encoder's values from the configuration itself.
+        QCOMPARE(Child<QLineEdit>(&dialog, "lBitrate")->text(), QStringLiteral("2500000"));
+        QCOMPARE(Child<QLineEdit>(&dialog, "lFps")->text(), QStringLiteral("25"));
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 2);
 
         // The settings page loads nothing.
         tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
         QTest::qWait(300);
-        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 1);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 2);
 
         // Zones twice: one getconfig.
         tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
         tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
         tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
-        QTRY_COMPARE_WITH_TIMEOUT(CountDispatched(log_->Messages()), 2, kReplyTimeoutMs);
-        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(CountDispatched(log_->Messages()), 3, kReplyTimeoutMs);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 3);
         QVERIFY(log_->Contains(kHttpSent + "http://" + kDeviceIp.toStdString() +
                                "/qel-cgi/admin/getconfig.fcgi"));
 
         // Back on Source: nothing is sent and the page stays as it was.
         tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSource"));
         QTest::qWait(300);
-        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 2);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 3);
         QVERIFY(host->isEnabled());
         QCOMPARE(host->text(), QStringLiteral("192.168.0.90"));
         QVERIFY(boxes_->Texts().isEmpty());
@@ -330,7 +336,9 @@ void SettingsLanTest::FailedSourceLoadIsShownOnceAndNeverRetried()
     WithDialog(row, false, [&](SettingsDialog& dialog) {
         QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 1, kReplyTimeoutMs);
         const QString error = boxes_->Texts().at(0);
-        QVERIFY2(error.startsWith(QStringLiteral("HTTP request failed: ")), qPrintable(error));
+        QVERIFY2(error.startsWith(
+                     QStringLiteral("Loading the video source settings failed: HTTP request failed: ")),
+                 qPrintable(error));
         QVERIFY(boxes_->AllPlainText());
         QVERIFY2(error.contains(QStringLiteral("<img src=")), qPrintable(error));
         QCOMPARE(error.size(), 301);
@@ -346,6 +354,13 @@ void SettingsLanTest::FailedSourceLoadIsShownOnceAndNeverRetried()
         QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 1);
         QVERIFY(!Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled());
         QVERIFY(!Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled());
+
+        // The zones' load names what failed to load as well.
+        tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 2, kReplyTimeoutMs);
+        QVERIFY2(boxes_->Texts().at(1).startsWith(
+                     QStringLiteral("Loading the analytics configuration failed: HTTP request failed: ")),
+                 qPrintable(boxes_->Texts().at(1)));
     });
 }
 
@@ -364,8 +379,8 @@ void SettingsLanTest::LoadsAskedForDuringAReplyReachTheirPages()
         tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabGrid"));
         QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 1);
 
-        QTRY_COMPARE_WITH_TIMEOUT(CountDispatched(log_->Messages()), 3, 3 * kReplyTimeoutMs);
-        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(CountDispatched(log_->Messages()), 4, 4 * kReplyTimeoutMs);
+        QCOMPARE(CountStartingWith(log_->Messages(), kHttpSent), 4);
         // One request at a time: each is sent after the previous reply.
         std::vector<std::string> flow;
         for (const std::string& m : log_->Messages()) {
@@ -377,7 +392,7 @@ void SettingsLanTest::LoadsAskedForDuringAReplyReachTheirPages()
             }
         }
         const std::vector<std::string> expected = {"getcam.fcgi",    "1", "getconfig.fcgi", "3",
-                                                   "getconfig.fcgi", "6"};
+                                                   "getconfig.fcgi", "6", "getconfig.fcgi", "8"};
         QCOMPARE(flow, expected);
 
         // Each page got its own answer.
@@ -505,6 +520,43 @@ void SettingsLanTest::SourceApplyKeepsWhatWasNotTouched()
             QVERIFY2(message.find("Typed-Pw") == std::string::npos, message.c_str());
         }
     }
+}
+
+void SettingsLanTest::SourcePasswordIsNeverEmptiedUnasked()
+{
+    const QString sourcePassword = QStringLiteral("Cam-Stored-Pw1");
+    const auto device = StartDevice({QStringLiteral("--source-password"), sourcePassword});
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+    const QString question =
+        QStringLiteral("The device will store an empty password for its video source. Send it anyway?");
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        auto* apply = Child<QPushButton>(&dialog, "pushButtonApply3");
+        QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kReplyTimeoutMs);
+        // A new host with the password left empty, and a new frame rate: on
+        // No, neither request goes out.
+        Child<QLineEdit>(&dialog, "lineEditSourceHost")->setText(QStringLiteral("192.168.0.91"));
+        Child<QLineEdit>(&dialog, "lFps")->setText(QStringLiteral("12"));
+        QTest::mouseClick(apply, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts(), QStringList{question}, kReplyTimeoutMs);
+        QTRY_COMPARE(Status(), QStringLiteral("Nothing was applied: the video source password is empty."));
+        QTest::qWait(500);
+        const QByteArray kept = DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi"));
+        QVERIFY2(kept.contains("password: \"" + sourcePassword.toUtf8() + "\"") && kept.contains("fps: 25"),
+                 kept.constData());
+
+        // On Yes the installer gets what was asked for.
+        boxes_->SetAnswer(QMessageBox::Yes);
+        QTest::mouseClick(apply, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(), QStringLiteral("Source settings were applied successfully."),
+                                  kReplyTimeoutMs);
+        QCOMPARE(boxes_->Texts(), (QStringList{question, question}));
+    });
+    const QByteArray config = DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi"));
+    QVERIFY2(config.contains("password: \"\"") && config.contains("fps: 12"), config.constData());
+    QVERIFY(DeviceGet(kDeviceIp, QStringLiteral("getcam.fcgi")).contains("host=192.168.0.91\r\n"));
 }
 
 void SettingsLanTest::NewAddressIsUsedAfterANetworkChange()

@@ -31,7 +31,8 @@ void MessageBoxWatcher::Poll()
         titles_ << box->windowTitle();
         texts_ << box->text();
         allPlainText_ = allPlainText_ && box->textFormat() == Qt::PlainText;
-        QAbstractButton* ok = box->button(QMessageBox::Ok);
+        QAbstractButton* ok =
+            box->button(answer_) != nullptr ? box->button(answer_) : box->button(QMessageBox::Ok);
         if (ok != nullptr) {
             ok->click();
         } else {

@@ -1,13 +1,14 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
 // Answers every modal message box that appears while it is alive: records its
-// title and text and presses OK, so that a test can run code that shows one
-// and check what was shown.
+// title and text and presses OK (or the answer set for questions), so that a
+// test can run code that shows one and check what was shown.
 class MessageBoxWatcher final : public QObject {
     Q_OBJECT
 public:
@@ -18,6 +19,8 @@ public:
     // Whether every box so far showed its text as plain text.
     bool AllPlainText() const { return allPlainText_; }
     void Clear();
+    // A box that offers `button` gets it; others get OK, or are rejected.
+    void SetAnswer(QMessageBox::StandardButton button) { answer_ = button; }
 
 private slots:
     void Poll();
@@ -27,4 +30,5 @@ private:
     QStringList texts_;
     QStringList titles_;
     bool allPlainText_ = true;
+    QMessageBox::StandardButton answer_ = QMessageBox::Ok;
 };
