@@ -1,9 +1,11 @@
 #include "ClientMainForm.h"
 
+#include "AddressProblems.h"
 #include "AssignmentVerifier.h"
 #include "CsvText.h"
 #include "DiscoveryProtocol.h"
 #include "ErrorBox.h"
+#include "ReaddressDialog.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
 #include "ToolVersion.h"
@@ -112,6 +114,7 @@ void ClientMainForm::Init()
     vf = connect(pushButtonSearch, SIGNAL(clicked()), this, SLOT(OnStartSearch()));
     vf = connect(pushButtonStopSearch, SIGNAL(clicked()), this, SLOT(OnStopSearch()));
     vf = connect(pushButtonSettings, SIGNAL(clicked()), this, SLOT(OnSettings()));
+    vf = connect(pushButtonReaddress, SIGNAL(clicked()), this, SLOT(OnReaddress()));
     vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this, SLOT(OnDeviceSelectionChanged()));
     vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this,
                  SLOT(OnCellDoubleClicked(int, int)));
@@ -407,6 +410,66 @@ void ClientMainForm::OpenSettings(size_t record)
         ApplySort();
     }
     FitColumnsToContents();
+}
+
+void ClientMainForm::OnReaddress()
+{
+    OnStopSearch();
+    std::vector<size_t> records;
+    for (const QTableWidgetItem* item : tableWidgetDevices->selectedItems()) {
+        const size_t record = RecordOfRow(item->row());
+        if (record != kNoRecord && std::find(records.begin(), records.end(), record) == records.end()) {
+            records.push_back(record);
+        }
+    }
+    std::vector<ListedDevice> listed;
+    for (size_t record = 0; record < params_.size(); ++record) {
+        listed.push_back({params_[record], replyInterfaces_[record]});
+    }
+    if (records.empty()) {
+        std::vector<ListedAddress> addresses;
+        for (const ListedDevice& device : listed) {
+            addresses.push_back({device.params.ip, device.interfaceIndex});
+        }
+        const std::vector<AddressProblem> problems = FindAddressProblems(addresses, WorkstationInterfaces());
+        for (size_t record = 0; record < problems.size(); ++record) {
+            if (problems[record].Any()) {
+                records.push_back(record);
+            }
+        }
+    }
+    if (records.empty()) {
+        statusbar->showMessage(
+            tr("Select the devices to readdress: no listed device has an address problem"));
+        return;
+    }
+    // The plan lists the devices in the order the table shows them.
+    std::sort(records.begin(), records.end(),
+              [this](size_t a, size_t b) { return RowOfRecord(a) < RowOfRecord(b); });
+    std::vector<ListedDevice> devices;
+    for (const size_t record : records) {
+        devices.push_back(listed[record]);
+    }
+
+    ReaddressDialog dialog(devices, listed, this);
+    dialog.exec();
+    // Devices are followed by MAC: a changed row takes its new record.
+    for (const DeviceNetworkParams& changed : dialog.NewRecords()) {
+        for (const size_t record : records) {
+            if (std::equal(std::begin(changed.mac), std::end(changed.mac), std::begin(params_[record].mac))) {
+                params_[record] = changed;
+                const int row = RowOfRecord(record);
+                if (row >= 0) {
+                    UpdateTableRow(row, record);
+                }
+            }
+        }
+    }
+    ApplySort();
+    FitColumnsToContents();
+    if (!dialog.Summary().isEmpty()) {
+        statusbar->showMessage(dialog.Summary());
+    }
 }
 
 bool ClientMainForm::ExportTable(const QString& path, QString& error) const

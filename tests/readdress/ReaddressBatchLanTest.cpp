@@ -107,11 +107,12 @@ private slots:
     }
 
     // Five devices outside the workstation's network, one of them with DHCP
-    // and another password, one that refuses every change with code 2: the
-    // defaults put them into 10.77.0.0/24 from the first free address on;
+    // and another password, one that refuses every change with code 2 and
+    // has its gateway in the workstation's network: the defaults put them
+    // into 10.77.0.0/24 from the first free address on, with that gateway;
     // each keeps its name; the refused password is asked again for that
-    // device only, and the second answer is taken; the failure does not
-    // stop the batch; the confirming search sees the others at their new
+    // device only, and the second answer is taken; the failure does not stop
+    // the batch; the confirming search sees the others at their new
     // addresses. No password reaches the log.
     void readdressesConfirmsAndAsksAgainForOneDevice()
     {
@@ -130,6 +131,7 @@ private slots:
         SimDevice failing(QStringLiteral("dev3"),
                           {QStringLiteral("--mac"), QStringLiteral("02:E5:00:00:03:01"),
                            QStringLiteral("--ip"), QStringLiteral("192.168.1.100"),
+                           QStringLiteral("--gateway"), QStringLiteral("10.77.0.254"),
                            QStringLiteral("--password"), QStringLiteral("pw-all-7f"),
                            QStringLiteral("--settings-result"), QStringLiteral("2")},
                           QStringLiteral("udp"));
@@ -150,14 +152,16 @@ private slots:
         QCOMPARE(defaults.interfaceIndex, devices.front().interfaceIndex);
         QCOMPARE(IpTypeToString(defaults.first), std::string("10.77.0.2"));
         QCOMPARE(IpTypeToString(defaults.mask), std::string("255.255.255.0"));
-        QCOMPARE(defaults.gateway, 0u); // the devices' 192.168.1.1 is outside the new network
+        // The one gateway inside the new network, not the others' 192.168.1.1.
+        QCOMPARE(IpTypeToString(defaults.gateway), std::string("10.77.0.254"));
+        QCOMPARE(defaults.dns, 0u);
         QString error;
         const std::vector<uint32_t> addresses =
             FreeAddresses(defaults.first, defaults.mask, listed.size(), taken, probe, error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
         LogCapture log;
-        ReaddressBatch batch(Entries(listed, addresses), defaults.mask, Ip("10.77.0.254"), 0,
+        ReaddressBatch batch(Entries(listed, addresses), defaults.mask, defaults.gateway, defaults.dns,
                              QByteArray("pw-all-7f"), nullptr);
         QStringList asked;
         const QList<QByteArray> answers{"pw-wrong", "pw-own-3c"};
