@@ -415,27 +415,33 @@ void ClientMainForm::OpenSettings(size_t record)
 void ClientMainForm::OnReaddress()
 {
     OnStopSearch();
-    std::vector<size_t> records;
-    for (const QTableWidgetItem* item : tableWidgetDevices->selectedItems()) {
-        const size_t record = RecordOfRow(item->row());
-        if (record != kNoRecord && std::find(records.begin(), records.end(), record) == records.end()) {
-            records.push_back(record);
-        }
-    }
     std::vector<ListedDevice> listed;
     for (size_t record = 0; record < params_.size(); ++record) {
         listed.push_back({params_[record], replyInterfaces_[record]});
     }
-    if (records.empty()) {
+    // The rows to readdress, in the order the table shows them.
+    std::vector<bool> offered(static_cast<size_t>(tableWidgetDevices->rowCount()), false);
+    bool anySelected = false;
+    for (const QTableWidgetItem* item : tableWidgetDevices->selectedItems()) {
+        offered[static_cast<size_t>(item->row())] = true;
+        anySelected = true;
+    }
+    if (!anySelected) {
         std::vector<ListedAddress> addresses;
         for (const ListedDevice& device : listed) {
             addresses.push_back({device.params.ip, device.interfaceIndex});
         }
         const std::vector<AddressProblem> problems = FindAddressProblems(addresses, WorkstationInterfaces());
-        for (size_t record = 0; record < problems.size(); ++record) {
-            if (problems[record].Any()) {
-                records.push_back(record);
-            }
+        for (size_t row = 0; row < offered.size(); ++row) {
+            const size_t record = RecordOfRow(static_cast<int>(row));
+            offered[row] = record < problems.size() && problems[record].Any();
+        }
+    }
+    std::vector<size_t> records;
+    for (size_t row = 0; row < offered.size(); ++row) {
+        const size_t record = RecordOfRow(static_cast<int>(row));
+        if (offered[row] && record < params_.size()) {
+            records.push_back(record);
         }
     }
     if (records.empty()) {
@@ -443,20 +449,26 @@ void ClientMainForm::OnReaddress()
             tr("Select the devices to readdress: no listed device has an address problem"));
         return;
     }
-    // The plan lists the devices in the order the table shows them.
-    std::sort(records.begin(), records.end(),
-              [this](size_t a, size_t b) { return RowOfRecord(a) < RowOfRecord(b); });
+    // A device listed twice (its reply came twice) is readdressed once.
+    auto sameMac = [](const DeviceNetworkParams& a, const DeviceNetworkParams& b) {
+        return std::equal(std::begin(a.mac), std::end(a.mac), std::begin(b.mac));
+    };
     std::vector<ListedDevice> devices;
     for (const size_t record : records) {
-        devices.push_back(listed[record]);
+        const bool known = std::any_of(devices.begin(), devices.end(), [&](const ListedDevice& device) {
+            return sameMac(device.params, listed[record].params);
+        });
+        if (!known) {
+            devices.push_back(listed[record]);
+        }
     }
 
     ReaddressDialog dialog(devices, listed, this);
     dialog.exec();
     // Devices are followed by MAC: a changed row takes its new record.
     for (const DeviceNetworkParams& changed : dialog.NewRecords()) {
-        for (const size_t record : records) {
-            if (std::equal(std::begin(changed.mac), std::end(changed.mac), std::begin(params_[record].mac))) {
+        for (size_t record = 0; record < params_.size(); ++record) {
+            if (sameMac(changed, params_[record])) {
                 params_[record] = changed;
                 const int row = RowOfRecord(record);
                 if (row >= 0) {

@@ -3,6 +3,7 @@
 #include "AssignmentVerifier.h"
 #include "DiscoveryProtocol.h"
 #include "Md5Hash.h"
+#include "ReaddressPlan.h"
 #include "StringUtils.h"
 #include "UdpModule.h"
 
@@ -124,15 +125,7 @@ void ReaddressBatch::Cancel()
 
 DeviceNetworkParams ReaddressBatch::SentRecord(const ReaddressEntry& entry) const
 {
-    DeviceNetworkParams record = entry.current;
-    record.ip = entry.newIp;
-    record.mask = mask_;
-    record.gateway = gateway_;
-    record.dns = dns_;
-    // A new address means nothing to a device that takes its address from a
-    // DHCP server: every device of a batch gets static addressing.
-    record.connectionType = STATIC;
-    return record;
+    return ReaddressedRecord(entry.current, entry.newIp, mask_, gateway_, dns_);
 }
 
 void ReaddressBatch::SetState(size_t index, ReaddressEntry::State state)
@@ -279,10 +272,17 @@ void ReaddressBatch::OnSearchReplies(const DatagramBatch& batch)
         }
     }
     const bool allSeen = std::all_of(entries_.begin(), entries_.end(), [](const ReaddressEntry& e) {
-        return e.state != ReaddressEntry::State::Changed || (e.seen && e.seenRecord.ip == e.newIp);
+        switch (e.state) {
+        case ReaddressEntry::State::Changed:
+            return e.seen && e.seenRecord.ip == e.newIp;
+        case ReaddressEntry::State::NoResponse:
+            return e.seen;
+        default:
+            return true;
+        }
     });
-    // Every changed device has answered from its new address: no need to
-    // wait out the listening time.
+    // Every changed device has answered from its new address, and every
+    // silent one from somewhere: no need to wait out the listening time.
     if (allSeen) {
         udpModule_->Stop();
     }
