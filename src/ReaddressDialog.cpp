@@ -142,7 +142,7 @@ ReaddressDialog::ReaddressDialog(const std::vector<ListedDevice>& devices,
     vf = connect(apply_, SIGNAL(clicked()), this, SLOT(OnApply()));
     vf = connect(cancel_, SIGNAL(clicked()), this, SLOT(OnCancelBatch()));
     vf = connect(close_, SIGNAL(clicked()), this, SLOT(reject()));
-    resize(720, 480);
+    resize(840, 480);
 }
 
 ReaddressDialog::~ReaddressDialog()
@@ -269,6 +269,7 @@ void ReaddressDialog::UpdatePlan()
         const size_t i = static_cast<size_t>(row);
         table_->item(row, kNewColumn)->setText(i < planned_.size() ? AddressText(planned_[i]) : QString());
     }
+    table_->resizeColumnsToContents();
     ShowSummary(error, !error.isEmpty());
     apply_->setEnabled(!planned_.empty());
 }
@@ -371,6 +372,7 @@ void ReaddressDialog::OnBatchFinished()
 {
     cancel_->setEnabled(false);
     close_->setEnabled(true);
+    table_->resizeColumnsToContents();
     ShowSummary(batch_->Summary(), false);
 }
 
