@@ -1,9 +1,11 @@
 #include "ClientMainForm.h"
 
+#include "AddressProblems.h"
 #include "AssignmentVerifier.h"
 #include "CsvText.h"
 #include "DiscoveryProtocol.h"
 #include "ErrorBox.h"
+#include "ReaddressDialog.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
 #include "ToolVersion.h"
@@ -112,6 +114,7 @@ void ClientMainForm::Init()
     vf = connect(pushButtonSearch, SIGNAL(clicked()), this, SLOT(OnStartSearch()));
     vf = connect(pushButtonStopSearch, SIGNAL(clicked()), this, SLOT(OnStopSearch()));
     vf = connect(pushButtonSettings, SIGNAL(clicked()), this, SLOT(OnSettings()));
+    vf = connect(pushButtonReaddress, SIGNAL(clicked()), this, SLOT(OnReaddress()));
     vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this, SLOT(OnDeviceSelectionChanged()));
     vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this,
                  SLOT(OnCellDoubleClicked(int, int)));
@@ -407,6 +410,78 @@ void ClientMainForm::OpenSettings(size_t record)
         ApplySort();
     }
     FitColumnsToContents();
+}
+
+void ClientMainForm::OnReaddress()
+{
+    OnStopSearch();
+    std::vector<ListedDevice> listed;
+    for (size_t record = 0; record < params_.size(); ++record) {
+        listed.push_back({params_[record], replyInterfaces_[record]});
+    }
+    // The rows to readdress, in the order the table shows them.
+    std::vector<bool> offered(static_cast<size_t>(tableWidgetDevices->rowCount()), false);
+    bool anySelected = false;
+    for (const QTableWidgetItem* item : tableWidgetDevices->selectedItems()) {
+        offered[static_cast<size_t>(item->row())] = true;
+        anySelected = true;
+    }
+    if (!anySelected) {
+        std::vector<ListedAddress> addresses;
+        for (const ListedDevice& device : listed) {
+            addresses.push_back({device.params.ip, device.interfaceIndex});
+        }
+        const std::vector<AddressProblem> problems = FindAddressProblems(addresses, WorkstationInterfaces());
+        for (size_t row = 0; row < offered.size(); ++row) {
+            const size_t record = RecordOfRow(static_cast<int>(row));
+            offered[row] = record < problems.size() && problems[record].Any();
+        }
+    }
+    std::vector<size_t> records;
+    for (size_t row = 0; row < offered.size(); ++row) {
+        const size_t record = RecordOfRow(static_cast<int>(row));
+        if (offered[row] && record < params_.size()) {
+            records.push_back(record);
+        }
+    }
+    if (records.empty()) {
+        statusbar->showMessage(
+            tr("Select the devices to readdress: no listed device has an address problem"));
+        return;
+    }
+    // A device listed twice (its reply came twice) is readdressed once.
+    auto sameMac = [](const DeviceNetworkParams& a, const DeviceNetworkParams& b) {
+        return std::equal(std::begin(a.mac), std::end(a.mac), std::begin(b.mac));
+    };
+    std::vector<ListedDevice> devices;
+    for (const size_t record : records) {
+        const bool known = std::any_of(devices.begin(), devices.end(), [&](const ListedDevice& device) {
+            return sameMac(device.params, listed[record].params);
+        });
+        if (!known) {
+            devices.push_back(listed[record]);
+        }
+    }
+
+    ReaddressDialog dialog(devices, listed, this);
+    dialog.exec();
+    // Devices are followed by MAC: a changed row takes its new record.
+    for (const DeviceNetworkParams& changed : dialog.NewRecords()) {
+        for (size_t record = 0; record < params_.size(); ++record) {
+            if (sameMac(changed, params_[record])) {
+                params_[record] = changed;
+                const int row = RowOfRecord(record);
+                if (row >= 0) {
+                    UpdateTableRow(row, record);
+                }
+            }
+        }
+    }
+    ApplySort();
+    FitColumnsToContents();
+    if (!dialog.Summary().isEmpty()) {
+        statusbar->showMessage(dialog.Summary());
+    }
 }
 
 bool ClientMainForm::ExportTable(const QString& path, QString& error) const

@@ -45,6 +45,9 @@ private slots:
     void OnStopSearch();
     void OnDeviceSelectionChanged();
     void OnSettings();
+    // Readdresses the selected rows' devices, or without a selection those
+    // whose address has a problem; changed rows take their new records.
+    void OnReaddress();
     void InsertDevice(const QByteArray& rawContent);
     void InsertDevices(const DatagramBatch& batch);
     // Opens the row that was double-clicked, whatever the selection: a

@@ -1,0 +1,241 @@
+#include "ReaddressPlan.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QThread>
+#include <QtEndian>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <easylogging++.h>
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+// The discard service: a datagram to it asks nothing of any device.
+constexpr uint16_t kDiscardPort = 9;
+// Rounds of probing for the addresses the first round found taken, and the
+// candidates probed in all beyond those asked for: a busy network cannot
+// make planning send without end.
+constexpr int kMaxProbeRounds = 4;
+constexpr size_t kExtraProbes = 64;
+// The kernel marks an ARP entry whose hardware address is known with this flag.
+constexpr unsigned kArpComplete = 0x2;
+
+uint32_t HostOrder(uint32_t ip)
+{
+    return qFromBigEndian(ip);
+}
+
+uint32_t NetOrder(uint32_t ip)
+{
+    return qToBigEndian(ip);
+}
+
+QString AddressText(uint32_t ip)
+{
+    return QString::fromStdString(IpTypeToString(ip));
+}
+
+// Addresses with a complete entry in this network namespace's ARP table.
+std::unordered_set<uint32_t> ResolvedAddresses()
+{
+    std::unordered_set<uint32_t> resolved;
+    QFile table(QStringLiteral("/proc/net/arp"));
+    if (!table.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        LOG(WARNING) << "Cannot read the ARP table: " << table.errorString().toStdString();
+        return resolved;
+    }
+    table.readLine(); // header
+    // One line per entry; the table of a namespace is bounded by the kernel.
+    while (!table.atEnd()) {
+        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+        if (fields.size() < 4) {
+            continue;
+        }
+        uint32_t ip = 0;
+        bool flagsOk = false;
+        const unsigned flags = fields.at(2).toUInt(&flagsOk, 16);
+        if (flagsOk && (flags & kArpComplete) != 0 && fields.at(3) != "00:00:00:00:00:00" &&
+            StringToIpType(fields.at(0).toStdString(), ip)) {
+            resolved.insert(ip);
+        }
+    }
+    return resolved;
+}
+
+} // namespace
+
+std::vector<bool> ProbeByArpTable(const std::vector<uint32_t>& candidates, int waitMs)
+{
+    std::vector<bool> answers(candidates.size(), true);
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        LOG(WARNING) << "Cannot probe for free addresses: no UDP socket";
+        return answers;
+    }
+    const size_t probed = std::min(candidates.size(), kMaxProbesPerCall);
+    for (size_t i = 0; i < probed; ++i) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(kDiscardPort);
+        to.sin_addr.s_addr = candidates[i];
+        // A send may fail at once for an address the kernel already failed
+        // to resolve; the ARP table below decides either way.
+        (void)sendto(fd, "", 0, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    close(fd);
+    QThread::msleep(static_cast<unsigned long>(std::max(0, waitMs)));
+    const std::unordered_set<uint32_t> resolved = ResolvedAddresses();
+    for (size_t i = 0; i < probed; ++i) {
+        answers[i] = resolved.count(candidates[i]) != 0;
+    }
+    VLOG(1) << "Probed " << probed << " addresses for free ones";
+    return answers;
+}
+
+std::vector<uint32_t> FreeAddresses(uint32_t first, uint32_t mask, size_t count,
+                                    const std::unordered_set<uint32_t>& taken, const AddressProbe& probe,
+                                    QString& error)
+{
+    const Ipv4Network network{first, mask};
+    const uint32_t lowest = HostOrder(network.Base()) + 1;
+    const uint32_t highest = HostOrder(network.Base() | ~mask) - 1; // below the broadcast address
+    std::vector<uint32_t> free;
+    // A /31 or /32 has no address a device could take beside the network's
+    // own and broadcast ones.
+    const bool hasHosts = HostOrder(~mask) >= 2 && IsContiguousMask(mask);
+    size_t probesLeft = 2 * count + kExtraProbes;
+    uint32_t next = std::max(HostOrder(first), lowest);
+    for (int round = 0; hasHosts && free.size() < count && round < kMaxProbeRounds; ++round) {
+        std::vector<uint32_t> candidates;
+        while (candidates.size() < count - free.size() && next <= highest && next >= lowest) {
+            const uint32_t ip = NetOrder(next);
+            ++next;
+            if (taken.count(ip) == 0) {
+                candidates.push_back(ip);
+            }
+        }
+        if (candidates.empty()) {
+            break;
+        }
+        if (!probe) {
+            free.insert(free.end(), candidates.begin(), candidates.end());
+            continue;
+        }
+        if (candidates.size() > probesLeft) {
+            candidates.resize(probesLeft);
+        }
+        probesLeft -= candidates.size();
+        const std::vector<bool> answers = probe(candidates);
+        for (size_t i = 0; i < candidates.size(); ++i) {
+            if (i < answers.size() && !answers[i]) {
+                free.push_back(candidates[i]);
+            }
+        }
+        if (probesLeft == 0) {
+            break;
+        }
+    }
+    std::sort(free.begin(), free.end(), [](uint32_t a, uint32_t b) { return HostOrder(a) < HostOrder(b); });
+    if (free.size() < count) {
+        error = QCoreApplication::translate("ReaddressPlan",
+                                            "Only %1 free addresses in %2 from %3 on; %4 are needed")
+                    .arg(free.size())
+                    .arg(network.Text(), AddressText(first))
+                    .arg(count);
+    }
+    return free;
+}
+
+uint32_t CommonAddressIn(const std::vector<uint32_t>& addresses, const Ipv4Network& network)
+{
+    std::map<uint32_t, int> counts;
+    for (const uint32_t ip : addresses) {
+        if (ip != 0 && network.Contains(ip)) {
+            ++counts[ip];
+        }
+    }
+    uint32_t best = 0;
+    int bestCount = 0;
+    for (const auto& [ip, n] : counts) {
+        if (n > bestCount) {
+            best = ip;
+            bestCount = n;
+        }
+    }
+    return best;
+}
+
+std::unordered_set<uint32_t> TakenAddresses(const std::vector<WorkstationInterface>& interfaces,
+                                            const std::vector<ListedDevice>& listed)
+{
+    std::unordered_set<uint32_t> taken;
+    for (const WorkstationInterface& netif : interfaces) {
+        for (const Ipv4Network& network : netif.networks) {
+            taken.insert(network.address);
+        }
+    }
+    for (const ListedDevice& device : listed) {
+        taken.insert(device.params.ip);
+    }
+    return taken;
+}
+
+ReaddressDefaults DefaultReaddress(const std::vector<WorkstationInterface>& interfaces,
+                                   const std::vector<ListedDevice>& devices,
+                                   const std::unordered_set<uint32_t>& taken, const AddressProbe& probe)
+{
+    ReaddressDefaults defaults;
+    if (interfaces.empty()) {
+        return defaults;
+    }
+    std::map<int, int> answeredOn;
+    for (const ListedDevice& device : devices) {
+        ++answeredOn[device.interfaceIndex];
+    }
+    const WorkstationInterface* chosen = &interfaces.front();
+    int chosenCount = 0;
+    for (const WorkstationInterface& netif : interfaces) {
+        const auto found = answeredOn.find(netif.index);
+        if (found != answeredOn.end() && found->second > chosenCount) {
+            chosen = &netif;
+            chosenCount = found->second;
+        }
+    }
+    const Ipv4Network& network = chosen->networks.front();
+    defaults.interfaceIndex = chosen->index;
+    defaults.mask = network.mask;
+    QString unused;
+    const std::vector<uint32_t> first =
+        FreeAddresses(NetOrder(HostOrder(network.address) + 1), network.mask, 1, taken, probe, unused);
+    defaults.first = first.empty() ? 0 : first.front();
+
+    std::vector<uint32_t> gateways;
+    std::vector<uint32_t> dnsServers;
+    for (const ListedDevice& device : devices) {
+        gateways.push_back(device.params.gateway);
+        dnsServers.push_back(device.params.dns);
+    }
+    defaults.gateway = CommonAddressIn(gateways, network);
+    defaults.dns = CommonAddressIn(dnsServers, network);
+    return defaults;
+}
+
+DeviceNetworkParams ReaddressedRecord(const DeviceNetworkParams& current, uint32_t ip, uint32_t mask,
+                                      uint32_t gateway, uint32_t dns)
+{
+    DeviceNetworkParams record = current;
+    record.ip = ip;
+    record.mask = mask;
+    record.gateway = gateway;
+    record.dns = dns;
+    // A new address means nothing to a device that takes its address from
+    // a DHCP server.
+    record.connectionType = STATIC;
+    return record;
+}
