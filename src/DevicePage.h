@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <vector>
 
 class HttpClientDialog;
@@ -29,21 +30,33 @@ public:
     // The configuration could not be read from the device.
     virtual void ConfigLoadFailed() {}
 
+    // Asked before an apply sends anything; false sends nothing.
+    void SetApplyGate(std::function<bool()> gate) { applyGate_ = std::move(gate); }
+
 signals:
     // A command of the latest apply failed; the text names the first failure.
     void ErrorOccurred(const QString& message);
     // A short result text for the status bar.
     void StatusChanged(const QString& text);
+    // An apply has ended: what it changed ("zones") and how it ended.
+    void ChangeSent(const QString& what, const QString& result);
 
 protected:
     DevicePage(QObject* parent, HttpClientDialog* http);
 
+    // The apply gate's answer; when it refuses, the status says that
+    // nothing was sent.
+    bool MayApply();
+
     // Sends the paths in order. Ends with one ErrorOccurred naming the first
     // failed command (or giving cancelText when the user cancelled one), or
-    // with StatusChanged(successText) when none failed. Returns whether all
-    // succeeded.
-    bool SendCommands(const std::vector<QString>& paths, const QString& successText,
+    // with StatusChanged(successText) when none failed, and one ChangeSent
+    // for `what`. Returns whether all succeeded.
+    bool SendCommands(const QString& what, const std::vector<QString>& paths, const QString& successText,
                       const QString& cancelText);
 
     HttpClientDialog* httpClientDialog_ = nullptr; // the dialog's, not owned
+
+private:
+    std::function<bool()> applyGate_;
 };

@@ -128,6 +128,11 @@ void SourcePage::Apply()
         return;
     }
 
+    if (!dialog_->ConfirmAnalyticsApply()) {
+        dialog_->ShowStatus(SettingsDialog::tr("Not applied; nothing was sent"));
+        return;
+    }
+
     applying_ = true;
     UpdateEnableControls(true);
     setcamError_.clear();
@@ -136,6 +141,7 @@ void SourcePage::Apply()
         return;
     }
     sentSource_ = shown;
+    sentSourcePassword_ = !password.isEmpty();
     const QString deviceIp = QString::fromStdString(IpTypeToString(dialog_->GetParams().ip));
     dialog_->Requests()->Start(
         this, kSetCamLogType, ComposeSetCamUrl(deviceIp, shown.model, shown.host, shown.login, password),
@@ -163,6 +169,10 @@ QString SourcePage::TakeSetCamReply(const QString& error)
         loadedSource_ = sentSource_;
     }
     setcamError_ = error;
+    dialog_->RecordChange(QStringLiteral("video source (model \"%1\", host \"%2\", login \"%3\"%4)")
+                              .arg(sentSource_.model, sentSource_.host, sentSource_.login,
+                                   sentSourcePassword_ ? QStringLiteral(", new password") : QString()),
+                          error.isEmpty() ? QStringLiteral("changed") : QStringLiteral("failed: ") + error);
     // The encoder request is modal: it is sent from the event loop, not from
     // inside the HTTP module's completion.
     QTimer::singleShot(0, this, &SourcePage::FinishApply);
@@ -176,10 +186,16 @@ void SourcePage::FinishApply()
     if (!pendingEncoderPath_.empty()) {
         const std::string path = std::move(pendingEncoderPath_);
         pendingEncoderPath_.clear();
-        if (!http_->request(path)) {
+        const bool applied = http_->request(path);
+        if (!applied) {
             encoderCancelled = http_->wasCancelledByUser();
             encoderError = http_->lastError();
         }
+        const QString what =
+            QStringLiteral("encoder (%1)").arg(QString::fromStdString(path).section(QLatin1Char('?'), 1));
+        dialog_->RecordChange(what, applied            ? QStringLiteral("changed")
+                                    : encoderCancelled ? QStringLiteral("cancelled")
+                                                       : QStringLiteral("failed: ") + encoderError);
     }
     applying_ = false;
     UpdateEnableControls(false);
