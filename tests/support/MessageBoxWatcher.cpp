@@ -31,8 +31,11 @@ void MessageBoxWatcher::Poll()
         titles_ << box->windowTitle();
         texts_ << box->text();
         allPlainText_ = allPlainText_ && box->textFormat() == Qt::PlainText;
+        QAbstractButton* answer = answer_ != QMessageBox::NoButton ? box->button(answer_) : nullptr;
         QAbstractButton* ok = box->button(QMessageBox::Ok);
-        if (ok != nullptr) {
+        if (answer != nullptr) {
+            answer->click();
+        } else if (ok != nullptr) {
             ok->click();
         } else {
             box->reject();

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
 // Answers every modal message box that appears while it is alive: records its
-// title and text and presses OK, so that a test can run code that shows one
+// title and text and presses OK (or the answer set for questions; without
+// either the box is rejected), so that a test can run code that shows one
 // and check what was shown.
 class MessageBoxWatcher final : public QObject {
     Q_OBJECT
@@ -18,6 +20,8 @@ public:
     // Whether every box so far showed its text as plain text.
     bool AllPlainText() const { return allPlainText_; }
     void Clear();
+    // The button pressed in a box that has it, before OK.
+    void SetAnswer(QMessageBox::StandardButton answer) { answer_ = answer; }
 
 private slots:
     void Poll();
@@ -27,4 +31,5 @@ private:
     QStringList texts_;
     QStringList titles_;
     bool allPlainText_ = true;
+    QMessageBox::StandardButton answer_ = QMessageBox::NoButton;
 };
