@@ -46,15 +46,15 @@ const char kCurrentPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
     "The current password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
 
 // What a search shows of a network change: the name and addressing mode,
-// and with static addressing the addresses (a DHCP server gives its own).
+// and with static addressing the address, mask and gateway (a DHCP server
+// gives its own; the reply carries no DNS).
 bool SameSettings(const DeviceNetworkParams& shown, const DeviceNetworkParams& expected)
 {
     if (shown.deviceName != expected.deviceName || shown.connectionType != expected.connectionType) {
         return false;
     }
     return expected.connectionType != STATIC ||
-           (shown.ip == expected.ip && shown.mask == expected.mask && shown.gateway == expected.gateway &&
-            shown.dns == expected.dns);
+           (shown.ip == expected.ip && shown.mask == expected.mask && shown.gateway == expected.gateway);
 }
 
 // The outcome of a settings reply for the change record.
@@ -526,10 +526,17 @@ void NetworkPage::FinishCheck(const DeviceNetworkParams* found)
     }
     dialog_->RecordChange(NetworkChangeText(params_, sent_), QStringLiteral("no response; ") + outcome);
     if (applied) {
-        // The device holds the change: the record takes what it now reports,
-        // as after a reply.
-        const bool addressChanged = found->ip != params_.ip;
-        params_ = *found;
+        // The device shows the change: the record takes what was sent, as
+        // after a reply.
+        DeviceNetworkParams taken = sent_;
+        if (taken.connectionType != STATIC) {
+            // The addresses are the ones the server gave.
+            taken.ip = found->ip;
+            taken.mask = found->mask;
+            taken.gateway = found->gateway;
+        }
+        const bool addressChanged = taken.ip != params_.ip;
+        params_ = taken;
         emit RecordChanged();
         if (addressChanged) {
             emit AddressChanged();
