@@ -12,9 +12,22 @@ QString AddressText(uint32_t ip)
     return QString::fromStdString(IpTypeToString(ip));
 }
 
+// Device text in quotes: a name that holds a quote or a line break cannot
+// end the record early or forge another one.
 QString Quoted(const std::string& text)
 {
-    return QLatin1Char('"') + QString::fromStdString(text) + QLatin1Char('"');
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : QString::fromStdString(text)) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
+            quoted += QLatin1Char('\\');
+            quoted += c;
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            quoted += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + QLatin1Char('"');
 }
 
 } // namespace
