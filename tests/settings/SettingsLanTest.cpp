@@ -251,7 +251,9 @@ void SettingsLanTest::ApplyNetwork(SettingsDialog& dialog, const QString& name, 
     Child<QComboBox>(&dialog, "comboBoxIpType")->setCurrentIndex(ipType);
     Child<QLineEdit>(&dialog, "lineEditIpAddress")->setText(ip);
     Child<QLineEdit>(&dialog, "lineEditNetMask")->setText(QStringLiteral("255.255.255.0"));
-    Child<QLineEdit>(&dialog, "lineEditGateway")->setText(QStringLiteral("10.77.0.1"));
+    // The gateway of the address's own network: one outside it is refused.
+    Child<QLineEdit>(&dialog, "lineEditGateway")
+        ->setText(ip.section(QLatin1Char('.'), 0, 2) + QStringLiteral(".1"));
     Child<QLineEdit>(&dialog, "lineEditDns")->setText(QStringLiteral("10.77.0.2"));
     Child<QLineEdit>(&dialog, "lineEditCurPassword")->setText(password);
     QPushButton* apply = Child<QPushButton>(&dialog, "pushButtonApply1");
