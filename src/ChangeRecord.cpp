@@ -12,12 +12,17 @@ QString AddressText(uint32_t ip)
     return QString::fromStdString(IpTypeToString(ip));
 }
 
-// Device text in quotes: a name that holds a quote or a line break cannot
-// end the record early or forge another one.
 QString Quoted(const std::string& text)
 {
+    return RecordQuoted(QString::fromStdString(text));
+}
+
+} // namespace
+
+QString RecordQuoted(const QString& text)
+{
     QString quoted = QStringLiteral("\"");
-    for (const QChar c : QString::fromStdString(text)) {
+    for (const QChar c : text) {
         if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
             quoted += QLatin1Char('\\');
             quoted += c;
@@ -29,8 +34,6 @@ QString Quoted(const std::string& text)
     }
     return quoted + QLatin1Char('"');
 }
-
-} // namespace
 
 QString ChangeRecordText(const DeviceNetworkParams& device, const QString& what, const QString& result)
 {

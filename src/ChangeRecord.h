@@ -12,6 +12,11 @@
 // and `result` are the caller's, and must hold no secret.
 QString ChangeRecordText(const DeviceNetworkParams& device, const QString& what, const QString& result);
 
+// Text in double quotes for a record: a quote, a backslash and control
+// characters are escaped, so that device text cannot end a record early or
+// forge another one.
+QString RecordQuoted(const QString& text);
+
 // "network settings (name "A" -> "B", IP 10.77.0.13 -> 10.77.0.50)": the
 // fields of a network settings request that differ from the device's record;
 // "network settings (unchanged)" when none does.

@@ -1,5 +1,6 @@
 #include "SourcePage.h"
 
+#include "ChangeRecord.h"
 #include "DeviceNetworkParams.h"
 #include "HttpClientDialog.h"
 #include "ParseHttpRequest.h"
@@ -169,8 +170,9 @@ QString SourcePage::TakeSetCamReply(const QString& error)
         loadedSource_ = sentSource_;
     }
     setcamError_ = error;
-    dialog_->RecordChange(QStringLiteral("video source (model \"%1\", host \"%2\", login \"%3\"%4)")
-                              .arg(sentSource_.model, sentSource_.host, sentSource_.login,
+    dialog_->RecordChange(QStringLiteral("video source (model %1, host %2, login %3%4)")
+                              .arg(RecordQuoted(sentSource_.model), RecordQuoted(sentSource_.host),
+                                   RecordQuoted(sentSource_.login),
                                    sentSourcePassword_ ? QStringLiteral(", new password") : QString()),
                           error.isEmpty() ? QStringLiteral("changed") : QStringLiteral("failed: ") + error);
     // The encoder request is modal: it is sent from the event loop, not from
