@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <algorithm>
 #include <unordered_map>
 
 QString AddressProblem::Text(uint32_t ip) const
@@ -43,4 +44,28 @@ std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>
         }
     }
     return problems;
+}
+
+QString AddressChangeQuestion(uint32_t currentIp, uint32_t newIp, const std::vector<uint32_t>& otherListed,
+                              const std::vector<Ipv4Network>& networks)
+{
+    if (newIp == currentIp) {
+        return {};
+    }
+    const QString address = QString::fromStdString(IpTypeToString(newIp));
+    if (std::find(otherListed.begin(), otherListed.end(), newIp) != otherListed.end()) {
+        return QCoreApplication::translate("AddressProblems",
+                                           "Another listed device already uses %1: after this change two "
+                                           "devices answer at one address. Apply anyway?")
+            .arg(address);
+    }
+    if (!InAnyNetwork(networks, newIp)) {
+        const QString text = networks.empty() ? QCoreApplication::translate("AddressProblems", "none")
+                                              : NetworksText(networks);
+        return QCoreApplication::translate("AddressProblems",
+                                           "After this change the tool cannot reach the device from this "
+                                           "workstation (its networks: %1). Apply anyway?")
+            .arg(text);
+    }
+    return {};
 }

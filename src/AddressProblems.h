@@ -29,3 +29,10 @@ struct AddressProblem {
 // on (of any interface when that is unknown or gone).
 std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>& devices,
                                                 const std::vector<WorkstationInterface>& interfaces);
+
+// The question to ask before a device at `currentIp` is given `newIp`: when
+// another listed device (`otherListed`, the others' addresses) already holds
+// it, or when it is in none of `networks` (the workstation's). Empty when
+// there is nothing to ask, also when the address stays the same.
+QString AddressChangeQuestion(uint32_t currentIp, uint32_t newIp, const std::vector<uint32_t>& otherListed,
+                              const std::vector<Ipv4Network>& networks);

@@ -355,9 +355,16 @@ void CameraPositionTab::OnApplyCam()
         emit StatusChanged(tr("Nothing to apply: the camera position was not changed."));
         return;
     }
+    if (!MayApply()) {
+        return;
+    }
     const Position written = ToWrite();
     deviceKnown_ = SendCommands(
-        tr("Applying the camera position"), {ApplyCommand()}, tr("Camera position was applied"),
+        tr("Applying the camera position"),
+        QStringLiteral("camera position (field of view %1, tilt %2, height %3 m)")
+            .arg(QString::number(std::lround(written.fov)), QString::number(std::lround(written.angle)),
+                 ExactNumberText(written.height)),
+        {ApplyCommand()}, tr("Camera position was applied"),
         tr("Applying the camera position was cancelled; the device may hold part of the change"));
     if (deviceKnown_) {
         device_ = written;

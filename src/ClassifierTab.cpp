@@ -257,13 +257,17 @@ void ClassifierTab::OnApply()
         emit StatusChanged(tr("Nothing to apply: the classifier settings were not changed."));
         return;
     }
+    if (!MayApply()) {
+        return;
+    }
     ClassifierValues applied{device_.timeoutSeconds, ClassesToKeep()};
     const int timeout = getIntFromLabel(timeout_);
     if (timeout > 0) {
         applied.timeoutSeconds = static_cast<unsigned int>(timeout);
     }
     if (SendCommands(
-            tr("Applying the classifier settings"), paths, tr("Classifier settings were applied"),
+            tr("Applying the classifier settings"), QStringLiteral("classifier and zone timeout"), paths,
+            tr("Classifier settings were applied"),
             tr("Applying the classifier settings was cancelled; the device may hold part of the change"))) {
         SetClassifier(applied);
     } else {

@@ -400,6 +400,13 @@ void ClientMainForm::OpenSettings(size_t record)
 
     const DeviceNetworkParams copy = params_[record];
     DeviceSettingsDialog dialog(copy, this, replyInterfaces_[record]);
+    std::vector<uint32_t> others;
+    for (size_t i = 0; i < params_.size(); ++i) {
+        if (i != record) {
+            others.push_back(params_[i].ip);
+        }
+    }
+    dialog.SetListedAddresses(std::move(others));
     vf = connect(&dialog, SIGNAL(StatusChanged(const QString&, int)), statusbar,
                  SLOT(showMessage(const QString&, int)));
     dialog.exec();

@@ -9,7 +9,16 @@ DevicePage::DevicePage(QObject* parent, HttpClientDialog* http) : QObject(parent
 
 DevicePage::~DevicePage() = default;
 
-bool DevicePage::SendCommands(const QString& action, const std::vector<QString>& paths,
+bool DevicePage::MayApply()
+{
+    if (!applyGate_ || applyGate_()) {
+        return true;
+    }
+    emit StatusChanged(tr("Not applied; nothing was sent"));
+    return false;
+}
+
+bool DevicePage::SendCommands(const QString& action, const QString& what, const std::vector<QString>& paths,
                               const QString& successText, const QString& cancelText)
 {
     QString firstFailure;
@@ -20,6 +29,7 @@ bool DevicePage::SendCommands(const QString& action, const std::vector<QString>&
         const bool sent = httpClientDialog_->request(path.toStdString());
         if (!sent && httpClientDialog_->wasCancelledByUser()) {
             VLOG(1) << "Command cancelled, the rest of the sequence is not sent";
+            emit ChangeSent(what, QStringLiteral("cancelled, the device may hold part of the change"));
             emit StatusChanged(cancelText);
             return false;
         }
@@ -33,9 +43,11 @@ bool DevicePage::SendCommands(const QString& action, const std::vector<QString>&
         }
     }
     if (!firstFailure.isEmpty()) {
+        emit ChangeSent(what, QStringLiteral("failed: ") + firstFailure);
         emit ErrorOccurred(firstFailure);
         return false;
     }
+    emit ChangeSent(what, QStringLiteral("changed"));
     emit StatusChanged(successText);
     return true;
 }

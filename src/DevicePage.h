@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <vector>
 
 class HttpClientDialog;
@@ -29,24 +30,36 @@ public:
     // The configuration could not be read from the device.
     virtual void ConfigLoadFailed() {}
 
+    // Asked before an apply sends anything; false sends nothing.
+    void SetApplyGate(std::function<bool()> gate) { applyGate_ = std::move(gate); }
+
 signals:
     // A command of the latest apply failed; the text names the first failure.
     void ErrorOccurred(const QString& message);
     // A short result text for the status bar.
     void StatusChanged(const QString& text);
+    // An apply has ended: what it changed ("zones") and how it ended.
+    void ChangeSent(const QString& what, const QString& result);
 
 protected:
     DevicePage(QObject* parent, HttpClientDialog* http);
+
+    // The apply gate's answer; when it refuses, the status says that
+    // nothing was sent.
+    bool MayApply();
 
     // Sends the paths in order, the progress text naming `action` ("Applying
     // zones"), the device and the command's place in the list. Ends with one
     // ErrorOccurred naming the first failed command, with
     // StatusChanged(cancelText) when the user chose to stop (the question
     // that offered it said what that means), or with
-    // StatusChanged(successText) when none failed. Returns whether all
-    // succeeded.
-    bool SendCommands(const QString& action, const std::vector<QString>& paths, const QString& successText,
-                      const QString& cancelText);
+    // StatusChanged(successText) when none failed; and with one ChangeSent
+    // for `what`. Returns whether all succeeded.
+    bool SendCommands(const QString& action, const QString& what, const std::vector<QString>& paths,
+                      const QString& successText, const QString& cancelText);
 
     HttpClientDialog* httpClientDialog_ = nullptr; // the dialog's, not owned
+
+private:
+    std::function<bool()> applyGate_;
 };

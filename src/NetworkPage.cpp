@@ -1,8 +1,11 @@
 #include "NetworkPage.h"
 
+#include "AddressProblems.h"
 #include "AssignmentVerifier.h"
+#include "ChangeRecord.h"
 #include "DiscoveryProtocol.h"
 #include "ErrorBox.h"
+#include "Ipv4Networks.h"
 #include "Md5Hash.h"
 #include "SettingsDialog.h"
 #include "UdpModule.h"
@@ -41,6 +44,35 @@ const char kPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
 const char kCurrentPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
     "SettingsDialog",
     "The current password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+
+// What a search shows of a network change: the name and addressing mode,
+// and with static addressing the address, mask and gateway (a DHCP server
+// gives its own; the reply carries no DNS).
+bool SameSettings(const DeviceNetworkParams& shown, const DeviceNetworkParams& expected)
+{
+    if (shown.deviceName != expected.deviceName || shown.connectionType != expected.connectionType) {
+        return false;
+    }
+    return expected.connectionType != STATIC ||
+           (shown.ip == expected.ip && shown.mask == expected.mask && shown.gateway == expected.gateway);
+}
+
+// The outcome of a settings reply for the change record.
+QString ResultText(ResponseCode code)
+{
+    switch (code) {
+    case Success:
+        return QStringLiteral("changed");
+    case InvalidPassword:
+        return QStringLiteral("failed: invalid password");
+    case Error:
+        return QStringLiteral("failed: error occured");
+    default:
+        return QStringLiteral("failed: unknown response code %1").arg(static_cast<int>(code));
+    }
+}
+
+const char kPasswordChange[] = "password";
 
 } // namespace
 
@@ -146,6 +178,11 @@ void NetworkPage::OnApplyNetworkParams()
         FocusField(ui_->lineEditCurPassword);
         return;
     }
+    if (!AddressingAccepted(params)) {
+        return;
+    }
+    sent_ = params;
+    request_ = Request::Network;
 
     EnableNetworkParamsControls(false);
     waitingResponse_ = true;
@@ -174,6 +211,36 @@ void NetworkPage::OnApplyNetworkParams()
         return;
     }
     VLOG(1) << "NetworkSetting Request is sent";
+}
+
+bool NetworkPage::AddressingAccepted(const DeviceNetworkParams& params)
+{
+    // With DHCP the device takes its addresses from the server: there is
+    // nothing to check.
+    if (params.connectionType != STATIC) {
+        return true;
+    }
+    const QString refusal = CheckStaticAddressing(params.ip, params.mask, params.gateway);
+    if (!refusal.isEmpty()) {
+        const Ipv4Network network{params.ip, params.mask};
+        QLineEdit* field = ui_->lineEditGateway;
+        if (!IsContiguousMask(params.mask)) {
+            field = ui_->lineEditNetMask;
+        } else if (params.ip == network.Base() || params.ip == (network.Base() | ~params.mask)) {
+            field = ui_->lineEditIpAddress;
+        }
+        ShowInputError(refusal);
+        FocusField(field);
+        return false;
+    }
+    const QString question = AddressChangeQuestion(params_.ip, params.ip, dialog_->ListedAddresses(),
+                                                   NetworksOf(WorkstationInterfaces(), interfaceIndex_));
+    if (!question.isEmpty() && !dialog_->Ask(question)) {
+        dialog_->ShowStatus(SettingsDialog::tr("Network parameters were not applied; nothing was sent"));
+        FocusField(ui_->lineEditIpAddress);
+        return false;
+    }
+    return true;
 }
 
 void NetworkPage::FocusField(QLineEdit* field)
@@ -206,6 +273,7 @@ void NetworkPage::OnApplyAuthParams()
 
     EnableAuthParamsControls(false);
     waitingResponse_ = true;
+    request_ = Request::Auth;
     dialog_->ShowStatus(SettingsDialog::tr("Applying auth parameters..."));
 
     udpModule_->Start();
@@ -307,6 +375,7 @@ void NetworkPage::ProcessNetworkParamsReply(const QByteArray& rawContent)
         break;
     }
 
+    dialog_->RecordChange(NetworkChangeText(params_, sent_), ResultText(code));
     if (success) {
         // The controls are disabled and still hold what was sent.
         DeviceNetworkParams applied{};
@@ -351,6 +420,7 @@ void NetworkPage::ProcessAuthParamsReply(const QByteArray& rawContent)
                       .arg(static_cast<int>(code));
         break;
     }
+    dialog_->RecordChange(QLatin1String(kPasswordChange), ResultText(code));
     VLOG(1) << "AuthSetting Response recognized; code: " << static_cast<int>(code) << ": "
             << message.toStdString();
     ApplyAuthParamsDone(message, success);
@@ -372,8 +442,7 @@ void NetworkPage::ProcessNetworkParamsNoResponse()
     if (!waitingResponse_) {
         return;
     }
-    ApplyNetworkParamsDone(SettingsDialog::tr("Failed to apply network parameters: no response from device"),
-                           false);
+    StartCheck();
 }
 
 void NetworkPage::ProcessAuthParamsNoResponse()
@@ -382,7 +451,100 @@ void NetworkPage::ProcessAuthParamsNoResponse()
     if (!waitingResponse_) {
         return;
     }
-    ApplyAuthParamsDone(SettingsDialog::tr("Failed to change password: no response from device"), false);
+    StartCheck();
+}
+
+void NetworkPage::StartCheck()
+{
+    // Called as the request's run ends: the search is the transport's next
+    // run, with the same listening time.
+    disconnect(udpModule_, nullptr, this, nullptr);
+    dialog_->ShowStatus(SettingsDialog::tr("No response from the device; searching for it..."));
+    udpModule_->Start();
+    vf = connect(udpModule_, &UdpModuleWithTimer::DatagramsReceived, this, &NetworkPage::ProcessCheckReplies);
+    vf = connect(udpModule_, &UdpModuleWithTimer::Stopped, this, &NetworkPage::ProcessCheckEnd);
+    if (!udpModule_->ListenError().isEmpty()) {
+        FinishCheck(nullptr);
+        return;
+    }
+    udpModule_->SendBroadcast(ToDatagram(ComposeDiscoverRequest()), interfaceIndex_);
+    if (!udpModule_->SendError().isEmpty()) {
+        FinishCheck(nullptr);
+    }
+}
+
+void NetworkPage::ProcessCheckReplies(const DatagramBatch& batch)
+{
+    for (const ReceivedDatagram& datagram : batch) {
+        // Only the device behind the interface the request went out on: a
+        // device with the same MAC elsewhere is another one.
+        if (interfaceIndex_ != 0 && datagram.interfaceIndex != 0 &&
+            datagram.interfaceIndex != interfaceIndex_) {
+            continue;
+        }
+        DeviceNetworkParams found{};
+        if (ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
+                                  found) &&
+            std::equal(std::begin(found.mac), std::end(found.mac), std::begin(params_.mac))) {
+            FinishCheck(&found);
+            return;
+        }
+    }
+}
+
+void NetworkPage::ProcessCheckEnd()
+{
+    FinishCheck(nullptr);
+}
+
+void NetworkPage::FinishCheck(const DeviceNetworkParams* found)
+{
+    const Request request = request_;
+    QString outcome;
+    bool applied = false;
+    if (found == nullptr) {
+        outcome = SettingsDialog::tr("the device did not answer the search either");
+    } else if (request == Request::Auth) {
+        outcome = SettingsDialog::tr("a new search shows the device, but not whether its password changed");
+    } else if (SameSettings(*found, sent_)) {
+        outcome = SettingsDialog::tr("a new search shows the device with the new settings");
+        applied = true;
+    } else if (SameSettings(*found, params_)) {
+        outcome = SettingsDialog::tr("a new search shows the device unchanged");
+    } else {
+        outcome = SettingsDialog::tr("a new search shows the device with settings that are neither the old "
+                                     "nor the new ones");
+    }
+    VLOG(1) << "Search after no response: " << outcome.toStdString();
+
+    if (request == Request::Auth) {
+        dialog_->RecordChange(QLatin1String(kPasswordChange), QStringLiteral("no response; ") + outcome);
+        ApplyAuthParamsDone(SettingsDialog::tr("Failed to change password: no response from device") +
+                                QStringLiteral("; ") + outcome,
+                            false);
+        return;
+    }
+    dialog_->RecordChange(NetworkChangeText(params_, sent_), QStringLiteral("no response; ") + outcome);
+    if (applied) {
+        // The device shows the change: the record takes what was sent, as
+        // after a reply.
+        DeviceNetworkParams taken = sent_;
+        if (taken.connectionType != STATIC) {
+            // The addresses are the ones the server gave.
+            taken.ip = found->ip;
+            taken.mask = found->mask;
+            taken.gateway = found->gateway;
+        }
+        const bool addressChanged = taken.ip != params_.ip;
+        params_ = taken;
+        emit RecordChanged();
+        if (addressChanged) {
+            emit AddressChanged();
+        }
+    }
+    ApplyNetworkParamsDone(SettingsDialog::tr("Failed to apply network parameters: no response from device") +
+                               QStringLiteral("; ") + outcome,
+                           false);
 }
 
 void NetworkPage::StopExchange()
@@ -397,6 +559,7 @@ void NetworkPage::ApplyNetworkParamsDone(const QString& message, bool success)
 {
     EnableNetworkParamsControls(true);
     waitingResponse_ = false;
+    request_ = Request::None;
     StopExchange();
     VLOG(1) << "NetworkSetting command done, success: " << success << "; " << message.toStdString();
     if (success) {
@@ -410,6 +573,7 @@ void NetworkPage::ApplyAuthParamsDone(const QString& message, bool success)
 {
     EnableAuthParamsControls(true);
     waitingResponse_ = false;
+    request_ = Request::None;
     StopExchange();
     VLOG(1) << "AuthSetting command done, success: " << success << "; " << message.toStdString();
     if (success) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceNetworkParams.h"
+#include "UdpReceiveThread.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -58,6 +59,9 @@ public slots:
     void ProcessAuthParamsNoResponse();
     // The address fields are for static addressing only.
     void UpdateAddressFieldsEnabled();
+    // The search that follows a request without response.
+    void ProcessCheckReplies(const DatagramBatch& batch);
+    void ProcessCheckEnd();
 
 private:
     // FromGuiControls, also naming the address field that does not parse.
@@ -72,6 +76,16 @@ private:
     bool Send(const std::vector<char>& request, QString& errorMessage);
     // Ends the exchange: the transport stops without reaching this page again.
     void StopExchange();
+    // Refuses static addressing that would cut the device off, and asks
+    // about an address that another listed device holds or that this
+    // workstation cannot reach; false when nothing may be sent.
+    bool AddressingAccepted(const DeviceNetworkParams& params);
+    // After a settings request went unanswered: one search for the device's
+    // MAC on the same interface tells what became of the change.
+    void StartCheck();
+    void FinishCheck(const DeviceNetworkParams* found);
+
+    enum class Request { None, Network, Auth };
 
     SettingsDialog* dialog_ = nullptr;
     Ui::SettingsDialog* ui_ = nullptr;
@@ -79,4 +93,6 @@ private:
     UdpModuleWithTimer* udpModule_ = nullptr; // child of the dialog
     int interfaceIndex_ = 0;                  // where the device was found; 0 unknown
     bool waitingResponse_ = false;            // a settings request is outstanding
+    Request request_ = Request::None;         // the request out or being checked
+    DeviceNetworkParams sent_;                // what the network request carries
 };

@@ -2,6 +2,7 @@
 
 #include "AssignmentVerifier.h"
 #include "CameraPositionTab.h"
+#include "ChangeRecord.h"
 #include "ClassifierTab.h"
 #include "DrawableView.h"
 #include "ErrorBox.h"
@@ -24,6 +25,7 @@
 #include <QScreen>
 #include <cassert>
 #include <easylogging++.h>
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -117,6 +119,9 @@ void SettingsDialog::Init()
     vf = connect(this, &SettingsDialog::StatusChanged, this,
                  [this](const QString& text) { ShowStatusLine(text, false); });
     vf = connect(networkPage_, &NetworkPage::RecordChanged, this, &SettingsDialog::UpdateDeviceLine);
+    QPalette warning = ui->labelSharedAddress->palette();
+    warning.setColor(QPalette::WindowText, kErrorTextColour);
+    ui->labelSharedAddress->setPalette(warning);
     UpdateDeviceLine();
 
     // The page that is current from the start loads at once.
@@ -157,7 +162,42 @@ void SettingsDialog::CreateAnalyticsPages()
          std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
         vf = connect(page, &DevicePage::ErrorOccurred, this, &SettingsDialog::DisplayError);
         vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
+        vf = connect(page, &DevicePage::ChangeSent, this, &SettingsDialog::RecordChange);
+        page->SetApplyGate([this] { return ConfirmAnalyticsApply(); });
     }
+}
+
+void SettingsDialog::SetListedAddresses(std::vector<uint32_t> others)
+{
+    listedAddresses_ = std::move(others);
+    UpdateDeviceLine();
+}
+
+bool SettingsDialog::Ask(const QString& question)
+{
+    QMessageBox box(QMessageBox::Question, windowTitle(), question, QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool SettingsDialog::ConfirmAnalyticsApply()
+{
+    if (analyticsApplyConfirmed_ ||
+        std::find(listedAddresses_.begin(), listedAddresses_.end(), params_->ip) == listedAddresses_.end()) {
+        return true;
+    }
+    analyticsApplyConfirmed_ =
+        Ask(tr("Another device answers at %1 too: this change may reach that device instead of this one. "
+               "Apply anyway?")
+                .arg(QString::fromStdString(IpTypeToString(params_->ip))));
+    return analyticsApplyConfirmed_;
+}
+
+void SettingsDialog::RecordChange(const QString& what, const QString& result) const
+{
+    LOG(INFO) << SecretFreeText(ChangeRecordText(*params_, what, result)).toStdString();
 }
 
 void SettingsDialog::DisplayError(const QString& message)
@@ -201,6 +241,13 @@ void SettingsDialog::UpdateDeviceLine()
             .arg(QString::fromStdString(p.deviceName), QString::fromStdString(IpTypeToString(p.ip)),
                  QString::fromStdString(utils::GetPrintedBufferInHex(p.mac, sizeof p.mac, sizeof p.mac, "-")),
                  QString::fromStdString(p.serialNo)));
+    const bool shared =
+        std::find(listedAddresses_.begin(), listedAddresses_.end(), p.ip) != listedAddresses_.end();
+    ui->labelSharedAddress->setVisible(shared);
+    ui->labelSharedAddress->setText(
+        shared ? tr("Another device answers at %1 too: its web pages and video may be the other device's")
+                     .arg(QString::fromStdString(IpTypeToString(p.ip)))
+               : QString());
 }
 
 void SettingsDialog::FitToScreen(const QRect& available)

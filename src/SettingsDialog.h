@@ -5,7 +5,9 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace Ui {
 class SettingsDialog;
@@ -42,6 +44,22 @@ public:
     // The dialog's own record; the network page updates it after a
     // successful apply.
     const DeviceNetworkParams& GetParams() const { return *params_; }
+
+    // The addresses of the other devices the search window lists (network
+    // byte order): a new address held by one of them is asked about first,
+    // and one that this device shares is named on the device line.
+    void SetListedAddresses(std::vector<uint32_t> others);
+    const std::vector<uint32_t>& ListedAddresses() const { return listedAddresses_; }
+
+    // A modal Yes/No question with No as default; true for Yes.
+    bool Ask(const QString& question);
+    // Before an analytics page sends its first change: while another listed
+    // device answers at this device's address, the change may reach that
+    // one, so the user is asked until the first Yes.
+    bool ConfirmAnalyticsApply();
+    // One INFO log record of a change sent to the device (see
+    // ChangeRecordText); `what` and `result` hold no secret.
+    void RecordChange(const QString& what, const QString& result) const;
 
     // Log record, status text and a modal "Error" box.
     void DisplayError(const QString& message);
@@ -103,7 +121,8 @@ private:
     // The status line beside Close repeats every status text; errors show in
     // their own colour.
     void ShowStatusLine(const QString& text, bool error);
-    // The device line at the top: name, addresses and serial number.
+    // The device line at the top: name, addresses and serial number, and in
+    // red when another listed device answers at the same address.
     void UpdateDeviceLine();
     bool CancelDrawing();
     bool HasUnappliedDrawing() const;
@@ -142,6 +161,8 @@ private:
     bool zonesTabShown_ = false;
     bool classifierTabShown_ = false;
     bool fittedToScreen_ = false;
+    std::vector<uint32_t> listedAddresses_; // the other listed devices'
+    bool analyticsApplyConfirmed_ = false;
     // A configuration read only in part has been named in an error.
     bool notWholeShown_ = false;
     bool closeQuestionOpen_ = false; // Close asks whether to discard unapplied zones

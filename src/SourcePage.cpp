@@ -1,5 +1,6 @@
 #include "SourcePage.h"
 
+#include "ChangeRecord.h"
 #include "DeviceNetworkParams.h"
 #include "HttpClientDialog.h"
 #include "ParseHttpRequest.h"
@@ -134,6 +135,11 @@ void SourcePage::Apply()
         return;
     }
 
+    if (!dialog_->ConfirmAnalyticsApply()) {
+        dialog_->ShowStatus(SettingsDialog::tr("Not applied; nothing was sent"));
+        return;
+    }
+
     applying_ = true;
     UpdateEnableControls(true);
     setcamError_.clear();
@@ -142,6 +148,7 @@ void SourcePage::Apply()
         return;
     }
     sentSource_ = shown;
+    sentSourcePassword_ = !password.isEmpty();
     const QString deviceIp = QString::fromStdString(IpTypeToString(dialog_->GetParams().ip));
     dialog_->Requests()->Start(
         this, kSetCamLogType, ComposeSetCamUrl(deviceIp, shown.model, shown.host, shown.login, password),
@@ -179,6 +186,11 @@ QString SourcePage::TakeSetCamReply(const QString& error)
         loadedSource_ = sentSource_;
     }
     setcamError_ = error;
+    dialog_->RecordChange(QStringLiteral("video source (model %1, host %2, login %3%4)")
+                              .arg(RecordQuoted(sentSource_.model), RecordQuoted(sentSource_.host),
+                                   RecordQuoted(sentSource_.login),
+                                   sentSourcePassword_ ? QStringLiteral(", new password") : QString()),
+                          error.isEmpty() ? QStringLiteral("changed") : QStringLiteral("failed: ") + error);
     // The encoder request is modal: it is sent from the event loop, not from
     // inside the HTTP module's completion.
     QTimer::singleShot(0, this, &SourcePage::FinishApply);
@@ -193,10 +205,16 @@ void SourcePage::FinishApply()
         const std::string path = std::move(pendingEncoderPath_);
         pendingEncoderPath_.clear();
         http_->setAction(SettingsDialog::tr("Applying the video source settings"), 1, 1);
-        if (!http_->request(path)) {
+        const bool applied = http_->request(path);
+        if (!applied) {
             encoderCancelled = http_->wasCancelledByUser();
             encoderError = http_->lastError();
         }
+        const QString what =
+            QStringLiteral("encoder (%1)").arg(QString::fromStdString(path).section(QLatin1Char('?'), 1));
+        dialog_->RecordChange(what, applied            ? QStringLiteral("changed")
+                                    : encoderCancelled ? QStringLiteral("cancelled")
+                                                       : QStringLiteral("failed: ") + encoderError);
     }
     applying_ = false;
     UpdateEnableControls(false);

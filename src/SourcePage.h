@@ -67,9 +67,10 @@ private:
     Ui::SettingsDialog* ui = nullptr;  // the dialog's form
     HttpClientDialog* http_ = nullptr; // the dialog's modal client
     bool loaded_ = false;
-    Values loadedSource_;   // what getcam gave, or what the last setcam sent
-    Values sentSource_;     // what the setcam under way carries
-    bool applying_ = false; // from Apply until its report
+    Values loadedSource_;             // what getcam gave, or what the last setcam sent
+    Values sentSource_;               // what the setcam under way carries
+    bool sentSourcePassword_ = false; // and whether it carries a new password
+    bool applying_ = false;           // from Apply until its report
     std::string pendingEncoderPath_;
     bool setcamSent_ = false;
     QString setcamError_;

@@ -336,7 +336,11 @@ void ZonesTab::OnApplyZones()
         emit StatusChanged(tr("Zones were not applied; nothing was sent"));
         return;
     }
-    if (SendCommands(tr("Applying zones"), ApplyCommands(), tr("Zones were applied"),
+    if (!MayApply()) {
+        return;
+    }
+    if (SendCommands(tr("Applying zones"), QStringLiteral("zones (%1 zone(s))").arg(zones_.size()),
+                     ApplyCommands(), tr("Zones were applied"),
                      tr("Applying zones was cancelled; the device may hold part of the change"))) {
         unapplied_ = false;
         // The device holds what was sent: each zone with its name and enable

@@ -1,5 +1,6 @@
 #include "DeviceNetworkParams.h"
 
+#include "ChangeRecord.h"
 #include "LogCapture.h"
 #include "StringUtils.h"
 
@@ -61,6 +62,30 @@ TEST(HexTextTest, SeparatorsAndLimits)
     EXPECT_EQ(utils::GetPrintedBufferInHex(bytes, 3, 0, " "), "");
     const unsigned char mac[] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
     EXPECT_EQ(utils::GetPrintedBufferInHex(mac, 6, 6, "-"), "00-1A-2B-3C-4D-5E");
+}
+
+// The record names the device as it was and only the fields that change;
+// the device's own text cannot break the record.
+TEST(ChangeRecordTest, NamesTheDeviceAndWhatChanged)
+{
+    DeviceNetworkParams before{};
+    before.deviceName = "Gate \"A\"\n";
+    const char mac[6] = {0x02, 0x51, 0x45, 0x4C, 0x66, 0x01};
+    std::memcpy(before.mac, mac, sizeof mac);
+    ASSERT_TRUE(StringToIpType("10.77.0.11", before.ip));
+    ASSERT_TRUE(StringToIpType("255.255.255.0", before.mask));
+    before.connectionType = STATIC;
+    DeviceNetworkParams after = before;
+    EXPECT_EQ(NetworkChangeText(before, after).toStdString(), "network settings (unchanged)");
+    after.deviceName = "B";
+    after.connectionType = DHCP;
+    ASSERT_TRUE(StringToIpType("10.77.0.20", after.ip));
+    ASSERT_TRUE(StringToIpType("10.77.0.2", after.dns));
+    EXPECT_EQ(
+        ChangeRecordText(before, NetworkChangeText(before, after), QStringLiteral("changed")).toStdString(),
+        "Change: device 02-51-45-4C-66-01 10.77.0.11 \"Gate \\\"A\\\"\\x0a\": network settings (name "
+        "\"Gate \\\"A\\\"\\x0a\" -> \"B\", addressing static -> DHCP, IP 10.77.0.11 -> 10.77.0.20, DNS "
+        "0.0.0.0 -> 10.77.0.2): changed");
 }
 
 } // namespace

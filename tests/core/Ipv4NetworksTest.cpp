@@ -58,3 +58,26 @@ TEST(Ipv4Networks, SharedAndOutsideAddressesAreNamedPerDevice)
     EXPECT_FALSE(problems[4].Any());
     EXPECT_FALSE(problems[5].Any());
 }
+
+TEST(Ipv4Networks, AnAddressThatMisleadsOrCannotBeReachedIsAskedAbout)
+{
+    const std::vector<Ipv4Network> networks{{Ip("10.88.0.1"), Ip("255.255.255.0")},
+                                            {Ip("10.78.0.1"), Ip("255.255.0.0")}};
+    const std::vector<uint32_t> others{Ip("10.88.0.12"), Ip("192.168.1.100")};
+    const auto ask = [&](const char* from, const char* to, const std::vector<Ipv4Network>& in) {
+        return AddressChangeQuestion(Ip(from), Ip(to), others, in).toStdString();
+    };
+    EXPECT_EQ(ask("10.88.0.11", "10.88.0.20", networks), "");
+    // Held by another listed device: named before being outside.
+    EXPECT_EQ(ask("10.88.0.11", "192.168.1.100", networks),
+              "Another listed device already uses 192.168.1.100: after this change two devices answer at "
+              "one address. Apply anyway?");
+    EXPECT_EQ(ask("10.88.0.11", "10.99.0.20", networks),
+              "After this change the tool cannot reach the device from this workstation (its networks: "
+              "10.88.0.0/24, 10.78.0.0/16). Apply anyway?");
+    EXPECT_EQ(ask("10.88.0.11", "10.99.0.20", {}),
+              "After this change the tool cannot reach the device from this workstation (its networks: "
+              "none). Apply anyway?");
+    // An address that stays is no change to ask about.
+    EXPECT_EQ(ask("192.168.1.100", "192.168.1.100", networks), "");
+}

@@ -1,9 +1,10 @@
 // The whole tool at the highest verbosity through every path that handles a
 // secret (loading a configuration that holds the source password, a failed
-// source apply with a typed password, an apply with HTTP credentials, a
-// password change, live video with RTSP credentials) leaves no password, no
-// password digest and no Authorization header in its log file, on standard
-// output or on standard error. The tool runs in a child process of this test,
+// source apply with a typed password, a network change and an apply with HTTP
+// credentials, a password change, live video with RTSP credentials) records
+// each change sent, and leaves no password, no password digest and no
+// Authorization header in its log file, on standard output or on standard
+// error. The tool runs in a child process of this test,
 // in a folder of its own, so that its log and streams can be read whole.
 
 #include "ClientMainForm.h"
@@ -61,6 +62,13 @@ void DriveDialog(SettingsDialog& dialog)
     Child<QLineEdit>(&dialog, "lineEditSourcePasswprd")->setText(kTypedSourcePassword);
     applySource->click();
     Expect("source apply ended", [&] { return applySource->isEnabled(); });
+
+    tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabSettings"));
+    Child<QLineEdit>(&dialog, "lineEditDeviceName")->setText(QStringLiteral("Gate North"));
+    Child<QLineEdit>(&dialog, "lineEditCurPassword")->setText(kAdminPassword);
+    auto* applyNetwork = Child<QPushButton>(&dialog, "pushButtonApply1");
+    applyNetwork->click();
+    Expect("network changed", [&] { return applyNetwork->isEnabled(); });
 
     tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
     auto* applyZones = Child<QPushButton>(&dialog, "pushButtonApplyZones");
@@ -144,9 +152,9 @@ void SecretsLanTest::verboseRunShowsNoSecret()
         QSKIP("needs the virtual LAN and the simulator (run through ctest)");
     }
     SimDevice device(QStringLiteral("dev3"),
-                     {QStringLiteral("--mac"), kMacText, QStringLiteral("--password"), kAdminPassword,
-                      QStringLiteral("--source-password"), kStoredSourcePassword,
-                      QStringLiteral("--http-fail"), QStringLiteral("setcam.fcgi")},
+                     {QStringLiteral("--name"), QStringLiteral("Gate"), QStringLiteral("--mac"), kMacText,
+                      QStringLiteral("--password"), kAdminPassword, QStringLiteral("--source-password"),
+                      kStoredSourcePassword, QStringLiteral("--http-fail"), QStringLiteral("setcam.fcgi")},
                      QStringLiteral("udp,http,rtsp"));
     QVERIFY(device.IsReady());
 
@@ -171,6 +179,13 @@ void SecretsLanTest::verboseRunShowsNoSecret()
     QVERIFY(log.contains("Attempting to send datagram"));
     QVERIFY(err.contains("Sending request: DESCRIBE"));
     QVERIFY(err.contains("Authorization: ***"));
+    // Every change sent is one record: which device, what, how it ended.
+    const QByteArray record = "Change: device 02-51-45-4C-66-07 10.77.0.13 ";
+    QVERIFY(log.contains(record + "\"Gate\": video source (model \"axis\", host \"192.168.0.90\", login "
+                                  "\"admin\", new password): failed: "));
+    QVERIFY(log.contains(record + "\"Gate\": network settings (name \"Gate\" -> \"Gate North\"): changed"));
+    QVERIFY(log.contains(record + "\"Gate North\": zones (0 zone(s)): changed"));
+    QVERIFY(log.contains(record + "\"Gate North\": password: changed"));
 
     const QByteArray digest = QCryptographicHash::hash(kAdminPassword.toUtf8(), QCryptographicHash::Md5);
     const QList<QByteArray> secrets{kAdminPassword.toUtf8(),

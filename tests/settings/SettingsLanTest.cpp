@@ -16,6 +16,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QLabel>
+#include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProgressDialog>
@@ -57,6 +59,9 @@ constexpr int kColumnAddressing = 6;
 constexpr int kSearchTimeoutMs = 6000;
 constexpr int kSearchAttempts = 3;
 constexpr int kReplyTimeoutMs = 6000;
+// A settings request without response is followed by a search: two
+// listening times.
+constexpr int kCheckedReplyTimeoutMs = 10000;
 
 std::unique_ptr<SimDevice> StartDevice(const QStringList& faults = {})
 {
@@ -116,6 +121,10 @@ private slots:
     void DhcpStillSendsAddresses();
     void FailuresAreShownAndLeaveRecord_data();
     void FailuresAreShownAndLeaveRecord();
+    void NoResponseIsCheckedBySearch_data();
+    void NoResponseIsCheckedBySearch();
+    void AddressingThatCutsTheDeviceOffIsCaught();
+    void SharedAddressIsNamedAndAskedAbout();
     void OneOutcomePerRun_data();
     void OneOutcomePerRun();
     void PasswordChangeReplacesOldPassword();
@@ -244,7 +253,9 @@ void SettingsLanTest::ApplyNetwork(SettingsDialog& dialog, const QString& name, 
     Child<QComboBox>(&dialog, "comboBoxIpType")->setCurrentIndex(ipType);
     Child<QLineEdit>(&dialog, "lineEditIpAddress")->setText(ip);
     Child<QLineEdit>(&dialog, "lineEditNetMask")->setText(QStringLiteral("255.255.255.0"));
-    Child<QLineEdit>(&dialog, "lineEditGateway")->setText(QStringLiteral("10.77.0.1"));
+    // The gateway of the address's own network: one outside it is refused.
+    Child<QLineEdit>(&dialog, "lineEditGateway")
+        ->setText(ip.section(QLatin1Char('.'), 0, 2) + QStringLiteral(".1"));
     Child<QLineEdit>(&dialog, "lineEditDns")->setText(QStringLiteral("10.77.0.2"));
     Child<QLineEdit>(&dialog, "lineEditCurPassword")->setText(password);
     QPushButton* apply = Child<QPushButton>(&dialog, "pushButtonApply1");
@@ -252,7 +263,7 @@ void SettingsLanTest::ApplyNetwork(SettingsDialog& dialog, const QString& name, 
     if (whileWaiting) {
         whileWaiting();
     }
-    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kReplyTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kCheckedReplyTimeoutMs);
 }
 
 void SettingsLanTest::ApplyPassword(SettingsDialog& dialog, const QString& current, const QString& next)
@@ -263,7 +274,7 @@ void SettingsLanTest::ApplyPassword(SettingsDialog& dialog, const QString& curre
     Child<QLineEdit>(&dialog, "lineEditNewPassword2")->setText(next);
     QPushButton* apply = Child<QPushButton>(&dialog, "pushButtonApply2");
     QTest::mouseClick(apply, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kReplyTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kCheckedReplyTimeoutMs);
 }
 
 void SettingsLanTest::OpeningLoadsSourceOnceAndOtherPagesLazily()
@@ -810,9 +821,6 @@ void SettingsLanTest::FailuresAreShownAndLeaveRecord_data()
     QTest::newRow("network, unknown code")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("7")} << false << kPassword
         << QStringLiteral("Failed to apply network parameters: unknown response code 7");
-    QTest::newRow("network, no response")
-        << QStringList{QStringLiteral("--settings-no-reply")} << false << kPassword
-        << QStringLiteral("Failed to apply network parameters: no response from device");
     QTest::newRow("network, noise before the reply")
         << QStringList{QStringLiteral("--malformed"), QStringLiteral("settings-wrong-mac"),
                        QStringLiteral("--malformed"), QStringLiteral("settings-wrong-type"),
@@ -826,9 +834,6 @@ void SettingsLanTest::FailuresAreShownAndLeaveRecord_data()
     QTest::newRow("password, unknown code")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("255")} << true << kPassword
         << QStringLiteral("Failed to change password: unknown response code 255");
-    QTest::newRow("password, no response")
-        << QStringList{QStringLiteral("--settings-no-reply")} << true << kPassword
-        << QStringLiteral("Failed to change password: no response from device");
 }
 
 void SettingsLanTest::FailuresAreShownAndLeaveRecord()
@@ -862,6 +867,205 @@ void SettingsLanTest::FailuresAreShownAndLeaveRecord()
     });
     QCOMPARE(Table()->item(row, kColumnDeviceName)->text(), QStringLiteral("Lobby"));
     QCOMPARE(Table()->item(row, kColumnIp)->text(), kDeviceIp);
+}
+
+void SettingsLanTest::NoResponseIsCheckedBySearch_data()
+{
+    QTest::addColumn<bool>("passwordGroup");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("deviceGone");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("changed");
+
+    const QString network = QStringLiteral("Failed to apply network parameters: no response from device; ");
+    QTest::newRow("network, applied")
+        << false << kPassword << false
+        << network + QStringLiteral("a new search shows the device with the new settings") << true;
+    // A wrong password: the device changes nothing and says nothing.
+    QTest::newRow("network, not applied")
+        << false << QStringLiteral("not the password") << false
+        << network + QStringLiteral("a new search shows the device unchanged") << false;
+    QTest::newRow("network, device gone")
+        << false << kPassword << true
+        << network + QStringLiteral("the device did not answer the search either") << false;
+    QTest::newRow("password") << true << kPassword << false
+                              << QStringLiteral(
+                                     "Failed to change password: no response from device; a new search "
+                                     "shows the device, but not whether its password changed")
+                              << false;
+}
+
+// A device that applies a change without answering: a search for its MAC
+// tells the user what became of the change, and a change the device shows is
+// taken by the record and the row as after a reply.
+void SettingsLanTest::NoResponseIsCheckedBySearch()
+{
+    QFETCH(bool, passwordGroup);
+    QFETCH(QString, password);
+    QFETCH(bool, deviceGone);
+    QFETCH(QString, message);
+    QFETCH(bool, changed);
+
+    const auto device = StartDevice({QStringLiteral("--settings-no-reply")});
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+    const QString name = changed ? QStringLiteral("Renamed") : QStringLiteral("Lobby");
+    const QString ip = changed ? QStringLiteral("10.77.0.70") : kDeviceIp;
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        if (passwordGroup) {
+            ApplyPassword(dialog, password, QStringLiteral("new secret"));
+        } else {
+            ApplyNetwork(dialog, QStringLiteral("Renamed"), STATIC, QStringLiteral("10.77.0.70"), password,
+                         [&] {
+                             if (deviceGone) {
+                                 device->Kill();
+                             }
+                         });
+        }
+        QCOMPARE(boxes_->Texts(), QStringList{message});
+        QCOMPARE(Status(), message);
+        QCOMPARE(QString::fromStdString(dialog.GetParams().deviceName), name);
+        QCOMPARE(QString::fromStdString(IpTypeToString(dialog.GetParams().ip)), ip);
+    });
+    QCOMPARE(Table()->item(row, kColumnDeviceName)->text(), name);
+    QCOMPARE(Table()->item(row, kColumnIp)->text(), ip);
+}
+
+// Addressing that would cut the device off is refused, each with its reason
+// and the cursor in the field to correct; an address another listed device
+// holds or this workstation cannot reach is asked about first. Neither sends
+// anything; DHCP takes its addresses from the server and is not checked.
+void SettingsLanTest::AddressingThatCutsTheDeviceOffIsCaught()
+{
+    const auto device = StartDevice();
+    SimDevice other(QStringLiteral("dev4"), {QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:66:02")},
+                    QStringLiteral("udp"));
+    QVERIFY(device->IsReady() && other.IsReady());
+    // A whole search, so that both are listed.
+    QTableWidget* table = Table();
+    auto* search = Child<QPushButton>(window_.get(), "pushButtonSearch");
+    for (int attempt = 0; attempt < kSearchAttempts && table->rowCount() < 2; ++attempt) {
+        QTest::mouseClick(search, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(search->isEnabled(), kSearchTimeoutMs);
+    }
+    const QList<QTableWidgetItem*> found = table->findItems(kMacText, Qt::MatchExactly);
+    QVERIFY(table->rowCount() >= 2 && found.size() == 1);
+    table->selectRow(found.front()->row());
+
+    WithDialog(found.front()->row(), false, [&](SettingsDialog& dialog) {
+        QVERIFY(Child<QLabel>(&dialog, "labelSharedAddress")->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
+                                 kReplyTimeoutMs);
+        log_->Clear();
+        auto* apply = Child<QPushButton>(&dialog, "pushButtonApply1");
+        const auto send = [&](int ipType, const char* ip, const char* mask, const char* gateway) {
+            const int before = boxes_->Texts().size();
+            Child<QComboBox>(&dialog, "comboBoxIpType")->setCurrentIndex(ipType);
+            Child<QLineEdit>(&dialog, "lineEditIpAddress")->setText(QLatin1String(ip));
+            Child<QLineEdit>(&dialog, "lineEditNetMask")->setText(QLatin1String(mask));
+            Child<QLineEdit>(&dialog, "lineEditGateway")->setText(QLatin1String(gateway));
+            Child<QLineEdit>(&dialog, "lineEditCurPassword")->setText(kPassword);
+            QTest::mouseClick(apply, Qt::LeftButton);
+            if (!QTest::qWaitFor([&] { return apply->isEnabled(); }, kReplyTimeoutMs)) {
+                return QStringLiteral("(no outcome)");
+            }
+            return boxes_->Texts().size() > before ? boxes_->Texts().constLast() : QString();
+        };
+        const struct {
+            const char* ip;
+            const char* mask;
+            const char* gateway;
+            const char* message;
+            const char* field;
+        } refused[] = {
+            {"10.77.0.13", "255.0.255.0", "10.77.0.1",
+             "The network mask 255.0.255.0 is not valid: its ones must all come before its zeros",
+             "lineEditNetMask"},
+            {"10.77.0.0", "255.255.255.0", "10.77.0.1",
+             "The IP address 10.77.0.0 is the network address of 10.77.0.0/24; a device cannot use it",
+             "lineEditIpAddress"},
+            {"10.77.0.255", "255.255.255.0", "10.77.0.1",
+             "The IP address 10.77.0.255 is the broadcast address of 10.77.0.0/24; a device cannot use it",
+             "lineEditIpAddress"},
+            {"10.77.0.13", "255.255.255.0", "10.78.0.1",
+             "The gateway 10.78.0.1 is outside the device's network 10.77.0.0/24", "lineEditGateway"},
+        };
+        for (const auto& entry : refused) {
+            QCOMPARE(send(STATIC, entry.ip, entry.mask, entry.gateway), QLatin1String(entry.message));
+            QCOMPARE(dialog.focusWidget(), Child<QWidget>(&dialog, entry.field));
+        }
+        // Asked; the box's default, No, sends nothing.
+        QCOMPARE(
+            send(STATIC, "10.77.0.14", "255.255.255.0", "10.77.0.1"),
+            QStringLiteral("Another listed device already uses 10.77.0.14: after this change two devices "
+                           "answer at one address. Apply anyway?"));
+        const QString outside = QStringLiteral("After this change the tool cannot reach the device from this "
+                                               "workstation (its networks: 10.77.0.0/24). Apply anyway?");
+        QCOMPARE(send(STATIC, "10.88.0.20", "255.255.255.0", "0.0.0.0"), outside);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were not applied; nothing was sent"));
+        QCOMPARE(CountStartingWith(log_->Messages(), kDatagramSent), 0);
+        QCOMPARE(boxes_->Texts().size(), 6);
+
+        QCOMPARE(send(DHCP, "10.77.0.13", "255.0.255.0", "10.78.0.1"), QString());
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+        // Yes sends; an empty gateway (0.0.0.0) is no gateway.
+        boxes_->SetAnswer(QMessageBox::Yes);
+        QCOMPARE(send(STATIC, "10.88.0.20", "255.255.255.0", "0.0.0.0"), outside);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+    });
+    QCOMPARE(Table()->item(found.front()->row(), kColumnIp)->text(), QStringLiteral("10.88.0.20"));
+}
+
+// The dialog of a device whose address another listed device shares (as if
+// one with another MAC had answered from it) says so, and asks before the
+// first change an analytics page sends: it could reach the other device.
+void SettingsLanTest::SharedAddressIsNamedAndAskedAbout()
+{
+    const auto device = StartDevice();
+    QVERIFY(device->IsReady());
+    const int row = FindDevice();
+    QVERIFY(row >= 0);
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        auto* line = Child<QLabel>(&dialog, "labelSharedAddress");
+        QVERIFY(line->isHidden());
+        dialog.SetListedAddresses({dialog.GetParams().ip});
+        QVERIFY(!line->isHidden());
+        QCOMPARE(line->text(),
+                 QStringLiteral("Another device answers at 10.77.0.13 too: its web pages and video "
+                                "may be the other device's"));
+        QCOMPARE(line->palette().color(QPalette::WindowText), QColor(200, 0, 0));
+
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled(),
+                                 kReplyTimeoutMs);
+        Child<QTabWidget>(&dialog, "tabWidget")->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
+        auto* applyZones = Child<QPushButton>(&dialog, "pushButtonApplyZones");
+        QTRY_VERIFY_WITH_TIMEOUT(applyZones->isEnabled(), kReplyTimeoutMs);
+        Child<QTableWidget>(&dialog, "tableWidgetZones")->selectRow(0);
+        QTest::mouseClick(Child<QPushButton>(&dialog, "pushButtonRemoveZone"), Qt::LeftButton);
+        QTest::mouseClick(applyZones, Qt::LeftButton);
+        QCOMPARE(boxes_->Texts(),
+                 QStringList{QStringLiteral("Another device answers at 10.77.0.13 too: this "
+                                            "change may reach that device instead of this one. "
+                                            "Apply anyway?")});
+        QCOMPARE(Status(), QStringLiteral("Not applied; nothing was sent"));
+        QVERIFY(DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi")).contains("zones"));
+
+        boxes_->SetAnswer(QMessageBox::Yes);
+        QTest::mouseClick(applyZones, Qt::LeftButton);
+        QCOMPARE(Status(), QStringLiteral("Zones were applied"));
+        QCOMPARE(boxes_->Texts().size(), 2);
+        // Once confirmed, the other pages send without asking again.
+        Child<QTabWidget>(&dialog, "tabWidget")->setCurrentWidget(Child<QWidget>(&dialog, "tabSource"));
+        Child<QLineEdit>(&dialog, "lFps")->setText(QStringLiteral("12"));
+        QTest::mouseClick(Child<QPushButton>(&dialog, "pushButtonApply3"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(), QStringLiteral("Source settings were applied successfully."),
+                                  kReplyTimeoutMs);
+        QCOMPARE(boxes_->Texts().size(), 2);
+    });
+    QVERIFY(!DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi")).contains("zones"));
 }
 
 void SettingsLanTest::OneOutcomePerRun_data()
