@@ -347,7 +347,14 @@ void SettingsDialog::StartSourceConfigRequest()
         },
         [this](const QString& message) {
             sourcePage_->UpdateEnableControls(false);
-            return ConfigLoadFailedText(message);
+            // Only Bitrate and FPS wait for this read, and they stay empty;
+            // a box is left to the pages that cannot work without it, so a
+            // failing device does not greet the user with two.
+            const QString text = ConfigLoadFailedText(message);
+            LOG(ERROR) << SecretFreeText(text).toStdString();
+            emit StatusChanged(ShownText(text), 0);
+            ShowStatusLine(ShownText(text), true);
+            return QString();
         });
 }
 
