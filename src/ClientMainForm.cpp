@@ -343,7 +343,11 @@ void ClientMainForm::RefreshProblems()
     std::vector<ListedAddress> listed;
     listed.reserve(params_.size());
     for (size_t record = 0; record < params_.size(); ++record) {
-        listed.push_back({params_[record].ip, replyInterfaces_[record]});
+        uint64_t mac = 0;
+        for (const char byte : params_[record].mac) {
+            mac = (mac << 8) | static_cast<uint8_t>(byte);
+        }
+        listed.push_back({params_[record].ip, replyInterfaces_[record], mac});
     }
     std::vector<AddressProblem> found = FindAddressProblems(listed, interfaces_);
     const auto sameProblem = [](const AddressProblem& a, const AddressProblem& b) {
