@@ -13,6 +13,7 @@
 
 #include <openssl/evp.h>
 
+#include <map>
 #include <vector>
 
 namespace {
@@ -50,17 +51,31 @@ std::vector<QByteArray> Exchange(const QByteArray& request)
 }
 
 // The codes of the replies that the tool accepts as this device's answer.
-std::vector<int> Codes(const std::vector<QByteArray>& replies, RequestType type)
+std::vector<int> Codes(const std::vector<QByteArray>& replies, RequestType type, const char* mac = kMac)
 {
     std::vector<int> codes;
     for (const QByteArray& reply : replies) {
         ResponseCode code = Success;
-        if (ParseNetworkAuthSettingsResponse(reply.constData(), static_cast<size_t>(reply.size()), type, kMac,
+        if (ParseNetworkAuthSettingsResponse(reply.constData(), static_cast<size_t>(reply.size()), type, mac,
                                              code)) {
             codes.push_back(code);
         }
     }
     return codes;
+}
+
+// The address each device of the MACs kMac and up (last byte) answers with.
+std::map<int, std::string> DiscoverAddresses()
+{
+    std::map<int, std::string> found;
+    for (const QByteArray& reply : Exchange(Bytes(ComposeDiscoverRequest()))) {
+        DeviceNetworkParams params{};
+        if (ParseDiscoverResponse(reply.constData(), static_cast<size_t>(reply.size()), params) &&
+            std::equal(kMac, kMac + 5, params.mac)) {
+            found[params.mac[5] - kMac[5]] = IpTypeToString(params.ip);
+        }
+    }
+    return found;
 }
 
 DeviceNetworkParams Discover()
@@ -129,6 +144,41 @@ private slots:
         DeviceNetworkParams other = wanted;
         other.mac[5] = 0x08;
         QVERIFY(Exchange(Bytes(ComposeNetworkSettingsRequest(other, right.bytes))).empty());
+    }
+
+    // Three devices at one address, the second with its own password: a
+    // request to one MAC readdresses that device alone, and a wrong password
+    // is refused with code 1 and changes nothing.
+    void sameAddressGroupIsReaddressedOneByOne()
+    {
+        SimDevice sim(QStringLiteral("dev1"),
+                      {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--same-ip"),
+                       QStringLiteral("--mac"), kMacText, QStringLiteral("--password-of"),
+                       QStringLiteral("2=other")},
+                      QStringLiteral("udp"));
+        QVERIFY(sim.IsReady());
+        const std::string factory = "192.168.1.100";
+        QCOMPARE(DiscoverAddresses(), (std::map<int, std::string>{{0, factory}, {1, factory}, {2, factory}}));
+
+        const Digest admin("admin");
+        const Digest other("other");
+        DeviceNetworkParams first = NewSettings();
+        StringToIpType("10.77.0.101", first.ip);
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(first, admin.bytes))), NetworkSetting),
+                 std::vector<int>{Success});
+        DeviceNetworkParams second = NewSettings();
+        second.mac[5] = static_cast<char>(kMac[5] + 1);
+        StringToIpType("10.77.0.102", second.ip);
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(second, admin.bytes))), NetworkSetting,
+                       second.mac),
+                 std::vector<int>{InvalidPassword});
+        QCOMPARE(DiscoverAddresses(),
+                 (std::map<int, std::string>{{0, "10.77.0.101"}, {1, factory}, {2, factory}}));
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(second, other.bytes))), NetworkSetting,
+                       second.mac),
+                 std::vector<int>{Success});
+        QCOMPARE(DiscoverAddresses(),
+                 (std::map<int, std::string>{{0, "10.77.0.101"}, {1, "10.77.0.102"}, {2, factory}}));
     }
 
     void passwordChangeTakesEffect()
