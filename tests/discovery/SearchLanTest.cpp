@@ -2,11 +2,16 @@
 // user sees after pressing Search.
 #include "ClientMainForm.h"
 #include "SimDevice.h"
+#include "MessageBoxWatcher.h"
 #include "ModalCloser.h"
+#include "RowMenu.h"
+#include "SettingsDialog.h"
 #include "UdpModule.h"
 #include "TestHelpers.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
@@ -416,6 +421,55 @@ private slots:
         QCOMPARE(sharedLines, 5);
         QVERIFY(
             lines.filter(QStringLiteral("02-D3-00-00-07-21")).front().endsWith(QStringLiteral("QS000001,")));
+    }
+
+    // Two devices at one address; Settings from the row menu gives the
+    // second its own, and both rows lose their mark at once.
+    void settingsFromTheRowMenuEndsAConflict()
+    {
+        SimDevice pair(QStringLiteral("dev1"),
+                       {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--same-ip"),
+                        QStringLiteral("10.77.0.11"), QStringLiteral("--http-bind"),
+                        QStringLiteral("10.77.0.11"), QStringLiteral("--mac"), Mac(0x801)},
+                       QStringLiteral("udp,http"));
+        QVERIFY(pair.IsReady());
+        SearchToEnd();
+        QCOMPARE(OwnRows().size(), 2);
+        int second = -1;
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            QVERIFY(!table_->item(row, 0)->icon().isNull());
+            second = table_->item(row, 3)->text() == QStringLiteral("02-D3-00-00-08-02") ? row : second;
+        }
+        QVERIFY(second >= 0);
+
+        bool applied = false;
+        QTimer poll;
+        poll.setInterval(50);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                return;
+            }
+            poll.stop();
+            QCOMPARE(QString::fromStdString(dialog->GetParams().deviceName), QStringLiteral("QEL Sim 2"));
+            Child<QLineEdit>(dialog, "lineEditIpAddress")->setText(QStringLiteral("10.77.0.150"));
+            Child<QLineEdit>(dialog, "lineEditCurPassword")->setText(QStringLiteral("admin"));
+            auto* apply = Child<QPushButton>(dialog, "pushButtonApply1");
+            QTest::mouseClick(apply, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kSearchEndTimeoutMs);
+            applied = QString::fromStdString(IpTypeToString(dialog->GetParams().ip)) ==
+                      QStringLiteral("10.77.0.150");
+            dialog->reject();
+        });
+        poll.start();
+        MessageBoxWatcher boxes;
+        ChooseFromRowMenu(table_, second, "actionRowSettings");
+        QVERIFY2(applied, qPrintable(boxes.Texts().join(QStringLiteral(" | "))));
+        QCOMPARE(OwnRows().size(), 2);
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            QVERIFY(table_->item(row, 0)->icon().isNull());
+            QCOMPARE(ToolTipShows(table_->item(row, 2)->toolTip()), table_->item(row, 2)->text());
+        }
     }
 };
 

@@ -4,14 +4,13 @@
 #include "CsvText.h"
 #include "DiscoveryReply.h"
 #include "ModalCloser.h"
+#include "RowMenu.h"
 #include "TestHelpers.h"
 
 #include "SettingsDialog.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
@@ -19,7 +18,6 @@
 #include <QScreen>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <QMenu>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QStatusBar>
@@ -96,30 +94,9 @@ private:
                                           Q_ARG(QByteArray, datagram)));
     }
 
-    // Opens the context menu of `row` as a right-click does and chooses the
-    // action `name` from it with the keyboard; returns the menu's texts.
     QStringList ChooseFromRowMenu(int row, const char* name)
     {
-        QStringList texts;
-        QTimer poll;
-        poll.setInterval(20);
-        connect(&poll, &QTimer::timeout, [&] {
-            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-            if (menu == nullptr) {
-                return;
-            }
-            poll.stop();
-            for (const QAction* action : menu->actions()) {
-                texts << action->text();
-            }
-            menu->setActiveAction(menu->findChild<QAction*>(QString::fromLatin1(name)));
-            QTest::keyClick(menu, Qt::Key_Return);
-        });
-        poll.start();
-        const QPoint at = table_->visualItemRect(table_->item(row, 1)).center();
-        QContextMenuEvent event(QContextMenuEvent::Mouse, at, table_->viewport()->mapToGlobal(at));
-        QApplication::sendEvent(table_->viewport(), &event);
-        return texts;
+        return ::ChooseFromRowMenu(table_, row, name);
     }
 
     QString Cell(int row, int column) const
@@ -258,8 +235,7 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
         QCOMPARE(table_->rowCount(), 20000);
         QCOMPARE(window_->statusBar()->currentMessage(),
-                 QStringLiteral("20000 device(s) found; 20000 share an IP address with another device; "
-                                "513 more answers were not listed"));
+                 QStringLiteral("20000 device(s) found; 513 more answers were not listed"));
     }
 
     // With several rows selected the topmost counts; Settings follows the
@@ -421,8 +397,10 @@ private slots:
         std::copy(loopback, loopback + 4, reply.ip);
         Insert(reply.Bytes());
         reply.deviceName = "Северные ворота"; // 29 bytes of UTF-8
+        reply.mac[5] = 1;
         Insert(reply.Bytes());
         reply.deviceName = "<b>home</b><img src=x> &amp;";
+        reply.mac[5] = 2;
         Insert(reply.Bytes());
         QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
         const QString name = Cell(1, 1);
@@ -452,6 +430,7 @@ private slots:
         for (const auto& address : addresses) {
             DiscoveryReply reply;
             std::copy(address, address + 4, reply.ip);
+            reply.mac[5] = address[3];
             Insert(reply.Bytes());
         }
         const auto marked = [this](int row) { return !table_->item(row, 0)->icon().isNull(); };
@@ -461,15 +440,20 @@ private slots:
             QStringLiteral("10.9.9.9\nNot in this workstation's networks (127.0.0.0/8, 192.168.1.0/24)"));
         QCOMPARE(ToolTipShows(table_->item(0, 2)->toolTip()), QStringLiteral("192.168.1.20"));
 
+        // The first device heard again is no conflict; another device is.
         DiscoveryReply again;
         std::copy(addresses[0], addresses[0] + 4, again.ip);
+        again.mac[5] = addresses[0][3];
         Insert(again.Bytes());
-        QVERIFY(marked(0) && marked(3) && !marked(2));
+        QVERIFY(!marked(0) && !marked(3));
+        again.mac[5] = 1;
+        Insert(again.Bytes());
+        QVERIFY(marked(0) && marked(3) && marked(4) && !marked(2));
         QCOMPARE(ToolTipShows(table_->item(0, 1)->toolTip()),
                  QStringLiteral("camera\nShares 192.168.1.20 with 1 other device"));
         QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
         QCOMPARE(window_->statusBar()->currentMessage(),
-                 QStringLiteral("4 device(s) found; 2 share an IP address with another device; 1 are outside "
+                 QStringLiteral("5 device(s) found; 3 share an IP address with another device; 1 are outside "
                                 "this workstation's networks"));
     }
 
