@@ -64,15 +64,16 @@ std::vector<int> Codes(const std::vector<QByteArray>& replies, RequestType type,
     return codes;
 }
 
-// The address each device of the MACs kMac and up (last byte) answers with.
-std::map<int, std::string> DiscoverAddresses()
+// The replies of the devices whose MAC differs from kMac in the last byte
+// only, by that byte's distance from kMac's.
+std::map<int, DeviceNetworkParams> DiscoverAll()
 {
-    std::map<int, std::string> found;
+    std::map<int, DeviceNetworkParams> found;
     for (const QByteArray& reply : Exchange(Bytes(ComposeDiscoverRequest()))) {
         DeviceNetworkParams params{};
         if (ParseDiscoverResponse(reply.constData(), static_cast<size_t>(reply.size()), params) &&
             std::equal(kMac, kMac + 5, params.mac)) {
-            found[params.mac[5] - kMac[5]] = IpTypeToString(params.ip);
+            found[params.mac[5] - kMac[5]] = params;
         }
     }
     return found;
@@ -80,15 +81,16 @@ std::map<int, std::string> DiscoverAddresses()
 
 DeviceNetworkParams Discover()
 {
-    DeviceNetworkParams found{};
-    for (const QByteArray& reply : Exchange(Bytes(ComposeDiscoverRequest()))) {
-        DeviceNetworkParams params{};
-        if (ParseDiscoverResponse(reply.constData(), static_cast<size_t>(reply.size()), params) &&
-            std::equal(kMac, kMac + 6, params.mac)) {
-            found = params;
-        }
+    return DiscoverAll()[0];
+}
+
+std::map<int, std::string> DiscoverAddresses()
+{
+    std::map<int, std::string> addresses;
+    for (const auto& device : DiscoverAll()) {
+        addresses[device.first] = IpTypeToString(device.second.ip);
     }
-    return found;
+    return addresses;
 }
 
 DeviceNetworkParams NewSettings()
