@@ -14,6 +14,8 @@ namespace {
 // Text fields of a discovery reply keep one byte for their terminating NUL.
 constexpr size_t kNameMaxBytes = 31;
 constexpr size_t kFirmwareMaxBytes = 15;
+// Where devices fresh from the factory answer, when --same-ip names none.
+constexpr uint32_t kFactoryAddress = 0xC0A80164u; // 192.168.1.100, host order
 
 bool FindInterfaceAddress(uint32_t& ip, uint32_t& mask)
 {
@@ -160,12 +162,57 @@ void DeviceSetup::RegisterOptions(SimOptions& options)
                          first_.password = v;
                          return true;
                      });
+    options.AddOptionalValue("same-ip", "A.B.C.D",
+                             "every device answers from this one address, as devices fresh from the "
+                             "factory do (default: the --ip address, else 192.168.1.100; mask "
+                             "255.255.255.0 unless --mask); MAC, name and serial stay distinct, and a "
+                             "network settings request changes only the device of its MAC. With HTTP "
+                             "or RTSP, give --http-bind and --rtsp-bind, or --only udp",
+                             [this](const std::string& v, std::string& e) {
+                                 sameIp_ = true;
+                                 if (v.empty()) {
+                                     return true;
+                                 }
+                                 ipGiven_ = simopt::ParseIpv4(v, first_.ip, e);
+                                 return ipGiven_;
+                             });
+    options.AddValue("password-of", "N=TEXT",
+                     "device N of --count (1 is the first) has its own administrator password "
+                     "TEXT instead of --password; repeatable",
+                     [this](const std::string& v, std::string& e) { return AddPasswordOf(v, e); });
+}
+
+bool DeviceSetup::AddPasswordOf(const std::string& value, std::string& error)
+{
+    const size_t equals = value.find('=');
+    if (equals == std::string::npos) {
+        error = "expected N=TEXT, such as 2=other";
+        return false;
+    }
+    uint64_t number = 0;
+    if (!simopt::ParseUnsigned(value.substr(0, equals), 1, kMaxCount, number, error)) {
+        return false;
+    }
+    const std::string password = value.substr(equals + 1);
+    if (password.size() > kNameMaxBytes) {
+        error = "password longer than 31 bytes";
+        return false;
+    }
+    passwords_[static_cast<size_t>(number)] = password;
+    return true;
 }
 
 bool DeviceSetup::Build(DeviceSet& set, std::string& error) const
 {
     DeviceState first = first_;
-    if (!ipGiven_) {
+    if (!passwords_.empty() && passwords_.rbegin()->first > count_) {
+        error = "--password-of names device " + std::to_string(passwords_.rbegin()->first) +
+                ", but --count is " + std::to_string(count_);
+        return false;
+    }
+    if (sameIp_ && !ipGiven_) {
+        first.ip = htonl(kFactoryAddress);
+    } else if (!ipGiven_) {
         uint32_t ip = 0;
         uint32_t mask = 0;
         if (!FindInterfaceAddress(ip, mask)) {
@@ -185,7 +232,7 @@ bool DeviceSetup::Build(DeviceSet& set, std::string& error) const
     for (size_t i = 0; i < count_; ++i) {
         DeviceState device = first;
         if (i > 0) {
-            device.ip = AddToAddress(first.ip, i);
+            device.ip = sameIp_ ? first.ip : AddToAddress(first.ip, i);
             uint32_t low = (static_cast<uint32_t>(first.mac[3]) << 16) |
                            (static_cast<uint32_t>(first.mac[4]) << 8) | first.mac[5];
             low += static_cast<uint32_t>(i);
@@ -201,6 +248,10 @@ bool DeviceSetup::Build(DeviceSet& set, std::string& error) const
             device.serialNo = serial;
         } else if (i > 0) {
             device.serialNo = first.serialNo + "-" + std::to_string(i + 1);
+        }
+        const auto own = passwords_.find(i + 1);
+        if (own != passwords_.end()) {
+            device.password = own->second;
         }
         set.devices.push_back(std::move(device));
     }

@@ -19,6 +19,13 @@ void SimOptions::AddValue(const std::string& name, const std::string& valueName,
                         sections_.empty() ? std::string() : sections_.back()});
 }
 
+void SimOptions::AddOptionalValue(const std::string& name, const std::string& valueName,
+                                  const std::string& help, ValueHandler handler)
+{
+    AddValue(name, valueName, help, std::move(handler));
+    options_.back().valueOptional = true;
+}
+
 void SimOptions::AddFlag(const std::string& name, const std::string& help, FlagHandler handler)
 {
     options_.push_back({name, std::string(), help, nullptr, std::move(handler),
@@ -64,6 +71,10 @@ SimOptions::ParseResult SimOptions::Parse(int argc, const char* const* argv, std
         std::string value;
         if (eq != std::string::npos) {
             value = arg.substr(eq + 1);
+        } else if (option->valueOptional) {
+            if (i + 1 < argc && std::string(argv[i + 1]).compare(0, 2, "--") != 0) {
+                value = argv[++i];
+            }
         } else if (i + 1 < argc) {
             value = argv[++i];
         } else {
@@ -98,7 +109,7 @@ std::string SimOptions::HelpText(const std::string& program) const
             }
             std::string head = "  --" + option.name;
             if (!option.valueName.empty()) {
-                head += ' ' + option.valueName;
+                head += option.valueOptional ? " [" + option.valueName + "]" : ' ' + option.valueName;
             }
             out << head;
             if (head.size() < 32) {

@@ -20,6 +20,10 @@ public:
     // An option written --name VALUE or --name=VALUE.
     void AddValue(const std::string& name, const std::string& valueName, const std::string& help,
                   ValueHandler handler);
+    // An option written --name, --name VALUE or --name=VALUE; without a value
+    // (or when the next argument is another option) the handler gets "".
+    void AddOptionalValue(const std::string& name, const std::string& valueName, const std::string& help,
+                          ValueHandler handler);
     // An option without a value; given twice, the handler runs twice.
     void AddFlag(const std::string& name, const std::string& help, FlagHandler handler);
 
@@ -34,6 +38,7 @@ private:
         ValueHandler onValue;
         FlagHandler onFlag;
         std::string section;
+        bool valueOptional = false;
     };
     const Option* Find(const std::string& name) const;
 

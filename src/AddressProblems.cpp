@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 
 QString AddressProblem::Text(uint32_t ip) const
 {
@@ -29,14 +30,16 @@ QString AddressProblem::Text(uint32_t ip) const
 std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>& devices,
                                                 const std::vector<WorkstationInterface>& interfaces)
 {
-    std::unordered_map<uint32_t, int> holders;
-    for (const ListedAddress& device : devices) {
-        ++holders[device.ip];
+    // The distinct devices at each address; an unknown MAC is a device of
+    // its own, keyed above the 48 bits a MAC address takes.
+    std::unordered_map<uint32_t, std::unordered_set<uint64_t>> holders;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        holders[devices[i].ip].insert(devices[i].mac != 0 ? devices[i].mac : (uint64_t{1} << 48) + i);
     }
     std::vector<AddressProblem> problems(devices.size());
     for (size_t i = 0; i < devices.size(); ++i) {
         AddressProblem& problem = problems[i];
-        problem.sharesWith = holders[devices[i].ip] - 1;
+        problem.sharesWith = static_cast<int>(holders[devices[i].ip].size()) - 1;
         const std::vector<Ipv4Network> networks = NetworksOf(interfaces, devices[i].interfaceIndex);
         problem.outside = !InAnyNetwork(networks, devices[i].ip);
         if (problem.outside) {

@@ -10,6 +10,10 @@
 struct ListedAddress {
     uint32_t ip = 0;        // network byte order
     int interfaceIndex = 0; // the interface its reply came in on; 0 unknown
+    // The device's MAC address, 48 bits; 0 unknown, and then the entry counts
+    // as a device of its own. One device heard twice (through two
+    // interfaces, or a reply sent twice) shares its address with no one.
+    uint64_t mac = 0;
 };
 
 // What is wrong with one listed device's address.

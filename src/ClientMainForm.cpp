@@ -14,6 +14,8 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QByteArray>
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -27,7 +29,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStringList>
+#include <QStyle>
 #include <QTableWidgetItem>
+#include <QUrl>
 
 #include <arpa/inet.h>
 
@@ -53,6 +57,7 @@ using DeviceSettingsDialog = SettingsDialog;
 
 constexpr int kColumnCount = 9;
 constexpr int kIpColumn = 2;
+constexpr int kMacColumn = 3;
 constexpr int kMaskColumn = 4;
 constexpr int kGatewayColumn = 5;
 
@@ -119,6 +124,9 @@ void ClientMainForm::Init()
     vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this,
                  SLOT(OnCellDoubleClicked(int, int)));
     vf = connect(pushButtonExport, SIGNAL(clicked()), this, SLOT(OnExport()));
+    tableWidgetDevices->setContextMenuPolicy(Qt::CustomContextMenu);
+    vf = connect(tableWidgetDevices, SIGNAL(customContextMenuRequested(const QPoint&)), this,
+                 SLOT(OnTableContextMenu(const QPoint&)));
 
     const QStringList headers = {tr("Product name"), tr("Device name"),  tr("IP address"),
                                  tr("MAC address"),  tr("Network mask"), tr("Gateway"),
@@ -209,7 +217,12 @@ void ClientMainForm::OnStartSearch()
     tableWidgetDevices->setRowCount(0);
     params_.clear();
     replyInterfaces_.clear();
+    problems_.clear();
     notListed_ = 0;
+    // Read at each search: a cable plugged in or an address taken since
+    // changes which devices are reachable.
+    interfaces_ = WorkstationInterfaces();
+    interfacesRead_ = true;
 
     udpModule_->Start();
     vf = connect(udpModule_, SIGNAL(DatagramsReceived(const DatagramBatch&)), this,
@@ -257,6 +270,8 @@ void ClientMainForm::InsertDevices(const DatagramBatch& batch)
     for (size_t record = firstRecord; record < params_.size(); ++record) {
         UpdateTableRow(firstRow + static_cast<int>(record - firstRecord), record);
     }
+    // A newcomer can give rows listed earlier a shared address.
+    RefreshProblems();
     ApplySort();
     tableWidgetDevices->setUpdatesEnabled(true);
 }
@@ -280,9 +295,6 @@ void ClientMainForm::UpdateTableRow(int row, size_t record)
         auto* item = new DeviceTableItem(cells[column]);
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
         item->setData(kRecordRole, static_cast<qulonglong>(record));
-        // The whole text, also when the column cuts it; devices name
-        // themselves, so it is never taken as markup.
-        item->setToolTip(PlainToolTip(cells[column]));
         tableWidgetDevices->setItem(row, column, item);
     }
     tableWidgetDevices->item(row, kIpColumn)
@@ -291,6 +303,97 @@ void ClientMainForm::UpdateTableRow(int row, size_t record)
         ->setData(kSortKeyRole, static_cast<qulonglong>(ntohl(params.mask)));
     tableWidgetDevices->item(row, kGatewayColumn)
         ->setData(kSortKeyRole, static_cast<qulonglong>(ntohl(params.gateway)));
+    MarkProblem(row, record);
+}
+
+void ClientMainForm::SetWorkstationInterfaces(std::vector<WorkstationInterface> interfaces)
+{
+    interfaces_ = std::move(interfaces);
+    interfacesRead_ = true;
+    RefreshProblems();
+}
+
+QString ClientMainForm::ProblemText(size_t record) const
+{
+    return record < problems_.size() ? problems_[record].Text(params_[record].ip) : QString();
+}
+
+void ClientMainForm::MarkProblem(int row, size_t record)
+{
+    const QString problem = ProblemText(record);
+    for (int column = 0; column < kColumnCount; ++column) {
+        QTableWidgetItem* item = tableWidgetDevices->item(row, column);
+        if (item == nullptr) {
+            continue;
+        }
+        if (column == 0) {
+            item->setIcon(problem.isEmpty() ? QIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        }
+        // The whole text, also when the column cuts it, and what is wrong
+        // with the address; devices name themselves, so it is never taken
+        // as markup.
+        item->setToolTip(
+            PlainToolTip(problem.isEmpty() ? item->text() : item->text() + QLatin1Char('\n') + problem));
+    }
+}
+
+void ClientMainForm::RefreshProblems()
+{
+    if (!interfacesRead_) {
+        interfaces_ = WorkstationInterfaces();
+        interfacesRead_ = true;
+    }
+    std::vector<ListedAddress> listed;
+    listed.reserve(params_.size());
+    for (size_t record = 0; record < params_.size(); ++record) {
+        uint64_t mac = 0;
+        for (const char byte : params_[record].mac) {
+            mac = (mac << 8) | static_cast<uint8_t>(byte);
+        }
+        listed.push_back({params_[record].ip, replyInterfaces_[record], mac});
+    }
+    std::vector<AddressProblem> found = FindAddressProblems(listed, interfaces_);
+    const auto sameProblem = [](const AddressProblem& a, const AddressProblem& b) {
+        return a.sharesWith == b.sharesWith && a.outside == b.outside && a.networks == b.networks;
+    };
+    std::vector<bool> changed(found.size());
+    bool any = false;
+    for (size_t record = 0; record < found.size(); ++record) {
+        changed[record] =
+            record >= problems_.size() ? found[record].Any() : !sameProblem(found[record], problems_[record]);
+        any = any || changed[record];
+    }
+    problems_ = std::move(found);
+    if (!any) {
+        return;
+    }
+    for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
+        const size_t record = RecordOfRow(row);
+        if (record < changed.size() && changed[record]) {
+            MarkProblem(row, record);
+        }
+    }
+}
+
+QString ClientMainForm::FoundText() const
+{
+    size_t sharing = 0;
+    size_t outside = 0;
+    for (const AddressProblem& problem : problems_) {
+        sharing += problem.sharesWith > 0 ? 1 : 0;
+        outside += problem.outside ? 1 : 0;
+    }
+    QString text = tr("%1 device(s) found").arg(tableWidgetDevices->rowCount());
+    if (sharing > 0) {
+        text += tr("; %1 share an IP address with another device").arg(sharing);
+    }
+    if (outside > 0) {
+        text += tr("; %1 are outside this workstation's networks").arg(outside);
+    }
+    if (notListed_ > 0) {
+        text += tr("; %1 more answers were not listed").arg(notListed_);
+    }
+    return text;
 }
 
 size_t ClientMainForm::RecordOfRow(int row) const
@@ -344,11 +447,8 @@ void ClientMainForm::OnStopSearch()
                                listenError);
     } else if (!sendError.isEmpty()) {
         statusbar->showMessage(tr("Cannot send the search request: ") + sendError);
-    } else if (notListed_ > 0) {
-        statusbar->showMessage(tr("%1 device(s) found").arg(tableWidgetDevices->rowCount()) +
-                               tr("; %1 more answers were not listed").arg(notListed_));
     } else {
-        statusbar->showMessage(tr("%1 device(s) found").arg(tableWidgetDevices->rowCount()));
+        statusbar->showMessage(FoundText());
     }
 }
 
@@ -414,6 +514,10 @@ void ClientMainForm::OpenSettings(size_t record)
     const int row = RowOfRecord(record);
     if (row >= 0) {
         UpdateTableRow(row, record);
+    }
+    // A new address can end a conflict, or start one, for other rows too.
+    RefreshProblems();
+    if (row >= 0) {
         ApplySort();
     }
     FitColumnsToContents();
@@ -499,6 +603,7 @@ bool ClientMainForm::ExportTable(const QString& path, QString& error) const
         const QTableWidgetItem* header = tableWidgetDevices->horizontalHeaderItem(column);
         fields << (header != nullptr ? header->text() : QString());
     }
+    fields << tr("Problems");
     text += CsvRecord(fields);
     for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
         fields.clear();
@@ -506,6 +611,7 @@ bool ClientMainForm::ExportTable(const QString& path, QString& error) const
             const QTableWidgetItem* item = tableWidgetDevices->item(row, column);
             fields << (item != nullptr ? item->text() : QString());
         }
+        fields << ProblemText(RecordOfRow(row));
         text += CsvRecord(fields);
     }
     // The byte order mark lets spreadsheet programs take the file as UTF-8,
@@ -548,4 +654,42 @@ void ClientMainForm::OnAbout()
                           "changes their network settings and password, shows their live video and "
                           "edits their analytics configuration.")
                            .arg(name, QString::fromLatin1(kToolVersion)));
+}
+
+void ClientMainForm::OnTableContextMenu(const QPoint& position)
+{
+    const int row = tableWidgetDevices->rowAt(position.y());
+    const size_t record = row >= 0 ? RecordOfRow(row) : kNoRecord;
+    if (record >= params_.size()) {
+        return;
+    }
+    // The row the menu acts on shows as selected, as after a click on it.
+    if (!tableWidgetDevices->selectionModel()->isRowSelected(row, QModelIndex())) {
+        tableWidgetDevices->selectRow(row);
+    }
+    const QString address = Utf8(IpTypeToString(params_[record].ip));
+    const QString mac = tableWidgetDevices->item(row, kMacColumn)->text();
+
+    QMenu menu(this);
+    QAction* settings = menu.addAction(tr("Settings\u2026"));
+    settings->setObjectName(QStringLiteral("actionRowSettings"));
+    QAction* webPage = menu.addAction(tr("Open web page"));
+    webPage->setObjectName(QStringLiteral("actionOpenWebPage"));
+    QAction* copyIp = menu.addAction(tr("Copy IP address"));
+    copyIp->setObjectName(QStringLiteral("actionCopyIpAddress"));
+    QAction* copyMac = menu.addAction(tr("Copy MAC address"));
+    copyMac->setObjectName(QStringLiteral("actionCopyMacAddress"));
+    const QAction* chosen = menu.exec(tableWidgetDevices->viewport()->mapToGlobal(position));
+    // The record is taken before the menu runs: a search still running may
+    // have sorted the rows while it was open.
+    if (chosen == settings) {
+        OnStopSearch();
+        OpenSettings(record);
+    } else if (chosen == webPage) {
+        QDesktopServices::openUrl(QUrl(QStringLiteral("http://%1/").arg(address)));
+    } else if (chosen == copyIp) {
+        QGuiApplication::clipboard()->setText(address);
+    } else if (chosen == copyMac) {
+        QGuiApplication::clipboard()->setText(mac);
+    }
 }

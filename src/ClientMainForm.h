@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AddressProblems.h"
 #include "DeviceNetworkParams.h"
 #include "UdpReceiveThread.h"
 #include "ui_ClientMainForm.h"
@@ -10,6 +11,7 @@
 #include <vector>
 
 class QByteArray;
+class QPoint;
 class QString;
 class UdpModuleWithTimer;
 
@@ -36,6 +38,10 @@ public:
     // order) to `path` as UTF-8 CSV; false with the reason when it cannot.
     bool ExportTable(const QString& path, QString& error) const;
 
+    // The interfaces whose networks the address problems are judged against,
+    // until the next search reads the workstation's own again.
+    void SetWorkstationInterfaces(std::vector<WorkstationInterface> interfaces);
+
 protected:
     // Enter on the device table opens the settings of its current row.
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -56,6 +62,7 @@ private slots:
     void OnSortIndicatorChanged(int column, Qt::SortOrder order);
     void OnExport();
     void OnAbout();
+    void OnTableContextMenu(const QPoint& position);
 
 private:
     void Init();
@@ -70,11 +77,22 @@ private:
     // of them, before any device has answered.
     void SizeForTypicalDevices();
     void FitColumnsToContents();
+    // Judges every record's address again and marks the rows whose problem
+    // changed; run whenever the set of records changes.
+    void RefreshProblems();
+    // The warning icon and the problem in the tool tips of row `row`.
+    void MarkProblem(int row, size_t record);
+    QString ProblemText(size_t record) const;
+    // "%1 device(s) found", with the problems and the rows past the limit.
+    QString FoundText() const;
 
     UdpModuleWithTimer* udpModule_ = nullptr;
     std::vector<DeviceNetworkParams> params_; // one per table row, in arrival order
     std::vector<int> replyInterfaces_;        // per record: the interface its reply came in on, 0 unknown
-    size_t notListed_ = 0;                    // answers of this search past the row limit
-    int sortColumn_ = -1;                     // -1: rows in arrival order
+    std::vector<AddressProblem> problems_;    // per record, as last judged
+    std::vector<WorkstationInterface> interfaces_;
+    bool interfacesRead_ = false;
+    size_t notListed_ = 0; // answers of this search past the row limit
+    int sortColumn_ = -1;  // -1: rows in arrival order
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
 };

@@ -43,11 +43,17 @@ TEST(Ipv4Networks, SharedAndOutsideAddressesAreNamedPerDevice)
     const std::vector<WorkstationInterface> interfaces{
         {3, QStringLiteral("eth0"), {{Ip("10.88.0.1"), Ip("255.255.255.0")}}},
         {4, QStringLiteral("eth1"), {{Ip("10.78.0.1"), Ip("255.255.255.0")}}}};
-    const std::vector<ListedAddress> devices{
-        {Ip("192.168.1.100"), 3}, {Ip("192.168.1.100"), 3},
-        {Ip("10.88.0.5"), 3},     {Ip("10.78.0.5"), 3}, // heard on eth0, in eth1's network
-        {Ip("10.78.0.6"), 0},                           // interface unknown: any network
-        {Ip("10.78.0.7"), 9}};                          // interface gone: any network
+    const std::vector<ListedAddress> devices{{Ip("192.168.1.100"), 3},
+                                             {Ip("192.168.1.100"), 3},
+                                             {Ip("10.88.0.5"), 3},
+                                             {Ip("10.78.0.5"), 3}, // heard on eth0, in eth1's network
+                                             {Ip("10.78.0.6"), 0}, // interface unknown: any network
+                                             {Ip("10.78.0.7"), 9}, // interface gone: any network
+                                             {Ip("10.88.0.9"), 3, 0x0251454C0001}, // one device heard twice
+                                             {Ip("10.88.0.9"), 3, 0x0251454C0001}, //
+                                             {Ip("10.88.0.7"), 3, 0x0251454C0002}, // and two at one address
+                                             {Ip("10.88.0.7"), 3, 0x0251454C0003}, //
+                                             {Ip("10.88.0.7"), 3, 0x0251454C0003}};
     const std::vector<AddressProblem> problems = FindAddressProblems(devices, interfaces);
     ASSERT_EQ(problems.size(), devices.size());
     EXPECT_EQ(problems[0].Text(devices[0].ip).toStdString(),
@@ -57,6 +63,9 @@ TEST(Ipv4Networks, SharedAndOutsideAddressesAreNamedPerDevice)
               "Not in this workstation's networks (10.88.0.0/24)");
     EXPECT_FALSE(problems[4].Any());
     EXPECT_FALSE(problems[5].Any());
+    EXPECT_FALSE(problems[6].Any());
+    EXPECT_EQ(problems[8].sharesWith, 1);
+    EXPECT_EQ(problems[10].sharesWith, 1);
 }
 
 TEST(Ipv4Networks, AnAddressThatMisleadsOrCannotBeReachedIsAskedAbout)

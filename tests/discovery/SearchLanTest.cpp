@@ -2,17 +2,25 @@
 // user sees after pressing Search.
 #include "ClientMainForm.h"
 #include "SimDevice.h"
+#include "MessageBoxWatcher.h"
 #include "ModalCloser.h"
+#include "RowMenu.h"
+#include "SettingsDialog.h"
 #include "UdpModule.h"
 #include "TestHelpers.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHostAddress>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
@@ -46,6 +54,33 @@ QStringList Row(const QTableWidget* table, int row)
     }
     return cells;
 }
+
+// The virtual LAN with its devices dev1..devN moved to another subnet while
+// it exists, and put back as the test fixture made it afterwards.
+class ForeignDeviceSubnet final {
+public:
+    explicit ForeignDeviceSubnet(const QString& subnet)
+    {
+        ok_ = Up({QStringLiteral("--device-subnet"), subnet});
+    }
+    ~ForeignDeviceSubnet() { Up({}); }
+    ForeignDeviceSubnet(const ForeignDeviceSubnet&) = delete;
+    ForeignDeviceSubnet& operator=(const ForeignDeviceSubnet&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    static bool Up(const QStringList& extra)
+    {
+        QProcess lan;
+        lan.setProcessChannelMode(QProcess::ForwardedChannels);
+        lan.start(qEnvironmentVariable("QEL_SOURCE_DIR") + QStringLiteral("/scripts/virtual-lan"),
+                  QStringList{QStringLiteral("up"), qEnvironmentVariable("QEL_LAN_DEVICES"),
+                              QStringLiteral("--second"), qEnvironmentVariable("QEL_LAN_SECOND_DEVICES")} +
+                      extra);
+        return lan.waitForFinished(60000) && lan.exitStatus() == QProcess::NormalExit && lan.exitCode() == 0;
+    }
+    bool ok_ = false;
+};
 
 } // namespace
 
@@ -139,7 +174,8 @@ private slots:
         QVERIFY(!settings_->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(search_->isEnabled(), kSearchEndTimeoutMs);
         QCOMPARE(OwnRows().size(), 3);
-        QCOMPARE(status_->currentMessage(), CountText());
+        QCOMPARE(status_->currentMessage(),
+                 CountText() + QStringLiteral("; 1 are outside this workstation's networks"));
         QVERIFY(!stop_->isEnabled());
 
         std::map<QString, QStringList> byMac;
@@ -321,6 +357,119 @@ private slots:
             own += reply.at(0).toByteArray().mid(68, 6) == QByteArray::fromHex("02D300000601") ? 1 : 0;
         }
         QCOMPARE(own, 1);
+    }
+
+    // Five devices fresh from the factory at one address, and one more that
+    // keeps its own, all in a subnet the workstation is not in; their
+    // replies still arrive. One device of the workstation's second network
+    // is fine. The status, every problem row and the export name both
+    // problems, by the networks of the interface each reply came in on.
+    void sharedAndForeignAddressesAreNamed()
+    {
+        if (qEnvironmentVariableIsEmpty("QEL_LAN_DEVICES")) {
+            QSKIP("needs the fixture's layout of the virtual LAN");
+        }
+        ForeignDeviceSubnet foreign(QStringLiteral("10.88.0"));
+        QVERIFY(foreign.Ok());
+        SimDevice group(QStringLiteral("dev1"),
+                        {QStringLiteral("--count"), QStringLiteral("5"), QStringLiteral("--same-ip"),
+                         QStringLiteral("--mac"), Mac(0x701)},
+                        QStringLiteral("udp"));
+        SimDevice lone(QStringLiteral("dev2"), {QStringLiteral("--mac"), Mac(0x711)}, QStringLiteral("udp"));
+        SimDevice home(QStringLiteral("s2dev1"), {QStringLiteral("--mac"), Mac(0x721)},
+                       QStringLiteral("udp"));
+        QVERIFY(group.IsReady() && lone.IsReady() && home.IsReady());
+
+        SearchToEnd();
+        QCOMPARE(OwnRows().size(), 7);
+        QCOMPARE(status_->currentMessage(),
+                 QStringLiteral("7 device(s) found; 5 share an IP address with another device; 6 are outside "
+                                "this workstation's networks"));
+        const QString shared = QStringLiteral("Shares 192.168.1.100 with 4 other devices; Not in this "
+                                              "workstation's networks (10.77.0.0/24)");
+        std::map<QString, QString> problemOf; // by MAC
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            const QString mac = table_->item(row, 3)->text();
+            const QString tip = ToolTipShows(table_->item(row, 1)->toolTip());
+            const QString name = table_->item(row, 1)->text();
+            problemOf[mac] = tip == name ? QString() : tip.mid(name.size() + 1);
+            QCOMPARE(table_->item(row, 0)->icon().isNull(), problemOf[mac].isEmpty());
+        }
+        for (int n = 0; n < 5; ++n) {
+            QCOMPARE(problemOf[QStringLiteral("02-D3-00-00-07-%1").arg(n + 1, 2, 10, QLatin1Char('0'))],
+                     shared);
+        }
+        QCOMPARE(problemOf[QStringLiteral("02-D3-00-00-07-11")],
+                 QStringLiteral("Not in this workstation's networks (10.77.0.0/24)"));
+        QCOMPARE(problemOf[QStringLiteral("02-D3-00-00-07-21")], QString());
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("devices.csv"));
+        QString error;
+        QVERIFY2(window_->ExportTable(path, error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll().mid(3)).split(QStringLiteral("\r\n"));
+        QVERIFY(lines.front().endsWith(QStringLiteral(",Serial number,Problems")));
+        int sharedLines = 0;
+        for (const QString& line : lines) {
+            sharedLines +=
+                line.contains(QStringLiteral("192.168.1.100,")) && line.endsWith(QLatin1Char(',') + shared)
+                    ? 1
+                    : 0;
+        }
+        QCOMPARE(sharedLines, 5);
+        QVERIFY(
+            lines.filter(QStringLiteral("02-D3-00-00-07-21")).front().endsWith(QStringLiteral("QS000001,")));
+    }
+
+    // Two devices at one address; Settings from the row menu gives the
+    // second its own, and both rows lose their mark at once.
+    void settingsFromTheRowMenuEndsAConflict()
+    {
+        SimDevice pair(QStringLiteral("dev1"),
+                       {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--same-ip"),
+                        QStringLiteral("10.77.0.11"), QStringLiteral("--http-bind"),
+                        QStringLiteral("10.77.0.11"), QStringLiteral("--mac"), Mac(0x801)},
+                       QStringLiteral("udp,http"));
+        QVERIFY(pair.IsReady());
+        SearchToEnd();
+        QCOMPARE(OwnRows().size(), 2);
+        int second = -1;
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            QVERIFY(!table_->item(row, 0)->icon().isNull());
+            second = table_->item(row, 3)->text() == QStringLiteral("02-D3-00-00-08-02") ? row : second;
+        }
+        QVERIFY(second >= 0);
+
+        bool applied = false;
+        QTimer poll;
+        poll.setInterval(50);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                return;
+            }
+            poll.stop();
+            QCOMPARE(QString::fromStdString(dialog->GetParams().deviceName), QStringLiteral("QEL Sim 2"));
+            Child<QLineEdit>(dialog, "lineEditIpAddress")->setText(QStringLiteral("10.77.0.150"));
+            Child<QLineEdit>(dialog, "lineEditCurPassword")->setText(QStringLiteral("admin"));
+            auto* apply = Child<QPushButton>(dialog, "pushButtonApply1");
+            QTest::mouseClick(apply, Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kSearchEndTimeoutMs);
+            applied = QString::fromStdString(IpTypeToString(dialog->GetParams().ip)) ==
+                      QStringLiteral("10.77.0.150");
+            dialog->reject();
+        });
+        poll.start();
+        MessageBoxWatcher boxes;
+        ChooseFromRowMenu(table_, second, "actionRowSettings");
+        QVERIFY2(applied, qPrintable(boxes.Texts().join(QStringLiteral(" | "))));
+        QCOMPARE(OwnRows().size(), 2);
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            QVERIFY(table_->item(row, 0)->icon().isNull());
+            QCOMPARE(ToolTipShows(table_->item(row, 2)->toolTip()), table_->item(row, 2)->text());
+        }
     }
 };
 

@@ -4,11 +4,14 @@
 #include "CsvText.h"
 #include "DiscoveryReply.h"
 #include "ModalCloser.h"
+#include "RowMenu.h"
 #include "TestHelpers.h"
 
 #include "SettingsDialog.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -23,6 +26,9 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
+
+#include <arpa/inet.h>
 
 #include <algorithm>
 
@@ -64,6 +70,15 @@ QList<QStringList> ParseCsv(const QString& text)
     return records;
 }
 
+// Takes the URLs the desktop would open in a browser.
+class UrlCatcher final : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl& url) { urls << url; }
+};
+
 } // namespace
 
 class SearchWindowTest : public QObject {
@@ -77,6 +92,11 @@ private:
     {
         QVERIFY(QMetaObject::invokeMethod(window_, "InsertDevice", Qt::DirectConnection,
                                           Q_ARG(QByteArray, datagram)));
+    }
+
+    QStringList ChooseFromRowMenu(int row, const char* name)
+    {
+        return ::ChooseFromRowMenu(table_, row, name);
     }
 
     QString Cell(int row, int column) const
@@ -93,6 +113,13 @@ private slots:
         table_ = window_->findChild<QTableWidget*>(QStringLiteral("tableWidgetDevices"));
         settings_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSettings"));
         QVERIFY(table_ != nullptr && settings_ != nullptr);
+        // The replies of these tests come from loopback and 192.168.1.0/24,
+        // whatever the networks of the machine they run on.
+        WorkstationInterface lan;
+        lan.index = 1;
+        lan.name = QStringLiteral("eth0");
+        lan.networks = {{htonl(0x7F000001u), htonl(0xFF000000u)}, {htonl(0xC0A80101u), htonl(0xFFFFFF00u)}};
+        window_->SetWorkstationInterfaces({lan});
     }
 
     void cleanup()
@@ -306,6 +333,7 @@ private slots:
         for (int c = 0; c < table_->columnCount(); ++c) {
             shown.front() << table_->horizontalHeaderItem(c)->text();
         }
+        shown.front() << QStringLiteral("Problems");
         for (int row = 0; row < table_->rowCount(); ++row) {
             QStringList cells;
             for (int c = 0; c < table_->columnCount(); ++c) {
@@ -315,7 +343,7 @@ private slots:
                               ? QLatin1Char('\'') + cell
                               : cell);
             }
-            shown << cells;
+            shown << (cells << QString());
         }
         QCOMPARE(ParseCsv(QString::fromUtf8(bytes.mid(3))), shown);
         QCOMPARE(
@@ -369,17 +397,21 @@ private slots:
         std::copy(loopback, loopback + 4, reply.ip);
         Insert(reply.Bytes());
         reply.deviceName = "Северные ворота"; // 29 bytes of UTF-8
+        reply.mac[5] = 1;
         Insert(reply.Bytes());
         reply.deviceName = "<b>home</b><img src=x> &amp;";
+        reply.mac[5] = 2;
         Insert(reply.Bytes());
         QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
         const QString name = Cell(1, 1);
         QVERIFY(table_->columnWidth(1) >= table_->fontMetrics().horizontalAdvance(name));
-        QCOMPARE(ToolTipShows(table_->item(1, 1)->toolTip()), name);
-        QCOMPARE(ToolTipShows(table_->item(0, 3)->toolTip()), Cell(0, 3));
+        // The three share one address, which every tool tip of their rows says.
+        const QString shared = QStringLiteral("\nShares 127.0.0.20 with 2 other devices");
+        QCOMPARE(ToolTipShows(table_->item(1, 1)->toolTip()), name + shared);
+        QCOMPARE(ToolTipShows(table_->item(0, 3)->toolTip()), Cell(0, 3) + shared);
         // A name that looks like markup is shown as it is, in cell and tool tip.
         QCOMPARE(Cell(2, 1), QStringLiteral("<b>home</b><img src=x> &amp;"));
-        QCOMPARE(ToolTipShows(table_->item(2, 1)->toolTip()), Cell(2, 1));
+        QCOMPARE(ToolTipShows(table_->item(2, 1)->toolTip()), Cell(2, 1) + shared);
 
         table_->setCurrentCell(1, 0);
         table_->clearSelection();
@@ -387,6 +419,84 @@ private slots:
         QTest::keyClick(table_, Qt::Key_Return);
         QVERIFY(closer.ClosedAny());
         QCOMPARE(window_->GetDevicesSelectedRow(), 1);
+    }
+
+    // Each arrival judges every row again: a second device at an address
+    // marks the first one too. Rows without a problem carry neither icon nor
+    // problem words.
+    void problemsAreJudgedAgainAsDevicesArrive()
+    {
+        const unsigned char addresses[][4] = {{192, 168, 1, 20}, {10, 9, 9, 9}, {192, 168, 1, 21}};
+        for (const auto& address : addresses) {
+            DiscoveryReply reply;
+            std::copy(address, address + 4, reply.ip);
+            reply.mac[5] = address[3];
+            Insert(reply.Bytes());
+        }
+        const auto marked = [this](int row) { return !table_->item(row, 0)->icon().isNull(); };
+        QVERIFY(!marked(0) && marked(1) && !marked(2));
+        QCOMPARE(
+            ToolTipShows(table_->item(1, 2)->toolTip()),
+            QStringLiteral("10.9.9.9\nNot in this workstation's networks (127.0.0.0/8, 192.168.1.0/24)"));
+        QCOMPARE(ToolTipShows(table_->item(0, 2)->toolTip()), QStringLiteral("192.168.1.20"));
+
+        // The first device heard again is no conflict; another device is.
+        DiscoveryReply again;
+        std::copy(addresses[0], addresses[0] + 4, again.ip);
+        again.mac[5] = addresses[0][3];
+        Insert(again.Bytes());
+        QVERIFY(!marked(0) && !marked(3));
+        again.mac[5] = 1;
+        Insert(again.Bytes());
+        QVERIFY(marked(0) && marked(3) && marked(4) && !marked(2));
+        QCOMPARE(ToolTipShows(table_->item(0, 1)->toolTip()),
+                 QStringLiteral("camera\nShares 192.168.1.20 with 1 other device"));
+        QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
+        QCOMPARE(window_->statusBar()->currentMessage(),
+                 QStringLiteral("5 device(s) found; 3 share an IP address with another device; 1 are outside "
+                                "this workstation's networks"));
+    }
+
+    // The context menu acts on the row that was right-clicked, also in a
+    // sorted table: its addresses reach the clipboard as the table shows
+    // them, its web page goes to the desktop, and Settings opens that device.
+    void rowMenuActsOnTheClickedRow()
+    {
+        for (int i = 0; i < 3; ++i) {
+            DiscoveryReply reply;
+            reply.deviceName = "dev" + std::to_string(i);
+            const unsigned char loopback[4] = {127, 0, 0, static_cast<unsigned char>(30 + i)};
+            std::copy(loopback, loopback + 4, reply.ip);
+            reply.mac[5] = static_cast<unsigned char>(0xA0 + i);
+            Insert(reply.Bytes());
+        }
+        table_->horizontalHeader()->setSortIndicator(2, Qt::DescendingOrder);
+        QCOMPARE(Cell(0, 1), QStringLiteral("dev2"));
+
+        QCOMPARE(ChooseFromRowMenu(0, "actionCopyIpAddress"),
+                 QStringList({QStringLiteral("Settings\u2026"), QStringLiteral("Open web page"),
+                              QStringLiteral("Copy IP address"), QStringLiteral("Copy MAC address")}));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("127.0.0.32"));
+        ChooseFromRowMenu(1, "actionCopyMacAddress");
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("00-1A-2B-3C-4D-A1"));
+        QCOMPARE(window_->GetDevicesSelectedRow(), 1);
+
+        UrlCatcher browser;
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "Open");
+        ChooseFromRowMenu(2, "actionOpenWebPage");
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QCOMPARE(browser.urls, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.30/"))});
+
+        QString opened;
+        QTimer::singleShot(50, [&] {
+            if (auto* dialog = window_->findChild<SettingsDialog*>()) {
+                opened = QString::fromStdString(dialog->GetParams().deviceName);
+            }
+        });
+        ModalCloser closer(300);
+        ChooseFromRowMenu(0, "actionRowSettings");
+        QVERIFY(closer.ClosedAny());
+        QCOMPARE(opened, QStringLiteral("dev2"));
     }
 };
 

@@ -13,6 +13,7 @@
 
 #include <openssl/evp.h>
 
+#include <map>
 #include <vector>
 
 namespace {
@@ -50,12 +51,12 @@ std::vector<QByteArray> Exchange(const QByteArray& request)
 }
 
 // The codes of the replies that the tool accepts as this device's answer.
-std::vector<int> Codes(const std::vector<QByteArray>& replies, RequestType type)
+std::vector<int> Codes(const std::vector<QByteArray>& replies, RequestType type, const char* mac = kMac)
 {
     std::vector<int> codes;
     for (const QByteArray& reply : replies) {
         ResponseCode code = Success;
-        if (ParseNetworkAuthSettingsResponse(reply.constData(), static_cast<size_t>(reply.size()), type, kMac,
+        if (ParseNetworkAuthSettingsResponse(reply.constData(), static_cast<size_t>(reply.size()), type, mac,
                                              code)) {
             codes.push_back(code);
         }
@@ -63,17 +64,33 @@ std::vector<int> Codes(const std::vector<QByteArray>& replies, RequestType type)
     return codes;
 }
 
-DeviceNetworkParams Discover()
+// The replies of the devices whose MAC differs from kMac in the last byte
+// only, by that byte's distance from kMac's.
+std::map<int, DeviceNetworkParams> DiscoverAll()
 {
-    DeviceNetworkParams found{};
+    std::map<int, DeviceNetworkParams> found;
     for (const QByteArray& reply : Exchange(Bytes(ComposeDiscoverRequest()))) {
         DeviceNetworkParams params{};
         if (ParseDiscoverResponse(reply.constData(), static_cast<size_t>(reply.size()), params) &&
-            std::equal(kMac, kMac + 6, params.mac)) {
-            found = params;
+            std::equal(kMac, kMac + 5, params.mac)) {
+            found[params.mac[5] - kMac[5]] = params;
         }
     }
     return found;
+}
+
+DeviceNetworkParams Discover()
+{
+    return DiscoverAll()[0];
+}
+
+std::map<int, std::string> DiscoverAddresses()
+{
+    std::map<int, std::string> addresses;
+    for (const auto& device : DiscoverAll()) {
+        addresses[device.first] = IpTypeToString(device.second.ip);
+    }
+    return addresses;
 }
 
 DeviceNetworkParams NewSettings()
@@ -129,6 +146,41 @@ private slots:
         DeviceNetworkParams other = wanted;
         other.mac[5] = 0x08;
         QVERIFY(Exchange(Bytes(ComposeNetworkSettingsRequest(other, right.bytes))).empty());
+    }
+
+    // Three devices at one address, the second with its own password: a
+    // request to one MAC readdresses that device alone, and a wrong password
+    // is refused with code 1 and changes nothing.
+    void sameAddressGroupIsReaddressedOneByOne()
+    {
+        SimDevice sim(QStringLiteral("dev1"),
+                      {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--same-ip"),
+                       QStringLiteral("--mac"), kMacText, QStringLiteral("--password-of"),
+                       QStringLiteral("2=other")},
+                      QStringLiteral("udp"));
+        QVERIFY(sim.IsReady());
+        const std::string factory = "192.168.1.100";
+        QCOMPARE(DiscoverAddresses(), (std::map<int, std::string>{{0, factory}, {1, factory}, {2, factory}}));
+
+        const Digest admin("admin");
+        const Digest other("other");
+        DeviceNetworkParams first = NewSettings();
+        StringToIpType("10.77.0.101", first.ip);
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(first, admin.bytes))), NetworkSetting),
+                 std::vector<int>{Success});
+        DeviceNetworkParams second = NewSettings();
+        second.mac[5] = static_cast<char>(kMac[5] + 1);
+        StringToIpType("10.77.0.102", second.ip);
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(second, admin.bytes))), NetworkSetting,
+                       second.mac),
+                 std::vector<int>{InvalidPassword});
+        QCOMPARE(DiscoverAddresses(),
+                 (std::map<int, std::string>{{0, "10.77.0.101"}, {1, factory}, {2, factory}}));
+        QCOMPARE(Codes(Exchange(Bytes(ComposeNetworkSettingsRequest(second, other.bytes))), NetworkSetting,
+                       second.mac),
+                 std::vector<int>{Success});
+        QCOMPARE(DiscoverAddresses(),
+                 (std::map<int, std::string>{{0, "10.77.0.101"}, {1, "10.77.0.102"}, {2, factory}}));
     }
 
     void passwordChangeTakesEffect()

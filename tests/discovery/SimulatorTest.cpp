@@ -122,6 +122,36 @@ TEST(DeviceSetup, ManyDevicesAreDistinct)
     EXPECT_EQ(set.FindByMac(unknown), -1);
 }
 
+// Devices fresh from the factory: one address for all, the rest distinct;
+// one of them may keep another password.
+TEST(DeviceSetup, SameAddressGroupWithItsOwnPasswords)
+{
+    DeviceSet set;
+    std::string error;
+    ASSERT_TRUE(
+        Build({"--count", "3", "--same-ip", "--password-of", "2=other", "--password", "pw"}, set, error))
+        << error;
+    const DeviceState& last = set.devices.at(2);
+    EXPECT_EQ(Dotted(last.ip) + " " + Dotted(last.mask) + " " + Dotted(last.gateway),
+              "192.168.1.100 255.255.255.0 192.168.1.1");
+    EXPECT_EQ(set.devices[0].password + set.devices[1].password + last.password, "pwotherpw");
+
+    // The address after the option, with "=", or from --ip.
+    ASSERT_TRUE(Build({"--count", "2", "--same-ip", "10.88.0.100"}, set, error)) << error;
+    EXPECT_EQ(Dotted(set.devices[1].ip), "10.88.0.100");
+    ASSERT_TRUE(Build({"--count", "2", "--same-ip=10.88.0.7", "--mask", "255.255.0.0"}, set, error)) << error;
+    EXPECT_EQ(Dotted(set.devices[1].ip), "10.88.0.7");
+    EXPECT_EQ(Dotted(set.devices[1].gateway), "10.88.0.1");
+    ASSERT_TRUE(Build({"--count", "2", "--same-ip", "--ip", "10.77.0.50"}, set, error)) << error;
+    EXPECT_EQ(Dotted(set.devices[1].ip), "10.77.0.50");
+
+    EXPECT_FALSE(Build({"--same-ip=10.88.0"}, set, error));
+    EXPECT_FALSE(Build({"--count", "2", "--password-of", "3=x"}, set, error));
+    EXPECT_EQ(error, "--password-of names device 3, but --count is 2");
+    EXPECT_FALSE(Build({"--password-of", "0=x"}, set, error));
+    EXPECT_FALSE(Build({"--password-of", "2"}, set, error));
+}
+
 TEST(DeviceSetup, NamesStayWithinTheFieldWithoutSplittingCharacters)
 {
     // 15 two-byte letters: 30 bytes, and " 12" would need 33.
