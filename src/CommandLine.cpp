@@ -102,8 +102,8 @@ int Finish(int code)
     return code;
 }
 
-// ---- signals: Ctrl-C cancels instead of killing mid-batch ----
-
+// Ctrl-C during a readdress cancels it instead of ending the process
+// between two devices without saying which were changed.
 int g_signalPipe[2] = {-1, -1};
 
 extern "C" void OnStopSignal(int)
@@ -154,8 +154,6 @@ private:
     struct sigaction oldTerm_ {};
     bool installed_ = false;
 };
-
-// ---- the administrator password ----
 
 // A person is there to answer: standard input is a terminal.
 bool Interactive()
@@ -218,8 +216,6 @@ QString PasswordTooLong()
 {
     return Tr("The password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
 }
-
-// ---- the search ----
 
 struct SearchResult {
     std::vector<ListedDevice> devices; // by address, then MAC; each MAC once
@@ -296,8 +292,6 @@ std::vector<AddressProblem> ProblemsOf(const std::vector<ListedDevice>& devices,
     return FindAddressProblems(addresses, interfaces);
 }
 
-// ---- options ----
-
 struct Options {
     std::map<QString, QStringList> values; // by option name, in the order given
     QStringList flags;
@@ -369,8 +363,6 @@ bool ParseMac(const QString& text, DeviceNetworkParams& params)
     return true;
 }
 
-// ---- search ----
-
 int RunSearch(const QStringList& arguments)
 {
     const Options options = ParseOptions(arguments, {QStringLiteral("--seconds")}, {});
@@ -406,8 +398,6 @@ int RunSearch(const QStringList& arguments)
     // answer is an empty list, not a failure.
     return Finish(kExitSucceeded);
 }
-
-// ---- readdress ----
 
 // Only an address on one of the workstation's own links can be asked for
 // its hardware address; one beyond a router counts as free.
@@ -620,9 +610,10 @@ int RunReaddress(const QStringList& arguments)
     if (options.Flag("--dry-run")) {
         return Finish(kExitSucceeded);
     }
-    std::fflush(stdout);
-
+    // From here on Ctrl-C cancels: before anything is sent it ends the
+    // command, during the batch it stops before the next device.
     StopSignals stopSignals;
+    std::fflush(stdout);
     const std::vector<Ipv4Network> networks = NetworksOf(interfaces, 0);
     if (!InAnyNetwork(networks, first)) {
         const QString question =
@@ -649,6 +640,10 @@ int RunReaddress(const QStringList& arguments)
         ::unsetenv(kPasswordVariable);
     } else if (!Interactive() || !ReadSecretLine(Tr("Administrator password: "), password)) {
         password.fill('\0');
+        if (stopSignals.Raised()) {
+            Err(Tr("Cancelled; nothing sent"));
+            return Finish(kExitFailed);
+        }
         return UsageError(Tr("No administrator password: set %1 or run the command on a terminal")
                               .arg(QLatin1String(kPasswordVariable)));
     }
