@@ -634,9 +634,11 @@ int RunReaddress(const QStringList& arguments)
     }
 
     QByteArray password;
-    if (const char* fromEnvironment = std::getenv(kPasswordVariable)) {
+    if (char* fromEnvironment = std::getenv(kPasswordVariable)) {
         password = QByteArray(fromEnvironment);
-        // Nothing this process starts inherits it.
+        // Gone from this process's environment block, and nothing it starts
+        // inherits it.
+        explicit_bzero(fromEnvironment, std::strlen(fromEnvironment));
         ::unsetenv(kPasswordVariable);
     } else if (!Interactive() || !ReadSecretLine(Tr("Administrator password: "), password)) {
         password.fill('\0');
