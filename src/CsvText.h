@@ -9,3 +9,13 @@
 // (one beginning with "=", "+", "-", "@", a tab or a carriage return) is
 // written with a leading apostrophe, which makes it text.
 QString CsvRecord(const QStringList& fields);
+
+struct DeviceNetworkParams;
+
+// The header of the device list as the search window shows and exports it,
+// with the "Problems" column after its nine columns.
+QStringList DeviceListHeader();
+
+// One device's row of that list, each cell in the window's form; `problems`
+// is its AddressProblem text, empty without one.
+QStringList DeviceListFields(const DeviceNetworkParams& params, const QString& problems);

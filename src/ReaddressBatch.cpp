@@ -171,7 +171,7 @@ void ReaddressBatch::SendCurrent()
         StopExchange();
         entry.sendError = error;
         SetState(current_, ReaddressEntry::State::NotSent);
-        LogResult(entry);
+        LogResult(current_);
         // Queued: a network where nothing can be sent must not nest one call
         // per device.
         QMetaObject::invokeMethod(
@@ -192,7 +192,7 @@ void ReaddressBatch::OnSettingsReply(const QByteArray& datagram)
     SetState(current_, code == Success           ? ReaddressEntry::State::Changed
                        : code == InvalidPassword ? ReaddressEntry::State::InvalidPassword
                                                  : ReaddressEntry::State::Error);
-    LogResult(entry);
+    LogResult(current_);
     // The asker may open a modal dialog: not from inside the transport's
     // delivery.
     QMetaObject::invokeMethod(
@@ -203,7 +203,7 @@ void ReaddressBatch::OnSettingsNoReply()
 {
     StopExchange();
     SetState(current_, ReaddressEntry::State::NoResponse);
-    LogResult(entries_[current_]);
+    LogResult(current_);
     AfterCurrent();
 }
 
@@ -318,14 +318,21 @@ void ReaddressBatch::StopExchange()
     udpModule_->Stop();
 }
 
-void ReaddressBatch::LogResult(const ReaddressEntry& entry) const
+void ReaddressBatch::LogResult(size_t index) const
 {
+    LOG(INFO) << ResultLine(index).toStdString();
+}
+
+QString ReaddressBatch::ResultLine(size_t index) const
+{
+    const ReaddressEntry& entry = entries_.at(index);
     const DeviceNetworkParams sent = SentRecord(entry);
-    LOG(INFO) << "Readdress of device " << MacText(entry.current.mac) << " at "
-              << IpTypeToString(entry.current.ip) << " \"" << entry.current.deviceName << "\": IP address "
-              << IpTypeToString(sent.ip) << ", mask " << IpTypeToString(sent.mask) << ", gateway "
-              << IpTypeToString(sent.gateway) << ", DNS " << IpTypeToString(sent.dns) << ", "
-              << ConnectionTypeToString(sent.connectionType) << ": " << entry.StatusText().toStdString();
+    return QStringLiteral(
+               "Readdress of device %1 at %2 \"%3\": IP address %4, mask %5, gateway %6, DNS %7, %8: %9")
+        .arg(QString::fromStdString(MacText(entry.current.mac)), AddressText(entry.current.ip),
+             QString::fromStdString(entry.current.deviceName), AddressText(sent.ip), AddressText(sent.mask),
+             AddressText(sent.gateway), AddressText(sent.dns),
+             QString::fromStdString(ConnectionTypeToString(sent.connectionType)), entry.StatusText());
 }
 
 bool ReaddressBatch::NewRecord(size_t index, DeviceNetworkParams& record) const

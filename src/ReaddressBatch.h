@@ -83,6 +83,9 @@ public:
     // confirming search saw, else the one sent. False when the device was
     // not changed (as far as the tool knows).
     bool NewRecord(size_t index, DeviceNetworkParams& record) const;
+    // What was sent to device `index` and its status, as its change record
+    // in the log says it.
+    QString ResultLine(size_t index) const;
 
 signals:
     // Entry `index` has a new state.
@@ -108,7 +111,7 @@ private:
     void StopExchange();
     void ForgetPasswords();
     DeviceNetworkParams SentRecord(const ReaddressEntry& entry) const;
-    void LogResult(const ReaddressEntry& entry) const;
+    void LogResult(size_t index) const;
 
     std::vector<ReaddressEntry> entries_;
     uint32_t mask_ = 0;

@@ -171,6 +171,11 @@ UdpModuleWithTimer::~UdpModuleWithTimer()
     delete timer_;
 }
 
+void UdpModuleWithTimer::SetListenTimeMs(int listenTimeMs)
+{
+    timer_->setInterval(listenTimeMs);
+}
+
 void UdpModuleWithTimer::Start()
 {
     assert(!IsRunning());

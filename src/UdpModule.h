@@ -51,6 +51,10 @@ public:
     // socket's error text, empty when every request went out somewhere.
     QString SendError() const { return sendError_; }
 
+    // The listening time of the runs that start after this call (kListenTimeMs
+    // until then).
+    void SetListenTimeMs(int listenTimeMs);
+
 signals:
     void DatagramsReceived(const DatagramBatch& batch);
     void DatagramReceived(const QByteArray& datagram);

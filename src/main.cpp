@@ -1,8 +1,10 @@
 #include "ClientMainForm.h"
+#include "CommandLine.h"
 #include "LogSetup.h"
 #include "ToolVersion.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QStatusBar>
 
 #include <easylogging++.h>
@@ -15,6 +17,7 @@ namespace {
 void PrintHelp()
 {
     std::cout << "Usage: QelIpTool [options]\n"
+              << "       QelIpTool COMMAND [options]\n"
               << kToolName << " " << kToolVersion
               << ": finds the video-analytics devices of the local network and sets them up.\n"
                  "\n"
@@ -27,6 +30,8 @@ void PrintHelp()
                  "  --default-log-file=FILE  log to FILE instead of logs/myeasylog.log\n"
                  "                           under the working directory\n"
                  "\n"
+              << CommandsHelp()
+              << "\n"
                  "Qt's own options, such as -platform NAME, are accepted as well.\n";
 }
 
@@ -58,6 +63,11 @@ int main(int argc, char* argv[])
     }
     el::Helpers::setArgs(argc, argv);
     const std::string logProblem = ConfigureLogging();
+    if (argc > 1 && IsCommand(argv[1])) {
+        // No display: the commands run over ssh and in scripts.
+        QCoreApplication app(argc, argv);
+        return RunCommand(QCoreApplication::arguments().mid(1));
+    }
     QApplication app(argc, argv);
     QGuiApplication::setDesktopFileName(QStringLiteral("qel-ip-tool"));
     ClientMainForm window;

@@ -37,7 +37,7 @@ out=$(bare "$tool" --version) || fail "--version exited $?"
 [ "$out" = "QEL IP Tool $version" ] || fail "--version printed '$out'"
 ! bare "$tool" --version >/dev/full || fail "--version into a full disk reported success"
 out=$(bare "$tool" --v=1 --help) || fail "--help exited $?"
-for option in --version -v --v=N --default-log-file; do
+for option in --version -v --v=N --default-log-file search readdress QEL_ADMIN_PASSWORD; do
   grep -q -- "$option" <<<"$out" || fail "--help does not mention $option"
 done
 # The logging switches still reach the tool, which opens its window and

@@ -1,0 +1,749 @@
+#include "CommandLine.h"
+
+#include "AddressProblems.h"
+#include "CsvText.h"
+#include "DiscoveryProtocol.h"
+#include "Ipv4Networks.h"
+#include "ReaddressBatch.h"
+#include "ReaddressPlan.h"
+#include "StringUtils.h"
+#include "UdpModule.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QRegExp>
+#include <QSocketNotifier>
+
+#include <easylogging++.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <optional>
+#include <tuple>
+
+namespace {
+
+constexpr int kMaxSearchSeconds = 60;
+// As many devices as the search window lists at most.
+constexpr size_t kMaxDevices = 20000;
+// What the settings request can carry.
+constexpr int kMaxPasswordBytes = 31;
+const char kPasswordVariable[] = "QEL_ADMIN_PASSWORD";
+
+QString Tr(const char* text)
+{
+    return QCoreApplication::translate("CommandLine", text);
+}
+
+QString AddressText(uint32_t ip)
+{
+    return QString::fromStdString(IpTypeToString(ip));
+}
+
+QString MacText(const DeviceNetworkParams& params)
+{
+    return QString::fromStdString(utils::GetPrintedBufferInHex(params.mac, kMacSize, kMacSize, "-"));
+}
+
+// The commands' results: plain text on standard output, for scripts. The
+// log stays the place of the records; this is the command's answer.
+void Out(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+}
+
+// Errors and questions for the person running the command: standard error,
+// so that standard output stays the answer alone.
+void Err(const QString& line)
+{
+    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+}
+
+// Device names come from the network: a line meant for a terminal carries
+// none of their control characters, which a terminal would run as commands.
+QString Printable(QString text)
+{
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control) {
+            c = QChar::ReplacementCharacter;
+        }
+    }
+    return text;
+}
+
+int UsageError(const QString& text)
+{
+    Err(text);
+    Err(Tr("Run QelIpTool --help for the commands and their options."));
+    return kExitUsage;
+}
+
+// Output that could not be written (a full disk, a closed pipe) is not a
+// success.
+int Finish(int code)
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        Err(Tr("Cannot write the output: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return kExitFailed;
+    }
+    return code;
+}
+
+// Ctrl-C during a readdress cancels it instead of ending the process
+// between two devices without saying which were changed.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int)
+{
+    const char byte = 1;
+    const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+    static_cast<void>(written);
+}
+
+// While alive, SIGINT and SIGTERM are noted instead of ending the process, and
+// a blocking read of the terminal returns early (no SA_RESTART).
+class StopSignals final {
+public:
+    StopSignals()
+    {
+        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            return;
+        }
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &oldInt_);
+        ::sigaction(SIGTERM, &action, &oldTerm_);
+        installed_ = true;
+    }
+    ~StopSignals()
+    {
+        if (installed_) {
+            ::sigaction(SIGINT, &oldInt_, nullptr);
+            ::sigaction(SIGTERM, &oldTerm_, nullptr);
+            ::close(g_signalPipe[0]);
+            ::close(g_signalPipe[1]);
+            g_signalPipe[0] = g_signalPipe[1] = -1;
+        }
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    int ReadEnd() const { return installed_ ? g_signalPipe[0] : -1; }
+    bool Raised() const
+    {
+        char byte = 0;
+        return installed_ && ::read(g_signalPipe[0], &byte, 1) == 1;
+    }
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+    bool installed_ = false;
+};
+
+// A person is there to answer: standard input is a terminal.
+bool Interactive()
+{
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+// One line from the terminal, not echoed, never longer than a password can
+// be plus one byte (so that an overlong one is refused, not cut). False when
+// there is no terminal or the read was interrupted.
+bool ReadSecretLine(const QString& prompt, QByteArray& secret)
+{
+    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    termios saved{};
+    if (::tcgetattr(fd, &saved) != 0) {
+        ::close(fd);
+        return false;
+    }
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    ::tcsetattr(fd, TCSAFLUSH, &quiet);
+    const QByteArray question = prompt.toUtf8();
+    const ssize_t asked = ::write(fd, question.constData(), static_cast<size_t>(question.size()));
+    static_cast<void>(asked);
+
+    char buffer[kMaxPasswordBytes + 1];
+    size_t used = 0;
+    bool complete = false;
+    char c = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n != 1) {
+            break; // end of input, or interrupted
+        }
+        if (c == '\n') {
+            complete = true;
+            break;
+        }
+        if (used < sizeof buffer) {
+            buffer[used++] = c;
+        }
+    }
+    ::tcsetattr(fd, TCSAFLUSH, &saved);
+    if (!complete) {
+        const ssize_t newline = ::write(fd, "\n", 1);
+        static_cast<void>(newline);
+    }
+    ::close(fd);
+    secret = QByteArray(buffer, static_cast<int>(used));
+    explicit_bzero(buffer, sizeof buffer);
+    explicit_bzero(&c, sizeof c);
+    return complete;
+}
+
+QString PasswordTooLong()
+{
+    return Tr("The password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+}
+
+struct SearchResult {
+    std::vector<ListedDevice> devices; // by address, then MAC; each MAC once
+    size_t notListed = 0;
+    QString error; // the search could not run
+};
+
+bool SameMac(const DeviceNetworkParams& a, const DeviceNetworkParams& b)
+{
+    return std::memcmp(a.mac, b.mac, kMacSize) == 0;
+}
+
+SearchResult Search(int listenTimeMs)
+{
+    SearchResult result;
+    std::map<std::string, size_t> byMac;
+    UdpModuleWithTimer module(nullptr);
+    module.SetListenTimeMs(listenTimeMs);
+    QEventLoop loop;
+    QObject::connect(&module, &UdpModuleWithTimer::DatagramsReceived, [&](const DatagramBatch& batch) {
+        for (const ReceivedDatagram& datagram : batch) {
+            ListedDevice device;
+            if (!ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
+                                       device.params)) {
+                continue;
+            }
+            // A device heard twice (on two interfaces, or answering twice)
+            // is one device: it must not share an address with itself.
+            const std::string mac(device.params.mac, kMacSize);
+            if (byMac.count(mac) != 0) {
+                continue;
+            }
+            if (result.devices.size() >= kMaxDevices) {
+                ++result.notListed;
+                continue;
+            }
+            device.interfaceIndex = datagram.interfaceIndex;
+            byMac[mac] = result.devices.size();
+            result.devices.push_back(device);
+        }
+    });
+    QObject::connect(&module, &UdpModuleWithTimer::Stopped, &loop, &QEventLoop::quit);
+    module.Start();
+    if (!module.ListenError().isEmpty()) {
+        result.error = Tr("Cannot listen on UDP port %1: %2")
+                           .arg(UdpModuleWithTimer::kListenPort)
+                           .arg(module.ListenError());
+        module.Stop();
+        return result;
+    }
+    const std::vector<char> request = ComposeDiscoverRequest();
+    module.SendBroadcast(QByteArray(request.data(), static_cast<int>(request.size())));
+    if (!module.SendError().isEmpty()) {
+        result.error = Tr("Cannot send the search request: %1").arg(module.SendError());
+        module.Stop();
+        return result;
+    }
+    loop.exec();
+    std::sort(result.devices.begin(), result.devices.end(), [](const ListedDevice& a, const ListedDevice& b) {
+        const uint32_t ipA = ntohl(a.params.ip);
+        const uint32_t ipB = ntohl(b.params.ip);
+        return ipA != ipB ? ipA < ipB : std::memcmp(a.params.mac, b.params.mac, kMacSize) < 0;
+    });
+    return result;
+}
+
+std::vector<AddressProblem> ProblemsOf(const std::vector<ListedDevice>& devices,
+                                       const std::vector<WorkstationInterface>& interfaces)
+{
+    std::vector<ListedAddress> addresses;
+    for (const ListedDevice& device : devices) {
+        addresses.push_back({device.params.ip, device.interfaceIndex});
+    }
+    return FindAddressProblems(addresses, interfaces);
+}
+
+struct Options {
+    std::map<QString, QStringList> values; // by option name, in the order given
+    QStringList flags;
+    QString error;
+
+    bool Has(const char* name) const { return values.count(QLatin1String(name)) != 0; }
+    QString Value(const char* name) const
+    {
+        const auto found = values.find(QLatin1String(name));
+        return found == values.end() ? QString() : found->second.constLast();
+    }
+    bool Flag(const char* name) const { return flags.contains(QLatin1String(name)); }
+};
+
+// The logging library reads these itself, wherever they stand.
+bool IsLoggingOption(const QString& argument)
+{
+    return argument == QLatin1String("-v") || argument == QLatin1String("--verbose") ||
+           argument.startsWith(QLatin1String("--v=")) || argument.startsWith(QLatin1String("-vmodule=")) ||
+           argument.startsWith(QLatin1String("--vmodule=")) ||
+           argument.startsWith(QLatin1String("--default-log-file="));
+}
+
+// "--name VALUE" and "--name=VALUE" for `withValue`, "--name" for `flags`;
+// anything else is an error.
+Options ParseOptions(const QStringList& arguments, const QStringList& withValue, const QStringList& flags)
+{
+    Options options;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (IsLoggingOption(argument)) {
+            continue;
+        }
+        const int equals = argument.indexOf(QLatin1Char('='));
+        const QString name = equals > 0 ? argument.left(equals) : argument;
+        if (withValue.contains(name)) {
+            if (equals > 0) {
+                options.values[name] << argument.mid(equals + 1);
+            } else if (i + 1 < arguments.size()) {
+                options.values[name] << arguments.at(++i);
+            } else {
+                options.error = Tr("%1 needs a value").arg(name);
+                return options;
+            }
+        } else if (flags.contains(argument)) {
+            options.flags << argument;
+        } else {
+            options.error = Tr("Unknown option for %1: %2").arg(arguments.front(), argument);
+            return options;
+        }
+    }
+    return options;
+}
+
+bool ParseMac(const QString& text, DeviceNetworkParams& params)
+{
+    const QStringList parts = text.trimmed().split(QRegExp(QStringLiteral("[-:]")));
+    if (parts.size() != static_cast<int>(kMacSize)) {
+        return false;
+    }
+    for (int i = 0; i < parts.size(); ++i) {
+        bool ok = false;
+        const uint value = parts.at(i).toUInt(&ok, 16);
+        if (!ok || parts.at(i).size() != 2 || value > 0xFF) {
+            return false;
+        }
+        params.mac[i] = static_cast<char>(value);
+    }
+    return true;
+}
+
+int RunSearch(const QStringList& arguments)
+{
+    const Options options = ParseOptions(arguments, {QStringLiteral("--seconds")}, {});
+    if (!options.error.isEmpty()) {
+        return UsageError(options.error);
+    }
+    int listenTimeMs = UdpModuleWithTimer::kListenTimeMs;
+    if (options.Has("--seconds")) {
+        bool ok = false;
+        const double seconds = options.Value("--seconds").toDouble(&ok);
+        if (!ok || !(seconds > 0) || seconds > kMaxSearchSeconds) {
+            return UsageError(
+                Tr("--seconds takes a number of seconds above 0, at most %1").arg(kMaxSearchSeconds));
+        }
+        listenTimeMs = std::max(1, static_cast<int>(seconds * 1000));
+    }
+    const SearchResult found = Search(listenTimeMs);
+    if (!found.error.isEmpty()) {
+        // No device could answer: an empty list would claim that none is there.
+        Err(found.error);
+        return Finish(kExitFailed);
+    }
+    const std::vector<AddressProblem> problems = ProblemsOf(found.devices, WorkstationInterfaces());
+    Out(CsvRecord(DeviceListHeader()));
+    for (size_t i = 0; i < found.devices.size(); ++i) {
+        const DeviceNetworkParams& params = found.devices[i].params;
+        Out(CsvRecord(DeviceListFields(params, problems[i].Text(params.ip))));
+    }
+    if (found.notListed > 0) {
+        Err(Tr("%1 more answers were not listed").arg(found.notListed));
+    }
+    // A search that ran and heard no device has done what was asked: the
+    // answer is an empty list, not a failure.
+    return Finish(kExitSucceeded);
+}
+
+// Only an address on one of the workstation's own links can be asked for
+// its hardware address; one beyond a router counts as free.
+AddressProbe LocalProbe(const std::vector<WorkstationInterface>& interfaces)
+{
+    std::vector<Ipv4Network> local = NetworksOf(interfaces, 0);
+    return [local](const std::vector<uint32_t>& candidates) {
+        std::vector<uint32_t> onLink;
+        for (const uint32_t ip : candidates) {
+            if (InAnyNetwork(local, ip)) {
+                onLink.push_back(ip);
+            }
+        }
+        const std::vector<bool> answers = ProbeByArpTable(onLink, kArpProbeWaitMs);
+        std::vector<bool> result;
+        size_t next = 0;
+        for (const uint32_t ip : candidates) {
+            result.push_back(InAnyNetwork(local, ip) && answers[next++]);
+        }
+        return result;
+    };
+}
+
+QString PadRight(const QString& text, int width)
+{
+    return text + QString(std::max(0, width - text.size()), QLatin1Char(' '));
+}
+
+void PrintPlan(const std::vector<ListedDevice>& devices, const std::vector<uint32_t>& addresses,
+               uint32_t mask, uint32_t gateway, uint32_t dns)
+{
+    const QString none = Tr("none");
+    Out(Tr("Plan: mask %1, gateway %2, DNS %3, static addressing\n")
+            .arg(AddressText(mask), gateway != 0 ? AddressText(gateway) : none,
+                 dns != 0 ? AddressText(dns) : none));
+    std::vector<QStringList> rows{
+        {Tr("Device name"), Tr("MAC address"), Tr("Current IP address"), Tr("New IP address")}};
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const DeviceNetworkParams& params = devices[i].params;
+        rows.push_back({Printable(QString::fromStdString(params.deviceName)), MacText(params),
+                        AddressText(params.ip), AddressText(addresses[i])});
+    }
+    std::vector<int> widths(rows.front().size(), 0);
+    for (const QStringList& row : rows) {
+        for (int column = 0; column < row.size(); ++column) {
+            widths[static_cast<size_t>(column)] =
+                std::max(widths[static_cast<size_t>(column)], row[column].size());
+        }
+    }
+    for (const QStringList& row : rows) {
+        QString line;
+        for (int column = 0; column < row.size(); ++column) {
+            line += column + 1 < row.size() ? PadRight(row[column], widths[static_cast<size_t>(column)] + 2)
+                                            : row[column];
+        }
+        Out(line + QLatin1Char('\n'));
+    }
+}
+
+bool Confirmed(const ReaddressEntry& entry)
+{
+    return entry.state == ReaddressEntry::State::Confirmed ||
+           entry.state == ReaddressEntry::State::MovedSilently;
+}
+
+int RunReaddress(const QStringList& arguments)
+{
+    const Options options =
+        ParseOptions(arguments,
+                     {QStringLiteral("--first"), QStringLiteral("--mask"), QStringLiteral("--gateway"),
+                      QStringLiteral("--dns"), QStringLiteral("--interface"), QStringLiteral("--mac")},
+                     {QStringLiteral("--conflicting"), QStringLiteral("--outside"), QStringLiteral("--all"),
+                      QStringLiteral("--dry-run")});
+    if (!options.error.isEmpty()) {
+        return UsageError(options.error);
+    }
+    const int selections = (options.Has("--mac") ? 1 : 0) + (options.Flag("--conflicting") ? 1 : 0) +
+                           (options.Flag("--outside") ? 1 : 0) + (options.Flag("--all") ? 1 : 0);
+    if (selections != 1) {
+        return UsageError(
+            Tr("Name the devices with one of --mac MAC (repeatable), --conflicting, --outside, --all"));
+    }
+    if (!options.Has("--first")) {
+        return UsageError(Tr("--first ADDRESS is needed"));
+    }
+    std::vector<DeviceNetworkParams> macs;
+    if (options.Has("--mac")) {
+        for (const QString& text : options.values.at(QStringLiteral("--mac"))) {
+            DeviceNetworkParams params;
+            if (!ParseMac(text, params)) {
+                return UsageError(Tr("Invalid MAC address: %1").arg(text));
+            }
+            macs.push_back(params);
+        }
+    }
+    uint32_t first = 0;
+    if (!StringToIpType(options.Value("--first").trimmed().toStdString(), first)) {
+        return UsageError(Tr("Invalid first IP address"));
+    }
+    std::optional<uint32_t> gateway;
+    std::optional<uint32_t> dns;
+    for (const auto& [name, value, message] : {std::make_tuple("--gateway", &gateway, Tr("Invalid gateway")),
+                                               std::make_tuple("--dns", &dns, Tr("Invalid DNS"))}) {
+        if (options.Has(name)) {
+            uint32_t address = 0;
+            const QString text = options.Value(name).trimmed();
+            if (!text.isEmpty() && !StringToIpType(text.toStdString(), address)) {
+                return UsageError(message);
+            }
+            *value = address;
+        }
+    }
+
+    std::vector<WorkstationInterface> interfaces = WorkstationInterfaces();
+    std::vector<WorkstationInterface> chosen = interfaces;
+    if (options.Has("--interface")) {
+        const QString name = options.Value("--interface");
+        QStringList names;
+        chosen.clear();
+        for (const WorkstationInterface& netif : interfaces) {
+            names << netif.name;
+            if (netif.name == name) {
+                chosen.push_back(netif);
+            }
+        }
+        if (chosen.empty()) {
+            return UsageError(
+                Tr("No interface %1 with an IPv4 network; this workstation has: %2")
+                    .arg(name, names.isEmpty() ? Tr("none") : names.join(QStringLiteral(", "))));
+        }
+    }
+    uint32_t mask = 0;
+    if (options.Has("--mask")) {
+        if (!StringToIpType(options.Value("--mask").trimmed().toStdString(), mask)) {
+            return UsageError(Tr("Invalid network mask"));
+        }
+    } else {
+        // The mask of the chosen interfaces' network that holds the first address.
+        const std::vector<Ipv4Network> networks = NetworksOf(chosen, 0);
+        const auto network = std::find_if(networks.begin(), networks.end(),
+                                          [first](const Ipv4Network& n) { return n.Contains(first); });
+        if (network == networks.end()) {
+            return UsageError(Tr("--mask MASK is needed: %1 is in none of this workstation's networks (%2)")
+                                  .arg(AddressText(first), NetworksText(networks)));
+        }
+        mask = network->mask;
+    }
+    const QString refusal = CheckStaticAddressing(first, mask, gateway.value_or(0));
+    if (!refusal.isEmpty()) {
+        return UsageError(refusal);
+    }
+
+    const SearchResult found = Search(UdpModuleWithTimer::kListenTimeMs);
+    if (!found.error.isEmpty()) {
+        Err(found.error);
+        return Finish(kExitFailed);
+    }
+    const std::vector<AddressProblem> problems = ProblemsOf(found.devices, interfaces);
+    std::vector<ListedDevice> devices;
+    for (size_t i = 0; i < found.devices.size(); ++i) {
+        const ListedDevice& device = found.devices[i];
+        const bool asked =
+            options.Flag("--all") || (options.Flag("--conflicting") && problems[i].sharesWith > 0) ||
+            (options.Flag("--outside") && problems[i].outside) ||
+            std::any_of(macs.begin(), macs.end(),
+                        [&](const DeviceNetworkParams& mac) { return SameMac(mac, device.params); });
+        if (asked) {
+            devices.push_back(device);
+        }
+    }
+    QStringList missing;
+    for (const DeviceNetworkParams& mac : macs) {
+        if (std::none_of(devices.begin(), devices.end(),
+                         [&](const ListedDevice& device) { return SameMac(mac, device.params); })) {
+            missing << MacText(mac);
+        }
+    }
+    if (!missing.isEmpty()) {
+        // A script named these devices: the others are not readdressed
+        // without them, so that it can simply run again.
+        Err(Tr("Not found by the search, nothing sent: %1").arg(missing.join(QStringLiteral(", "))));
+        return Finish(kExitFailed);
+    }
+    if (devices.empty()) {
+        Out(options.Flag("--conflicting") ? Tr("No device shares an IP address with another device\n")
+            : options.Flag("--outside")   ? Tr("No device is outside this workstation's networks\n")
+                                          : Tr("The search found no device\n"));
+        return Finish(kExitSucceeded);
+    }
+
+    QString error;
+    const std::vector<uint32_t> addresses =
+        FreeAddresses(first, mask, devices.size(), TakenAddresses(interfaces, found.devices),
+                      LocalProbe(interfaces), error);
+    if (!error.isEmpty()) {
+        return UsageError(error);
+    }
+    // Unless given, the gateway and DNS the devices hold most often inside
+    // the new network.
+    const Ipv4Network network{first, mask};
+    std::vector<uint32_t> gateways;
+    std::vector<uint32_t> servers;
+    for (const ListedDevice& device : devices) {
+        gateways.push_back(device.params.gateway);
+        servers.push_back(device.params.dns);
+    }
+    const uint32_t newGateway = gateway ? *gateway : CommonAddressIn(gateways, network);
+    const uint32_t newDns = dns ? *dns : CommonAddressIn(servers, network);
+    PrintPlan(devices, addresses, mask, newGateway, newDns);
+    if (options.Flag("--dry-run")) {
+        return Finish(kExitSucceeded);
+    }
+    // From here on Ctrl-C cancels: before anything is sent it ends the
+    // command, during the batch it stops before the next device.
+    StopSignals stopSignals;
+    std::fflush(stdout);
+    const std::vector<Ipv4Network> networks = NetworksOf(interfaces, 0);
+    if (!InAnyNetwork(networks, first)) {
+        const QString question =
+            Tr("After this change the tool cannot reach the device from this workstation "
+               "(its networks: %1). Apply anyway?")
+                .arg(NetworksText(networks));
+        if (!Interactive()) {
+            Err(question);
+            Err(Tr("Not applied: no terminal to answer the question"));
+            return Finish(kExitUsage);
+        }
+        Err(question + Tr(" [y/N]"));
+        char answer[8] = {};
+        if (std::fgets(answer, sizeof answer, stdin) == nullptr || (answer[0] != 'y' && answer[0] != 'Y')) {
+            Err(Tr("Not applied"));
+            return Finish(kExitFailed);
+        }
+    }
+
+    QByteArray password;
+    if (char* fromEnvironment = std::getenv(kPasswordVariable)) {
+        password = QByteArray(fromEnvironment);
+        // Gone from this process's environment block, and nothing it starts
+        // inherits it.
+        explicit_bzero(fromEnvironment, std::strlen(fromEnvironment));
+        ::unsetenv(kPasswordVariable);
+    } else if (!Interactive() || !ReadSecretLine(Tr("Administrator password: "), password)) {
+        password.fill('\0');
+        if (stopSignals.Raised()) {
+            Err(Tr("Cancelled; nothing sent"));
+            return Finish(kExitFailed);
+        }
+        return UsageError(Tr("No administrator password: set %1 or run the command on a terminal")
+                              .arg(QLatin1String(kPasswordVariable)));
+    }
+    if (password.size() > kMaxPasswordBytes) {
+        password.fill('\0');
+        return UsageError(PasswordTooLong());
+    }
+
+    std::vector<ReaddressEntry> entries;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        ReaddressEntry entry;
+        entry.current = devices[i].params;
+        entry.interfaceIndex = devices[i].interfaceIndex;
+        entry.newIp = addresses[i];
+        entries.push_back(entry);
+    }
+    ReaddressBatch batch(std::move(entries), mask, newGateway, newDns, password, nullptr);
+    password.fill('\0');
+    password.clear();
+    if (Interactive()) {
+        batch.SetPasswordAsker([](const ReaddressEntry& entry, QByteArray& answer) {
+            const QString prompt =
+                Tr("%1 (%2) refused the password; its password (empty: skip it): ")
+                    .arg(Printable(QString::fromStdString(entry.current.deviceName)), MacText(entry.current));
+            if (!ReadSecretLine(prompt, answer) || answer.isEmpty()) {
+                answer.fill('\0');
+                return false;
+            }
+            if (answer.size() > kMaxPasswordBytes) {
+                answer.fill('\0');
+                Err(PasswordTooLong());
+                return false;
+            }
+            return true;
+        });
+    }
+    QEventLoop loop;
+    QObject::connect(&batch, &ReaddressBatch::Finished, &loop, &QEventLoop::quit);
+    std::unique_ptr<QSocketNotifier> stopNotifier;
+    if (stopSignals.ReadEnd() >= 0) {
+        stopNotifier = std::make_unique<QSocketNotifier>(stopSignals.ReadEnd(), QSocketNotifier::Read);
+        QObject::connect(stopNotifier.get(), &QSocketNotifier::activated, [&] {
+            if (stopSignals.Raised() && batch.IsRunning()) {
+                Err(Tr("Cancelling: the request that is out finishes, no more are sent"));
+                batch.Cancel();
+            }
+        });
+    }
+    batch.Start();
+    if (!batch.IsFinished()) {
+        loop.exec();
+    }
+    bool allConfirmed = true;
+    for (size_t i = 0; i < batch.Entries().size(); ++i) {
+        Out(Printable(batch.ResultLine(i)) + QLatin1Char('\n'));
+        allConfirmed = allConfirmed && Confirmed(batch.Entries()[i]);
+    }
+    Out(Printable(batch.Summary()) + QLatin1Char('\n'));
+    return Finish(allConfirmed ? kExitSucceeded : kExitFailed);
+}
+
+} // namespace
+
+bool IsCommand(const char* word)
+{
+    return std::strcmp(word, "search") == 0 || std::strcmp(word, "readdress") == 0;
+}
+
+const char* CommandsHelp()
+{
+    return "Commands (no display needed; results on standard output, errors on standard error):\n"
+           "  search [--seconds S]     one search; the devices found as CSV\n"
+           "  readdress --first ADDRESS [--mask MASK] [--gateway GW] [--dns DNS]\n"
+           "            [--interface NAME] (--mac MAC... | --conflicting | --outside | --all)\n"
+           "            [--dry-run]\n"
+           "                           gives the devices free addresses from ADDRESS on: one\n"
+           "                           search, the plan, each device's result after a\n"
+           "                           confirming search, the summary. --mac may be repeated\n"
+           "                           (00-11-22-33-44-55 or 00:11:22:33:44:55); --conflicting\n"
+           "                           takes the devices that share an address, --outside those\n"
+           "                           outside this workstation's networks; --dry-run stops\n"
+           "                           after the plan. The administrator password comes from\n"
+           "                           the environment variable QEL_ADMIN_PASSWORD, else it is\n"
+           "                           asked on the terminal; never give it as an argument.\n"
+           "Exit code: 0 when everything asked for succeeded, 1 when a search could not run or\n"
+           "a device was not readdressed and confirmed, 2 for a command line that cannot be used.\n";
+}
+
+int RunCommand(const QStringList& arguments)
+{
+    if (arguments.isEmpty()) {
+        return kExitUsage;
+    }
+    if (arguments.front() == QLatin1String("search")) {
+        return RunSearch(arguments);
+    }
+    if (arguments.front() == QLatin1String("readdress")) {
+        return RunReaddress(arguments);
+    }
+    return UsageError(Tr("Unknown command: %1").arg(arguments.front()));
+}

@@ -1,0 +1,210 @@
+// The tool's commands as scripts run them, in the virtual LAN: QelIpTool as a
+// child process without a terminal, the password in its environment; what
+// it prints, its exit codes, and what the simulated devices hold afterwards.
+#include "SimDevice.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int kCommandTimeoutMs = 60000;
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run Tool(const QStringList& arguments, const QString& password = {})
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QEL_ADMIN_PASSWORD"));
+    if (!password.isNull()) {
+        environment.insert(QStringLiteral("QEL_ADMIN_PASSWORD"), password);
+    }
+    // No display: the commands must not need one.
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QEL_TOOL_PATH), arguments);
+    process.closeWriteChannel();
+    Run run;
+    if (!process.waitForFinished(kCommandTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// The CSV rows of this test's devices (MAC 02-C1-...), each as its cells;
+// the rows hold no quoted commas here.
+QList<QStringList> Rows(const QString& csv)
+{
+    QList<QStringList> rows;
+    for (const QString& line : csv.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        const QStringList cells = line.split(QLatin1Char(','));
+        if (cells.value(3).startsWith(QLatin1String("02-C1-"))) {
+            rows << cells;
+        }
+    }
+    return rows;
+}
+
+QString Lines(const Run& run)
+{
+    return QStringLiteral("exit %1\n%2\n%3").arg(run.exitCode).arg(run.out, run.err);
+}
+
+} // namespace
+
+class CommandLineLanTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (!SimDevice::Available()) {
+            QSKIP("needs the virtual LAN (run through ctest)");
+        }
+    }
+
+    // Three devices share 10.77.0.200 (two with one password, one with
+    // another), one sits outside the workstation's network. The search
+    // names both problems in its last column. Values that cut a device off
+    // and a missing password are refused with exit 2 before anything is
+    // sent. --conflicting readdresses the three from 10.77.0.100 on: two
+    // confirmed, the one with another password stays "invalid password"
+    // (no terminal to ask), exit 1. --mac, in either form, then moves the
+    // two others, skipping the addresses now held. No password is printed.
+    void searchAndReaddressAsScriptsDo()
+    {
+        // One simulator per namespace: a device per process, all at one address.
+        auto device = [](const char* ns, const char* mac, const char* ip, const char* name,
+                         const char* password) {
+            return std::make_unique<SimDevice>(
+                QString::fromLatin1(ns),
+                QStringList{QStringLiteral("--mac"), QString::fromLatin1(mac), QStringLiteral("--ip"),
+                            QString::fromLatin1(ip), QStringLiteral("--name"), QString::fromUtf8(name),
+                            QStringLiteral("--password"), QString::fromLatin1(password)},
+                QStringLiteral("udp"));
+        };
+        const std::unique_ptr<SimDevice> devices[] = {
+            device("dev1", "02:C1:00:00:01:01", "10.77.0.200", "Eingang", "pw-cl-group"),
+            device("dev2", "02:C1:00:00:01:02", "10.77.0.200", "Eingang", "pw-cl-group"),
+            device("dev3", "02:C1:00:00:02:01", "10.77.0.200", "Hof, Nord", "pw-cl-own"),
+            device("dev4", "02:C1:00:00:03:01", "192.168.7.5", "Lager", "pw-cl-own"),
+        };
+        for (const auto& sim : devices) {
+            QVERIFY(sim->IsReady());
+        }
+
+        Run search = Tool({QStringLiteral("search"), QStringLiteral("--seconds"), QStringLiteral("2")});
+        QVERIFY2(search.exitCode == 0, qPrintable(Lines(search)));
+        QVERIFY(search.out.startsWith(
+            QStringLiteral("Product name,Device name,IP address,MAC address,Network "
+                           "mask,Gateway,Static/DHCP,Firmware,Serial number,Problems\r\n")));
+        QVERIFY2(search.out.contains(QStringLiteral(",\"Hof, Nord\",10.77.0.200,02-C1-00-00-02-01,")),
+                 qPrintable(search.out));
+        QList<QStringList> rows = Rows(search.out);
+        QCOMPARE(rows.size(), 3); // the quoted name's row splits apart; the others are whole
+        for (const QStringList& row : rows) {
+            QCOMPARE(row.last(), row.at(2) == QLatin1String("10.77.0.200")
+                                     ? QStringLiteral("Shares 10.77.0.200 with 2 other devices")
+                                     : QStringLiteral("Not in this workstation's networks (10.77.0.0/24)"));
+        }
+
+        const QStringList conflicting{QStringLiteral("readdress"), QStringLiteral("--first"),
+                                      QStringLiteral("10.77.0.100"), QStringLiteral("--conflicting")};
+        const struct {
+            QStringList extra;
+            QString password;
+            QString error;
+        } refusals[] = {
+            {{QStringLiteral("--mask"), QStringLiteral("255.0.255.0")},
+             QStringLiteral("pw-cl-group"),
+             QStringLiteral(
+                 "The network mask 255.0.255.0 is not valid: its ones must all come before its zeros")},
+            {{QStringLiteral("--gateway"), QStringLiteral("10.99.0.1")},
+             QStringLiteral("pw-cl-group"),
+             QStringLiteral("The gateway 10.99.0.1 is outside the device's network 10.77.0.0/24")},
+            {{},
+             QString(),
+             QStringLiteral("No administrator password: set QEL_ADMIN_PASSWORD or run the command on a "
+                            "terminal")},
+        };
+        for (const auto& refusal : refusals) {
+            const Run refused = Tool(conflicting + refusal.extra, refusal.password);
+            QVERIFY2(refused.exitCode == 2 && refused.err.contains(refusal.error),
+                     qPrintable(Lines(refused)));
+        }
+        const Run dryRun =
+            Tool({QStringLiteral("readdress"), QStringLiteral("--first"), QStringLiteral("10.77.0.100"),
+                  QStringLiteral("--outside"), QStringLiteral("--dry-run")});
+        QVERIFY2(dryRun.exitCode == 0, qPrintable(Lines(dryRun)));
+        QCOMPARE(dryRun.out,
+                 QStringLiteral("Plan: mask 255.255.255.0, gateway none, DNS none, static addressing\n"
+                                "Device name  MAC address        Current IP address  New IP address\n"
+                                "Lager        02-C1-00-00-03-01  192.168.7.5         10.77.0.100\n"));
+
+        // Nothing was sent so far: all four are still at the shared address.
+        const Run readdress = Tool(conflicting, QStringLiteral("pw-cl-group"));
+        QVERIFY2(readdress.exitCode == 1, qPrintable(Lines(readdress)));
+        const QStringList lines = readdress.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1 + 4 + 3 + 1);
+        QVERIFY2(lines.at(4).startsWith(QStringLiteral("Hof, Nord    02-C1-00-00-02-01  10.77.0.200         "
+                                                       "10.77.0.102")),
+                 qPrintable(readdress.out));
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(lines.at(5 + i),
+                     QStringLiteral("Readdress of device 02-C1-00-00-01-0%1 at 10.77.0.200 "
+                                    "\"Eingang\": IP address 10.77.0.10%2, mask 255.255.255.0, "
+                                    "gateway 10.77.0.1, DNS 0.0.0.0, static: confirmed")
+                         .arg(i + 1)
+                         .arg(i));
+        }
+        QVERIFY(
+            lines.at(7).endsWith(QStringLiteral("\"Hof, Nord\": IP address 10.77.0.102, mask 255.255.255.0, "
+                                                "gateway 10.77.0.1, DNS 0.0.0.0, static: invalid password")));
+        QCOMPARE(lines.at(8), QStringLiteral("2 of 3 devices readdressed and confirmed; 1 failed"));
+
+        const Run both =
+            Tool({QStringLiteral("readdress"), QStringLiteral("--first"), QStringLiteral("10.77.0.100"),
+                  QStringLiteral("--mac"), QStringLiteral("02:c1:00:00:02:01"), QStringLiteral("--mac"),
+                  QStringLiteral("02-C1-00-00-03-01")},
+                 QStringLiteral("pw-cl-own"));
+        QVERIFY2(both.exitCode == 0, qPrintable(Lines(both)));
+        QVERIFY2(both.out.endsWith(QStringLiteral("2 of 2 devices readdressed and confirmed\n")),
+                 qPrintable(both.out));
+
+        search = Tool({QStringLiteral("search"), QStringLiteral("--seconds"), QStringLiteral("2")});
+        QVERIFY2(search.exitCode == 0, qPrintable(Lines(search)));
+        QStringList after;
+        for (const QStringList& row : Rows(search.out)) {
+            after << row.at(1) + QLatin1Char(' ') + row.at(2) + QLatin1Char(' ') + row.at(6) +
+                         QLatin1Char(' ') + row.last();
+        }
+        after.sort();
+        // Names kept, static addressing, no problem left; "Hof, Nord" at
+        // 10.77.0.102 is quoted and checked in the text.
+        QCOMPARE(after, QStringList({QStringLiteral("Eingang 10.77.0.100 static "),
+                                     QStringLiteral("Eingang 10.77.0.101 static "),
+                                     QStringLiteral("Lager 10.77.0.103 static ")}));
+        QVERIFY2(search.out.contains(QStringLiteral(",\"Hof, Nord\",10.77.0.102,02-C1-00-00-02-01,")),
+                 qPrintable(search.out));
+
+        for (const Run& run : {readdress, both}) {
+            QVERIFY(!(run.out + run.err).contains(QLatin1String("pw-cl-")));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(CommandLineLanTest)
+#include "CommandLineLanTest.moc"
