@@ -53,6 +53,11 @@ QStringList Column(const QTableWidget* table, int column)
     return texts;
 }
 
+QStringList FiveTimes(const QString& text)
+{
+    return QStringList{text, text, text, text, text};
+}
+
 } // namespace
 
 class ReaddressDialogLanTest : public QObject {
@@ -138,7 +143,7 @@ private slots:
             QCOMPARE(password->echoMode(), QLineEdit::Password);
             QCOMPARE(Column(plan, 0), names);
             QCOMPARE(Column(plan, 1), groupMacs);
-            QCOMPARE(Column(plan, 2), QStringList(5, QStringLiteral("192.168.1.100")));
+            QCOMPARE(Column(plan, 2), FiveTimes(QStringLiteral("192.168.1.100")));
             QCOMPARE(Column(plan, 3), newAddresses);
 
             password->setText(QStringLiteral("pw-all"));
@@ -146,7 +151,7 @@ private slots:
             QCOMPARE(password->text(), QString());
             QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled(),
                                      kBatchTimeoutMs);
-            QCOMPARE(Column(plan, 4), QStringList(5, QStringLiteral("confirmed")));
+            QCOMPARE(Column(plan, 4), FiveTimes(QStringLiteral("confirmed")));
             QCOMPARE(Child<QLabel>(dialog, "labelSummary")->text(),
                      QStringLiteral("5 of 5 devices readdressed and confirmed"));
             Child<QPushButton>(dialog, "pushButtonClose")->click();
@@ -162,7 +167,7 @@ private slots:
         QCOMPARE(Column(table, kMacColumn), groupMacs + QStringList{fineMac});
         QCOMPARE(Column(table, kIpColumn).mid(0, 5), newAddresses);
         QCOMPARE(Column(table, 1).mid(0, 5), names);
-        QCOMPARE(Column(table, 6).mid(0, 5), QStringList(5, QStringLiteral("static")));
+        QCOMPARE(Column(table, 6).mid(0, 5), FiveTimes(QStringLiteral("static")));
         for (int row = 0; row < table->rowCount(); ++row) {
             QVERIFY(table->item(row, 0)->icon().isNull());
         }
