@@ -83,8 +83,11 @@ private slots:
              QStringLiteral("--name"), QStringLiteral("Tor <b>Süd</b>"), QStringLiteral("--password"),
              QStringLiteral("pw-all"), QStringLiteral("--password-of"), QStringLiteral("3=pw-own")},
             QStringLiteral("udp"));
-        // At the address of its namespace: no problem, never offered.
-        SimDevice fine(QStringLiteral("dev2"), {QStringLiteral("--mac"), QStringLiteral("02:E8:00:00:03:01")},
+        // At the address of its namespace and listed twice (it answers
+        // twice): sharing with no one, no problem, never offered.
+        SimDevice fine(QStringLiteral("dev2"),
+                       {QStringLiteral("--mac"), QStringLiteral("02:E8:00:00:03:01"),
+                        QStringLiteral("--discovery-duplicate")},
                        QStringLiteral("udp"));
         QVERIFY(group.IsReady() && fine.IsReady());
 
@@ -96,9 +99,9 @@ private slots:
         auto* status = Child<QStatusBar>(&window, "statusbar");
         search->click();
         QTRY_VERIFY_WITH_TIMEOUT(search->isEnabled(), kSearchEndTimeoutMs);
-        QCOMPARE(table->rowCount(), 6);
+        QCOMPARE(table->rowCount(), 7);
         QCOMPARE(status->currentMessage(),
-                 QStringLiteral("6 device(s) found; 5 share an IP address with another device; 5 are outside "
+                 QStringLiteral("7 device(s) found; 5 share an IP address with another device; 5 are outside "
                                 "this workstation's networks"));
         table->horizontalHeader()->setSortIndicator(kMacColumn, Qt::AscendingOrder);
         QStringList groupMacs;
@@ -108,7 +111,8 @@ private slots:
             names << (n == 1 ? QStringLiteral("Tor <b>Süd</b>") : QStringLiteral("Tor <b>Süd</b> %1").arg(n));
         }
         const QString fineMac = QStringLiteral("02-E8-00-00-03-01");
-        QCOMPARE(Column(table, kMacColumn), groupMacs + QStringList{fineMac});
+        const QStringList listedMacs = groupMacs + QStringList{fineMac, fineMac};
+        QCOMPARE(Column(table, kMacColumn), listedMacs);
         QCOMPARE(Column(table, 1).mid(0, 5), names);
 
         QStringList asked;
@@ -164,7 +168,7 @@ private slots:
         // The confirming search did not empty the table; the five rows took
         // their new records, names kept, static addressing, marks gone.
         QCOMPARE(status->currentMessage(), QStringLiteral("5 of 5 devices readdressed and confirmed"));
-        QCOMPARE(Column(table, kMacColumn), groupMacs + QStringList{fineMac});
+        QCOMPARE(Column(table, kMacColumn), listedMacs);
         QCOMPARE(Column(table, kIpColumn).mid(0, 5), newAddresses);
         QCOMPARE(Column(table, 1).mid(0, 5), names);
         QCOMPARE(Column(table, 6).mid(0, 5), FiveTimes(QStringLiteral("static")));
@@ -181,7 +185,7 @@ private slots:
             Child<QPushButton>(dialog, "pushButtonClose")->click();
         });
         readdress->click();
-        QCOMPARE(status->currentMessage(), QStringLiteral("6 device(s) found"));
+        QCOMPARE(status->currentMessage(), QStringLiteral("7 device(s) found"));
         QCOMPARE(asked.size(), 1);
     }
 };
