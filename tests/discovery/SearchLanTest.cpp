@@ -424,7 +424,8 @@ private slots:
     }
 
     // Two devices at one address; Settings from the row menu gives the
-    // second its own, and both rows lose their mark at once.
+    // second its own, and both rows lose their mark at once. A device
+    // listed twice is no other device at its own address.
     void settingsFromTheRowMenuEndsAConflict()
     {
         SimDevice pair(QStringLiteral("dev1"),
@@ -432,15 +433,39 @@ private slots:
                         QStringLiteral("10.77.0.11"), QStringLiteral("--http-bind"),
                         QStringLiteral("10.77.0.11"), QStringLiteral("--mac"), Mac(0x801)},
                        QStringLiteral("udp,http"));
-        QVERIFY(pair.IsReady());
+        SimDevice twice(QStringLiteral("dev2"),
+                        {QStringLiteral("--mac"), Mac(0x811), QStringLiteral("--discovery-duplicate")},
+                        QStringLiteral("udp,http"));
+        QVERIFY(pair.IsReady() && twice.IsReady());
         SearchToEnd();
-        QCOMPARE(OwnRows().size(), 2);
+        QCOMPARE(OwnRows().size(), 4);
         int second = -1;
+        int heardTwice = -1;
         for (int row = 0; row < table_->rowCount(); ++row) {
-            QVERIFY(!table_->item(row, 0)->icon().isNull());
-            second = table_->item(row, 3)->text() == QStringLiteral("02-D3-00-00-08-02") ? row : second;
+            const QString mac = table_->item(row, 3)->text();
+            QCOMPARE(table_->item(row, 0)->icon().isNull(), mac == QStringLiteral("02-D3-00-00-08-11"));
+            second = mac == QStringLiteral("02-D3-00-00-08-02") ? row : second;
+            heardTwice = mac == QStringLiteral("02-D3-00-00-08-11") ? row : heardTwice;
         }
-        QVERIFY(second >= 0);
+        QVERIFY(second >= 0 && heardTwice >= 0);
+
+        QStringList othersOfTwice;
+        QTimer waitForTwice;
+        waitForTwice.setInterval(50);
+        connect(&waitForTwice, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr) {
+                return;
+            }
+            waitForTwice.stop();
+            for (const uint32_t ip : dialog->ListedAddresses()) {
+                othersOfTwice << QString::fromStdString(IpTypeToString(ip));
+            }
+            dialog->reject();
+        });
+        waitForTwice.start();
+        ChooseFromRowMenu(table_, heardTwice, "actionRowSettings");
+        QCOMPARE(othersOfTwice, QStringList({QStringLiteral("10.77.0.11"), QStringLiteral("10.77.0.11")}));
 
         bool applied = false;
         QTimer poll;
@@ -465,7 +490,7 @@ private slots:
         MessageBoxWatcher boxes;
         ChooseFromRowMenu(table_, second, "actionRowSettings");
         QVERIFY2(applied, qPrintable(boxes.Texts().join(QStringLiteral(" | "))));
-        QCOMPARE(OwnRows().size(), 2);
+        QCOMPARE(OwnRows().size(), 4);
         for (int row = 0; row < table_->rowCount(); ++row) {
             QVERIFY(table_->item(row, 0)->icon().isNull());
             QCOMPARE(ToolTipShows(table_->item(row, 2)->toolTip()), table_->item(row, 2)->text());
