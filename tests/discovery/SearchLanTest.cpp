@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -449,33 +450,31 @@ private slots:
         }
         QVERIFY(second >= 0 && heardTwice >= 0);
 
-        QStringList othersOfTwice;
-        QTimer waitForTwice;
-        waitForTwice.setInterval(50);
-        connect(&waitForTwice, &QTimer::timeout, this, [&] {
+        // Runs `drive` on the settings dialog the row menu opens.
+        QTimer poll;
+        poll.setInterval(50);
+        std::function<void(SettingsDialog*)> drive;
+        connect(&poll, &QTimer::timeout, this, [&] {
             auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr) {
-                return;
+            if (dialog != nullptr) {
+                poll.stop();
+                drive(dialog);
             }
-            waitForTwice.stop();
+        });
+
+        QStringList othersOfTwice;
+        drive = [&](SettingsDialog* dialog) {
             for (const uint32_t ip : dialog->ListedAddresses()) {
                 othersOfTwice << QString::fromStdString(IpTypeToString(ip));
             }
             dialog->reject();
-        });
-        waitForTwice.start();
+        };
+        poll.start();
         ChooseFromRowMenu(table_, heardTwice, "actionRowSettings");
         QCOMPARE(othersOfTwice, QStringList({QStringLiteral("10.77.0.11"), QStringLiteral("10.77.0.11")}));
 
         bool applied = false;
-        QTimer poll;
-        poll.setInterval(50);
-        connect(&poll, &QTimer::timeout, this, [&] {
-            auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr) {
-                return;
-            }
-            poll.stop();
+        drive = [&](SettingsDialog* dialog) {
             QCOMPARE(QString::fromStdString(dialog->GetParams().deviceName), QStringLiteral("QEL Sim 2"));
             Child<QLineEdit>(dialog, "lineEditIpAddress")->setText(QStringLiteral("10.77.0.150"));
             Child<QLineEdit>(dialog, "lineEditCurPassword")->setText(QStringLiteral("admin"));
@@ -485,7 +484,7 @@ private slots:
             applied = QString::fromStdString(IpTypeToString(dialog->GetParams().ip)) ==
                       QStringLiteral("10.77.0.150");
             dialog->reject();
-        });
+        };
         poll.start();
         MessageBoxWatcher boxes;
         ChooseFromRowMenu(table_, second, "actionRowSettings");
