@@ -27,6 +27,15 @@ QString AddressProblem::Text(uint32_t ip) const
     return parts.join(QStringLiteral("; "));
 }
 
+ListedAddress ListedAddressOf(const DeviceNetworkParams& params, int interfaceIndex)
+{
+    uint64_t mac = 0;
+    for (const char byte : params.mac) {
+        mac = (mac << 8) | static_cast<uint8_t>(byte);
+    }
+    return {params.ip, interfaceIndex, mac};
+}
+
 std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>& devices,
                                                 const std::vector<WorkstationInterface>& interfaces)
 {

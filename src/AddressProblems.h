@@ -16,6 +16,12 @@ struct ListedAddress {
     uint64_t mac = 0;
 };
 
+struct DeviceNetworkParams;
+
+// A device of the search as FindAddressProblems takes it: its address, the
+// interface it answered on and its MAC.
+ListedAddress ListedAddressOf(const DeviceNetworkParams& params, int interfaceIndex);
+
 // What is wrong with one listed device's address.
 struct AddressProblem {
     int sharesWith = 0;   // other listed devices at the same address

@@ -128,9 +128,9 @@ void ClientMainForm::Init()
     vf = connect(tableWidgetDevices, SIGNAL(customContextMenuRequested(const QPoint&)), this,
                  SLOT(OnTableContextMenu(const QPoint&)));
 
-    const QStringList headers = {tr("Product name"), tr("Device name"),  tr("IP address"),
-                                 tr("MAC address"),  tr("Network mask"), tr("Gateway"),
-                                 tr("Static/DHCP"),  tr("Firmware"),     tr("Serial number")};
+    // The columns of the device list without its "Problems", which the
+    // rows show as a mark and a tool tip.
+    const QStringList headers = DeviceListHeader().mid(0, kColumnCount);
     for (int column = 0; column < kColumnCount; ++column) {
         tableWidgetDevices->insertColumn(column);
     }
@@ -280,19 +280,9 @@ void ClientMainForm::UpdateTableRow(int row, size_t record)
 {
     assert(row >= 0 && row < tableWidgetDevices->rowCount() && record < params_.size());
     const DeviceNetworkParams& params = params_[record];
-    const QString cells[kColumnCount] = {
-        Utf8(params.productName),
-        Utf8(params.deviceName),
-        Utf8(IpTypeToString(params.ip)),
-        Utf8(utils::GetPrintedBufferInHex(params.mac, sizeof params.mac, sizeof params.mac, "-")),
-        Utf8(IpTypeToString(params.mask)),
-        Utf8(IpTypeToString(params.gateway)),
-        Utf8(ConnectionTypeToString(params.connectionType)),
-        Utf8(params.firmWare),
-        Utf8(params.serialNo),
-    };
+    const QStringList cells = DeviceListFields(params, QString());
     for (int column = 0; column < kColumnCount; ++column) {
-        auto* item = new DeviceTableItem(cells[column]);
+        auto* item = new DeviceTableItem(cells.at(column));
         item->setFlags(item->flags() & ~Qt::ItemIsEditable);
         item->setData(kRecordRole, static_cast<qulonglong>(record));
         tableWidgetDevices->setItem(row, column, item);
@@ -346,11 +336,7 @@ void ClientMainForm::RefreshProblems()
     std::vector<ListedAddress> listed;
     listed.reserve(params_.size());
     for (size_t record = 0; record < params_.size(); ++record) {
-        uint64_t mac = 0;
-        for (const char byte : params_[record].mac) {
-            mac = (mac << 8) | static_cast<uint8_t>(byte);
-        }
-        listed.push_back({params_[record].ip, replyInterfaces_[record], mac});
+        listed.push_back(ListedAddressOf(params_[record], replyInterfaces_[record]));
     }
     std::vector<AddressProblem> found = FindAddressProblems(listed, interfaces_);
     const auto sameProblem = [](const AddressProblem& a, const AddressProblem& b) {
@@ -500,9 +486,10 @@ void ClientMainForm::OpenSettings(size_t record)
 
     const DeviceNetworkParams copy = params_[record];
     DeviceSettingsDialog dialog(copy, this, replyInterfaces_[record]);
+    // The same device heard twice is no other device at its address.
     std::vector<uint32_t> others;
     for (size_t i = 0; i < params_.size(); ++i) {
-        if (i != record) {
+        if (!std::equal(std::begin(copy.mac), std::end(copy.mac), std::begin(params_[i].mac))) {
             others.push_back(params_[i].ip);
         }
     }
@@ -538,14 +525,10 @@ void ClientMainForm::OnReaddress()
         anySelected = true;
     }
     if (!anySelected) {
-        std::vector<ListedAddress> addresses;
-        for (const ListedDevice& device : listed) {
-            addresses.push_back({device.params.ip, device.interfaceIndex});
-        }
-        const std::vector<AddressProblem> problems = FindAddressProblems(addresses, WorkstationInterfaces());
+        // The rows that show a mark.
         for (size_t row = 0; row < offered.size(); ++row) {
             const size_t record = RecordOfRow(static_cast<int>(row));
-            offered[row] = record < problems.size() && problems[record].Any();
+            offered[row] = record < problems_.size() && problems_[record].Any();
         }
     }
     std::vector<size_t> records;
@@ -588,31 +571,23 @@ void ClientMainForm::OnReaddress()
             }
         }
     }
+    // New addresses end conflicts, or start them, for the rows left alone too.
+    RefreshProblems();
     ApplySort();
     FitColumnsToContents();
-    if (!dialog.Summary().isEmpty()) {
-        statusbar->showMessage(dialog.Summary());
-    }
+    statusbar->showMessage(dialog.Summary().isEmpty() ? FoundText() : dialog.Summary());
 }
 
 bool ClientMainForm::ExportTable(const QString& path, QString& error) const
 {
-    QString text;
-    QStringList fields;
-    for (int column = 0; column < kColumnCount; ++column) {
-        const QTableWidgetItem* header = tableWidgetDevices->horizontalHeaderItem(column);
-        fields << (header != nullptr ? header->text() : QString());
-    }
-    fields << tr("Problems");
-    text += CsvRecord(fields);
+    // The rows in the order the table shows them, each in the same form as
+    // the command line's search prints it.
+    QString text = CsvRecord(DeviceListHeader());
     for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
-        fields.clear();
-        for (int column = 0; column < kColumnCount; ++column) {
-            const QTableWidgetItem* item = tableWidgetDevices->item(row, column);
-            fields << (item != nullptr ? item->text() : QString());
+        const size_t record = RecordOfRow(row);
+        if (record < params_.size()) {
+            text += CsvRecord(DeviceListFields(params_[record], ProblemText(record)));
         }
-        fields << ProblemText(RecordOfRow(row));
-        text += CsvRecord(fields);
     }
     // The byte order mark lets spreadsheet programs take the file as UTF-8,
     // so that device names in any script read back as they were shown. The

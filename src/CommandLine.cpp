@@ -287,7 +287,7 @@ std::vector<AddressProblem> ProblemsOf(const std::vector<ListedDevice>& devices,
 {
     std::vector<ListedAddress> addresses;
     for (const ListedDevice& device : devices) {
-        addresses.push_back({device.params.ip, device.interfaceIndex});
+        addresses.push_back(ListedAddressOf(device.params, device.interfaceIndex));
     }
     return FindAddressProblems(addresses, interfaces);
 }

@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -424,7 +425,8 @@ private slots:
     }
 
     // Two devices at one address; Settings from the row menu gives the
-    // second its own, and both rows lose their mark at once.
+    // second its own, and both rows lose their mark at once. A device
+    // listed twice is no other device at its own address.
     void settingsFromTheRowMenuEndsAConflict()
     {
         SimDevice pair(QStringLiteral("dev1"),
@@ -432,25 +434,47 @@ private slots:
                         QStringLiteral("10.77.0.11"), QStringLiteral("--http-bind"),
                         QStringLiteral("10.77.0.11"), QStringLiteral("--mac"), Mac(0x801)},
                        QStringLiteral("udp,http"));
-        QVERIFY(pair.IsReady());
+        SimDevice twice(QStringLiteral("dev2"),
+                        {QStringLiteral("--mac"), Mac(0x811), QStringLiteral("--discovery-duplicate")},
+                        QStringLiteral("udp,http"));
+        QVERIFY(pair.IsReady() && twice.IsReady());
         SearchToEnd();
-        QCOMPARE(OwnRows().size(), 2);
+        QCOMPARE(OwnRows().size(), 4);
         int second = -1;
+        int heardTwice = -1;
         for (int row = 0; row < table_->rowCount(); ++row) {
-            QVERIFY(!table_->item(row, 0)->icon().isNull());
-            second = table_->item(row, 3)->text() == QStringLiteral("02-D3-00-00-08-02") ? row : second;
+            const QString mac = table_->item(row, 3)->text();
+            QCOMPARE(table_->item(row, 0)->icon().isNull(), mac == QStringLiteral("02-D3-00-00-08-11"));
+            second = mac == QStringLiteral("02-D3-00-00-08-02") ? row : second;
+            heardTwice = mac == QStringLiteral("02-D3-00-00-08-11") ? row : heardTwice;
         }
-        QVERIFY(second >= 0);
+        QVERIFY(second >= 0 && heardTwice >= 0);
 
-        bool applied = false;
+        // Runs `drive` on the settings dialog the row menu opens.
         QTimer poll;
         poll.setInterval(50);
+        std::function<void(SettingsDialog*)> drive;
         connect(&poll, &QTimer::timeout, this, [&] {
             auto* dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr) {
-                return;
+            if (dialog != nullptr) {
+                poll.stop();
+                drive(dialog);
             }
-            poll.stop();
+        });
+
+        QStringList othersOfTwice;
+        drive = [&](SettingsDialog* dialog) {
+            for (const uint32_t ip : dialog->ListedAddresses()) {
+                othersOfTwice << QString::fromStdString(IpTypeToString(ip));
+            }
+            dialog->reject();
+        };
+        poll.start();
+        ChooseFromRowMenu(table_, heardTwice, "actionRowSettings");
+        QCOMPARE(othersOfTwice, QStringList({QStringLiteral("10.77.0.11"), QStringLiteral("10.77.0.11")}));
+
+        bool applied = false;
+        drive = [&](SettingsDialog* dialog) {
             QCOMPARE(QString::fromStdString(dialog->GetParams().deviceName), QStringLiteral("QEL Sim 2"));
             Child<QLineEdit>(dialog, "lineEditIpAddress")->setText(QStringLiteral("10.77.0.150"));
             Child<QLineEdit>(dialog, "lineEditCurPassword")->setText(QStringLiteral("admin"));
@@ -460,12 +484,12 @@ private slots:
             applied = QString::fromStdString(IpTypeToString(dialog->GetParams().ip)) ==
                       QStringLiteral("10.77.0.150");
             dialog->reject();
-        });
+        };
         poll.start();
         MessageBoxWatcher boxes;
         ChooseFromRowMenu(table_, second, "actionRowSettings");
         QVERIFY2(applied, qPrintable(boxes.Texts().join(QStringLiteral(" | "))));
-        QCOMPARE(OwnRows().size(), 2);
+        QCOMPARE(OwnRows().size(), 4);
         for (int row = 0; row < table_->rowCount(); ++row) {
             QVERIFY(table_->item(row, 0)->icon().isNull());
             QCOMPARE(ToolTipShows(table_->item(row, 2)->toolTip()), table_->item(row, 2)->text());

@@ -1,6 +1,6 @@
-// Readdress from the search window in the virtual LAN: the selected rows, or
-// without a selection the rows with an address problem, the dialog's
-// defaults, Apply with a password asked again, and the rows afterwards.
+// Readdress from the search window in the virtual LAN: without a selection
+// the rows with an address problem, the dialog's defaults, Apply with a
+// password asked again, the rows and marks afterwards; then a selected row.
 #include "ClientMainForm.h"
 #include "ReaddressDialog.h"
 #include "SimDevice.h"
@@ -53,6 +53,11 @@ QStringList Column(const QTableWidget* table, int column)
     return texts;
 }
 
+QStringList FiveTimes(const QString& text)
+{
+    return QStringList{text, text, text, text, text};
+}
+
 } // namespace
 
 class ReaddressDialogLanTest : public QObject {
@@ -65,24 +70,26 @@ private slots:
         }
     }
 
-    void readdressSelectedRowsThenOfferTheProblemRows()
+    // Five devices fresh from the factory at one address outside the
+    // workstation's network, one of them with its own password: without a
+    // selection Readdress… offers them, the defaults give them free
+    // addresses of the workstation's network, and the marks go.
+    void readdressTheProblemRowsWithTheDefaults()
     {
-        SimDevice group(QStringLiteral("dev1"),
-                        {QStringLiteral("--count"), QStringLiteral("3"), QStringLiteral("--mac"),
-                         QStringLiteral("02:E8:00:00:01:01"), QStringLiteral("--ip"),
-                         QStringLiteral("192.168.1.100"), QStringLiteral("--password"),
-                         QStringLiteral("pw-all")},
-                        QStringLiteral("udp"));
-        SimDevice own(QStringLiteral("dev3"),
-                      {QStringLiteral("--mac"), QStringLiteral("02:E8:00:00:02:01"), QStringLiteral("--ip"),
-                       QStringLiteral("192.168.1.100"), QStringLiteral("--name"),
-                       QStringLiteral("Tor <b>Süd</b>"), QStringLiteral("--password"),
-                       QStringLiteral("pw-own")},
-                      QStringLiteral("udp"));
-        // At the address of its namespace: no problem, never offered.
-        SimDevice fine(QStringLiteral("dev2"), {QStringLiteral("--mac"), QStringLiteral("02:E8:00:00:03:01")},
+        SimDevice group(
+            QStringLiteral("dev1"),
+            {QStringLiteral("--count"), QStringLiteral("5"), QStringLiteral("--same-ip"),
+             QStringLiteral("192.168.1.100"), QStringLiteral("--mac"), QStringLiteral("02:E8:00:00:01:01"),
+             QStringLiteral("--name"), QStringLiteral("Tor <b>Süd</b>"), QStringLiteral("--password"),
+             QStringLiteral("pw-all"), QStringLiteral("--password-of"), QStringLiteral("3=pw-own")},
+            QStringLiteral("udp"));
+        // At the address of its namespace and listed twice (it answers
+        // twice): sharing with no one, no problem, never offered.
+        SimDevice fine(QStringLiteral("dev2"),
+                       {QStringLiteral("--mac"), QStringLiteral("02:E8:00:00:03:01"),
+                        QStringLiteral("--discovery-duplicate")},
                        QStringLiteral("udp"));
-        QVERIFY(group.IsReady() && own.IsReady() && fine.IsReady());
+        QVERIFY(group.IsReady() && fine.IsReady());
 
         ClientMainForm window;
         window.show();
@@ -92,15 +99,21 @@ private slots:
         auto* status = Child<QStatusBar>(&window, "statusbar");
         search->click();
         QTRY_VERIFY_WITH_TIMEOUT(search->isEnabled(), kSearchEndTimeoutMs);
-        QCOMPARE(table->rowCount(), 5);
+        QCOMPARE(table->rowCount(), 7);
+        QCOMPARE(status->currentMessage(),
+                 QStringLiteral("7 device(s) found; 5 share an IP address with another device; 5 are outside "
+                                "this workstation's networks"));
         table->horizontalHeader()->setSortIndicator(kMacColumn, Qt::AscendingOrder);
-        auto rowOf = [table](const QString& mac) { return Column(table, kMacColumn).indexOf(mac); };
-        const QString groupFirst = QStringLiteral("02-E8-00-00-01-01");
-        const QString ownMac = QStringLiteral("02-E8-00-00-02-01");
-        for (const QString& mac : {groupFirst, ownMac}) {
-            table->selectionModel()->select(table->model()->index(rowOf(mac), 0),
-                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QStringList groupMacs;
+        QStringList names;
+        for (int n = 1; n <= 5; ++n) {
+            groupMacs << QStringLiteral("02-E8-00-00-01-0%1").arg(n);
+            names << (n == 1 ? QStringLiteral("Tor <b>Süd</b>") : QStringLiteral("Tor <b>Süd</b> %1").arg(n));
         }
+        const QString fineMac = QStringLiteral("02-E8-00-00-03-01");
+        const QStringList listedMacs = groupMacs + QStringList{fineMac, fineMac};
+        QCOMPARE(Column(table, kMacColumn), listedMacs);
+        QCOMPARE(Column(table, 1).mid(0, 5), names);
 
         QStringList asked;
         bool askedAsPlainText = false;
@@ -118,6 +131,9 @@ private slots:
         });
         answerer.start(20);
 
+        const QStringList newAddresses = {QStringLiteral("10.77.0.2"), QStringLiteral("10.77.0.3"),
+                                          QStringLiteral("10.77.0.4"), QStringLiteral("10.77.0.5"),
+                                          QStringLiteral("10.77.0.6")};
         WhenDialogOpens([&](ReaddressDialog* dialog) {
             auto* plan = Child<QTableWidget>(dialog, "tableWidgetPlan");
             auto* password = Child<QLineEdit>(dialog, "lineEditPassword");
@@ -129,57 +145,47 @@ private slots:
             QCOMPARE(Child<QLineEdit>(dialog, "lineEditGateway")->text(), QString());
             QCOMPARE(Child<QLineEdit>(dialog, "lineEditDns")->text(), QString());
             QCOMPARE(password->echoMode(), QLineEdit::Password);
-            QCOMPARE(Column(plan, 0),
-                     QStringList({QStringLiteral("QEL Sim"), QStringLiteral("Tor <b>Süd</b>")}));
-            QCOMPARE(Column(plan, 1), QStringList({groupFirst, ownMac}));
-            QCOMPARE(Column(plan, 2),
-                     QStringList({QStringLiteral("192.168.1.100"), QStringLiteral("192.168.1.100")}));
-            QCOMPARE(Column(plan, 3),
-                     QStringList({QStringLiteral("10.77.0.2"), QStringLiteral("10.77.0.3")}));
+            QCOMPARE(Column(plan, 0), names);
+            QCOMPARE(Column(plan, 1), groupMacs);
+            QCOMPARE(Column(plan, 2), FiveTimes(QStringLiteral("192.168.1.100")));
+            QCOMPARE(Column(plan, 3), newAddresses);
 
             password->setText(QStringLiteral("pw-all"));
             Child<QPushButton>(dialog, "pushButtonApply")->click();
             QCOMPARE(password->text(), QString());
             QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled(),
                                      kBatchTimeoutMs);
-            QCOMPARE(Column(plan, 4),
-                     QStringList({QStringLiteral("confirmed"), QStringLiteral("confirmed")}));
+            QCOMPARE(Column(plan, 4), FiveTimes(QStringLiteral("confirmed")));
             QCOMPARE(Child<QLabel>(dialog, "labelSummary")->text(),
-                     QStringLiteral("2 of 2 devices readdressed and confirmed"));
+                     QStringLiteral("5 of 5 devices readdressed and confirmed"));
             Child<QPushButton>(dialog, "pushButtonClose")->click();
         });
         readdress->click();
-        QCOMPARE(asked, QStringList({QStringLiteral("Tor <b>Süd</b> (02-E8-00-00-02-01) refused the "
+        QCOMPARE(asked, QStringList({QStringLiteral("Tor <b>Süd</b> 3 (02-E8-00-00-01-03) refused the "
                                                     "administrator password. Its own password:")}));
         QVERIFY(askedAsPlainText);
 
-        // The confirming search did not empty the table; the two rows took
-        // their new records, names kept, static addressing.
-        QCOMPARE(table->rowCount(), 5);
-        QCOMPARE(status->currentMessage(), QStringLiteral("2 of 2 devices readdressed and confirmed"));
-        QCOMPARE(table->item(rowOf(groupFirst), kIpColumn)->text(), QStringLiteral("10.77.0.2"));
-        QCOMPARE(table->item(rowOf(groupFirst), 1)->text(), QStringLiteral("QEL Sim"));
-        QCOMPARE(table->item(rowOf(ownMac), kIpColumn)->text(), QStringLiteral("10.77.0.3"));
-        QCOMPARE(table->item(rowOf(ownMac), 1)->text(), QStringLiteral("Tor <b>Süd</b>"));
-        QCOMPARE(table->item(rowOf(ownMac), 6)->text(), QStringLiteral("static"));
-        QCOMPARE(table->item(rowOf(QStringLiteral("02-E8-00-00-01-02")), kIpColumn)->text(),
-                 QStringLiteral("192.168.1.101"));
+        // The confirming search did not empty the table; the five rows took
+        // their new records, names kept, static addressing, marks gone.
+        QCOMPARE(status->currentMessage(), QStringLiteral("5 of 5 devices readdressed and confirmed"));
+        QCOMPARE(Column(table, kMacColumn), listedMacs);
+        QCOMPARE(Column(table, kIpColumn).mid(0, 5), newAddresses);
+        QCOMPARE(Column(table, 1).mid(0, 5), names);
+        QCOMPARE(Column(table, 6).mid(0, 5), FiveTimes(QStringLiteral("static")));
+        for (int row = 0; row < table->rowCount(); ++row) {
+            QVERIFY(table->item(row, 0)->icon().isNull());
+        }
 
-        // Without a selection the two devices still outside are offered;
-        // the addresses the first batch gave are taken now.
-        table->clearSelection();
+        // A selected row is offered even without a problem, and the
+        // addresses the batch gave are taken now.
+        table->selectRow(5);
         WhenDialogOpens([&](ReaddressDialog* dialog) {
-            auto* plan = Child<QTableWidget>(dialog, "tableWidgetPlan");
-            QCOMPARE(Column(plan, 1),
-                     QStringList({QStringLiteral("02-E8-00-00-01-02"), QStringLiteral("02-E8-00-00-01-03")}));
-            QCOMPARE(Child<QLineEdit>(dialog, "lineEditFirstAddress")->text(), QStringLiteral("10.77.0.4"));
-            QCOMPARE(Column(plan, 3),
-                     QStringList({QStringLiteral("10.77.0.4"), QStringLiteral("10.77.0.5")}));
+            QCOMPARE(Column(Child<QTableWidget>(dialog, "tableWidgetPlan"), 1), QStringList{fineMac});
+            QCOMPARE(Child<QLineEdit>(dialog, "lineEditFirstAddress")->text(), QStringLiteral("10.77.0.7"));
             Child<QPushButton>(dialog, "pushButtonClose")->click();
         });
         readdress->click();
-        QCOMPARE(table->item(rowOf(QStringLiteral("02-E8-00-00-01-02")), kIpColumn)->text(),
-                 QStringLiteral("192.168.1.101"));
+        QCOMPARE(status->currentMessage(), QStringLiteral("7 device(s) found"));
         QCOMPARE(asked.size(), 1);
     }
 };
