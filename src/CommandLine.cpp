@@ -654,15 +654,7 @@ int RunReaddress(const QStringList& arguments)
         return UsageError(PasswordTooLong());
     }
 
-    std::vector<ReaddressEntry> entries;
-    for (size_t i = 0; i < devices.size(); ++i) {
-        ReaddressEntry entry;
-        entry.current = devices[i].params;
-        entry.interfaceIndex = devices[i].interfaceIndex;
-        entry.newIp = addresses[i];
-        entries.push_back(entry);
-    }
-    ReaddressBatch batch(std::move(entries), mask, newGateway, newDns, password, nullptr);
+    ReaddressBatch batch(PlannedEntries(devices, addresses), mask, newGateway, newDns, password, nullptr);
     password.fill('\0');
     password.clear();
     if (Interactive()) {

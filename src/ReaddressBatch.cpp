@@ -394,3 +394,18 @@ QString ReaddressBatch::Summary() const
     }
     return text;
 }
+
+std::vector<ReaddressEntry> PlannedEntries(const std::vector<ListedDevice>& devices,
+                                           const std::vector<uint32_t>& addresses)
+{
+    std::vector<ReaddressEntry> entries;
+    entries.reserve(devices.size());
+    for (size_t i = 0; i < devices.size() && i < addresses.size(); ++i) {
+        ReaddressEntry entry;
+        entry.current = devices[i].params;
+        entry.interfaceIndex = devices[i].interfaceIndex;
+        entry.newIp = addresses[i];
+        entries.push_back(entry);
+    }
+    return entries;
+}

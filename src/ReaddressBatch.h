@@ -12,6 +12,7 @@
 #include <functional>
 #include <vector>
 
+struct ListedDevice;
 class UdpModuleWithTimer;
 
 // One device of a readdress and how it fared.
@@ -41,6 +42,11 @@ struct ReaddressEntry {
     // "changed", "invalid password", "no response", "error N", ...
     QString StatusText() const;
 };
+
+// The entries of a batch: each listed device with the address planned for it
+// (`addresses` in the same order, at least as many).
+std::vector<ReaddressEntry> PlannedEntries(const std::vector<ListedDevice>& devices,
+                                           const std::vector<uint32_t>& addresses);
 
 // Readdresses devices one after another: a network settings request by MAC
 // to each, keeping its name, with static addressing and its new address;

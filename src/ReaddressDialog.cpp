@@ -308,15 +308,7 @@ void ReaddressDialog::OnApply()
         }
     }
 
-    std::vector<ReaddressEntry> entries;
-    for (size_t i = 0; i < devices_.size(); ++i) {
-        ReaddressEntry entry;
-        entry.current = devices_[i].params;
-        entry.interfaceIndex = devices_[i].interfaceIndex;
-        entry.newIp = planned_[i];
-        entries.push_back(entry);
-    }
-    batch_ = new ReaddressBatch(std::move(entries), mask, gateway, dns, password, this);
+    batch_ = new ReaddressBatch(PlannedEntries(devices_, planned_), mask, gateway, dns, password, this);
     password.fill('\0');
     password_->clear();
     batch_->SetPasswordAsker(

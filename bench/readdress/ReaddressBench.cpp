@@ -129,16 +129,8 @@ int main(int argc, char* argv[])
         std::printf("readdress: %s\n", qPrintable(error));
         return 1;
     }
-    std::vector<ReaddressEntry> entries;
-    for (size_t i = 0; i < devices.size(); ++i) {
-        ReaddressEntry entry;
-        entry.current = devices[i].params;
-        entry.interfaceIndex = devices[i].interfaceIndex;
-        entry.newIp = addresses[i];
-        entries.push_back(entry);
-    }
-
-    ReaddressBatch batch(std::move(entries), Ip("255.255.255.0"), 0, 0, QByteArray("admin"), nullptr);
+    ReaddressBatch batch(PlannedEntries(devices, addresses), Ip("255.255.255.0"), 0, 0, QByteArray("admin"),
+                         nullptr);
     QEventLoop loop;
     QElapsedTimer clock;
     qint64 sentMs = -1;
