@@ -51,6 +51,15 @@ bool CheckZonePoints(const Channel& channel, QString& error)
     return true;
 }
 
+// The reader skips an enum value it does not know and leaves the field at its
+// default: copied or applied, the zone would change its kind.
+QString SkippedText(const QString& text, const VcaConfigReader& config)
+{
+    const VcaConfigReader::SkippedValue& skipped = config.SkippedEnumValues().front();
+    return text.arg(skipped.line)
+        .arg(QString::fromStdString(skipped.field), OneLine(QString::fromStdString(skipped.value)));
+}
+
 } // namespace
 
 bool MakeConfigTemplate(const VcaConfigReader& config, const TemplateSource& source, QByteArray& text,
@@ -65,12 +74,10 @@ bool MakeConfigTemplate(const VcaConfigReader& config, const TemplateSource& sou
         return false;
     }
     if (!config.SkippedEnumValues().empty()) {
-        const VcaConfigReader::SkippedValue& skipped = config.SkippedEnumValues().front();
         error =
-            Tr("The device's configuration holds a value this tool does not know (line %1: %2 %3); "
-               "a template would not hold it")
-                .arg(skipped.line)
-                .arg(QString::fromStdString(skipped.field), OneLine(QString::fromStdString(skipped.value)));
+            SkippedText(Tr("The device's configuration holds a value this tool does not know (line %1: %2 "
+                           "%3); a template would not hold it"),
+                        config);
         return false;
     }
     const Channel& channel = config.Config().ch(0);
@@ -120,6 +127,10 @@ bool ReadConfigTemplate(const QByteArray& text, std::unique_ptr<VcaConfigReader>
     }
     if (read->Config().ch_size() == 0) {
         error = Tr("The template holds no channel 0");
+        return false;
+    }
+    if (!read->SkippedEnumValues().empty()) {
+        error = SkippedText(Tr("The template holds a value this tool does not know (line %1: %2 %3)"), *read);
         return false;
     }
     if (!CheckZonePoints(read->Config().ch(0), error)) {

@@ -29,5 +29,6 @@ bool MakeConfigTemplate(const VcaConfigReader& config, const TemplateSource& sou
 
 // Reads a template by the configuration reader's whole-or-nothing rule. On
 // success `reader` holds it; otherwise `reader` is reset and `error` says
-// why (with line and column for a text that does not read whole).
+// why: a text that does not read whole (with line and column), no channel 0,
+// a value the reader skipped, a zone point outside 0..65535.
 bool ReadConfigTemplate(const QByteArray& text, std::unique_ptr<VcaConfigReader>& reader, QString& error);
