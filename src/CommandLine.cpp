@@ -1,16 +1,24 @@
 #include "CommandLine.h"
 
 #include "AddressProblems.h"
+#include "ConfigTemplate.h"
 #include "CsvText.h"
 #include "DiscoveryProtocol.h"
+#include "HttpClientModule.h"
 #include "Ipv4Networks.h"
 #include "ReaddressBatch.h"
 #include "ReaddressPlan.h"
 #include "StringUtils.h"
 #include "UdpModule.h"
+#include "VCA.pb.h"
+#include "VcaConfigReader.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileDevice>
+#include <QHostAddress>
+#include <QSaveFile>
 #include <QRegExp>
 #include <QSocketNotifier>
 
@@ -699,11 +707,102 @@ int RunReaddress(const QStringList& arguments)
     return Finish(allConfirmed ? kExitSucceeded : kExitFailed);
 }
 
+// "config save ADDRESS FILE": the device's configuration, read whole, as a
+// template file. Only a numeric address: a name would need a resolver that
+// could send the request elsewhere.
+int RunConfigSave(const QStringList& arguments)
+{
+    QStringList positional;
+    for (int i = 2; i < arguments.size(); ++i) {
+        if (IsLoggingOption(arguments.at(i))) {
+            continue;
+        }
+        if (arguments.at(i).startsWith(QLatin1String("--"))) {
+            return UsageError(Tr("Unknown option for config save: %1").arg(arguments.at(i)));
+        }
+        positional << arguments.at(i);
+    }
+    if (positional.size() != 2) {
+        return UsageError(Tr("config save needs an IPv4 address and a file: config save ADDRESS FILE"));
+    }
+    const QString address = positional.at(0).trimmed();
+    const QHostAddress host(address);
+    if (!QRegExp(QStringLiteral("\\d{1,3}(\\.\\d{1,3}){3}")).exactMatch(address) ||
+        host.protocol() != QAbstractSocket::IPv4Protocol) {
+        return UsageError(Tr("Not an IPv4 address: %1").arg(Printable(positional.at(0))));
+    }
+    const QString deviceAddress = host.toString();
+    const QString fileName = positional.at(1);
+
+    HttpClientModule client(nullptr);
+    QEventLoop loop;
+    QByteArray content;
+    QString failure;
+    bool answered = false;
+    QObject::connect(&client, &HttpClientModule::Done, [&](const QByteArray& body) {
+        content = body;
+        answered = true;
+        loop.quit();
+    });
+    QObject::connect(&client, &HttpClientModule::Failed, [&](const QString& text) {
+        failure = text;
+        answered = true;
+        loop.quit();
+    });
+    client.Start(QStringLiteral("http://%1/qel-cgi/admin/getconfig.fcgi").arg(deviceAddress).toStdString());
+    // The client's own time limit ends every request.
+    if (!answered) {
+        loop.exec();
+    }
+    if (!failure.isEmpty()) {
+        Err(Tr("Cannot read the configuration of %1: %2").arg(deviceAddress, Printable(failure)));
+        return Finish(kExitFailed);
+    }
+    const VcaConfigReader reader(content);
+    TemplateSource source;
+    source.address = deviceAddress;
+    source.savedUtc = QDateTime::currentDateTimeUtc();
+    QByteArray text;
+    QString error;
+    if (!MakeConfigTemplate(reader, source, text, error)) {
+        Err(Printable(error));
+        return Finish(kExitFailed);
+    }
+    const bool existed = QFile::exists(fileName);
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        Err(Tr("Cannot write %1: %2").arg(fileName, file.errorString()));
+        return Finish(kExitFailed);
+    }
+    // It holds no secret: a new file is readable like any other document;
+    // one that was there keeps its permissions.
+    if (!existed) {
+        QFile::setPermissions(fileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    }
+    const Channel& channel = reader.Config().ch(0);
+    Out(Tr("Saved the configuration of %1 to %2: %3 zones, %4 object classes\n")
+            .arg(deviceAddress, fileName)
+            .arg(channel.zones_size())
+            .arg(channel.objectclasses_size()));
+    return Finish(kExitSucceeded);
+}
+
+int RunConfig(const QStringList& arguments)
+{
+    if (arguments.size() >= 2 && arguments.at(1) == QLatin1String("save")) {
+        return RunConfigSave(arguments);
+    }
+    return UsageError(arguments.size() >= 2 ? Tr("Unknown config command: %1").arg(Printable(arguments.at(1)))
+                                            : Tr("config needs a command: config save ADDRESS FILE"));
+}
+
 } // namespace
 
 bool IsCommand(const char* word)
 {
-    return std::strcmp(word, "search") == 0 || std::strcmp(word, "readdress") == 0;
+    return std::strcmp(word, "search") == 0 || std::strcmp(word, "readdress") == 0 ||
+           std::strcmp(word, "config") == 0;
 }
 
 const char* CommandsHelp()
@@ -722,8 +821,14 @@ const char* CommandsHelp()
            "                           after the plan. The administrator password comes from\n"
            "                           the environment variable QEL_ADMIN_PASSWORD, else it is\n"
            "                           asked on the terminal; never give it as an argument.\n"
-           "Exit code: 0 when everything asked for succeeded, 1 when a search could not run or\n"
-           "a device was not readdressed and confirmed, 2 for a command line that cannot be used.\n";
+           "  config save ADDRESS FILE writes the analytics configuration of the device at the\n"
+           "                           IPv4 ADDRESS to FILE as a template: zones, zone timeout,\n"
+           "                           object classes, camera position and encoder; never the\n"
+           "                           video source or a password. A configuration that does\n"
+           "                           not read whole is refused and no file is written.\n"
+           "Exit code: 0 when everything asked for succeeded, 1 when a search could not run,\n"
+           "a device was not readdressed and confirmed or a configuration was not saved, 2 for\n"
+           "a command line that cannot be used.\n";
 }
 
 int RunCommand(const QStringList& arguments)
@@ -736,6 +841,9 @@ int RunCommand(const QStringList& arguments)
     }
     if (arguments.front() == QLatin1String("readdress")) {
         return RunReaddress(arguments);
+    }
+    if (arguments.front() == QLatin1String("config")) {
+        return RunConfig(arguments);
     }
     return UsageError(Tr("Unknown command: %1").arg(arguments.front()));
 }

@@ -3,7 +3,7 @@
 #include <QStringList>
 
 // The tool's commands without a display, for scripts and for work over ssh:
-// "search" and "readdress". Their results are plain text on standard output
+// "search", "readdress" and "config save". Their results are plain text on standard output
 // and their errors go to standard error; the change records go to the log,
 // as from the window.
 

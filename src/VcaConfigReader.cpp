@@ -182,8 +182,8 @@ VcaConfigReader::VcaConfigReader(const QByteArray& content) : vca_(std::make_uni
         const int line = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
         const size_t lineStart = text.rfind('\n');
         const size_t column = lineStart == std::string::npos ? text.size() : text.size() - lineStart - 1;
-        notWholeMessage_ = NotWholeText(line + 1, static_cast<int>(column) + 1,
-                                        QCoreApplication::translate("VcaConfigReader", "a NUL byte"));
+        SetNotWhole(line + 1, static_cast<int>(column) + 1,
+                    QCoreApplication::translate("VcaConfigReader", "a NUL byte"));
     }
 }
 
@@ -218,14 +218,21 @@ void VcaConfigReader::Parse(std::string text)
         if (error.message.size() >= 5 && error.message.compare(error.message.size() - 5, 5, "got: ") == 0) {
             error.message += "the end of the text";
         }
-        notWholeMessage_ =
-            NotWholeText(error.line + 1, error.column + 1, QString::fromStdString(error.message));
+        SetNotWhole(error.line + 1, error.column + 1, QString::fromStdString(error.message));
         break;
     }
     skippedInZone_ = Channel0ZoneIndexes(*locations, *vca_, skippedAt);
 }
 
 VcaConfigReader::~VcaConfigReader() = default;
+
+void VcaConfigReader::SetNotWhole(int line, int column, const QString& reason)
+{
+    notWholeLine_ = line;
+    notWholeColumn_ = column;
+    notWholeReason_ = reason;
+    notWholeMessage_ = NotWholeText(line, column, reason);
+}
 
 bool VcaConfigReader::HasChannel0(QString& errorMessage) const
 {

@@ -96,6 +96,11 @@ public:
     // Empty when whole; otherwise the user text that names where the text
     // could not be read.
     const QString& NotWholeMessage() const { return notWholeMessage_; }
+    // Where the text stopped being read (1-based) and the parser's reason,
+    // for callers that word the refusal themselves; 0 and empty when whole.
+    int NotWholeLine() const { return notWholeLine_; }
+    int NotWholeColumn() const { return notWholeColumn_; }
+    const QString& NotWholeReason() const { return notWholeReason_; }
 
     // An enum value the schema does not know, skipped so that the rest reads;
     // the field it was given for keeps its default (and has_ is false).
@@ -109,9 +114,13 @@ public:
 private:
     bool HasChannel0(QString& errorMessage) const;
     void Parse(std::string text);
+    void SetNotWhole(int line, int column, const QString& reason);
 
     std::unique_ptr<VCA> vca_;
     QString notWholeMessage_;
+    int notWholeLine_ = 0;
+    int notWholeColumn_ = 0;
+    QString notWholeReason_;
     std::vector<SkippedValue> skippedEnumValues_;
     // For each skipped value, the index of the channel 0 zone it stood in; -1
     // when it stood elsewhere.

@@ -1,10 +1,14 @@
 // The tool's commands as scripts run them, in the virtual LAN: QelIpTool as a
 // child process without a terminal, the password in its environment; what
 // it prints, its exit codes, and what the simulated devices hold afterwards.
+#include "ConfigTemplate.h"
 #include "SimDevice.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -203,6 +207,80 @@ private slots:
         for (const Run& run : {readdress, both}) {
             QVERIFY(!(run.out + run.err).contains(QLatin1String("pw-cl-")));
         }
+    }
+
+    // "config save" writes the device's configuration as a template that
+    // reads back whole and holds neither the video source nor its password;
+    // a configuration cut short is refused with the reader's text and leaves
+    // no file; an address that is not numeric IPv4 is a usage error.
+    void configSaveWritesTemplateOnlyFromWholeConfiguration()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString seed = dir.filePath(QStringLiteral("seed.txt"));
+        {
+            QFile file(seed);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(
+                "Ch {\n"
+                "  zones { id: 1 points { x: 10 y: 20 } points { x: 30000 y: 20 } points { x: 10 y: 40000 }\n"
+                "          enable: true name: \"Tor\" style: POLYGON }\n"
+                "  zones { id: 2 points { x: 1 y: 2 } points { x: 3 y: 4 } enable: false name: \"Aus\"\n"
+                "          style: LINE }\n"
+                "  campos { FOV: 30 camangle: 20 height: 5 }\n"
+                "  timeout: 42\n"
+                "  objectClasses { minArea: 1 maxArea: 2 minHeight: 1 maxHeight: 2 }\n"
+                "  objectClasses { minArea: 4 maxArea: 9 minHeight: 1 maxHeight: 3 }\n"
+                "  encoder { fps: 15 bitrate: 1000000 }\n"
+                "  mog { history: 500 }\n"
+                "}\n"
+                "videoSource { model: \"m\" host: \"10.0.0.5\" login: \"admin\" password: \"pw-tpl-src\" "
+                "}\n");
+        }
+        const QString saved = dir.filePath(QStringLiteral("gate.qeltemplate"));
+        {
+            SimDevice sim(QStringLiteral("dev1"),
+                          {QStringLiteral("--mac"), QStringLiteral("02:C1:00:00:07:01"),
+                           QStringLiteral("--http-config-file"), seed},
+                          QStringLiteral("http"));
+            QVERIFY(sim.IsReady());
+            const Run usage =
+                Tool({QStringLiteral("config"), QStringLiteral("save"), QStringLiteral("10.77.11"), saved});
+            QVERIFY2(usage.exitCode == 2 &&
+                         usage.err.startsWith(QStringLiteral("Not an IPv4 address: 10.77.11\n")),
+                     qPrintable(Lines(usage)));
+            const Run run =
+                Tool({QStringLiteral("config"), QStringLiteral("save"), QStringLiteral("10.77.0.11"), saved});
+            QVERIFY2(run.exitCode == 0, qPrintable(Lines(run)));
+            QCOMPARE(run.out, QStringLiteral(
+                                  "Saved the configuration of 10.77.0.11 to %1: 2 zones, 2 object classes\n")
+                                  .arg(saved));
+        }
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY2(text.startsWith("# QEL IP Tool template\n"), text.constData());
+        QVERIFY2(text.contains("# Source IP address: 10.77.0.11\n"), text.constData());
+        QVERIFY(!text.contains("password") && !text.contains("pw-tpl-src") && !text.contains("videoSource"));
+        QVERIFY(text.contains("name: \"Aus\"") && text.contains("timeout: 42") && text.contains("x: 30000"));
+        std::unique_ptr<VcaConfigReader> reader;
+        QString error;
+        QVERIFY2(ReadConfigTemplate(text, reader, error), qPrintable(error));
+
+        const QString refused = dir.filePath(QStringLiteral("cut.qeltemplate"));
+        SimDevice cut(QStringLiteral("dev1"),
+                      {QStringLiteral("--mac"), QStringLiteral("02:C1:00:00:07:01"),
+                       QStringLiteral("--http-config-fault"), QStringLiteral("cut")},
+                      QStringLiteral("http"));
+        QVERIFY(cut.IsReady());
+        const Run run =
+            Tool({QStringLiteral("config"), QStringLiteral("save"), QStringLiteral("10.77.0.11"), refused});
+        QVERIFY2(run.exitCode == 1 && run.out.isEmpty() &&
+                     run.err.startsWith(
+                         QStringLiteral("The device's configuration could not be read whole (line ")),
+                 qPrintable(Lines(run)));
+        QVERIFY(!QFile::exists(refused));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left either
     }
 };
 

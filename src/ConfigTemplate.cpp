@@ -1,0 +1,141 @@
+#include "ConfigTemplate.h"
+
+#include "ToolVersion.h"
+#include "VCA.pb.h"
+
+#include <QCoreApplication>
+#include <google/protobuf/text_format.h>
+#include <string>
+
+namespace {
+
+constexpr uint32_t kMaxZoneCoordinate = 65535;
+
+QString Tr(const char* text)
+{
+    return QCoreApplication::translate("ConfigTemplate", text);
+}
+
+// Header values come from the network (a device's name): a line break would
+// end the comment and put the rest of the name into the template's fields.
+QString OneLine(const QString& value)
+{
+    if (value.isEmpty()) {
+        return Tr("not known");
+    }
+    QString line = value;
+    for (QChar& c : line) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Separator_Line ||
+            c.category() == QChar::Separator_Paragraph) {
+            c = QChar::ReplacementCharacter;
+        }
+    }
+    return line;
+}
+
+// The raw values: the reader's zone lists wrap wider ones to 16 bits, which
+// would move the point elsewhere on another device.
+bool CheckZonePoints(const Channel& channel, QString& error)
+{
+    for (const Zone& zone : channel.zones()) {
+        for (const Point& point : zone.points()) {
+            if (point.x() > kMaxZoneCoordinate || point.y() > kMaxZoneCoordinate) {
+                error = Tr("Zone '%1' has a point outside 0–65535 (%2, %3)")
+                            .arg(OneLine(QString::fromStdString(zone.name())))
+                            .arg(point.x())
+                            .arg(point.y());
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The reader skips an enum value it does not know and leaves the field at its
+// default: copied or applied, the zone would change its kind.
+QString SkippedText(const QString& text, const VcaConfigReader& config)
+{
+    const VcaConfigReader::SkippedValue& skipped = config.SkippedEnumValues().front();
+    return text.arg(skipped.line)
+        .arg(QString::fromStdString(skipped.field), OneLine(QString::fromStdString(skipped.value)));
+}
+
+} // namespace
+
+bool MakeConfigTemplate(const VcaConfigReader& config, const TemplateSource& source, QByteArray& text,
+                        QString& error)
+{
+    if (!config.IsWhole()) {
+        error = config.NotWholeMessage();
+        return false;
+    }
+    if (config.Config().ch_size() == 0) {
+        error = Tr("The device's configuration has no channel 0");
+        return false;
+    }
+    if (!config.SkippedEnumValues().empty()) {
+        error =
+            SkippedText(Tr("The device's configuration holds a value this tool does not know (line %1: %2 "
+                           "%3); a template would not hold it"),
+                        config);
+        return false;
+    }
+    const Channel& channel = config.Config().ch(0);
+    if (!CheckZonePoints(channel, error)) {
+        return false;
+    }
+    // The background model and the reinit threshold stay the target's own;
+    // the reader takes a channel without them (a partial message), so the
+    // template reads back whole without them.
+    VCA result;
+    Channel* copy = result.add_ch();
+    *copy->mutable_zones() = channel.zones();
+    *copy->mutable_campos() = channel.campos();
+    copy->set_timeout(channel.timeout());
+    *copy->mutable_objectclasses() = channel.objectclasses();
+    *copy->mutable_encoder() = channel.encoder();
+
+    std::string body;
+    if (!google::protobuf::TextFormat::PrintToString(result, &body)) {
+        error = Tr("The template could not be written");
+        return false;
+    }
+    const QDateTime saved = source.savedUtc.isValid() ? source.savedUtc : QDateTime::currentDateTimeUtc();
+    const QString header =
+        QStringLiteral("# QEL IP Tool template\n"
+                       "# Tool version: %1\n"
+                       "# Source device: %2\n"
+                       "# Source MAC address: %3\n"
+                       "# Source IP address: %4\n"
+                       "# Saved (UTC): %5\n")
+            .arg(QString::fromLatin1(kToolVersion), OneLine(source.deviceName), OneLine(source.mac),
+                 OneLine(source.address), saved.toUTC().toString(Qt::ISODate));
+    text = header.toUtf8() + QByteArray::fromStdString(body);
+    return true;
+}
+
+bool ReadConfigTemplate(const QByteArray& text, std::unique_ptr<VcaConfigReader>& reader, QString& error)
+{
+    auto read = std::make_unique<VcaConfigReader>(text);
+    reader.reset();
+    if (!read->IsWhole()) {
+        error = Tr("The template could not be read whole (line %1, column %2: %3)")
+                    .arg(read->NotWholeLine())
+                    .arg(read->NotWholeColumn())
+                    .arg(read->NotWholeReason());
+        return false;
+    }
+    if (read->Config().ch_size() == 0) {
+        error = Tr("The template holds no channel 0");
+        return false;
+    }
+    if (!read->SkippedEnumValues().empty()) {
+        error = SkippedText(Tr("The template holds a value this tool does not know (line %1: %2 %3)"), *read);
+        return false;
+    }
+    if (!CheckZonePoints(read->Config().ch(0), error)) {
+        return false;
+    }
+    reader = std::move(read);
+    return true;
+}
