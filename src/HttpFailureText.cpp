@@ -67,10 +67,18 @@ QString HttpFailureText(const QNetworkReply& reply)
     // a blank or an "&": replace every form of it by its masked form first.
     const QUrl& url = reply.url();
     const QString masked = QString::fromStdString(UrlLogText(url.toString(QUrl::FullyEncoded).toStdString()));
-    for (const QUrl::FormattingOptions form :
-         {QUrl::FormattingOptions(QUrl::PrettyDecoded), QUrl::FormattingOptions(QUrl::FullyEncoded),
-          QUrl::FormattingOptions(QUrl::FullyDecoded)}) {
-        const QString quoted = url.toString(form);
+    // QUrl refuses to give the whole URL fully decoded (it warns and gives
+    // nothing), so that form is put together from its parts.
+    QString decoded = url.scheme() + QStringLiteral("://") + url.host(QUrl::FullyDecoded);
+    if (url.port() != -1) {
+        decoded += QLatin1Char(':') + QString::number(url.port());
+    }
+    decoded += url.path(QUrl::FullyDecoded);
+    if (url.hasQuery()) {
+        decoded += QLatin1Char('?') + url.query(QUrl::FullyDecoded);
+    }
+    for (const QString& quoted :
+         {url.toString(QUrl::PrettyDecoded), url.toString(QUrl::FullyEncoded), decoded}) {
         if (!quoted.isEmpty()) {
             text.replace(quoted, masked);
         }

@@ -914,6 +914,10 @@ void SettingsLanTest::NoResponseIsCheckedBySearch()
     const QString ip = changed ? QStringLiteral("10.77.0.70") : kDeviceIp;
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
+        // The source page's loads end first, so that a device killed below
+        // fails only the change.
+        QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, "pushButtonApply3")->isEnabled(),
+                                 kReplyTimeoutMs);
         if (passwordGroup) {
             ApplyPassword(dialog, password, QStringLiteral("new secret"));
         } else {
