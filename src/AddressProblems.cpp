@@ -45,14 +45,28 @@ std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>
     for (size_t i = 0; i < devices.size(); ++i) {
         holders[devices[i].ip].insert(devices[i].mac != 0 ? devices[i].mac : (uint64_t{1} << 48) + i);
     }
+    // The window judges every row again as replies arrive: each interface's
+    // networks and their text are made once, not once per device.
+    struct InterfaceNetworks {
+        std::vector<Ipv4Network> networks;
+        QString text;
+    };
+    std::unordered_map<int, InterfaceNetworks> byInterface;
     std::vector<AddressProblem> problems(devices.size());
     for (size_t i = 0; i < devices.size(); ++i) {
         AddressProblem& problem = problems[i];
         problem.sharesWith = static_cast<int>(holders[devices[i].ip].size()) - 1;
-        const std::vector<Ipv4Network> networks = NetworksOf(interfaces, devices[i].interfaceIndex);
-        problem.outside = !InAnyNetwork(networks, devices[i].ip);
+        auto known = byInterface.find(devices[i].interfaceIndex);
+        if (known == byInterface.end()) {
+            std::vector<Ipv4Network> networks = NetworksOf(interfaces, devices[i].interfaceIndex);
+            QString text = NetworksText(networks);
+            known =
+                byInterface.emplace(devices[i].interfaceIndex, InterfaceNetworks{std::move(networks), text})
+                    .first;
+        }
+        problem.outside = !InAnyNetwork(known->second.networks, devices[i].ip);
         if (problem.outside) {
-            problem.networks = NetworksText(networks);
+            problem.networks = known->second.text;
         }
     }
     return problems;
