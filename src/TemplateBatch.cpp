@@ -93,10 +93,8 @@ bool TemplateBatch::IsFinished() const
 void TemplateBatch::StartEntry(size_t index)
 {
     current_ = index;
-    QString host = AddressText(entries_[index].device.ip);
-    if (httpPort_ != 80) {
-        host += QStringLiteral(":%1").arg(httpPort_);
-    }
+    const QString host = index < static_cast<size_t>(hosts_.size()) ? hosts_.at(static_cast<int>(index))
+                                                                    : AddressText(entries_[index].device.ip);
     apply_ = new TemplateApply(*tmpl_, choice_, host, this);
     vf = connect(apply_, SIGNAL(Progress()), this, SLOT(OnApplyProgress()));
     vf = connect(apply_, SIGNAL(Finished()), this, SLOT(OnApplyFinished()));

@@ -38,8 +38,9 @@ public:
                   const std::vector<DeviceNetworkParams>& devices, QObject* parent);
     ~TemplateBatch() override;
 
-    // Devices are reached at their address on this port (80 by default).
-    void SetHttpPort(int port) { httpPort_ = port; }
+    // Device i is reached at hosts[i] ("address:port") instead of its
+    // address on port 80: for simulated devices that share one address.
+    void SetHosts(const QStringList& hosts) { hosts_ = hosts; }
 
     void Start();
     // The device at work finishes; no other is sent anything.
@@ -79,5 +80,5 @@ private:
     BatchRunner* runner_ = nullptr;  // child
     TemplateApply* apply_ = nullptr; // child; the device at work
     size_t current_ = 0;
-    int httpPort_ = 80;
+    QStringList hosts_;
 };
