@@ -99,6 +99,13 @@ void DeviceRtspPart::RegisterOptions(SimOptions& options)
     options.AddFlag("rtsp-close-after-play",
                     "close the RTSP connection right after answering PLAY; the session and the video go on",
                     [this] { options_.closeAfterPlay = true; });
+    options.AddFlag("rtsp-drop-udp",
+                    "RTP and RTCP over UDP never reach the client (sent to a port where nobody "
+                    "listens, as through a firewall that drops UDP); interleaved TCP works",
+                    [this] { options_.dropUdp = true; });
+    options.AddFlag("rtsp-refuse-udp",
+                    "answer SETUP for RTP over UDP with 461 Unsupported Transport; interleaved TCP works",
+                    [this] { options_.refuseUdp = true; });
     options.AddValue("rtsp-devices", "N", "serve RTSP for the first N devices only (default 16)",
                      [this](const std::string& v, std::string& e) {
                          return simopt::ParseUnsigned(v, 0, 4096, maxDevices_, e);

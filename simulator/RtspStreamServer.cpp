@@ -162,6 +162,41 @@ GstRTSPStatusCode OnPreTeardownRequest(GstRTSPClient* /*client*/, GstRTSPContext
     return GST_RTSP_STS_OK;
 }
 
+// The port UDP video is sent to when it must not arrive: the discard
+// service, on which the client's host has nobody listening.
+constexpr const char* kNowherePorts = "client_port=9-10";
+
+// Says the transport each SETUP asks for; refuses UDP, or sends it where the
+// client does not listen, as the options say. The server reads the Transport
+// header after this handler, so a changed one takes effect.
+GstRTSPStatusCode OnPreSetupRequest(GstRTSPClient* /*client*/, GstRTSPContext* context, gpointer userData)
+{
+    const auto* options = static_cast<const RtspStreamOptions*>(userData);
+    gchar* value = nullptr;
+    if (context->request == nullptr ||
+        gst_rtsp_message_get_header(context->request, GST_RTSP_HDR_TRANSPORT, &value, 0) != GST_RTSP_OK ||
+        value == nullptr) {
+        return GST_RTSP_STS_OK;
+    }
+    const std::string transport = value;
+    std::cout << "qel-device-sim: rtsp transport " << transport << std::endl;
+    if (transport.find("RTP/AVP/TCP") != std::string::npos) {
+        return GST_RTSP_STS_OK;
+    }
+    if (options->refuseUdp) {
+        return GST_RTSP_STS_UNSUPPORTED_TRANSPORT;
+    }
+    const size_t ports = transport.find("client_port=");
+    if (options->dropUdp && ports != std::string::npos) {
+        const size_t end = transport.find_first_of(";,", ports);
+        const std::string elsewhere = transport.substr(0, ports) + kNowherePorts +
+                                      (end == std::string::npos ? std::string() : transport.substr(end));
+        gst_rtsp_message_remove_header(context->request, GST_RTSP_HDR_TRANSPORT, -1);
+        gst_rtsp_message_add_header(context->request, GST_RTSP_HDR_TRANSPORT, elsewhere.c_str());
+    }
+    return GST_RTSP_STS_OK;
+}
+
 GstRTSPStatusCode OnPrePlayRequest(GstRTSPClient* /*client*/, GstRTSPContext* /*context*/,
                                    gpointer /*userData*/)
 {
@@ -260,6 +295,8 @@ void OnClientConnected(GstRTSPServer* /*server*/, GstRTSPClient* client, gpointe
     if (options.holdTeardownAnswerMs != 0) {
         g_signal_connect(client, "pre-teardown-request", G_CALLBACK(OnPreTeardownRequest), gst);
     }
+    g_signal_connect(client, "pre-setup-request", G_CALLBACK(OnPreSetupRequest),
+                     const_cast<RtspStreamOptions*>(&options));
     if (options.failPlay) {
         g_signal_connect(client, "pre-play-request", G_CALLBACK(OnPrePlayRequest), nullptr);
     }
@@ -464,7 +501,10 @@ bool RtspStreamServer::Start(std::string& error)
     GstRTSPMediaFactory* factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(factory, PipelineDescription().c_str());
     gst_rtsp_media_factory_set_shared(factory, FALSE);
-    gst_rtsp_media_factory_set_protocols(factory, GST_RTSP_LOWER_TRANS_UDP);
+    // RTP over UDP, or interleaved on the RTSP connection when a client asks
+    // so (as clients behind a firewall do).
+    gst_rtsp_media_factory_set_protocols(
+        factory, static_cast<GstRTSPLowerTrans>(GST_RTSP_LOWER_TRANS_UDP | GST_RTSP_LOWER_TRANS_TCP));
     if (options_.bindAddress != "0.0.0.0") {
         // RTP and RTCP leave from the device's own address, as a device's do
         // (a socket bound to any address would send from the loopback's main

@@ -31,13 +31,17 @@ struct RtspStreamOptions {
     bool failPlay = false;            // answer PLAY with 503 Service Unavailable
     std::string contentBase;          // non-empty: the Content-Base of the DESCRIBE answer
     bool closeAfterPlay = false;      // close the RTSP connection right after PLAY; the session stays
+    bool dropUdp = false;             // RTP/RTCP over UDP is sent where no client listens (a firewall)
+    bool refuseUdp = false;           // answer SETUP for UDP with 461 Unsupported Transport
 };
 
-// A live H.264 test picture (or a pre-encoded clip) over RTSP with RTP over UDP, on GStreamer's RTSP
-// server library, with Digest authentication. Each client gets its own pipeline,
+// A live H.264 test picture (or a pre-encoded clip) over RTSP with RTP over UDP, or interleaved on
+// the RTSP connection when the client asks so, on GStreamer's RTSP server library, with Digest
+// authentication. Each client gets its own pipeline,
 // so every connection starts with a key frame and its own fault clock. Says
 // every request it answers on standard output ("qel-device-sim: rtsp request
-// METHOD URL"). Runs a GLib main loop on a thread of its own; Stop joins it
+// METHOD URL"), and each transport a SETUP asks for ("qel-device-sim: rtsp
+// transport TRANSPORT"). Runs a GLib main loop on a thread of its own; Stop joins it
 // (and ends a TEARDOWN answer held back).
 class RtspStreamServer final {
 public:

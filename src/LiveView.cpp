@@ -61,6 +61,11 @@ bool LiveView::IsConnected() const
     return rtspDevice_ != nullptr;
 }
 
+QString LiveView::TransportText() const
+{
+    return rtspDevice_ ? QString::fromStdString(rtspDevice_->TransportName()) : QString();
+}
+
 bool LiveView::Connect(const std::string& deviceAddress, QString& errorMessage)
 {
     assert(!rtspDevice_);

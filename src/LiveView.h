@@ -47,6 +47,8 @@ public:
     void Disconnect();
     // From Connect until the stop has been handled.
     bool IsConnected() const;
+    // How the video arrives, "UDP" or "TCP"; empty when not connected.
+    QString TransportText() const;
 
 signals:
     // The connection has ended and is released; `error` is empty when the

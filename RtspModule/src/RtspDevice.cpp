@@ -2,6 +2,7 @@
 
 #include "MediaSession.h"
 #include "RtcpInstance.h"
+#include "RtpSource.h"
 #include "RtspDeviceSink.h"
 #include "ThreadSafeTaskScheduler.h"
 
@@ -14,6 +15,8 @@ namespace {
 
 // Scheduler housekeeping tick: one wake-up a second at most when idle.
 constexpr unsigned kSchedulerGranularityUs = 1000000;
+// SETUP answer of a server that does not offer the transport asked for.
+constexpr int kUnsupportedTransport = 461;
 
 RtspDevice& DeviceOf(RTSPClient* client)
 {
@@ -33,6 +36,10 @@ std::string SubsessionText(const MediaSubsession& subsession)
 
 std::string PortText(const MediaSubsession& subsession)
 {
+    if (subsession.isInterleaved()) {
+        return "interleaved channels " + std::to_string(subsession.rtpChannel()) + "-" +
+               std::to_string(subsession.rtcpChannel());
+    }
     const unsigned port = subsession.clientPortNum();
     if (subsession.rtcpIsMuxed()) {
         return "client port " + std::to_string(port);
@@ -78,7 +85,10 @@ RtspDevice::~RtspDevice()
 {
     VLOG(8) << "Destructing...";
     Stop();
-    envir().taskScheduler().unscheduleDelayedTask(checkStateTask_);
+    TaskScheduler& scheduler = envir().taskScheduler();
+    scheduler.unscheduleDelayedTask(checkStateTask_);
+    scheduler.unscheduleDelayedTask(udpCheckTask_);
+    scheduler.unscheduleDelayedTask(fallbackTask_);
 }
 
 ThreadSafeTaskScheduler& RtspDevice::Scheduler() const
@@ -105,7 +115,13 @@ void RtspDevice::Run()
 
 void RtspDevice::TearDown()
 {
-    envir().taskScheduler().unscheduleDelayedTask(checkStateTask_);
+    TaskScheduler& scheduler = envir().taskScheduler();
+    scheduler.unscheduleDelayedTask(checkStateTask_);
+    scheduler.unscheduleDelayedTask(udpCheckTask_);
+    scheduler.unscheduleDelayedTask(fallbackTask_);
+    // The stop is the user's or a reported error's: a connection that fails
+    // while TEARDOWN goes out says nothing more.
+    playing_ = false;
     if (scs_.session == nullptr || sessionId().empty() || !IsConnected()) {
         return;
     }
@@ -121,6 +137,137 @@ void RtspDevice::OnForeignBaseIgnored(const std::string& header, const std::stri
     RTSPClient::OnForeignBaseIgnored(header, url);
     LOG(INFO) << url_ << ": ignored the " << header << " \"" << url
               << "\" of the DESCRIBE answer: it names another host or port than the device's";
+}
+
+std::string RtspDevice::TransportName() const
+{
+    return overTcp_ ? "TCP" : "UDP";
+}
+
+bool RtspDevice::InitiateInterleaved(MediaSubsession& subsession)
+{
+    if (nextChannel_ > 254) {
+        envir().setResultMsg("No interleaved channels left");
+        return false;
+    }
+    const bool initiated = subsession.initiateInterleaved(
+        static_cast<uint8_t>(nextChannel_),
+        [this](uint8_t channel, const uint8_t* data, size_t size) { SendInterleaved(channel, data, size); });
+    if (initiated) {
+        nextChannel_ += 2;
+    }
+    return initiated;
+}
+
+void RtspDevice::NotePlaying()
+{
+    playing_ = true;
+    envir().taskScheduler().unscheduleDelayedTask(udpCheckTask_);
+    if (!overTcp_) {
+        udpCheckTask_ =
+            envir().taskScheduler().scheduleDelayedTask(kUdpArrivalTimeoutUs, CheckUdpArrival1, this);
+    }
+}
+
+void RtspDevice::CheckUdpArrival1(void* clientData)
+{
+    auto* device = static_cast<RtspDevice*>(clientData);
+    device->udpCheckTask_ = nullptr;
+    device->CheckUdpArrival();
+}
+
+void RtspDevice::CheckUdpArrival()
+{
+    if (overTcp_ || scs_.session == nullptr) {
+        return;
+    }
+    // Only the streams that are read count; an audio stream nobody reads is
+    // never looked at.
+    bool someRead = false;
+    MediaSubsessionIterator iter(*scs_.session);
+    while (MediaSubsession* subsession = iter.next()) {
+        if (subsession->sink == nullptr || subsession->rtpSource() == nullptr) {
+            continue;
+        }
+        if (subsession->rtpSource()->PacketsArrived() > 0) {
+            return;
+        }
+        someRead = true;
+    }
+    if (someRead) {
+        FallBackToTcp("no RTP packet arrived over UDP within " +
+                      std::to_string(kUdpArrivalTimeoutUs / 1000000) + " s of PLAY");
+    }
+}
+
+void RtspDevice::FallBackToTcpSoon(const std::string& reason)
+{
+    fallbackReason_ = reason;
+    envir().taskScheduler().unscheduleDelayedTask(fallbackTask_);
+    fallbackTask_ = envir().taskScheduler().scheduleDelayedTask(0, FallBackToTcp1, this);
+}
+
+void RtspDevice::FallBackToTcp1(void* clientData)
+{
+    auto* device = static_cast<RtspDevice*>(clientData);
+    device->fallbackTask_ = nullptr;
+    device->FallBackToTcp(device->fallbackReason_);
+}
+
+void RtspDevice::FallBackToTcp(const std::string& reason)
+{
+    if (overTcp_) {
+        return;
+    }
+    LOG(INFO) << url_ << ": " << reason << "; setting the stream up again with RTP over the RTSP connection";
+    PrintPrefix(envir(), *this) << "No video over UDP (" << reason
+                                << "): setting the stream up again over the RTSP connection\n";
+    envir().taskScheduler().unscheduleDelayedTask(udpCheckTask_);
+    // The UDP session ends on the device as at a stop: its TEARDOWN is
+    // written, not awaited.
+    if (scs_.session != nullptr) {
+        MediaSubsessionIterator iter(*scs_.session);
+        while (MediaSubsession* subsession = iter.next()) {
+            Medium::close(subsession->sink);
+            subsession->sink = nullptr;
+            if (subsession->rtcpInstance() != nullptr) {
+                subsession->rtcpInstance()->setByeHandler(nullptr, nullptr);
+            }
+        }
+        if (!sessionId().empty() && IsConnected()) {
+            sendTeardownCommand(*scs_.session, nullptr, nullptr);
+        }
+    }
+    DropConnection();
+    envir().taskScheduler().unscheduleDelayedTask(scs_.streamTimerTask);
+    delete scs_.iter;
+    scs_.iter = nullptr;
+    Medium::close(scs_.session);
+    scs_.session = nullptr;
+    scs_.subsession = nullptr;
+    scs_.duration = 0.0;
+    playing_ = false;
+    nextChannel_ = 0;
+    overTcp_ = true;
+    sendDescribeCommand(continueAfterDESCRIBE);
+}
+
+bool RtspDevice::OnInterleavedPacket(uint8_t channel, const uint8_t* data, size_t size)
+{
+    if (!overTcp_) {
+        return true; // nothing of ours travels on the connection: skipped
+    }
+    return scs_.session != nullptr && scs_.session->DeliverInterleaved(channel, data, size);
+}
+
+void RtspDevice::OnConnectionClosed(const std::string& reason)
+{
+    // Over UDP the video goes on, and the next request connects anew.
+    if (!overTcp_ || !playing_) {
+        return;
+    }
+    playing_ = false;
+    ReportError(url_ + " The connection that carried the video was lost: " + reason);
 }
 
 void RtspDevice::SetStopFlag()
@@ -229,7 +376,9 @@ void setupNextSubsession(RTSPClient* rtspClient)
     // Subsessions that cannot be initiated are skipped; the loop replaces recursion.
     while ((scs.subsession = scs.iter->next()) != nullptr) {
         MediaSubsession& subsession = *scs.subsession;
-        if (!subsession.initiate()) {
+        const bool initiated =
+            device.IsOverTcp() ? device.InitiateInterleaved(subsession) : subsession.initiate();
+        if (!initiated) {
             const std::string text = device.Url() + " Failed to initiate the \"" +
                                      SubsessionText(subsession) + "\" subsession: " + env.getResultMsg();
             LOG(ERROR) << text;
@@ -265,6 +414,12 @@ void continueAfterSETUP(RTSPClient* rtspClient, int resultCode, char* resultStri
     do {
         if (subsession == nullptr) {
             break;
+        }
+        if (resultCode == kUnsupportedTransport && !device.IsOverTcp()) {
+            device.FallBackToTcpSoon(std::string("the device refused it: ") +
+                                     (resultString != nullptr ? resultString : ""));
+            delete[] resultString;
+            return;
         }
         if (resultCode != 0) {
             device.ReportError(device.Url() + " Failed to set up the \"" + SubsessionText(*subsession) +
@@ -312,6 +467,7 @@ void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultStrin
         device.ReportError(device.Url() + " Failed to start playing session: " + reason);
         return;
     }
+    device.NotePlaying();
     if (scs.duration > 0) {
         const unsigned delaySlop = 2; // seconds past the end before the stream counts as over
         scs.duration += delaySlop;

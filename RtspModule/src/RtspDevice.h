@@ -45,10 +45,14 @@ protected:
     std::unique_ptr<BasicUsageEnvironment> ownEnvironment_;
 };
 
-// Pulls one device's live H.264 video over RTSP (RTP over UDP). Run blocks on the
-// video thread while the stream runs: DESCRIBE, SETUP of every subsession, PLAY,
-// a keep-alive every 6 s and a liveness check that stops the loop after more than
-// 60 s without a NAL unit. Fatal problems, and every end of the stream that the
+// Pulls one device's live H.264 video over RTSP. Run blocks on the video thread
+// while the stream runs: DESCRIBE, SETUP of every subsession, PLAY, a keep-alive
+// every 6 s and a liveness check that stops the loop after more than 60 s
+// without a NAL unit. RTP comes over UDP first; when the device refuses UDP
+// (461), or no RTP packet has arrived 3 s after PLAY (a firewall that drops
+// UDP), the stream is set up again on a new RTSP connection with RTP and RTCP
+// interleaved on it, and stays there. A closed connection then ends the video,
+// and is reported. Fatal problems, and every end of the stream that the
 // device announces (a failed PLAY, an RTCP BYE, the end of the announced range),
 // go as texts to the error handler at once. The device URL's host must be a
 // numeric IPv4 address. Stop it with SetStopFlag from any thread; Run then sends
@@ -78,9 +82,24 @@ public:
 
     const std::string& Url() const { return url_; }
 
+    // "UDP" or "TCP": how RTP reaches this device's client. Any thread.
+    std::string TransportName() const;
+    bool IsOverTcp() const { return overTcp_; }
+    // Initiates a subsession on the next free pair of interleaved channels.
+    bool InitiateInterleaved(MediaSubsession& subsession);
+    // PLAY was answered: the stream runs; over UDP, its arrival is checked.
+    void NotePlaying();
+    // Sets the stream up again over the RTSP connection, from the loop's next
+    // step (not inside the response handler that found the reason).
+    void FallBackToTcpSoon(const std::string& reason);
+
     // Keep-alive period and the silence after which the device counts as dead.
     static constexpr int64_t kCheckStatePeriodUs = 6000000;
     static constexpr long long kDeadAfterSeconds = 60;
+    // Time after PLAY within which RTP over UDP must arrive: a device sends
+    // within a frame interval or two, so longer silence means the packets are
+    // being dropped on their way.
+    static constexpr int64_t kUdpArrivalTimeoutUs = 3000000;
 
 private:
     static void CheckState1(void* clientData);
@@ -90,6 +109,12 @@ private:
     // never answers must not hold up the stop.
     void TearDown();
     void OnForeignBaseIgnored(const std::string& header, const std::string& url) override;
+    bool OnInterleavedPacket(uint8_t channel, const uint8_t* data, size_t size) override;
+    void OnConnectionClosed(const std::string& reason) override;
+    static void CheckUdpArrival1(void* clientData);
+    void CheckUdpArrival();
+    static void FallBackToTcp1(void* clientData);
+    void FallBackToTcp(const std::string& reason);
     ThreadSafeTaskScheduler& Scheduler() const;
 
     StreamClientState scs_;
@@ -101,6 +126,13 @@ private:
     long long lastUsedTime_ = 0; // MonotonicSeconds() of the last sign of life; video thread only
     std::atomic<IErrorHandler*> errorHandler_{nullptr};
     TaskToken checkStateTask_ = nullptr;
+    // Video thread only, but for overTcp_, which other threads read.
+    std::atomic<bool> overTcp_{false};
+    bool playing_ = false; // PLAY answered on the current connection
+    unsigned nextChannel_ = 0;
+    TaskToken udpCheckTask_ = nullptr;
+    TaskToken fallbackTask_ = nullptr;
+    std::string fallbackReason_;
 };
 
 // Response handlers of the connection, on the video thread.

@@ -15,6 +15,7 @@
 #include "LogCapture.h"
 #include "MessageBoxWatcher.h"
 #include "FrameHandOver.h"
+#include "LiveView.h"
 #include "RtspFrameReceiver.h"
 #include "SettingsDialog.h"
 #include "SimDevice.h"
@@ -206,6 +207,7 @@ private slots:
     void ConnectShowsTheVideoInBothViewsAndDisconnectStops();
     void WrongRtspPasswordIsShownWithTheUrl();
     void StalledStreamIsShownOverThePicture();
+    void VideoDroppedOverUdpComesOverTcp();
     void DisconnectAfterTheLoopEndedOnAnErrorIsHarmless();
     void ClosingWhileConnectedJoinsTheVideoThread();
     void LargeStreamsShowWholePictures_data();
@@ -532,6 +534,30 @@ void LiveViewDialogTest::StalledStreamIsShownOverThePicture()
     QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains(QStringLiteral("RtspDevice stopped by user")),
                              kStopTimeoutMs);
     QVERIFY(view1->overlayText().isEmpty() && view2->overlayText().isEmpty());
+}
+
+void LiveViewDialogTest::VideoDroppedOverUdpComesOverTcp()
+{
+    // The device's UDP video never arrives, as behind a firewall.
+    QVERIFY(StartDevice({QStringLiteral("--rtsp-drop-udp")}));
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* liveView = dialog_->findChild<LiveView*>();
+    QVERIFY(liveView != nullptr);
+    QVERIFY(liveView->TransportText().isEmpty());
+    auto* view1 = Child<DrawableView>(dialog_.get(), "videoWidget1");
+    const QImage blank = view1->grab().toImage();
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect1"), Qt::LeftButton);
+    QCOMPARE(liveView->TransportText(), QStringLiteral("UDP"));
+    QVERIFY2(WaitFrames(kFramesToSee, 5000), qPrintable(QString::number(frames_)));
+    QCOMPARE(liveView->TransportText(), QStringLiteral("TCP"));
+    QVERIFY2(SameShare(view1->grab().toImage(), blank) < 0.5, "the view shows no picture");
+    QVERIFY(boxes_->Texts().isEmpty());
+
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains(QStringLiteral("RtspDevice stopped by user")),
+                             kStopTimeoutMs);
+    QVERIFY(liveView->TransportText().isEmpty());
 }
 
 void LiveViewDialogTest::WrongRtspPasswordIsShownWithTheUrl()

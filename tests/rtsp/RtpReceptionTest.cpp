@@ -1,11 +1,14 @@
 // RTP and RTCP reception over real UDP sockets on loopback: a subsession's
 // source hands NAL units to a sink, an RTCP BYE from the sender reaches the
-// BYE handler once, and once the server is known only its packets count.
+// BYE handler once, and once the server is known only its packets count. The
+// same interleaved on a real RTSP connection, with RTCP both ways.
 #include "MediaSession.h"
 #include "MediaSink.h"
 #include "RtcpInstance.h"
 #include "RtpSource.h"
+#include "RTSPClient.h"
 #include "RtspResponse.h"
+#include "ScriptedServer.h"
 #include "TaskScheduler.h"
 #include "UsageEnvironment.h"
 
@@ -218,6 +221,116 @@ TEST_F(RtpReceptionTest, OnceTheServerIsKnownOnlyItsPacketsCount)
     }
     Medium::close(sink);
     Medium::close(session);
+}
+
+// A client whose interleaved packets go to its session.
+class InterleavedClient final : public RTSPClient {
+public:
+    InterleavedClient(UsageEnvironment& env, const std::string& url)
+        : RTSPClient(env, url.c_str(), 0, nullptr, 0, -1)
+    {
+    }
+    ~InterleavedClient() override = default;
+    MediaSession* session = nullptr;
+    std::vector<int> codes;
+    std::vector<std::string> texts;
+    std::string closedBecause;
+
+private:
+    bool OnInterleavedPacket(uint8_t channel, const uint8_t* data, size_t size) override
+    {
+        return session != nullptr && session->DeliverInterleaved(channel, data, size);
+    }
+    void OnConnectionClosed(const std::string& reason) override { closedBecause = reason; }
+};
+
+void Answered(RTSPClient* client, int code, char* text)
+{
+    auto* self = static_cast<InterleavedClient*>(client);
+    self->codes.push_back(code);
+    self->texts.push_back(text != nullptr ? text : "");
+    delete[] text;
+}
+
+std::string Interleave(uint8_t channel, const Bytes& packet)
+{
+    return std::string("$") + static_cast<char>(channel) + static_cast<char>(packet.size() >> 8) +
+           static_cast<char>(packet.size() & 0xFF) + std::string(packet.begin(), packet.end());
+}
+
+TEST_F(RtpReceptionTest, InterleavedRtpAndRtcpTravelOnTheRtspConnectionAmidItsAnswers)
+{
+    const uint32_t ssrc = 0x51;
+    const Bytes idr{0x65, 1, 2, 3};
+    const Bytes slice(3000, 0x41); // cut into many reads by the server
+    const Bytes later{0x41, 9};
+    ScriptedServer server([&](const std::string& request, int index) -> std::string {
+        const std::string ok = "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\n";
+        switch (index) {
+        case 0:
+            return ok + "Session: S1\r\nTransport: RTP/AVP/TCP;unicast;interleaved=0-1\r\n\r\n";
+        case 1: // PLAY: the video follows the answer at once
+            return ok + "\r\n" + Interleave(0, Rtp(1, 9000, idr, ssrc)) +
+                   Interleave(0, Rtp(2, 12600, slice, ssrc));
+        case 2: // a keep-alive answered amid the video, which ends with a BYE
+            return Interleave(0, Rtp(3, 16200, later, ssrc)) + ok + "Content-Length: 2\r\n\r\nok" +
+                   Interleave(1, Bye(ssrc));
+        default: // a packet on a channel nothing was set up on
+            return Interleave(7, {1, 2, 3}) + ok + "\r\n";
+        }
+    });
+    InterleavedClient client(*env_, server.Url());
+    MediaSession* session =
+        MediaSession::createNew(*env_, "v=0\r\nm=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\n");
+    ASSERT_NE(session, nullptr);
+    client.session = session;
+    MediaSubsessionIterator iter(*session);
+    MediaSubsession* video = iter.next();
+    ASSERT_TRUE(video->initiateInterleaved(0, [&client](uint8_t channel, const uint8_t* data, size_t size) {
+        client.SendInterleaved(channel, data, size);
+    }));
+    auto* sink = CollectingSink::createNew(*env_);
+    ASSERT_TRUE(sink->startPlaying(*video->readSource(), nullptr, nullptr));
+    bool bye = false;
+    video->rtcpInstance()->setByeHandler([](void* flag) { *static_cast<bool*>(flag) = true; }, &bye);
+    const auto runUntil = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 1000 && !done(); ++i) {
+            scheduler_.SingleStep(10000);
+        }
+    };
+
+    client.sendSetupCommand(*video, Answered);
+    runUntil([&] { return client.codes.size() == 1; });
+    client.sendPlayCommand(*session, Answered);
+    runUntil([&] { return client.codes.size() == 2 && sink->units.size() == 2; });
+    client.sendGetParameterCommand(*session, Answered, nullptr);
+    runUntil([&] { return client.codes.size() == 3 && bye; });
+    EXPECT_EQ(client.codes, (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(client.texts.back(), "ok");
+    EXPECT_EQ(sink->units, (std::vector<Bytes>{idr, slice, later}));
+    EXPECT_TRUE(bye);
+    ASSERT_FALSE(server.Requests().empty());
+    EXPECT_EQ(HeaderOf(server.Requests()[0], "Transport"), "RTP/AVP/TCP;unicast;interleaved=0-1");
+
+    // Closed, the receiver says so on the RTCP channel: a report and a BYE.
+    Medium::close(sink);
+    client.session = nullptr;
+    Medium::close(session);
+    runUntil([&] { return !server.Interleaved().empty(); });
+    ASSERT_EQ(server.Interleaved().size(), 1u);
+    const std::string rtcp = server.Interleaved()[0];
+    ASSERT_GT(rtcp.size(), 2u);
+    EXPECT_EQ(rtcp[0], 1);                                                       // the channel
+    EXPECT_EQ(static_cast<uint8_t>(rtcp[2]), 201);                               // a receiver report first
+    EXPECT_NE(rtcp.find(std::string("\x81\xCB\x00\x01", 4)), std::string::npos); // and a BYE
+
+    client.sendDescribeCommand(Answered);
+    runUntil([&] { return client.codes.size() == 4; });
+    const std::string lost = "Received an interleaved packet on channel 7, which nothing was set up on";
+    EXPECT_EQ(client.codes.back(), -1);
+    EXPECT_EQ(client.texts.back(), lost);
+    EXPECT_EQ(client.closedBecause, lost);
+    EXPECT_FALSE(client.IsConnected());
 }
 
 } // namespace

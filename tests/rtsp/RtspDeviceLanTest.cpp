@@ -45,6 +45,20 @@ size_t Find(const std::string& text, const std::string& what)
     return text.find(what);
 }
 
+int Count(const QString& text, const QString& what)
+{
+    return text.count(what);
+}
+
+// Reads the simulator's output until it says `what` `times` times, for at most `timeoutMs`.
+int WaitForCount(SimDevice& sim, const QString& what, int times, int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs && Count(sim.Output(), what) < times; waited += 100) {
+        sim.WaitForOutput(QStringLiteral("(a line the simulator never writes)"), 100);
+    }
+    return Count(sim.Output(), what);
+}
+
 // The URLs of the requests the simulator answered, in order.
 std::vector<std::string> RequestUrls(const SimDevice& sim)
 {
@@ -113,8 +127,11 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
             for (const auto& frame : runner.FramesLocked()) {
                 keys += frame.key ? 1 : 0;
             }
-            return runner.FramesLocked().size() >= 60 && keys >= 2;
+            // Well past the time after PLAY by which UDP must have arrived.
+            const auto& frames = runner.FramesLocked();
+            return frames.size() >= 60 && keys >= 2 && frames.back().arrival - frames.front().arrival >= 4s;
         });
+        EXPECT_EQ(runner.Device().TransportName(), "UDP");
         runner.Device().SetStopFlag();
         EXPECT_TRUE(runner.WaitForEnd(kEndTimeout)) << "Run did not return after SetStopFlag";
         printed = capture.Text();
@@ -155,6 +172,51 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
               std::string::npos);
     // A live session has no play range: no "(for up to ...)".
     EXPECT_NE(Find(printed, prefix + "Started playing session...\n"), std::string::npos);
+    EXPECT_EQ(WaitForCount(*sim, QStringLiteral("rtsp transport RTP/AVP;unicast;client_port="), 1, 1000), 1)
+        << sim->Output().toStdString();
+    EXPECT_EQ(Count(sim->Output(), QStringLiteral("RTP/AVP/TCP")), 0);
+}
+
+TEST_F(RtspDeviceLanTest, VideoComesOverTheRtspConnectionWhenUdpIsDroppedOrRefused)
+{
+    // Dropped: the device accepts UDP but nothing arrives, so the client waits
+    // its 3 s after PLAY. Refused: 461 to the UDP SETUP, so it asks at once.
+    for (const QString& udpFault : {QStringLiteral("--rtsp-drop-udp"), QStringLiteral("--rtsp-refuse-udp")}) {
+        SCOPED_TRACE(udpFault.toStdString());
+        const bool dropped = udpFault == QStringLiteral("--rtsp-drop-udp");
+        auto sim = StartSim({udpFault});
+        ASSERT_TRUE(sim->IsReady());
+        DeviceRunner runner(LanDeviceUrl(), "root", "vbnq");
+        const auto start = std::chrono::steady_clock::now();
+        runner.Start();
+        const bool keyFrame = runner.WaitFor(5s, [&] {
+            const auto& frames = runner.FramesLocked();
+            return std::any_of(frames.begin(), frames.end(), [](const auto& frame) { return frame.key; });
+        });
+        std::printf(
+            "%s: first key frame %.0f ms after the start\n", udpFault.toUtf8().constData(),
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        EXPECT_TRUE(keyFrame) << "no picture within 5 s; errors: " << runner.Errors().size();
+        EXPECT_EQ(runner.Device().TransportName(), "TCP");
+        EXPECT_TRUE(
+            sim->WaitForOutput(QStringLiteral("rtsp transport RTP/AVP/TCP;unicast;interleaved=0-1"), 1000))
+            << sim->Output().toStdString();
+        if (dropped) {
+            // Keep-alives go on, their answers mixed with the video, which goes on too.
+            ASSERT_TRUE(sim->WaitForOutput(QStringLiteral("rtsp request GET_PARAMETER"), 10000))
+                << sim->Output().toStdString();
+            const size_t framesAtKeepAlive = runner.Frames().size();
+            EXPECT_TRUE(runner.WaitFor(
+                kSetupTimeout, [&] { return runner.FramesLocked().size() >= framesAtKeepAlive + 25; }));
+        }
+        runner.Device().SetStopFlag();
+        EXPECT_TRUE(runner.WaitForEnd(kEndTimeout));
+        EXPECT_TRUE(runner.Errors().empty()) << runner.Errors().front();
+        // The UDP session that never showed anything is ended too.
+        const int teardowns = dropped ? 2 : 1;
+        EXPECT_EQ(WaitForCount(*sim, QStringLiteral("rtsp TEARDOWN received"), teardowns, 5000), teardowns)
+            << sim->Output().toStdString();
+    }
 }
 
 TEST_F(RtspDeviceLanTest, WrongPasswordGivesExactlyOneReportWithTheServersAnswer)
@@ -292,6 +354,12 @@ TEST_F(RtspDeviceLanTest, StreamEndsTheDeviceAnnouncesAreReportedAtOnce)
          url + " The device ended the stream (RTCP BYE on the \"video/H264\" subsession)"},
         {{QStringLiteral("--rtsp-announce-range"), QStringLiteral("1")},
          url + " The stream reached the end of its announced range"},
+        // Over the RTSP connection: a BYE on it, or the connection closed.
+        {{QStringLiteral("--rtsp-refuse-udp"), QStringLiteral("--rtsp-end-stream-after"),
+          QStringLiteral("2")},
+         url + " The device ended the stream (RTCP BYE on the \"video/H264\" subsession)"},
+        {{QStringLiteral("--rtsp-refuse-udp"), QStringLiteral("--rtsp-close-after-play")},
+         url + " The connection that carried the video was lost: Connection closed by the server"},
     };
     for (const auto& [arguments, expected] : ends) {
         SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());

@@ -1,5 +1,6 @@
 // Parsers of the RTSP/RTP layer: everything here reads data from the network.
 #include "Authenticator.h"
+#include "InterleavedFraming.h"
 #include "RTSPClient.h"
 #include "RtcpInstance.h"
 #include "RtspResponse.h"
@@ -9,8 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
+
+using namespace std::string_literals;
 
 TEST(RtspResponseTest, ParsesStatusHeadersAndBodyAndWaitsForTheRest)
 {
@@ -86,6 +90,93 @@ TEST(RtspResponseTest, TransportHeaderGivesServerPorts)
     EXPECT_EQ(info.source, "10.0.0.9");
     EXPECT_FALSE(ParseTransportHeader("RTP/AVP;unicast;server_port=99999-1", info));
     EXPECT_FALSE(ParseTransportHeader("RTP/AVP;unicast", info));
+
+    ASSERT_TRUE(ParseTransportHeader("RTP/AVP/TCP;unicast;interleaved=4-5;ssrc=1", info));
+    EXPECT_TRUE(info.interleaved);
+    EXPECT_EQ(info.rtpChannel, 4u);
+    EXPECT_EQ(info.rtcpChannel, 5u);
+    ASSERT_TRUE(ParseTransportHeader("RTP/AVP/TCP;interleaved=2", info));
+    EXPECT_EQ(info.rtcpChannel, 3u);
+    EXPECT_FALSE(ParseTransportHeader("RTP/AVP/TCP;interleaved=256-257", info));
+}
+
+// What a framing hands out, as text: "P<channel>:<payload>" or "M<message>".
+std::vector<std::string> Items(InterleavedFraming& framing, const std::string& bytes, size_t piece)
+{
+    std::vector<std::string> items;
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+        framing.Append(bytes.data() + at, std::min(piece, bytes.size() - at));
+        for (;;) {
+            const InterleavedFraming::Result result = framing.Next();
+            if (result == InterleavedFraming::Result::Packet) {
+                items.push_back(
+                    "P" + std::to_string(framing.Channel()) + ":" +
+                    std::string(reinterpret_cast<const char*>(framing.Payload()), framing.PayloadSize()));
+            } else if (result == InterleavedFraming::Result::Message) {
+                items.push_back("M" + framing.MessageText());
+            } else if (result == InterleavedFraming::Result::Invalid) {
+                items.push_back("!" + framing.Error());
+                return items;
+            } else {
+                break;
+            }
+        }
+    }
+    return items;
+}
+
+std::string Frame(uint8_t channel, const std::string& payload)
+{
+    return std::string("$") + static_cast<char>(channel) + static_cast<char>(payload.size() >> 8) +
+           static_cast<char>(payload.size() & 0xFF) + payload;
+}
+
+TEST(InterleavedFramingTest, PacketsAndMessagesComeApartHoweverTheReadsCutThem)
+{
+    // Payloads that look like messages and frames, a largest and an empty one,
+    // line ends between messages, a server request and a message with a body.
+    const std::string response = "RTSP/1.0 200 OK\r\nCSeq: 4\r\nContent-Length: 5\r\n\r\n$\x00\x00\x01x"s;
+    const std::string request = "GET_PARAMETER rtsp://h/ RTSP/1.0\r\nCSeq: 1\r\n\r\n";
+    const std::string fake = "RTSP/1.0 200 OK\r\n\r\n$\x01\xFF\xFF";
+    const std::string largest(InterleavedFraming::kMaxPacketSize, '$');
+    const std::string stream = Frame(0, fake) + response + "\r\n" + Frame(1, "") + Frame(0, largest) +
+                               request + Frame(255, std::string(300, '\r'));
+    const std::vector<std::string> expected{"P0:" + fake,  "M" + response,
+                                            "P1:",         "P0:" + largest,
+                                            "M" + request, "P255:" + std::string(300, '\r')};
+    for (const size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{1000}, stream.size()}) {
+        SCOPED_TRACE(piece);
+        InterleavedFraming framing;
+        EXPECT_EQ(Items(framing, stream, piece), expected);
+        EXPECT_EQ(framing.BufferedBytes(), 0u);
+    }
+}
+
+TEST(InterleavedFramingTest, LostFramingEndsTheStreamWithoutGrowing)
+{
+    // A length two bytes short leaves the rest of an RTP packet where the next
+    // message or frame should start.
+    const std::string rtp = "\x80\x60\x00\x01rest of the packet"s;
+    InterleavedFraming framing;
+    const std::string shortFrame = "$\x00\x00\x02"s + rtp;
+    EXPECT_EQ(Items(framing, shortFrame, shortFrame.size()),
+              (std::vector<std::string>{
+                  "P0:" + rtp.substr(0, 2),
+                  "!Received data that is neither an RTSP message nor an interleaved packet"}));
+    // It stays invalid, and keeps nothing of what still comes.
+    const std::string more = Frame(0, "abc");
+    framing.Append(more.data(), more.size());
+    EXPECT_EQ(framing.Next(), InterleavedFraming::Result::Invalid);
+    EXPECT_EQ(framing.BufferedBytes(), 0u);
+    framing.Clear();
+    EXPECT_EQ(Items(framing, more, 1), std::vector<std::string>{"P0:abc"});
+
+    // Text that never ends its headers is given up at the header limit.
+    InterleavedFraming endless;
+    const std::string text(kMaxRtspHeaderBytes + 10, 'A');
+    const std::vector<std::string> items = Items(endless, text, 4096);
+    EXPECT_EQ(items, std::vector<std::string>{"!Received an invalid RTSP response"});
+    EXPECT_EQ(endless.BufferedBytes(), 0u);
 }
 
 // RFC 2617 section 3.5.

@@ -13,7 +13,8 @@
 #include <vector>
 
 // Answers each request read from the one connection it accepts with what the
-// script returns for it; an empty answer closes the connection.
+// script returns for it; an empty answer closes the connection. Interleaved
+// packets the client writes between requests are kept apart.
 class ScriptedServer final {
 public:
     using Script = std::function<std::string(const std::string& request, int index)>;
@@ -48,6 +49,12 @@ public:
         const std::lock_guard<std::mutex> lock(mutex_);
         return requests_;
     }
+    // Each interleaved packet read: the channel byte, then the payload.
+    std::vector<std::string> Interleaved() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return interleaved_;
+    }
 
 private:
     void Serve()
@@ -59,7 +66,7 @@ private:
         std::string pending;
         for (int index = 0;; ++index) {
             size_t end = 0;
-            while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+            while (TakeInterleaved(pending) || (end = pending.find("\r\n\r\n")) == std::string::npos) {
                 char buffer[4096];
                 const ssize_t got = recv(connection, buffer, sizeof(buffer), 0);
                 if (got <= 0) {
@@ -87,12 +94,30 @@ private:
         close(connection);
     }
 
+    // Moves complete packets off the front of `pending`; true while one is
+    // incomplete there.
+    bool TakeInterleaved(std::string& pending)
+    {
+        while (pending.size() >= 4 && pending[0] == '$') {
+            const size_t length = (static_cast<size_t>(static_cast<unsigned char>(pending[2])) << 8) |
+                                  static_cast<unsigned char>(pending[3]);
+            if (pending.size() < 4 + length) {
+                return true;
+            }
+            const std::lock_guard<std::mutex> lock(mutex_);
+            interleaved_.push_back(pending.substr(1, 1) + pending.substr(4, length));
+            pending.erase(0, 4 + length);
+        }
+        return !pending.empty() && pending[0] == '$';
+    }
+
     Script script_;
     int listener_ = -1;
     unsigned short port_ = 0;
     std::thread thread_;
-    mutable std::mutex mutex_; // guards requests_
+    mutable std::mutex mutex_; // guards requests_ and interleaved_
     std::vector<std::string> requests_;
+    std::vector<std::string> interleaved_;
 };
 
 inline std::string CSeqOf(const std::string& request)

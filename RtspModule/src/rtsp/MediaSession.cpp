@@ -70,6 +70,16 @@ const char* MediaSession::absEndTime() const
     return sdp_.absEndTime.empty() ? nullptr : sdp_.absEndTime.c_str();
 }
 
+bool MediaSession::DeliverInterleaved(uint8_t channel, const uint8_t* data, size_t size)
+{
+    for (const auto& subsession : subsessions_) {
+        if (subsession->DeliverInterleaved(channel, data, size)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 MediaSubsession* MediaSubsessionIterator::next()
 {
     if (index_ >= session_.subsessions_.size()) {
@@ -103,6 +113,8 @@ void MediaSubsession::CloseTransport()
         rtcpSocket_ = -1;
     }
     clientPort_ = 0;
+    interleaved_ = false;
+    interleavedSender_ = nullptr;
 }
 
 const char* MediaSubsession::fmtpAttribute(const std::string& name) const
@@ -167,8 +179,60 @@ bool MediaSubsession::initiate()
     return true;
 }
 
+bool MediaSubsession::initiateInterleaved(uint8_t rtpChannel, InterleavedSender send)
+{
+    if (rtpSource_ != nullptr) {
+        return interleaved_;
+    }
+    UsageEnvironment& env = parent_.envir();
+    if (rtpChannel == 0xFF) {
+        env.setResultMsg("No interleaved channel left for RTCP");
+        return false;
+    }
+    interleaved_ = true;
+    rtpChannel_ = rtpChannel;
+    rtcpChannel_ = static_cast<uint8_t>(rtpChannel + 1);
+    interleavedSender_ = std::move(send);
+    const bool h264 = media_.codecName == "H264";
+    rtpSource_ = RtpSource::createNew(env, -1, media_.payloadFormat, media_.timestampFrequency,
+                                      h264 ? RtpDepacketizer::Mode::H264 : RtpDepacketizer::Mode::Raw);
+    char host[256] = {};
+    gethostname(host, sizeof(host) - 1);
+    rtcpInstance_ = RTCPInstance::createNew(env, -1, rtpSource_, host);
+    return true;
+}
+
+bool MediaSubsession::DeliverInterleaved(uint8_t channel, const uint8_t* data, size_t size)
+{
+    if (!interleaved_) {
+        return false;
+    }
+    if (channel == rtpChannel_) {
+        rtpSource_->HandlePacket(data, size);
+        return true;
+    }
+    if (channel == rtcpChannel_) {
+        rtcpInstance_->HandlePacket(data, size);
+        return true;
+    }
+    return false;
+}
+
 void MediaSubsession::SetServerTransport(const sockaddr_in& serverAddress, const TransportInfo& transport)
 {
+    if (interleaved_) {
+        if (transport.interleaved) {
+            rtpChannel_ = static_cast<uint8_t>(transport.rtpChannel);
+            rtcpChannel_ = static_cast<uint8_t>(transport.rtcpChannel);
+        }
+        if (rtcpInstance_ != nullptr && interleavedSender_) {
+            const InterleavedSender send = interleavedSender_;
+            const uint8_t channel = rtcpChannel_;
+            rtcpInstance_->SetPacketSender(
+                [send, channel](const uint8_t* data, size_t size) { send(channel, data, size); });
+        }
+        return;
+    }
     serverRtpPort_ = static_cast<unsigned short>(transport.serverRtpPort);
     in_addr namedSource = serverAddress.sin_addr;
     if (!transport.source.empty()) {

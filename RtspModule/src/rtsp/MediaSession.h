@@ -5,6 +5,8 @@
 
 #include <netinet/in.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +35,10 @@ public:
     const char* controlPath() const { return sdp_.control.c_str(); }
     const char* sessionName() const { return sdp_.sessionName.c_str(); }
 
+    // Hands a packet that arrived on the RTSP connection to the subsession
+    // set up on its channel; false when there is none.
+    bool DeliverInterleaved(uint8_t channel, const uint8_t* data, size_t size);
+
 private:
     friend class MediaSubsessionIterator;
     MediaSession(UsageEnvironment& env, SdpDescription sdp);
@@ -54,10 +60,14 @@ private:
 };
 
 // One medium of a session: its SDP attributes, and once initiated its RTP and
-// RTCP sockets (an even port and the next odd one), source and RTCP instance.
-// The RTSP client records the server's side of the SETUP answer here.
+// RTCP sockets (an even port and the next odd one), or its two channels on the
+// RTSP connection, its source and RTCP instance. The RTSP client records the
+// server's side of the SETUP answer here.
 class MediaSubsession {
 public:
+    // Writes one packet on the RTSP connection.
+    using InterleavedSender = std::function<void(uint8_t channel, const uint8_t* data, size_t size)>;
+
     MediaSubsession(MediaSession& parent, SdpMedia media);
     ~MediaSubsession();
     MediaSubsession(const MediaSubsession&) = delete;
@@ -82,6 +92,18 @@ public:
     bool initiate();
     unsigned short clientPortNum() const { return clientPort_; }
     bool rtcpIsMuxed() const { return false; }
+
+    // Prepares reception on the RTSP connection instead: RTP on `rtpChannel`,
+    // RTCP on the next one, receiver reports written through `send` once the
+    // SETUP answer has come. The server's answer may choose other channels.
+    // `send` must stay callable while the subsession lives: its RTCP instance
+    // says BYE through it when closed.
+    bool initiateInterleaved(uint8_t rtpChannel, InterleavedSender send);
+    bool isInterleaved() const { return interleaved_; }
+    uint8_t rtpChannel() const { return rtpChannel_; }
+    uint8_t rtcpChannel() const { return rtcpChannel_; }
+    // False when `channel` is not one of this subsession's.
+    bool DeliverInterleaved(uint8_t channel, const uint8_t* data, size_t size);
 
     RtpSource* rtpSource() const { return rtpSource_; }
     FramedSource* readSource() const;
@@ -108,4 +130,8 @@ private:
     RTCPInstance* rtcpInstance_ = nullptr; // owned
     std::string sessionId_;
     unsigned short serverRtpPort_ = 0;
+    bool interleaved_ = false;
+    uint8_t rtpChannel_ = 0;
+    uint8_t rtcpChannel_ = 0;
+    InterleavedSender interleavedSender_;
 };

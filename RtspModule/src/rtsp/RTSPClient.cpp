@@ -15,6 +15,12 @@ namespace {
 
 constexpr unsigned short kDefaultRtspPort = 554;
 constexpr size_t kReadChunk = 16 * 1024;
+// Reads per readiness event: enough for a high-bitrate interleaved stream,
+// bounded so that it cannot starve the rest of the loop.
+constexpr int kReadsPerEvent = 16;
+// Interleaved packets of ours (RTCP reports) wait no further behind a server
+// that has stopped reading: the next report says the same.
+constexpr size_t kMaxQueuedOutputForPackets = 64 * 1024;
 
 // Always with a decimal point, whatever the process locale ("0.000").
 std::string FormatSeconds(double seconds)
@@ -51,6 +57,13 @@ void RTSPClient::setBaseURL(const char* url)
     baseUrl_ = url != nullptr ? url : "";
     serverUrl_ = baseUrl_;
 }
+
+bool RTSPClient::OnInterleavedPacket(uint8_t /*channel*/, const uint8_t* /*data*/, size_t /*size*/)
+{
+    return true;
+}
+
+void RTSPClient::OnConnectionClosed(const std::string& /*reason*/) {}
 
 void RTSPClient::OnForeignBaseIgnored(const std::string& header, const std::string& url)
 {
@@ -153,9 +166,15 @@ unsigned RTSPClient::sendSetupCommand(MediaSubsession& subsession, responseHandl
     Request request;
     request.method = "SETUP";
     request.url = ResolveControl(SessionUrl(subsession.parentSession()), subsession.controlPath());
-    const unsigned port = subsession.clientPortNum();
-    request.extraHeaders = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(port) + "-" +
-                           std::to_string(port + 1) + "\r\n";
+    if (subsession.isInterleaved()) {
+        const unsigned channel = subsession.rtpChannel();
+        request.extraHeaders = "Transport: RTP/AVP/TCP;unicast;interleaved=" + std::to_string(channel) + "-" +
+                               std::to_string(channel + 1) + "\r\n";
+    } else {
+        const unsigned port = subsession.clientPortNum();
+        request.extraHeaders = "Transport: RTP/AVP;unicast;client_port=" + std::to_string(port) + "-" +
+                               std::to_string(port + 1) + "\r\n";
+    }
     request.handler = handler;
     request.session = &subsession.parentSession();
     request.subsession = &subsession;
@@ -303,13 +322,52 @@ void RTSPClient::CloseConnection()
 {
     if (socket_ >= 0) {
         envir().taskScheduler().disableBackgroundHandling(socket_);
+        if (!connecting_) {
+            // Bytes left unread at close make the kernel reset the connection,
+            // which can throw away a TEARDOWN still on its way: end the sending
+            // side after it, and read what has come meanwhile (bounded).
+            shutdown(socket_, SHUT_WR);
+            char discard[kReadChunk];
+            for (int i = 0; i < 64 && recv(socket_, discard, sizeof(discard), MSG_DONTWAIT) > 0; ++i) {
+            }
+        }
         ::close(socket_);
         socket_ = -1;
+        ++connectionCount_;
     }
     connecting_ = false;
     output_.clear();
-    input_.clear();
-    parseProgress_ = RtspParseProgress();
+    input_.Clear();
+}
+
+void RTSPClient::DropConnection()
+{
+    CloseConnection();
+    awaitingConnection_.clear();
+    awaitingResponse_.clear();
+    sessionId_.clear();
+}
+
+void RTSPClient::ConnectionFailed(int resultCode, const std::string& message)
+{
+    envir().setResultMsg(message);
+    CloseConnection();
+    FailAll(resultCode, message);
+    OnConnectionClosed(message);
+}
+
+void RTSPClient::SendInterleaved(uint8_t channel, const uint8_t* data, size_t size)
+{
+    if (socket_ < 0 || connecting_ || size > InterleavedFraming::kMaxPacketSize ||
+        output_.size() > kMaxQueuedOutputForPackets) {
+        return;
+    }
+    output_ += '$';
+    output_ += static_cast<char>(channel);
+    output_ += static_cast<char>(size >> 8);
+    output_ += static_cast<char>(size & 0xFF);
+    output_.append(reinterpret_cast<const char*>(data), size);
+    HandleWritable();
 }
 
 void RTSPClient::FailAll(int resultCode, const std::string& message)
@@ -379,8 +437,7 @@ void RTSPClient::SocketHandler(void* clientData, int mask)
         getsockopt(self->socket_, SOL_SOCKET, SO_ERROR, &error, &length);
         if (error != 0) {
             self->envir().setResultErrMsg("Connection to server failed: ", error);
-            self->CloseConnection();
-            self->FailAll(-error, self->envir().getResultMsg());
+            self->ConnectionFailed(-error, self->envir().getResultMsg());
             return;
         }
         self->connecting_ = false;
@@ -412,8 +469,7 @@ void RTSPClient::HandleWritable()
                 break;
             }
             envir().setResultErrMsg("Failed to send a request: ", errno);
-            CloseConnection();
-            FailAll(-1, envir().getResultMsg());
+            ConnectionFailed(-1, envir().getResultMsg());
             return;
         }
         output_.erase(0, static_cast<size_t>(sent));
@@ -423,65 +479,55 @@ void RTSPClient::HandleWritable()
 
 void RTSPClient::HandleReadable()
 {
-    char chunk[kReadChunk];
-    const ssize_t got = recv(socket_, chunk, sizeof(chunk), MSG_DONTWAIT);
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        return;
-    }
-    if (got <= 0) {
-        const std::string message = got == 0
-                                        ? std::string("Connection closed by the server")
-                                        : std::string("Failed to read a response: ") + std::strerror(errno);
-        envir().setResultMsg(message);
-        CloseConnection();
-        FailAll(-1, message);
-        return;
-    }
-    input_.append(chunk, static_cast<size_t>(got));
-    while (!input_.empty() && socket_ >= 0) {
-        if (input_[0] == '\r' || input_[0] == '\n') {
-            // Line ends between messages (some servers end a body with one more).
-            input_.erase(0, input_.find_first_not_of("\r\n"));
-            parseProgress_ = RtspParseProgress();
-            continue;
-        }
-        if (input_[0] == '$') {
-            // Interleaved binary data is not used with UDP transport: skip it.
-            if (input_.size() < 4) {
-                return;
-            }
-            const size_t length =
-                (static_cast<unsigned char>(input_[2]) << 8) | static_cast<unsigned char>(input_[3]);
-            if (input_.size() < 4 + length) {
-                return;
-            }
-            input_.erase(0, 4 + length);
-            parseProgress_ = RtspParseProgress();
-            continue;
-        }
-        RtspResponse response;
-        size_t consumed = 0;
-        const RtspParseResult result =
-            ParseRtspResponse(input_.data(), input_.size(), response, consumed, &parseProgress_);
-        if (result == RtspParseResult::Incomplete) {
+    const unsigned connection = connectionCount_;
+    for (int read = 0; read < kReadsPerEvent; ++read) {
+        char chunk[kReadChunk];
+        const ssize_t got = recv(socket_, chunk, sizeof(chunk), MSG_DONTWAIT);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             return;
         }
-        if (result == RtspParseResult::Invalid) {
-            const std::string message = "Received an invalid RTSP response";
-            envir().setResultMsg(message);
-            CloseConnection();
-            FailAll(-1, message);
+        if (got <= 0) {
+            ConnectionFailed(-1, got == 0
+                                     ? std::string("Connection closed by the server")
+                                     : std::string("Failed to read a response: ") + std::strerror(errno));
             return;
         }
-        if (verbosityLevel_ >= 1) {
-            envir() << "Received a complete response:\n" << input_.substr(0, consumed) << "\n";
-        }
-        input_.erase(0, consumed);
-        parseProgress_ = RtspParseProgress();
-        if (!response.isRequest) {
-            HandleResponse(response);
+        input_.Append(chunk, static_cast<size_t>(got));
+        if (!HandleInput(connection) || static_cast<size_t>(got) < sizeof(chunk)) {
+            return;
         }
     }
+}
+
+bool RTSPClient::HandleInput(unsigned connection)
+{
+    // Every handler called from here may close the connection, or replace it.
+    while (connection == connectionCount_ && socket_ >= 0) {
+        switch (input_.Next()) {
+        case InterleavedFraming::Result::NeedMore:
+            return true;
+        case InterleavedFraming::Result::Invalid:
+            ConnectionFailed(-1, input_.Error());
+            return false;
+        case InterleavedFraming::Result::Packet:
+            if (!OnInterleavedPacket(input_.Channel(), input_.Payload(), input_.PayloadSize()) &&
+                connection == connectionCount_) {
+                ConnectionFailed(-1, "Received an interleaved packet on channel " +
+                                         std::to_string(input_.Channel()) + ", which nothing was set up on");
+                return false;
+            }
+            break;
+        case InterleavedFraming::Result::Message:
+            if (verbosityLevel_ >= 1) {
+                envir() << "Received a complete response:\n" << input_.MessageText() << "\n";
+            }
+            if (!input_.Message().isRequest) {
+                HandleResponse(input_.Message());
+            }
+            break;
+        }
+    }
+    return false;
 }
 
 void RTSPClient::HandleResponse(const RtspResponse& response)

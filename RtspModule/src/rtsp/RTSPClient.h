@@ -1,11 +1,13 @@
 #pragma once
 
 #include "Authenticator.h"
+#include "InterleavedFraming.h"
 #include "Medium.h"
 #include "RtspResponse.h"
 
 #include <netinet/in.h>
 
+#include <cstdint>
 #include <list>
 #include <string>
 
@@ -26,12 +28,16 @@ using portNumBits = unsigned short;
 // host and the port of the URL given at construction or by setBaseURL: a
 // Content-Base or Content-Location that names another host or port is
 // ignored, so requests and credentials never leave for another server.
+// Binary packets interleaved with the answers ("$", channel, length, bytes)
+// go to OnInterleavedPacket.
 class RTSPClient : public Medium {
 public:
     using responseHandler = void(RTSPClient* rtspClient, int resultCode, char* resultString);
 
     unsigned sendDescribeCommand(responseHandler* handler, Authenticator* authenticator = nullptr);
-    // Asks for RTP over UDP to the subsession's client ports.
+    // Asks for RTP over UDP to the subsession's client ports, or, for a
+    // subsession initiated interleaved, for RTP over this connection on its
+    // channels.
     unsigned sendSetupCommand(MediaSubsession& subsession, responseHandler* handler,
                               Authenticator* authenticator = nullptr);
     // `end` < 0 leaves the range open.
@@ -50,6 +56,13 @@ public:
     bool IsConnected() const { return socket_ >= 0 && !connecting_; }
     // Requests sent or queued whose answer has not arrived.
     bool HasPendingRequests() const { return !awaitingConnection_.empty() || !awaitingResponse_.empty(); }
+
+    // Writes one interleaved packet on the connection; dropped when it is not up.
+    void SendInterleaved(uint8_t channel, const uint8_t* data, size_t size);
+    // Closes the connection after what has been written to it, forgets the
+    // session and drops every request still waiting without calling its
+    // handler. The next request connects anew; the credentials are kept.
+    void DropConnection();
 
     // Also the server every later connection goes to.
     void setBaseURL(const char* url);
@@ -70,6 +83,13 @@ protected:
     // A DESCRIBE answer's Content-Base or Content-Location (`header`) named
     // `url`, on another host or port than the server's, and was not adopted.
     virtual void OnForeignBaseIgnored(const std::string& header, const std::string& url);
+    // A packet interleaved on the connection; false when it cannot belong to
+    // anything set up, which ends the connection as an error. By default
+    // every packet is skipped.
+    virtual bool OnInterleavedPacket(uint8_t channel, const uint8_t* data, size_t size);
+    // The connection failed or the server closed it (after the requests still
+    // waiting have been failed). Not called for closes of the client's own.
+    virtual void OnConnectionClosed(const std::string& reason);
 
 private:
     struct Request {
@@ -88,10 +108,14 @@ private:
     bool Connect();
     void CloseConnection();
     void FailAll(int resultCode, const std::string& message);
+    void ConnectionFailed(int resultCode, const std::string& message);
     void UpdateSocketHandling();
     static void SocketHandler(void* clientData, int mask);
     void HandleWritable();
     void HandleReadable();
+    // Hands on what the input holds; false when the connection was closed or
+    // replaced meanwhile.
+    bool HandleInput(unsigned connection);
     void HandleResponse(const RtspResponse& response);
     std::string SessionUrl(const MediaSession& session) const;
     // `url` names the server's host and port.
@@ -107,9 +131,9 @@ private:
     unsigned nextCSeq_ = 1;
     std::list<Request> awaitingConnection_; // not yet written: the connection is being made
     std::list<Request> awaitingResponse_;
-    std::string output_;              // bytes not yet written to the socket
-    std::string input_;               // bytes received and not yet parsed
-    RtspParseProgress parseProgress_; // how far the message at the start of input_ has been read
+    std::string output_;           // bytes not yet written to the socket
+    InterleavedFraming input_;     // bytes received and not yet handed on
+    unsigned connectionCount_ = 0; // connections closed so far: a handler may close the one being read
     Authenticator credentials_;
     bool haveCredentials_ = false;
     std::string sessionId_;

@@ -75,7 +75,9 @@ RTCPInstance* RTCPInstance::createNew(UsageEnvironment& env, int rtcpSocket, Rtp
 RTCPInstance::RTCPInstance(UsageEnvironment& env, int rtcpSocket, RtpSource* source, const std::string& cname)
     : Medium(env), socket_(rtcpSocket), source_(source), cname_(cname.substr(0, 255)), ownSsrc_(RandomSsrc())
 {
-    envir().taskScheduler().turnOnBackgroundReadHandling(socket_, IncomingHandler, this);
+    if (socket_ >= 0) {
+        envir().taskScheduler().turnOnBackgroundReadHandling(socket_, IncomingHandler, this);
+    }
     ScheduleReport();
 }
 
@@ -83,7 +85,9 @@ RTCPInstance::~RTCPInstance()
 {
     auto& scheduler = envir().taskScheduler();
     scheduler.unscheduleDelayedTask(reportTask_);
-    scheduler.disableBackgroundHandling(socket_);
+    if (socket_ >= 0) {
+        scheduler.disableBackgroundHandling(socket_);
+    }
     if (haveDestination_) {
         std::vector<uint8_t> packet = ComposeReceiverReport();
         packet.push_back(0x81);
@@ -99,6 +103,12 @@ void RTCPInstance::SetDestination(const sockaddr_in& address)
 {
     destination_ = address;
     haveDestination_ = address.sin_port != 0;
+}
+
+void RTCPInstance::SetPacketSender(PacketSender send)
+{
+    packetSender_ = std::move(send);
+    haveDestination_ = static_cast<bool>(packetSender_);
 }
 
 void RTCPInstance::setByeHandler(TaskFunc* handler, void* clientData, bool handleActiveParticipantsOnly)
@@ -188,8 +198,12 @@ std::vector<uint8_t> RTCPInstance::ComposeReceiverReport() const
 
 void RTCPInstance::SendPacket(const std::vector<uint8_t>& packet)
 {
-    sendto(socket_, packet.data(), packet.size(), MSG_DONTWAIT,
-           reinterpret_cast<const sockaddr*>(&destination_), sizeof(destination_));
+    if (packetSender_) {
+        packetSender_(packet.data(), packet.size());
+    } else {
+        sendto(socket_, packet.data(), packet.size(), MSG_DONTWAIT,
+               reinterpret_cast<const sockaddr*>(&destination_), sizeof(destination_));
+    }
     if (source_ != nullptr && source_->Depacketizer().HasSsrc()) {
         // Only the report about received packets moves the interval counters.
         const RtpDepacketizer& stats = source_->Depacketizer();
@@ -210,31 +224,42 @@ void RTCPInstance::IncomingHandler(void* clientData, int /*mask*/)
         if (got < 0) {
             return;
         }
-        if (!self->senderFilter_.Accepts(from)) {
-            continue;
-        }
-        RtcpPacketInfo info;
-        if (!ParseRtcpCompound(buffer, static_cast<size_t>(got), info)) {
-            continue;
-        }
-        if (info.hasSenderReport && self->source_ != nullptr) {
-            self->source_->NoteSenderReport(info.ntpSeconds, info.ntpFraction, info.rtpTimestamp);
-        }
-        if (info.byeSsrcs.empty() || self->byeHandler_ == nullptr) {
-            continue;
-        }
-        bool fromActive = !self->byeActiveOnly_;
-        if (self->source_ != nullptr && self->source_->Depacketizer().HasSsrc()) {
-            for (const uint32_t ssrc : info.byeSsrcs) {
-                fromActive = fromActive || ssrc == self->source_->Depacketizer().Ssrc();
-            }
-        }
-        if (fromActive) {
-            TaskFunc* handler = self->byeHandler_;
-            self->byeHandler_ = nullptr;
-            // The handler may close things that own this instance: return right away.
-            handler(self->byeClientData_);
+        if (self->senderFilter_.Accepts(from) && !self->ProcessPacket(buffer, static_cast<size_t>(got))) {
             return;
         }
     }
+}
+
+void RTCPInstance::HandlePacket(const uint8_t* data, size_t size)
+{
+    ProcessPacket(data, size);
+}
+
+bool RTCPInstance::ProcessPacket(const uint8_t* data, size_t size)
+{
+    RtcpPacketInfo info;
+    if (!ParseRtcpCompound(data, size, info)) {
+        return true;
+    }
+    if (info.hasSenderReport && source_ != nullptr) {
+        source_->NoteSenderReport(info.ntpSeconds, info.ntpFraction, info.rtpTimestamp);
+    }
+    if (info.byeSsrcs.empty() || byeHandler_ == nullptr) {
+        return true;
+    }
+    bool fromActive = !byeActiveOnly_;
+    if (source_ != nullptr && source_->Depacketizer().HasSsrc()) {
+        for (const uint32_t ssrc : info.byeSsrcs) {
+            fromActive = fromActive || ssrc == source_->Depacketizer().Ssrc();
+        }
+    }
+    if (!fromActive) {
+        return true;
+    }
+    TaskFunc* handler = byeHandler_;
+    byeHandler_ = nullptr;
+    // The handler may close things that own this instance: nothing of it is
+    // touched afterwards.
+    handler(byeClientData_);
+    return false;
 }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,14 +30,23 @@ bool ParseRtcpCompound(const uint8_t* data, size_t size, RtcpPacketInfo& info);
 
 // Receiver-side RTCP of one subsession: reads sender reports and BYE from its
 // socket, and sends receiver reports to the server's RTCP port about every five
-// seconds. Sends a BYE of its own when closed.
+// seconds. Sends a BYE of its own when closed. Over the RTSP connection it has
+// no socket (-1): packets come through HandlePacket and go out through the
+// packet sender.
 class RTCPInstance final : public Medium {
 public:
     static RTCPInstance* createNew(UsageEnvironment& env, int rtcpSocket, RtpSource* source,
                                    const std::string& cname);
 
+    using PacketSender = std::function<void(const uint8_t* data, size_t size)>;
+
     // Where receiver reports go; until set, none are sent.
     void SetDestination(const sockaddr_in& address);
+    // Sends receiver reports through `send` instead of the socket.
+    void SetPacketSender(PacketSender send);
+
+    // One compound packet that arrived on the RTSP connection.
+    void HandlePacket(const uint8_t* data, size_t size);
 
     // Packets from any other peer (reports and BYE alike) are ignored.
     void SetSenderFilter(const SenderFilter& filter) { senderFilter_ = filter; }
@@ -53,6 +63,8 @@ private:
     ~RTCPInstance() override;
 
     static void IncomingHandler(void* clientData, int mask);
+    // False once a BYE handler has run: it may have closed this instance.
+    bool ProcessPacket(const uint8_t* data, size_t size);
     static void ReportTask(void* clientData);
     void ScheduleReport();
     void SendPacket(const std::vector<uint8_t>& packet);
@@ -65,6 +77,7 @@ private:
     uint32_t ownSsrc_ = 0;
     bool haveDestination_ = false;
     sockaddr_in destination_{};
+    PacketSender packetSender_;
     TaskFunc* byeHandler_ = nullptr;
     void* byeClientData_ = nullptr;
     bool byeActiveOnly_ = true;

@@ -41,7 +41,7 @@ RtpSource::RtpSource(UsageEnvironment& env, int rtpSocket, unsigned payloadForma
 RtpSource::~RtpSource()
 {
     envir().taskScheduler().unscheduleDelayedTask(flushTask_);
-    if (reading_) {
+    if (reading_ && socket_ >= 0) {
         envir().taskScheduler().disableBackgroundHandling(socket_);
     }
 }
@@ -50,7 +50,9 @@ void RtpSource::doGetNextFrame()
 {
     if (!reading_) {
         reading_ = true;
-        envir().taskScheduler().turnOnBackgroundReadHandling(socket_, IncomingHandler, this);
+        if (socket_ >= 0) {
+            envir().taskScheduler().turnOnBackgroundReadHandling(socket_, IncomingHandler, this);
+        }
     }
     if (!ready_.empty() && !delivering_) {
         DeliverReady();
@@ -61,7 +63,9 @@ void RtpSource::doStopGettingFrames()
 {
     if (reading_) {
         reading_ = false;
-        envir().taskScheduler().disableBackgroundHandling(socket_);
+        if (socket_ >= 0) {
+            envir().taskScheduler().disableBackgroundHandling(socket_);
+        }
     }
     envir().taskScheduler().unscheduleDelayedTask(flushTask_);
 }
@@ -106,24 +110,45 @@ void RtpSource::ReadDatagrams()
         if (!senderFilter_.Accepts(from)) {
             continue;
         }
-        RtpHeader header;
-        if (!ParseRtpHeader(datagram_.data(), static_cast<size_t>(got), header)) {
-            continue;
-        }
-        UpdateJitter(header.timestamp, WallClockMicroseconds());
-        scratch_.clear();
-        depacketizer_.Push(datagram_.data(), static_cast<size_t>(got), scratch_);
-        Enqueue();
-        // Handed on per datagram: one aggregate packet can hold thousands of tiny
-        // units, and the queue should never hold more than one packet's worth.
-        DeliverReady();
+        ProcessPacket(datagram_.data(), static_cast<size_t>(got));
     }
+    ScheduleFlush();
+    DeliverReady();
+}
+
+void RtpSource::HandlePacket(const uint8_t* data, size_t size)
+{
+    if (!reading_) {
+        return;
+    }
+    ProcessPacket(data, size);
+    ScheduleFlush();
+    DeliverReady();
+}
+
+void RtpSource::ProcessPacket(const uint8_t* data, size_t size)
+{
+    RtpHeader header;
+    if (!ParseRtpHeader(data, size, header)) {
+        return;
+    }
+    ++packetsArrived_;
+    UpdateJitter(header.timestamp, WallClockMicroseconds());
+    scratch_.clear();
+    depacketizer_.Push(data, size, scratch_);
+    Enqueue();
+    // Handed on per packet: one aggregate packet can hold thousands of tiny
+    // units, and the queue should never hold more than one packet's worth.
+    DeliverReady();
+}
+
+void RtpSource::ScheduleFlush()
+{
     auto& scheduler = envir().taskScheduler();
     scheduler.unscheduleDelayedTask(flushTask_);
     if (reading_ && depacketizer_.HasPending()) {
         flushTask_ = scheduler.scheduleDelayedTask(kReorderFlushUs, FlushTask, this);
     }
-    DeliverReady();
 }
 
 void RtpSource::DeliverReady()

@@ -9,11 +9,12 @@
 #include <deque>
 #include <memory>
 
-// Reads the RTP datagrams of one subsession from its UDP socket and hands out
-// one unit per getNextFrame (an H.264 NAL unit, or a raw payload) with its
+// Reads the RTP datagrams of one subsession from its UDP socket, or takes the
+// packets that arrive interleaved on the RTSP connection (socket -1), and hands
+// out one unit per getNextFrame (an H.264 NAL unit, or a raw payload) with its
 // presentation time. Times follow the RTP clock from the first packet's arrival
 // until an RTCP sender report ties the clock to the sender's wall clock. The
-// socket is read only while a reader waits, so an unread stream costs nothing.
+// stream is taken only while a reader waits, so an unread stream costs nothing.
 class RtpSource final : public FramedSource {
 public:
     static RtpSource* createNew(UsageEnvironment& env, int rtpSocket, unsigned payloadFormat,
@@ -24,6 +25,12 @@ public:
 
     // Datagrams from any other peer are dropped unread by the depacketizer.
     void SetSenderFilter(const SenderFilter& filter) { senderFilter_ = filter; }
+
+    // One RTP packet that arrived on the RTSP connection; dropped while no
+    // reader is started.
+    void HandlePacket(const uint8_t* data, size_t size);
+    // RTP packets that arrived from the sender, whatever their payload.
+    uint64_t PacketsArrived() const { return packetsArrived_; }
 
     const RtpDepacketizer& Depacketizer() const { return depacketizer_; }
     // Interarrival jitter in timestamp units (RFC 3550 6.4.1).
@@ -43,6 +50,8 @@ private:
     static void IncomingHandler(void* clientData, int mask);
     static void FlushTask(void* clientData);
     void ReadDatagrams();
+    void ProcessPacket(const uint8_t* data, size_t size);
+    void ScheduleFlush();
     void Enqueue(); // moves scratch_ into ready_, bounded
     void DeliverReady();
     timeval PresentationTime(uint32_t rtpTimestamp);
@@ -67,6 +76,7 @@ private:
     bool haveTransit_ = false;
     int64_t lastTransit_ = 0;
     double jitter_ = 0.0;
+    uint64_t packetsArrived_ = 0;
     uint32_t lastSrMiddle_ = 0;
     int64_t lastSrArrivalUs_ = 0;
 };

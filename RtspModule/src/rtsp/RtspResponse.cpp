@@ -197,11 +197,25 @@ bool ParseTransportHeader(const std::string& value, TransportInfo& info)
             }
         } else if (StartsWithNoCase(part, "source=")) {
             info.source = part.substr(7);
+        } else if (StartsWithNoCase(part, "interleaved=")) {
+            const std::string channels = part.substr(12);
+            const size_t dash = channels.find('-');
+            unsigned rtp = 0;
+            unsigned rtcp = 0;
+            if (ParseDecimal(channels.substr(0, dash), rtp) && rtp <= 255) {
+                info.interleaved = true;
+                info.rtpChannel = rtp;
+                info.rtcpChannel = rtp < 255 ? rtp + 1 : rtp;
+                if (dash != std::string::npos && ParseDecimal(channels.substr(dash + 1), rtcp) &&
+                    rtcp <= 255) {
+                    info.rtcpChannel = rtcp;
+                }
+            }
         }
         if (semicolon == std::string::npos) {
             break;
         }
         start = semicolon + 1;
     }
-    return info.serverRtpPort != 0;
+    return info.serverRtpPort != 0 || info.interleaved;
 }

@@ -51,7 +51,12 @@ struct TransportInfo {
     unsigned serverRtpPort = 0;
     unsigned serverRtcpPort = 0;
     std::string source; // source= address, empty when not given
+    // interleaved=RTP[-RTCP] channels, for RTP over the RTSP connection.
+    bool interleaved = false;
+    unsigned rtpChannel = 0;
+    unsigned rtcpChannel = 0;
 };
 
-// The server's answer in the Transport header of a SETUP response.
+// The server's answer in the Transport header of a SETUP response. True when
+// it names the server's ports, or interleaved channels.
 bool ParseTransportHeader(const std::string& value, TransportInfo& info);
