@@ -198,8 +198,10 @@ void DrawableView::drawCaption(QPainter& painter) const
 {
     painter.save();
     QFont font = painter.font();
-    font.setPointSizeF(font.pointSizeF() * 0.9);
-    painter.setFont(font);
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * 0.9);
+        painter.setFont(font);
+    }
     const QRect text = painter.fontMetrics().boundingRect(caption_);
     const QSize boxSize = text.size() + QSize(10, 4);
     const QRect box(pictureRect_.bottomLeft() + QPoint(4, -3 - boxSize.height()), boxSize);

@@ -29,6 +29,7 @@
 #include <QPalette>
 #include <QScreen>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <cassert>
 #include <easylogging++.h>
 #include <algorithm>
@@ -554,6 +555,8 @@ void SettingsDialog::OnSnapshot()
     QString path;
     QString error;
     if (!SaveSnapshot(picture, folder, fileName, path, error)) {
+        // The next snapshot asks again rather than failing the same way.
+        settings.remove(QString::fromLatin1(kSnapshotFolderKey));
         DisplayError(tr("Snapshot not saved to %1: %2")
                          .arg(QDir::toNativeSeparators(QDir(folder).filePath(fileName)), error));
         return;
@@ -563,9 +566,13 @@ void SettingsDialog::OnSnapshot()
 
 void SettingsDialog::OnStreamInfoToggled(bool shown)
 {
-    // Setting the other box to its state again emits nothing.
-    ui->checkBoxStreamInfo1->setChecked(shown);
-    ui->checkBoxStreamInfo2->setChecked(shown);
+    // Both boxes show the one setting.
+    {
+        const QSignalBlocker blocker1(ui->checkBoxStreamInfo1);
+        const QSignalBlocker blocker2(ui->checkBoxStreamInfo2);
+        ui->checkBoxStreamInfo1->setChecked(shown);
+        ui->checkBoxStreamInfo2->setChecked(shown);
+    }
     liveView_->SetStreamInfoShown(shown);
     QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
     if (settings.value(QString::fromLatin1(kStreamInfoKey), true).toBool() != shown) {
