@@ -90,6 +90,11 @@ void DrawableView::setOverlayText(const QString& text)
     overlayText_ = text;
 }
 
+void DrawableView::setCaption(const QString& text)
+{
+    caption_ = text;
+}
+
 bool DrawableView::cancelCreation()
 {
     if (!creationShape_) {
@@ -181,9 +186,29 @@ void DrawableView::paintEvent(QPaintEvent*)
     if (creationShape_) {
         creationShape_->draw(painter, pictureRect_);
     }
+    if (!caption_.isEmpty()) {
+        drawCaption(painter);
+    }
     if (!overlayText_.isEmpty()) {
         drawOverlayText(painter);
     }
+}
+
+void DrawableView::drawCaption(QPainter& painter) const
+{
+    painter.save();
+    QFont font = painter.font();
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * 0.9);
+        painter.setFont(font);
+    }
+    const QRect text = painter.fontMetrics().boundingRect(caption_);
+    const QSize boxSize = text.size() + QSize(10, 4);
+    const QRect box(pictureRect_.bottomLeft() + QPoint(4, -3 - boxSize.height()), boxSize);
+    painter.fillRect(box, QColor(0, 0, 0, 140));
+    painter.setPen(Qt::white);
+    painter.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, caption_);
+    painter.restore();
 }
 
 void DrawableView::drawOverlayText(QPainter& painter) const

@@ -52,6 +52,12 @@ public:
     void setOverlayText(const QString& text);
     const QString& overlayText() const { return overlayText_; }
 
+    // A small line of plain text in the picture's bottom left corner, under
+    // the overlay text and over everything else (empty: none); the caller
+    // calls update() afterwards.
+    void setCaption(const QString& text);
+    const QString& caption() const { return caption_; }
+
 signals:
     void shapeCreated(std::shared_ptr<Drawable> creationShape);
     void shapeEdited(Drawable* editedShape, Movable* movable);
@@ -68,6 +74,7 @@ protected:
 private:
     void endDrag();
     void drawOverlayText(QPainter& painter) const;
+    void drawCaption(QPainter& painter) const;
 
     std::vector<std::shared_ptr<Drawable>> shapes_;
     // The shape whose handle is being dragged: a shapeEdited listener may drop
@@ -79,6 +86,7 @@ private:
     QImage picture_;
     QRect pictureRect_;
     QString overlayText_;
+    QString caption_;
 };
 
 Q_DECLARE_METATYPE(std::shared_ptr<Drawable>)

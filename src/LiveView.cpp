@@ -26,6 +26,9 @@ const char* const kRtspUser = "root";
 const char* const kRtspPassword = "vbnq";
 constexpr int kRtspVerbose = 1;
 
+// Often enough for the rates to follow the stream, seldom enough to be read.
+constexpr int kCaptionTickMs = 500;
+
 } // namespace
 
 LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
@@ -36,6 +39,8 @@ LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
     qRegisterMetaType<kro::ImageDescr>("kro::ImageDescr");
     frameReceiver_ = new RtspFrameReceiver(this);
     silentStreamWatch_ = new SilentStreamWatch(views_, this);
+    captionTick_.setInterval(kCaptionTickMs);
+    vf = connect(&captionTick_, SIGNAL(timeout()), this, SLOT(UpdateCaption()));
     vf = connect(this, SIGNAL(RtspDeviceStopped()), this, SLOT(OnRtspDeviceStopped()));
     vf = connect(frameReceiver_, SIGNAL(FrameReceived(const kro::ImageDescr&, const QByteArray&, bool)), this,
                  SLOT(OnFrameReceived(const kro::ImageDescr&, const QByteArray&, bool)));
@@ -104,6 +109,10 @@ bool LiveView::Connect(const std::string& deviceAddress, QString& errorMessage)
         rtspThread_ = std::thread(&LiveView::RunRtspDevice, this);
     }
     silentStreamWatch_->Start();
+    streamFacts_.Reset();
+    streamClock_.start();
+    pictureShown_ = false;
+    captionTick_.start();
     return true;
 }
 
@@ -154,6 +163,10 @@ void LiveView::OnRtspDeviceStopped()
     decoder_.reset();
     VLOG(1) << "RtspDevice is deleted";
     silentStreamWatch_->Stop();
+    captionTick_.stop();
+    pictureShown_ = false;
+    streamFacts_.Reset();
+    SetCaption(QString());
 
     emit Stopped(stoppedByUser_ ? QString() : error);
 }
@@ -170,6 +183,7 @@ void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArr
     if (!decoder_) {
         return; // a frame of a connection whose stop has been handled
     }
+    streamFacts_.AddBytes(streamClock_.elapsed(), bytes.size());
     // The picture belongs to the decoder and may be replaced by the next
     // decode: convert it at once.
     const UYVYFrame* picture = decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()),
@@ -186,5 +200,50 @@ void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArr
         view->update();
     }
     silentStreamWatch_->PictureShown();
+    streamFacts_.AddPicture(streamClock_.elapsed());
+    if (!pictureShown_) {
+        pictureShown_ = true;
+        UpdateCaption();
+        emit PicturesShown();
+    }
     VLOG(8) << "Received one more frame " << image.width() << "x" << image.height();
+}
+
+void LiveView::SetStreamInfoShown(bool shown)
+{
+    streamInfoShown_ = shown;
+    UpdateCaption();
+}
+
+QImage LiveView::CurrentPicture() const
+{
+    if (!decoder_ || !pictureShown_) {
+        return QImage();
+    }
+    const std::unique_ptr<UYVYFrame> picture = decoder_->LastPictureAtOwnSize();
+    return picture ? PictureToImage(*picture, QImage::Format_RGB888) : QImage();
+}
+
+void LiveView::UpdateCaption()
+{
+    uint32_t width = 0;
+    uint32_t height = 0;
+    if (!streamInfoShown_ || !pictureShown_ || !decoder_ || !decoder_->LastPictureSize(width, height)) {
+        SetCaption(QString());
+        return;
+    }
+    const qint64 now = streamClock_.elapsed();
+    SetCaption(StreamFacts::CaptionText(static_cast<int>(width), static_cast<int>(height),
+                                        streamFacts_.PicturesPerSecond(now),
+                                        streamFacts_.KilobitsPerSecond(now), TransportText()));
+}
+
+void LiveView::SetCaption(const QString& text)
+{
+    for (DrawableView* view : views_) {
+        if (view->caption() != text) {
+            view->setCaption(text);
+            view->update();
+        }
+    }
 }

@@ -1,10 +1,15 @@
 #pragma once
 
 #include "FrameTypes.h"
+#include "StreamFacts.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,19 +55,36 @@ public:
     // How the video arrives, "UDP" or "TCP"; empty when not connected.
     QString TransportText() const;
 
+    // A caption of what the stream delivers, in a corner of every view:
+    // picture size, pictures per second and kbit/s over the last 2 s, and
+    // the transport. Shown while pictures come, unless switched off here.
+    void SetStreamInfoShown(bool shown);
+    bool StreamInfoShown() const { return streamInfoShown_; }
+
+    // From the first picture of a connection until its stop.
+    bool IsShowingPictures() const { return pictureShown_; }
+    // The picture being shown, at the stream's own size rather than the
+    // views', without anything drawn over it (QImage::Format_RGB888); null
+    // when no picture of this connection has been shown.
+    QImage CurrentPicture() const;
+
 signals:
     // The connection has ended and is released; `error` is empty when the
     // user stopped it.
     void Stopped(const QString& error);
     // Video thread, as its loop has ended.
     void RtspDeviceStopped();
+    // The first picture of a connection has been shown.
+    void PicturesShown();
 
 private slots:
     void OnRtspDeviceStopped();
     void OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
+    void UpdateCaption();
 
 private:
     void RunRtspDevice();
+    void SetCaption(const QString& text);
 
     std::vector<DrawableView*> views_;               // the dialog's widgets
     RtspFrameReceiver* frameReceiver_ = nullptr;     // child, kept for every connection
@@ -78,4 +100,13 @@ private:
     // of it, which may come before std::thread's assignment has finished.
     std::mutex rtspThreadMutex_;
     bool stoppedByUser_ = false;
+
+    // The stream facts caption: counted from the bytes and pictures that
+    // reach the GUI thread, refreshed by its own tick so that the rates fall
+    // when the stream stalls.
+    StreamFacts streamFacts_;
+    QElapsedTimer streamClock_;
+    QTimer captionTick_;
+    bool streamInfoShown_ = true;
+    bool pictureShown_ = false;
 };

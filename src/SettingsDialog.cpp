@@ -11,18 +11,25 @@
 #include "LiveView.h"
 #include "NetworkPage.h"
 #include "ReplyRouter.h"
+#include "SnapshotFile.h"
 #include "SourcePage.h"
 #include "StringUtils.h"
 #include "VcaConfigReader.h"
 #include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
 #include <QScreen>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <cassert>
 #include <easylogging++.h>
 #include <algorithm>
@@ -52,6 +59,12 @@ const QSize kFrameAllowance(16, 48);
 
 // Failures in the dialog's status line.
 const QColor kErrorTextColour(200, 0, 0);
+
+// The tool's remembered choices (QSettings).
+const char* const kSettingsOrganisation = "QEL";
+const char* const kSettingsApplication = "QelIpTool";
+const char* const kStreamInfoKey = "liveView/streamInfo";
+const char* const kSnapshotFolderKey = "liveView/snapshotFolder";
 
 } // namespace
 
@@ -112,6 +125,20 @@ void SettingsDialog::Init()
     vf = connect(ui->pushButtonDisconnect1, SIGNAL(clicked()), this, SLOT(OnDisconnectVideo()));
     vf = connect(ui->pushButtonDisconnect2, SIGNAL(clicked()), this, SLOT(OnDisconnectVideo()));
     vf = connect(liveView_, SIGNAL(Stopped(const QString&)), this, SLOT(OnRtspDeviceStopped(const QString&)));
+    vf = connect(ui->pushButtonGridHintConnect, SIGNAL(clicked()), this, SLOT(OnConnectVideo()));
+    vf = connect(ui->pushButtonSnapshot1, SIGNAL(clicked()), this, SLOT(OnSnapshot()));
+    vf = connect(ui->pushButtonSnapshot2, SIGNAL(clicked()), this, SLOT(OnSnapshot()));
+    vf = connect(liveView_, &LiveView::PicturesShown, this, [this] {
+        ui->pushButtonSnapshot1->setEnabled(true);
+        ui->pushButtonSnapshot2->setEnabled(true);
+    });
+    {
+        const QSettings settings(QString::fromLatin1(kSettingsOrganisation),
+                                 QString::fromLatin1(kSettingsApplication));
+        OnStreamInfoToggled(settings.value(QString::fromLatin1(kStreamInfoKey), true).toBool());
+    }
+    vf = connect(ui->checkBoxStreamInfo1, SIGNAL(toggled(bool)), this, SLOT(OnStreamInfoToggled(bool)));
+    vf = connect(ui->checkBoxStreamInfo2, SIGNAL(toggled(bool)), this, SLOT(OnStreamInfoToggled(bool)));
 
     CreateAnalyticsPages();
     EnableRtspVideoControls(false);
@@ -464,6 +491,10 @@ void SettingsDialog::EnableRtspVideoControls(bool connected)
     ui->pushButtonConnect2->setEnabled(!connected);
     ui->pushButtonDisconnect1->setEnabled(connected);
     ui->pushButtonDisconnect2->setEnabled(connected);
+    const bool pictures = connected && liveView_->IsShowingPictures();
+    ui->pushButtonSnapshot1->setEnabled(pictures);
+    ui->pushButtonSnapshot2->setEnabled(pictures);
+    ui->widgetGridHint->setVisible(!connected);
     UpdateEnableGridControls(false);
 }
 
@@ -497,5 +528,54 @@ void SettingsDialog::OnRtspDeviceStopped(const QString& error)
         ShowStatus(tr("RtspDevice stopped by user"));
     } else {
         DisplayError(tr("RtspDevice stopped: %1").arg(error));
+    }
+}
+
+void SettingsDialog::OnSnapshot()
+{
+    // The picture of the moment of the click: the stream goes on while the
+    // folder is asked for.
+    const QImage picture = liveView_->CurrentPicture();
+    const QDateTime now = QDateTime::currentDateTime();
+    if (picture.isNull()) {
+        DisplayError(tr("Snapshot not saved: no picture"));
+        return;
+    }
+    QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
+    QString folder = settings.value(QString::fromLatin1(kSnapshotFolderKey)).toString();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        folder = QFileDialog::getExistingDirectory(this, tr("Folder for snapshots"), QDir::homePath());
+        if (folder.isEmpty()) {
+            return;
+        }
+        settings.setValue(QString::fromLatin1(kSnapshotFolderKey), folder);
+    }
+    const QString fileName = SnapshotFileName(QString::fromStdString(params_->deviceName),
+                                              QString::fromStdString(IpTypeToString(params_->ip)), now);
+    QString path;
+    QString error;
+    if (!SaveSnapshot(picture, folder, fileName, path, error)) {
+        // The next snapshot asks again rather than failing the same way.
+        settings.remove(QString::fromLatin1(kSnapshotFolderKey));
+        DisplayError(tr("Snapshot not saved to %1: %2")
+                         .arg(QDir::toNativeSeparators(QDir(folder).filePath(fileName)), error));
+        return;
+    }
+    ShowStatus(tr("Snapshot saved: %1").arg(QDir::toNativeSeparators(path)));
+}
+
+void SettingsDialog::OnStreamInfoToggled(bool shown)
+{
+    // Both boxes show the one setting.
+    {
+        const QSignalBlocker blocker1(ui->checkBoxStreamInfo1);
+        const QSignalBlocker blocker2(ui->checkBoxStreamInfo2);
+        ui->checkBoxStreamInfo1->setChecked(shown);
+        ui->checkBoxStreamInfo2->setChecked(shown);
+    }
+    liveView_->SetStreamInfoShown(shown);
+    QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
+    if (settings.value(QString::fromLatin1(kStreamInfoKey), true).toBool() != shown) {
+        settings.setValue(QString::fromLatin1(kStreamInfoKey), shown);
     }
 }

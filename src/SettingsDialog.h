@@ -114,6 +114,11 @@ public slots:
     // A network change gave the device a new address: later requests and
     // the video connection go there.
     void OnDeviceAddressChanged();
+    // Saves the picture being shown as PNG at the stream's own size into
+    // the snapshot folder, which the first snapshot asks for.
+    void OnSnapshot();
+    // Either "Stream info" check box: both follow, and it is remembered.
+    void OnStreamInfoToggled(bool shown);
 
 private:
     void Init();

@@ -219,6 +219,43 @@ void H264AvDecoder::SetMaxOutputSize(uint32_t width, uint32_t height)
     maxOutputHeight_ = height;
 }
 
+std::unique_ptr<UYVYFrame> H264AvDecoder::LastPictureAtOwnSize() const
+{
+    if (frame_ == nullptr || frame_->width <= 0 || frame_->height <= 0 || frame_->format < 0) {
+        return nullptr;
+    }
+    const int width = frame_->width;
+    const int height = frame_->height;
+    // A conversion context of its own: stills are rare, and the live
+    // conversion keeps its context for the view's size.
+    SwsContext* scaler =
+        sws_getContext(width, height, static_cast<AVPixelFormat>(frame_->format), width, height,
+                       AV_PIX_FMT_UYVY422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
+    if (scaler == nullptr) {
+        PrintError("sws_getContext error");
+        return nullptr;
+    }
+    auto picture = std::make_unique<UYVYFrame>(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
+    const int rows =
+        sws_scale(scaler, frame_->data, frame_->linesize, 0, height, picture->planes(), picture->stride());
+    sws_freeContext(scaler);
+    if (rows != height) {
+        PrintError("sws_scale error");
+        return nullptr;
+    }
+    return picture;
+}
+
+bool H264AvDecoder::LastPictureSize(uint32_t& width, uint32_t& height) const
+{
+    if (frame_ == nullptr || frame_->width <= 0 || frame_->height <= 0) {
+        return false;
+    }
+    width = static_cast<uint32_t>(frame_->width);
+    height = static_cast<uint32_t>(frame_->height);
+    return true;
+}
+
 void H264AvDecoder::SamplePlanar420()
 {
     const int width = frame_->width;

@@ -49,6 +49,14 @@ public:
     // at one size); 0 x 0, the default, keeps every picture's own size.
     void SetMaxOutputSize(uint32_t width, uint32_t height);
 
+    // The last decoded picture at its own size, whatever SetMaxOutputSize
+    // says, converted as `toBGR` converts a picture it does not scale (for a
+    // still of the picture being shown). Null before the first picture or
+    // on failure. Leaves the decoder's own conversion and picture untouched.
+    std::unique_ptr<UYVYFrame> LastPictureAtOwnSize() const;
+    // The last decoded picture's own size; false before the first picture.
+    bool LastPictureSize(uint32_t& width, uint32_t& height) const;
+
 private:
     // Decodes one access unit; true when it completed a picture.
     bool DecodePacket(uint8_t* data, int size, bool* failed);

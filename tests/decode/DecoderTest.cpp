@@ -250,6 +250,35 @@ TEST_F(DecoderTest, LargerPicturesAreSampledToTheViewSize)
     EXPECT_EQ(rgb32.convertToFormat(QImage::Format_RGB888), rgb888);
 }
 
+// A still of the picture being shown, at the stream's own size, while the
+// views get theirs: the reference decoder's last picture, and the views'
+// picture left as it was.
+TEST_F(DecoderTest, LastPictureAtItsOwnSizeBesideTheViewsSize)
+{
+    uint32_t width = 0;
+    uint32_t height = 0;
+    EXPECT_EQ(decoder_.LastPictureAtOwnSize(), nullptr);
+    EXPECT_FALSE(decoder_.LastPictureSize(width, height));
+    decoder_.SetMaxOutputSize(100, 60);
+    Decoded run;
+    Feed(decoder_, SplitNalUnits(main_.stream), run);
+    Flush(decoder_, run);
+    ASSERT_EQ(run.pictures.size(), main_.frames.size());
+
+    const std::unique_ptr<UYVYFrame> still = decoder_.LastPictureAtOwnSize();
+    ASSERT_NE(still, nullptr);
+    ASSERT_TRUE(decoder_.LastPictureSize(width, height));
+    EXPECT_EQ(width, 320u);
+    EXPECT_EQ(height, 240u);
+    EXPECT_EQ(still->width(), 320u);
+    EXPECT_EQ(still->height(), 240u);
+    EXPECT_TRUE(Matches(Bytes(still->data(), still->data() + 2 * 320 * 240), main_, main_.frames.size() - 1));
+    const UYVYFrame* shown = decoder_.toBGR();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->width(), 100u);
+    EXPECT_EQ(Bytes(shown->data(), shown->data() + 2 * 100 * 60), run.pictures.back());
+}
+
 TEST_F(DecoderTest, KeyFramesWithParameterSetsInFront)
 {
     Decoded run;

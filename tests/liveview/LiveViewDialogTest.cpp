@@ -5,7 +5,9 @@
 // larger than the views, from clips made with the ffmpeg command-line tool,
 // show the same pictures as that tool decodes, also while other hosts send
 // packets to the video ports, under a locale that writes numbers with a comma,
-// and with memory flat while the GUI thread is stalled.
+// and with memory flat while the GUI thread is stalled. The views' caption
+// names what the stream delivers; Snapshot saves the picture at the stream's
+// own size; the Grid page's hint connects.
 //
 // Built twice: inside the virtual LAN (device in its own namespace), and on a
 // loopback address of this machine, so that the sanitizer build runs it too.
@@ -23,17 +25,23 @@
 #include "YUVToRgb.h"
 #include "TestHelpers.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QProcess>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -182,6 +190,45 @@ void SendForeignPackets(const std::vector<quint16>& ports)
     }
 }
 
+// Answers every folder question that appears while it is alive with its
+// folder, and counts the questions.
+class FolderChooser final : public QObject {
+public:
+    explicit FolderChooser(const QString& folder) : folder_(folder)
+    {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (files == nullptr || !files->isVisible()) {
+                return;
+            }
+            ++asked_;
+            files->selectFile(folder_);
+            QMetaObject::invokeMethod(files, "accept");
+            if (files->isVisible()) {
+                files->reject(); // not taken: the test fails instead of waiting
+            }
+        });
+        timer_.start(20);
+    }
+    void SetFolder(const QString& folder) { folder_ = folder; }
+    int Asked() const { return asked_; }
+
+private:
+    QString folder_;
+    QTimer timer_;
+    int asked_ = 0;
+};
+
+// "1920x1080 · 25.0 fps · 4096 kbit/s · UDP" with both rates above 0.
+bool IsLiveCaption(const QString& caption, const QString& size)
+{
+    const QRegularExpression pattern(
+        QStringLiteral("^%1 \u00b7 (\\d+\\.\\d) fps \u00b7 (\\d+) kbit/s \u00b7 UDP$")
+            .arg(QRegularExpression::escape(size)));
+    const QRegularExpressionMatch match = pattern.match(caption);
+    return match.hasMatch() && match.captured(1).toDouble() > 0 && match.captured(2).toLongLong() > 0;
+}
+
 qint64 ResidentBytes()
 {
     std::ifstream statm("/proc/self/statm");
@@ -213,6 +260,8 @@ private slots:
     void LargeStreamsShowWholePictures_data();
     void LargeStreamsShowWholePictures();
     void ConnectsUnderACommaLocale();
+    void CaptionAndSnapshotOfA1920x1080Stream();
+    void GridHintConnectsAndStreamInfoIsRemembered();
 
 private:
     // A clip of one still, camera-like picture of `size`, made once per run:
@@ -221,8 +270,9 @@ private:
     // ffmpeg cannot make it.
     QString Clip(const QString& size);
     // The clip's first picture (of `size`) as the ffmpeg command-line tool
-    // decodes it, turned into what the view shows.
-    static QImage ReferencePicture(const QString& clip, const QSize& size);
+    // decodes it, turned into what the view shows (or, with `shown` = `size`,
+    // the picture at its own size).
+    static QImage ReferencePicture(const QString& clip, const QSize& size, const QSize& shown = kViewSize);
     QImage Shown() const;
     bool StartDevice(const QStringList& arguments = {});
     void OpenDialog();
@@ -240,6 +290,7 @@ private:
     std::unique_ptr<QObject> frameCounter_; // counts received frames (NAL units) on the GUI thread
     int frames_ = 0;
     QTemporaryDir clips_;
+    QTemporaryDir settings_; // the tool's remembered choices during the run
 };
 
 void LiveViewDialogTest::initTestCase()
@@ -252,6 +303,7 @@ void LiveViewDialogTest::initTestCase()
         QSKIP("the simulated device serves the ports 80 and 554 of a loopback address: needs root");
     }
 #endif
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_.path());
 }
 
 void LiveViewDialogTest::init()
@@ -664,7 +716,7 @@ QString LiveViewDialogTest::Clip(const QString& size)
     return QProcess::execute(QStringLiteral("ffmpeg"), arguments) == 0 ? path : QString();
 }
 
-QImage LiveViewDialogTest::ReferencePicture(const QString& clip, const QSize& size)
+QImage LiveViewDialogTest::ReferencePicture(const QString& clip, const QSize& size, const QSize& shown)
 {
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
@@ -685,19 +737,19 @@ QImage LiveViewDialogTest::ReferencePicture(const QString& clip, const QSize& si
     // The view shows the decoded sample under the centre of each of its
     // pixels, a pair of pixels with the chroma of its first, in the colours
     // of the conversion formula.
-    QImage shown(kViewSize, QImage::Format_RGB888);
-    for (int y = 0; y < kViewSize.height(); ++y) {
-        const int row = (2 * y + 1) * height / (2 * kViewSize.height());
-        for (int x = 0; x < kViewSize.width(); ++x) {
-            const int column = (2 * x + 1) * width / (2 * kViewSize.width());
-            const int pairColumn = (2 * (x - x % 2) + 1) * width / (2 * kViewSize.width());
+    QImage picture(shown, QImage::Format_RGB888);
+    for (int y = 0; y < shown.height(); ++y) {
+        const int row = (2 * y + 1) * height / (2 * shown.height());
+        for (int x = 0; x < shown.width(); ++x) {
+            const int column = (2 * x + 1) * width / (2 * shown.width());
+            const int pairColumn = (2 * (x - x % 2) + 1) * width / (2 * shown.width());
             const int chroma = (row / 2) * (width / 2) + pairColumn / 2;
-            uchar* pixel = shown.scanLine(y) + 3 * x;
+            uchar* pixel = picture.scanLine(y) + 3 * x;
             kro_v4l2::YUVToRgb(luma[row * width + column], blue[chroma], red[chroma], pixel[2], pixel[1],
                                pixel[0]);
         }
     }
-    return shown;
+    return picture;
 }
 
 QImage LiveViewDialogTest::Shown() const
@@ -789,6 +841,141 @@ void LiveViewDialogTest::ConnectsUnderACommaLocale()
     std::setlocale(LC_ALL, previous.c_str());
     QVERIFY2(comma, number);
     QVERIFY2(shown, qPrintable(boxes_->Texts().join(QLatin1Char('\n'))));
+    QVERIFY(boxes_->Texts().isEmpty());
+}
+
+void LiveViewDialogTest::CaptionAndSnapshotOfA1920x1080Stream()
+{
+    const QString clip = Clip(QStringLiteral("1920x1080"));
+    if (clip.isEmpty()) {
+        QSKIP("the ffmpeg command-line tool with libx264 is needed to make the clip");
+    }
+    const QSize size(1920, 1080);
+    const QImage reference = ReferencePicture(clip, size, size);
+    QVERIFY(!reference.isNull());
+    QVERIFY(StartDevice({QStringLiteral("--rtsp-clip"), clip}));
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* view1 = Child<DrawableView>(dialog_.get(), "videoWidget1");
+    auto* view2 = Child<DrawableView>(dialog_.get(), "videoWidget2");
+    auto* info1 = Child<QCheckBox>(dialog_.get(), "checkBoxStreamInfo1");
+    auto* info2 = Child<QCheckBox>(dialog_.get(), "checkBoxStreamInfo2");
+    auto* snapshot1 = Child<QPushButton>(dialog_.get(), "pushButtonSnapshot1");
+    auto* snapshot2 = Child<QPushButton>(dialog_.get(), "pushButtonSnapshot2");
+    info1->setChecked(true);
+    QVERIFY(info2->isChecked());
+    QVERIFY(!snapshot1->isEnabled() && !snapshot2->isEnabled());
+
+    auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
+    QTest::mouseClick(connect1, Qt::LeftButton);
+    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    QVERIFY(snapshot1->isEnabled() && snapshot2->isEnabled());
+    // The stream's own size, not the views'; both rates counted.
+    QTRY_VERIFY2_WITH_TIMEOUT(IsLiveCaption(view1->caption(), QStringLiteral("1920x1080")),
+                              qPrintable(view1->caption()), kStopTimeoutMs);
+    QCOMPARE(view2->caption(), view1->caption());
+    qInfo("caption: %s", qPrintable(view1->caption()));
+    // Drawn over the picture, not into it.
+    QVERIFY(Shown().convertToFormat(QImage::Format_RGB888) ==
+            ReferencePicture(clip, size).convertToFormat(QImage::Format_RGB888));
+    const QImage withCaption = view1->grab().toImage();
+
+    QTest::mouseClick(info1, Qt::LeftButton);
+    QVERIFY(!info1->isChecked() && !info2->isChecked());
+    QVERIFY(view1->caption().isEmpty() && view2->caption().isEmpty());
+    QTest::qWait(1200); // the caption's refreshes bring nothing back
+    QVERIFY(view1->caption().isEmpty() && view2->caption().isEmpty());
+    const QImage withoutCaption = view1->grab().toImage();
+    const double same = SameShare(withCaption, withoutCaption);
+    QVERIFY2(same > 0.9 && same < 1.0, qPrintable(QString::number(same)));
+
+    // The first snapshot asks for the folder, later ones do not, and none
+    // replaces another.
+    QTemporaryDir folder;
+    FolderChooser chooser(folder.path());
+    status_->clear();
+    snapshot1->click();
+    QCOMPARE(chooser.Asked(), 1);
+    QVERIFY2(boxes_->Texts().isEmpty(), qPrintable(boxes_->Texts().join(QLatin1Char('\n'))));
+    QStringList saved = QDir(folder.path()).entryList(QDir::Files);
+    QCOMPARE(saved.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^Gate-\\d{8}-\\d{6}\\.png$")).match(saved[0]).hasMatch(),
+             qPrintable(saved[0]));
+    QCOMPARE(Statuses(), QStringList{QStringLiteral("Snapshot saved: ") + folder.filePath(saved[0])});
+    const QImage snapshot(folder.filePath(saved[0]));
+    QCOMPARE(snapshot.size(), size);
+    QVERIFY(snapshot.convertToFormat(QImage::Format_RGB888) == reference);
+
+    snapshot2->click();
+    QCOMPARE(chooser.Asked(), 1);
+    saved = QDir(folder.path()).entryList(QDir::Files);
+    QCOMPARE(saved.size(), 2);
+    QVERIFY(QImage(folder.filePath(saved[1])).convertToFormat(QImage::Format_RGB888) == reference);
+
+    // The folder is gone: asked again; one nobody may write into: the
+    // failure is said, never a success.
+    QVERIFY(folder.remove());
+    chooser.SetFolder(QStringLiteral("/sys/kernel"));
+    status_->clear();
+    snapshot1->click();
+    QCOMPARE(chooser.Asked(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 1, kReplyTimeoutMs);
+    QVERIFY2(boxes_->Texts()[0].startsWith(QStringLiteral("Snapshot not saved to /sys/kernel/Gate-")),
+             qPrintable(boxes_->Texts()[0]));
+    QCOMPARE(Statuses(), boxes_->Texts());
+    QVERIFY(QDir(QStringLiteral("/sys/kernel")).entryList({QStringLiteral("Gate-*")}).isEmpty());
+    // A folder that failed is asked for again.
+    QTemporaryDir other;
+    chooser.SetFolder(other.path());
+    boxes_->Clear();
+    snapshot1->click();
+    QCOMPARE(chooser.Asked(), 3);
+    QCOMPARE(QDir(other.path()).entryList(QDir::Files).size(), 1);
+    QVERIFY(boxes_->Texts().isEmpty());
+
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1"), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([connect1] { return connect1->isEnabled(); }, kStopTimeoutMs));
+    QVERIFY(!snapshot1->isEnabled() && !snapshot2->isEnabled());
+}
+
+void LiveViewDialogTest::GridHintConnectsAndStreamInfoIsRemembered()
+{
+    QVERIFY(StartDevice());
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    Child<QCheckBox>(dialog_.get(), "checkBoxStreamInfo2")->setChecked(false);
+    dialog_.reset();
+    OpenDialog();
+    QVERIFY(WaitSourceLoaded());
+    auto* info1 = Child<QCheckBox>(dialog_.get(), "checkBoxStreamInfo1");
+    auto* info2 = Child<QCheckBox>(dialog_.get(), "checkBoxStreamInfo2");
+    QVERIFY(!info1->isChecked() && !info2->isChecked());
+
+    auto* tabs = Child<QTabWidget>(dialog_.get(), "tabWidget");
+    tabs->setCurrentWidget(Child<QWidget>(dialog_.get(), "tabGrid"));
+    auto* hint = Child<QWidget>(dialog_.get(), "widgetGridHint");
+    QVERIFY(hint->isVisible());
+    QCOMPARE(Child<QLabel>(dialog_.get(), "labelGridHint")->text(),
+             QStringLiteral("Connect the video to calibrate the camera"));
+    QCOMPARE(Child<QLabel>(dialog_.get(), "labelGridHint")->textFormat(), Qt::PlainText);
+    // Above the page's scrolling part: in sight on a small screen.
+    QVERIFY(hint->mapTo(dialog_.get(), QPoint(0, 0)).y() <
+            Child<QWidget>(dialog_.get(), "scrollAreaGrid")->mapTo(dialog_.get(), QPoint(0, 0)).y());
+
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonGridHintConnect"), Qt::LeftButton);
+    QVERIFY(!hint->isVisible());
+    QVERIFY(!Child<QPushButton>(dialog_.get(), "pushButtonConnect2")->isEnabled());
+    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    auto* view2 = Child<DrawableView>(dialog_.get(), "videoWidget2");
+    QTest::qWait(1200);
+    QVERIFY(view2->caption().isEmpty());
+    QTest::mouseClick(info2, Qt::LeftButton);
+    QVERIFY(info1->isChecked());
+    QVERIFY2(IsLiveCaption(view2->caption(), QStringLiteral("720x576")), qPrintable(view2->caption()));
+
+    QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2"), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([hint] { return hint->isVisible(); }, kStopTimeoutMs));
+    QVERIFY(view2->caption().isEmpty());
     QVERIFY(boxes_->Texts().isEmpty());
 }
 

@@ -1,17 +1,25 @@
 // The live view's parts without a device: the source page's requests, the
 // log form of their URLs, the frame hand-over from the video thread (and its
-// bound when the GUI thread falls behind), and the
-// handler that stops a device on its first error.
+// bound when the GUI thread falls behind), the
+// handler that stops a device on its first error, the stream facts of the
+// caption, and snapshot files.
 #include "FrameHandOver.h"
 #include "LogCapture.h"
 #include "RtspDevice.h"
 #include "RtspDeviceStopOnErrorHandler.h"
 #include "RtspFrameReceiver.h"
+#include "SnapshotFile.h"
 #include "SourceRequests.h"
+#include "StreamFacts.h"
 #include "UrlLogText.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QLocale>
+#include <QTemporaryDir>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -274,6 +282,128 @@ TEST(RtspDeviceStopOnErrorHandler, AnErrorStopsTheRunningDeviceAndItsTextStays)
     const std::string text = handler.GetLastError();
     EXPECT_EQ(text.rfind(url + " Failed to get a SDP description: ", 0), 0u) << text;
     EXPECT_TRUE(log.Contains("Error occured: " + text));
+}
+
+TEST(StreamFacts, RatesCountTheLastTwoSecondsOrTheStreamsAgeIfShorter)
+{
+    StreamFacts facts;
+    EXPECT_EQ(facts.PicturesPerSecond(1000), 0.0) << "nothing yet";
+
+    // A young stream: one second at 25 pictures/s is 25, not half of it.
+    for (int64_t t = 1000; t <= 2000; t += 40) {
+        facts.AddBytes(t, 5000);
+        facts.AddPicture(t);
+    }
+    EXPECT_DOUBLE_EQ(facts.PicturesPerSecond(2000), 25.0);
+    EXPECT_DOUBLE_EQ(facts.KilobitsPerSecond(2000), 1000.0);
+
+    // Steady: 50 pictures of 5000 bytes in the last 2 s.
+    for (int64_t t = 2040; t <= 5960; t += 40) {
+        facts.AddBytes(t, 5000);
+        facts.AddPicture(t);
+    }
+    EXPECT_DOUBLE_EQ(facts.PicturesPerSecond(5960), 25.0);
+    EXPECT_DOUBLE_EQ(facts.KilobitsPerSecond(5960), 1000.0);
+
+    // The rate doubles with half the bytes per picture: after 2 s only the
+    // new rate counts.
+    for (int64_t t = 5980; t <= 7960; t += 20) {
+        facts.AddBytes(t, 2500);
+        facts.AddPicture(t);
+    }
+    EXPECT_DOUBLE_EQ(facts.PicturesPerSecond(7960), 50.0);
+    EXPECT_DOUBLE_EQ(facts.KilobitsPerSecond(7960), 1000.0);
+
+    // The stream stalls: the rates fall to half after 1 s, to 0 after 2 s.
+    EXPECT_DOUBLE_EQ(facts.PicturesPerSecond(8960), 25.0);
+    EXPECT_DOUBLE_EQ(facts.PicturesPerSecond(9960), 0.0);
+    EXPECT_DOUBLE_EQ(facts.KilobitsPerSecond(9960), 0.0);
+
+    // Bytes that complete no picture still count as bit rate.
+    for (int64_t t = 10000; t <= 12000; t += 100) {
+        facts.AddBytes(t, 1000);
+    }
+    EXPECT_DOUBLE_EQ(facts.PicturesPerSecond(12000), 0.0);
+    EXPECT_DOUBLE_EQ(facts.KilobitsPerSecond(12000), 80.0);
+
+    // A new connection counts from its own first event.
+    facts.Reset();
+    EXPECT_EQ(facts.KilobitsPerSecond(12000), 0.0);
+    facts.AddBytes(20000, 1000);
+    facts.AddPicture(20000);
+    EXPECT_EQ(facts.PicturesPerSecond(20000), 0.0) << "one instant has no rate";
+    facts.AddPicture(20500);
+    EXPECT_DOUBLE_EQ(facts.PicturesPerSecond(20500), 2.0);
+}
+
+TEST(StreamFacts, CaptionTextIsTheSameInEveryLocale)
+{
+    const QString expected = QStringLiteral("1920x1080 \u00b7 25.0 fps \u00b7 4096 kbit/s \u00b7 UDP");
+    EXPECT_EQ(StreamFacts::CaptionText(1920, 1080, 25.0, 4095.6, QStringLiteral("UDP")), expected);
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(StreamFacts::CaptionText(1920, 1080, 24.96, 4096.4, QStringLiteral("UDP")), expected);
+    QLocale::setDefault(previous);
+    EXPECT_EQ(StreamFacts::CaptionText(720, 576, 0.0, 0.0, QStringLiteral("TCP")),
+              QStringLiteral("720x576 \u00b7 0.0 fps \u00b7 0 kbit/s \u00b7 TCP"));
+}
+
+TEST(SnapshotFile, NameIsTheDevicesMadeSafeThenTheLocalTime)
+{
+    const QDateTime when(QDate(2026, 12, 8), QTime(9, 5, 7));
+    EXPECT_EQ(SnapshotFileName(QStringLiteral("Gate"), QStringLiteral("10.77.0.12"), when),
+              QStringLiteral("Gate-20261208-090507.png"));
+    EXPECT_EQ(SnapshotFileName(QStringLiteral("Tor S\u00fcd 2"), QStringLiteral("10.77.0.12"), when),
+              QStringLiteral("Tor S\u00fcd 2-20261208-090507.png"));
+    // No way out of the folder, no control characters, no hidden file.
+    EXPECT_EQ(
+        SnapshotFileName(QStringLiteral("../a/b\\c\x01\x7f\u0085d\n"), QStringLiteral("10.77.0.12"), when),
+        QStringLiteral("_._a_b_c___d-20261208-090507.png"));
+    EXPECT_EQ(SnapshotFileName(QString(), QStringLiteral("10.77.0.12"), when),
+              QStringLiteral("10.77.0.12-20261208-090507.png"));
+    EXPECT_EQ(SnapshotFileName(QStringLiteral("  "), QStringLiteral("10.77.0.12"), when),
+              QStringLiteral("10.77.0.12-20261208-090507.png"));
+    // A long name is cut, never inside a character.
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x93\xB7");
+    const QString name = SnapshotFileName(QString(63, QLatin1Char('x')) + emoji + emoji, QString(), when);
+    EXPECT_EQ(name, QString(63, QLatin1Char('x')) + QStringLiteral("-20261208-090507.png"));
+}
+
+TEST(SnapshotFile, SavedWholeNeverOverAnEarlierOneAndAFailureIsSaid)
+{
+    QImage picture(64, 48, QImage::Format_RGB888);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            picture.setPixel(x, y, qRgb(x * 4, y * 5, (x + y) % 256));
+        }
+    }
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QString first;
+    QString second;
+    QString error;
+    ASSERT_TRUE(
+        SaveSnapshot(picture, folder.path(), QStringLiteral("Gate-20261208-090507.png"), first, error))
+        << error.toStdString();
+    ASSERT_TRUE(SaveSnapshot(picture.mirrored(), folder.path(), QStringLiteral("Gate-20261208-090507.png"),
+                             second, error))
+        << error.toStdString();
+    EXPECT_EQ(first, QDir(folder.path()).filePath(QStringLiteral("Gate-20261208-090507.png")));
+    EXPECT_EQ(second, QDir(folder.path()).filePath(QStringLiteral("Gate-20261208-090507-2.png")));
+    EXPECT_EQ(QImage(first).convertToFormat(QImage::Format_RGB888), picture);
+    EXPECT_EQ(QImage(second).convertToFormat(QImage::Format_RGB888), picture.mirrored());
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files).size(), 2) << "no temporary file stays";
+
+    // A folder nobody may write into (root included), and one that is gone.
+    for (const QString& unusable : {QStringLiteral("/sys/kernel"), folder.filePath(QStringLiteral("gone"))}) {
+        QString saved = QStringLiteral("unchanged");
+        error.clear();
+        EXPECT_FALSE(
+            SaveSnapshot(picture, unusable, QStringLiteral("Gate-20261208-090507.png"), saved, error))
+            << unusable.toStdString();
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(saved, QStringLiteral("unchanged"));
+    }
 }
 
 } // namespace

@@ -387,9 +387,14 @@ void SettingsDialogTest::FitsLaptopScreenWithEveryButtonReachable()
             if (button->parent() == area) {
                 continue; // the scroll area's own corner widgets
             }
-            area->ensureWidgetVisible(button);
-            QCoreApplication::processEvents();
-            QVERIFY2(ShowsWhole(button, &dialog, area), qPrintable(button->objectName()));
+            // A button above the scrolling part (the Grid page's hint) is in
+            // sight without scrolling.
+            const bool scrolls = area->widget()->isAncestorOf(button);
+            if (scrolls) {
+                area->ensureWidgetVisible(button);
+                QCoreApplication::processEvents();
+            }
+            QVERIFY2(ShowsWhole(button, &dialog, scrolls ? area : nullptr), qPrintable(button->objectName()));
         }
     }
     // The views keep their size; their page scrolls.
