@@ -1,0 +1,206 @@
+#include "TemplatePartsDialog.h"
+
+#include "AssignmentVerifier.h"
+#include "ConfigTemplate.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QList>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <numeric>
+
+namespace {
+
+const AssignmentVerifier vf;
+
+// Far above any template: 64 zones of 256 points each take about 2 MB.
+constexpr qint64 kMaxTemplateBytes = 8 * 1024 * 1024;
+
+const char* const kPictureSizeLine = "# Source picture size: ";
+
+// Aspects closer than this are the same picture shape: 720x576 and 704x576
+// differ by a few columns of border, not in where a zone falls.
+constexpr double kAspectTolerance = 0.02;
+
+TemplateFileAsker& FileAsker()
+{
+    static TemplateFileAsker asker;
+    return asker;
+}
+
+QString AspectText(const QSize& size)
+{
+    const int divisor = std::gcd(size.width(), size.height());
+    return QStringLiteral("%1:%2").arg(size.width() / divisor).arg(size.height() / divisor);
+}
+
+QLabel* PlainLabel(const QString& text, const char* name, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    return label;
+}
+
+} // namespace
+
+QString AskTemplateFile(QWidget* parent, bool save)
+{
+    if (FileAsker()) {
+        return FileAsker()(parent, save);
+    }
+    const QString filter = TemplatePartsDialog::tr("Templates (*.txt);;All files (*)");
+    return save ? QFileDialog::getSaveFileName(parent, TemplatePartsDialog::tr("Save template"),
+                                               QStringLiteral("template.txt"), filter)
+                : QFileDialog::getOpenFileName(parent, TemplatePartsDialog::tr("Apply template"), QString(),
+                                               filter);
+}
+
+void SetTemplateFileAsker(TemplateFileAsker asker)
+{
+    FileAsker() = std::move(asker);
+}
+
+bool ReadTemplateFile(const QString& path, QByteArray& text, std::unique_ptr<VcaConfigReader>& tmpl,
+                      QString& error)
+{
+    tmpl.reset();
+    const QString shown = QDir::toNativeSeparators(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error =
+            TemplatePartsDialog::tr("The template %1 could not be read: %2").arg(shown, file.errorString());
+        return false;
+    }
+    text = file.read(kMaxTemplateBytes + 1);
+    if (text.size() > kMaxTemplateBytes) {
+        error = TemplatePartsDialog::tr("The template %1 is too large to be a template").arg(shown);
+        return false;
+    }
+    if (file.error() != QFileDevice::NoError) {
+        error =
+            TemplatePartsDialog::tr("The template %1 could not be read: %2").arg(shown, file.errorString());
+        return false;
+    }
+    QString why;
+    if (!ReadConfigTemplate(text, tmpl, why)) {
+        error = TemplatePartsDialog::tr("The template %1 was refused: %2").arg(shown, why);
+        return false;
+    }
+    return true;
+}
+
+QSize TemplatePictureSize(const QByteArray& templateText)
+{
+    static const QRegularExpression size(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
+    // Only the comment header counts: a line of the configuration body never
+    // begins with '#'.
+    for (const QByteArray& line : templateText.split('\n')) {
+        if (!line.startsWith('#')) {
+            break;
+        }
+        if (line.startsWith(kPictureSizeLine)) {
+            const QRegularExpressionMatch match =
+                size.match(QString::fromLatin1(line.mid(int(qstrlen(kPictureSizeLine)))).trimmed());
+            const QSize found =
+                match.hasMatch() ? QSize(match.captured(1).toInt(), match.captured(2).toInt()) : QSize();
+            return found.isEmpty() ? QSize() : found;
+        }
+    }
+    return {};
+}
+
+QByteArray WithTemplatePictureSize(const QByteArray& templateText, const QSize& size)
+{
+    if (size.isEmpty()) {
+        return templateText;
+    }
+    // After the last line of the comment header.
+    int end = 0;
+    while (end < templateText.size() && templateText.at(end) == '#') {
+        const int next = templateText.indexOf('\n', end);
+        end = next < 0 ? templateText.size() : next + 1;
+    }
+    const QByteArray line =
+        kPictureSizeLine + QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height()) + '\n';
+    return templateText.left(end) + line + templateText.mid(end);
+}
+
+QString TemplateAspectWarning(const QSize& templateSize, const QSize& deviceSize)
+{
+    if (templateSize.isEmpty() || deviceSize.isEmpty()) {
+        return {};
+    }
+    const double templateAspect = double(templateSize.width()) / templateSize.height();
+    const double deviceAspect = double(deviceSize.width()) / deviceSize.height();
+    if (std::abs(templateAspect - deviceAspect) <= kAspectTolerance * deviceAspect) {
+        return {};
+    }
+    return TemplatePartsDialog::tr(
+               "The template was taken from a %1 picture and this device's picture is %2; "
+               "zones are relative and may not fit")
+        .arg(AspectText(templateSize), AspectText(deviceSize));
+}
+
+TemplatePartsDialog::TemplatePartsDialog(QWidget* parent, const QString& warning) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("TemplatePartsDialog"));
+    setWindowTitle(tr("Apply template"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(PlainLabel(tr("Parts of the template to apply:"), "labelParts", this));
+    const TemplatePartChoice defaults;
+    const auto box = [this, layout](TemplatePart part, bool checked, const char* name) {
+        auto* check = new QCheckBox(TemplatePartName(part), this);
+        check->setObjectName(QString::fromLatin1(name));
+        check->setChecked(checked);
+        layout->addWidget(check);
+        vf = connect(check, SIGNAL(toggled(bool)), this, SLOT(UpdateOk()));
+        return check;
+    };
+    zones_ = box(TemplatePart::Zones, defaults.zones, "checkBoxZones");
+    classifier_ = box(TemplatePart::Classifier, defaults.classifier, "checkBoxClassifier");
+    encoder_ = box(TemplatePart::Encoder, defaults.encoder, "checkBoxEncoder");
+    camera_ = box(TemplatePart::Camera, defaults.camera, "checkBoxCamera");
+    QLabel* note = PlainLabel(tr("depends on how each camera is mounted"), "labelCameraNote", this);
+    note->setIndent(20);
+    layout->addWidget(note);
+    if (!warning.isEmpty()) {
+        QLabel* shown = PlainLabel(warning, "labelWarning", this);
+        shown->setStyleSheet(QStringLiteral("color: #c80000"));
+        layout->addWidget(shown);
+    }
+
+    buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons_->setObjectName(QStringLiteral("buttonBox"));
+    layout->addWidget(buttons_);
+    vf = connect(buttons_, SIGNAL(accepted()), this, SLOT(accept()));
+    vf = connect(buttons_, SIGNAL(rejected()), this, SLOT(reject()));
+    UpdateOk();
+}
+
+TemplatePartsDialog::~TemplatePartsDialog() = default;
+
+TemplatePartChoice TemplatePartsDialog::Choice() const
+{
+    TemplatePartChoice choice;
+    choice.zones = zones_->isChecked();
+    choice.classifier = classifier_->isChecked();
+    choice.encoder = encoder_->isChecked();
+    choice.camera = camera_->isChecked();
+    return choice;
+}
+
+void TemplatePartsDialog::UpdateOk()
+{
+    buttons_->button(QDialogButtonBox::Ok)->setEnabled(!Choice().Chosen().empty());
+}
