@@ -5,6 +5,7 @@
 #include "Grid.h"
 #include "Mimic.h"
 #include "NumberText.h"
+#include "VcaCommands.h"
 #include "VcaConfigReader.h"
 
 #include <QColor>
@@ -340,10 +341,7 @@ void CameraPositionTab::notify(Ruler* ruler, const QPointF& first, const QPointF
 QString CameraPositionTab::ApplyCommand() const
 {
     const Position position = ToWrite();
-    return QStringLiteral("/qel-cgi/admin/"
-                          "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=%1&camangle=%2&height=%3")
-        .arg(QString::number(std::lround(position.fov)), QString::number(std::lround(position.angle)),
-             ExactNumberText(position.height));
+    return CamposCommand(position.fov, position.angle, position.height);
 }
 
 void CameraPositionTab::OnApplyCam()

@@ -1,6 +1,7 @@
 #include "ClassifierTab.h"
 
 #include "NumberText.h"
+#include "VcaCommands.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -170,18 +171,15 @@ std::vector<QString> ClassifierTab::ApplyCommands() const
     const int timeout = getIntFromLabel(timeout_);
     if (timeout != 0 &&
         !(deviceKnown_ && timeout > 0 && static_cast<unsigned int>(timeout) == device_.timeoutSeconds)) {
-        paths.push_back(QStringLiteral("/qel-cgi/admin/setzonetimeout.fcgi?timeout=%1").arg(timeout));
+        paths.push_back(ZoneTimeoutCommand(timeout));
     }
     const std::vector<ObjectClassValues> classes = ClassesToKeep();
     if (deviceKnown_ && SameClasses(classes, device_.classes)) {
         return paths;
     }
-    paths.push_back(QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Obj*"));
+    paths.push_back(RemoveObjectClassesCommand());
     for (const ObjectClassValues& c : classes) {
-        paths.push_back(QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=objectclass"
-                                       "&minArea=%1&maxArea=%2&minHeight=%3&maxHeight=%4")
-                            .arg(ExactNumberText(c.minArea), ExactNumberText(c.maxArea),
-                                 ExactNumberText(c.minHeight), ExactNumberText(c.maxHeight)));
+        paths.push_back(AddObjectClassCommand(c));
     }
     return paths;
 }

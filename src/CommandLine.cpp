@@ -1,6 +1,8 @@
 #include "CommandLine.h"
 
 #include "AddressProblems.h"
+#include "CommandLineText.h"
+#include "ConfigCommands.h"
 #include "ConfigTemplate.h"
 #include "CsvText.h"
 #include "DiscoveryProtocol.h"
@@ -54,6 +56,14 @@ QString Tr(const char* text)
     return QCoreApplication::translate("CommandLine", text);
 }
 
+using cli::Err;
+using cli::Finish;
+using cli::IsLoggingOption;
+using cli::Out;
+using cli::Printable;
+using cli::StopSignals;
+using cli::UsageError;
+
 QString AddressText(uint32_t ip)
 {
     return QString::fromStdString(IpTypeToString(ip));
@@ -63,105 +73,6 @@ QString MacText(const DeviceNetworkParams& params)
 {
     return QString::fromStdString(utils::GetPrintedBufferInHex(params.mac, kMacSize, kMacSize, "-"));
 }
-
-// The commands' results: plain text on standard output, for scripts. The
-// log stays the place of the records; this is the command's answer.
-void Out(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-}
-
-// Errors and questions for the person running the command: standard error,
-// so that standard output stays the answer alone.
-void Err(const QString& line)
-{
-    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-}
-
-// Device names come from the network: a line meant for a terminal carries
-// none of their control characters, which a terminal would run as commands.
-QString Printable(QString text)
-{
-    for (QChar& c : text) {
-        if (c.category() == QChar::Other_Control) {
-            c = QChar::ReplacementCharacter;
-        }
-    }
-    return text;
-}
-
-int UsageError(const QString& text)
-{
-    Err(text);
-    Err(Tr("Run QelIpTool --help for the commands and their options."));
-    return kExitUsage;
-}
-
-// Output that could not be written (a full disk, a closed pipe) is not a
-// success.
-int Finish(int code)
-{
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        Err(Tr("Cannot write the output: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
-        return kExitFailed;
-    }
-    return code;
-}
-
-// Ctrl-C during a readdress cancels it instead of ending the process
-// between two devices without saying which were changed.
-int g_signalPipe[2] = {-1, -1};
-
-extern "C" void OnStopSignal(int)
-{
-    const char byte = 1;
-    const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-    static_cast<void>(written);
-}
-
-// While alive, SIGINT and SIGTERM are noted instead of ending the process, and
-// a blocking read of the terminal returns early (no SA_RESTART).
-class StopSignals final {
-public:
-    StopSignals()
-    {
-        if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-            return;
-        }
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-        installed_ = true;
-    }
-    ~StopSignals()
-    {
-        if (installed_) {
-            ::sigaction(SIGINT, &oldInt_, nullptr);
-            ::sigaction(SIGTERM, &oldTerm_, nullptr);
-            ::close(g_signalPipe[0]);
-            ::close(g_signalPipe[1]);
-            g_signalPipe[0] = g_signalPipe[1] = -1;
-        }
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int ReadEnd() const { return installed_ ? g_signalPipe[0] : -1; }
-    bool Raised() const
-    {
-        char byte = 0;
-        return installed_ && ::read(g_signalPipe[0], &byte, 1) == 1;
-    }
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-    bool installed_ = false;
-};
 
 // A person is there to answer: standard input is a terminal.
 bool Interactive()
@@ -315,14 +226,6 @@ struct Options {
 };
 
 // The logging library reads these itself, wherever they stand.
-bool IsLoggingOption(const QString& argument)
-{
-    return argument == QLatin1String("-v") || argument == QLatin1String("--verbose") ||
-           argument.startsWith(QLatin1String("--v=")) || argument.startsWith(QLatin1String("-vmodule=")) ||
-           argument.startsWith(QLatin1String("--vmodule=")) ||
-           argument.startsWith(QLatin1String("--default-log-file="));
-}
-
 // "--name VALUE" and "--name=VALUE" for `withValue`, "--name" for `flags`;
 // anything else is an error.
 Options ParseOptions(const QStringList& arguments, const QStringList& withValue, const QStringList& flags)
@@ -707,96 +610,6 @@ int RunReaddress(const QStringList& arguments)
     return Finish(allConfirmed ? kExitSucceeded : kExitFailed);
 }
 
-// "config save ADDRESS FILE": the device's configuration, read whole, as a
-// template file. Only a numeric address: a name would need a resolver that
-// could send the request elsewhere.
-int RunConfigSave(const QStringList& arguments)
-{
-    QStringList positional;
-    for (int i = 2; i < arguments.size(); ++i) {
-        if (IsLoggingOption(arguments.at(i))) {
-            continue;
-        }
-        if (arguments.at(i).startsWith(QLatin1String("--"))) {
-            return UsageError(Tr("Unknown option for config save: %1").arg(arguments.at(i)));
-        }
-        positional << arguments.at(i);
-    }
-    if (positional.size() != 2) {
-        return UsageError(Tr("config save needs an IPv4 address and a file: config save ADDRESS FILE"));
-    }
-    const QString address = positional.at(0).trimmed();
-    const QHostAddress host(address);
-    if (!QRegExp(QStringLiteral("\\d{1,3}(\\.\\d{1,3}){3}")).exactMatch(address) ||
-        host.protocol() != QAbstractSocket::IPv4Protocol) {
-        return UsageError(Tr("Not an IPv4 address: %1").arg(Printable(positional.at(0))));
-    }
-    const QString deviceAddress = host.toString();
-    const QString fileName = positional.at(1);
-
-    HttpClientModule client(nullptr);
-    QEventLoop loop;
-    QByteArray content;
-    QString failure;
-    bool answered = false;
-    QObject::connect(&client, &HttpClientModule::Done, [&](const QByteArray& body) {
-        content = body;
-        answered = true;
-        loop.quit();
-    });
-    QObject::connect(&client, &HttpClientModule::Failed, [&](const QString& text) {
-        failure = text;
-        answered = true;
-        loop.quit();
-    });
-    client.Start(QStringLiteral("http://%1/qel-cgi/admin/getconfig.fcgi").arg(deviceAddress).toStdString());
-    // The client's own time limit ends every request.
-    if (!answered) {
-        loop.exec();
-    }
-    if (!failure.isEmpty()) {
-        Err(Tr("Cannot read the configuration of %1: %2").arg(deviceAddress, Printable(failure)));
-        return Finish(kExitFailed);
-    }
-    const VcaConfigReader reader(content);
-    TemplateSource source;
-    source.address = deviceAddress;
-    source.savedUtc = QDateTime::currentDateTimeUtc();
-    QByteArray text;
-    QString error;
-    if (!MakeConfigTemplate(reader, source, text, error)) {
-        Err(Printable(error));
-        return Finish(kExitFailed);
-    }
-    const bool existed = QFile::exists(fileName);
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        Err(Tr("Cannot write %1: %2").arg(fileName, file.errorString()));
-        return Finish(kExitFailed);
-    }
-    // It holds no secret: a new file is readable like any other document;
-    // one that was there keeps its permissions.
-    if (!existed) {
-        QFile::setPermissions(fileName, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                            QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    }
-    const Channel& channel = reader.Config().ch(0);
-    Out(Tr("Saved the configuration of %1 to %2: %3 zones, %4 object classes\n")
-            .arg(deviceAddress, fileName)
-            .arg(channel.zones_size())
-            .arg(channel.objectclasses_size()));
-    return Finish(kExitSucceeded);
-}
-
-int RunConfig(const QStringList& arguments)
-{
-    if (arguments.size() >= 2 && arguments.at(1) == QLatin1String("save")) {
-        return RunConfigSave(arguments);
-    }
-    return UsageError(arguments.size() >= 2 ? Tr("Unknown config command: %1").arg(Printable(arguments.at(1)))
-                                            : Tr("config needs a command: config save ADDRESS FILE"));
-}
-
 } // namespace
 
 bool IsCommand(const char* word)
@@ -826,9 +639,21 @@ const char* CommandsHelp()
            "                           object classes, camera position and encoder; never the\n"
            "                           video source or a password. A configuration that does\n"
            "                           not read whole is refused and no file is written.\n"
+           "  config apply [--parts zones,classifier,encoder,camera] FILE ADDRESS...\n"
+           "                           applies the template FILE to the devices at the IPv4\n"
+           "                           ADDRESSes, one after another: the parts asked for\n"
+           "                           (default zones,classifier,encoder; camera is the camera\n"
+           "                           position), each only where the device differs, then\n"
+           "                           reads each device back: a line per device and part\n"
+           "                           (matches, failed: REASON, differs after apply), then the\n"
+           "                           summary. A template that does not read whole is refused\n"
+           "                           and nothing is sent; so is a device whose configuration\n"
+           "                           does not read whole. Ctrl-C lets the device at work\n"
+           "                           finish and sends nothing to the rest.\n"
            "Exit code: 0 when everything asked for succeeded, 1 when a search could not run,\n"
-           "a device was not readdressed and confirmed or a configuration was not saved, 2 for\n"
-           "a command line that cannot be used.\n";
+           "a device was not readdressed and confirmed, a configuration was not saved or a\n"
+           "device does not match the template in every part asked for, 2 for a command line\n"
+           "that cannot be used.\n";
 }
 
 int RunCommand(const QStringList& arguments)

@@ -3,9 +3,9 @@
 #include <QStringList>
 
 // The tool's commands without a display, for scripts and for work over ssh:
-// "search", "readdress" and "config save". Their results are plain text on standard output
-// and their errors go to standard error; the change records go to the log,
-// as from the window.
+// "search", "readdress", "config save" and "config apply". Their results are
+// plain text on standard output and their errors go to standard error; the
+// change records go to the log, as from the window.
 
 constexpr int kExitSucceeded = 0;
 // The search could not run, or a device asked for was not readdressed and

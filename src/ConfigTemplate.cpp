@@ -4,6 +4,7 @@
 #include "VCA.pb.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <google/protobuf/text_format.h>
 #include <string>
 
@@ -110,7 +111,11 @@ bool MakeConfigTemplate(const VcaConfigReader& config, const TemplateSource& sou
                        "# Saved (UTC): %5\n")
             .arg(QString::fromLatin1(kToolVersion), OneLine(source.deviceName), OneLine(source.mac),
                  OneLine(source.address), saved.toUTC().toString(Qt::ISODate));
-    text = header.toUtf8() + QByteArray::fromStdString(body);
+    const QString videoSize =
+        source.videoWidth > 0 && source.videoHeight > 0
+            ? QStringLiteral("# Source video size: %1x%2\n").arg(source.videoWidth).arg(source.videoHeight)
+            : QString();
+    text = header.toUtf8() + videoSize.toUtf8() + QByteArray::fromStdString(body);
     return true;
 }
 
@@ -138,4 +143,27 @@ bool ReadConfigTemplate(const QByteArray& text, std::unique_ptr<VcaConfigReader>
     }
     reader = std::move(read);
     return true;
+}
+
+bool ReadTemplateVideoSize(const QByteArray& text, int& width, int& height)
+{
+    width = 0;
+    height = 0;
+    static const QRegularExpression line(QStringLiteral("^# Source video size: (\\d{1,5})x(\\d{1,5})$"));
+    for (const QByteArray& raw : text.split('\n')) {
+        if (!raw.startsWith('#')) {
+            break; // the header ends at the first line of the configuration
+        }
+        const QRegularExpressionMatch match = line.match(QString::fromUtf8(raw).trimmed());
+        if (match.hasMatch()) {
+            const int w = match.captured(1).toInt();
+            const int h = match.captured(2).toInt();
+            if (w > 0 && h > 0) {
+                width = w;
+                height = h;
+                return true;
+            }
+        }
+    }
+    return false;
 }

@@ -18,6 +18,10 @@ struct TemplateSource {
     QString mac;
     QString address;
     QDateTime savedUtc;
+    // The source's video size in pixels, when known: zone points are relative
+    // to the picture, so a target with another aspect may not fit them.
+    int videoWidth = 0;
+    int videoHeight = 0;
 };
 
 // Makes the template text of a configuration read whole into `text`. False,
@@ -32,3 +36,7 @@ bool MakeConfigTemplate(const VcaConfigReader& config, const TemplateSource& sou
 // why: a text that does not read whole (with line and column), no channel 0,
 // a value the reader skipped, a zone point outside 0..65535.
 bool ReadConfigTemplate(const QByteArray& text, std::unique_ptr<VcaConfigReader>& reader, QString& error);
+
+// The source's video size that the template's header gives ("# Source video
+// size: 1920x1080"); false, with both 0, when the header does not say it.
+bool ReadTemplateVideoSize(const QByteArray& text, int& width, int& height);

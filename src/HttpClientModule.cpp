@@ -51,6 +51,7 @@ void HttpClientModule::Start(const std::string& url)
     url_ = QString::fromStdString(url);
     aborted_ = false;
     authenticationRequired_ = false;
+    credentialsOffered_ = false;
     limitFailure_.clear();
     body_.clear();
     VLOG(1) << "Will send HTTP request to URL " << UrlLogText(url_.toString().toStdString());
@@ -122,7 +123,10 @@ void HttpClientModule::OnHttpReplyGot()
     }
     answerTimer_->stop();
     const QVariant redirectionTarget = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
-    if (authenticationRequired_) {
+    if (authenticationRequired_ && credentialsOffered_) {
+        VLOG(1) << "The device refused the credentials";
+        emit Failed(tr("The device refused the credentials"));
+    } else if (authenticationRequired_) {
         VLOG(1) << "Authentication required, not implemented";
         emit Failed(tr("Authentication required, not implemented"));
     } else if (!limitFailure_.isEmpty()) {
@@ -156,10 +160,24 @@ void HttpClientModule::OnHttpReplyGot()
     }
 }
 
-void HttpClientModule::OnAuthenticationRequired(QNetworkReply* reply, QAuthenticator* /*authenticator*/)
+void HttpClientModule::SetCredentials(const QString& user, const QString& password)
 {
-    // The manager is shared by every module: only the own request is refused.
+    user_ = user;
+    password_ = password;
+}
+
+void HttpClientModule::OnAuthenticationRequired(QNetworkReply* reply, QAuthenticator* authenticator)
+{
+    // The manager is shared by every module: only the own request is answered.
     if (reply == nullptr || reply != reply_) {
+        return;
+    }
+    // A second challenge means the credentials were refused: offering them
+    // again would only repeat the request.
+    if (!user_.isEmpty() && !credentialsOffered_) {
+        credentialsOffered_ = true;
+        authenticator->setUser(user_);
+        authenticator->setPassword(password_);
         return;
     }
     VLOG(1) << "OnAuthenticationRequired, will abort...";

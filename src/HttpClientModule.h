@@ -18,8 +18,8 @@ extern QNetworkAccessManager globalNetworkAccessManager1;
 // Sends one HTTP GET at a time to a device's web interface and reports the
 // outcome as Done (whole body) or Failed (a user text). Lives on the GUI
 // thread, owned by its Qt parent; a request still in flight at destruction is
-// aborted. No credentials are ever offered: a server that asks for them fails
-// the request.
+// aborted. No credentials are offered unless SetCredentials gave some: a
+// server that asks for others, or asks again, fails the request.
 //
 // One request is carried at a time. Start while a request is in flight does
 // not send at once: it queues the URL exactly as StartLater does (the latest
@@ -35,6 +35,10 @@ class HttpClientModule final : public QObject {
 public:
     explicit HttpClientModule(QObject* parent);
     ~HttpClientModule() override;
+
+    // Offered once per request when the device asks for authentication (the
+    // write commands). Neither reaches a log record.
+    void SetCredentials(const QString& user, const QString& password);
 
 signals:
     void Done(const QByteArray& content);
@@ -63,6 +67,9 @@ private:
     std::string nextUrl_;            // queued while in flight; empty when none
     bool aborted_ = false;
     bool authenticationRequired_ = false;
+    bool credentialsOffered_ = false; // to the request in flight
+    QString user_;
+    QString password_;
     QTimer* answerTimer_ = nullptr; // child; runs while a request is in flight
     QString limitFailure_;          // why a limit ended the request; empty otherwise
     QByteArray body_;               // of the request in flight, as far as it came

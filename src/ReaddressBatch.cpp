@@ -1,6 +1,7 @@
 #include "ReaddressBatch.h"
 
 #include "AssignmentVerifier.h"
+#include "BatchRunner.h"
 #include "DiscoveryProtocol.h"
 #include "Md5Hash.h"
 #include "ReaddressPlan.h"
@@ -85,6 +86,14 @@ ReaddressBatch::ReaddressBatch(std::vector<ReaddressEntry> entries, uint32_t mas
       password_(password), udpModule_(new UdpModuleWithTimer(this))
 {
     password_.detach();
+    runner_ = new BatchRunner(
+        entries_.size(),
+        [this](size_t index) {
+            current_ = index;
+            SendCurrent();
+        },
+        [this](size_t index) { SetState(index, ReaddressEntry::State::Cancelled); }, this);
+    vf = connect(runner_, SIGNAL(Finished()), this, SLOT(Confirm()));
 }
 
 ReaddressBatch::~ReaddressBatch()
@@ -107,7 +116,7 @@ void ReaddressBatch::Start()
     phase_ = Phase::Sending;
     current_ = 0;
     LOG(INFO) << "Readdress of " << entries_.size() << " devices started";
-    SendCurrent();
+    runner_->Start();
 }
 
 void ReaddressBatch::Cancel()
@@ -116,6 +125,7 @@ void ReaddressBatch::Cancel()
         return;
     }
     cancelled_ = true;
+    runner_->Cancel();
     LOG(INFO) << "Readdress cancelled by the user";
     if (phase_ == Phase::Confirming) {
         // Ends the search; OnSearchEnd concludes with what it has seen.
@@ -136,16 +146,6 @@ void ReaddressBatch::SetState(size_t index, ReaddressEntry::State state)
 
 void ReaddressBatch::SendCurrent()
 {
-    if (cancelled_) {
-        for (size_t i = current_; i < entries_.size(); ++i) {
-            SetState(i, ReaddressEntry::State::Cancelled);
-        }
-        current_ = entries_.size();
-    }
-    if (current_ >= entries_.size()) {
-        Confirm();
-        return;
-    }
     ReaddressEntry& entry = entries_[current_];
     const QByteArray& password = retryPassword_.isNull() ? password_ : retryPassword_;
     const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
@@ -229,8 +229,7 @@ void ReaddressBatch::AfterCurrent()
     }
     Wipe(retryPassword_);
     asks_ = 0;
-    ++current_;
-    SendCurrent();
+    runner_->EntryDone();
 }
 
 void ReaddressBatch::Confirm()

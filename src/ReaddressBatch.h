@@ -13,6 +13,7 @@
 #include <vector>
 
 struct ListedDevice;
+class BatchRunner;
 class UdpModuleWithTimer;
 
 // One device of a readdress and how it fared.
@@ -103,6 +104,8 @@ private slots:
     void OnSettingsNoReply();
     void OnSearchReplies(const DatagramBatch& batch);
     void OnSearchEnd();
+    // Every device's request was sent, or skipped after a cancel.
+    void Confirm();
 
 private:
     enum class Phase { Idle, Sending, Confirming, Finished };
@@ -111,7 +114,6 @@ private:
     // After the current device's exchange: asks again for a refused
     // password, or goes on with the next device.
     void AfterCurrent();
-    void Confirm();
     void Finish();
     void SetState(size_t index, ReaddressEntry::State state);
     void StopExchange();
@@ -127,6 +129,7 @@ private:
     QByteArray retryPassword_; // the current device's, after it refused password_
     PasswordAsker asker_;
     UdpModuleWithTimer* udpModule_ = nullptr; // child
+    BatchRunner* runner_ = nullptr;           // child; one device after another
     Phase phase_ = Phase::Idle;
     size_t current_ = 0; // the entry whose request is out or next
     int asks_ = 0;       // password asks for the current entry

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr int kMaxFps = 30;
-
 QString Encoded(const QString& value)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
@@ -33,24 +31,10 @@ EncoderField FindInvalidEncoderField(const QString& bitrateText, const QString& 
         return EncoderField::Bitrate;
     }
     const int fps = fpsText.toInt(&ok, 10);
-    if (!ok || fps < 1 || fps > kMaxFps) {
+    if (!ok || fps < 1 || fps > kMaxEncoderFps) {
         message = QCoreApplication::translate("SettingsDialog", "FPS must be a whole number from 1 to %1")
-                      .arg(kMaxFps);
+                      .arg(kMaxEncoderFps);
         return EncoderField::Fps;
     }
     return EncoderField::None;
-}
-
-bool ComposeEncoderPath(const QString& bitrateText, const QString& fpsText, std::string& path)
-{
-    bool bitrateOk = false;
-    bool fpsOk = false;
-    const int bitrate = bitrateText.toInt(&bitrateOk, 10);
-    const int fps = fpsText.toInt(&fpsOk, 10);
-    if (!bitrateOk || !fpsOk || bitrate <= 0 || fps < 1 || fps > kMaxFps) {
-        return false;
-    }
-    path =
-        QStringLiteral("/qel-cgi/admin/encoder.fcgi?bitrate=%1&fps=%2").arg(bitrate).arg(fps).toStdString();
-    return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VcaCommands.h"
+
 #include <QString>
 #include <string>
 
@@ -12,11 +14,7 @@
 QString ComposeSetCamUrl(const QString& deviceIp, const QString& model, const QString& host,
                          const QString& login, const QString& password);
 
-// The encoder request "/qel-cgi/admin/encoder.fcgi?bitrate=B&fps=F" for the
-// texts of the Bitrate and FPS fields. False, and `path` untouched, unless
-// both are decimal integers, the bitrate is above 0 and the frame rate is
-// from 1 to 30.
-bool ComposeEncoderPath(const QString& bitrateText, const QString& fpsText, std::string& path);
+// ComposeEncoderPath (VcaCommands.h) builds the encoder request.
 
 // The encoder field whose text cannot be sent, with a message that names it
 // and its range. Both fields empty is no error: the encoder is left alone.

@@ -3,6 +3,7 @@
 #include "AssignmentVerifier.h"
 #include "DrawableView.h"
 #include "PolyLine.h"
+#include "VcaCommands.h"
 
 #include <QColor>
 #include <QHeaderView>
@@ -11,7 +12,6 @@
 #include <QStringList>
 #include <QTableWidget>
 #include <QTableWidgetItem>
-#include <QUrl>
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
@@ -276,20 +276,11 @@ void ZonesTab::onRemoveZone()
 std::vector<QString> ZonesTab::ApplyCommands() const
 {
     std::vector<QString> paths;
-    paths.push_back(QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*"));
+    paths.push_back(RemoveZonesCommand());
     for (const auto& zone : zones_) {
-        QString points;
-        for (const auto& point : zone.second) {
-            points += QStringLiteral("%1:%2,").arg(point.first).arg(point.second);
-        }
         const auto found = settings_.find(zone.first);
         const ZoneSettings settings = found != settings_.end() ? found->second : NewZoneSettings(zone.first);
-        paths.push_back(
-            QStringLiteral("/qel-cgi/admin/"
-                           "vca.cgi?action=add&group=VCA.Ch0&object=zone&id=%1&enable=%2&name=%3&points=%4")
-                .arg(QString::number(zone.first),
-                     settings.enable ? QStringLiteral("yes") : QStringLiteral("no"),
-                     QString::fromLatin1(QUrl::toPercentEncoding(settings.name)), points));
+        paths.push_back(AddZoneCommand(zone.first, zone.second, settings.name, settings.enable));
     }
     return paths;
 }

@@ -1,9 +1,12 @@
 #include "ConfigTemplate.h"
+#include "TemplateParts.h"
 
 #include "VCA.pb.h"
 
 #include <google/protobuf/stubs/logging.h>
 #include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -124,4 +127,129 @@ TEST_F(ConfigTemplateTest, RefusesConfigurationsAndTemplatesThatCannotBeTrusted)
     EXPECT_EQ(
         Refusal("Ch {\n  zones { id: 1 name: \"a\" enable: true style: LINE }\n  timeout: x\n}\n"),
         QStringLiteral("The template could not be read whole (line 3, column 12: Expected integer, got: x)"));
+}
+
+// The source's video size travels in the header only when it is known, and
+// is read from the header alone.
+TEST_F(ConfigTemplateTest, SourceVideoSizeInHeader)
+{
+    TemplateSource source;
+    source.videoWidth = 1920;
+    source.videoHeight = 1080;
+    int width = 0;
+    int height = 0;
+    const QByteArray sized = MakeTemplate(kDeviceConfig, source);
+    EXPECT_TRUE(sized.contains("\n# Source video size: 1920x1080\n"));
+    EXPECT_TRUE(ReadTemplateVideoSize(sized, width, height));
+    EXPECT_EQ(width, 1920);
+    EXPECT_EQ(height, 1080);
+    std::unique_ptr<VcaConfigReader> reader;
+    QString error;
+    EXPECT_TRUE(ReadConfigTemplate(sized, reader, error)) << error.toStdString();
+
+    EXPECT_FALSE(ReadTemplateVideoSize(MakeTemplate(kDeviceConfig), width, height));
+    EXPECT_EQ(width, 0);
+    EXPECT_FALSE(ReadTemplateVideoSize("Ch {\n}\n# Source video size: 640x480\n", width, height));
+}
+
+// The requests of each part are the pages' own texts, a name percent-encoded
+// and a disabled zone sent as such; a frame rate the encoder request cannot
+// carry is a problem of the part, which then has no requests.
+TEST_F(ConfigTemplateTest, PartCommandsAreThePagesRequests)
+{
+    const VcaConfigReader tmpl{QByteArray(kDeviceConfig)};
+    const std::vector<QString> zones = TemplatePartCommands(tmpl, TemplatePart::Zones);
+    ASSERT_EQ(zones.size(), 3u);
+    EXPECT_EQ(zones[0], QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*"));
+    EXPECT_EQ(zones[1], QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=1&"
+                                       "enable=yes&name=Gate&points=100:200,65535:0,300:65535,"));
+    EXPECT_EQ(zones[2], QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=7&"
+                                       "enable=no&name=Side%20%22B%22&points=1:2,3:4,"));
+    EXPECT_EQ(TemplatePartCommands(tmpl, TemplatePart::Classifier),
+              (std::vector<QString>{
+                  QStringLiteral("/qel-cgi/admin/setzonetimeout.fcgi?timeout=17"),
+                  QStringLiteral("/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Obj*"),
+                  QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=objectclass&"
+                                 "minArea=0.5&maxArea=2&minHeight=1&maxHeight=2.2"),
+                  QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=objectclass&"
+                                 "minArea=3&maxArea=12&minHeight=1.2&maxHeight=4")}));
+    EXPECT_EQ(TemplatePartCommands(tmpl, TemplatePart::Encoder),
+              std::vector<QString>{QStringLiteral("/qel-cgi/admin/encoder.fcgi?bitrate=1500000&fps=12")});
+    EXPECT_EQ(TemplatePartCommands(tmpl, TemplatePart::Camera),
+              std::vector<QString>{QStringLiteral(
+                  "/qel-cgi/admin/"
+                  "vca.cgi?action=update&group=VCA.Ch0&object=campos&FOV=40&camangle=25&height=4.5")});
+
+    const VcaConfigReader fast{QByteArray("Ch { encoder { fps: 45 bitrate: 1000 } }\n")};
+    EXPECT_FALSE(TemplatePartProblem(fast, TemplatePart::Encoder).isEmpty());
+    EXPECT_TRUE(TemplatePartCommands(fast, TemplatePart::Encoder).empty());
+}
+
+// A part matches when the device holds what its requests write, whatever
+// else differs; a device holding two zones of one id, classes in another
+// order or no channel at all does not match.
+TEST_F(ConfigTemplateTest, PartsMatchWhatTheirRequestsWrite)
+{
+    const VcaConfigReader tmpl{QByteArray(kDeviceConfig)};
+    const auto matches = [&tmpl](QByteArray device, const char* from, const char* to) {
+        device.replace(from, to);
+        const VcaConfigReader reader(device);
+        std::vector<TemplatePart> parts;
+        for (const TemplatePart part :
+             {TemplatePart::Zones, TemplatePart::Classifier, TemplatePart::Encoder, TemplatePart::Camera}) {
+            if (TemplatePartMatches(tmpl, reader, part)) {
+                parts.push_back(part);
+            }
+        }
+        return parts;
+    };
+    const std::vector<TemplatePart> all{TemplatePart::Zones, TemplatePart::Classifier, TemplatePart::Encoder,
+                                        TemplatePart::Camera};
+    const QByteArray same(kDeviceConfig);
+    EXPECT_EQ(matches(same, "history: 100", "history: 7"), all);
+    EXPECT_EQ(matches(same, "password: \"s3cret-src\"", "password: \"x\""), all);
+    // Type, style and colour are not what the add request writes.
+    EXPECT_EQ(matches(same, "type: PREALARM", "type: ALARM"), all);
+
+    const std::vector<TemplatePart> notZones{TemplatePart::Classifier, TemplatePart::Encoder,
+                                             TemplatePart::Camera};
+    EXPECT_EQ(matches(same, "name: \"Gate\"", "name: \"Gate2\""), notZones);
+    EXPECT_EQ(matches(same, "enable: false", "enable: true"), notZones);
+    EXPECT_EQ(matches(same, "x: 3 y: 4", "x: 3 y: 5"), notZones);
+    // A zone of the same id before the template's: it reads as one zone.
+    EXPECT_EQ(matches(same, "  zones { id: 7",
+                      "  zones { id: 7 points { x: 9 y: 9 } enable: true name: \"Dup\" }\n  zones { id: 7"),
+              notZones);
+
+    const std::vector<TemplatePart> notClassifier{TemplatePart::Zones, TemplatePart::Encoder,
+                                                  TemplatePart::Camera};
+    EXPECT_EQ(matches(same, "timeout: 17", "timeout: 18"), notClassifier);
+    EXPECT_EQ(matches(same, "maxHeight: 2.2", "maxHeight: 2.2000001"), notClassifier);
+    EXPECT_EQ(matches(same, "objectClasses { minArea: 0.5 maxArea: 2 minHeight: 1 maxHeight: 2.2 }\n", ""),
+              notClassifier);
+
+    EXPECT_EQ(
+        matches(same, "fps: 12", "fps: 13"),
+        (std::vector<TemplatePart>{TemplatePart::Zones, TemplatePart::Classifier, TemplatePart::Camera}));
+    EXPECT_EQ(
+        matches(same, "height: 4.5", "height: 4.25"),
+        (std::vector<TemplatePart>{TemplatePart::Zones, TemplatePart::Classifier, TemplatePart::Encoder}));
+    EXPECT_TRUE(
+        matches("videoSource { model: \"m\" host: \"h\" login: \"l\" password: \"p\" }\n", "", "").empty());
+}
+
+// The command line's part list: exactly the parts named, in sending order;
+// an unknown or empty word leaves the choice as it was.
+TEST_F(ConfigTemplateTest, PartListOfTheCommandLine)
+{
+    TemplatePartChoice choice;
+    EXPECT_EQ(PrintTemplateParts(choice), QStringLiteral("zones,classifier,encoder"));
+    QString error;
+    ASSERT_TRUE(ParseTemplateParts(QStringLiteral("camera,zones"), choice, error));
+    EXPECT_EQ(choice.Chosen(), (std::vector<TemplatePart>{TemplatePart::Zones, TemplatePart::Camera}));
+    for (const char* bad : {"zones,cam", "zones,", ""}) {
+        EXPECT_FALSE(ParseTemplateParts(QString::fromLatin1(bad), choice, error)) << bad;
+        EXPECT_FALSE(error.isEmpty());
+        EXPECT_EQ(PrintTemplateParts(choice), QStringLiteral("zones,camera"));
+    }
 }

@@ -5,7 +5,11 @@
 #include "SimDevice.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -66,6 +70,71 @@ QList<QStringList> Rows(const QString& csv)
 QString Lines(const Run& run)
 {
     return QStringLiteral("exit %1\n%2\n%3").arg(run.exitCode).arg(run.out, run.err);
+}
+
+// What a simulated device answers to getconfig.fcgi, read without the tool.
+QByteArray DeviceConfig(const QString& address)
+{
+    QNetworkAccessManager manager;
+    QNetworkReply* reply = manager.get(
+        QNetworkRequest(QUrl(QStringLiteral("http://%1/qel-cgi/admin/getconfig.fcgi").arg(address))));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kCommandTimeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QByteArray body = reply->isFinished() ? reply->readAll() : QByteArray();
+    delete reply;
+    return body;
+}
+
+// A text file in `dir` with `text`; its path.
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+        return {};
+    }
+    return path;
+}
+
+// A device's zones, timeout, classes, encoder and camera position as text
+// that compares whole.
+QString Parts(const VcaConfigReader& config)
+{
+    ZonesMap zones;
+    ZoneSettingsMap settings;
+    ClassifierValues classifier;
+    EncoderValues encoder;
+    CamposValues campos;
+    QString error;
+    if (!config.ReadZones(zones, error) || !config.ReadZoneSettings(settings, error) ||
+        !config.ReadClassifier(classifier, error) || !config.ReadEncoder(encoder, error) ||
+        !config.ReadCampos(campos, error)) {
+        return error;
+    }
+    QString text;
+    for (const auto& zone : zones) {
+        text += QStringLiteral("zone %1 %2 %3")
+                    .arg(zone.first)
+                    .arg(settings[zone.first].name)
+                    .arg(settings[zone.first].enable);
+        for (const auto& point : zone.second) {
+            text += QStringLiteral(" %1,%2").arg(point.first).arg(point.second);
+        }
+        text += QStringLiteral("; ");
+    }
+    text += QStringLiteral("timeout %1; ").arg(classifier.timeoutSeconds);
+    for (const ObjectClassValues& c : classifier.classes) {
+        text += QStringLiteral("class %1 %2 %3 %4; ")
+                    .arg(c.minArea)
+                    .arg(c.maxArea)
+                    .arg(c.minHeight)
+                    .arg(c.maxHeight);
+    }
+    text += QStringLiteral("encoder %1 %2; ").arg(encoder.fps).arg(encoder.bitrate);
+    text += QStringLiteral("campos %1 %2 %3").arg(campos.fov).arg(campos.camangle).arg(campos.heightMetres);
+    return text;
 }
 
 } // namespace
@@ -281,6 +350,132 @@ private slots:
                  qPrintable(Lines(run)));
         QVERIFY(!QFile::exists(refused));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left either
+    }
+
+    // "config apply" over three devices, the middle one failing every
+    // vca.cgi request: the batch carries on, the devices before and after it
+    // hold the source's zones (names, points, enable state), timeout, classes
+    // and encoder, their camera position and video source password are
+    // untouched; the summary names the failure and the exit code is 1. A
+    // second apply of the camera position alone moves it too. A device whose
+    // configuration does not read whole is sent nothing: its zones stay.
+    void configApplyCarriesOnPastFailureAndNeverWritesBlind()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString sourceSeed = WriteFile(
+            dir, QStringLiteral("source.txt"),
+            "Ch {\n"
+            "  zones { id: 1 points { x: 10 y: 20 } points { x: 30000 y: 20 } points { x: 10 y: 40000 }\n"
+            "          enable: true name: \"Tor & Weg\" style: POLYGON }\n"
+            "  zones { id: 5 points { x: 1 y: 2 } points { x: 65535 y: 4 } points { x: 3 y: 65535 }\n"
+            "          enable: false name: \"Aus\" style: POLYGON }\n"
+            "  campos { FOV: 30 camangle: 20 height: 5.5 }\n"
+            "  timeout: 42\n"
+            "  objectClasses { minArea: 0.5 maxArea: 2.25 minHeight: 1 maxHeight: 2 }\n"
+            "  objectClasses { minArea: 4 maxArea: 9 minHeight: 1 maxHeight: 3 }\n"
+            "  encoder { fps: 15 bitrate: 1000000 }\n"
+            "  mog { history: 500 }\n"
+            "}\n");
+        // The targets' own: another zone, class and encoder, a camera
+        // position the template must not move, a source password it must keep.
+        const QByteArray targetText =
+            "Ch {\n"
+            "  zones { id: 7 points { x: 100 y: 100 } points { x: 200 y: 100 } points { x: 200 y: 200 }\n"
+            "          enable: true name: \"Keep\" style: POLYGON }\n"
+            "  zones { id: 8 points { x: 5 y: 5 } points { x: 6 y: 5 } points { x: 6 y: 6 }\n"
+            "          enable: true name: \"Other\" style: POLYGON }\n"
+            "  campos { FOV: 40 camangle: 12 height: 3 }\n"
+            "  timeout: 60\n"
+            "  objectClasses { minArea: 1 maxArea: 2 minHeight: 1 maxHeight: 2 }\n"
+            "  encoder { fps: 25 bitrate: 2500000 }\n"
+            "  mog { history: 2000 }\n"
+            "}\n"
+            "videoSource { model: \"m\" host: \"10.0.0.5\" login: \"admin\" password: \"pw-tpl-target\" }\n";
+        const QString targetSeed = WriteFile(dir, QStringLiteral("target.txt"), targetText);
+        QVERIFY(!sourceSeed.isEmpty() && !targetSeed.isEmpty());
+        auto device = [&](const char* ns, const char* mac, const QString& seed, const QStringList& faults) {
+            return std::make_unique<SimDevice>(QString::fromLatin1(ns),
+                                               QStringList{QStringLiteral("--mac"), QString::fromLatin1(mac),
+                                                           QStringLiteral("--http-config-file"), seed} +
+                                                   faults,
+                                               QStringLiteral("http"));
+        };
+        const auto source = device("dev1", "02:C1:00:00:08:01", sourceSeed, {});
+        auto first = device("dev2", "02:C1:00:00:08:02", targetSeed, {});
+        auto failing = device("dev3", "02:C1:00:00:08:03", targetSeed,
+                              {QStringLiteral("--http-fail"), QStringLiteral("vca.cgi")});
+        const auto last = device("dev4", "02:C1:00:00:08:04", targetSeed, {});
+        QVERIFY(source->IsReady() && first->IsReady() && failing->IsReady() && last->IsReady());
+
+        const QString saved = dir.filePath(QStringLiteral("gate.qeltemplate"));
+        const Run save =
+            Tool({QStringLiteral("config"), QStringLiteral("save"), QStringLiteral("10.77.0.11"), saved});
+        QVERIFY2(save.exitCode == 0, qPrintable(Lines(save)));
+        const QStringList targets{QStringLiteral("10.77.0.12"), QStringLiteral("10.77.0.13"),
+                                  QStringLiteral("10.77.0.14")};
+        const Run apply =
+            Tool(QStringList{QStringLiteral("config"), QStringLiteral("apply"), saved} + targets);
+        QVERIFY2(apply.exitCode == 1, qPrintable(Lines(apply)));
+        const QStringList lines = apply.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3 * 3 + 1);
+        const QStringList parts{QStringLiteral("zones"), QStringLiteral("classifier and timeout"),
+                                QStringLiteral("encoder")};
+        for (int part = 0; part < 3; ++part) {
+            QCOMPARE(lines.at(part), QStringLiteral("10.77.0.12 %1: matches").arg(parts.at(part)));
+            QCOMPARE(lines.at(6 + part), QStringLiteral("10.77.0.14 %1: matches").arg(parts.at(part)));
+        }
+        // The encoder and timeout requests are not vca.cgi's: they go through.
+        for (int part = 0; part < 2; ++part) {
+            QVERIFY2(lines.at(3 + part).startsWith(
+                         QStringLiteral("10.77.0.13 %1: failed: ").arg(parts.at(part))) &&
+                         lines.at(3 + part).endsWith(QLatin1String("server replied: Internal Server Error")),
+                     qPrintable(apply.out));
+        }
+        QCOMPARE(lines.at(5), QStringLiteral("10.77.0.13 encoder: matches"));
+        QVERIFY2(lines.last().startsWith(QStringLiteral("2 of 3 devices match the template; not matching: "
+                                                        "10.77.0.13 (zones: failed: ")),
+                 qPrintable(apply.out));
+
+        const VcaConfigReader sourceConfig(DeviceConfig(QStringLiteral("10.77.0.11")));
+        const VcaConfigReader targetBefore(targetText);
+        QString expected = Parts(sourceConfig);
+        const QString targetCampos = Parts(targetBefore).section(QStringLiteral("; "), -1);
+        expected = expected.section(QStringLiteral("; "), 0, -2) + QStringLiteral("; ") + targetCampos;
+        for (const QString& address : {targets.at(0), targets.at(2)}) {
+            const QByteArray text = DeviceConfig(address);
+            const VcaConfigReader target(text);
+            QVERIFY2(target.IsWhole(), text.constData());
+            QCOMPARE(Parts(target), expected);
+            QVERIFY(text.contains("password: \"pw-tpl-target\""));
+        }
+        const auto zonesAndClasses = [](const QString& all) {
+            return all.section(QStringLiteral("; timeout"), 0, 0) +
+                   all.section(QStringLiteral("; class"), 1, -1).section(QStringLiteral("; encoder"), 0, 0);
+        };
+        QCOMPARE(zonesAndClasses(Parts(VcaConfigReader(DeviceConfig(targets.at(1))))),
+                 zonesAndClasses(Parts(targetBefore)));
+
+        const Run camera = Tool({QStringLiteral("config"), QStringLiteral("apply"), QStringLiteral("--parts"),
+                                 QStringLiteral("camera"), saved, targets.at(0)});
+        QVERIFY2(camera.exitCode == 0, qPrintable(Lines(camera)));
+        QCOMPARE(camera.out, QStringLiteral("10.77.0.12 camera position: matches\n"
+                                            "1 of 1 devices match the template\n"));
+        QCOMPARE(Parts(VcaConfigReader(DeviceConfig(targets.at(0)))), Parts(sourceConfig));
+
+        // The cut answer ends after the first zone: a removal would have
+        // taken "Keep" away with the rest.
+        failing.reset();
+        const auto cut = device("dev3", "02:C1:00:00:08:03", targetSeed,
+                                {QStringLiteral("--http-config-fault"), QStringLiteral("cut")});
+        QVERIFY(cut->IsReady());
+        const Run blind = Tool({QStringLiteral("config"), QStringLiteral("apply"), saved, targets.at(1)});
+        QVERIFY2(blind.exitCode == 1 && blind.out.startsWith(QStringLiteral(
+                                            "10.77.0.13 zones: failed: The device's configuration "
+                                            "could not be read whole (line ")),
+                 qPrintable(Lines(blind)));
+        const QByteArray cutText = DeviceConfig(targets.at(1));
+        QVERIFY2(cutText.contains("name: \"Keep\"") && !cutText.contains("Tor"), cutText.constData());
     }
 };
 

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <vector>
+
+class VcaConfigReader;
+
+// The parts of a configuration template that can be applied to a device, in
+// the order they are sent.
+enum class TemplatePart { Zones, Classifier, Encoder, Camera };
+
+// The parts a user chose. The camera position is off by default: it depends
+// on how each camera is mounted.
+struct TemplatePartChoice {
+    bool zones = true;
+    bool classifier = true;
+    bool encoder = true;
+    bool camera = false;
+
+    // The chosen parts in sending order.
+    std::vector<TemplatePart> Chosen() const;
+    bool Includes(TemplatePart part) const;
+    void Set(TemplatePart part, bool chosen);
+};
+
+// "zones", "classifier and timeout", "encoder", "camera position".
+QString TemplatePartName(TemplatePart part);
+// The command line's word: "zones", "classifier", "encoder", "camera".
+QString TemplatePartWord(TemplatePart part);
+
+// Reads a comma-separated list of part words ("zones,classifier,encoder,camera")
+// into `choice`, which then holds exactly those parts. False, with `error`
+// naming the word, for an unknown or missing word; `choice` is then unchanged.
+bool ParseTemplateParts(const QString& text, TemplatePartChoice& choice, QString& error);
+// The words of the chosen parts, comma-separated, in sending order.
+QString PrintTemplateParts(const TemplatePartChoice& choice);
+
+// The requests (paths under "/qel-cgi/admin/") that write `part` of the
+// template to channel 0 of a device, in sending order, built as the settings
+// pages build them. Zones: the removal of every zone, then each zone with its
+// id, points, name and enable state. Classifier: the timeout, then the
+// removal of every object class and each class. Empty when
+// TemplatePartProblem names a problem.
+std::vector<QString> TemplatePartCommands(const VcaConfigReader& tmpl, TemplatePart part);
+// Why `part` of the template cannot be sent (an encoder frame rate the
+// device's request cannot carry, ...); empty when it can.
+QString TemplatePartProblem(const VcaConfigReader& tmpl, TemplatePart part);
+
+// Whether channel 0 of the device's configuration holds `part` of the
+// template: zones by id with their points, name and enable state; the
+// timeout and the object classes in order; encoder frame rate and bitrate;
+// camera position (field of view and tilt as the request rounds them). A
+// configuration without channel 0 matches nothing.
+bool TemplatePartMatches(const VcaConfigReader& tmpl, const VcaConfigReader& device, TemplatePart part);
