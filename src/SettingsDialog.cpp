@@ -579,12 +579,14 @@ QString SettingsDialog::SaveTemplate(const QByteArray& config)
     source.deviceName = QString::fromStdString(p.deviceName);
     source.mac = QString::fromStdString(utils::GetPrintedBufferInHex(p.mac, sizeof p.mac, sizeof p.mac, "-"));
     source.address = QString::fromStdString(IpTypeToString(p.ip));
+    const QSize picture = PictureSize();
+    source.videoWidth = picture.width();
+    source.videoHeight = picture.height();
     QByteArray text;
     QString error;
     if (!MakeConfigTemplate(VcaConfigReader(config), source, text, error)) {
         return tr("The template was not saved: %1").arg(error);
     }
-    text = WithTemplatePictureSize(text, PictureSize());
     const QString path = AskTemplateFile(this, true);
     if (path.isEmpty()) {
         return {};
@@ -612,7 +614,10 @@ void SettingsDialog::OnApplyTemplate()
         DisplayError(error);
         return;
     }
-    TemplatePartsDialog choice(this, TemplateAspectWarning(TemplatePictureSize(text), PictureSize()));
+    int width = 0;
+    int height = 0;
+    ReadTemplateVideoSize(text, width, height);
+    TemplatePartsDialog choice(this, TemplateAspectWarning(QSize(width, height), PictureSize()));
     if (choice.exec() != QDialog::Accepted) {
         ShowStatus(tr("Template not applied; nothing was sent"));
         return;
@@ -645,20 +650,33 @@ QString SettingsDialog::ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tm
         }
         return tr("The template was not applied: %1").arg(current.NotWholeMessage());
     }
+    for (const TemplatePart part : parts) {
+        const QString problem = TemplatePartProblem(*tmpl, part);
+        if (!problem.isEmpty()) {
+            SetTemplateBusy(false);
+            return tr("The template was not applied: %1: %2").arg(TemplatePartName(part), problem);
+        }
+    }
     QString firstFailure;
     bool cancelled = false;
     for (const TemplatePart part : parts) {
+        // A part the device already holds is not sent again.
+        if (TemplatePartMatches(*tmpl, current, part)) {
+            continue;
+        }
         const QString name = TemplatePartName(part);
         const std::vector<QString> paths = TemplatePartCommands(*tmpl, part);
         const int count = static_cast<int>(paths.size());
         QString failure;
-        for (int i = 0; i < count && !cancelled; ++i) {
+        // A part stops at its first failed request: no zone or class is
+        // added after a removal that did not go through.
+        for (int i = 0; i < count && !cancelled && failure.isEmpty(); ++i) {
             httpClientDialog_->setAction(tr("Applying the template's %1").arg(name), i + 1, count);
             if (httpClientDialog_->request(paths[static_cast<size_t>(i)].toStdString())) {
                 continue;
             }
             cancelled = httpClientDialog_->wasCancelledByUser();
-            if (!cancelled && failure.isEmpty()) {
+            if (!cancelled) {
                 failure = httpClientDialog_->lastError();
                 if (failure.isEmpty()) {
                     failure = tr("The device did not accept a command");

@@ -11,7 +11,6 @@
 #include <QLabel>
 #include <QList>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -23,8 +22,6 @@ const AssignmentVerifier vf;
 
 // Far above any template: 64 zones of 256 points each take about 2 MB.
 constexpr qint64 kMaxTemplateBytes = 8 * 1024 * 1024;
-
-const char* const kPictureSizeLine = "# Source picture size: ";
 
 // Aspects closer than this are the same picture shape: 720x576 and 704x576
 // differ by a few columns of border, not in where a zone falls.
@@ -97,42 +94,6 @@ bool ReadTemplateFile(const QString& path, QByteArray& text, std::unique_ptr<Vca
         return false;
     }
     return true;
-}
-
-QSize TemplatePictureSize(const QByteArray& templateText)
-{
-    static const QRegularExpression size(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
-    // Only the comment header counts: a line of the configuration body never
-    // begins with '#'.
-    for (const QByteArray& line : templateText.split('\n')) {
-        if (!line.startsWith('#')) {
-            break;
-        }
-        if (line.startsWith(kPictureSizeLine)) {
-            const QRegularExpressionMatch match =
-                size.match(QString::fromLatin1(line.mid(int(qstrlen(kPictureSizeLine)))).trimmed());
-            const QSize found =
-                match.hasMatch() ? QSize(match.captured(1).toInt(), match.captured(2).toInt()) : QSize();
-            return found.isEmpty() ? QSize() : found;
-        }
-    }
-    return {};
-}
-
-QByteArray WithTemplatePictureSize(const QByteArray& templateText, const QSize& size)
-{
-    if (size.isEmpty()) {
-        return templateText;
-    }
-    // After the last line of the comment header.
-    int end = 0;
-    while (end < templateText.size() && templateText.at(end) == '#') {
-        const int next = templateText.indexOf('\n', end);
-        end = next < 0 ? templateText.size() : next + 1;
-    }
-    const QByteArray line =
-        kPictureSizeLine + QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height()) + '\n';
-    return templateText.left(end) + line + templateText.mid(end);
 }
 
 QString TemplateAspectWarning(const QSize& templateSize, const QSize& deviceSize)

@@ -27,13 +27,6 @@ void SetTemplateFileAsker(TemplateFileAsker asker);
 bool ReadTemplateFile(const QString& path, QByteArray& text, std::unique_ptr<VcaConfigReader>& tmpl,
                       QString& error);
 
-// The size of the picture a template was taken from, as its header gives it
-// ("# Source picture size: 1280x720"); an invalid size when it does not say.
-QSize TemplatePictureSize(const QByteArray& templateText);
-// The template text with the picture size line added to its comment header;
-// the text as it is for an invalid size.
-QByteArray WithTemplatePictureSize(const QByteArray& templateText, const QSize& size);
-
 // The warning of the part choice when the template's source picture and the
 // target's picture differ in aspect: zones are stored relative to the
 // picture, so a zone drawn on one shape lands elsewhere on the other. Empty

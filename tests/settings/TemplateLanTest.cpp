@@ -3,11 +3,14 @@
 // its dialog, and applied to several devices from the search window. What
 // the devices hold afterwards is read from them directly.
 
+#include "ClientMainForm.h"
+#include "ConfigTemplate.h"
 #include "DeviceNetworkParams.h"
 #include "HttpClientModule.h"
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
 #include "SimDevice.h"
+#include "TemplateBatchDialog.h"
 #include "TemplatePartsDialog.h"
 #include "TestHelpers.h"
 #include "VCA.pb.h"
@@ -20,7 +23,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QItemSelectionModel>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -34,6 +39,8 @@ namespace {
 
 constexpr int kLoadTimeoutMs = 8000;
 constexpr int kApplyTimeoutMs = 20000;
+constexpr int kSearchEndTimeoutMs = 10000;
+constexpr int kMacColumn = 3;
 
 // The source device's configuration: two zones (one off), a timeout, two
 // object classes, its own camera position and encoder.
@@ -211,7 +218,96 @@ private slots:
     // parts: zones, timeout and classes now equal, the camera position and
     // the video source (with its password) stay the target's own.
     void savedTemplateAppliesToAnotherDevice();
+    // From the search window to two selected devices, one of which fails
+    // every vca.cgi request: the batch carries on, the table tells each
+    // part's fate and the summary names the failure.
+    void windowAppliesToSelectedDevices();
 };
+
+void TemplateLanTest::windowAppliesToSelectedDevices()
+{
+    QTemporaryDir dir;
+    const QString targetConfig = WriteFile(dir, "target.conf", kTargetConfig);
+    const auto good = StartDevice(kSource, targetConfig, QStringLiteral("Yard A"));
+    const auto failing = StartDevice(kTarget, targetConfig, QStringLiteral("Yard B"),
+                                     {QStringLiteral("--http-fail"), QStringLiteral("vca.cgi")});
+    QVERIFY(good->IsReady() && failing->IsReady());
+    QByteArray text;
+    QString error;
+    QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
+    ChooseFile(WriteFile(dir, "gate.txt", text));
+
+    ClientMainForm window;
+    window.show();
+    auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
+    auto* search = Child<QPushButton>(&window, "pushButtonSearch");
+    search->click();
+    QTRY_VERIFY_WITH_TIMEOUT(search->isEnabled(), kSearchEndTimeoutMs);
+    table->clearSelection();
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QString mac = table->item(row, kMacColumn)->text();
+        if (mac == QString(kSource.mac).replace(QLatin1Char(':'), QLatin1Char('-')) ||
+            mac == QString(kTarget.mac).replace(QLatin1Char(':'), QLatin1Char('-'))) {
+            table->selectionModel()->select(table->model()->index(row, 0),
+                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+
+    QStringList offered;
+    QList<QStringList> rows;
+    QString summary;
+    ModalDriver driver({AcceptParts(offered), [&](QWidget* modal) {
+                            auto* batch = qobject_cast<TemplateBatchDialog*>(modal);
+                            if (batch == nullptr ||
+                                !Child<QPushButton>(batch, "pushButtonClose")->isEnabled()) {
+                                return false;
+                            }
+                            auto* shown = Child<QTableWidget>(batch, "tableWidgetDevices");
+                            QStringList header;
+                            for (int c = 0; c < shown->columnCount(); ++c) {
+                                header << shown->horizontalHeaderItem(c)->text();
+                            }
+                            rows << header;
+                            for (int r = 0; r < shown->rowCount(); ++r) {
+                                QStringList cells;
+                                for (int c = 0; c < shown->columnCount(); ++c) {
+                                    cells << shown->item(r, c)->text();
+                                }
+                                rows << cells;
+                            }
+                            summary = Child<QLabel>(batch, "labelSummary")->text();
+                            Child<QPushButton>(batch, "pushButtonClose")->click();
+                            return true;
+                        }});
+    Child<QPushButton>(&window, "pushButtonApplyTemplate")->click();
+    QVERIFY(driver.AllHandled());
+
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.at(0), (QStringList{QStringLiteral("Device name"), QStringLiteral("MAC address"),
+                                      QStringLiteral("IP address"), QStringLiteral("zones"),
+                                      QStringLiteral("classifier and timeout"), QStringLiteral("encoder")}));
+    // Rows in the order the table lists the devices.
+    const int goodRow = rows.at(1).at(0) == QStringLiteral("Yard A") ? 1 : 2;
+    const int failingRow = 3 - goodRow;
+    QCOMPARE(rows.at(goodRow).mid(2), (QStringList{QStringLiteral("10.77.0.11"), QStringLiteral("matches"),
+                                                   QStringLiteral("matches"), QStringLiteral("matches")}));
+    const QStringList failed = rows.at(failingRow);
+    QCOMPARE(failed.mid(0, 3), (QStringList{QStringLiteral("Yard B"), QStringLiteral("02-51-45-4C-7A-02"),
+                                            QStringLiteral("10.77.0.12")}));
+    QVERIFY2(failed.at(3).startsWith(QStringLiteral("failed: ")), qPrintable(failed.at(3)));
+    QVERIFY2(failed.at(4).startsWith(QStringLiteral("failed: ")), qPrintable(failed.at(4)));
+    QCOMPARE(failed.at(5), QStringLiteral("matches"));
+    QVERIFY2(summary.startsWith(QStringLiteral("1 of 2 devices match the template; not matching: Yard B "
+                                               "(10.77.0.12) (zones: failed: ")),
+             qPrintable(summary));
+    QCOMPARE(Child<QStatusBar>(&window, "statusbar")->currentMessage(), summary);
+
+    // The device that took every request holds the template now.
+    const VcaConfigReader from(kSourceConfig);
+    const VcaConfigReader to(DeviceConfig(kSource));
+    QVERIFY(SameZones(from, to));
+    QCOMPARE(to.Config().ch(0).timeout(), 25u);
+}
 
 void TemplateLanTest::savedTemplateAppliesToAnotherDevice()
 {
