@@ -761,7 +761,8 @@ QString SettingsDialog::TakeTemplateReadBack(const VcaConfigReader& tmpl,
         result = differing.size() == 1 ? tr("%1 does not match the file").arg(differing.front())
                                        : tr("%1 do not match the file").arg(differing.join(separator));
         if (!matching.isEmpty()) {
-            result += tr("; %1 match it").arg(matching.join(separator));
+            result += matching.size() == 1 ? tr("; %1 matches it").arg(matching.front())
+                                           : tr("; %1 match it").arg(matching.join(separator));
         }
     }
     if (cancelled) {

@@ -222,7 +222,72 @@ private slots:
     // every vca.cgi request: the batch carries on, the table tells each
     // part's fate and the summary names the failure.
     void windowAppliesToSelectedDevices();
+    // A configuration read in part is neither saved nor written to; a part
+    // the device refuses is reported as not applied, never as applied.
+    void failuresAreNeverReportedAsApplied();
 };
+
+void TemplateLanTest::failuresAreNeverReportedAsApplied()
+{
+    QTemporaryDir dir;
+    const auto cut = StartDevice(kSource, WriteFile(dir, "source.conf", kSourceConfig), QStringLiteral("Cut"),
+                                 {QStringLiteral("--http-config-fault"), QStringLiteral("cut")});
+    const auto refusing =
+        StartDevice(kTarget, WriteFile(dir, "target.conf", kTargetConfig), QStringLiteral("Refusing"),
+                    {QStringLiteral("--http-fail"), QStringLiteral("vca.cgi")});
+    QVERIFY(cut->IsReady() && refusing->IsReady());
+    QByteArray text;
+    QString error;
+    QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
+    const QString file = WriteFile(dir, "gate.txt", text);
+    const QByteArray cutBefore = DeviceConfig(kSource);
+    const QString notWhole = VcaConfigReader(cutBefore).NotWholeMessage();
+    QVERIFY(!notWhole.isEmpty());
+    MessageBoxWatcher boxes;
+    {
+        SettingsDialog dialog(Params(kSource, "Cut"), nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        // The source page's own read names it first.
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts(), QStringList{notWhole}, kLoadTimeoutMs);
+        boxes.Clear();
+        bool asked = false;
+        SetTemplateFileAsker([&asked, &dir](QWidget*, bool save) {
+            asked = asked || save;
+            return dir.filePath(QStringLiteral("cut.txt"));
+        });
+        Child<QPushButton>(&dialog, "pushButtonSaveTemplate")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts(),
+                                  QStringList{QStringLiteral("The template was not saved: ") + notWhole},
+                                  kLoadTimeoutMs);
+        QVERIFY(!asked);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("cut.txt"))));
+        boxes.Clear();
+
+        QStringList offered;
+        ChooseFile(file);
+        ModalDriver driver({AcceptParts(offered)});
+        Child<QPushButton>(&dialog, "pushButtonApplyTemplate")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts(),
+                                  QStringList{QStringLiteral("The template was not applied: ") + notWhole},
+                                  kLoadTimeoutMs);
+        QCOMPARE(DeviceConfig(kSource), cutBefore);
+    }
+    boxes.Clear();
+
+    SettingsDialog dialog(Params(kTarget, "Refusing"), nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QStringList offered;
+    ModalDriver driver({AcceptParts(offered)});
+    Child<QPushButton>(&dialog, "pushButtonApplyTemplate")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kApplyTimeoutMs);
+    QVERIFY2(boxes.Texts().at(0).startsWith(
+                 QStringLiteral("Template not applied whole: zones, classifier and timeout do not match the "
+                                "file; encoder matches it (zones: ")),
+             qPrintable(boxes.Texts().at(0)));
+    QVERIFY(!Status(dialog).startsWith(QStringLiteral("Template applied")));
+}
 
 void TemplateLanTest::windowAppliesToSelectedDevices()
 {
