@@ -3,37 +3,27 @@
 #include "AddressProblems.h"
 #include "CommandLineText.h"
 #include "ConfigCommands.h"
-#include "ConfigTemplate.h"
 #include "CsvText.h"
 #include "DiscoveryProtocol.h"
-#include "HttpClientModule.h"
 #include "Ipv4Networks.h"
 #include "ReaddressBatch.h"
 #include "ReaddressPlan.h"
 #include "StringUtils.h"
 #include "UdpModule.h"
-#include "VCA.pb.h"
-#include "VcaConfigReader.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QFile>
-#include <QFileDevice>
-#include <QHostAddress>
-#include <QSaveFile>
 #include <QRegExp>
 #include <QSocketNotifier>
 
 #include <easylogging++.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

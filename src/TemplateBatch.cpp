@@ -151,11 +151,11 @@ void TemplateBatch::LogResult(size_t index) const
     QStringList results;
     for (const TemplatePartResult& part : entry.parts) {
         parts << TemplatePartName(part.part);
-        results << QStringLiteral("%1 %2").arg(TemplatePartName(part.part), part.StatusText());
+        results << QStringLiteral("%1: %2").arg(TemplatePartName(part.part), part.StatusText());
     }
     const QString what = QStringLiteral("configuration template (%1)").arg(parts.join(QStringLiteral(", ")));
     const QString result = (entry.sent ? QStringLiteral("sent; ") : QStringLiteral("nothing sent; ")) +
-                           results.join(QStringLiteral(", "));
+                           results.join(QStringLiteral("; "));
     LOG(INFO) << SecretFreeText(ChangeRecordText(entry.device, what, result).toStdString());
 }
 

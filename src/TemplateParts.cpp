@@ -53,8 +53,14 @@ bool ZonesMatch(const VcaConfigReader& tmpl, const VcaConfigReader& device)
     }
     return std::equal(tmplSettings.begin(), tmplSettings.end(), deviceSettings.begin(), deviceSettings.end(),
                       [](const auto& x, const auto& y) {
-                          return x.first == y.first && x.second.name == y.second.name &&
-                                 x.second.enable == y.second.enable;
+                          // Type, style and colour too: the add request cannot
+                          // carry them, so a zone that had them differs after
+                          // an apply and must not read as matching.
+                          const ZoneSettings& a = x.second;
+                          const ZoneSettings& b = y.second;
+                          return x.first == y.first && a.name == b.name && a.enable == b.enable &&
+                                 a.type == b.type && a.style == b.style && a.hasColour == b.hasColour &&
+                                 (!a.hasColour || (a.red == b.red && a.green == b.green && a.blue == b.blue));
                       });
 }
 

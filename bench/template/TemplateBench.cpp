@@ -56,21 +56,25 @@ QString Host(int device)
     return QStringLiteral("%1:%2").arg(QLatin1String(kAddress)).arg(kFirstPort + device);
 }
 
-// One getconfig per device, one after another, as the batch reads them.
-qint64 ReadEach(int& read)
+// One request per device, one after another, as the batch sends them: the
+// configuration read, or a write behind the device's authentication.
+qint64 RequestEach(const QString& path, bool write, int& ok)
 {
     HttpClientModule client(nullptr);
+    if (write) {
+        client.SetCredentials(QString::fromLatin1(kDeviceWebUser), QString::fromLatin1(kDeviceWebPassword));
+    }
     QEventLoop loop;
-    read = 0;
+    ok = 0;
     QObject::connect(&client, &HttpClientModule::Done, [&](const QByteArray& body) {
-        read += VcaConfigReader(body).IsWhole() ? 1 : 0;
+        ok += write || VcaConfigReader(body).IsWhole() ? 1 : 0;
         loop.quit();
     });
     QObject::connect(&client, &HttpClientModule::Failed, &loop, &QEventLoop::quit);
     QElapsedTimer clock;
     clock.start();
     for (int i = 0; i < kDevices; ++i) {
-        client.Start(QStringLiteral("http://%1/qel-cgi/admin/getconfig.fcgi").arg(Host(i)).toStdString());
+        client.Start(QStringLiteral("http://%1%2").arg(Host(i), path).toStdString());
         loop.exec(); // the client's own time limit ends every request
     }
     return clock.elapsed();
@@ -111,10 +115,16 @@ int main(int argc, char* argv[])
     }
 
     int read = 0;
-    const qint64 readMs = ReadEach(read);
+    const qint64 readMs = RequestEach(QStringLiteral("/qel-cgi/admin/getconfig.fcgi"), false, read);
     std::printf("template: %d simulated devices in one process; reference: one configuration read per "
                 "device, %d read whole in %lld ms (%.1f ms per device)\n",
                 kDevices, read, static_cast<long long>(readMs), static_cast<double>(readMs) / kDevices);
+    int written = 0;
+    const qint64 writeMs =
+        RequestEach(QStringLiteral("/qel-cgi/admin/setzonetimeout.fcgi?timeout=60"), true, written);
+    std::printf("template: reference: one authenticated write per device, %d taken in %lld ms (%.1f ms per "
+                "device)\n",
+                written, static_cast<long long>(writeMs), static_cast<double>(writeMs) / kDevices);
 
     std::unique_ptr<VcaConfigReader> reader;
     QString error;

@@ -414,6 +414,19 @@ private slots:
         QVERIFY2(save.exitCode == 0, qPrintable(Lines(save)));
         const QStringList targets{QStringLiteral("10.77.0.12"), QStringLiteral("10.77.0.13"),
                                   QStringLiteral("10.77.0.14")};
+        // A template cut short is refused before anything is sent.
+        QFile savedFile(saved);
+        QVERIFY(savedFile.open(QIODevice::ReadOnly));
+        const QByteArray savedText = savedFile.readAll();
+        const QString broken =
+            WriteFile(dir, QStringLiteral("broken.qeltemplate"), savedText.left(savedText.indexOf("campos")));
+        const Run refused = Tool({QStringLiteral("config"), QStringLiteral("apply"), broken, targets.at(0)});
+        QVERIFY2(refused.exitCode == 1 && refused.out.isEmpty() &&
+                     refused.err.startsWith(broken +
+                                            QStringLiteral(": The template could not be read whole (line ")),
+                 qPrintable(Lines(refused)));
+        QCOMPARE(Parts(VcaConfigReader(DeviceConfig(targets.at(0)))), Parts(VcaConfigReader(targetText)));
+
         const Run apply =
             Tool(QStringList{QStringLiteral("config"), QStringLiteral("apply"), saved} + targets);
         QVERIFY2(apply.exitCode == 1, qPrintable(Lines(apply)));
