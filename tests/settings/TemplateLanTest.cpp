@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
@@ -225,7 +226,51 @@ private slots:
     // A configuration read in part is neither saved nor written to; a part
     // the device refuses is reported as not applied, never as applied.
     void failuresAreNeverReportedAsApplied();
+    // The user stops the first request: nothing of the template follows it.
+    void cancelStopsTheRest();
 };
+
+void TemplateLanTest::cancelStopsTheRest()
+{
+    QTemporaryDir dir;
+    const auto target =
+        StartDevice(kTarget, WriteFile(dir, "target.conf", kTargetConfig), QStringLiteral("Slow"),
+                    {QStringLiteral("--http-slow-writes-ms"), QStringLiteral("1500")});
+    QVERIFY(target->IsReady());
+    QByteArray text;
+    QString error;
+    QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
+    ChooseFile(WriteFile(dir, "gate.txt", text));
+    MessageBoxWatcher boxes;
+    boxes.SetAnswer(QMessageBox::Yes);
+    SettingsDialog dialog(Params(kTarget, "Slow"), nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QStringList offered;
+    QString progress;
+    ModalDriver driver({AcceptParts(offered), [&progress](QWidget* modal) {
+                            auto* shown = qobject_cast<QProgressDialog*>(modal);
+                            if (shown == nullptr || !shown->isVisible()) {
+                                return false;
+                            }
+                            progress = shown->labelText();
+                            shown->reject();
+                            return true;
+                        }});
+    Child<QPushButton>(&dialog, "pushButtonApplyTemplate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        Status(dialog).startsWith(QStringLiteral("Applying the template was cancelled: ")), kApplyTimeoutMs);
+    QCOMPARE(progress, QStringLiteral("Applying the template's zones to Slow (1 of 3)\u2026"));
+    QCOMPARE(boxes.Texts().size(), 1); // the question whether to stop, and no error
+    // The removal already under way ends on the device; no zone, timeout,
+    // class or encoder value follows it.
+    QTest::qWait(3000);
+    const VcaConfigReader now(DeviceConfig(kTarget));
+    QCOMPARE(now.Config().ch(0).zones_size(), 0);
+    QCOMPARE(now.Config().ch(0).timeout(), 90u);
+    QCOMPARE(now.Config().ch(0).objectclasses_size(), 1);
+    QCOMPARE(now.Config().ch(0).encoder().fps(), 30u);
+}
 
 void TemplateLanTest::failuresAreNeverReportedAsApplied()
 {
