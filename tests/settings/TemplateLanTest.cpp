@@ -435,10 +435,15 @@ void TemplateLanTest::savedTemplateAppliesToAnotherDevice()
         SettingsDialog dialog(Params(kSource, "Gate"), nullptr);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        // An edit the user has not applied is no part of the template.
         ShowTab(dialog, "tabClassifier");
         auto* timeout = Child<QLineEdit>(&dialog, "tTimeout");
         QTRY_COMPARE_WITH_TIMEOUT(timeout->text(), QStringLiteral("25"), kLoadTimeoutMs);
+        // A change applied since the configuration was read is in the
+        // template; an edit the user has not applied is not.
+        timeout->setText(QStringLiteral("30"));
+        Child<QPushButton>(&dialog, "bApplyClassifierAndTimeout")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Status(dialog), QStringLiteral("Classifier settings were applied"),
+                                  kLoadTimeoutMs);
         timeout->setText(QStringLiteral("999"));
         ChooseFile(saved);
         Child<QPushButton>(&dialog, "pushButtonSaveTemplate")->click();
@@ -451,7 +456,7 @@ void TemplateLanTest::savedTemplateAppliesToAnotherDevice()
     QVERIFY(text.contains("# Source device: Gate\n"));
     QVERIFY(text.contains("# Source MAC address: 02-51-45-4C-7A-01\n"));
     QVERIFY(text.contains("# Source IP address: 10.77.0.11\n"));
-    QVERIFY(text.contains("timeout: 25\n"));
+    QVERIFY(text.contains("timeout: 30\n"));
     QVERIFY(!text.contains("secret") && !text.contains("password") && !text.contains("videoSource"));
 
     SettingsDialog dialog(Params(kTarget, "Yard"), nullptr);
@@ -496,7 +501,7 @@ void TemplateLanTest::savedTemplateAppliesToAnotherDevice()
     QVERIFY(SameZones(from, to));
     const Channel& a = from.Config().ch(0);
     const Channel& b = to.Config().ch(0);
-    QCOMPARE(b.timeout(), 25u);
+    QCOMPARE(b.timeout(), 30u);
     QCOMPARE(b.objectclasses_size(), 2);
     for (int i = 0; i < 2; ++i) {
         QCOMPARE(b.objectclasses(i).SerializeAsString(), a.objectclasses(i).SerializeAsString());
@@ -509,7 +514,7 @@ void TemplateLanTest::savedTemplateAppliesToAnotherDevice()
 
     // The pages show what the device now holds.
     QCOMPARE(zoneTable->rowCount(), 2);
-    QCOMPARE(Child<QLineEdit>(&dialog, "tTimeout")->text(), QStringLiteral("25"));
+    QCOMPARE(Child<QLineEdit>(&dialog, "tTimeout")->text(), QStringLiteral("30"));
     QCOMPARE(Child<QLineEdit>(&dialog, "lFps")->text(), QStringLiteral("12"));
     QCOMPARE(Child<QLineEdit>(&dialog, "lBitrate")->text(), QStringLiteral("1500000"));
 }
