@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
-#include <QList>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -20,7 +19,7 @@ namespace {
 
 const AssignmentVerifier vf;
 
-// Far above any template: 64 zones of 256 points each take about 2 MB.
+// Far above any real template: a zone point takes about 50 bytes of text.
 constexpr qint64 kMaxTemplateBytes = 8 * 1024 * 1024;
 
 // Aspects closer than this are the same picture shape: 720x576 and 704x576
