@@ -6,6 +6,9 @@
 #include "DiscoveryProtocol.h"
 #include "ErrorBox.h"
 #include "ReaddressDialog.h"
+#include "TemplateBatchDialog.h"
+#include "TemplatePartsDialog.h"
+#include "VcaConfigReader.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
 #include "ToolVersion.h"
@@ -120,6 +123,7 @@ void ClientMainForm::Init()
     vf = connect(pushButtonStopSearch, SIGNAL(clicked()), this, SLOT(OnStopSearch()));
     vf = connect(pushButtonSettings, SIGNAL(clicked()), this, SLOT(OnSettings()));
     vf = connect(pushButtonReaddress, SIGNAL(clicked()), this, SLOT(OnReaddress()));
+    vf = connect(pushButtonApplyTemplate, SIGNAL(clicked()), this, SLOT(OnApplyTemplate()));
     vf = connect(tableWidgetDevices, SIGNAL(itemSelectionChanged()), this, SLOT(OnDeviceSelectionChanged()));
     vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this,
                  SLOT(OnCellDoubleClicked(int, int)));
@@ -576,6 +580,59 @@ void ClientMainForm::OnReaddress()
     ApplySort();
     FitColumnsToContents();
     statusbar->showMessage(dialog.Summary().isEmpty() ? FoundText() : dialog.Summary());
+}
+
+void ClientMainForm::OnApplyTemplate()
+{
+    OnStopSearch();
+    // The selected rows in the order the table shows them; a device listed
+    // twice (its reply came twice) is sent the template once.
+    std::vector<bool> selected(static_cast<size_t>(tableWidgetDevices->rowCount()), false);
+    for (const QTableWidgetItem* item : tableWidgetDevices->selectedItems()) {
+        selected[static_cast<size_t>(item->row())] = true;
+    }
+    std::vector<DeviceNetworkParams> devices;
+    for (size_t row = 0; row < selected.size(); ++row) {
+        const size_t record = RecordOfRow(static_cast<int>(row));
+        if (!selected[row] || record >= params_.size()) {
+            continue;
+        }
+        const DeviceNetworkParams& params = params_[record];
+        const bool known =
+            std::any_of(devices.begin(), devices.end(), [&params](const DeviceNetworkParams& d) {
+                return std::equal(std::begin(d.mac), std::end(d.mac), std::begin(params.mac));
+            });
+        if (!known) {
+            devices.push_back(params);
+        }
+    }
+    if (devices.empty()) {
+        statusbar->showMessage(tr("Select the devices to apply the template to"));
+        return;
+    }
+    const QString path = AskTemplateFile(this, false);
+    if (path.isEmpty()) {
+        return;
+    }
+    QByteArray text;
+    std::unique_ptr<VcaConfigReader> read;
+    QString error;
+    if (!ReadTemplateFile(path, text, read, error)) {
+        LOG(ERROR) << error.toStdString();
+        ShowErrorBox(this, error);
+        return;
+    }
+    // The devices' pictures are not known here: no aspect warning.
+    TemplatePartsDialog parts(this);
+    if (parts.exec() != QDialog::Accepted) {
+        return;
+    }
+    TemplateBatchDialog dialog(std::shared_ptr<const VcaConfigReader>(std::move(read)), parts.Choice(),
+                               devices, this);
+    dialog.exec();
+    if (!dialog.Summary().isEmpty()) {
+        statusbar->showMessage(dialog.Summary());
+    }
 }
 
 bool ClientMainForm::ExportTable(const QString& path, QString& error) const

@@ -54,6 +54,9 @@ private slots:
     // Readdresses the selected rows' devices, or without a selection those
     // whose address has a problem; changed rows take their new records.
     void OnReaddress();
+    // Applies a template file to the selected rows' devices, each once,
+    // with the parts the user chooses.
+    void OnApplyTemplate();
     void InsertDevice(const QByteArray& rawContent);
     void InsertDevices(const DatagramBatch& batch);
     // Opens the row that was double-clicked, whatever the selection: a

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "DeviceNetworkParams.h"
+#include "TemplateParts.h"
 
+#include <QByteArray>
 #include <QDialog>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,6 +23,7 @@ class LiveView;
 class NetworkPage;
 class QKeyEvent;
 class QRect;
+class QSize;
 class ReplyRouter;
 class SourcePage;
 class VcaConfigReader;
@@ -59,7 +63,9 @@ public:
     bool ConfirmAnalyticsApply();
     // One INFO log record of a change sent to the device (see
     // ChangeRecordText); `what` and `result` hold no secret.
-    void RecordChange(const QString& what, const QString& result) const;
+    // A change sent also makes the configuration text held for "Save
+    // template…" out of date.
+    void RecordChange(const QString& what, const QString& result);
 
     // Log record, status text and a modal "Error" box.
     void DisplayError(const QString& message);
@@ -119,6 +125,13 @@ public slots:
     void OnSnapshot();
     // Either "Stream info" check box: both follow, and it is remembered.
     void OnStreamInfoToggled(bool shown);
+    // The device's configuration as read from it (never the pages' unsaved
+    // edits), written as a template file; read first when none is held.
+    void OnSaveTemplate();
+    // A template file's chosen parts sent with the pages' commands, one part
+    // after another, from a configuration read whole; then the configuration
+    // is read back, compared with the file and given to the pages.
+    void OnApplyTemplate();
 
 private:
     void Init();
@@ -149,6 +162,25 @@ private:
     // read; empty otherwise.
     QString NotWholeErrorOnce(const VcaConfigReader& reader);
 
+    // Runs `then` with the device's configuration text: the one held from
+    // the latest read unless `fresh`, otherwise read now. `then` returns the
+    // error to show. A failed read is shown with `failedText` ("%1": why).
+    void WithDeviceConfig(bool fresh, const QString& failedText,
+                          const std::function<QString(const QByteArray&)>& then);
+    QString SaveTemplate(const QByteArray& config);
+    // Sends the chosen parts of `tmpl` to a device whose configuration
+    // `device` was read whole, then reads it back.
+    QString ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tmpl,
+                          const std::vector<TemplatePart>& parts, const QByteArray& device);
+    // The read-back configuration after a template apply: compared part by
+    // part with the template, reported, and given to the pages.
+    QString TakeTemplateReadBack(const VcaConfigReader& tmpl, const std::vector<TemplatePart>& parts,
+                                 const QString& sendFailure, bool cancelled, const QByteArray& content);
+    void SetTemplateBusy(bool busy);
+    // The size of the device's live picture once one has been shown;
+    // invalid before.
+    QSize PictureSize() const;
+
     Ui::SettingsDialog* ui = nullptr;
     std::unique_ptr<HttpClientDialog> httpClientDialog_; // top-level, released with the dialog
     ReplyRouter* router_ = nullptr;                      // child of the dialog
@@ -172,4 +204,7 @@ private:
     bool notWholeShown_ = false;
     bool closeQuestionOpen_ = false; // Close asks whether to discard unapplied zones
     QStringList heldErrors_;         // failures that came while it asked
+    // The configuration text of the latest read, until a change is sent.
+    QByteArray configText_;
+    bool configTextHeld_ = false;
 };

@@ -100,6 +100,14 @@ void SourcePage::FillEncoderFields(const VcaConfigReader& reader)
     }
 }
 
+void SourcePage::ShowEncoderFields(const VcaConfigReader& reader)
+{
+    encoderFieldsFilled_ = false;
+    ui->lBitrate->setModified(false);
+    ui->lFps->setModified(false);
+    FillEncoderFields(reader);
+}
+
 void SourcePage::UpdateEnableControls(bool busy)
 {
     const bool enable = !busy && loaded_ && !applying_ && !dialog_->Requests()->IsRequestOut() &&

@@ -35,6 +35,9 @@ public:
     // not over what the user has typed.
     void FillEncoderFields(const VcaConfigReader& reader);
     bool EncoderFieldsFilled() const { return encoderFieldsFilled_; }
+    // Bitrate and FPS as the device holds them after a change made outside
+    // this page (a template), over what the fields showed or the user typed.
+    void ShowEncoderFields(const VcaConfigReader& reader);
 
 signals:
     // The source settings were read; the page waits for any request asked

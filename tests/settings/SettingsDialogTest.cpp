@@ -9,11 +9,13 @@
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
 #include "SilentStreamWatch.h"
+#include "TemplatePartsDialog.h"
 #include "ui_SettingsDialog.h"
 #include "TestHelpers.h"
 #include "ViewMouse.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QScrollArea>
@@ -106,6 +108,7 @@ private slots:
     void FailureWhileCloseAsksWaitsForTheAnswer();
     void AddressFieldsFollowIpTypeAndBadAddressTakesFocus();
     void SilenceTextGoesWithTheNextPicture();
+    void TemplatePartChoiceNeedsAPartAndWarnsOfAnotherAspect();
 };
 
 void SettingsDialogTest::FormHasTabsAndWidgets()
@@ -543,6 +546,37 @@ void SettingsDialogTest::SilenceTextGoesWithTheNextPicture()
     QTRY_COMPARE_WITH_TIMEOUT(view.overlayText(), QStringLiteral("No video for 3 s"), 5000);
     watch.PictureShown();
     QVERIFY(view.overlayText().isEmpty());
+}
+
+void SettingsDialogTest::TemplatePartChoiceNeedsAPartAndWarnsOfAnotherAspect()
+{
+    // Zones are relative to the picture: another aspect moves them, another
+    // size of the same aspect (or a border of a few columns) does not.
+    QCOMPARE(
+        TemplateAspectWarning(QSize(1920, 1080), QSize(720, 576)),
+        QStringLiteral("The template was taken from a 16:9 picture and this device's picture is 5:4; zones "
+                       "are relative and may not fit"));
+    QCOMPARE(TemplateAspectWarning(QSize(1920, 1080), QSize(1280, 720)), QString());
+    QCOMPARE(TemplateAspectWarning(QSize(720, 576), QSize(704, 576)), QString());
+    QCOMPARE(TemplateAspectWarning(QSize(), QSize(720, 576)), QString());
+    QCOMPARE(TemplateAspectWarning(QSize(1920, 1080), QSize()), QString());
+
+    const QString warning = QStringLiteral("<b>not bold</b>");
+    TemplatePartsDialog dialog(nullptr, warning);
+    QCOMPARE(Child<QLabel>(&dialog, "labelWarning")->text(), warning);
+    QCOMPARE(Child<QLabel>(&dialog, "labelWarning")->textFormat(), Qt::PlainText);
+    QAbstractButton* ok = Child<QDialogButtonBox>(&dialog, "buttonBox")->button(QDialogButtonBox::Ok);
+    QVERIFY(ok->isEnabled());
+    for (const char* name : {"checkBoxZones", "checkBoxClassifier", "checkBoxEncoder"}) {
+        Child<QCheckBox>(&dialog, name)->setChecked(false);
+    }
+    QVERIFY(!ok->isEnabled());
+    Child<QCheckBox>(&dialog, "checkBoxCamera")->setChecked(true);
+    QVERIFY(ok->isEnabled());
+    const std::vector<TemplatePart> chosen = dialog.Choice().Chosen();
+    QCOMPARE(chosen.size(), size_t(1));
+    QVERIFY(chosen.front() == TemplatePart::Camera);
+    QVERIFY(TemplatePartsDialog(nullptr).findChild<QLabel*>(QStringLiteral("labelWarning")) == nullptr);
 }
 
 QTEST_MAIN(SettingsDialogTest)
