@@ -11,6 +11,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <QTimer>
 #include <cassert>
 #include <easylogging++.h>
 #include <utility>
@@ -26,6 +27,20 @@ const char* const kRtspUser = "root";
 const char* const kRtspPassword = "vbnq";
 constexpr int kRtspVerbose = 1;
 
+// The client's error texts begin with the stream's URL; the reason shown
+// over the picture and in the status line goes without it.
+QString ReasonOf(const std::string& error, const std::string& url)
+{
+    std::string reason = error;
+    if (reason.compare(0, url.size() + 1, url + " ") == 0) {
+        reason.erase(0, url.size() + 1);
+    }
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) {
+        reason.pop_back();
+    }
+    return QString::fromStdString(reason);
+}
+
 } // namespace
 
 LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
@@ -36,9 +51,13 @@ LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
     qRegisterMetaType<kro::ImageDescr>("kro::ImageDescr");
     frameReceiver_ = new RtspFrameReceiver(this);
     silentStreamWatch_ = new SilentStreamWatch(views_, this);
+    retryTimer_ = new QTimer(this);
+    retryTimer_->setSingleShot(true);
     vf = connect(this, SIGNAL(RtspDeviceStopped()), this, SLOT(OnRtspDeviceStopped()));
     vf = connect(frameReceiver_, SIGNAL(FrameReceived(const kro::ImageDescr&, const QByteArray&, bool)), this,
                  SLOT(OnFrameReceived(const kro::ImageDescr&, const QByteArray&, bool)));
+    vf = connect(silentStreamWatch_, SIGNAL(SilenceLimitReached()), this, SLOT(OnSilenceLimitReached()));
+    vf = connect(retryTimer_, SIGNAL(timeout()), this, SLOT(OnRetryTimer()));
 }
 
 LiveView::~LiveView()
@@ -46,8 +65,9 @@ LiveView::~LiveView()
     // The video thread still uses the client and the frame receiver: stop it
     // and wait for it before anything goes. Its last queued stop notice is
     // dropped with this object.
+    retryTimer_->stop();
     if (rtspDevice_) {
-        Disconnect();
+        rtspDevice_->SetStopFlag();
     }
     if (rtspThread_.joinable()) {
         rtspThread_.join();
@@ -58,15 +78,34 @@ LiveView::~LiveView()
 
 bool LiveView::IsConnected() const
 {
-    return rtspDevice_ != nullptr;
+    return active_;
+}
+
+void LiveView::SetDeviceAddress(const std::string& deviceAddress)
+{
+    deviceAddress_ = deviceAddress;
 }
 
 bool LiveView::Connect(const std::string& deviceAddress, QString& errorMessage)
 {
+    assert(!active_);
+    deviceAddress_ = deviceAddress;
+    pictureShown_ = false;
+    reconnecting_ = false;
+    if (!StartConnection(errorMessage)) {
+        return false;
+    }
+    active_ = true;
+    return true;
+}
+
+bool LiveView::StartConnection(QString& errorMessage)
+{
     assert(!rtspDevice_);
     assert(!rtspThread_.joinable());
     stoppedByUser_ = false;
-    const std::string url = "rtsp://" + deviceAddress + kRtspPath;
+    endedBySilence_ = false;
+    const std::string url = "rtsp://" + deviceAddress_ + kRtspPath;
 
     // Without an H.264 decoder there is nothing to show.
     auto decoder = std::make_unique<H264AvDecoder>();
@@ -125,12 +164,18 @@ void LiveView::RunRtspDevice()
 
 void LiveView::Disconnect()
 {
-    assert(rtspDevice_);
-    assert(rtspThread_.joinable());
-    // A second Disconnect before the stop has been handled asks the ended
-    // loop to stop once more, which changes nothing.
+    if (!active_) {
+        return; // the stop has been handled already
+    }
     stoppedByUser_ = true;
-    rtspDevice_->SetStopFlag();
+    if (rtspDevice_) {
+        // A second Disconnect before the stop has been handled asks the
+        // ended loop to stop once more, which changes nothing.
+        rtspDevice_->SetStopFlag();
+        return;
+    }
+    // Waiting to reconnect: nothing runs that must be waited for.
+    Finish(QString());
 }
 
 void LiveView::OnRtspDeviceStopped()
@@ -142,15 +187,66 @@ void LiveView::OnRtspDeviceStopped()
     VLOG(1) << "rtspThread exited normally";
     // Frames of this connection still waiting are not shown any more.
     frameReceiver_->ClearWaitingFrames();
-    const QString error = QString::fromStdString(stopper_->GetLastError());
+    const std::string error = stopper_->GetLastError();
+    const bool final = rtspDevice_->EndIsFinal();
+    const std::string url = rtspDevice_->Url();
 
     rtspDevice_.reset();
     stopper_.reset();
     decoder_.reset();
     VLOG(1) << "RtspDevice is deleted";
-    silentStreamWatch_->Stop();
 
-    emit Stopped(stoppedByUser_ ? QString() : error);
+    if (stoppedByUser_) {
+        Finish(QString());
+        return;
+    }
+    if (!pictureShown_ || final) {
+        Finish(QString::fromStdString(error));
+        return;
+    }
+    QString reason = endedBySilence_ ? tr("No picture for %1 s").arg(SilentStreamWatch::kEndAfterMs / 1000)
+                                     : ReasonOf(error, url);
+    if (reason.isEmpty()) {
+        reason = tr("The stream ended");
+    }
+    LOG(INFO) << "Live video of " << deviceAddress_ << " ended (" << reason.toStdString()
+              << "), reconnecting";
+    // The first retry comes soon: a closed connection may be a short hitch.
+    retryTimer_->start(reconnecting_ ? kRetryMs : kFirstRetryMs);
+    reconnecting_ = true;
+    silentStreamWatch_->ShowReconnecting(reason);
+    emit Reconnecting(reason);
+}
+
+void LiveView::OnRetryTimer()
+{
+    if (!active_ || rtspDevice_) {
+        return;
+    }
+    QString error;
+    if (!StartConnection(error)) {
+        Finish(error);
+    }
+}
+
+void LiveView::OnSilenceLimitReached()
+{
+    // Before the first picture the client's own rules decide, as for any
+    // connection that never worked.
+    if (!rtspDevice_ || !pictureShown_ || stoppedByUser_) {
+        return;
+    }
+    endedBySilence_ = true;
+    rtspDevice_->SetStopFlag();
+}
+
+void LiveView::Finish(const QString& error)
+{
+    retryTimer_->stop();
+    silentStreamWatch_->Stop();
+    active_ = false;
+    reconnecting_ = false;
+    emit Stopped(error);
 }
 
 void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
@@ -181,5 +277,11 @@ void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArr
         view->update();
     }
     silentStreamWatch_->PictureShown();
+    pictureShown_ = true;
+    if (reconnecting_) {
+        reconnecting_ = false;
+        LOG(INFO) << "Live video of " << deviceAddress_ << " is back";
+        emit Reconnected();
+    }
     VLOG(8) << "Received one more frame " << image.width() << "x" << image.height();
 }

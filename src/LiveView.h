@@ -17,6 +17,7 @@ class RtspDevice;
 class RtspDeviceStopOnErrorHandler;
 class RtspFrameReceiver;
 class SilentStreamWatch;
+class QTimer;
 
 // The live video of a settings dialog: one RTSP connection at a time to the
 // device's stream, shown in every view it was given.
@@ -30,9 +31,19 @@ class SilentStreamWatch;
 //
 // Stop contract: Disconnect only asks the loop to stop; an error the client
 // reports stops it from the video thread through the connection's own error
-// handler. Either way OnRtspDeviceStopped joins the thread, releases the
-// client, the decoder and the handler, and then emits Stopped. Destruction
-// stops and joins the thread itself, without Stopped.
+// handler. Either way OnRtspDeviceStopped joins the thread and releases the
+// client, the decoder and the handler. Destruction stops and joins the
+// thread itself, without Stopped.
+//
+// Reconnecting: once the stream has shown a picture, an end that the user
+// did not ask for and that another connection may mend (the device closed
+// the connection or ended the stream, a keep-alive failed, no picture for
+// SilentStreamWatch::kEndAfterMs) does not end the live view: the views
+// keep the last picture under "Reconnecting… (<reason>)" and a new client
+// is tried after kFirstRetryMs, then every kRetryMs, each on a thread of its
+// own, until a picture comes, the user disconnects or a final error
+// (refused credentials, no such stream, a picture too large) ends it. A
+// connection that never showed a picture ends as before, with its error.
 class LiveView final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(LiveView)
@@ -44,23 +55,42 @@ public:
     // decimal). False, with the text to show, when there is no H.264 decoder;
     // nothing is connected then.
     bool Connect(const std::string& deviceAddress, QString& errorMessage);
+    // Stops at once: also while waiting to reconnect, and while a new
+    // connection is being made.
     void Disconnect();
-    // From Connect until the stop has been handled.
+    // From Connect until the stop has been handled, reconnecting included.
     bool IsConnected() const;
+    // Where the next connection goes (the device's address changed).
+    void SetDeviceAddress(const std::string& deviceAddress);
+
+    static constexpr int kFirstRetryMs = 1000;
+    // Long enough for a device to finish answering a refused attempt, short
+    // enough that a restarted device is back within seconds.
+    static constexpr int kRetryMs = 3000;
 
 signals:
-    // The connection has ended and is released; `error` is empty when the
-    // user stopped it.
+    // The live view has ended and everything is released; `error` is empty
+    // when the user stopped it.
     void Stopped(const QString& error);
+    // The stream ended for `reason` and is being reconnected (again).
+    void Reconnecting(const QString& reason);
+    // A reconnected stream shows pictures again.
+    void Reconnected();
     // Video thread, as its loop has ended.
     void RtspDeviceStopped();
 
 private slots:
     void OnRtspDeviceStopped();
     void OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
+    void OnSilenceLimitReached();
+    void OnRetryTimer();
 
 private:
+    // A new client, decoder and thread for the current address.
+    bool StartConnection(QString& errorMessage);
     void RunRtspDevice();
+    // Ends the live view: nothing more is tried.
+    void Finish(const QString& error);
 
     std::vector<DrawableView*> views_;               // the dialog's widgets
     RtspFrameReceiver* frameReceiver_ = nullptr;     // child, kept for every connection
@@ -76,4 +106,11 @@ private:
     // of it, which may come before std::thread's assignment has finished.
     std::mutex rtspThreadMutex_;
     bool stoppedByUser_ = false;
+
+    std::string deviceAddress_;
+    QTimer* retryTimer_ = nullptr; // child; runs while waiting to reconnect
+    bool active_ = false;          // from Connect until Stopped
+    bool pictureShown_ = false;    // since Connect: from then on, ends are reconnected
+    bool reconnecting_ = false;    // from an end until the next picture
+    bool endedBySilence_ = false;  // the current connection was stopped for its silence
 };

@@ -112,6 +112,11 @@ void SettingsDialog::Init()
     vf = connect(ui->pushButtonDisconnect1, SIGNAL(clicked()), this, SLOT(OnDisconnectVideo()));
     vf = connect(ui->pushButtonDisconnect2, SIGNAL(clicked()), this, SLOT(OnDisconnectVideo()));
     vf = connect(liveView_, SIGNAL(Stopped(const QString&)), this, SLOT(OnRtspDeviceStopped(const QString&)));
+    // While the video reconnects no box interrupts: the reason is in the
+    // status line, as over the picture.
+    vf = connect(liveView_, &LiveView::Reconnecting, this,
+                 [this](const QString& reason) { ShowStatus(tr("Reconnecting\u2026 (%1)").arg(reason)); });
+    vf = connect(liveView_, &LiveView::Reconnected, this, [this] { ShowStatus(tr("Video reconnected")); });
 
     CreateAnalyticsPages();
     EnableRtspVideoControls(false);
@@ -391,6 +396,7 @@ void SettingsDialog::OnDeviceAddressChanged()
     const std::string address = IpTypeToString(params_->ip);
     VLOG(1) << "Device address changed, later requests go to " << address;
     httpClientDialog_->setHost(address);
+    liveView_->SetDeviceAddress(address);
 }
 
 QString SettingsDialog::DeviceUrl(const char* path) const

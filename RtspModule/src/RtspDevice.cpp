@@ -40,6 +40,19 @@ std::string PortText(const MediaSubsession& subsession)
     return "client ports " + std::to_string(port) + "-" + std::to_string(port + 1);
 }
 
+// The device refused the credentials, or has no such stream: another
+// connection would be refused the same way.
+bool IsFinalDescribeFailure(int resultCode)
+{
+    return resultCode == 401 || resultCode == 403 || resultCode == 404;
+}
+
+// A device without GET_PARAMETER still streams; its keep-alive just has no use.
+bool IsKeepAliveNotSupported(int resultCode)
+{
+    return resultCode == 405 || resultCode == 451 || resultCode == 501;
+}
+
 } // namespace
 
 StreamClientState::~StreamClientState()
@@ -123,6 +136,14 @@ void RtspDevice::OnForeignBaseIgnored(const std::string& header, const std::stri
               << "\" of the DESCRIBE answer: it names another host or port than the device's";
 }
 
+void RtspDevice::OnConnectionLost(const std::string& message)
+{
+    RTSPClient::OnConnectionLost(message);
+    if (scs_.session != nullptr) {
+        ReportError(url_ + " " + message);
+    }
+}
+
 void RtspDevice::SetStopFlag()
 {
     VLOG(1) << "Calling SetStopFlag() for RtspDevice " << this;
@@ -166,6 +187,12 @@ void RtspDevice::ReportError(const std::string& text)
     }
 }
 
+void RtspDevice::ReportFinalError(const std::string& text)
+{
+    endIsFinal_ = true;
+    ReportError(text);
+}
+
 void RtspDevice::CheckState1(void* clientData)
 {
     static_cast<RtspDevice*>(clientData)->CheckState();
@@ -175,7 +202,7 @@ void RtspDevice::CheckState()
 {
     checkStateTask_ = envir().taskScheduler().scheduleDelayedTask(kCheckStatePeriodUs, CheckState1, this);
     if (scs_.session != nullptr) {
-        sendGetParameterCommand(*scs_.session, nullptr, nullptr);
+        sendGetParameterCommand(*scs_.session, continueAfterKeepAlive, nullptr);
     }
     const long long now = MonotonicSeconds();
     if (lastUsedTime_ != 0 && lastUsedTime_ < now && now - lastUsedTime_ > kDeadAfterSeconds) {
@@ -192,8 +219,13 @@ void continueAfterDESCRIBE(RTSPClient* rtspClient, int resultCode, char* resultS
     StreamClientState& scs = device.GetStreamClientState();
     do {
         if (resultCode != 0) {
-            device.ReportError(device.Url() + " Failed to get a SDP description: " +
-                               (resultString != nullptr ? resultString : ""));
+            const std::string text = device.Url() + " Failed to get a SDP description: " +
+                                     (resultString != nullptr ? resultString : "");
+            if (IsFinalDescribeFailure(resultCode)) {
+                device.ReportFinalError(text);
+            } else {
+                device.ReportError(text);
+            }
             delete[] resultString;
             break;
         }
@@ -325,6 +357,19 @@ void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultStrin
     }
     env << "...\n";
     delete[] resultString;
+}
+
+void continueAfterKeepAlive(RTSPClient* rtspClient, int resultCode, char* resultString)
+{
+    RtspDevice& device = DeviceOf(rtspClient);
+    const std::string reason = resultString != nullptr ? resultString : "";
+    delete[] resultString;
+    if (resultCode == 0 || IsKeepAliveNotSupported(resultCode)) {
+        return;
+    }
+    // A device that restarted quickly answers for a session it no longer
+    // knows: the stream is gone even though the connection is up.
+    device.ReportError(device.Url() + " The keep-alive failed: " + reason);
 }
 
 void subsessionAfterPlaying(void* clientData)

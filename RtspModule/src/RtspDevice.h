@@ -49,8 +49,9 @@ protected:
 // video thread while the stream runs: DESCRIBE, SETUP of every subsession, PLAY,
 // a keep-alive every 6 s and a liveness check that stops the loop after more than
 // 60 s without a NAL unit. Fatal problems, and every end of the stream that the
-// device announces (a failed PLAY, an RTCP BYE, the end of the announced range),
-// go as texts to the error handler at once. The device URL's host must be a
+// device announces (a failed PLAY, an RTCP BYE, the end of the announced range,
+// a failed keep-alive, the RTSP connection closed), go as texts to the error
+// handler at once. The device URL's host must be a
 // numeric IPv4 address. Stop it with SetStopFlag from any thread; Run then sends
 // TEARDOWN and returns without waiting for its answer. Destroy it on another
 // thread once Run has returned. It never restarts.
@@ -71,6 +72,11 @@ public:
     StreamClientState& GetStreamClientState() { return scs_; }
 
     void ReportError(const std::string& text);
+    // An error that another connection to the same device would meet again
+    // (refused credentials, no such stream, a picture too large to show).
+    void ReportFinalError(const std::string& text);
+    // After Run has returned: whether a reported error was final.
+    bool EndIsFinal() const { return endIsFinal_; }
     void SetErrorHandler(IErrorHandler* handler) { errorHandler_ = handler; }
 
     void UpdateLastUsedTime(long long seconds) { lastUsedTime_ = seconds; }
@@ -90,6 +96,9 @@ private:
     // never answers must not hold up the stop.
     void TearDown();
     void OnForeignBaseIgnored(const std::string& header, const std::string& url) override;
+    // A stream that has been described ends with its connection: the device
+    // closed it (a restart) or it failed.
+    void OnConnectionLost(const std::string& message) override;
     ThreadSafeTaskScheduler& Scheduler() const;
 
     StreamClientState scs_;
@@ -101,6 +110,7 @@ private:
     long long lastUsedTime_ = 0; // MonotonicSeconds() of the last sign of life; video thread only
     std::atomic<IErrorHandler*> errorHandler_{nullptr};
     TaskToken checkStateTask_ = nullptr;
+    std::atomic<bool> endIsFinal_{false};
 };
 
 // Response handlers of the connection, on the video thread.
@@ -108,6 +118,7 @@ void continueAfterDESCRIBE(RTSPClient* rtspClient, int resultCode, char* resultS
 void setupNextSubsession(RTSPClient* rtspClient);
 void continueAfterSETUP(RTSPClient* rtspClient, int resultCode, char* resultString);
 void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultString);
+void continueAfterKeepAlive(RTSPClient* rtspClient, int resultCode, char* resultString);
 void subsessionAfterPlaying(void* clientData);
 void subsessionByeHandler(void* clientData);
 void streamTimerHandler(void* clientData);

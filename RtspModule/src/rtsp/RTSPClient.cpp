@@ -60,6 +60,13 @@ void RTSPClient::OnForeignBaseIgnored(const std::string& header, const std::stri
     }
 }
 
+void RTSPClient::OnConnectionLost(const std::string& message)
+{
+    if (verbosityLevel_ >= 1) {
+        envir() << "Lost the connection to " << serverUrl_ << ": " << message << "\n";
+    }
+}
+
 bool RTSPClient::IsServerUrl(const std::string& url) const
 {
     std::string host;
@@ -412,8 +419,10 @@ void RTSPClient::HandleWritable()
                 break;
             }
             envir().setResultErrMsg("Failed to send a request: ", errno);
+            const std::string message = envir().getResultMsg();
             CloseConnection();
-            FailAll(-1, envir().getResultMsg());
+            FailAll(-1, message);
+            OnConnectionLost(message);
             return;
         }
         output_.erase(0, static_cast<size_t>(sent));
@@ -435,6 +444,7 @@ void RTSPClient::HandleReadable()
         envir().setResultMsg(message);
         CloseConnection();
         FailAll(-1, message);
+        OnConnectionLost(message);
         return;
     }
     input_.append(chunk, static_cast<size_t>(got));
@@ -471,6 +481,7 @@ void RTSPClient::HandleReadable()
             envir().setResultMsg(message);
             CloseConnection();
             FailAll(-1, message);
+            OnConnectionLost(message);
             return;
         }
         if (verbosityLevel_ >= 1) {

@@ -70,6 +70,10 @@ protected:
     // A DESCRIBE answer's Content-Base or Content-Location (`header`) named
     // `url`, on another host or port than the server's, and was not adopted.
     virtual void OnForeignBaseIgnored(const std::string& header, const std::string& url);
+    // An established connection failed or the server closed it (`message`
+    // says which); the answers still awaited have failed already. The next
+    // request connects again.
+    virtual void OnConnectionLost(const std::string& message);
 
 private:
     struct Request {
