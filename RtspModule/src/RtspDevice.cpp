@@ -139,9 +139,23 @@ void RtspDevice::OnForeignBaseIgnored(const std::string& header, const std::stri
 void RtspDevice::OnConnectionLost(const std::string& message)
 {
     RTSPClient::OnConnectionLost(message);
-    if (scs_.session != nullptr) {
-        ReportError(url_ + " " + message);
+    // Before the session exists the request under way reports the failure;
+    // after an error the loop is ending anyway.
+    if (scs_.session == nullptr || errorReported_) {
+        return;
     }
+    lostConnectionText_ = message;
+    sendGetParameterCommand(*scs_.session, AfterConnectionCheck, nullptr);
+}
+
+void RtspDevice::AfterConnectionCheck(RTSPClient* rtspClient, int resultCode, char* resultString)
+{
+    delete[] resultString;
+    if (resultCode == 0 || IsKeepAliveNotSupported(resultCode)) {
+        return;
+    }
+    RtspDevice& device = DeviceOf(rtspClient);
+    device.ReportError(device.Url() + " " + device.lostConnectionText_);
 }
 
 void RtspDevice::SetStopFlag()
@@ -182,6 +196,7 @@ std::vector<IFrameObserver*> RtspDevice::GetFrameObservers() const
 
 void RtspDevice::ReportError(const std::string& text)
 {
+    errorReported_ = true;
     if (IErrorHandler* handler = errorHandler_.load()) {
         handler->ErrorOccured(this, text);
     }

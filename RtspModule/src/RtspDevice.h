@@ -96,9 +96,11 @@ private:
     // never answers must not hold up the stop.
     void TearDown();
     void OnForeignBaseIgnored(const std::string& header, const std::string& url) override;
-    // A stream that has been described ends with its connection: the device
-    // closed it (a restart) or it failed.
+    // Some devices close the connection once the stream plays and go on
+    // sending; a restarted one refuses the next connection or no longer
+    // knows the session. A keep-alive on a new connection tells which.
     void OnConnectionLost(const std::string& message) override;
+    static void AfterConnectionCheck(RTSPClient* rtspClient, int resultCode, char* resultString);
     ThreadSafeTaskScheduler& Scheduler() const;
 
     StreamClientState scs_;
@@ -111,6 +113,8 @@ private:
     std::atomic<IErrorHandler*> errorHandler_{nullptr};
     TaskToken checkStateTask_ = nullptr;
     std::atomic<bool> endIsFinal_{false};
+    bool errorReported_ = false;     // video thread only
+    std::string lostConnectionText_; // why the last connection ended; video thread only
 };
 
 // Response handlers of the connection, on the video thread.
