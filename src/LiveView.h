@@ -43,7 +43,11 @@ class QTimer;
 // is tried after kFirstRetryMs, then every kRetryMs, each on a thread of its
 // own, until a picture comes, the user disconnects or a final error
 // (refused credentials, no such stream, a picture too large) ends it. A
-// connection that never showed a picture ends as before, with its error.
+// connection that never showed a picture ends as before, with its error:
+// there the client's own rule for a silent device ("Device is dead" after a
+// minute) still applies, since nothing shows yet that the address and the
+// stream are right. Once pictures were shown, the 10 s rule ends a silent
+// stream long before that minute.
 class LiveView final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(LiveView)

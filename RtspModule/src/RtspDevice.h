@@ -50,9 +50,9 @@ protected:
 // a keep-alive every 6 s and a liveness check that stops the loop after more than
 // 60 s without a NAL unit. Fatal problems, and every end of the stream that the
 // device announces (a failed PLAY, an RTCP BYE, the end of the announced range,
-// a failed keep-alive, the RTSP connection closed), go as texts to the error
-// handler at once. The device URL's host must be a
-// numeric IPv4 address. Stop it with SetStopFlag from any thread; Run then sends
+// a failed keep-alive, a closed RTSP connection that cannot be made again for
+// the session), go as texts to the error handler at once. The device URL's
+// host must be a numeric IPv4 address. Stop it with SetStopFlag from any thread; Run then sends
 // TEARDOWN and returns without waiting for its answer. Destroy it on another
 // thread once Run has returned. It never restarts.
 class RtspDevice final : private RtspDeviceEnvironment, public RTSPClient {
