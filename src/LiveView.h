@@ -42,7 +42,8 @@ class QTimer;
 // keep the last picture under "Reconnecting… (<reason>)" and a new client
 // is tried after kFirstRetryMs, then every kRetryMs, each on a thread of its
 // own, until a picture comes, the user disconnects or a final error
-// (refused credentials, no such stream, a picture too large) ends it. A
+// (refused credentials, no such stream, a picture too large, the end of a
+// stream of a given length) ends it. A
 // connection that never showed a picture ends as before, with its error:
 // there the client's own rule for a silent device ("Device is dead" after a
 // minute) still applies, since nothing shows yet that the address and the

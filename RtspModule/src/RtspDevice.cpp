@@ -421,7 +421,8 @@ void streamTimerHandler(void* clientData)
     RtspDevice& device = DeviceOf(rtspClient);
     device.GetStreamClientState().streamTimerTask = nullptr;
     shutdownStream(rtspClient);
-    device.ReportError(device.Url() + " The stream reached the end of its announced range");
+    // A stream of a given length: a new connection would only play it again.
+    device.ReportFinalError(device.Url() + " The stream reached the end of its announced range");
 }
 
 void shutdownStream(RTSPClient* rtspClient)

@@ -73,7 +73,8 @@ public:
 
     void ReportError(const std::string& text);
     // An error that another connection to the same device would meet again
-    // (refused credentials, no such stream, a picture too large to show).
+    // (refused credentials, no such stream, a picture too large to show, the
+    // end of a stream of a given length).
     void ReportFinalError(const std::string& text);
     // After Run has returned: whether a reported error was final.
     bool EndIsFinal() const { return endIsFinal_; }

@@ -150,6 +150,7 @@ TEST(RtspDeviceHandlersTest, TheEndOfThePlayRangeEndsTheStreamWithAReport)
         ASSERT_TRUE(runner.WaitForEnd(10s));
         EXPECT_EQ(runner.Errors(), std::vector<std::string>{
                                        server.Url() + " The stream reached the end of its announced range"});
+        EXPECT_TRUE(runner.Device().EndIsFinal());
         printed = capture.Text();
     }
     EXPECT_NE(printed.find("Started playing session (for up to 2.5 seconds)...\n"), std::string::npos)
