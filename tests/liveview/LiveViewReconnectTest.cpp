@@ -1,5 +1,5 @@
 // The live view of the real settings dialog comes back by itself when the
-// simulated device restarts or its stream goes silent, without a message
+// simulated device restarts, ends its stream or goes silent, without a message
 // box, and stops at once when the user disconnects meanwhile; a failure that
 // another connection cannot mend still ends it with its error. Inside the
 // virtual LAN.
@@ -74,7 +74,8 @@ private slots:
     void cleanup();
 
     void RestartedDeviceShowsPicturesAgainWithoutABox();
-    void SilentStreamIsReconnected();
+    void StreamThatEndsIsReconnected_data();
+    void StreamThatEndsIsReconnected();
     void DisconnectWhileReconnectingStopsAtOnce();
     void FinalFailureWhileReconnectingEndsWithItsError();
     void ReconnectFollowsANetworkChange();
@@ -221,24 +222,40 @@ void LiveViewReconnectTest::RestartedDeviceShowsPicturesAgainWithoutABox()
     QCOMPARE(Statuses().last(), QStringLiteral("RtspDevice stopped by user"));
 }
 
-void LiveViewReconnectTest::SilentStreamIsReconnected()
+void LiveViewReconnectTest::StreamThatEndsIsReconnected_data()
 {
-    // Every session of this device stops its video after 2 s and keeps the
-    // connection open, as a device whose encoder hangs.
-    QVERIFY(StartDevice({QStringLiteral("--rtsp-stop-video-after"), QStringLiteral("2")}));
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("reason");
+    // Every session stops its video after 2 s and keeps the connection open,
+    // as a device whose encoder hangs.
+    QTest::newRow("silent") << QStringList{QStringLiteral("--rtsp-stop-video-after"), QStringLiteral("2")}
+                            << QStringLiteral("No picture for 10 s");
+    // Every session ends after 2 s with RTCP BYE, as a device that restarts
+    // in an orderly way.
+    QTest::newRow("bye") << QStringList{QStringLiteral("--rtsp-end-stream-after"), QStringLiteral("2")}
+                         << QStringLiteral(
+                                "The device ended the stream (RTCP BYE on the \"video/H264\" subsession)");
+}
+
+void LiveViewReconnectTest::StreamThatEndsIsReconnected()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, reason);
+    QVERIFY(StartDevice(arguments));
     OpenDialog();
     ConnectAndSeePictures();
-    QTRY_VERIFY_WITH_TIMEOUT(view1_->overlayText().startsWith(QStringLiteral("No video for ")),
-                             kEndNoticedMs);
-    const QString expected = kReconnecting + QStringLiteral("No picture for 10 s)");
-    QTRY_COMPARE_WITH_TIMEOUT(view1_->overlayText(), expected, kEndNoticedMs);
-    QVERIFY(Statuses().contains(expected));
-    // The silent session is ended, and a new connection gets a new session
-    // with pictures.
-    QVERIFY(device_->WaitForOutput(QStringLiteral("rtsp TEARDOWN received"), kEndNoticedMs));
+    const QString expected = kReconnecting + reason + QLatin1Char(')');
+    QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains(expected), kEndNoticedMs);
+    QCOMPARE(boxes_->Texts(), QStringList());
+    // A new connection gets a new session with pictures.
     QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
     QVERIFY(Statuses().contains(QStringLiteral("Video reconnected")));
+    QVERIFY(device_->WaitForOutput(QStringLiteral("rtsp request DESCRIBE"), kOutputReadMs));
     QVERIFY(device_->Output().count(QStringLiteral("rtsp request DESCRIBE")) >= 2);
+    if (arguments.first() == QStringLiteral("--rtsp-stop-video-after")) {
+        // The silent session was ended on the device too.
+        QVERIFY(device_->Output().contains(QStringLiteral("rtsp TEARDOWN received")));
+    }
     QVERIFY(boxes_->Texts().isEmpty());
 }
 
