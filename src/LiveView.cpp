@@ -11,6 +11,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <QTimer>
 #include <cassert>
 #include <easylogging++.h>
 #include <utility>
@@ -29,6 +30,20 @@ constexpr int kRtspVerbose = 1;
 // Often enough for the rates to follow the stream, seldom enough to be read.
 constexpr int kCaptionTickMs = 500;
 
+// The client's error texts begin with the stream's URL; the reason shown
+// over the picture and in the status line goes without it.
+QString ReasonOf(const std::string& error, const std::string& url)
+{
+    std::string reason = error;
+    if (reason.compare(0, url.size() + 1, url + " ") == 0) {
+        reason.erase(0, url.size() + 1);
+    }
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) {
+        reason.pop_back();
+    }
+    return QString::fromStdString(reason);
+}
+
 } // namespace
 
 LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
@@ -41,9 +56,13 @@ LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
     silentStreamWatch_ = new SilentStreamWatch(views_, this);
     captionTick_.setInterval(kCaptionTickMs);
     vf = connect(&captionTick_, SIGNAL(timeout()), this, SLOT(UpdateCaption()));
+    retryTimer_ = new QTimer(this);
+    retryTimer_->setSingleShot(true);
     vf = connect(this, SIGNAL(RtspDeviceStopped()), this, SLOT(OnRtspDeviceStopped()));
     vf = connect(frameReceiver_, SIGNAL(FrameReceived(const kro::ImageDescr&, const QByteArray&, bool)), this,
                  SLOT(OnFrameReceived(const kro::ImageDescr&, const QByteArray&, bool)));
+    vf = connect(silentStreamWatch_, SIGNAL(SilenceLimitReached()), this, SLOT(OnSilenceLimitReached()));
+    vf = connect(retryTimer_, SIGNAL(timeout()), this, SLOT(OnRetryTimer()));
 }
 
 LiveView::~LiveView()
@@ -51,8 +70,9 @@ LiveView::~LiveView()
     // The video thread still uses the client and the frame receiver: stop it
     // and wait for it before anything goes. Its last queued stop notice is
     // dropped with this object.
+    retryTimer_->stop();
     if (rtspDevice_) {
-        Disconnect();
+        rtspDevice_->SetStopFlag();
     }
     if (rtspThread_.joinable()) {
         rtspThread_.join();
@@ -63,7 +83,12 @@ LiveView::~LiveView()
 
 bool LiveView::IsConnected() const
 {
-    return rtspDevice_ != nullptr;
+    return active_;
+}
+
+void LiveView::SetDeviceAddress(const std::string& deviceAddress)
+{
+    deviceAddress_ = deviceAddress;
 }
 
 QString LiveView::TransportText() const
@@ -73,10 +98,24 @@ QString LiveView::TransportText() const
 
 bool LiveView::Connect(const std::string& deviceAddress, QString& errorMessage)
 {
+    assert(!active_);
+    deviceAddress_ = deviceAddress;
+    pictureShown_ = false;
+    reconnecting_ = false;
+    if (!StartConnection(errorMessage)) {
+        return false;
+    }
+    active_ = true;
+    return true;
+}
+
+bool LiveView::StartConnection(QString& errorMessage)
+{
     assert(!rtspDevice_);
     assert(!rtspThread_.joinable());
     stoppedByUser_ = false;
-    const std::string url = "rtsp://" + deviceAddress + kRtspPath;
+    endedBySilence_ = false;
+    const std::string url = "rtsp://" + deviceAddress_ + kRtspPath;
 
     // Without an H.264 decoder there is nothing to show.
     auto decoder = std::make_unique<H264AvDecoder>();
@@ -111,7 +150,7 @@ bool LiveView::Connect(const std::string& deviceAddress, QString& errorMessage)
     silentStreamWatch_->Start();
     streamFacts_.Reset();
     streamClock_.start();
-    pictureShown_ = false;
+    connectionPictures_ = false;
     captionTick_.start();
     return true;
 }
@@ -139,12 +178,18 @@ void LiveView::RunRtspDevice()
 
 void LiveView::Disconnect()
 {
-    assert(rtspDevice_);
-    assert(rtspThread_.joinable());
-    // A second Disconnect before the stop has been handled asks the ended
-    // loop to stop once more, which changes nothing.
+    if (!active_) {
+        return; // the stop has been handled already
+    }
     stoppedByUser_ = true;
-    rtspDevice_->SetStopFlag();
+    if (rtspDevice_) {
+        // A second Disconnect before the stop has been handled asks the
+        // ended loop to stop once more, which changes nothing.
+        rtspDevice_->SetStopFlag();
+        return;
+    }
+    // Waiting to reconnect: nothing runs that must be waited for.
+    Finish(QString());
 }
 
 void LiveView::OnRtspDeviceStopped()
@@ -156,19 +201,70 @@ void LiveView::OnRtspDeviceStopped()
     VLOG(1) << "rtspThread exited normally";
     // Frames of this connection still waiting are not shown any more.
     frameReceiver_->ClearWaitingFrames();
-    const QString error = QString::fromStdString(stopper_->GetLastError());
+    const std::string error = stopper_->GetLastError();
+    const bool final = rtspDevice_->EndIsFinal();
+    const std::string url = rtspDevice_->Url();
 
     rtspDevice_.reset();
     stopper_.reset();
     decoder_.reset();
     VLOG(1) << "RtspDevice is deleted";
-    silentStreamWatch_->Stop();
     captionTick_.stop();
-    pictureShown_ = false;
+    connectionPictures_ = false;
     streamFacts_.Reset();
     SetCaption(QString());
 
-    emit Stopped(stoppedByUser_ ? QString() : error);
+    if (stoppedByUser_) {
+        Finish(QString());
+        return;
+    }
+    if (!pictureShown_ || final) {
+        Finish(QString::fromStdString(error));
+        return;
+    }
+    QString reason = endedBySilence_ ? tr("No picture for %1 s").arg(SilentStreamWatch::kEndAfterMs / 1000)
+                                     : ReasonOf(error, url);
+    if (reason.isEmpty()) {
+        reason = tr("The stream ended");
+    }
+    LOG(INFO) << "Live video of " << deviceAddress_ << " ended (" << reason.toStdString()
+              << "), reconnecting";
+    // The first retry comes soon: a closed connection may be a short hitch.
+    retryTimer_->start(reconnecting_ ? kRetryMs : kFirstRetryMs);
+    reconnecting_ = true;
+    silentStreamWatch_->ShowReconnecting(reason);
+    emit Reconnecting(reason);
+}
+
+void LiveView::OnRetryTimer()
+{
+    if (!active_ || rtspDevice_) {
+        return;
+    }
+    QString error;
+    if (!StartConnection(error)) {
+        Finish(error);
+    }
+}
+
+void LiveView::OnSilenceLimitReached()
+{
+    // Before the first picture the client's own rules decide, as for any
+    // connection that never worked.
+    if (!rtspDevice_ || !pictureShown_ || stoppedByUser_) {
+        return;
+    }
+    endedBySilence_ = true;
+    rtspDevice_->SetStopFlag();
+}
+
+void LiveView::Finish(const QString& error)
+{
+    retryTimer_->stop();
+    silentStreamWatch_->Stop();
+    active_ = false;
+    reconnecting_ = false;
+    emit Stopped(error);
 }
 
 void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
@@ -201,10 +297,16 @@ void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArr
     }
     silentStreamWatch_->PictureShown();
     streamFacts_.AddPicture(streamClock_.elapsed());
-    if (!pictureShown_) {
-        pictureShown_ = true;
+    pictureShown_ = true;
+    if (!connectionPictures_) {
+        connectionPictures_ = true;
         UpdateCaption();
         emit PicturesShown();
+    }
+    if (reconnecting_) {
+        reconnecting_ = false;
+        LOG(INFO) << "Live video of " << deviceAddress_ << " is back";
+        emit Reconnected();
     }
     VLOG(8) << "Received one more frame " << image.width() << "x" << image.height();
 }
@@ -217,7 +319,7 @@ void LiveView::SetStreamInfoShown(bool shown)
 
 QImage LiveView::CurrentPicture() const
 {
-    if (!decoder_ || !pictureShown_) {
+    if (!decoder_ || !connectionPictures_) {
         return QImage();
     }
     const std::unique_ptr<UYVYFrame> picture = decoder_->LastPictureAtOwnSize();
@@ -228,7 +330,7 @@ void LiveView::UpdateCaption()
 {
     uint32_t width = 0;
     uint32_t height = 0;
-    if (!streamInfoShown_ || !pictureShown_ || !decoder_ || !decoder_->LastPictureSize(width, height)) {
+    if (!streamInfoShown_ || !connectionPictures_ || !decoder_ || !decoder_->LastPictureSize(width, height)) {
         SetCaption(QString());
         return;
     }

@@ -22,6 +22,7 @@ class RtspDevice;
 class RtspDeviceStopOnErrorHandler;
 class RtspFrameReceiver;
 class SilentStreamWatch;
+class QTimer;
 
 // The live video of a settings dialog: one RTSP connection at a time to the
 // device's stream, shown in every view it was given.
@@ -35,9 +36,24 @@ class SilentStreamWatch;
 //
 // Stop contract: Disconnect only asks the loop to stop; an error the client
 // reports stops it from the video thread through the connection's own error
-// handler. Either way OnRtspDeviceStopped joins the thread, releases the
-// client, the decoder and the handler, and then emits Stopped. Destruction
-// stops and joins the thread itself, without Stopped.
+// handler. Either way OnRtspDeviceStopped joins the thread and releases the
+// client, the decoder and the handler. Destruction stops and joins the
+// thread itself, without Stopped.
+//
+// Reconnecting: once the stream has shown a picture, an end that the user
+// did not ask for and that another connection may mend (the device closed
+// the connection or ended the stream, a keep-alive failed, no picture for
+// SilentStreamWatch::kEndAfterMs) does not end the live view: the views
+// keep the last picture under "Reconnecting… (<reason>)" and a new client
+// is tried after kFirstRetryMs, then every kRetryMs, each on a thread of its
+// own, until a picture comes, the user disconnects or a final error
+// (refused credentials, no such stream, a picture too large, the end of a
+// stream of a given length) ends it. A
+// connection that never showed a picture ends as before, with its error:
+// there the client's own rule for a silent device ("Device is dead" after a
+// minute) still applies, since nothing shows yet that the address and the
+// stream are right. Once pictures were shown, the 10 s rule ends a silent
+// stream long before that minute.
 class LiveView final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(LiveView)
@@ -49,8 +65,10 @@ public:
     // decimal). False, with the text to show, when there is no H.264 decoder;
     // nothing is connected then.
     bool Connect(const std::string& deviceAddress, QString& errorMessage);
+    // Stops at once: also while waiting to reconnect, and while a new
+    // connection is being made.
     void Disconnect();
-    // From Connect until the stop has been handled.
+    // From Connect until the stop has been handled, reconnecting included.
     bool IsConnected() const;
     // How the video arrives, "UDP" or "TCP"; empty when not connected.
     QString TransportText() const;
@@ -62,16 +80,28 @@ public:
     bool StreamInfoShown() const { return streamInfoShown_; }
 
     // From the first picture of a connection until its stop.
-    bool IsShowingPictures() const { return pictureShown_; }
+    bool IsShowingPictures() const { return connectionPictures_; }
     // The picture being shown, at the stream's own size rather than the
     // views', without anything drawn over it (QImage::Format_RGB888); null
     // when no picture of this connection has been shown.
     QImage CurrentPicture() const;
 
+    // Where the next connection goes (the device's address changed).
+    void SetDeviceAddress(const std::string& deviceAddress);
+
+    static constexpr int kFirstRetryMs = 1000;
+    // Long enough for a device to finish answering a refused attempt, short
+    // enough that a restarted device is back within seconds.
+    static constexpr int kRetryMs = 3000;
+
 signals:
-    // The connection has ended and is released; `error` is empty when the
-    // user stopped it.
+    // The live view has ended and everything is released; `error` is empty
+    // when the user stopped it.
     void Stopped(const QString& error);
+    // The stream ended for `reason` and is being reconnected (again).
+    void Reconnecting(const QString& reason);
+    // A reconnected stream shows pictures again.
+    void Reconnected();
     // Video thread, as its loop has ended.
     void RtspDeviceStopped();
     // The first picture of a connection has been shown.
@@ -81,10 +111,16 @@ private slots:
     void OnRtspDeviceStopped();
     void OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
     void UpdateCaption();
+    void OnSilenceLimitReached();
+    void OnRetryTimer();
 
 private:
+    // A new client, decoder and thread for the current address.
+    bool StartConnection(QString& errorMessage);
     void RunRtspDevice();
     void SetCaption(const QString& text);
+    // Ends the live view: nothing more is tried.
+    void Finish(const QString& error);
 
     std::vector<DrawableView*> views_;               // the dialog's widgets
     RtspFrameReceiver* frameReceiver_ = nullptr;     // child, kept for every connection
@@ -108,5 +144,11 @@ private:
     QElapsedTimer streamClock_;
     QTimer captionTick_;
     bool streamInfoShown_ = true;
-    bool pictureShown_ = false;
+    bool connectionPictures_ = false; // the current connection has shown a picture
+    std::string deviceAddress_;
+    QTimer* retryTimer_ = nullptr; // child; runs while waiting to reconnect
+    bool active_ = false;          // from Connect until Stopped
+    bool pictureShown_ = false;    // since Connect: from then on, ends are reconnected
+    bool reconnecting_ = false;    // from an end until the next picture
+    bool endedBySilence_ = false;  // the current connection was stopped for its silence
 };

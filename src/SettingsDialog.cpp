@@ -145,6 +145,11 @@ void SettingsDialog::Init()
     }
     vf = connect(ui->checkBoxStreamInfo1, SIGNAL(toggled(bool)), this, SLOT(OnStreamInfoToggled(bool)));
     vf = connect(ui->checkBoxStreamInfo2, SIGNAL(toggled(bool)), this, SLOT(OnStreamInfoToggled(bool)));
+    // While the video reconnects no box interrupts: the reason is in the
+    // status line, as over the picture.
+    vf = connect(liveView_, &LiveView::Reconnecting, this,
+                 [this](const QString& reason) { ShowStatus(tr("Reconnecting\u2026 (%1)").arg(reason)); });
+    vf = connect(liveView_, &LiveView::Reconnected, this, [this] { ShowStatus(tr("Video reconnected")); });
 
     CreateAnalyticsPages();
     EnableRtspVideoControls(false);
@@ -430,6 +435,7 @@ void SettingsDialog::OnDeviceAddressChanged()
     const std::string address = IpTypeToString(params_->ip);
     VLOG(1) << "Device address changed, later requests go to " << address;
     httpClientDialog_->setHost(address);
+    liveView_->SetDeviceAddress(address);
 }
 
 QString SettingsDialog::DeviceUrl(const char* path) const

@@ -24,26 +24,40 @@ SilentStreamWatch::~SilentStreamWatch() = default;
 void SilentStreamWatch::Start()
 {
     sincePicture_.start();
+    limitReported_ = false;
     tick_.start();
 }
 
 void SilentStreamWatch::PictureShown()
 {
     sincePicture_.start();
+    limitReported_ = false;
+    reconnecting_ = false;
     ShowText(QString());
+}
+
+void SilentStreamWatch::ShowReconnecting(const QString& reason)
+{
+    reconnecting_ = true;
+    ShowText(tr("Reconnecting\u2026 (%1)").arg(reason));
 }
 
 void SilentStreamWatch::Stop()
 {
     tick_.stop();
+    reconnecting_ = false;
     ShowText(QString());
 }
 
 void SilentStreamWatch::OnTick()
 {
     const qint64 silentMs = sincePicture_.elapsed();
-    if (silentMs >= kSilenceMs) {
+    if (!reconnecting_ && silentMs >= kSilenceMs) {
         ShowText(tr("No video for %1 s").arg(silentMs / 1000));
+    }
+    if (!limitReported_ && silentMs >= kEndAfterMs) {
+        limitReported_ = true;
+        emit SilenceLimitReached();
     }
 }
 

@@ -47,6 +47,19 @@ std::string PortText(const MediaSubsession& subsession)
     return "client ports " + std::to_string(port) + "-" + std::to_string(port + 1);
 }
 
+// The device refused the credentials, or has no such stream: another
+// connection would be refused the same way.
+bool IsFinalDescribeFailure(int resultCode)
+{
+    return resultCode == 401 || resultCode == 403 || resultCode == 404;
+}
+
+// A device without GET_PARAMETER still streams; its keep-alive just has no use.
+bool IsKeepAliveNotSupported(int resultCode)
+{
+    return resultCode == 405 || resultCode == 451 || resultCode == 501;
+}
+
 } // namespace
 
 StreamClientState::~StreamClientState()
@@ -260,14 +273,34 @@ bool RtspDevice::OnInterleavedPacket(uint8_t channel, const uint8_t* data, size_
     return scs_.session != nullptr && scs_.session->DeliverInterleaved(channel, data, size);
 }
 
-void RtspDevice::OnConnectionClosed(const std::string& reason)
+void RtspDevice::OnConnectionLost(const std::string& message)
 {
-    // Over UDP the video goes on, and the next request connects anew.
-    if (!overTcp_ || !playing_) {
+    RTSPClient::OnConnectionLost(message);
+    if (overTcp_) {
+        // The video came on that connection: it has ended.
+        if (playing_) {
+            playing_ = false;
+            ReportError(url_ + " The connection that carried the video was lost: " + message);
+        }
         return;
     }
-    playing_ = false;
-    ReportError(url_ + " The connection that carried the video was lost: " + reason);
+    // Before the session exists the request under way reports the failure;
+    // after an error the loop is ending anyway.
+    if (scs_.session == nullptr || errorReported_) {
+        return;
+    }
+    lostConnectionText_ = message;
+    sendGetParameterCommand(*scs_.session, AfterConnectionCheck, nullptr);
+}
+
+void RtspDevice::AfterConnectionCheck(RTSPClient* rtspClient, int resultCode, char* resultString)
+{
+    delete[] resultString;
+    if (resultCode == 0 || IsKeepAliveNotSupported(resultCode)) {
+        return;
+    }
+    RtspDevice& device = DeviceOf(rtspClient);
+    device.ReportError(device.Url() + " " + device.lostConnectionText_);
 }
 
 void RtspDevice::SetStopFlag()
@@ -308,9 +341,16 @@ std::vector<IFrameObserver*> RtspDevice::GetFrameObservers() const
 
 void RtspDevice::ReportError(const std::string& text)
 {
+    errorReported_ = true;
     if (IErrorHandler* handler = errorHandler_.load()) {
         handler->ErrorOccured(this, text);
     }
+}
+
+void RtspDevice::ReportFinalError(const std::string& text)
+{
+    endIsFinal_ = true;
+    ReportError(text);
 }
 
 void RtspDevice::CheckState1(void* clientData)
@@ -322,7 +362,7 @@ void RtspDevice::CheckState()
 {
     checkStateTask_ = envir().taskScheduler().scheduleDelayedTask(kCheckStatePeriodUs, CheckState1, this);
     if (scs_.session != nullptr) {
-        sendGetParameterCommand(*scs_.session, nullptr, nullptr);
+        sendGetParameterCommand(*scs_.session, continueAfterKeepAlive, nullptr);
     }
     const long long now = MonotonicSeconds();
     if (lastUsedTime_ != 0 && lastUsedTime_ < now && now - lastUsedTime_ > kDeadAfterSeconds) {
@@ -339,8 +379,13 @@ void continueAfterDESCRIBE(RTSPClient* rtspClient, int resultCode, char* resultS
     StreamClientState& scs = device.GetStreamClientState();
     do {
         if (resultCode != 0) {
-            device.ReportError(device.Url() + " Failed to get a SDP description: " +
-                               (resultString != nullptr ? resultString : ""));
+            const std::string text = device.Url() + " Failed to get a SDP description: " +
+                                     (resultString != nullptr ? resultString : "");
+            if (IsFinalDescribeFailure(resultCode)) {
+                device.ReportFinalError(text);
+            } else {
+                device.ReportError(text);
+            }
             delete[] resultString;
             break;
         }
@@ -483,6 +528,19 @@ void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultStrin
     delete[] resultString;
 }
 
+void continueAfterKeepAlive(RTSPClient* rtspClient, int resultCode, char* resultString)
+{
+    RtspDevice& device = DeviceOf(rtspClient);
+    const std::string reason = resultString != nullptr ? resultString : "";
+    delete[] resultString;
+    if (resultCode == 0 || IsKeepAliveNotSupported(resultCode)) {
+        return;
+    }
+    // A device that restarted quickly answers for a session it no longer
+    // knows: the stream is gone even though the connection is up.
+    device.ReportError(device.Url() + " The keep-alive failed: " + reason);
+}
+
 void subsessionAfterPlaying(void* clientData)
 {
     auto* subsession = static_cast<MediaSubsession*>(clientData);
@@ -517,7 +575,8 @@ void streamTimerHandler(void* clientData)
     RtspDevice& device = DeviceOf(rtspClient);
     device.GetStreamClientState().streamTimerTask = nullptr;
     shutdownStream(rtspClient);
-    device.ReportError(device.Url() + " The stream reached the end of its announced range");
+    // A stream of a given length: a new connection would only play it again.
+    device.ReportFinalError(device.Url() + " The stream reached the end of its announced range");
 }
 
 void shutdownStream(RTSPClient* rtspClient)

@@ -53,9 +53,10 @@ protected:
 // UDP), the stream is set up again on a new RTSP connection with RTP and RTCP
 // interleaved on it, and stays there. A closed connection then ends the video,
 // and is reported. Fatal problems, and every end of the stream that the
-// device announces (a failed PLAY, an RTCP BYE, the end of the announced range),
-// go as texts to the error handler at once. The device URL's host must be a
-// numeric IPv4 address. Stop it with SetStopFlag from any thread; Run then sends
+// device announces (a failed PLAY, an RTCP BYE, the end of the announced range,
+// a failed keep-alive, a closed RTSP connection that cannot be made again for
+// the session), go as texts to the error handler at once. The device URL's
+// host must be a numeric IPv4 address. Stop it with SetStopFlag from any thread; Run then sends
 // TEARDOWN and returns without waiting for its answer. Destroy it on another
 // thread once Run has returned. It never restarts.
 class RtspDevice final : private RtspDeviceEnvironment, public RTSPClient {
@@ -75,6 +76,12 @@ public:
     StreamClientState& GetStreamClientState() { return scs_; }
 
     void ReportError(const std::string& text);
+    // An error that another connection to the same device would meet again
+    // (refused credentials, no such stream, a picture too large to show, the
+    // end of a stream of a given length).
+    void ReportFinalError(const std::string& text);
+    // After Run has returned: whether a reported error was final.
+    bool EndIsFinal() const { return endIsFinal_; }
     void SetErrorHandler(IErrorHandler* handler) { errorHandler_ = handler; }
 
     void UpdateLastUsedTime(long long seconds) { lastUsedTime_ = seconds; }
@@ -110,11 +117,16 @@ private:
     void TearDown();
     void OnForeignBaseIgnored(const std::string& header, const std::string& url) override;
     bool OnInterleavedPacket(uint8_t channel, const uint8_t* data, size_t size) override;
-    void OnConnectionClosed(const std::string& reason) override;
     static void CheckUdpArrival1(void* clientData);
     void CheckUdpArrival();
     static void FallBackToTcp1(void* clientData);
     void FallBackToTcp(const std::string& reason);
+    // Over TCP the lost connection carried the video, which has ended. Over
+    // UDP some devices close the connection once the stream plays and go on
+    // sending; a restarted one refuses the next connection or no longer
+    // knows the session. A keep-alive on a new connection tells which.
+    void OnConnectionLost(const std::string& message) override;
+    static void AfterConnectionCheck(RTSPClient* rtspClient, int resultCode, char* resultString);
     ThreadSafeTaskScheduler& Scheduler() const;
 
     StreamClientState scs_;
@@ -133,6 +145,9 @@ private:
     TaskToken udpCheckTask_ = nullptr;
     TaskToken fallbackTask_ = nullptr;
     std::string fallbackReason_;
+    std::atomic<bool> endIsFinal_{false};
+    bool errorReported_ = false;     // video thread only
+    std::string lostConnectionText_; // why the last connection ended; video thread only
 };
 
 // Response handlers of the connection, on the video thread.
@@ -140,6 +155,7 @@ void continueAfterDESCRIBE(RTSPClient* rtspClient, int resultCode, char* resultS
 void setupNextSubsession(RTSPClient* rtspClient);
 void continueAfterSETUP(RTSPClient* rtspClient, int resultCode, char* resultString);
 void continueAfterPLAY(RTSPClient* rtspClient, int resultCode, char* resultString);
+void continueAfterKeepAlive(RTSPClient* rtspClient, int resultCode, char* resultString);
 void subsessionAfterPlaying(void* clientData);
 void subsessionByeHandler(void* clientData);
 void streamTimerHandler(void* clientData);

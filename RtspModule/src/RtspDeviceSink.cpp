@@ -56,7 +56,7 @@ void RtspDeviceSink::CheckPictureSize(const unsigned char* sps, size_t size)
                              std::to_string(kMaxPictureSide) + "x" + std::to_string(kMaxPictureSide);
     LOG(ERROR) << text;
     if (device_ != nullptr) {
-        device_->ReportError(text);
+        device_->ReportFinalError(text);
     }
 }
 

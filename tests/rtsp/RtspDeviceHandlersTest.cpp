@@ -150,6 +150,7 @@ TEST(RtspDeviceHandlersTest, TheEndOfThePlayRangeEndsTheStreamWithAReport)
         ASSERT_TRUE(runner.WaitForEnd(10s));
         EXPECT_EQ(runner.Errors(), std::vector<std::string>{
                                        server.Url() + " The stream reached the end of its announced range"});
+        EXPECT_TRUE(runner.Device().EndIsFinal());
         printed = capture.Text();
     }
     EXPECT_NE(printed.find("Started playing session (for up to 2.5 seconds)...\n"), std::string::npos)
@@ -160,3 +161,53 @@ TEST(RtspDeviceHandlersTest, TheEndOfThePlayRangeEndsTheStreamWithAReport)
 }
 
 } // namespace
+
+TEST(RtspDeviceHandlersTest, OnlyRefusedCredentialsOrAMissingStreamEndForGood)
+{
+    for (const auto& [status, final] :
+         std::vector<std::pair<std::string, bool>>{{"401 Unauthorized", true},
+                                                   {"403 Forbidden", true},
+                                                   {"404 Not Found", true},
+                                                   {"503 Service Unavailable", false},
+                                                   {"", false}}) {
+        SCOPED_TRACE(status);
+        ScriptedServer server([status = status](const std::string& request, int) -> std::string {
+            // No status: the connection closes without an answer.
+            return status.empty() ? std::string()
+                                  : "RTSP/1.0 " + status + "\r\nCSeq: " + CSeqOf(request) + "\r\n\r\n";
+        });
+        DeviceRunner runner(server.Url(), "root", "vbnq");
+        runner.Start();
+        ASSERT_TRUE(runner.WaitForEnd(10s));
+        EXPECT_EQ(runner.Errors().size(), 1u);
+        EXPECT_EQ(runner.Device().EndIsFinal(), final);
+    }
+}
+
+TEST(RtspDeviceHandlersTest, AKeepAliveForAnUnknownSessionEndsTheStreamAndAnUnsupportedOneDoesNot)
+{
+    // Both at once: the first keep-alive of a stream goes out after 6 s.
+    const auto keepAliveAnswering = [](const std::string& status) {
+        const ScriptedServer::Script device = Device(kVideoAndMetadata);
+        return [device, status](const std::string& request, int index) -> std::string {
+            if (Is(request, "GET_PARAMETER")) {
+                return "RTSP/1.0 " + status + "\r\nCSeq: " + CSeqOf(request) + "\r\n\r\n";
+            }
+            return device(request, index);
+        };
+    };
+    ScriptedServer restarted(keepAliveAnswering("454 Session Not Found"));
+    ScriptedServer plain(keepAliveAnswering("405 Method Not Allowed"));
+    DeviceRunner ended(restarted.Url(), "root", "vbnq");
+    DeviceRunner goesOn(plain.Url(), "root", "vbnq");
+    ended.Start();
+    goesOn.Start();
+    ASSERT_TRUE(ended.WaitForEnd(15s));
+    EXPECT_EQ(ended.Errors(),
+              std::vector<std::string>{restarted.Url() + " The keep-alive failed: 454 Session Not Found"});
+    EXPECT_FALSE(ended.Device().EndIsFinal());
+    ASSERT_TRUE(
+        PollFor(5s, [&] { return !Methods(plain).empty() && Methods(plain).back() == "GET_PARAMETER"; }));
+    EXPECT_FALSE(goesOn.WaitForEnd(500ms));
+    EXPECT_TRUE(goesOn.Errors().empty());
+}

@@ -243,12 +243,14 @@ TEST_F(SinkTest, APictureLargerThan8192SquareStopsTheStreamWithAReason)
     source_->Feed(Nal(0x41, 10), timeval{0, 0});
     EXPECT_TRUE(errors.errors.empty());
     EXPECT_EQ(observer_.frames.size(), 2u);
+    EXPECT_FALSE(device_.EndIsFinal());
 
     source_->Feed(BaselineSps(1024, 68), timeval{0, 0}); // 16384 x 1088
     source_->Feed(Nal(0x65, 100), timeval{0, 0});
     EXPECT_EQ(errors.errors, (std::vector<std::string>{"The stream's picture size 16384x1088 exceeds the "
                                                        "largest supported size 8192x8192"}));
     EXPECT_EQ(observer_.frames.size(), 2u) << "nothing of such a stream is handed on";
+    EXPECT_TRUE(device_.EndIsFinal()) << "a new connection would get the same pictures";
 
     // Announced in the SDP: reported as the sink starts.
     Medium::close(sink_);

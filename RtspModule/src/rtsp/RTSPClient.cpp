@@ -63,13 +63,18 @@ bool RTSPClient::OnInterleavedPacket(uint8_t /*channel*/, const uint8_t* /*data*
     return true;
 }
 
-void RTSPClient::OnConnectionClosed(const std::string& /*reason*/) {}
-
 void RTSPClient::OnForeignBaseIgnored(const std::string& header, const std::string& url)
 {
     if (verbosityLevel_ >= 1) {
         envir() << "Ignored the " << header << " \"" << url << "\": another server than " << serverUrl_
                 << "\n";
+    }
+}
+
+void RTSPClient::OnConnectionLost(const std::string& message)
+{
+    if (verbosityLevel_ >= 1) {
+        envir() << "Lost the connection to " << serverUrl_ << ": " << message << "\n";
     }
 }
 
@@ -348,12 +353,14 @@ void RTSPClient::DropConnection()
     sessionId_.clear();
 }
 
-void RTSPClient::ConnectionFailed(int resultCode, const std::string& message)
+void RTSPClient::ConnectionFailed(int resultCode, const std::string& message, bool established)
 {
     envir().setResultMsg(message);
     CloseConnection();
     FailAll(resultCode, message);
-    OnConnectionClosed(message);
+    if (established) {
+        OnConnectionLost(message);
+    }
 }
 
 void RTSPClient::SendInterleaved(uint8_t channel, const uint8_t* data, size_t size)
@@ -437,7 +444,7 @@ void RTSPClient::SocketHandler(void* clientData, int mask)
         getsockopt(self->socket_, SOL_SOCKET, SO_ERROR, &error, &length);
         if (error != 0) {
             self->envir().setResultErrMsg("Connection to server failed: ", error);
-            self->ConnectionFailed(-error, self->envir().getResultMsg());
+            self->ConnectionFailed(-error, self->envir().getResultMsg(), false);
             return;
         }
         self->connecting_ = false;

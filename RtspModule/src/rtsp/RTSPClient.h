@@ -87,9 +87,11 @@ protected:
     // anything set up, which ends the connection as an error. By default
     // every packet is skipped.
     virtual bool OnInterleavedPacket(uint8_t channel, const uint8_t* data, size_t size);
-    // The connection failed or the server closed it (after the requests still
-    // waiting have been failed). Not called for closes of the client's own.
-    virtual void OnConnectionClosed(const std::string& reason);
+    // An established connection failed, the server closed it or its data could
+    // not be read (`message` says which); the answers still awaited have failed
+    // already. Not called for closes of the client's own, nor for a connection
+    // that could not be made. The next request connects again.
+    virtual void OnConnectionLost(const std::string& message);
 
 private:
     struct Request {
@@ -108,7 +110,9 @@ private:
     bool Connect();
     void CloseConnection();
     void FailAll(int resultCode, const std::string& message);
-    void ConnectionFailed(int resultCode, const std::string& message);
+    // Closes the connection and fails every request waiting on it;
+    // `established` connections are reported lost as well.
+    void ConnectionFailed(int resultCode, const std::string& message, bool established = true);
     void UpdateSocketHandling();
     static void SocketHandler(void* clientData, int mask);
     void HandleWritable();
