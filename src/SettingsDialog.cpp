@@ -598,260 +598,262 @@ void SettingsDialog::OnStreamInfoToggled(bool shown)
     if (settings.value(QString::fromLatin1(kStreamInfoKey), true).toBool() != shown) {
         settings.setValue(QString::fromLatin1(kStreamInfoKey), shown);
     }
-    QSize SettingsDialog::PictureSize() const
-    {
-        for (QWidget* w : {ui->videoWidget1, ui->videoWidget2}) {
-            const QImage& picture = qobject_cast<DrawableView*>(w)->image();
-            if (!picture.isNull()) {
-                return picture.size();
-            }
+}
+
+QSize SettingsDialog::PictureSize() const
+{
+    for (QWidget* w : {ui->videoWidget1, ui->videoWidget2}) {
+        const QImage& picture = qobject_cast<DrawableView*>(w)->image();
+        if (!picture.isNull()) {
+            return picture.size();
         }
+    }
+    return {};
+}
+
+void SettingsDialog::SetTemplateBusy(bool busy)
+{
+    ui->pushButtonSaveTemplate->setEnabled(!busy);
+    ui->pushButtonApplyTemplate->setEnabled(!busy);
+}
+
+void SettingsDialog::WithDeviceConfig(bool fresh, const QString& failedText,
+                                      const std::function<QString(const QByteArray&)>& then)
+{
+    if (!fresh && configTextHeld_) {
+        const QString error = then(configText_);
+        if (!error.isEmpty()) {
+            DisplayError(error);
+        }
+        return;
+    }
+    router_->Start(
+        this, kTemplateConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
+        [this, then](const QByteArray& content) {
+            configText_ = content;
+            configTextHeld_ = true;
+            // Out of the router's hand-over first: what follows opens modal
+            // dialogs.
+            QTimer::singleShot(0, this, [this, then, content] {
+                const QString error = then(content);
+                if (!error.isEmpty()) {
+                    DisplayError(error);
+                }
+            });
+            return QString();
+        },
+        [this, failedText](const QString& message) {
+            SetTemplateBusy(false);
+            return failedText.arg(message);
+        });
+}
+
+void SettingsDialog::OnSaveTemplate()
+{
+    SetTemplateBusy(true);
+    WithDeviceConfig(false,
+                     tr("The template was not saved: the device's configuration could not be read: %1"),
+                     [this](const QByteArray& config) { return SaveTemplate(config); });
+}
+
+QString SettingsDialog::SaveTemplate(const QByteArray& config)
+{
+    SetTemplateBusy(false);
+    const DeviceNetworkParams& p = *params_;
+    TemplateSource source;
+    source.deviceName = QString::fromStdString(p.deviceName);
+    source.mac = QString::fromStdString(utils::GetPrintedBufferInHex(p.mac, sizeof p.mac, sizeof p.mac, "-"));
+    source.address = QString::fromStdString(IpTypeToString(p.ip));
+    const QSize picture = PictureSize();
+    source.videoWidth = picture.width();
+    source.videoHeight = picture.height();
+    QByteArray text;
+    QString error;
+    if (!MakeConfigTemplate(VcaConfigReader(config), source, text, error)) {
+        return tr("The template was not saved: %1").arg(error);
+    }
+    const QString path = AskTemplateFile(this, true);
+    if (path.isEmpty()) {
         return {};
     }
-
-    void SettingsDialog::SetTemplateBusy(bool busy)
-    {
-        ui->pushButtonSaveTemplate->setEnabled(!busy);
-        ui->pushButtonApplyTemplate->setEnabled(!busy);
+    // The file is replaced only once it has been written whole.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        return tr("The template could not be written to %1: %2")
+            .arg(QDir::toNativeSeparators(path), file.errorString());
     }
+    ShowStatus(tr("Template saved to %1").arg(QDir::toNativeSeparators(path)));
+    return {};
+}
 
-    void SettingsDialog::WithDeviceConfig(bool fresh, const QString& failedText,
-                                          const std::function<QString(const QByteArray&)>& then)
-    {
-        if (!fresh && configTextHeld_) {
-            const QString error = then(configText_);
-            if (!error.isEmpty()) {
-                DisplayError(error);
-            }
-            return;
-        }
-        router_->Start(
-            this, kTemplateConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
-            [this, then](const QByteArray& content) {
-                configText_ = content;
-                configTextHeld_ = true;
-                // Out of the router's hand-over first: what follows opens modal
-                // dialogs.
-                QTimer::singleShot(0, this, [this, then, content] {
-                    const QString error = then(content);
-                    if (!error.isEmpty()) {
-                        DisplayError(error);
-                    }
-                });
-                return QString();
-            },
-            [this, failedText](const QString& message) {
-                SetTemplateBusy(false);
-                return failedText.arg(message);
-            });
+void SettingsDialog::OnApplyTemplate()
+{
+    const QString path = AskTemplateFile(this, false);
+    if (path.isEmpty()) {
+        return;
     }
-
-    void SettingsDialog::OnSaveTemplate()
-    {
-        SetTemplateBusy(true);
-        WithDeviceConfig(false,
-                         tr("The template was not saved: the device's configuration could not be read: %1"),
-                         [this](const QByteArray& config) { return SaveTemplate(config); });
+    QByteArray text;
+    std::unique_ptr<VcaConfigReader> read;
+    QString error;
+    if (!ReadTemplateFile(path, text, read, error)) {
+        DisplayError(error);
+        return;
     }
+    int width = 0;
+    int height = 0;
+    ReadTemplateVideoSize(text, width, height);
+    TemplatePartsDialog choice(this, TemplateAspectWarning(QSize(width, height), PictureSize()));
+    if (choice.exec() != QDialog::Accepted) {
+        ShowStatus(tr("Template not applied; nothing was sent"));
+        return;
+    }
+    const std::vector<TemplatePart> parts = choice.Choice().Chosen();
+    if (std::find(parts.begin(), parts.end(), TemplatePart::Zones) != parts.end() &&
+        zonesTab_->HasUnappliedChanges() &&
+        !Ask(tr("The template's zones replace the zone changes not yet applied. Apply the template?"))) {
+        ShowStatus(tr("Template not applied; nothing was sent"));
+        return;
+    }
+    SetTemplateBusy(true);
+    const std::shared_ptr<VcaConfigReader> tmpl(std::move(read));
+    // Zones and classes are removed before the template's are added: only
+    // after the device's configuration was read whole, just now.
+    WithDeviceConfig(
+        true, tr("The template was not applied: the device's configuration could not be read: %1"),
+        [this, tmpl, parts](const QByteArray& config) { return ApplyTemplate(tmpl, parts, config); });
+}
 
-    QString SettingsDialog::SaveTemplate(const QByteArray& config)
-    {
+QString SettingsDialog::ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tmpl,
+                                      const std::vector<TemplatePart>& parts, const QByteArray& device)
+{
+    const VcaConfigReader current(device);
+    if (!current.IsWhole() || !ConfirmAnalyticsApply()) {
         SetTemplateBusy(false);
-        const DeviceNetworkParams& p = *params_;
-        TemplateSource source;
-        source.deviceName = QString::fromStdString(p.deviceName);
-        source.mac =
-            QString::fromStdString(utils::GetPrintedBufferInHex(p.mac, sizeof p.mac, sizeof p.mac, "-"));
-        source.address = QString::fromStdString(IpTypeToString(p.ip));
-        const QSize picture = PictureSize();
-        source.videoWidth = picture.width();
-        source.videoHeight = picture.height();
-        QByteArray text;
-        QString error;
-        if (!MakeConfigTemplate(VcaConfigReader(config), source, text, error)) {
-            return tr("The template was not saved: %1").arg(error);
-        }
-        const QString path = AskTemplateFile(this, true);
-        if (path.isEmpty()) {
+        if (current.IsWhole()) {
+            ShowStatus(tr("Template not applied; nothing was sent"));
             return {};
         }
-        // The file is replaced only once it has been written whole.
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-            return tr("The template could not be written to %1: %2")
-                .arg(QDir::toNativeSeparators(path), file.errorString());
-        }
-        ShowStatus(tr("Template saved to %1").arg(QDir::toNativeSeparators(path)));
-        return {};
+        return tr("The template was not applied: %1").arg(current.NotWholeMessage());
     }
-
-    void SettingsDialog::OnApplyTemplate()
-    {
-        const QString path = AskTemplateFile(this, false);
-        if (path.isEmpty()) {
-            return;
-        }
-        QByteArray text;
-        std::unique_ptr<VcaConfigReader> read;
-        QString error;
-        if (!ReadTemplateFile(path, text, read, error)) {
-            DisplayError(error);
-            return;
-        }
-        int width = 0;
-        int height = 0;
-        ReadTemplateVideoSize(text, width, height);
-        TemplatePartsDialog choice(this, TemplateAspectWarning(QSize(width, height), PictureSize()));
-        if (choice.exec() != QDialog::Accepted) {
-            ShowStatus(tr("Template not applied; nothing was sent"));
-            return;
-        }
-        const std::vector<TemplatePart> parts = choice.Choice().Chosen();
-        if (std::find(parts.begin(), parts.end(), TemplatePart::Zones) != parts.end() &&
-            zonesTab_->HasUnappliedChanges() &&
-            !Ask(tr("The template's zones replace the zone changes not yet applied. Apply the template?"))) {
-            ShowStatus(tr("Template not applied; nothing was sent"));
-            return;
-        }
-        SetTemplateBusy(true);
-        const std::shared_ptr<VcaConfigReader> tmpl(std::move(read));
-        // Zones and classes are removed before the template's are added: only
-        // after the device's configuration was read whole, just now.
-        WithDeviceConfig(
-            true, tr("The template was not applied: the device's configuration could not be read: %1"),
-            [this, tmpl, parts](const QByteArray& config) { return ApplyTemplate(tmpl, parts, config); });
-    }
-
-    QString SettingsDialog::ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tmpl,
-                                          const std::vector<TemplatePart>& parts, const QByteArray& device)
-    {
-        const VcaConfigReader current(device);
-        if (!current.IsWhole() || !ConfirmAnalyticsApply()) {
+    for (const TemplatePart part : parts) {
+        const QString problem = TemplatePartProblem(*tmpl, part);
+        if (!problem.isEmpty()) {
             SetTemplateBusy(false);
-            if (current.IsWhole()) {
-                ShowStatus(tr("Template not applied; nothing was sent"));
-                return {};
-            }
-            return tr("The template was not applied: %1").arg(current.NotWholeMessage());
+            return tr("The template was not applied: %1: %2").arg(TemplatePartName(part), problem);
         }
-        for (const TemplatePart part : parts) {
-            const QString problem = TemplatePartProblem(*tmpl, part);
-            if (!problem.isEmpty()) {
-                SetTemplateBusy(false);
-                return tr("The template was not applied: %1: %2").arg(TemplatePartName(part), problem);
-            }
+    }
+    QString firstFailure;
+    bool cancelled = false;
+    for (const TemplatePart part : parts) {
+        // A part the device already holds is not sent again.
+        if (TemplatePartMatches(*tmpl, current, part)) {
+            continue;
         }
-        QString firstFailure;
-        bool cancelled = false;
-        for (const TemplatePart part : parts) {
-            // A part the device already holds is not sent again.
-            if (TemplatePartMatches(*tmpl, current, part)) {
+        const QString name = TemplatePartName(part);
+        const std::vector<QString> paths = TemplatePartCommands(*tmpl, part);
+        const int count = static_cast<int>(paths.size());
+        QString failure;
+        // A part stops at its first failed request: no zone or class is
+        // added after a removal that did not go through.
+        for (int i = 0; i < count && !cancelled && failure.isEmpty(); ++i) {
+            httpClientDialog_->setAction(tr("Applying the template's %1").arg(name), i + 1, count);
+            if (httpClientDialog_->request(paths[static_cast<size_t>(i)].toStdString())) {
                 continue;
             }
-            const QString name = TemplatePartName(part);
-            const std::vector<QString> paths = TemplatePartCommands(*tmpl, part);
-            const int count = static_cast<int>(paths.size());
-            QString failure;
-            // A part stops at its first failed request: no zone or class is
-            // added after a removal that did not go through.
-            for (int i = 0; i < count && !cancelled && failure.isEmpty(); ++i) {
-                httpClientDialog_->setAction(tr("Applying the template's %1").arg(name), i + 1, count);
-                if (httpClientDialog_->request(paths[static_cast<size_t>(i)].toStdString())) {
-                    continue;
+            cancelled = httpClientDialog_->wasCancelledByUser();
+            if (!cancelled) {
+                failure = httpClientDialog_->lastError();
+                if (failure.isEmpty()) {
+                    failure = tr("The device did not accept a command");
                 }
-                cancelled = httpClientDialog_->wasCancelledByUser();
-                if (!cancelled) {
-                    failure = httpClientDialog_->lastError();
-                    if (failure.isEmpty()) {
-                        failure = tr("The device did not accept a command");
-                    }
-                }
-            }
-            const QString what = QStringLiteral("template: %1").arg(name);
-            if (cancelled) {
-                RecordChange(what, QStringLiteral("cancelled, the device may hold part of the change"));
-                break;
-            }
-            RecordChange(what, failure.isEmpty() ? QStringLiteral("changed")
-                                                 : QStringLiteral("failed: ") + failure);
-            if (firstFailure.isEmpty() && !failure.isEmpty()) {
-                firstFailure = tr("%1: %2").arg(name, failure);
             }
         }
-        // Whatever was sent, the device tells what it now holds.
-        router_->Start(
-            this, kTemplateConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
-            [this, tmpl, parts, firstFailure, cancelled](const QByteArray& content) {
-                return TakeTemplateReadBack(*tmpl, parts, firstFailure, cancelled, content);
-            },
-            [this](const QString& message) {
-                SetTemplateBusy(false);
-                return tr("The template was sent, but the device's configuration could not be read back, so "
-                          "whether it applied is not known: %1")
-                    .arg(message);
-            });
+        const QString what = QStringLiteral("template: %1").arg(name);
+        if (cancelled) {
+            RecordChange(what, QStringLiteral("cancelled, the device may hold part of the change"));
+            break;
+        }
+        RecordChange(what,
+                     failure.isEmpty() ? QStringLiteral("changed") : QStringLiteral("failed: ") + failure);
+        if (firstFailure.isEmpty() && !failure.isEmpty()) {
+            firstFailure = tr("%1: %2").arg(name, failure);
+        }
+    }
+    // Whatever was sent, the device tells what it now holds.
+    router_->Start(
+        this, kTemplateConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
+        [this, tmpl, parts, firstFailure, cancelled](const QByteArray& content) {
+            return TakeTemplateReadBack(*tmpl, parts, firstFailure, cancelled, content);
+        },
+        [this](const QString& message) {
+            SetTemplateBusy(false);
+            return tr("The template was sent, but the device's configuration could not be read back, so "
+                      "whether it applied is not known: %1")
+                .arg(message);
+        });
+    return {};
+}
+
+QString SettingsDialog::TakeTemplateReadBack(const VcaConfigReader& tmpl,
+                                             const std::vector<TemplatePart>& parts,
+                                             const QString& sendFailure, bool cancelled,
+                                             const QByteArray& content)
+{
+    SetTemplateBusy(false);
+    configText_ = content;
+    configTextHeld_ = true;
+    const VcaConfigReader device(content);
+    if (!device.IsWhole()) {
+        return tr("The template was sent, but whether it applied is not known: %1")
+            .arg(device.NotWholeMessage());
+    }
+    QStringList matching;
+    QStringList differing;
+    for (const TemplatePart part : parts) {
+        (TemplatePartMatches(tmpl, device, part) ? matching : differing) << TemplatePartName(part);
+        // The pages of the parts sent show what the device now holds; the
+        // others keep what the user may be editing.
+        QString unused;
+        switch (part) {
+        case TemplatePart::Zones:
+            zonesTab_->TakeConfig(device);
+            break;
+        case TemplatePart::Classifier: {
+            ClassifierValues values;
+            if (device.ReadClassifier(values, unused)) {
+                classifierTab_->SetClassifier(values);
+            }
+            break;
+        }
+        case TemplatePart::Encoder:
+            sourcePage_->ShowEncoderFields(device);
+            break;
+        case TemplatePart::Camera:
+            cameraPositionTab_->TakeConfig(device);
+            UpdateEnableGridControls(false);
+            break;
+        }
+    }
+    const QString separator = QStringLiteral(", ");
+    if (differing.isEmpty() && sendFailure.isEmpty() && !cancelled) {
+        ShowStatus(tr("Template applied: %1 match the file").arg(matching.join(separator)));
         return {};
     }
-
-    QString SettingsDialog::TakeTemplateReadBack(
-        const VcaConfigReader& tmpl, const std::vector<TemplatePart>& parts, const QString& sendFailure,
-        bool cancelled, const QByteArray& content)
-    {
-        SetTemplateBusy(false);
-        configText_ = content;
-        configTextHeld_ = true;
-        const VcaConfigReader device(content);
-        if (!device.IsWhole()) {
-            return tr("The template was sent, but whether it applied is not known: %1")
-                .arg(device.NotWholeMessage());
+    QString result;
+    if (differing.isEmpty()) {
+        result = tr("%1 match the file").arg(matching.join(separator));
+    } else {
+        result = differing.size() == 1 ? tr("%1 does not match the file").arg(differing.front())
+                                       : tr("%1 do not match the file").arg(differing.join(separator));
+        if (!matching.isEmpty()) {
+            result += matching.size() == 1 ? tr("; %1 matches it").arg(matching.front())
+                                           : tr("; %1 match it").arg(matching.join(separator));
         }
-        QStringList matching;
-        QStringList differing;
-        for (const TemplatePart part : parts) {
-            (TemplatePartMatches(tmpl, device, part) ? matching : differing) << TemplatePartName(part);
-            // The pages of the parts sent show what the device now holds; the
-            // others keep what the user may be editing.
-            QString unused;
-            switch (part) {
-            case TemplatePart::Zones:
-                zonesTab_->TakeConfig(device);
-                break;
-            case TemplatePart::Classifier: {
-                ClassifierValues values;
-                if (device.ReadClassifier(values, unused)) {
-                    classifierTab_->SetClassifier(values);
-                }
-                break;
-            }
-            case TemplatePart::Encoder:
-                sourcePage_->ShowEncoderFields(device);
-                break;
-            case TemplatePart::Camera:
-                cameraPositionTab_->TakeConfig(device);
-                UpdateEnableGridControls(false);
-                break;
-            }
-        }
-        const QString separator = QStringLiteral(", ");
-        if (differing.isEmpty() && sendFailure.isEmpty() && !cancelled) {
-            ShowStatus(tr("Template applied: %1 match the file").arg(matching.join(separator)));
-            return {};
-        }
-        QString result;
-        if (differing.isEmpty()) {
-            result = tr("%1 match the file").arg(matching.join(separator));
-        } else {
-            result = differing.size() == 1 ? tr("%1 does not match the file").arg(differing.front())
-                                           : tr("%1 do not match the file").arg(differing.join(separator));
-            if (!matching.isEmpty()) {
-                result += matching.size() == 1 ? tr("; %1 matches it").arg(matching.front())
-                                               : tr("; %1 match it").arg(matching.join(separator));
-            }
-        }
-        if (cancelled) {
-            ShowStatus(tr("Applying the template was cancelled: %1").arg(result));
-            return {};
-        }
-        return sendFailure.isEmpty() ? tr("Template not applied whole: %1").arg(result)
-                                     : tr("Template not applied whole: %1 (%2)").arg(result, sendFailure);
     }
+    if (cancelled) {
+        ShowStatus(tr("Applying the template was cancelled: %1").arg(result));
+        return {};
+    }
+    return sendFailure.isEmpty() ? tr("Template not applied whole: %1").arg(result)
+                                 : tr("Template not applied whole: %1 (%2)").arg(result, sendFailure);
+}

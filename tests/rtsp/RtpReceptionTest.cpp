@@ -241,7 +241,7 @@ private:
     {
         return session != nullptr && session->DeliverInterleaved(channel, data, size);
     }
-    void OnConnectionClosed(const std::string& reason) override { closedBecause = reason; }
+    void OnConnectionLost(const std::string& reason) override { closedBecause = reason; }
 };
 
 void Answered(RTSPClient* client, int code, char* text)
