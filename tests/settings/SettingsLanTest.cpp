@@ -817,7 +817,7 @@ void SettingsLanTest::FailuresAreShownAndLeaveRecord_data()
         << none << false << wrong << QStringLiteral("Failed to apply network parameters: invalid password");
     QTest::newRow("network, device error")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("2")} << false << kPassword
-        << QStringLiteral("Failed to apply network parameters: error occured");
+        << QStringLiteral("Failed to apply network parameters: error occurred");
     QTest::newRow("network, unknown code")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("7")} << false << kPassword
         << QStringLiteral("Failed to apply network parameters: unknown response code 7");
@@ -830,7 +830,7 @@ void SettingsLanTest::FailuresAreShownAndLeaveRecord_data()
         << none << true << wrong << QStringLiteral("Failed to change password: invalid password");
     QTest::newRow("password, device error")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("2")} << true << kPassword
-        << QStringLiteral("Failed to change password: error occured");
+        << QStringLiteral("Failed to change password: error occurred");
     QTest::newRow("password, unknown code")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("255")} << true << kPassword
         << QStringLiteral("Failed to change password: unknown response code 255");
