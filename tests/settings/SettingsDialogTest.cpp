@@ -251,7 +251,7 @@ void SettingsDialogTest::FailedSourceLoadIsShownOnceAndNeverRetried()
     ui->tabWidget->setCurrentWidget(ui->tabSource);
     QTest::qWait(300);
     QCOMPARE(boxes.Texts().size(), 1);
-    QCOMPARE(CountStartingWith(log.Messages(), "Will send HTTP request to URL "), 1);
+    QCOMPARE(CountStartingWith(log.Messages(), kHttpSent), 1);
     QVERIFY(!ui->pushButtonApply3->isEnabled());
 }
 
@@ -273,8 +273,7 @@ void SettingsDialogTest::LaterFirstShowWaitsForOutstandingReply()
 
     std::vector<std::string> flow;
     for (const std::string& m : log.Messages()) {
-        if (m.rfind("Will send HTTP request to URL ", 0) == 0 ||
-            m.rfind("HTTP request failed, waitReplyType", 0) == 0) {
+        if (m.rfind(kHttpSent, 0) == 0 || m.rfind("HTTP request failed, waitReplyType", 0) == 0) {
             flow.push_back(m);
         }
     }
