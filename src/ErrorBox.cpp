@@ -28,3 +28,13 @@ void ShowErrorBox(QWidget* parent, const QString& message)
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
+
+bool AskYesNo(QWidget* parent, const QString& question)
+{
+    QMessageBox box(QMessageBox::Question, parent->windowTitle(), question,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}

@@ -20,3 +20,7 @@ QString PlainToolTip(const QString& text);
 // A modal critical message box titled "Error" with one OK button, showing
 // ShownText(message) as plain text.
 void ShowErrorBox(QWidget* parent, const QString& message);
+
+// A modal Yes/No question titled as `parent`'s window, with No as default
+// and for Escape, showing `question` as plain text; true for Yes.
+bool AskYesNo(QWidget* parent, const QString& question);

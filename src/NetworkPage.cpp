@@ -3,12 +3,10 @@
 #include "AddressProblems.h"
 #include "AssignmentVerifier.h"
 #include "ChangeRecord.h"
-#include "DiscoveryProtocol.h"
 #include "ErrorBox.h"
 #include "Ipv4Networks.h"
 #include "Md5Hash.h"
-#include "SettingsDialog.h"
-#include "UdpModule.h"
+#include "SettingsExchange.h"
 #include "ui_SettingsDialog.h"
 
 #include <easylogging++.h>
@@ -27,11 +25,6 @@ QString AddressText(uint32_t ip)
     return QString::fromStdString(IpTypeToString(ip));
 }
 
-QByteArray ToDatagram(const std::vector<char>& bytes)
-{
-    return QByteArray(bytes.data(), static_cast<int>(bytes.size()));
-}
-
 bool FitsRequestField(const QString& text)
 {
     return static_cast<size_t>(text.toUtf8().size()) <= kMaxRequestTextBytes;
@@ -40,53 +33,26 @@ bool FitsRequestField(const QString& text)
 // The device compares the digest of the current password with that of the
 // one it holds, which never exceeds its field either.
 const char kPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
-    "SettingsDialog", "The password must be 1 to 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+    "NetworkPage", "The password must be 1 to 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
 const char kCurrentPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
-    "SettingsDialog",
-    "The current password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
-
-// What a search shows of a network change: the name and addressing mode,
-// and with static addressing the address, mask and gateway (a DHCP server
-// gives its own; the reply carries no DNS).
-bool SameSettings(const DeviceNetworkParams& shown, const DeviceNetworkParams& expected)
-{
-    if (shown.deviceName != expected.deviceName || shown.connectionType != expected.connectionType) {
-        return false;
-    }
-    return expected.connectionType != STATIC ||
-           (shown.ip == expected.ip && shown.mask == expected.mask && shown.gateway == expected.gateway);
-}
-
-// The outcome of a settings reply for the change record.
-QString ResultText(ResponseCode code)
-{
-    switch (code) {
-    case Success:
-        return QStringLiteral("changed");
-    case InvalidPassword:
-        return QStringLiteral("failed: invalid password");
-    case Error:
-        return QStringLiteral("failed: error occured");
-    default:
-        return QStringLiteral("failed: unknown response code %1").arg(static_cast<int>(code));
-    }
-}
-
-const char kPasswordChange[] = "password";
+    "NetworkPage", "The current password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
 
 } // namespace
 
-NetworkPage::NetworkPage(SettingsDialog* dialog, Ui::SettingsDialog* ui, DeviceNetworkParams& params,
-                         int interfaceIndex)
-    : QObject(dialog), dialog_(dialog), ui_(ui), params_(params), interfaceIndex_(interfaceIndex)
+NetworkPage::NetworkPage(QWidget* parent, Ui::SettingsDialog* ui, DeviceNetworkParams& params,
+                         const std::vector<uint32_t>& listedAddresses, int interfaceIndex)
+    : QObject(parent), parent_(parent), ui_(ui), params_(params), listedAddresses_(listedAddresses),
+      exchange_(new SettingsExchange(this)), interfaceIndex_(interfaceIndex)
 {
-    udpModule_ = new UdpModuleWithTimer(dialog);
+    vf = connect(ui_->pushButtonApply1, SIGNAL(clicked()), this, SLOT(OnApplyNetworkParams()));
+    vf = connect(ui_->pushButtonApply2, SIGNAL(clicked()), this, SLOT(OnApplyAuthParams()));
     vf = connect(ui_->comboBoxIpType, SIGNAL(currentIndexChanged(int)), this,
                  SLOT(UpdateAddressFieldsEnabled()));
+    vf = connect(exchange_, &SettingsExchange::Searching, this,
+                 [this] { emit StatusChanged(tr("No response from the device; searching for it...")); });
+    vf = connect(exchange_, &SettingsExchange::Finished, this, &NetworkPage::OnFinished);
 }
 
-// Closing the dialog while a request waits ends the exchange silently: the
-// transport emits nothing as it is destroyed.
 NetworkPage::~NetworkPage() = default;
 
 void NetworkPage::LoadFromParams()
@@ -110,12 +76,6 @@ void NetworkPage::UpdateAddressFieldsEnabled()
     }
 }
 
-bool NetworkPage::FromGuiControls(DeviceNetworkParams& params, QString& errorMessage) const
-{
-    QLineEdit* unused = nullptr;
-    return ReadControls(params, errorMessage, unused);
-}
-
 bool NetworkPage::ReadControls(DeviceNetworkParams& params, QString& errorMessage,
                                QLineEdit*& invalidField) const
 {
@@ -127,21 +87,20 @@ bool NetworkPage::ReadControls(DeviceNetworkParams& params, QString& errorMessag
         const char* message;
     };
     const Field fields[] = {
-        {ui_->lineEditIpAddress, &params.ip, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid IP-address")},
-        {ui_->lineEditNetMask, &params.mask, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid network mask")},
-        {ui_->lineEditGateway, &params.gateway, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid gateway")},
-        {ui_->lineEditDns, &params.dns, QT_TRANSLATE_NOOP("SettingsDialog", "Invalid DNS")},
+        {ui_->lineEditIpAddress, &params.ip, QT_TRANSLATE_NOOP("NetworkPage", "Invalid IP-address")},
+        {ui_->lineEditNetMask, &params.mask, QT_TRANSLATE_NOOP("NetworkPage", "Invalid network mask")},
+        {ui_->lineEditGateway, &params.gateway, QT_TRANSLATE_NOOP("NetworkPage", "Invalid gateway")},
+        {ui_->lineEditDns, &params.dns, QT_TRANSLATE_NOOP("NetworkPage", "Invalid DNS")},
     };
     // A longer name would reach the device cut, while the table kept it whole.
     if (!FitsRequestField(ui_->lineEditDeviceName->text())) {
-        errorMessage = SettingsDialog::tr(
-            "The device name must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+        errorMessage = tr("The device name must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
         invalidField = ui_->lineEditDeviceName;
         return false;
     }
     for (const Field& field : fields) {
         if (!StringToIpType(field.edit->text().toStdString(), *field.value)) {
-            errorMessage = SettingsDialog::tr(field.message);
+            errorMessage = tr(field.message);
             invalidField = field.edit;
             return false;
         }
@@ -158,9 +117,12 @@ bool NetworkPage::ReadControls(DeviceNetworkParams& params, QString& errorMessag
     return true;
 }
 
-void NetworkPage::ShowInputError(const QString& message)
+void NetworkPage::ShowInputError(const QString& message, QLineEdit* field)
 {
-    ShowErrorBox(dialog_, message);
+    ShowErrorBox(parent_, message);
+    if (field != nullptr) {
+        FocusField(field);
+    }
 }
 
 void NetworkPage::OnApplyNetworkParams()
@@ -169,48 +131,20 @@ void NetworkPage::OnApplyNetworkParams()
     QString errorMessage;
     QLineEdit* invalidField = nullptr;
     if (!ReadControls(params, errorMessage, invalidField)) {
-        ShowInputError(errorMessage);
-        FocusField(invalidField);
+        ShowInputError(errorMessage, invalidField);
         return;
     }
     if (!FitsRequestField(ui_->lineEditCurPassword->text())) {
-        ShowInputError(SettingsDialog::tr(kCurrentPasswordLengthMessage));
-        FocusField(ui_->lineEditCurPassword);
+        ShowInputError(tr(kCurrentPasswordLengthMessage), ui_->lineEditCurPassword);
         return;
     }
     if (!AddressingAccepted(params)) {
         return;
     }
     sent_ = params;
-    request_ = Request::Network;
-
-    EnableNetworkParamsControls(false);
-    waitingResponse_ = true;
-    dialog_->ShowStatus(SettingsDialog::tr("Applying network parameters..."));
-
-    udpModule_->Start();
-    vf = connect(udpModule_, SIGNAL(DatagramReceived(const QByteArray&)), this,
-                 SLOT(ProcessNetworkParamsReply(const QByteArray&)));
-    vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(ProcessNetworkParamsNoResponse()));
-
-    QString transportError;
-    if (!CanListen(transportError)) {
-        ApplyNetworkParamsDone(transportError, false);
-        return;
-    }
-    const QByteArray password = ui_->lineEditCurPassword->text().toUtf8();
-    const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
-    if (!digest) {
-        ApplyNetworkParamsDone(
-            SettingsDialog::tr("Failed to apply network parameters: cannot compute the password digest"),
-            false);
-        return;
-    }
-    if (!Send(ComposeNetworkSettingsRequest(params, digest.get()), transportError)) {
-        ApplyNetworkParamsDone(transportError, false);
-        return;
-    }
-    VLOG(1) << "NetworkSetting Request is sent";
+    EnableGroup(Request::Network, false);
+    emit StatusChanged(tr("Applying network parameters..."));
+    Send(Request::Network, ui_->lineEditCurPassword->text());
 }
 
 bool NetworkPage::AddressingAccepted(const DeviceNetworkParams& params)
@@ -229,14 +163,13 @@ bool NetworkPage::AddressingAccepted(const DeviceNetworkParams& params)
         } else if (params.ip == network.Base() || params.ip == (network.Base() | ~params.mask)) {
             field = ui_->lineEditIpAddress;
         }
-        ShowInputError(refusal);
-        FocusField(field);
+        ShowInputError(refusal, field);
         return false;
     }
-    const QString question = AddressChangeQuestion(params_.ip, params.ip, dialog_->ListedAddresses(),
+    const QString question = AddressChangeQuestion(params_.ip, params.ip, listedAddresses_,
                                                    NetworksOf(WorkstationInterfaces(), interfaceIndex_));
-    if (!question.isEmpty() && !dialog_->Ask(question)) {
-        dialog_->ShowStatus(SettingsDialog::tr("Network parameters were not applied; nothing was sent"));
+    if (!question.isEmpty() && !AskYesNo(parent_, question)) {
+        emit StatusChanged(tr("Network parameters were not applied; nothing was sent"));
         FocusField(ui_->lineEditIpAddress);
         return false;
     }
@@ -254,332 +187,104 @@ void NetworkPage::FocusField(QLineEdit* field)
 void NetworkPage::OnApplyAuthParams()
 {
     if (ui_->lineEditNewPassword2->text() != ui_->lineEditNewPassword->text()) {
-        ShowInputError(SettingsDialog::tr("Passwords are not equal"));
+        ShowInputError(tr("Passwords are not equal"), nullptr);
         return;
     }
     // The wire would cut a longer password, also inside a letter, and the
     // device would take the cut one: the user would be locked out.
     if (!FitsRequestField(ui_->lineEditCurPassword2->text())) {
-        ShowInputError(SettingsDialog::tr(kCurrentPasswordLengthMessage));
-        FocusField(ui_->lineEditCurPassword2);
+        ShowInputError(tr(kCurrentPasswordLengthMessage), ui_->lineEditCurPassword2);
         return;
     }
     const QString newPassword = ui_->lineEditNewPassword->text();
     if (newPassword.isEmpty() || !FitsRequestField(newPassword)) {
-        ShowInputError(SettingsDialog::tr(kPasswordLengthMessage));
-        FocusField(ui_->lineEditNewPassword);
+        ShowInputError(tr(kPasswordLengthMessage), ui_->lineEditNewPassword);
         return;
     }
+    EnableGroup(Request::Auth, false);
+    emit StatusChanged(tr("Applying auth parameters..."));
+    Send(Request::Auth, ui_->lineEditCurPassword2->text());
+}
 
-    EnableAuthParamsControls(false);
-    waitingResponse_ = true;
-    request_ = Request::Auth;
-    dialog_->ShowStatus(SettingsDialog::tr("Applying auth parameters..."));
-
-    udpModule_->Start();
-    vf = connect(udpModule_, SIGNAL(DatagramReceived(const QByteArray&)), this,
-                 SLOT(ProcessAuthParamsReply(const QByteArray&)));
-    vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(ProcessAuthParamsNoResponse()));
-
-    QString transportError;
-    if (!CanListen(transportError)) {
-        ApplyAuthParamsDone(transportError, false);
-        return;
-    }
-    const QByteArray password = ui_->lineEditCurPassword2->text().toUtf8();
-    const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
+void NetworkPage::Send(Request request, const QString& password)
+{
+    request_ = request;
+    const QByteArray bytes = password.toUtf8();
+    const auto digest = utils::GetMD5Hash(bytes.constData(), static_cast<size_t>(bytes.size()));
+    const SettingsExchange::Texts texts =
+        request == Request::Auth ? SettingsExchange::Texts{tr("Password was changed successfully"),
+                                                           tr("Failed to change password: ")}
+                                 : SettingsExchange::Texts{tr("Network parameters were applied successfully"),
+                                                           tr("Failed to apply network parameters: ")};
     if (!digest) {
-        ApplyAuthParamsDone(
-            SettingsDialog::tr("Failed to change password: cannot compute the password digest"), false);
+        Done(texts.Failure(tr("cannot compute the password digest")), false);
         return;
     }
-    if (!Send(ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword.toStdString()),
-              transportError)) {
-        ApplyAuthParamsDone(transportError, false);
-        return;
+    if (request == Request::Auth) {
+        const std::string newPassword = ui_->lineEditNewPassword->text().toStdString();
+        exchange_->Start(AuthSetting, params_, params_,
+                         ComposeAuthSettingsRequest(params_.mac, digest.get(), newPassword), interfaceIndex_,
+                         texts);
+    } else {
+        exchange_->Start(NetworkSetting, params_, sent_, ComposeNetworkSettingsRequest(sent_, digest.get()),
+                         interfaceIndex_, texts);
     }
-    VLOG(1) << "AuthSetting Request is sent";
 }
 
-bool NetworkPage::CanListen(QString& errorMessage) const
+void NetworkPage::EnableGroup(Request group, bool enable)
 {
-    // A request whose reply cannot be heard would change the device without
-    // the tool ever learning the outcome: it is not sent at all.
-    const QString error = udpModule_->ListenError();
-    if (error.isEmpty()) {
-        return true;
-    }
-    errorMessage =
-        SettingsDialog::tr("Cannot listen on UDP port %1: ").arg(UdpModuleWithTimer::kListenPort) + error;
-    return false;
-}
-
-bool NetworkPage::Send(const std::vector<char>& request, QString& errorMessage)
-{
-    udpModule_->SendBroadcast(ToDatagram(request), SettingsRequestLogDump(request), interfaceIndex_);
-    const QString error = udpModule_->SendError();
-    if (error.isEmpty()) {
-        return true;
-    }
-    errorMessage = SettingsDialog::tr("Cannot send the settings request: ") + error;
-    return false;
-}
-
-void NetworkPage::EnableNetworkParamsControls(bool enable)
-{
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             ui_->lineEditDeviceName, ui_->comboBoxIpType, ui_->lineEditIpAddress, ui_->lineEditNetMask,
-             ui_->lineEditGateway, ui_->lineEditDns, ui_->lineEditCurPassword, ui_->pushButtonApply1,
-             ui_->pushButtonApply2}) {
+    const std::initializer_list<QWidget*> network{
+        ui_->lineEditDeviceName, ui_->lineEditIpAddress, ui_->lineEditNetMask,    ui_->lineEditGateway,
+        ui_->lineEditDns,        ui_->comboBoxIpType,    ui_->lineEditCurPassword};
+    const std::initializer_list<QWidget*> auth{ui_->lineEditCurPassword2, ui_->lineEditNewPassword,
+                                               ui_->lineEditNewPassword2};
+    // Either group's request holds both Apply buttons: one request is out at a time.
+    for (QWidget* w : group == Request::Auth ? auth : network) {
         w->setEnabled(enable);
     }
+    ui_->pushButtonApply1->setEnabled(enable);
+    ui_->pushButtonApply2->setEnabled(enable);
     UpdateAddressFieldsEnabled();
 }
 
-void NetworkPage::EnableAuthParamsControls(bool enable)
+void NetworkPage::OnFinished(const SettingsExchange::Result& result)
 {
-    for (QWidget* w : std::initializer_list<QWidget*>{ui_->lineEditCurPassword2, ui_->lineEditNewPassword,
-                                                      ui_->lineEditNewPassword2, ui_->pushButtonApply1,
-                                                      ui_->pushButtonApply2}) {
-        w->setEnabled(enable);
+    if (!result.recordText.isEmpty()) {
+        emit ChangeSent(request_ == Request::Auth ? QStringLiteral("password")
+                                                  : NetworkChangeText(params_, sent_),
+                        result.recordText);
     }
-}
-
-void NetworkPage::ProcessNetworkParamsReply(const QByteArray& rawContent)
-{
-    ResponseCode code = Success;
-    if (!ParseNetworkAuthSettingsResponse(rawContent.constData(), static_cast<size_t>(rawContent.size()),
-                                          NetworkSetting, params_.mac, code)) {
-        VLOG(1) << "Response not recognized";
-        return;
-    }
-
-    QString message;
-    bool success = false;
-    switch (code) {
-    case Success:
-        message = SettingsDialog::tr("Network parameters were applied successfully");
-        success = true;
-        break;
-    case InvalidPassword:
-        message = SettingsDialog::tr("Failed to apply network parameters: invalid password");
-        break;
-    case Error:
-        message = SettingsDialog::tr("Failed to apply network parameters: error occured");
-        break;
-    default:
-        // A code the protocol gives no meaning ends the exchange as a failure
-        // rather than leaving the user to wait for the time-out.
-        message = SettingsDialog::tr("Failed to apply network parameters: unknown response code %1")
-                      .arg(static_cast<int>(code));
-        break;
-    }
-
-    dialog_->RecordChange(NetworkChangeText(params_, sent_), ResultText(code));
-    if (success) {
-        // The controls are disabled and still hold what was sent.
-        DeviceNetworkParams applied{};
-        QString unused;
-        vf = FromGuiControls(applied, unused);
-        const bool addressChanged = applied.ip != params_.ip;
-        params_ = applied;
+    if (result.applied) {
+        // The device holds the change: the record takes it.
+        const bool addressChanged = result.record.ip != params_.ip;
+        params_ = result.record;
         emit RecordChanged();
         if (addressChanged) {
             emit AddressChanged();
         }
     }
-    VLOG(1) << "NetworkSetting Response recognized; code: " << static_cast<int>(code) << ": "
-            << message.toStdString();
-    ApplyNetworkParamsDone(message, success);
+    Done(result.message, result.success);
 }
 
-void NetworkPage::ProcessAuthParamsReply(const QByteArray& rawContent)
+void NetworkPage::Done(const QString& message, bool success)
 {
-    ResponseCode code = Success;
-    if (!ParseNetworkAuthSettingsResponse(rawContent.constData(), static_cast<size_t>(rawContent.size()),
-                                          AuthSetting, params_.mac, code)) {
-        VLOG(1) << "Response not recognized";
-        return;
-    }
-
-    QString message;
-    bool success = false;
-    switch (code) {
-    case Success:
-        message = SettingsDialog::tr("Password was changed successfully");
-        success = true;
-        break;
-    case InvalidPassword:
-        message = SettingsDialog::tr("Failed to change password: invalid password");
-        break;
-    case Error:
-        message = SettingsDialog::tr("Failed to change password: error occured");
-        break;
-    default:
-        message = SettingsDialog::tr("Failed to change password: unknown response code %1")
-                      .arg(static_cast<int>(code));
-        break;
-    }
-    dialog_->RecordChange(QLatin1String(kPasswordChange), ResultText(code));
-    VLOG(1) << "AuthSetting Response recognized; code: " << static_cast<int>(code) << ": "
-            << message.toStdString();
-    ApplyAuthParamsDone(message, success);
-}
-
-void NetworkPage::ClearPasswordFields()
-{
-    // The old password is no longer the device's: none of the typed
-    // passwords stays in the form, the network group's included.
-    for (QLineEdit* field : {ui_->lineEditCurPassword, ui_->lineEditCurPassword2, ui_->lineEditNewPassword,
-                             ui_->lineEditNewPassword2}) {
-        field->clear();
-    }
-}
-
-void NetworkPage::ProcessNetworkParamsNoResponse()
-{
-    VLOG(6) << "waitingResponse_: " << waitingResponse_;
-    if (!waitingResponse_) {
-        return;
-    }
-    StartCheck();
-}
-
-void NetworkPage::ProcessAuthParamsNoResponse()
-{
-    VLOG(6) << "waitingResponse_: " << waitingResponse_;
-    if (!waitingResponse_) {
-        return;
-    }
-    StartCheck();
-}
-
-void NetworkPage::StartCheck()
-{
-    // Called as the request's run ends: the search is the transport's next
-    // run, with the same listening time.
-    disconnect(udpModule_, nullptr, this, nullptr);
-    dialog_->ShowStatus(SettingsDialog::tr("No response from the device; searching for it..."));
-    udpModule_->Start();
-    vf = connect(udpModule_, &UdpModuleWithTimer::DatagramsReceived, this, &NetworkPage::ProcessCheckReplies);
-    vf = connect(udpModule_, &UdpModuleWithTimer::Stopped, this, &NetworkPage::ProcessCheckEnd);
-    if (!udpModule_->ListenError().isEmpty()) {
-        FinishCheck(nullptr);
-        return;
-    }
-    udpModule_->SendBroadcast(ToDatagram(ComposeDiscoverRequest()), interfaceIndex_);
-    if (!udpModule_->SendError().isEmpty()) {
-        FinishCheck(nullptr);
-    }
-}
-
-void NetworkPage::ProcessCheckReplies(const DatagramBatch& batch)
-{
-    for (const ReceivedDatagram& datagram : batch) {
-        // Only the device behind the interface the request went out on: a
-        // device with the same MAC elsewhere is another one.
-        if (interfaceIndex_ != 0 && datagram.interfaceIndex != 0 &&
-            datagram.interfaceIndex != interfaceIndex_) {
-            continue;
-        }
-        DeviceNetworkParams found{};
-        if (ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
-                                  found) &&
-            std::equal(std::begin(found.mac), std::end(found.mac), std::begin(params_.mac))) {
-            FinishCheck(&found);
-            return;
-        }
-    }
-}
-
-void NetworkPage::ProcessCheckEnd()
-{
-    FinishCheck(nullptr);
-}
-
-void NetworkPage::FinishCheck(const DeviceNetworkParams* found)
-{
-    const Request request = request_;
-    QString outcome;
-    bool applied = false;
-    if (found == nullptr) {
-        outcome = SettingsDialog::tr("the device did not answer the search either");
-    } else if (request == Request::Auth) {
-        outcome = SettingsDialog::tr("a new search shows the device, but not whether its password changed");
-    } else if (SameSettings(*found, sent_)) {
-        outcome = SettingsDialog::tr("a new search shows the device with the new settings");
-        applied = true;
-    } else if (SameSettings(*found, params_)) {
-        outcome = SettingsDialog::tr("a new search shows the device unchanged");
-    } else {
-        outcome = SettingsDialog::tr("a new search shows the device with settings that are neither the old "
-                                     "nor the new ones");
-    }
-    VLOG(1) << "Search after no response: " << outcome.toStdString();
-
-    if (request == Request::Auth) {
-        dialog_->RecordChange(QLatin1String(kPasswordChange), QStringLiteral("no response; ") + outcome);
-        ApplyAuthParamsDone(SettingsDialog::tr("Failed to change password: no response from device") +
-                                QStringLiteral("; ") + outcome,
-                            false);
-        return;
-    }
-    dialog_->RecordChange(NetworkChangeText(params_, sent_), QStringLiteral("no response; ") + outcome);
-    if (applied) {
-        // The device shows the change: the record takes what was sent, as
-        // after a reply.
-        DeviceNetworkParams taken = sent_;
-        if (taken.connectionType != STATIC) {
-            // The addresses are the ones the server gave.
-            taken.ip = found->ip;
-            taken.mask = found->mask;
-            taken.gateway = found->gateway;
-        }
-        const bool addressChanged = taken.ip != params_.ip;
-        params_ = taken;
-        emit RecordChanged();
-        if (addressChanged) {
-            emit AddressChanged();
-        }
-    }
-    ApplyNetworkParamsDone(SettingsDialog::tr("Failed to apply network parameters: no response from device") +
-                               QStringLiteral("; ") + outcome,
-                           false);
-}
-
-void NetworkPage::StopExchange()
-{
-    // Disconnected first, so the run's Stopped() does not reach the
-    // no-response slot and later datagrams are dropped.
-    disconnect(udpModule_, nullptr, this, nullptr);
-    udpModule_->Stop();
-}
-
-void NetworkPage::ApplyNetworkParamsDone(const QString& message, bool success)
-{
-    EnableNetworkParamsControls(true);
-    waitingResponse_ = false;
+    const bool auth = request_ == Request::Auth;
     request_ = Request::None;
-    StopExchange();
-    VLOG(1) << "NetworkSetting command done, success: " << success << "; " << message.toStdString();
-    if (success) {
-        dialog_->ShowStatus(message);
-    } else {
-        dialog_->DisplayError(message);
+    exchange_->Stop();
+    EnableGroup(auth ? Request::Auth : Request::Network, true);
+    VLOG(1) << (auth ? "AuthSetting" : "NetworkSetting") << " command done, success: " << success << "; "
+            << message.toStdString();
+    if (!success) {
+        emit ErrorOccurred(message);
+        return;
     }
-}
-
-void NetworkPage::ApplyAuthParamsDone(const QString& message, bool success)
-{
-    EnableAuthParamsControls(true);
-    waitingResponse_ = false;
-    request_ = Request::None;
-    StopExchange();
-    VLOG(1) << "AuthSetting command done, success: " << success << "; " << message.toStdString();
-    if (success) {
-        ClearPasswordFields();
-        dialog_->ShowStatus(message);
-    } else {
-        dialog_->DisplayError(message);
+    if (auth) {
+        // The old password is no longer the device's: none of the typed
+        // passwords stays in the form, the network group's included.
+        for (QLineEdit* field : {ui_->lineEditCurPassword, ui_->lineEditCurPassword2,
+                                 ui_->lineEditNewPassword, ui_->lineEditNewPassword2}) {
+            field->clear();
+        }
     }
+    emit StatusChanged(message);
 }

@@ -72,6 +72,14 @@ const char* const kSettingsApplication = "QelIpTool";
 const char* const kStreamInfoKey = "liveView/streamInfo";
 const char* const kSnapshotFolderKey = "liveView/snapshotFolder";
 
+// A page's results reach the dialog's status, error display and change record.
+template <typename Page> void WirePage(SettingsDialog* dialog, Page* page)
+{
+    vf = QObject::connect(page, &Page::ErrorOccurred, dialog, &SettingsDialog::DisplayError);
+    vf = QObject::connect(page, &Page::StatusChanged, dialog, &SettingsDialog::ShowStatus);
+    vf = QObject::connect(page, &Page::ChangeSent, dialog, &SettingsDialog::RecordChange);
+}
+
 } // namespace
 
 SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* parent, int interfaceIndex)
@@ -108,14 +116,15 @@ void SettingsDialog::Init()
     router_ = new ReplyRouter(this);
     vf = connect(router_, &ReplyRouter::ErrorOccurred, this, &SettingsDialog::DisplayError);
 
-    networkPage_ = new NetworkPage(this, ui, *params_, interfaceIndex_);
-    vf = connect(ui->pushButtonApply1, SIGNAL(clicked()), networkPage_, SLOT(OnApplyNetworkParams()));
-    vf = connect(ui->pushButtonApply2, SIGNAL(clicked()), networkPage_, SLOT(OnApplyAuthParams()));
+    networkPage_ = new NetworkPage(this, ui, *params_, listedAddresses_, interfaceIndex_);
+    WirePage(this, networkPage_);
     vf = connect(ui->tabWidget, SIGNAL(currentChanged(int)), this, SLOT(OnCurrentTabChanged(int)));
     networkPage_->LoadFromParams();
     vf = connect(networkPage_, SIGNAL(AddressChanged()), this, SLOT(OnDeviceAddressChanged()));
 
-    sourcePage_ = new SourcePage(this, ui, httpClientDialog_.get());
+    sourcePage_ = new SourcePage(this, ui, httpClientDialog_.get(), router_, *params_);
+    WirePage(this, sourcePage_);
+    sourcePage_->SetApplyGate([this] { return ConfirmAnalyticsApply(); });
     vf = connect(ui->pushButtonApply3, SIGNAL(clicked()), this, SLOT(OnApplySourceViaHttp()));
     // Bitrate and FPS come from the configuration, which no other page may
     // have read before the source is applied.
@@ -201,9 +210,7 @@ void SettingsDialog::CreateAnalyticsPages()
          ui->bApplyClassifierAndTimeout});
     for (DevicePage* page :
          std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
-        vf = connect(page, &DevicePage::ErrorOccurred, this, &SettingsDialog::DisplayError);
-        vf = connect(page, &DevicePage::StatusChanged, this, &SettingsDialog::ShowStatus);
-        vf = connect(page, &DevicePage::ChangeSent, this, &SettingsDialog::RecordChange);
+        WirePage(this, page);
         page->SetApplyGate([this] { return ConfirmAnalyticsApply(); });
     }
 }
@@ -216,11 +223,7 @@ void SettingsDialog::SetListedAddresses(std::vector<uint32_t> others)
 
 bool SettingsDialog::Ask(const QString& question)
 {
-    QMessageBox box(QMessageBox::Question, windowTitle(), question, QMessageBox::Yes | QMessageBox::No, this);
-    box.setTextFormat(Qt::PlainText);
-    box.setDefaultButton(QMessageBox::No);
-    box.setEscapeButton(QMessageBox::No);
-    return box.exec() == QMessageBox::Yes;
+    return AskYesNo(this, question);
 }
 
 bool SettingsDialog::ConfirmAnalyticsApply()
@@ -489,11 +492,6 @@ void SettingsDialog::FillFromConfig(const VcaConfigReader& reader)
     if (reader.IsWhole()) {
         sourcePage_->FillEncoderFields(reader);
     }
-}
-
-void SettingsDialog::UpdateEnableSourceParamsControls(bool busy)
-{
-    sourcePage_->UpdateEnableControls(busy);
 }
 
 void SettingsDialog::UpdateEnableGridControls(bool busy)

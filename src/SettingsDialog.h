@@ -72,7 +72,6 @@ public:
     // Emits StatusChanged with the text and no time-out.
     void ShowStatus(const QString& message);
 
-    void UpdateEnableSourceParamsControls(bool busy);
     void UpdateEnableGridControls(bool busy);
 
     // The form, for the page objects that work on its widgets.

@@ -5,7 +5,6 @@
 #include "HttpClientDialog.h"
 #include "ParseHttpRequest.h"
 #include "ReplyRouter.h"
-#include "SettingsDialog.h"
 #include "SourceRequests.h"
 #include "VcaConfigReader.h"
 #include "ui_SettingsDialog.h"
@@ -28,16 +27,22 @@ constexpr int kSetCamLogType = 2;
 
 } // namespace
 
-SourcePage::SourcePage(SettingsDialog* dialog, Ui::SettingsDialog* form, HttpClientDialog* http)
-    : QObject(dialog), dialog_(dialog), ui(form), http_(http)
+SourcePage::SourcePage(QWidget* parent, Ui::SettingsDialog* form, HttpClientDialog* http, ReplyRouter* router,
+                       const DeviceNetworkParams& params)
+    : QObject(parent), parent_(parent), ui(form), http_(http), router_(router), params_(params)
 {
+}
+
+QString SourcePage::DeviceAddress() const
+{
+    return QString::fromStdString(IpTypeToString(params_.ip));
 }
 
 void SourcePage::Load()
 {
     UpdateEnableControls(true);
-    dialog_->Requests()->Start(
-        this, kGetCamLogType, dialog_->DeviceUrl("/qel-cgi/admin/getcam.fcgi"),
+    router_->Start(
+        this, kGetCamLogType, QStringLiteral("http://%1/qel-cgi/admin/getcam.fcgi").arg(DeviceAddress()),
         [this](const QByteArray& content) { return TakeSourceParams(content); },
         [this](const QString& message) { return TakeSourceParamsFailure(message); });
     UpdateEnableControls(false);
@@ -85,7 +90,7 @@ QString SourcePage::TakeSourceParamsFailure(const QString& message)
 {
     // The page's data was never loaded: it stays disabled.
     UpdateEnableControls(true);
-    return SettingsDialog::tr("Loading the video source settings failed: %1").arg(message);
+    return tr("Loading the video source settings failed: %1").arg(message);
 }
 
 void SourcePage::FillEncoderFields(const VcaConfigReader& reader)
@@ -110,8 +115,8 @@ void SourcePage::ShowEncoderFields(const VcaConfigReader& reader)
 
 void SourcePage::UpdateEnableControls(bool busy)
 {
-    const bool enable = !busy && loaded_ && !applying_ && !dialog_->Requests()->IsRequestOut() &&
-                        !dialog_->Requests()->HasRequestOf(this);
+    const bool enable =
+        !busy && loaded_ && !applying_ && !router_->IsRequestOut() && !router_->HasRequestOf(this);
     for (QWidget* w : std::initializer_list<QWidget*>{ui->comboBoxModel, ui->lineEditSourceHost,
                                                       ui->lineEditSourceLogin, ui->lineEditSourcePasswprd,
                                                       ui->lineEditCurPassword3, ui->pushButtonApply3}) {
@@ -135,16 +140,16 @@ void SourcePage::Apply()
     pendingEncoderPath_.clear();
     ComposeEncoderPath(ui->lBitrate->text(), ui->lFps->text(), pendingEncoderPath_);
     if (!setcamSent_ && pendingEncoderPath_.empty()) {
-        dialog_->ShowStatus(SettingsDialog::tr("Nothing to apply: the source settings were not changed."));
+        emit StatusChanged(tr("Nothing to apply: the source settings were not changed."));
         return;
     }
     if (setcamSent_ && password.isEmpty() && !ConfirmEmptyPassword()) {
-        dialog_->ShowStatus(SettingsDialog::tr("Nothing was applied: the video source password is empty."));
+        emit StatusChanged(tr("Nothing was applied: the video source password is empty."));
         return;
     }
 
-    if (!dialog_->ConfirmAnalyticsApply()) {
-        dialog_->ShowStatus(SettingsDialog::tr("Not applied; nothing was sent"));
+    if (applyGate_ && !applyGate_()) {
+        emit StatusChanged(tr("Not applied; nothing was sent"));
         return;
     }
 
@@ -157,19 +162,18 @@ void SourcePage::Apply()
     }
     sentSource_ = shown;
     sentSourcePassword_ = !password.isEmpty();
-    const QString deviceIp = QString::fromStdString(IpTypeToString(dialog_->GetParams().ip));
-    dialog_->Requests()->Start(
-        this, kSetCamLogType, ComposeSetCamUrl(deviceIp, shown.model, shown.host, shown.login, password),
+    router_->Start(
+        this, kSetCamLogType,
+        ComposeSetCamUrl(DeviceAddress(), shown.model, shown.host, shown.login, password),
         [this](const QByteArray&) { return TakeSetCamReply(QString()); },
         [this](const QString& message) { return TakeSetCamReply(message); });
 }
 
 bool SourcePage::ConfirmEmptyPassword()
 {
-    QMessageBox question(
-        QMessageBox::Question, dialog_->windowTitle(),
-        SettingsDialog::tr("The device will store an empty password for its video source. Send it anyway?"),
-        QMessageBox::Yes | QMessageBox::No, dialog_);
+    QMessageBox question(QMessageBox::Question, parent_->windowTitle(),
+                         tr("The device will store an empty password for its video source. Send it anyway?"),
+                         QMessageBox::Yes | QMessageBox::No, parent_);
     question.setDefaultButton(QMessageBox::No);
     return question.exec() == QMessageBox::Yes;
 }
@@ -181,7 +185,7 @@ bool SourcePage::CheckInput()
     if (invalid == EncoderField::None) {
         return true;
     }
-    dialog_->DisplayError(message);
+    emit ErrorOccurred(message);
     QLineEdit* field = invalid == EncoderField::Bitrate ? ui->lBitrate : ui->lFps;
     field->setFocus(Qt::OtherFocusReason);
     field->selectAll();
@@ -194,11 +198,11 @@ QString SourcePage::TakeSetCamReply(const QString& error)
         loadedSource_ = sentSource_;
     }
     setcamError_ = error;
-    dialog_->RecordChange(QStringLiteral("video source (model %1, host %2, login %3%4)")
-                              .arg(RecordQuoted(sentSource_.model), RecordQuoted(sentSource_.host),
-                                   RecordQuoted(sentSource_.login),
-                                   sentSourcePassword_ ? QStringLiteral(", new password") : QString()),
-                          error.isEmpty() ? QStringLiteral("changed") : QStringLiteral("failed: ") + error);
+    emit ChangeSent(QStringLiteral("video source (model %1, host %2, login %3%4)")
+                        .arg(RecordQuoted(sentSource_.model), RecordQuoted(sentSource_.host),
+                             RecordQuoted(sentSource_.login),
+                             sentSourcePassword_ ? QStringLiteral(", new password") : QString()),
+                    error.isEmpty() ? QStringLiteral("changed") : QStringLiteral("failed: ") + error);
     // The encoder request is modal: it is sent from the event loop, not from
     // inside the HTTP module's completion.
     QTimer::singleShot(0, this, &SourcePage::FinishApply);
@@ -212,7 +216,7 @@ void SourcePage::FinishApply()
     if (!pendingEncoderPath_.empty()) {
         const std::string path = std::move(pendingEncoderPath_);
         pendingEncoderPath_.clear();
-        http_->setAction(SettingsDialog::tr("Applying the video source settings"), 1, 1);
+        http_->setAction(tr("Applying the video source settings"), 1, 1);
         const bool applied = http_->request(path);
         if (!applied) {
             encoderCancelled = http_->wasCancelledByUser();
@@ -220,30 +224,30 @@ void SourcePage::FinishApply()
         }
         const QString what =
             QStringLiteral("encoder (%1)").arg(QString::fromStdString(path).section(QLatin1Char('?'), 1));
-        dialog_->RecordChange(what, applied            ? QStringLiteral("changed")
-                                    : encoderCancelled ? QStringLiteral("cancelled")
-                                                       : QStringLiteral("failed: ") + encoderError);
+        emit ChangeSent(what, applied            ? QStringLiteral("changed")
+                              : encoderCancelled ? QStringLiteral("cancelled")
+                                                 : QStringLiteral("failed: ") + encoderError);
     }
     applying_ = false;
     UpdateEnableControls(false);
 
     QStringList failures;
     if (setcamSent_ && !setcamError_.isEmpty()) {
-        failures << SettingsDialog::tr("The video source request (setcam) failed: %1").arg(setcamError_);
+        failures << tr("The video source request (setcam) failed: %1").arg(setcamError_);
     }
-    const QString cancelled = SettingsDialog::tr(
-        "Applying the encoder settings was cancelled; the device may hold part of the change");
+    const QString cancelled =
+        tr("Applying the encoder settings was cancelled; the device may hold part of the change");
     if (encoderCancelled) {
         failures << cancelled;
     } else if (!encoderError.isEmpty()) {
-        failures << SettingsDialog::tr("The encoder request failed: %1").arg(encoderError);
+        failures << tr("The encoder request failed: %1").arg(encoderError);
     }
     if (failures.isEmpty()) {
-        dialog_->ShowStatus(SettingsDialog::tr("Source settings were applied successfully."));
+        emit StatusChanged(tr("Source settings were applied successfully."));
     } else if (failures == QStringList{cancelled}) {
         // The user chose to stop, after a question that said what it means.
-        dialog_->ShowStatus(cancelled);
+        emit StatusChanged(cancelled);
     } else {
-        dialog_->DisplayError(failures.join(QLatin1Char('\n')));
+        emit ErrorOccurred(failures.join(QLatin1Char('\n')));
     }
 }

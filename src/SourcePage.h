@@ -3,13 +3,17 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <string>
+#include <utility>
 
 namespace Ui {
 class SettingsDialog;
 }
+struct DeviceNetworkParams;
 class HttpClientDialog;
-class SettingsDialog;
+class QWidget;
+class ReplyRouter;
 class VcaConfigReader;
 
 // The "Source" page: where the device takes its video from, and its
@@ -19,13 +23,20 @@ class VcaConfigReader;
 // is loaded, no apply is under way and no request of the dialog is out.
 //
 // Owned by the settings dialog (its Qt parent), whose form it works on and
-// whose asynchronous requests it goes through; GUI thread only. Nothing of it
-// outlives the dialog: its requests are answered, failed or dropped with it.
+// whose reply router its asynchronous requests go through; results and
+// failures go out as signals. GUI thread only. Nothing of it outlives the
+// dialog: its requests are answered, failed or dropped with it.
 class SourcePage final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(SourcePage)
 public:
-    SourcePage(SettingsDialog* dialog, Ui::SettingsDialog* ui, HttpClientDialog* http);
+    // `parent` owns the page and parents its questions; requests go to the
+    // address `params` holds at the time.
+    SourcePage(QWidget* parent, Ui::SettingsDialog* ui, HttpClientDialog* http, ReplyRouter* router,
+               const DeviceNetworkParams& params);
+
+    // Asked before an apply sends anything; false sends nothing.
+    void SetApplyGate(std::function<bool()> gate) { applyGate_ = std::move(gate); }
 
     void Load();
     void Apply();
@@ -43,6 +54,10 @@ signals:
     // The source settings were read; the page waits for any request asked
     // for from here before it enables its controls.
     void Loaded();
+    void StatusChanged(const QString& text);
+    void ErrorOccurred(const QString& message);
+    // A change went to the device: what it was and how it ended.
+    void ChangeSent(const QString& what, const QString& result);
 
 private slots:
     // setcam only for what the user changed, then the encoder request, then
@@ -66,9 +81,14 @@ private:
     QString TakeSourceParamsFailure(const QString& message);
     QString TakeSetCamReply(const QString& error);
 
-    SettingsDialog* dialog_ = nullptr; // the parent
+    QString DeviceAddress() const;
+
+    QWidget* parent_ = nullptr;
     Ui::SettingsDialog* ui = nullptr;  // the dialog's form
     HttpClientDialog* http_ = nullptr; // the dialog's modal client
+    ReplyRouter* router_ = nullptr;    // the dialog's
+    const DeviceNetworkParams& params_;
+    std::function<bool()> applyGate_;
     bool loaded_ = false;
     Values loadedSource_;             // what getcam gave, or what the last setcam sent
     Values sentSource_;               // what the setcam under way carries

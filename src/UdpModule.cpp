@@ -270,11 +270,11 @@ void UdpModuleWithTimer::Deliver(quint64 run, const DatagramBatch& batch)
     for (const ReceivedDatagram& datagram : batch) {
         VLOG(1) << "One more datagram received from "
                 << QHostAddress(datagram.senderAddress).toString().toStdString() << ":" << datagram.senderPort
-                << " on " << InterfaceName(datagram.interfaceIndex) << ", " << datagram.bytes.size()
-                << " bytes: "
+                << ", " << datagram.bytes.size() << " bytes: "
                 << utils::GetPrintedBufferInHex(datagram.bytes.constData(),
                                                 static_cast<size_t>(datagram.bytes.size()), kLoggedBytes,
                                                 " ");
+        VLOG(1) << "The datagram came in on " << InterfaceName(datagram.interfaceIndex);
     }
     emit DatagramsReceived(batch);
     for (const ReceivedDatagram& datagram : batch) {
@@ -321,8 +321,10 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, const std::st
         QString sendError;
         if (SendOn(target, datagram, sendError)) {
             ++sent;
-            VLOG(1) << "datagram is sent"
-                    << (target == kAllInterfaces ? std::string() : " on " + InterfaceName(target));
+            VLOG(1) << "datagram is sent";
+            if (target != kAllInterfaces) {
+                VLOG(1) << "The datagram went out on " << InterfaceName(target);
+            }
             continue;
         }
         LOG(ERROR) << "Cannot send datagram to UDP port " << kDevicePort

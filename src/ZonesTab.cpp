@@ -134,6 +134,9 @@ ZonesTab::ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widge
     vf = connect(widgets_.view, SIGNAL(shapeEdited(Drawable*, Movable*)), this,
                  SLOT(onEditZone(Drawable*, Movable*)));
     vf = connect(table, SIGNAL(itemSelectionChanged()), this, SLOT(onZoneSelectionChanged()));
+    // A closed or cancelled zone leaves no drawing hint behind.
+    vf = connect(widgets_.view, &DrawableView::shapeCreated, this, &ZonesTab::EndDrawingHint);
+    vf = connect(widgets_.view, &DrawableView::creationCancelled, this, &ZonesTab::EndDrawingHint);
 }
 
 ZonesTab::~ZonesTab() = default;
@@ -201,8 +204,17 @@ void ZonesTab::SetLoadFailed()
 void ZonesTab::onAddZone()
 {
     widgets_.view->setCreationTool(&creationTool_);
+    drawingHintShown_ = true;
     emit StatusChanged(tr("Click the corners of the zone, then its first corner to close it; "
                           "Escape or a right click cancels"));
+}
+
+void ZonesTab::EndDrawingHint()
+{
+    if (drawingHintShown_) {
+        drawingHintShown_ = false;
+        emit StatusChanged(QString());
+    }
 }
 
 void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
@@ -319,6 +331,8 @@ void ZonesTab::OnApplyZones()
     if (!readWhole_) {
         return;
     }
+    // What the apply says replaces the hint, and stays.
+    drawingHintShown_ = false;
     if (MatchesDevice()) {
         emit StatusChanged(tr("Nothing to apply: the zones were not changed."));
         return;

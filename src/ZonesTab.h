@@ -96,6 +96,9 @@ private:
     // Asks, for every zone whose type, style or colour re-adding would lose,
     // whether to apply anyway; false at the first No.
     bool ConfirmLostSettings();
+    // Clears the status that Add zone set, once the zone is closed or
+    // cancelled.
+    void EndDrawingHint();
 
     ZonesMap zones_;
     // Name and enable state sent for each zone of the table; the type, style
@@ -116,6 +119,7 @@ private:
     Widgets widgets_;
     PolyLineCreationTool creationTool_;
     bool unapplied_ = false;
+    bool drawingHintShown_ = false; // Add zone's hint is the last status of the page
     // The view's polygon of every zone, rebuilt by showZones().
     std::map<unsigned int, std::shared_ptr<PolyLine>> polygons_;
 };

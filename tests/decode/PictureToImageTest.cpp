@@ -1,7 +1,6 @@
 #include "PictureToImage.h"
 
 #include "UYVYFrame.h"
-#include "YUVToRgb.h"
 
 #include <gtest/gtest.h>
 
@@ -9,15 +8,19 @@
 #include <QImage>
 #include <algorithm>
 #include <initializer_list>
+#include <vector>
 
 namespace {
 
-QRgb Expected(uint8_t y, uint8_t u, uint8_t v)
-{
-    unsigned char b = 0, g = 0, r = 0;
-    kro_v4l2::YUVToRgb(y, u, v, b, g, r);
-    return qRgb(r, g, b);
-}
+// Worked values of the video-range BT.601 conversion (Y, U, V in the
+// comment), so that a wrong formula fails here too.
+const QRgb kRed = qRgb(254, 0, 0);         // 81, 90, 240: green -0.538 truncated, blue -1 clamped
+const QRgb kGreen = qRgb(0, 255, 0);       // 145, 54, 34
+const QRgb kBlue = qRgb(0, 0, 255);        // 41, 240, 110
+const QRgb kBlack = qRgb(0, 0, 0);         // 16, 128, 128
+const QRgb kGrey254 = qRgb(254, 254, 254); // 235, 128, 128: 254.916 truncated
+const QRgb kGrey130 = qRgb(130, 130, 130); // 128, 128, 128
+const QRgb kWhite = qRgb(255, 255, 255);   // 255, 128, 128: 278 clamped
 
 void Fill(UYVYFrame& picture, std::initializer_list<uint8_t> bytes)
 {
@@ -35,38 +38,34 @@ TEST(UYVYFrame, LayoutTables)
     EXPECT_EQ(picture.planes()[1], nullptr);
 }
 
-// Row 0 comes from bytes 0..7 of the picture and row 1 from bytes 8..15.
-TEST(PictureToImage, FourByTwoRowsComeFromConsecutiveBytes)
+// Converts `bytes` as a picture of `width` x `height` and compares the image
+// with `rows`, pixel by pixel.
+void ExpectImage(uint32_t width, uint32_t height, std::initializer_list<uint8_t> bytes,
+                 const std::vector<std::vector<QRgb>>& rows)
 {
-    UYVYFrame picture(4, 2);
-    Fill(picture, {90, 81, 240, 16, 128, 235, 128, 128, 54, 145, 34, 255, 240, 41, 110, 16});
+    UYVYFrame picture(width, height);
+    Fill(picture, bytes);
     const QImage image = PictureToImage(picture);
     ASSERT_EQ(image.format(), QImage::Format_RGB888);
-    ASSERT_EQ(image.size(), QSize(4, 2));
-    EXPECT_EQ(image.pixel(0, 0), Expected(81, 90, 240));
-    EXPECT_EQ(image.pixel(1, 0), Expected(16, 90, 240));
-    EXPECT_EQ(image.pixel(2, 0), qRgb(254, 254, 254));
-    EXPECT_EQ(image.pixel(3, 0), qRgb(130, 130, 130));
-    EXPECT_EQ(image.pixel(0, 1), qRgb(0, 255, 0));
-    EXPECT_EQ(image.pixel(1, 1), Expected(255, 54, 34));
-    EXPECT_EQ(image.pixel(2, 1), qRgb(0, 0, 255));
-    EXPECT_EQ(image.pixel(3, 1), Expected(16, 240, 110));
+    ASSERT_EQ(image.size(), QSize(static_cast<int>(width), static_cast<int>(height)));
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            EXPECT_EQ(image.pixel(x, y), rows[static_cast<size_t>(y)][static_cast<size_t>(x)])
+                << "pixel " << x << ", " << y;
+        }
+    }
 }
 
-// An odd width: every row starts at its own 2 * width bytes, and the last
-// column is converted too.
-TEST(PictureToImage, OddWidthRowsStartAtTheirOwnBytes)
+// Each row comes from its own 2 * width bytes, read on from the row before;
+// each quad U, Y0, V, Y1 gives two pixels of the same chroma. With an odd
+// width the last column is converted too, with the chroma of the pair before
+// it (the byte in front of its Y, 200, is not read as chroma).
+TEST(PictureToImage, RowsComeFromConsecutiveBytes)
 {
-    UYVYFrame picture(3, 2);
-    Fill(picture, {90, 81, 240, 16, 200, 235, 54, 145, 34, 255, 128, 41});
-    const QImage image = PictureToImage(picture);
-    ASSERT_EQ(image.size(), QSize(3, 2));
-    EXPECT_EQ(image.pixel(0, 0), Expected(81, 90, 240));
-    EXPECT_EQ(image.pixel(1, 0), Expected(16, 90, 240));
-    EXPECT_EQ(image.pixel(2, 0), Expected(235, 90, 240));
-    EXPECT_EQ(image.pixel(0, 1), qRgb(0, 255, 0));
-    EXPECT_EQ(image.pixel(1, 1), Expected(255, 54, 34));
-    EXPECT_EQ(image.pixel(2, 1), Expected(41, 54, 34));
+    ExpectImage(4, 2, {90, 81, 240, 81, 128, 235, 128, 128, 54, 145, 34, 145, 240, 41, 110, 41},
+                {{kRed, kRed, kGrey254, kGrey130}, {kGreen, kGreen, kBlue, kBlue}});
+    ExpectImage(3, 2, {90, 81, 240, 81, 200, 81, 128, 16, 128, 235, 200, 255},
+                {{kRed, kRed, kRed}, {kBlack, kGrey254, kWhite}});
 }
 
 TEST(PictureToImage, EmptyPictureGivesNullImage)

@@ -3,6 +3,7 @@
 
 #include "LogCapture.h"
 #include "LoopbackSim.h"
+#include "TestHelpers.h"
 #include "VcaConfigReader.h"
 
 #include <QSignalSpy>
@@ -37,7 +38,7 @@ int SentCount(const LogCapture& log)
 {
     int count = 0;
     for (const std::string& message : log.Messages()) {
-        count += message.rfind("Will send HTTP request to URL ", 0) == 0 ? 1 : 0;
+        count += message.rfind(kHttpSent, 0) == 0 ? 1 : 0;
     }
     return count;
 }
@@ -186,7 +187,7 @@ void HttpClientModuleTest::startLaterTwiceSendsOnlyTheSecond()
     QTest::qWait(400); // a third request would have answered by now
     QCOMPARE(recorder.events.size(), 2);
     QCOMPARE(SentCount(log), 2);
-    QVERIFY(log.Contains("Will send HTTP request to URL " + sim.Url(kCamPath)));
+    QVERIFY(log.Contains(kHttpSent + sim.Url(kCamPath)));
 }
 
 void HttpClientModuleTest::startWhileInFlightIsQueued()

@@ -84,7 +84,6 @@ constexpr int kStopTimeoutMs = 10000;
 // per picture at 25 pictures/s): a second or more of video.
 constexpr int kFramesToSee = 50;
 
-const std::string kHttpSent = "Will send HTTP request to URL ";
 const std::string kModalHttpSent = "HttpClientDialog will send HTTP request to URL ";
 
 bool StartsWith(const std::string& text, const std::string& prefix)

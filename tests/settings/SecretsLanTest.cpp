@@ -8,6 +8,7 @@
 // in a folder of its own, so that its log and streams can be read whole.
 
 #include "ClientMainForm.h"
+#include "DialogLan.h"
 #include "LogSetup.h"
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
@@ -103,30 +104,15 @@ int RunTool(int argc, char* argv[])
     ClientMainForm window;
     window.show();
 
-    auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
-    // A lost reply: the next search asks again.
-    for (int attempt = 0; attempt < 3 && table->findItems(kMacText, Qt::MatchExactly).isEmpty(); ++attempt) {
-        Child<QPushButton>(&window, "pushButtonSearch")->click();
-        QTest::qWait(3500);
-    }
-    const QList<QTableWidgetItem*> found = table->findItems(kMacText, Qt::MatchExactly);
-    if (found.isEmpty()) {
+    const int row = dialoglan::FindDeviceRow(&window, kMacText);
+    if (row < 0) {
         std::cerr << "step failed: device found" << std::endl;
         return 1;
     }
-    table->selectRow(found.front()->row());
-    QTimer::singleShot(0, &window, [] {
-        SettingsDialog* dialog = nullptr;
-        Expect("dialog open", [&] {
-            dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
-            return dialog != nullptr;
-        });
-        if (dialog != nullptr) {
-            DriveDialog(*dialog);
-            dialog->reject();
-        }
-    });
-    Child<QPushButton>(&window, "pushButtonSettings")->click();
+    if (!dialoglan::WithDialog(&window, row, false, DriveDialog)) {
+        std::cerr << "step failed: dialog open" << std::endl;
+        return 1;
+    }
     Expect("failed setcam shown", [&] {
         return !boxes.Texts().filter(QStringLiteral("The video source request (setcam) failed")).isEmpty();
     });

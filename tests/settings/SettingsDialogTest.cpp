@@ -29,6 +29,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QtTest>
@@ -253,7 +254,7 @@ void SettingsDialogTest::FailedSourceLoadIsShownOnceAndNeverRetried()
     ui->tabWidget->setCurrentWidget(ui->tabSource);
     QTest::qWait(300);
     QCOMPARE(boxes.Texts().size(), 1);
-    QCOMPARE(CountStartingWith(log.Messages(), "Will send HTTP request to URL "), 1);
+    QCOMPARE(CountStartingWith(log.Messages(), kHttpSent), 1);
     QVERIFY(!ui->pushButtonApply3->isEnabled());
 }
 
@@ -275,8 +276,7 @@ void SettingsDialogTest::LaterFirstShowWaitsForOutstandingReply()
 
     std::vector<std::string> flow;
     for (const std::string& m : log.Messages()) {
-        if (m.rfind("Will send HTTP request to URL ", 0) == 0 ||
-            m.rfind("HTTP request failed, waitReplyType", 0) == 0) {
+        if (m.rfind(kHttpSent, 0) == 0 || m.rfind("HTTP request failed, waitReplyType", 0) == 0) {
             flow.push_back(m);
         }
     }
@@ -418,22 +418,43 @@ void SettingsDialogTest::EscapeAndCloseKeepUnfinishedZones()
     ui->tabWidget->setCurrentWidget(ui->tabZones);
     QTRY_COMPARE(boxes.Texts().size(), 2); // the refused source and zones loads
     QWidget* view = ui->videoWidget1;
-    ui->pushButtonAddZone->click();
+    // The search window's status bar, wired as the window wires it.
+    QStatusBar windowStatus;
+    QVERIFY(
+        QObject::connect(&dialog, &SettingsDialog::StatusChanged, &windowStatus, &QStatusBar::showMessage));
+    // Add zone shows the drawing hint in both status lines; a zone cancelled
+    // or closed takes it away from both.
+    const auto addZone = [&] {
+        ui->pushButtonAddZone->click();
+        QVERIFY(ui->labelStatus->text().startsWith(QStringLiteral("Click the corners of the zone")));
+        QCOMPARE(windowStatus.currentMessage(), ui->labelStatus->text());
+    };
+    const auto hintGone = [&] {
+        return ui->labelStatus->text().isEmpty() && windowStatus.currentMessage().isEmpty();
+    };
+    addZone();
 
     // Escape drops the half-drawn zone and leaves the dialog open; so does a
     // right click. The next clicks start a zone of their own.
     viewmouse::Click(view, {100, 100});
     viewmouse::Click(view, {300, 100});
+    QVERIFY(!hintGone());
     QTest::keyClick(view, Qt::Key_Escape);
     QVERIFY(dialog.isVisible());
+    QVERIFY(hintGone());
+    addZone();
     viewmouse::Click(view, {100, 300});
     viewmouse::MoveTo(view, {300, 300});
     QTest::mouseClick(view, Qt::RightButton, Qt::NoModifier, {300, 300});
+    QVERIFY(hintGone());
+    addZone();
     viewmouse::DrawPolygon(view, {{400, 100}, {600, 100}, {500, 300}});
+    QVERIFY(hintGone());
     QCOMPARE(ui->tableWidgetZones->rowCount(), 1);
     QCOMPARE(ui->tableWidgetZones->item(0, 0)->text().count(QLatin1Char(':')), 3);
 
     // A second zone under way, for the README.
+    addZone();
     viewmouse::Click(view, {100, 350});
     viewmouse::Click(view, {300, 380});
     viewmouse::MoveTo(view, {250, 500});

@@ -6,6 +6,7 @@
 #include "ui_ClientMainForm.h"
 
 #include "ClientMainForm.h"
+#include "DialogLan.h"
 #include "SimDevice.h"
 #include "LogCapture.h"
 #include "MessageBoxWatcher.h"
@@ -83,8 +84,6 @@ int CountDispatched(const std::vector<std::string>& messages)
     }));
 }
 
-const std::string kHttpSent = "Will send HTTP request to URL ";
-
 // The device's web interface, asked directly: what it now holds.
 QByteArray DeviceGet(const QString& ip, const QString& pathAndQuery)
 {
@@ -97,6 +96,13 @@ QByteArray DeviceGet(const QString& ip, const QString& pathAndQuery)
     return reply->readAll();
 }
 const std::string kDatagramSent = "Attempting to send datagram";
+
+// The source page has its data: the dialog's first load is done.
+bool SourceLoaded(SettingsDialog& dialog)
+{
+    return QTest::qWaitFor([&dialog] { return Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(); },
+                           kReplyTimeoutMs);
+}
 
 } // namespace
 
@@ -136,6 +142,10 @@ private:
     // Searches until the device's row shows, stops the search and selects
     // the row; returns it, or -1.
     int FindDevice();
+    // Starts the test's simulated device afresh with `faults` (the one
+    // before is stopped first) and finds its row; -1 when it did not come up
+    // or no search showed it.
+    int StartAndFind(const QStringList& faults = {});
     // Opens the selected row's dialog (double-click or the Settings button),
     // runs `body` inside its modal loop, then closes it.
     void WithDialog(int row, bool doubleClick, const std::function<void(SettingsDialog&)>& body,
@@ -152,6 +162,7 @@ private:
     std::unique_ptr<ClientMainForm> window_;
     std::unique_ptr<MessageBoxWatcher> boxes_;
     std::unique_ptr<LogCapture> log_;
+    std::unique_ptr<SimDevice> device_;
 };
 
 void SettingsLanTest::initTestCase()
@@ -172,6 +183,7 @@ void SettingsLanTest::init()
 
 void SettingsLanTest::cleanup()
 {
+    device_.reset();
     window_.reset();
     boxes_.reset();
     log_.reset();
@@ -179,70 +191,21 @@ void SettingsLanTest::cleanup()
 
 int SettingsLanTest::FindDevice()
 {
-    // Other tests may share the LAN and flood it with replies, so a reply can
-    // be lost now and then: a few searches are allowed.
-    QTableWidget* table = Table();
-    QPushButton* search = Child<QPushButton>(window_.get(), "pushButtonSearch");
-    QPushButton* stop = Child<QPushButton>(window_.get(), "pushButtonStopSearch");
-    int row = -1;
-    for (int attempt = 0; attempt < kSearchAttempts && row < 0; ++attempt) {
-        QTest::mouseClick(search, Qt::LeftButton);
-        QElapsedTimer waited;
-        waited.start();
-        while (row < 0 && !search->isEnabled() && waited.elapsed() < kSearchTimeoutMs) {
-            QTest::qWait(50);
-            for (int r = 0; r < table->rowCount(); ++r) {
-                if (table->item(r, kColumnMac) != nullptr && table->item(r, kColumnMac)->text() == kMacText) {
-                    row = r;
-                }
-            }
-        }
-    }
-    if (stop->isEnabled()) {
-        QTest::mouseClick(stop, Qt::LeftButton);
-    }
-    if (row >= 0) {
-        table->selectRow(row);
-    }
-    return row;
+    return dialoglan::FindDeviceRow(window_.get(), kMacText);
+}
+
+int SettingsLanTest::StartAndFind(const QStringList& faults)
+{
+    device_.reset();
+    device_ = StartDevice(faults);
+    return device_->IsReady() ? FindDevice() : -1;
 }
 
 void SettingsLanTest::WithDialog(int row, bool doubleClick, const std::function<void(SettingsDialog&)>& body,
                                  Qt::KeyboardModifiers modifiers)
 {
-    bool ran = false;
-    QTimer::singleShot(0, this, [&]() {
-        SettingsDialog* dialog = nullptr;
-        QElapsedTimer waited;
-        waited.start();
-        while (dialog == nullptr && waited.elapsed() < 5000) {
-            dialog = qobject_cast<SettingsDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr) {
-                QTest::qWait(20);
-            }
-        }
-        if (dialog == nullptr) {
-            return;
-        }
-        ran = true;
-        body(*dialog);
-        dialog->reject();
-    });
-    QTableWidget* table = Table();
-    if (doubleClick) {
-        const QRect cell = table->visualItemRect(table->item(row, kColumnDeviceName));
-        // A double-click as the window system delivers it: press, release,
-        // then the double-click on the item the press was on. With Ctrl the
-        // press deselects the row first.
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, modifiers, cell.center());
-        QMouseEvent doubleClickEvent(QEvent::MouseButtonDblClick, cell.center(),
-                                     table->viewport()->mapToGlobal(cell.center()), Qt::LeftButton,
-                                     Qt::LeftButton, modifiers);
-        QApplication::sendEvent(table->viewport(), &doubleClickEvent);
-    } else {
-        QTest::mouseClick(Child<QPushButton>(window_.get(), "pushButtonSettings"), Qt::LeftButton);
-    }
-    QVERIFY2(ran, "the settings dialog did not open");
+    QVERIFY2(dialoglan::WithDialog(window_.get(), row, doubleClick, body, modifiers),
+             "the settings dialog did not open");
 }
 
 void SettingsLanTest::ApplyNetwork(SettingsDialog& dialog, const QString& name, int ipType, const QString& ip,
@@ -281,9 +244,7 @@ void SettingsLanTest::OpeningLoadsSourceOnceAndOtherPagesLazily()
 {
     // The web interface answers late, so the source load is still out when
     // the dialog is first looked at.
-    const auto device = StartDevice({QStringLiteral("--http-delay-ms"), QStringLiteral("800")});
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind({QStringLiteral("--http-delay-ms"), QStringLiteral("800")});
     QVERIFY(row >= 0);
     log_->Clear();
 
@@ -338,9 +299,7 @@ void SettingsLanTest::FailedSourceLoadIsShownOnceAndNeverRetried()
     // cut short.
     const QString reason =
         QStringLiteral("<img src=\"/nonexistent.png\"><b>busy</b>") + QString(400, QLatin1Char('x'));
-    const auto device = StartDevice({QStringLiteral("--http-reason"), reason});
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind({QStringLiteral("--http-reason"), reason});
     QVERIFY(row >= 0);
     log_->Clear();
 
@@ -377,9 +336,7 @@ void SettingsLanTest::FailedSourceLoadIsShownOnceAndNeverRetried()
 
 void SettingsLanTest::LoadsAskedForDuringAReplyReachTheirPages()
 {
-    const auto device = StartDevice({QStringLiteral("--http-delay-ms"), QStringLiteral("800")});
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind({QStringLiteral("--http-delay-ms"), QStringLiteral("800")});
     QVERIFY(row >= 0);
     log_->Clear();
 
@@ -445,14 +402,10 @@ void SettingsLanTest::IncompleteAnswersAreReported()
     }
     boxes_->Clear();
     {
-        const auto device =
-            StartDevice({QStringLiteral("--http-config-fault"), QStringLiteral("no-channels")});
-        QVERIFY(device->IsReady());
-        const int row = FindDevice();
+        const int row = StartAndFind({QStringLiteral("--http-config-fault"), QStringLiteral("no-channels")});
         QVERIFY(row >= 0);
         WithDialog(row, false, [&](SettingsDialog& dialog) {
-            QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                     kReplyTimeoutMs);
+            QVERIFY(SourceLoaded(dialog));
             auto* tabs = Child<QTabWidget>(&dialog, "tabWidget");
             tabs->setCurrentWidget(Child<QWidget>(&dialog, "tabZones"));
             QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 1, kReplyTimeoutMs);
@@ -472,9 +425,7 @@ void SettingsLanTest::SourceApplyKeepsWhatWasNotTouched()
 {
     const QString sourcePassword = QStringLiteral("Cam-Stored-Pw1");
     {
-        const auto device = StartDevice({QStringLiteral("--source-password"), sourcePassword});
-        QVERIFY(device->IsReady());
-        const int row = FindDevice();
+        const int row = StartAndFind({QStringLiteral("--source-password"), sourcePassword});
         QVERIFY(row >= 0);
         WithDialog(row, false, [&](SettingsDialog& dialog) {
             auto* apply = Child<QPushButton>(&dialog, "pushButtonApply3");
@@ -501,10 +452,8 @@ void SettingsLanTest::SourceApplyKeepsWhatWasNotTouched()
         // Both requests fail: one error names both, and the typed password
         // shows nowhere.
         const QString typed = QStringLiteral("Typed-Pw-77 &x");
-        const auto device = StartDevice({QStringLiteral("--http-fail"), QStringLiteral("setcam.fcgi"),
-                                         QStringLiteral("--http-fail"), QStringLiteral("encoder.fcgi")});
-        QVERIFY(device->IsReady());
-        const int row = FindDevice();
+        const int row = StartAndFind({QStringLiteral("--http-fail"), QStringLiteral("setcam.fcgi"),
+                                      QStringLiteral("--http-fail"), QStringLiteral("encoder.fcgi")});
         QVERIFY(row >= 0);
         log_->Clear();
         WithDialog(row, false, [&](SettingsDialog& dialog) {
@@ -536,9 +485,7 @@ void SettingsLanTest::SourceApplyKeepsWhatWasNotTouched()
 void SettingsLanTest::SourcePasswordIsNeverEmptiedUnasked()
 {
     const QString sourcePassword = QStringLiteral("Cam-Stored-Pw1");
-    const auto device = StartDevice({QStringLiteral("--source-password"), sourcePassword});
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind({QStringLiteral("--source-password"), sourcePassword});
     QVERIFY(row >= 0);
     const QString question =
         QStringLiteral("The device will store an empty password for its video source. Send it anyway?");
@@ -605,9 +552,7 @@ void SettingsLanTest::NewAddressIsUsedAfterANetworkChange()
 
 void SettingsLanTest::TransportFailuresAreNamed()
 {
-    const auto device = StartDevice();
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind();
     QVERIFY(row >= 0);
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
@@ -630,14 +575,11 @@ void SettingsLanTest::TransportFailuresAreNamed()
 
 void SettingsLanTest::InvalidInputSendsNothing()
 {
-    const auto device = StartDevice();
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind();
     QVERIFY(row >= 0);
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
-        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                 kReplyTimeoutMs);
+        QVERIFY(SourceLoaded(dialog));
         log_->Clear();
         const QString statusBefore = Status();
         auto* ip = Child<QLineEdit>(&dialog, "lineEditIpAddress");
@@ -687,9 +629,7 @@ void SettingsLanTest::InvalidInputSendsNothing()
 // refused before anything is sent, with the cursor in the field to correct.
 void SettingsLanTest::TextTheWireWouldCutIsRefused()
 {
-    const auto device = StartDevice();
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind();
     QVERIFY(row >= 0);
     const QString passwordMessage =
         QStringLiteral("The password must be 1 to 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
@@ -702,8 +642,7 @@ void SettingsLanTest::TextTheWireWouldCutIsRefused()
     const QString longest = QString(15, QChar(0x0416)) + QLatin1Char('!'); // 31 bytes
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
-        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                 kReplyTimeoutMs);
+        QVERIFY(SourceLoaded(dialog));
         log_->Clear();
         const auto refused = [&](const QString& message, const char* field) {
             QTRY_VERIFY(!boxes_->Texts().isEmpty());
@@ -737,9 +676,7 @@ void SettingsLanTest::TextTheWireWouldCutIsRefused()
 
 void SettingsLanTest::NetworkChangeReachesDeviceAndRow()
 {
-    const auto device = StartDevice();
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind();
     QVERIFY(row >= 0);
 
     // Ctrl+double-click deselects the row while opening it.
@@ -747,8 +684,7 @@ void SettingsLanTest::NetworkChangeReachesDeviceAndRow()
         row, true,
         [&](SettingsDialog& dialog) {
             QCOMPARE(QString::fromStdString(dialog.GetParams().deviceName), QStringLiteral("Lobby"));
-            QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                     kReplyTimeoutMs);
+            QVERIFY(SourceLoaded(dialog));
             auto* apply1 = Child<QPushButton>(&dialog, "pushButtonApply1");
             auto* apply2 = Child<QPushButton>(&dialog, "pushButtonApply2");
             // While the request is out, the group and both Apply buttons are off.
@@ -789,9 +725,7 @@ void SettingsLanTest::NetworkChangeReachesDeviceAndRow()
 
 void SettingsLanTest::DhcpStillSendsAddresses()
 {
-    const auto device = StartDevice();
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind();
     QVERIFY(row >= 0);
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
@@ -817,7 +751,7 @@ void SettingsLanTest::FailuresAreShownAndLeaveRecord_data()
         << none << false << wrong << QStringLiteral("Failed to apply network parameters: invalid password");
     QTest::newRow("network, device error")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("2")} << false << kPassword
-        << QStringLiteral("Failed to apply network parameters: error occured");
+        << QStringLiteral("Failed to apply network parameters: error occurred");
     QTest::newRow("network, unknown code")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("7")} << false << kPassword
         << QStringLiteral("Failed to apply network parameters: unknown response code 7");
@@ -830,7 +764,7 @@ void SettingsLanTest::FailuresAreShownAndLeaveRecord_data()
         << none << true << wrong << QStringLiteral("Failed to change password: invalid password");
     QTest::newRow("password, device error")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("2")} << true << kPassword
-        << QStringLiteral("Failed to change password: error occured");
+        << QStringLiteral("Failed to change password: error occurred");
     QTest::newRow("password, unknown code")
         << QStringList{QStringLiteral("--settings-result"), QStringLiteral("255")} << true << kPassword
         << QStringLiteral("Failed to change password: unknown response code 255");
@@ -843,14 +777,11 @@ void SettingsLanTest::FailuresAreShownAndLeaveRecord()
     QFETCH(QString, password);
     QFETCH(QString, message);
 
-    const auto device = StartDevice(faults);
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind(faults);
     QVERIFY(row >= 0);
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
-        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                 kReplyTimeoutMs);
+        QVERIFY(SourceLoaded(dialog));
         if (passwordGroup) {
             ApplyPassword(dialog, password, QStringLiteral("new secret"));
         } else {
@@ -906,9 +837,7 @@ void SettingsLanTest::NoResponseIsCheckedBySearch()
     QFETCH(QString, message);
     QFETCH(bool, changed);
 
-    const auto device = StartDevice({QStringLiteral("--settings-no-reply")});
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind({QStringLiteral("--settings-no-reply")});
     QVERIFY(row >= 0);
     const QString name = changed ? QStringLiteral("Renamed") : QStringLiteral("Lobby");
     const QString ip = changed ? QStringLiteral("10.77.0.70") : kDeviceIp;
@@ -924,7 +853,7 @@ void SettingsLanTest::NoResponseIsCheckedBySearch()
             ApplyNetwork(dialog, QStringLiteral("Renamed"), STATIC, QStringLiteral("10.77.0.70"), password,
                          [&] {
                              if (deviceGone) {
-                                 device->Kill();
+                                 device_->Kill();
                              }
                          });
         }
@@ -960,8 +889,7 @@ void SettingsLanTest::AddressingThatCutsTheDeviceOffIsCaught()
 
     WithDialog(found.front()->row(), false, [&](SettingsDialog& dialog) {
         QVERIFY(Child<QLabel>(&dialog, "labelSharedAddress")->isHidden());
-        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                 kReplyTimeoutMs);
+        QVERIFY(SourceLoaded(dialog));
         log_->Clear();
         auto* apply = Child<QPushButton>(&dialog, "pushButtonApply1");
         const auto send = [&](int ipType, const char* ip, const char* mask, const char* gateway) {
@@ -1027,9 +955,7 @@ void SettingsLanTest::AddressingThatCutsTheDeviceOffIsCaught()
 // first change an analytics page sends: it could reach the other device.
 void SettingsLanTest::SharedAddressIsNamedAndAskedAbout()
 {
-    const auto device = StartDevice();
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind();
     QVERIFY(row >= 0);
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
@@ -1083,14 +1009,11 @@ void SettingsLanTest::OneOutcomePerRun_data()
 void SettingsLanTest::OneOutcomePerRun()
 {
     QFETCH(QStringList, faults);
-    const auto device = StartDevice(faults);
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind(faults);
     QVERIFY(row >= 0);
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
-        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                 kReplyTimeoutMs);
+        QVERIFY(SourceLoaded(dialog));
         log_->Clear();
         ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, kPassword);
         QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
@@ -1109,15 +1032,12 @@ void SettingsLanTest::OneOutcomePerRun()
 
 void SettingsLanTest::PasswordChangeReplacesOldPassword()
 {
-    const auto device = StartDevice();
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind();
     QVERIFY(row >= 0);
     const QString next = QStringLiteral("s3cret ü");
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
-        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                 kReplyTimeoutMs);
+        QVERIFY(SourceLoaded(dialog));
         ApplyPassword(dialog, kPassword, next);
         QCOMPARE(Status(), QStringLiteral("Password was changed successfully"));
         QVERIFY(boxes_->Texts().isEmpty());
@@ -1145,10 +1065,8 @@ void SettingsLanTest::ClosingWhileWaitingSaysNothing()
 {
     // The source load and a network change are both still out when the
     // dialog closes: neither may reach it afterwards.
-    const auto device = StartDevice(
+    const int row = StartAndFind(
         {QStringLiteral("--http-delay-ms"), QStringLiteral("2000"), QStringLiteral("--settings-no-reply")});
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
     QVERIFY(row >= 0);
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
@@ -1219,16 +1137,13 @@ void SettingsLanTest::SecondPortIsSearchedAndChangedAlone()
 
 void SettingsLanTest::ScreenshotOfEveryTab()
 {
-    const auto device = StartDevice();
-    QVERIFY(device->IsReady());
-    const int row = FindDevice();
+    const int row = StartAndFind();
     QVERIFY(row >= 0);
     const QString folder = QStringLiteral(QEL_SCREENSHOT_DIR);
     QVERIFY(QDir().mkpath(folder));
 
     WithDialog(row, false, [&](SettingsDialog& dialog) {
-        QTRY_VERIFY_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lineEditSourceHost")->isEnabled(),
-                                 kReplyTimeoutMs);
+        QVERIFY(SourceLoaded(dialog));
         auto* tabs = Child<QTabWidget>(&dialog, "tabWidget");
         for (int i = 0; i < tabs->count(); ++i) {
             tabs->setCurrentIndex(i);

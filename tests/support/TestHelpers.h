@@ -24,5 +24,8 @@ void Idle(int ms);
 // the tool tip itself decides.
 QString ToolTipShows(const QString& toolTip);
 
+// The start of the record the HTTP client writes for every request it sends.
+inline const std::string kHttpSent = "Will send HTTP request to URL ";
+
 // How many of `messages` begin with `prefix`.
 int CountStartingWith(const std::vector<std::string>& messages, const std::string& prefix);
