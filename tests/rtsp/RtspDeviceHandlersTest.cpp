@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 
 namespace {
@@ -54,6 +59,25 @@ const char kVideoAndMetadata[] = "v=0\r\ns=x\r\na=control:*\r\n"
                                  "m=video 0 RTP/AVP 96\r\na=rtpmap:96 H264/90000\r\na=control:track1\r\n"
                                  "m=application 0 RTP/AVP 107\r\na=rtpmap:107 vnd.onvif.metadata/90000\r\n"
                                  "a=control:track2\r\n";
+
+// One RTP packet of payload type 96 to the video's client port that `setup`
+// names, so that the client keeps the stream on UDP past its 3 s check.
+void SendRtpToClient(const std::string& setup)
+{
+    const size_t at = setup.find("client_port=");
+    if (at == std::string::npos) {
+        return;
+    }
+    const int port = std::stoi(setup.substr(at + 12));
+    const int udp = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const unsigned char packet[] = {0x80, 96, 0, 1, 0, 0, 0, 0, 0, 0, 0, 7, 0x09, 0x10};
+    sendto(udp, packet, sizeof(packet), 0, reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    close(udp);
+}
 
 // Polls: the server's requests are not something the runner is told about.
 template <typename Predicate> bool PollFor(std::chrono::milliseconds timeout, Predicate predicate)
@@ -189,9 +213,18 @@ TEST(RtspDeviceHandlersTest, AKeepAliveForAnUnknownSessionEndsTheStreamAndAnUnsu
     // Both at once: the first keep-alive of a stream goes out after 6 s.
     const auto keepAliveAnswering = [](const std::string& status) {
         const ScriptedServer::Script device = Device(kVideoAndMetadata);
-        return [device, status](const std::string& request, int index) -> std::string {
+        auto videoSetup = std::make_shared<std::string>();
+        return [device, status, videoSetup](const std::string& request, int index) -> std::string {
             if (Is(request, "GET_PARAMETER")) {
                 return "RTSP/1.0 " + status + "\r\nCSeq: " + CSeqOf(request) + "\r\n\r\n";
+            }
+            if (Is(request, "SETUP") && request.find("/track1 ") != std::string::npos) {
+                // No server port: the packet below comes from any port.
+                *videoSetup = request;
+                return Ok(request, "Session: 77;timeout=60\r\nTransport: RTP/AVP;unicast\r\n");
+            }
+            if (Is(request, "PLAY")) {
+                SendRtpToClient(*videoSetup);
             }
             return device(request, index);
         };
