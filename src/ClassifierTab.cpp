@@ -21,20 +21,6 @@ bool ReadNumber(const QLineEdit* field, double& value)
     return ok && std::isfinite(value);
 }
 
-bool SameNumber(double a, double b)
-{
-    return a == b || (std::isnan(a) && std::isnan(b));
-}
-
-bool SameClasses(const std::vector<ObjectClassValues>& a, const std::vector<ObjectClassValues>& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const ObjectClassValues& x, const ObjectClassValues& y) {
-                          return SameNumber(x.minArea, y.minArea) && SameNumber(x.maxArea, y.maxArea) &&
-                                 SameNumber(x.minHeight, y.minHeight) && SameNumber(x.maxHeight, y.maxHeight);
-                      });
-}
-
 // A loaded class a row can show: one that its fields can hold and Apply
 // would send as shown.
 bool IsShowable(const ObjectClassValues& c)

@@ -610,16 +610,14 @@ void ClientMainForm::OnApplyTemplate()
         statusbar->showMessage(tr("Select the devices to apply the template to"));
         return;
     }
-    const QString path = AskTemplateFile(this, false);
-    if (path.isEmpty()) {
-        return;
-    }
     QByteArray text;
     std::unique_ptr<VcaConfigReader> read;
     QString error;
-    if (!ReadTemplateFile(path, text, read, error)) {
-        LOG(ERROR) << error.toStdString();
-        ShowErrorBox(this, error);
+    if (!OpenTemplateFile(this, text, read, error)) {
+        if (!error.isEmpty()) {
+            LOG(ERROR) << error.toStdString();
+            ShowErrorBox(this, error);
+        }
         return;
     }
     // The devices' pictures are not known here: no aspect warning.

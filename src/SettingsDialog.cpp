@@ -686,15 +686,13 @@ QString SettingsDialog::SaveTemplate(const QByteArray& config)
 
 void SettingsDialog::OnApplyTemplate()
 {
-    const QString path = AskTemplateFile(this, false);
-    if (path.isEmpty()) {
-        return;
-    }
     QByteArray text;
     std::unique_ptr<VcaConfigReader> read;
     QString error;
-    if (!ReadTemplateFile(path, text, read, error)) {
-        DisplayError(error);
+    if (!OpenTemplateFile(this, text, read, error)) {
+        if (!error.isEmpty()) {
+            DisplayError(error);
+        }
         return;
     }
     int width = 0;

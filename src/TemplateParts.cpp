@@ -20,20 +20,6 @@ QString Tr(const char* text)
     return QCoreApplication::translate("TemplateParts", text);
 }
 
-bool SameNumber(double a, double b)
-{
-    return a == b || (std::isnan(a) && std::isnan(b));
-}
-
-bool SameClasses(const std::vector<ObjectClassValues>& a, const std::vector<ObjectClassValues>& b)
-{
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](const ObjectClassValues& x, const ObjectClassValues& y) {
-                          return SameNumber(x.minArea, y.minArea) && SameNumber(x.maxArea, y.maxArea) &&
-                                 SameNumber(x.minHeight, y.minHeight) && SameNumber(x.maxHeight, y.maxHeight);
-                      });
-}
-
 bool ZonesMatch(const VcaConfigReader& tmpl, const VcaConfigReader& device)
 {
     ZonesMap tmplZones;

@@ -96,6 +96,14 @@ bool ReadTemplateFile(const QString& path, QByteArray& text, std::unique_ptr<Vca
     return true;
 }
 
+bool OpenTemplateFile(QWidget* parent, QByteArray& text, std::unique_ptr<VcaConfigReader>& tmpl,
+                      QString& error)
+{
+    error.clear();
+    const QString path = AskTemplateFile(parent, false);
+    return !path.isEmpty() && ReadTemplateFile(path, text, tmpl, error);
+}
+
 QString TemplateAspectWarning(const QSize& templateSize, const QSize& deviceSize)
 {
     if (templateSize.isEmpty() || deviceSize.isEmpty()) {

@@ -26,6 +26,10 @@ void SetTemplateFileAsker(TemplateFileAsker asker);
 // file otherwise.
 bool ReadTemplateFile(const QString& path, QByteArray& text, std::unique_ptr<VcaConfigReader>& tmpl,
                       QString& error);
+// Asks for the template to apply and reads it by ReadTemplateFile's rule;
+// false with an empty `error` when the user picked no file.
+bool OpenTemplateFile(QWidget* parent, QByteArray& text, std::unique_ptr<VcaConfigReader>& tmpl,
+                      QString& error);
 
 // The warning of the part choice when the template's source picture and the
 // target's picture differ in aspect: zones are stored relative to the

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
 #include <memory>
@@ -335,4 +336,18 @@ bool VcaConfigReader::ReadEncoder(EncoderValues& encoder, QString& errorMessage)
     encoder.fps = vca_->ch(0).encoder().fps();
     encoder.bitrate = vca_->ch(0).encoder().bitrate();
     return true;
+}
+
+bool SameNumber(double a, double b)
+{
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+bool SameClasses(const std::vector<ObjectClassValues>& a, const std::vector<ObjectClassValues>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const ObjectClassValues& x, const ObjectClassValues& y) {
+                          return SameNumber(x.minArea, y.minArea) && SameNumber(x.maxArea, y.maxArea) &&
+                                 SameNumber(x.minHeight, y.minHeight) && SameNumber(x.maxHeight, y.maxHeight);
+                      });
 }

@@ -54,6 +54,12 @@ struct ObjectClassValues {
     double maxHeight = 0;
 };
 
+// Equal numbers, a NaN equal to a NaN: what the device holds against what
+// was read or sent.
+bool SameNumber(double a, double b);
+// The same classes in the same order, each value by SameNumber.
+bool SameClasses(const std::vector<ObjectClassValues>& a, const std::vector<ObjectClassValues>& b);
+
 // Zone detection timeout and object classes of channel 0, in the text's order.
 struct ClassifierValues {
     unsigned int timeoutSeconds = 60;
