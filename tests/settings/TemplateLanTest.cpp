@@ -262,11 +262,12 @@ void TemplateLanTest::cancelStopsTheRest()
         Status(dialog).startsWith(QStringLiteral("Applying the template was cancelled: ")), kApplyTimeoutMs);
     QCOMPARE(progress, QStringLiteral("Applying the template's zones to Slow (1 of 3)\u2026"));
     QCOMPARE(boxes.Texts().size(), 1); // the question whether to stop, and no error
-    // The removal already under way ends on the device; no zone, timeout,
-    // class or encoder value follows it.
+    // The removal under way ends on the device, or never reached it under
+    // load; no zone, timeout, class or encoder value follows it.
     QTest::qWait(3000);
     const VcaConfigReader now(DeviceConfig(kTarget));
-    QCOMPARE(now.Config().ch(0).zones_size(), 0);
+    const Channel& channel = now.Config().ch(0);
+    QVERIFY(channel.zones_size() == 0 || (channel.zones_size() == 1 && channel.zones(0).name() == "Old"));
     QCOMPARE(now.Config().ch(0).timeout(), 90u);
     QCOMPARE(now.Config().ch(0).objectclasses_size(), 1);
     QCOMPARE(now.Config().ch(0).encoder().fps(), 30u);
