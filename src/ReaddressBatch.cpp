@@ -83,9 +83,11 @@ QString ReaddressEntry::StatusText() const
 ReaddressBatch::ReaddressBatch(std::vector<ReaddressEntry> entries, uint32_t mask, uint32_t gateway,
                                uint32_t dns, const QByteArray& password, QObject* parent)
     : QObject(parent), entries_(std::move(entries)), mask_(mask), gateway_(gateway), dns_(dns),
-      password_(password), udpModule_(new UdpModuleWithTimer(this))
+      password_(password), exchange_(new SettingsExchange(this)), udpModule_(new UdpModuleWithTimer(this))
 {
     password_.detach();
+    exchange_->SetSearchAfterNoReply(false);
+    vf = connect(exchange_, &SettingsExchange::Finished, this, &ReaddressBatch::OnExchangeFinished);
     runner_ = new BatchRunner(
         entries_.size(),
         [this](size_t index) {
@@ -149,62 +151,43 @@ void ReaddressBatch::SendCurrent()
     ReaddressEntry& entry = entries_[current_];
     const QByteArray& password = retryPassword_.isNull() ? password_ : retryPassword_;
     const auto digest = utils::GetMD5Hash(password.constData(), static_cast<size_t>(password.size()));
-
-    udpModule_->Start();
-    vf = connect(udpModule_, SIGNAL(DatagramReceived(const QByteArray&)), this,
-                 SLOT(OnSettingsReply(const QByteArray&)));
-    vf = connect(udpModule_, SIGNAL(Stopped()), this, SLOT(OnSettingsNoReply()));
-
-    QString error;
-    if (!udpModule_->ListenError().isEmpty()) {
-        error = Tr("cannot listen on UDP port %1: %2")
-                    .arg(UdpModuleWithTimer::kListenPort)
-                    .arg(udpModule_->ListenError());
-    } else if (!digest) {
-        error = Tr("cannot compute the password digest");
-    } else {
-        const std::vector<char> request = ComposeNetworkSettingsRequest(SentRecord(entry), digest.get());
-        udpModule_->SendBroadcast(ToDatagram(request), SettingsRequestLogDump(request), entry.interfaceIndex);
-        error = udpModule_->SendError();
+    if (!digest) {
+        SettingsExchange::Result result;
+        result.sendError = Tr("cannot compute the password digest");
+        OnExchangeFinished(result);
+        return;
     }
-    if (!error.isEmpty()) {
-        StopExchange();
-        entry.sendError = error;
-        SetState(current_, ReaddressEntry::State::NotSent);
-        LogResult(current_);
-        // Queued: a network where nothing can be sent must not nest one call
-        // per device.
-        QMetaObject::invokeMethod(
-            this, [this] { AfterCurrent(); }, Qt::QueuedConnection);
-    }
+    const DeviceNetworkParams sent = SentRecord(entry);
+    exchange_->Start(NetworkSetting, entry.current, sent, ComposeNetworkSettingsRequest(sent, digest.get()),
+                     entry.interfaceIndex, {});
 }
 
-void ReaddressBatch::OnSettingsReply(const QByteArray& datagram)
+void ReaddressBatch::OnExchangeFinished(const SettingsExchange::Result& result)
 {
     ReaddressEntry& entry = entries_[current_];
-    ResponseCode code = Success;
-    if (!ParseNetworkAuthSettingsResponse(datagram.constData(), static_cast<size_t>(datagram.size()),
-                                          NetworkSetting, entry.current.mac, code)) {
-        return; // another device's reply, or none of this exchange
+    if (!result.sent) {
+        entry.sendError = result.listenError.isEmpty() ? result.sendError
+                                                       : Tr("cannot listen on UDP port %1: %2")
+                                                             .arg(UdpModuleWithTimer::kListenPort)
+                                                             .arg(result.listenError);
+        SetState(current_, ReaddressEntry::State::NotSent);
+    } else if (!result.answered) {
+        SetState(current_, ReaddressEntry::State::NoResponse);
+        LogResult(current_);
+        AfterCurrent();
+        return;
+    } else {
+        entry.code = result.code;
+        SetState(current_, result.code == Success           ? ReaddressEntry::State::Changed
+                           : result.code == InvalidPassword ? ReaddressEntry::State::InvalidPassword
+                                                            : ReaddressEntry::State::Error);
     }
-    StopExchange();
-    entry.code = code;
-    SetState(current_, code == Success           ? ReaddressEntry::State::Changed
-                       : code == InvalidPassword ? ReaddressEntry::State::InvalidPassword
-                                                 : ReaddressEntry::State::Error);
     LogResult(current_);
-    // The asker may open a modal dialog: not from inside the transport's
-    // delivery.
+    // Queued: the asker may open a modal dialog, not from inside the
+    // transport's delivery, and a network where nothing can be sent must not
+    // nest one call per device.
     QMetaObject::invokeMethod(
         this, [this] { AfterCurrent(); }, Qt::QueuedConnection);
-}
-
-void ReaddressBatch::OnSettingsNoReply()
-{
-    StopExchange();
-    SetState(current_, ReaddressEntry::State::NoResponse);
-    LogResult(current_);
-    AfterCurrent();
 }
 
 void ReaddressBatch::AfterCurrent()
@@ -312,6 +295,7 @@ void ReaddressBatch::Finish()
 
 void ReaddressBatch::StopExchange()
 {
+    exchange_->Stop();
     // Disconnected first, so that the run's Stopped() reaches no slot here.
     disconnect(udpModule_, nullptr, this, nullptr);
     udpModule_->Stop();

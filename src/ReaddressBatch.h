@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeviceNetworkParams.h"
+#include "SettingsExchange.h"
 #include "UdpReceiveThread.h"
 
 #include <QByteArray>
@@ -100,8 +101,7 @@ signals:
     void Finished();
 
 private slots:
-    void OnSettingsReply(const QByteArray& datagram);
-    void OnSettingsNoReply();
+    void OnExchangeFinished(const SettingsExchange::Result& result);
     void OnSearchReplies(const DatagramBatch& batch);
     void OnSearchEnd();
     // Every device's request was sent, or skipped after a cancel.
@@ -128,7 +128,8 @@ private:
     QByteArray password_;      // for every device; emptied when the batch finishes
     QByteArray retryPassword_; // the current device's, after it refused password_
     PasswordAsker asker_;
-    UdpModuleWithTimer* udpModule_ = nullptr; // child
+    SettingsExchange* exchange_ = nullptr;    // child; one device's request
+    UdpModuleWithTimer* udpModule_ = nullptr; // child; the confirming search
     BatchRunner* runner_ = nullptr;           // child; one device after another
     Phase phase_ = Phase::Idle;
     size_t current_ = 0; // the entry whose request is out or next

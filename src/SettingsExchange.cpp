@@ -86,6 +86,7 @@ void SettingsExchange::Start(RequestType kind, const DeviceNetworkParams& before
     const QString listenError = udpModule_->ListenError();
     if (!listenError.isEmpty()) {
         Result result;
+        result.listenError = listenError;
         result.message =
             Tr("Cannot listen on UDP port %1: ").arg(UdpModuleWithTimer::kListenPort) + listenError;
         Finish(result);
@@ -95,6 +96,7 @@ void SettingsExchange::Start(RequestType kind, const DeviceNetworkParams& before
     const QString sendError = udpModule_->SendError();
     if (!sendError.isEmpty()) {
         Result result;
+        result.sendError = sendError;
         result.message = Tr("Cannot send the settings request: ") + sendError;
         Finish(result);
         return;
@@ -105,6 +107,7 @@ void SettingsExchange::Start(RequestType kind, const DeviceNetworkParams& before
 void SettingsExchange::OnReply(const QByteArray& datagram)
 {
     Result result;
+    result.sent = true;
     result.answered = true;
     if (!ParseNetworkAuthSettingsResponse(datagram.constData(), static_cast<size_t>(datagram.size()), kind_,
                                           before_.mac, result.code)) {
@@ -128,6 +131,14 @@ void SettingsExchange::OnNoReply()
     // Called as the request's run ends: the search is the transport's next
     // run, with the same listening time.
     disconnect(udpModule_, nullptr, this, nullptr);
+    if (!searchAfterNoReply_) {
+        Result result;
+        result.sent = true;
+        result.message = texts_.Failure(Tr("no response from device"));
+        result.recordText = QStringLiteral("no response");
+        Finish(result);
+        return;
+    }
     emit Searching();
     udpModule_->Start();
     vf =
@@ -170,6 +181,7 @@ void SettingsExchange::OnSearchEnd()
 void SettingsExchange::Judge(const DeviceNetworkParams* found)
 {
     Result result;
+    result.sent = true;
     QString outcome;
     if (found == nullptr) {
         outcome = Tr("the device did not answer the search either");

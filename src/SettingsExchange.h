@@ -44,6 +44,11 @@ public:
         // addresses a DHCP server gave included).
         bool applied = false;
         DeviceNetworkParams record;
+        // The request went out; if not, the transport's own reason, for a
+        // caller that words it in its own texts.
+        bool sent = false;
+        QString listenError;
+        QString sendError;
     };
 
     explicit SettingsExchange(QObject* parent);
@@ -56,6 +61,9 @@ public:
                const std::vector<char>& request, int interfaceIndex, const Texts& texts);
     // Ends what is under way without a signal; later datagrams are dropped.
     void Stop();
+    // Off: no reply ends the exchange at once, without the search (for a
+    // caller that searches for all its devices afterwards).
+    void SetSearchAfterNoReply(bool search) { searchAfterNoReply_ = search; }
 
 signals:
     // No reply came: the search for the device begins.
@@ -81,4 +89,5 @@ private:
     DeviceNetworkParams sent_;
     int interfaceIndex_ = 0;
     Texts texts_;
+    bool searchAfterNoReply_ = true;
 };

@@ -45,6 +45,14 @@ QString Mac(int n)
         .arg(n % 256, 2, 16, QLatin1Char('0'));
 }
 
+// The simulator's arguments for a device with MAC number `n` that answers a
+// search only after `delayMs`.
+QStringList DelayedReplies(int n, int delayMs)
+{
+    return {QStringLiteral("--mac"), Mac(n), QStringLiteral("--discovery-delay-ms"),
+            QString::number(delayMs)};
+}
+
 // The nine cell texts of a row.
 QStringList Row(const QTableWidget* table, int row)
 {
@@ -249,14 +257,8 @@ private slots:
     // A reply after the listening time, or after Stop Search, is not listed.
     void lateRepliesAreIgnored()
     {
-        SimDevice late(QStringLiteral("dev1"),
-                       {QStringLiteral("--mac"), Mac(0x301), QStringLiteral("--discovery-delay-ms"),
-                        QStringLiteral("3600")},
-                       QStringLiteral("udp"));
-        SimDevice slow(QStringLiteral("dev2"),
-                       {QStringLiteral("--mac"), Mac(0x302), QStringLiteral("--discovery-delay-ms"),
-                        QStringLiteral("700")},
-                       QStringLiteral("udp"));
+        SimDevice late(QStringLiteral("dev1"), DelayedReplies(0x301, 3600), QStringLiteral("udp"));
+        SimDevice slow(QStringLiteral("dev2"), DelayedReplies(0x302, 700), QStringLiteral("udp"));
         QVERIFY(late.IsReady() && slow.IsReady());
         search_->click();
         stop_->click();
@@ -283,10 +285,7 @@ private slots:
         SimDevice quick(QStringLiteral("dev1"),
                         {QStringLiteral("--mac"), Mac(0x401), QStringLiteral("--count"), QStringLiteral("2")},
                         QStringLiteral("udp"));
-        SimDevice slow(QStringLiteral("dev2"),
-                       {QStringLiteral("--mac"), Mac(0x411), QStringLiteral("--discovery-delay-ms"),
-                        QStringLiteral("1500")},
-                       QStringLiteral("udp"));
+        SimDevice slow(QStringLiteral("dev2"), DelayedReplies(0x411, 1500), QStringLiteral("udp"));
         QVERIFY(quick.IsReady() && slow.IsReady());
         search_->click();
         QTRY_COMPARE(OwnRows().size(), 2);

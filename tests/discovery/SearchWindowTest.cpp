@@ -79,6 +79,17 @@ public slots:
     void Open(const QUrl& url) { urls << url; }
 };
 
+// A device at 127.0.0.`lastOctet`: whatever the window loads from it never
+// leaves this machine.
+DiscoveryReply LoopbackReply(const std::string& name, int lastOctet)
+{
+    DiscoveryReply reply;
+    reply.deviceName = name;
+    const unsigned char loopback[4] = {127, 0, 0, static_cast<unsigned char>(lastOctet)};
+    std::copy(loopback, loopback + 4, reply.ip);
+    return reply;
+}
+
 } // namespace
 
 class SearchWindowTest : public QObject {
@@ -269,10 +280,7 @@ private slots:
         const char* const names[] = {"=1+2", "ten, \"the\" one", "hundred", "@Въезд"};
         const unsigned char lastOctets[] = {9, 10, 100, 2};
         for (int i = 0; i < 4; ++i) {
-            DiscoveryReply reply;
-            reply.deviceName = names[i];
-            const unsigned char loopback[4] = {127, 0, 0, lastOctets[i]};
-            std::copy(loopback, loopback + 4, reply.ip);
+            DiscoveryReply reply = LoopbackReply(names[i], lastOctets[i]);
             Insert(reply.Bytes());
         }
         table_->selectRow(1); // "ten..."
@@ -360,10 +368,7 @@ private slots:
     void settingsRunsModallyAndRefreshesTheRow()
     {
         for (int i = 0; i < 3; ++i) {
-            DiscoveryReply reply;
-            reply.deviceName = "dev" + std::to_string(i);
-            const unsigned char loopback[4] = {127, 0, 0, static_cast<unsigned char>(20 + i)};
-            std::copy(loopback, loopback + 4, reply.ip);
+            DiscoveryReply reply = LoopbackReply("dev" + std::to_string(i), 20 + i);
             Insert(reply.Bytes());
         }
         table_->selectRow(2);
@@ -463,10 +468,7 @@ private slots:
     void rowMenuActsOnTheClickedRow()
     {
         for (int i = 0; i < 3; ++i) {
-            DiscoveryReply reply;
-            reply.deviceName = "dev" + std::to_string(i);
-            const unsigned char loopback[4] = {127, 0, 0, static_cast<unsigned char>(30 + i)};
-            std::copy(loopback, loopback + 4, reply.ip);
+            DiscoveryReply reply = LoopbackReply("dev" + std::to_string(i), 30 + i);
             reply.mac[5] = static_cast<unsigned char>(0xA0 + i);
             Insert(reply.Bytes());
         }

@@ -5,6 +5,7 @@
 
 #include "ConfigTemplate.h"
 #include "LoopbackSim.h"
+#include "TestHelpers.h"
 #include "VcaConfigReader.h"
 
 #include <QTemporaryDir>
@@ -35,12 +36,8 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString seed = dir.filePath(QStringLiteral("seed.txt"));
-        {
-            QFile file(seed);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(kTemplate);
-        }
+        const QString seed = WriteFile(dir, QStringLiteral("seed.txt"), kTemplate);
+        QVERIFY(!seed.isEmpty());
         LoopbackSim holding({QStringLiteral("--http-config-file"), seed});
         LoopbackSim plain;
         LoopbackSim never;

@@ -3,6 +3,7 @@
 // it prints, its exit codes, and what the simulated devices hold afterwards.
 #include "ConfigTemplate.h"
 #include "SimDevice.h"
+#include "TestHelpers.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -85,17 +86,6 @@ QByteArray DeviceConfig(const QString& address)
     const QByteArray body = reply->isFinished() ? reply->readAll() : QByteArray();
     delete reply;
     return body;
-}
-
-// A text file in `dir` with `text`; its path.
-QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
-        return {};
-    }
-    return path;
 }
 
 // A device's zones, timeout, classes, encoder and camera position as text
@@ -286,26 +276,23 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString seed = dir.filePath(QStringLiteral("seed.txt"));
-        {
-            QFile file(seed);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(
-                "Ch {\n"
-                "  zones { id: 1 points { x: 10 y: 20 } points { x: 30000 y: 20 } points { x: 10 y: 40000 }\n"
-                "          enable: true name: \"Tor\" style: POLYGON }\n"
-                "  zones { id: 2 points { x: 1 y: 2 } points { x: 3 y: 4 } enable: false name: \"Aus\"\n"
-                "          style: LINE }\n"
-                "  campos { FOV: 30 camangle: 20 height: 5 }\n"
-                "  timeout: 42\n"
-                "  objectClasses { minArea: 1 maxArea: 2 minHeight: 1 maxHeight: 2 }\n"
-                "  objectClasses { minArea: 4 maxArea: 9 minHeight: 1 maxHeight: 3 }\n"
-                "  encoder { fps: 15 bitrate: 1000000 }\n"
-                "  mog { history: 500 }\n"
-                "}\n"
-                "videoSource { model: \"m\" host: \"10.0.0.5\" login: \"admin\" password: \"pw-tpl-src\" "
-                "}\n");
-        }
+        const QString seed = WriteFile(
+            dir, QStringLiteral("seed.txt"),
+            "Ch {\n"
+            "  zones { id: 1 points { x: 10 y: 20 } points { x: 30000 y: 20 } points { x: 10 y: 40000 }\n"
+            "          enable: true name: \"Tor\" style: POLYGON }\n"
+            "  zones { id: 2 points { x: 1 y: 2 } points { x: 3 y: 4 } enable: false name: \"Aus\"\n"
+            "          style: LINE }\n"
+            "  campos { FOV: 30 camangle: 20 height: 5 }\n"
+            "  timeout: 42\n"
+            "  objectClasses { minArea: 1 maxArea: 2 minHeight: 1 maxHeight: 2 }\n"
+            "  objectClasses { minArea: 4 maxArea: 9 minHeight: 1 maxHeight: 3 }\n"
+            "  encoder { fps: 15 bitrate: 1000000 }\n"
+            "  mog { history: 500 }\n"
+            "}\n"
+            "videoSource { model: \"m\" host: \"10.0.0.5\" login: \"admin\" password: \"pw-tpl-src\" "
+            "}\n");
+        QVERIFY(!seed.isEmpty());
         const QString saved = dir.filePath(QStringLiteral("gate.qeltemplate"));
         {
             SimDevice sim(QStringLiteral("dev1"),

@@ -91,20 +91,6 @@ protected:
 
     void SendTo(unsigned short port, const Bytes& datagram) { SendFrom(sender_, port, datagram); }
 
-    // A UDP socket bound to `address` (host order) on a free port.
-    static int BoundSocket(uint32_t address, unsigned short& port)
-    {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        local.sin_addr.s_addr = htonl(address);
-        bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local));
-        socklen_t length = sizeof(local);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-        port = ntohs(local.sin_port);
-        return fd;
-    }
-
     static void SendFrom(int fd, unsigned short port, const Bytes& datagram)
     {
         sockaddr_in address{};
@@ -189,10 +175,10 @@ TEST_F(RtpReceptionTest, OnceTheServerIsKnownOnlyItsPacketsCount)
     unsigned short rtcpPort = 0;
     unsigned short otherPort = 0;
     unsigned short foreignPort = 0;
-    const int serverRtp = BoundSocket(INADDR_LOOPBACK, rtpPort);
-    const int serverRtcp = BoundSocket(INADDR_LOOPBACK, rtcpPort);
-    const int otherServerPort = BoundSocket(INADDR_LOOPBACK, otherPort);
-    const int foreignHost = BoundSocket(INADDR_LOOPBACK + 1, foreignPort); // 127.0.0.2
+    const int serverRtp = BoundSocket(SOCK_DGRAM, INADDR_LOOPBACK, rtpPort);
+    const int serverRtcp = BoundSocket(SOCK_DGRAM, INADDR_LOOPBACK, rtcpPort);
+    const int otherServerPort = BoundSocket(SOCK_DGRAM, INADDR_LOOPBACK, otherPort);
+    const int foreignHost = BoundSocket(SOCK_DGRAM, INADDR_LOOPBACK + 1, foreignPort); // 127.0.0.2
     transport.serverRtpPort = rtpPort;
     transport.serverRtcpPort = rtcpPort;
     sockaddr_in server{};

@@ -58,6 +58,17 @@ protected:
         }
     }
 
+    // A DESCRIBE without credentials to `url`, run until it ends; exactly
+    // one result is expected.
+    Result DescribeOnce(const std::string& url)
+    {
+        TestClient client(*env_, url);
+        client.sendDescribeCommand(Record, nullptr);
+        RunUntil(client, 1);
+        EXPECT_EQ(client.all.size(), 1u);
+        return client.result;
+    }
+
     BasicTaskScheduler scheduler_{0};
     std::ostringstream output_;
     std::unique_ptr<UsageEnvironment> env_;
@@ -134,12 +145,9 @@ TEST_F(RtspClientTest, StrayAnswersLineEndsServerRequestsAndInterleavedDataAreSk
                interleaved +
                "RTSP/1.0 200 OK\r\nCSeq: " + CSeqOf(request) + "\r\nContent-Length: 2\r\n\r\nok";
     });
-    TestClient client(*env_, server.Url());
-    client.sendDescribeCommand(Record, nullptr);
-    RunUntil(client, 1);
-    ASSERT_EQ(client.all.size(), 1u);
-    EXPECT_EQ(client.result.code, 0);
-    EXPECT_EQ(client.result.text, "ok");
+    const Result result = DescribeOnce(server.Url());
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.text, "ok");
 }
 
 TEST_F(RtspClientTest, SetupAndPlayUseTheControlUrlsAndTheSession)
@@ -190,32 +198,16 @@ TEST_F(RtspClientTest, AClosedOrRefusedConnectionFailsThePendingRequests)
 {
     {
         ScriptedServer server([](const std::string&, int) { return std::string(); });
-        TestClient client(*env_, server.Url());
-        client.sendDescribeCommand(Record, nullptr);
-        RunUntil(client, 1);
-        ASSERT_EQ(client.all.size(), 1u);
-        EXPECT_LT(client.result.code, 0);
-        EXPECT_EQ(client.result.text, "Connection closed by the server");
+        const Result result = DescribeOnce(server.Url());
+        EXPECT_LT(result.code, 0);
+        EXPECT_EQ(result.text, "Connection closed by the server");
     }
-    int port = 0;
-    {
-        // A port that was just free: nothing listens there.
-        const int probe = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        socklen_t length = sizeof(address);
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-        port = ntohs(address.sin_port);
-        close(probe);
-    }
-    TestClient refused(*env_, "rtsp://127.0.0.1:" + std::to_string(port) + "/x");
-    refused.sendDescribeCommand(Record, nullptr);
-    RunUntil(refused, 1);
-    ASSERT_EQ(refused.all.size(), 1u);
-    EXPECT_LT(refused.result.code, 0);
-    EXPECT_EQ(refused.result.text, "Connection to server failed: Connection refused");
+    // A port that was just free: nothing listens there.
+    unsigned short port = 0;
+    close(BoundSocket(SOCK_STREAM, INADDR_LOOPBACK, port));
+    const Result refused = DescribeOnce("rtsp://127.0.0.1:" + std::to_string(port) + "/x");
+    EXPECT_LT(refused.code, 0);
+    EXPECT_EQ(refused.text, "Connection to server failed: Connection refused");
 
     TestClient badUrl(*env_, "http://127.0.0.1/x");
     badUrl.sendDescribeCommand(Record, nullptr);

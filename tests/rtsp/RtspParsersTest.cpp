@@ -55,21 +55,18 @@ TEST(RtspResponseTest, RejectsBrokenMessagesAndSkipsServerRequests)
 {
     RtspResponse response;
     size_t consumed = 0;
-    const std::string badCode = "RTSP/1.0 2x0 OK\r\nCSeq: 1\r\n\r\n";
-    EXPECT_EQ(ParseRtspResponse(badCode.data(), badCode.size(), response, consumed),
-              RtspParseResult::Invalid);
-    const std::string hugeBody = "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 99999999\r\n\r\n";
-    EXPECT_EQ(ParseRtspResponse(hugeBody.data(), hugeBody.size(), response, consumed),
-              RtspParseResult::Invalid);
-    const std::string negative = "RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n";
-    EXPECT_EQ(ParseRtspResponse(negative.data(), negative.size(), response, consumed),
-              RtspParseResult::Invalid);
-    const std::string garbage = "HELLO\r\n\r\n";
-    EXPECT_EQ(ParseRtspResponse(garbage.data(), garbage.size(), response, consumed),
-              RtspParseResult::Invalid);
-    const std::string endless(kMaxRtspHeaderBytes + 10, 'a');
-    EXPECT_EQ(ParseRtspResponse(endless.data(), endless.size(), response, consumed),
-              RtspParseResult::Invalid);
+    const std::string broken[] = {
+        "RTSP/1.0 2x0 OK\r\nCSeq: 1\r\n\r\n",                             // a code that is no number
+        "RTSP/1.0 200 OK\r\nCSeq: 1\r\nContent-Length: 99999999\r\n\r\n", // a body too large
+        "RTSP/1.0 200 OK\r\nContent-Length: -1\r\n\r\n",
+        "HELLO\r\n\r\n",
+        std::string(kMaxRtspHeaderBytes + 10, 'a'), // a header that never ends
+    };
+    for (const std::string& message : broken) {
+        EXPECT_EQ(ParseRtspResponse(message.data(), message.size(), response, consumed),
+                  RtspParseResult::Invalid)
+            << message.substr(0, 60);
+    }
 
     const std::string request = "OPTIONS * RTSP/1.0\r\nCSeq: 9\r\n\r\n";
     ASSERT_EQ(ParseRtspResponse(request.data(), request.size(), response, consumed),

@@ -6,11 +6,27 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+// A socket of `type` bound to `address` (host order) on a port the system
+// picked; `port` tells which.
+inline int BoundSocket(int type, uint32_t address, unsigned short& port)
+{
+    const int fd = socket(AF_INET, type, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(address);
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof(local));
+    socklen_t length = sizeof(local);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    port = ntohs(local.sin_port);
+    return fd;
+}
 
 // Answers each request read from the one connection it accepts with what the
 // script returns for it; an empty answer closes the connection. Interleaved
@@ -21,14 +37,7 @@ public:
 
     explicit ScriptedServer(Script script) : script_(std::move(script))
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        socklen_t length = sizeof(address);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+        listener_ = BoundSocket(SOCK_STREAM, INADDR_LOOPBACK, port_);
         listen(listener_, 1);
         thread_ = std::thread([this] { Serve(); });
     }

@@ -115,16 +115,6 @@ QByteArray DeviceConfig(const Device& device)
     return done.wait(kLoadTimeoutMs) ? done.at(0).at(0).toByteArray() : QByteArray();
 }
 
-QString WriteFile(const QTemporaryDir& dir, const char* name, const QByteArray& text)
-{
-    const QString path = dir.filePath(QString::fromLatin1(name));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
-        return {};
-    }
-    return path;
-}
-
 // Answers the modal dialogs the tool opens in turn: each handler gets the
 // active modal widget and returns true when it dealt with it.
 class ModalDriver final {
@@ -233,14 +223,14 @@ private slots:
 void TemplateLanTest::cancelStopsTheRest()
 {
     QTemporaryDir dir;
-    const auto target =
-        StartDevice(kTarget, WriteFile(dir, "target.conf", kTargetConfig), QStringLiteral("Slow"),
-                    {QStringLiteral("--http-slow-writes-ms"), QStringLiteral("1500")});
+    const auto target = StartDevice(kTarget, WriteFile(dir, QStringLiteral("target.conf"), kTargetConfig),
+                                    QStringLiteral("Slow"),
+                                    {QStringLiteral("--http-slow-writes-ms"), QStringLiteral("1500")});
     QVERIFY(target->IsReady());
     QByteArray text;
     QString error;
     QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
-    ChooseFile(WriteFile(dir, "gate.txt", text));
+    ChooseFile(WriteFile(dir, QStringLiteral("gate.txt"), text));
     MessageBoxWatcher boxes;
     boxes.SetAnswer(QMessageBox::Yes);
     SettingsDialog dialog(Params(kTarget, "Slow"), nullptr);
@@ -276,16 +266,17 @@ void TemplateLanTest::cancelStopsTheRest()
 void TemplateLanTest::failuresAreNeverReportedAsApplied()
 {
     QTemporaryDir dir;
-    const auto cut = StartDevice(kSource, WriteFile(dir, "source.conf", kSourceConfig), QStringLiteral("Cut"),
-                                 {QStringLiteral("--http-config-fault"), QStringLiteral("cut")});
+    const auto cut =
+        StartDevice(kSource, WriteFile(dir, QStringLiteral("source.conf"), kSourceConfig),
+                    QStringLiteral("Cut"), {QStringLiteral("--http-config-fault"), QStringLiteral("cut")});
     const auto refusing =
-        StartDevice(kTarget, WriteFile(dir, "target.conf", kTargetConfig), QStringLiteral("Refusing"),
-                    {QStringLiteral("--http-fail"), QStringLiteral("vca.cgi")});
+        StartDevice(kTarget, WriteFile(dir, QStringLiteral("target.conf"), kTargetConfig),
+                    QStringLiteral("Refusing"), {QStringLiteral("--http-fail"), QStringLiteral("vca.cgi")});
     QVERIFY(cut->IsReady() && refusing->IsReady());
     QByteArray text;
     QString error;
     QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
-    const QString file = WriteFile(dir, "gate.txt", text);
+    const QString file = WriteFile(dir, QStringLiteral("gate.txt"), text);
     const QByteArray cutBefore = DeviceConfig(kSource);
     const QString notWhole = VcaConfigReader(cutBefore).NotWholeMessage();
     QVERIFY(!notWhole.isEmpty());
@@ -338,7 +329,7 @@ void TemplateLanTest::failuresAreNeverReportedAsApplied()
 void TemplateLanTest::windowAppliesToSelectedDevices()
 {
     QTemporaryDir dir;
-    const QString targetConfig = WriteFile(dir, "target.conf", kTargetConfig);
+    const QString targetConfig = WriteFile(dir, QStringLiteral("target.conf"), kTargetConfig);
     const auto good = StartDevice(kSource, targetConfig, QStringLiteral("Yard A"));
     const auto failing = StartDevice(kTarget, targetConfig, QStringLiteral("Yard B"),
                                      {QStringLiteral("--http-fail"), QStringLiteral("vca.cgi")});
@@ -346,7 +337,7 @@ void TemplateLanTest::windowAppliesToSelectedDevices()
     QByteArray text;
     QString error;
     QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
-    ChooseFile(WriteFile(dir, "gate.txt", text));
+    ChooseFile(WriteFile(dir, QStringLiteral("gate.txt"), text));
 
     ClientMainForm window;
     window.show();
@@ -423,10 +414,10 @@ void TemplateLanTest::windowAppliesToSelectedDevices()
 void TemplateLanTest::savedTemplateAppliesToAnotherDevice()
 {
     QTemporaryDir dir;
-    const auto source =
-        StartDevice(kSource, WriteFile(dir, "source.conf", kSourceConfig), QStringLiteral("Gate"));
-    const auto target =
-        StartDevice(kTarget, WriteFile(dir, "target.conf", kTargetConfig), QStringLiteral("Yard"));
+    const auto source = StartDevice(kSource, WriteFile(dir, QStringLiteral("source.conf"), kSourceConfig),
+                                    QStringLiteral("Gate"));
+    const auto target = StartDevice(kTarget, WriteFile(dir, QStringLiteral("target.conf"), kTargetConfig),
+                                    QStringLiteral("Yard"));
     QVERIFY(source->IsReady() && target->IsReady());
     const QByteArray targetBefore = DeviceConfig(kTarget);
     MessageBoxWatcher boxes;
@@ -470,7 +461,8 @@ void TemplateLanTest::savedTemplateAppliesToAnotherDevice()
 
     // A file that does not read whole is refused where it breaks off, and
     // nothing is sent.
-    const QString broken = WriteFile(dir, "broken.txt", text.left(text.indexOf("points")) + "points { x: ");
+    const QString broken =
+        WriteFile(dir, QStringLiteral("broken.txt"), text.left(text.indexOf("points")) + "points { x: ");
     ChooseFile(broken);
     apply->click();
     QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kLoadTimeoutMs);

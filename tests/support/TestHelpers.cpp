@@ -1,6 +1,8 @@
 #include "TestHelpers.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
 #include <algorithm>
@@ -29,4 +31,14 @@ int CountStartingWith(const std::vector<std::string>& messages, const std::strin
     return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&prefix](const std::string& m) {
         return m.compare(0, prefix.size(), prefix) == 0;
     }));
+}
+
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+        return {};
+    }
+    return path;
 }

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QByteArray>
 #include <QtGlobal>
 #include <string>
 #include <vector>
@@ -16,6 +17,12 @@ template <typename T> T* Child(QObject* parent, const char* name)
     }
     return child;
 }
+
+class QTemporaryDir;
+
+// A file `name` in `dir` holding `text`; its path, or empty when it could not
+// be written.
+QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text);
 
 // Runs the event loop for `ms`, for checks that something does NOT happen.
 void Idle(int ms);
