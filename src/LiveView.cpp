@@ -2,12 +2,11 @@
 
 #include "AssignmentVerifier.h"
 #include "DrawableView.h"
-#include "PictureToImage.h"
+#include "LiveDecoder.h"
 #include "RtspDevice.h"
 #include "RtspDeviceStopOnErrorHandler.h"
 #include "RtspFrameReceiver.h"
 #include "SilentStreamWatch.h"
-#include "X264Decoder.h"
 
 #include <QImage>
 #include <QSize>
@@ -68,14 +67,14 @@ bool LiveView::Connect(const std::string& deviceAddress, QString& errorMessage)
     stoppedByUser_ = false;
     const std::string url = "rtsp://" + deviceAddress + kRtspPath;
 
-    // Without an H.264 decoder there is nothing to show.
-    auto decoder = std::make_unique<H264AvDecoder>();
-    try {
-        decoder->initilalize();
-    } catch (const char* text) {
-        errorMessage = QString::fromUtf8(text);
+    // Without an H.264 decoder there is nothing to show. The views stretch
+    // every picture to their own size: larger pictures are scaled down to it
+    // while they are converted, so no pixel is converted that is not shown.
+    auto decoder = std::make_unique<LiveDecoder>(views_.front()->maximumSize());
+    if (!decoder->Start(errorMessage)) {
         return false;
     }
+    vf = connect(decoder.get(), SIGNAL(PictureReady()), this, SLOT(OnPictureReady()));
 
     // The handler belongs to this connection alone: a later connection never
     // reports an earlier one's error.
@@ -84,12 +83,6 @@ bool LiveView::Connect(const std::string& deviceAddress, QString& errorMessage)
         std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
     rtspDevice_->AddFrameObserver(frameReceiver_);
     rtspDevice_->SetErrorHandler(stopper_.get());
-    // The views stretch every picture to their own size: larger pictures are
-    // scaled down to it while they are converted, so no pixel is converted
-    // that is not shown.
-    const QSize viewSize = views_.front()->maximumSize();
-    decoder->SetMaxOutputSize(static_cast<uint32_t>(viewSize.width()),
-                              static_cast<uint32_t>(viewSize.height()));
     decoder_ = std::move(decoder);
 
     VLOG(1) << "Will run RtspDevice " << rtspDevice_.get() << " in rtspThread for url " << url
@@ -155,7 +148,6 @@ void LiveView::OnRtspDeviceStopped()
 
 void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
 {
-    (void)isKeyFrame;
     if (descriptor.format != kro::MediaFormat::VideoH264) {
         VLOG(1) << "Unexpected type: " << static_cast<int>(descriptor.format)
                 << "; must be MediaFormat::VideoH264";
@@ -165,15 +157,18 @@ void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArr
     if (!decoder_) {
         return; // a frame of a connection whose stop has been handled
     }
-    // The picture belongs to the decoder and may be replaced by the next
-    // decode: convert it at once.
-    const UYVYFrame* picture = decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                                static_cast<uint32_t>(bytes.size()));
-    if (picture == nullptr) {
-        VLOG(1) << "H264AvDecoder::decode returned NULL";
+    decoder_->Push(descriptor, bytes, isKeyFrame);
+}
+
+void LiveView::OnPictureReady()
+{
+    if (!decoder_) {
+        return; // a picture of a connection whose stop has been handled
+    }
+    const QImage image = decoder_->TakePicture();
+    if (image.isNull()) {
         return;
     }
-    const QImage image = PictureToImage(*picture, QImage::Format_RGB32);
     for (DrawableView* view : views_) {
         view->setImage(image);
     }

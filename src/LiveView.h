@@ -12,7 +12,7 @@
 #include <vector>
 
 class DrawableView;
-class H264AvDecoder;
+class LiveDecoder;
 class RtspDevice;
 class RtspDeviceStopOnErrorHandler;
 class RtspFrameReceiver;
@@ -25,8 +25,9 @@ class SilentStreamWatch;
 // own widgets go. Threads: everything here runs on the GUI thread except
 // RunRtspDevice, the video thread's function. The video thread hands frames
 // to the frame receiver (which never waits for the GUI) and reports the end
-// of its loop with the queued RtspDeviceStopped; decoding and painting happen
-// on the GUI thread.
+// of its loop with the queued RtspDeviceStopped. The GUI thread hands the
+// frames on to the connection's decoding thread and paints the pictures
+// that come back.
 //
 // Stop contract: Disconnect only asks the loop to stop; an error the client
 // reports stops it from the video thread through the connection's own error
@@ -58,6 +59,7 @@ signals:
 private slots:
     void OnRtspDeviceStopped();
     void OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
+    void OnPictureReady();
 
 private:
     void RunRtspDevice();
@@ -70,7 +72,7 @@ private:
     // stop has been handled.
     std::unique_ptr<RtspDevice> rtspDevice_;
     std::unique_ptr<RtspDeviceStopOnErrorHandler> stopper_;
-    std::unique_ptr<H264AvDecoder> decoder_;
+    std::unique_ptr<LiveDecoder> decoder_;
     std::thread rtspThread_;
     // Guards the store of rtspThread_ against the video thread's first read
     // of it, which may come before std::thread's assignment has finished.
