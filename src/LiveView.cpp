@@ -278,8 +278,9 @@ void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArr
 void LiveView::OnPictureReady()
 {
     // A picture of a connection whose stop has been handled went with its
-    // decoder; after the user's Disconnect nothing more is shown.
-    if (!decoder_ || stoppedByUser_) {
+    // decoder; once the user or the silence watch has asked the connection
+    // to stop, nothing more of it is shown.
+    if (!decoder_ || stoppedByUser_ || endedBySilence_) {
         return;
     }
     const QImage image = decoder_->TakePicture();

@@ -39,7 +39,7 @@ class QTimer;
 // reports stops it from the video thread through the connection's own error
 // handler. Either way OnRtspDeviceStopped joins the thread and releases the
 // client, the decoder (with the pictures it has not handed over) and the
-// handler; from the user's Disconnect on, no picture is shown. Destruction
+// handler; from the moment a stop is asked for, no picture is shown. Destruction
 // stops and joins the thread itself, without Stopped.
 //
 // Reconnecting: once the stream has shown a picture, an end that the user
@@ -141,8 +141,8 @@ private:
     bool stoppedByUser_ = false;
 
     // The stream facts caption: counted from the bytes that reach the GUI
-    // thread and the pictures shown, refreshed by its own tick so that the rates fall
-    // when the stream stalls.
+    // thread and the pictures shown, refreshed by its own tick so that the
+    // rates fall when the stream stalls.
     StreamFacts streamFacts_;
     QElapsedTimer streamClock_;
     QTimer captionTick_;
