@@ -2,12 +2,11 @@
 
 #include "AssignmentVerifier.h"
 #include "DrawableView.h"
-#include "PictureToImage.h"
+#include "LiveDecoder.h"
 #include "RtspDevice.h"
 #include "RtspDeviceStopOnErrorHandler.h"
 #include "RtspFrameReceiver.h"
 #include "SilentStreamWatch.h"
-#include "X264Decoder.h"
 
 #include <QImage>
 #include <QSize>
@@ -117,14 +116,14 @@ bool LiveView::StartConnection(QString& errorMessage)
     endedBySilence_ = false;
     const std::string url = "rtsp://" + deviceAddress_ + kRtspPath;
 
-    // Without an H.264 decoder there is nothing to show.
-    auto decoder = std::make_unique<H264AvDecoder>();
-    try {
-        decoder->initilalize();
-    } catch (const char* text) {
-        errorMessage = QString::fromUtf8(text);
+    // Without an H.264 decoder there is nothing to show. The views stretch
+    // every picture to their own size: larger pictures are scaled down to it
+    // while they are converted, so no pixel is converted that is not shown.
+    auto decoder = std::make_unique<LiveDecoder>(views_.front()->maximumSize());
+    if (!decoder->Start(errorMessage)) {
         return false;
     }
+    vf = connect(decoder.get(), SIGNAL(PictureReady()), this, SLOT(OnPictureReady()));
 
     // The handler belongs to this connection alone: a later connection never
     // reports an earlier one's error.
@@ -133,12 +132,6 @@ bool LiveView::StartConnection(QString& errorMessage)
         std::make_unique<RtspDevice>(url.c_str(), kRtspUser, kRtspPassword, kRtspVerbose, nullptr, 0);
     rtspDevice_->AddFrameObserver(frameReceiver_);
     rtspDevice_->SetErrorHandler(stopper_.get());
-    // The views stretch every picture to their own size: larger pictures are
-    // scaled down to it while they are converted, so no pixel is converted
-    // that is not shown.
-    const QSize viewSize = views_.front()->maximumSize();
-    decoder->SetMaxOutputSize(static_cast<uint32_t>(viewSize.width()),
-                              static_cast<uint32_t>(viewSize.height()));
     decoder_ = std::move(decoder);
 
     VLOG(1) << "Will run RtspDevice " << rtspDevice_.get() << " in rtspThread for url " << url
@@ -269,7 +262,6 @@ void LiveView::Finish(const QString& error)
 
 void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
 {
-    (void)isKeyFrame;
     if (descriptor.format != kro::MediaFormat::VideoH264) {
         VLOG(1) << "Unexpected type: " << static_cast<int>(descriptor.format)
                 << "; must be MediaFormat::VideoH264";
@@ -280,15 +272,21 @@ void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArr
         return; // a frame of a connection whose stop has been handled
     }
     streamFacts_.AddBytes(streamClock_.elapsed(), bytes.size());
-    // The picture belongs to the decoder and may be replaced by the next
-    // decode: convert it at once.
-    const UYVYFrame* picture = decoder_->decode(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                                static_cast<uint32_t>(bytes.size()));
-    if (picture == nullptr) {
-        VLOG(1) << "H264AvDecoder::decode returned NULL";
+    decoder_->Push(descriptor, bytes, isKeyFrame);
+}
+
+void LiveView::OnPictureReady()
+{
+    // A picture of a connection whose stop has been handled went with its
+    // decoder; once the user or the silence watch has asked the connection
+    // to stop, nothing more of it is shown.
+    if (!decoder_ || stoppedByUser_ || endedBySilence_) {
         return;
     }
-    const QImage image = PictureToImage(*picture, QImage::Format_RGB32);
+    const QImage image = decoder_->TakePicture();
+    if (image.isNull()) {
+        return;
+    }
     for (DrawableView* view : views_) {
         view->setImage(image);
     }
@@ -308,7 +306,8 @@ void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArr
         LOG(INFO) << "Live video of " << deviceAddress_ << " is back";
         emit Reconnected();
     }
-    VLOG(8) << "Received one more frame " << image.width() << "x" << image.height();
+    const QSize ownSize = decoder_->ShownPictureSize();
+    VLOG(8) << "Received one more frame " << ownSize.width() << "x" << ownSize.height();
 }
 
 void LiveView::SetStreamInfoShown(bool shown)
@@ -322,21 +321,19 @@ QImage LiveView::CurrentPicture() const
     if (!decoder_ || !connectionPictures_) {
         return QImage();
     }
-    const std::unique_ptr<UYVYFrame> picture = decoder_->LastPictureAtOwnSize();
-    return picture ? PictureToImage(*picture, QImage::Format_RGB888) : QImage();
+    return decoder_->ShownPictureAtOwnSize();
 }
 
 void LiveView::UpdateCaption()
 {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    if (!streamInfoShown_ || !connectionPictures_ || !decoder_ || !decoder_->LastPictureSize(width, height)) {
+    const QSize size =
+        streamInfoShown_ && connectionPictures_ && decoder_ ? decoder_->ShownPictureSize() : QSize();
+    if (size.isEmpty()) {
         SetCaption(QString());
         return;
     }
     const qint64 now = streamClock_.elapsed();
-    SetCaption(StreamFacts::CaptionText(static_cast<int>(width), static_cast<int>(height),
-                                        streamFacts_.PicturesPerSecond(now),
+    SetCaption(StreamFacts::CaptionText(size.width(), size.height(), streamFacts_.PicturesPerSecond(now),
                                         streamFacts_.KilobitsPerSecond(now), TransportText()));
 }
 

@@ -17,7 +17,7 @@
 #include <vector>
 
 class DrawableView;
-class H264AvDecoder;
+class LiveDecoder;
 class RtspDevice;
 class RtspDeviceStopOnErrorHandler;
 class RtspFrameReceiver;
@@ -31,14 +31,16 @@ class QTimer;
 // own widgets go. Threads: everything here runs on the GUI thread except
 // RunRtspDevice, the video thread's function. The video thread hands frames
 // to the frame receiver (which never waits for the GUI) and reports the end
-// of its loop with the queued RtspDeviceStopped; decoding and painting happen
-// on the GUI thread.
+// of its loop with the queued RtspDeviceStopped. The GUI thread hands the
+// frames on to the connection's decoding thread and paints the pictures
+// that come back.
 //
 // Stop contract: Disconnect only asks the loop to stop; an error the client
 // reports stops it from the video thread through the connection's own error
 // handler. Either way OnRtspDeviceStopped joins the thread and releases the
-// client, the decoder and the handler. Destruction stops and joins the
-// thread itself, without Stopped.
+// client, the decoder (with the pictures it has not handed over) and the
+// handler; from the moment a stop is asked for, no picture is shown. Destruction
+// stops and joins the thread itself, without Stopped.
 //
 // Reconnecting: once the stream has shown a picture, an end that the user
 // did not ask for and that another connection may mend (the device closed
@@ -110,6 +112,7 @@ signals:
 private slots:
     void OnRtspDeviceStopped();
     void OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
+    void OnPictureReady();
     void UpdateCaption();
     void OnSilenceLimitReached();
     void OnRetryTimer();
@@ -130,16 +133,16 @@ private:
     // stop has been handled.
     std::unique_ptr<RtspDevice> rtspDevice_;
     std::unique_ptr<RtspDeviceStopOnErrorHandler> stopper_;
-    std::unique_ptr<H264AvDecoder> decoder_;
+    std::unique_ptr<LiveDecoder> decoder_;
     std::thread rtspThread_;
     // Guards the store of rtspThread_ against the video thread's first read
     // of it, which may come before std::thread's assignment has finished.
     std::mutex rtspThreadMutex_;
     bool stoppedByUser_ = false;
 
-    // The stream facts caption: counted from the bytes and pictures that
-    // reach the GUI thread, refreshed by its own tick so that the rates fall
-    // when the stream stalls.
+    // The stream facts caption: counted from the bytes that reach the GUI
+    // thread and the pictures shown, refreshed by its own tick so that the
+    // rates fall when the stream stalls.
     StreamFacts streamFacts_;
     QElapsedTimer streamClock_;
     QTimer captionTick_;

@@ -6,14 +6,19 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "YUVToRgb.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 namespace {
 
 constexpr int kMaxDecodedSide = 8192;
+// More threads than this gain little for one stream and each holds a picture back.
+constexpr unsigned kMaxDecodingThreads = 4;
 
 // The error lines go to standard output on purpose: the decoder has no
 // logging of its own and its caller only sees a null picture.
@@ -24,7 +29,10 @@ void PrintError(const char* what)
 
 } // namespace
 
-H264AvDecoder::H264AvDecoder() = default;
+H264AvDecoder::H264AvDecoder()
+    : maxThreads_(std::clamp(std::thread::hardware_concurrency(), 1u, kMaxDecodingThreads))
+{
+}
 
 H264AvDecoder::~H264AvDecoder()
 {
@@ -40,7 +48,7 @@ H264AvDecoder::~H264AvDecoder()
 
 void H264AvDecoder::initilalize()
 {
-    if (context_ != nullptr) {
+    if (context_ != nullptr || frame_ != nullptr) {
         return;
     }
     packet_ = av_packet_alloc();
@@ -48,31 +56,84 @@ void H264AvDecoder::initilalize()
     if (codec_ == nullptr) {
         throw "ERROR while find decoder";
     }
-    context_ = avcodec_alloc_context3(codec_);
     frame_ = av_frame_alloc();
     received_ = av_frame_alloc();
     // The parser finds the access unit boundaries, so the input need not be
     // cut at frame boundaries. A library without it gets every call's bytes
     // as one access unit.
     parser_ = av_parser_init(AV_CODEC_ID_H264);
-    if (context_ == nullptr || frame_ == nullptr || received_ == nullptr || packet_ == nullptr) {
+    if (frame_ == nullptr || received_ == nullptr || packet_ == nullptr) {
         PrintError("avcodec_open2 error");
         return;
     }
-    // Decoding runs one frame per call on the caller's thread; frame threads
-    // would only hold pictures back.
-    context_->thread_count = 1;
-    // The allocation a stream can ask for stays bounded.
-    context_->max_pixels = static_cast<int64_t>(kMaxDecodedSide) * kMaxDecodedSide;
-    if (avcodec_open2(context_, codec_, nullptr) < 0) {
+    // Until the stream tells its picture size, every picture is taken for
+    // a small one.
+    if (!OpenContext(1)) {
         PrintError("avcodec_open2 error");
     }
 }
 
+bool H264AvDecoder::OpenContext(int threads)
+{
+    avcodec_free_context(&context_);
+    threads_ = 0;
+    context_ = avcodec_alloc_context3(codec_);
+    if (context_ == nullptr) {
+        return false;
+    }
+    // One thread decodes each picture within the call that completes it.
+    // Several decode successive pictures side by side, each call returning
+    // the picture of the call threads - 1 before it.
+    context_->thread_count = threads;
+    context_->thread_type = threads > 1 ? FF_THREAD_FRAME : 0;
+    // The allocation a stream can ask for stays bounded.
+    context_->max_pixels = static_cast<int64_t>(kMaxDecodedSide) * kMaxDecodedSide;
+    if (avcodec_open2(context_, codec_, nullptr) < 0) {
+        avcodec_free_context(&context_);
+        return false;
+    }
+    threads_ = threads;
+    return true;
+}
+
+bool H264AvDecoder::FollowPictureSize()
+{
+    // The parser has read the size of the access unit it just handed out
+    // from its parameter set, before that unit is decoded.
+    if (parser_ == nullptr || context_ == nullptr || parser_->coded_width <= 0 ||
+        parser_->coded_height <= 0) {
+        return false;
+    }
+    const int64_t pixels = static_cast<int64_t>(parser_->coded_width) * parser_->coded_height;
+    const int wanted = pixels > kOneThreadMaxPixels ? static_cast<int>(maxThreads_) : 1;
+    if (wanted == threads_) {
+        return false;
+    }
+    // The old codec's last pictures are not lost: the switch comes at a key
+    // frame, and everything before it is taken out first.
+    bool gotPicture = false;
+    if (avcodec_send_packet(context_, nullptr) == 0) {
+        while (avcodec_receive_frame(context_, received_) == 0) {
+            av_frame_unref(frame_);
+            av_frame_move_ref(frame_, received_);
+            gotPicture = true;
+        }
+    }
+    if (!OpenContext(wanted) && (wanted == 1 || !OpenContext(1))) {
+        PrintError("avcodec_open2 error");
+    }
+    return gotPicture;
+}
+
 UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size)
 {
+    return DecodePicture(data, size) ? toBGR() : nullptr;
+}
+
+bool H264AvDecoder::DecodePicture(const uint8_t* data, uint32_t size)
+{
     if (context_ == nullptr || frame_ == nullptr || received_ == nullptr || packet_ == nullptr || size == 0) {
-        return nullptr;
+        return false;
     }
     input_.resize(static_cast<size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE);
     std::memcpy(input_.data(), data, size);
@@ -82,6 +143,12 @@ UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size)
     // picture, nothing new, or a failure that withdraws an earlier picture.
     bool pictureReady = false;
     auto feed = [this, &pictureReady](uint8_t* unit, int unitSize) {
+        if (FollowPictureSize()) {
+            pictureReady = true;
+        }
+        if (context_ == nullptr) {
+            return; // the codec could not be reopened: nothing more decodes
+        }
         bool failed = false;
         if (DecodePacket(unit, unitSize, &failed)) {
             pictureReady = true;
@@ -98,7 +165,7 @@ UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size)
     }
     // Every byte goes to the parser, also after a completed picture: the
     // bytes behind it already belong to the next one.
-    while (restSize > 0) {
+    while (restSize > 0 && context_ != nullptr) {
         uint8_t* unit = nullptr;
         int unitSize = 0;
         const int chunk = static_cast<int>(std::min<size_t>(restSize, INT_MAX / 2));
@@ -113,7 +180,7 @@ UYVYFrame* H264AvDecoder::decode(const uint8_t* data, uint32_t size)
             feed(unit, unitSize);
         }
     }
-    return pictureReady ? toBGR() : nullptr;
+    return pictureReady;
 }
 
 bool H264AvDecoder::DecodePacket(uint8_t* data, int size, bool* failed)
@@ -155,12 +222,7 @@ UYVYFrame* H264AvDecoder::toBGR()
     const int format = frame_->format;
     int outWidth = width;
     int outHeight = height;
-    if (maxOutputWidth_ > 0 && maxOutputHeight_ > 0 &&
-        (static_cast<uint32_t>(width) > maxOutputWidth_ ||
-         static_cast<uint32_t>(height) > maxOutputHeight_)) {
-        outWidth = static_cast<int>(maxOutputWidth_);
-        outHeight = static_cast<int>(maxOutputHeight_);
-    }
+    OutputSizeOf(width, height, outWidth, outHeight);
     const bool scaled = outWidth != width || outHeight != height;
     const bool planar420 = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
     if (scaled && planar420 && outWidth % 2 == 0) {
@@ -221,29 +283,13 @@ void H264AvDecoder::SetMaxOutputSize(uint32_t width, uint32_t height)
 
 std::unique_ptr<UYVYFrame> H264AvDecoder::LastPictureAtOwnSize() const
 {
-    if (frame_ == nullptr || frame_->width <= 0 || frame_->height <= 0 || frame_->format < 0) {
-        return nullptr;
-    }
-    const int width = frame_->width;
-    const int height = frame_->height;
-    // A conversion context of its own: stills are rare, and the live
-    // conversion keeps its context for the view's size.
-    SwsContext* scaler =
-        sws_getContext(width, height, static_cast<AVPixelFormat>(frame_->format), width, height,
-                       AV_PIX_FMT_UYVY422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
-    if (scaler == nullptr) {
-        PrintError("sws_getContext error");
-        return nullptr;
-    }
-    auto picture = std::make_unique<UYVYFrame>(static_cast<uint32_t>(width), static_cast<uint32_t>(height));
-    const int rows =
-        sws_scale(scaler, frame_->data, frame_->linesize, 0, height, picture->planes(), picture->stride());
-    sws_freeContext(scaler);
-    if (rows != height) {
-        PrintError("sws_scale error");
-        return nullptr;
-    }
-    return picture;
+    const std::unique_ptr<DecodedPicture> picture = KeepLastPicture();
+    return picture ? picture->ToUYVY() : nullptr;
+}
+
+std::unique_ptr<DecodedPicture> H264AvDecoder::KeepLastPicture() const
+{
+    return DecodedPicture::Keep(frame_);
 }
 
 bool H264AvDecoder::LastPictureSize(uint32_t& width, uint32_t& height) const
@@ -256,22 +302,67 @@ bool H264AvDecoder::LastPictureSize(uint32_t& width, uint32_t& height) const
     return true;
 }
 
-void H264AvDecoder::SamplePlanar420()
+void H264AvDecoder::SetMaxThreads(unsigned threads)
 {
-    const int width = frame_->width;
-    const int height = frame_->height;
-    const auto outWidth = static_cast<int>(picture_->width());
-    const auto outHeight = static_cast<int>(picture_->height());
+    maxThreads_ = std::max(1u, threads);
+}
+
+int H264AvDecoder::DecodingThreads() const
+{
+    return context_ != nullptr ? threads_ : 0;
+}
+
+void H264AvDecoder::OutputSizeOf(int width, int height, int& outWidth, int& outHeight) const
+{
+    outWidth = width;
+    outHeight = height;
+    if (maxOutputWidth_ > 0 && maxOutputHeight_ > 0 &&
+        (static_cast<uint32_t>(width) > maxOutputWidth_ ||
+         static_cast<uint32_t>(height) > maxOutputHeight_)) {
+        outWidth = static_cast<int>(maxOutputWidth_);
+        outHeight = static_cast<int>(maxOutputHeight_);
+    }
+}
+
+bool H264AvDecoder::OutputSize(uint32_t& width, uint32_t& height) const
+{
+    if (frame_ == nullptr || frame_->width <= 0 || frame_->height <= 0) {
+        return false;
+    }
+    int outWidth = 0;
+    int outHeight = 0;
+    OutputSizeOf(frame_->width, frame_->height, outWidth, outHeight);
+    width = static_cast<uint32_t>(outWidth);
+    height = static_cast<uint32_t>(outHeight);
+    return true;
+}
+
+void H264AvDecoder::FillSampleColumns(int width, int outWidth)
+{
     // Centre of each output pixel mapped back onto the source.
     sampleColumns_.resize(static_cast<size_t>(outWidth));
     for (int x = 0; x < outWidth; ++x) {
         sampleColumns_[static_cast<size_t>(x)] = static_cast<int>((2 * static_cast<int64_t>(x) + 1) * width /
                                                                   (2 * static_cast<int64_t>(outWidth)));
     }
+}
+
+int H264AvDecoder::SampleRow(int y, int height, int outHeight)
+{
+    return static_cast<int>((2 * static_cast<int64_t>(y) + 1) * height /
+                            (2 * static_cast<int64_t>(outHeight)));
+}
+
+void H264AvDecoder::SamplePlanar420()
+{
+    const int width = frame_->width;
+    const int height = frame_->height;
+    const auto outWidth = static_cast<int>(picture_->width());
+    const auto outHeight = static_cast<int>(picture_->height());
+    FillSampleColumns(width, outWidth);
     const int* columns = sampleColumns_.data();
     for (int y = 0; y < outHeight; ++y) {
-        const auto row = static_cast<int>((2 * static_cast<int64_t>(y) + 1) * height /
-                                          (2 * static_cast<int64_t>(outHeight)));
+        const int row = SampleRow(y, height, outHeight);
         const uint8_t* luma = frame_->data[0] + static_cast<ptrdiff_t>(row) * frame_->linesize[0];
         const uint8_t* blue = frame_->data[1] + static_cast<ptrdiff_t>(row / 2) * frame_->linesize[1];
         const uint8_t* red = frame_->data[2] + static_cast<ptrdiff_t>(row / 2) * frame_->linesize[2];
@@ -285,4 +376,62 @@ void H264AvDecoder::SamplePlanar420()
             out[3] = luma[columns[x + 1]];
         }
     }
+}
+
+bool H264AvDecoder::ConvertToRgb32(uint8_t* pixels, size_t stride)
+{
+    if (frame_ == nullptr || frame_->width <= 0 || frame_->height <= 0) {
+        return false;
+    }
+    const int width = frame_->width;
+    const int height = frame_->height;
+    const int format = frame_->format;
+    int outWidth = 0;
+    int outHeight = 0;
+    OutputSizeOf(width, height, outWidth, outHeight);
+    const bool scaled = outWidth != width || outHeight != height;
+    // The cases whose UYVY picture repeats each chroma sample of the planes
+    // unchanged, which the planar row conversion does too. The scaler turns
+    // full-range chroma into video range at a picture's own size, and packs
+    // an odd last column its own way.
+    const bool planar420 = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
+    const bool direct =
+        scaled ? planar420 && outWidth % 2 == 0 : format == AV_PIX_FMT_YUV420P && width % 2 == 0;
+    if (!direct) {
+        return false;
+    }
+    if (!scaled) {
+        for (int y = 0; y < height; ++y) {
+            kro_v4l2::PlanarRowToRgb32(frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0],
+                                       frame_->data[1] + static_cast<ptrdiff_t>(y / 2) * frame_->linesize[1],
+                                       frame_->data[2] + static_cast<ptrdiff_t>(y / 2) * frame_->linesize[2],
+                                       static_cast<uint32_t>(width),
+                                       pixels + static_cast<size_t>(y) * stride);
+        }
+        return true;
+    }
+    // As SamplePlanar420 samples, one row's planes at a time.
+    FillSampleColumns(width, outWidth);
+    const int* columns = sampleColumns_.data();
+    const auto pairs = static_cast<size_t>(outWidth / 2);
+    sampledRow_.resize(4 * pairs);
+    uint8_t* sampledLuma = sampledRow_.data();
+    uint8_t* sampledBlue = sampledLuma + 2 * pairs;
+    uint8_t* sampledRed = sampledBlue + pairs;
+    for (int y = 0; y < outHeight; ++y) {
+        const int row = SampleRow(y, height, outHeight);
+        const uint8_t* luma = frame_->data[0] + static_cast<ptrdiff_t>(row) * frame_->linesize[0];
+        const uint8_t* blue = frame_->data[1] + static_cast<ptrdiff_t>(row / 2) * frame_->linesize[1];
+        const uint8_t* red = frame_->data[2] + static_cast<ptrdiff_t>(row / 2) * frame_->linesize[2];
+        for (size_t k = 0; k < pairs; ++k) {
+            const int x0 = columns[2 * k];
+            sampledLuma[2 * k] = luma[x0];
+            sampledLuma[2 * k + 1] = luma[columns[2 * k + 1]];
+            sampledBlue[k] = blue[x0 / 2];
+            sampledRed[k] = red[x0 / 2];
+        }
+        kro_v4l2::PlanarRowToRgb32(sampledLuma, sampledBlue, sampledRed, static_cast<uint32_t>(outWidth),
+                                   pixels + static_cast<size_t>(y) * stride);
+    }
+    return true;
 }

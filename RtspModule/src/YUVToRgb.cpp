@@ -62,14 +62,29 @@ inline uint32_t ReferenceMark(int32_t fixed)
     return (static_cast<uint32_t>(fixed) - (1u << kShift)) & kMarkMask;
 }
 
-inline void ReferencePixel(uint8_t y, uint8_t u, uint8_t v, uint8_t* rgb)
+// The reference formula for one pixel, written in the layout of a row
+// conversion: 3 bytes red first, or 4 bytes blue first and 0xff.
+template <size_t kBytes> inline void ReferencePixel(uint8_t y, uint8_t u, uint8_t v, uint8_t* out)
 {
-    kro_v4l2::YUVToRgb(y, u, v, rgb[2], rgb[1], rgb[0]);
+    static_assert(kBytes == 3 || kBytes == 4, "RGB24 or RGB32");
+    if constexpr (kBytes == 3) {
+        kro_v4l2::YUVToRgb(y, u, v, out[2], out[1], out[0]);
+    } else {
+        kro_v4l2::YUVToRgb(y, u, v, out[0], out[1], out[2]);
+        out[3] = 0xFF;
+    }
+}
+
+// Both pixels of the UYVY pair at `pair` with the reference.
+template <size_t kBytes> inline void ReferencePair(const uint8_t* pair, uint8_t* out)
+{
+    ReferencePixel<kBytes>(pair[1], pair[0], pair[2], out);
+    ReferencePixel<kBytes>(pair[3], pair[0], pair[2], out + kBytes);
 }
 
 // Per block of pairs the channels go to planes first and are interleaved in
 // a second loop: each loop then has access groups the vectoriser handles
-// (four bytes in, two per plane out; three bytes out per pixel).
+// (four bytes in, two per plane out; three or four bytes out per pixel).
 struct BlockPlanes {
     uint8_t red[2 * kBlockPairs];
     uint8_t green[2 * kBlockPairs];
@@ -111,42 +126,71 @@ void ConvertPairs(const uint8_t* __restrict src, size_t pairs, BlockPlanes* __re
     }
 }
 
+template <size_t kBytes>
 void Interleave(const BlockPlanes* __restrict planes, size_t pixels, uint8_t* __restrict dst)
 {
     for (size_t i = 0; i < pixels; ++i) {
-        dst[3 * i] = planes->red[i];
-        dst[3 * i + 1] = planes->green[i];
-        dst[3 * i + 2] = planes->blue[i];
+        if constexpr (kBytes == 3) {
+            dst[3 * i] = planes->red[i];
+            dst[3 * i + 1] = planes->green[i];
+            dst[3 * i + 2] = planes->blue[i];
+        } else {
+            dst[4 * i] = planes->blue[i];
+            dst[4 * i + 1] = planes->green[i];
+            dst[4 * i + 2] = planes->red[i];
+            dst[4 * i + 3] = 0xFF;
+        }
     }
 }
 
 // Converts `pairs` whole pixel pairs with the portable loops.
-void PortablePairs(const uint8_t* src, size_t pairs, uint8_t* dst)
+template <size_t kBytes> void PortablePairs(const uint8_t* src, size_t pairs, uint8_t* dst)
 {
     BlockPlanes planes;
     for (size_t first = 0; first < pairs; first += kBlockPairs) {
         const size_t count = std::min<size_t>(kBlockPairs, pairs - first);
         const uint8_t* blockSrc = src + 4 * first;
-        uint8_t* blockDst = dst + 6 * first;
+        uint8_t* blockDst = dst + 2 * kBytes * first;
         ConvertPairs(blockSrc, count, &planes);
-        Interleave(&planes, 2 * count, blockDst);
+        Interleave<kBytes>(&planes, 2 * count, blockDst);
         const uint8_t* const redoEnd = planes.redo + count;
         for (const void* hit = std::memchr(planes.redo, 1, count); hit != nullptr;) {
             const auto* flag = static_cast<const uint8_t*>(hit);
             const auto i = static_cast<size_t>(flag - planes.redo);
-            const uint8_t* pair = blockSrc + 4 * i;
-            ReferencePixel(pair[1], pair[0], pair[2], blockDst + 6 * i);
-            ReferencePixel(pair[3], pair[0], pair[2], blockDst + 6 * i + 3);
+            ReferencePair<kBytes>(blockSrc + 4 * i, blockDst + 2 * kBytes * i);
             hit = std::memchr(flag + 1, 1, static_cast<size_t>(redoEnd - flag - 1));
         }
     }
 }
 
-// Converts the leading pairs of a row in groups of 8 and returns how many it
-// converted; the caller does the rest.
+// Planar pairs through the portable UYVY loops, a block at a time.
+void PortablePlanarPairs(const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t pairs, uint8_t* dst)
+{
+    uint8_t packed[4 * kBlockPairs];
+    for (size_t first = 0; first < pairs; first += kBlockPairs) {
+        const size_t count = std::min<size_t>(kBlockPairs, pairs - first);
+        for (size_t i = 0; i < count; ++i) {
+            packed[4 * i] = u[first + i];
+            packed[4 * i + 1] = y[2 * (first + i)];
+            packed[4 * i + 2] = v[first + i];
+            packed[4 * i + 3] = y[2 * (first + i) + 1];
+        }
+        PortablePairs<4>(packed, count, dst + 8 * first);
+    }
+}
+
+// Converts the leading pairs of a row in groups of 8 and returns how many
+// they converted; the caller does the rest.
 using FastPairs = size_t (*)(const uint8_t* src, size_t pairs, uint8_t* dst);
+using FastPlanarPairs = size_t (*)(const uint8_t* y, const uint8_t* u, const uint8_t* v, size_t pairs,
+                                   uint8_t* dst);
 
 size_t NoFastPairs(const uint8_t*, size_t, uint8_t*)
+{
+    return 0;
+}
+
+size_t NoFastPlanarPairs(const uint8_t*, const uint8_t*, const uint8_t*, size_t, uint8_t*)
 {
     return 0;
 }
@@ -187,23 +231,56 @@ constexpr RgbShuffles MakeRgbShuffles()
 
 constexpr RgbShuffles kRgbShuffles = MakeRgbShuffles();
 
-// The same arithmetic as ConvertPairs, 8 pairs per step, with the channels
-// packed straight into RGB (the saturating packs do the clamping). The
-// values carry -1.0 from the offsets, so that the mark needs no subtraction.
-__attribute__((target("avx2"))) size_t Avx2Pairs(const uint8_t* src, size_t pairs, uint8_t* dst)
+// Eight pairs' channels, each a 32-bit fixed-point value that carries -1.0
+// from the offsets (so that the mark needs no subtraction), and the pairs
+// that must be redone with the reference (bit k for pair k).
+struct Avx2Channels {
+    __m256i r0, g0, b0, r1, g1, b1;
+    int redo;
+};
+
+// The arithmetic of ConvertPairs, 8 pairs per step; each input holds one
+// byte value per 32-bit lane.
+__attribute__((target("avx2"), always_inline)) inline void
+Avx2Convert(const __m256i& u, const __m256i& y0, const __m256i& v, const __m256i& y1, Avx2Channels& out)
 {
-    const __m256i byteMask = _mm256_set1_epi32(0xFF);
     const __m256i cY = _mm256_set1_epi32(kY);
-    const __m256i cVR = _mm256_set1_epi32(kVR);
-    const __m256i cVG = _mm256_set1_epi32(kVG);
-    const __m256i cUG = _mm256_set1_epi32(kUG);
-    const __m256i cUB = _mm256_set1_epi32(kUB);
-    const __m256i redOffset = _mm256_set1_epi32(kRedOffset - (1 << kShift));
-    const __m256i greenOffset = _mm256_set1_epi32(kGreenOffset - (1 << kShift));
-    const __m256i blueOffset = _mm256_set1_epi32(kBlueOffset - (1 << kShift));
+    const __m256i red = _mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_set1_epi32(kVR)),
+                                         _mm256_set1_epi32(kRedOffset - (1 << kShift)));
+    const __m256i green = _mm256_sub_epi32(_mm256_sub_epi32(_mm256_set1_epi32(kGreenOffset - (1 << kShift)),
+                                                            _mm256_mullo_epi32(v, _mm256_set1_epi32(kVG))),
+                                           _mm256_mullo_epi32(u, _mm256_set1_epi32(kUG)));
+    const __m256i blue = _mm256_add_epi32(_mm256_mullo_epi32(u, _mm256_set1_epi32(kUB)),
+                                          _mm256_set1_epi32(kBlueOffset - (1 << kShift)));
+    const __m256i luma0 = _mm256_mullo_epi32(y0, cY);
+    const __m256i luma1 = _mm256_mullo_epi32(y1, cY);
+    out.r0 = _mm256_add_epi32(luma0, red);
+    out.g0 = _mm256_add_epi32(luma0, green);
+    out.b0 = _mm256_add_epi32(luma0, blue);
+    out.r1 = _mm256_add_epi32(luma1, red);
+    out.g1 = _mm256_add_epi32(luma1, green);
+    out.b1 = _mm256_add_epi32(luma1, blue);
+
     const __m256i markMask = _mm256_set1_epi32(static_cast<int32_t>(kMarkMask));
-    const __m256i one = _mm256_set1_epi16(1);
-    const __m256i zero = _mm256_setzero_si256();
+    const __m256i mark = _mm256_min_epu32(
+        _mm256_min_epu32(
+            _mm256_min_epu32(_mm256_and_si256(out.r0, markMask), _mm256_and_si256(out.g0, markMask)),
+            _mm256_min_epu32(_mm256_and_si256(out.b0, markMask), _mm256_and_si256(out.r1, markMask))),
+        _mm256_min_epu32(_mm256_and_si256(out.g1, markMask), _mm256_and_si256(out.b1, markMask)));
+    out.redo = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(mark, _mm256_setzero_si256())));
+}
+
+// Whole parts (minus one) of two channels to 16 bits, plus one; the
+// saturating packs that follow do the clamping.
+__attribute__((target("avx2"), always_inline)) inline __m256i Avx2Whole16(const __m256i& a, const __m256i& b)
+{
+    return _mm256_add_epi16(_mm256_packs_epi32(_mm256_srai_epi32(a, kShift), _mm256_srai_epi32(b, kShift)),
+                            _mm256_set1_epi16(1));
+}
+
+// 16 pixels of RGB24 (48 bytes) from the channels of 8 pairs.
+__attribute__((target("avx2"), always_inline)) inline void Avx2StoreRgb24(const Avx2Channels& c, uint8_t* out)
+{
     const __m256i headFromX =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.headFromX.data()));
     const __m256i headFromZ =
@@ -212,7 +289,43 @@ __attribute__((target("avx2"))) size_t Avx2Pairs(const uint8_t* src, size_t pair
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.tailFromX.data()));
     const __m256i tailFromZ =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kRgbShuffles.tailFromZ.data()));
+    const __m256i x = _mm256_packus_epi16(Avx2Whole16(c.r0, c.g0), Avx2Whole16(c.b0, c.r1));
+    const __m256i gb = Avx2Whole16(c.g1, c.b1);
+    const __m256i z = _mm256_packus_epi16(gb, gb);
+    const __m256i head =
+        _mm256_or_si256(_mm256_shuffle_epi8(x, headFromX), _mm256_shuffle_epi8(z, headFromZ));
+    const __m256i tail =
+        _mm256_or_si256(_mm256_shuffle_epi8(x, tailFromX), _mm256_shuffle_epi8(z, tailFromZ));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(head));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(tail));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(head, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 40), _mm256_extracti128_si256(tail, 1));
+}
 
+// 16 pixels of RGB32 (64 bytes) from the channels of 8 pairs. Per 128-bit
+// lane the packs give b[4] g[4] r[4] 0xff[4] of four pixels, a shuffle
+// turns that into four pixels, and the even and odd pixels are interleaved.
+__attribute__((target("avx2"), always_inline)) inline void Avx2StoreRgb32(const Avx2Channels& c, uint8_t* out)
+{
+    const __m256i transpose = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8,
+                                               12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    // 254 plus the one that Avx2Whole16 adds.
+    const __m256i opaque = _mm256_set1_epi32(254 << kShift);
+    const __m256i even = _mm256_shuffle_epi8(
+        _mm256_packus_epi16(Avx2Whole16(c.b0, c.g0), Avx2Whole16(c.r0, opaque)), transpose);
+    const __m256i odd = _mm256_shuffle_epi8(
+        _mm256_packus_epi16(Avx2Whole16(c.b1, c.g1), Avx2Whole16(c.r1, opaque)), transpose);
+    // Lane 0 holds pairs 0-3, lane 1 pairs 4-7.
+    const __m256i low = _mm256_unpacklo_epi32(even, odd);  // pixels 0-3 | 8-11
+    const __m256i high = _mm256_unpackhi_epi32(even, odd); // pixels 4-7 | 12-15
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(low, high, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(low, high, 0x31));
+}
+
+template <size_t kBytes>
+__attribute__((target("avx2"))) size_t Avx2Pairs(const uint8_t* src, size_t pairs, uint8_t* dst)
+{
+    const __m256i byteMask = _mm256_set1_epi32(0xFF);
     size_t i = 0;
     for (; i + 8 <= pairs; i += 8) {
         const __m256i word = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
@@ -220,79 +333,99 @@ __attribute__((target("avx2"))) size_t Avx2Pairs(const uint8_t* src, size_t pair
         const __m256i y0 = _mm256_and_si256(_mm256_srli_epi32(word, 8), byteMask);
         const __m256i v = _mm256_and_si256(_mm256_srli_epi32(word, 16), byteMask);
         const __m256i y1 = _mm256_srli_epi32(word, 24);
-
-        const __m256i red = _mm256_add_epi32(_mm256_mullo_epi32(v, cVR), redOffset);
-        const __m256i green = _mm256_sub_epi32(_mm256_sub_epi32(greenOffset, _mm256_mullo_epi32(v, cVG)),
-                                               _mm256_mullo_epi32(u, cUG));
-        const __m256i blue = _mm256_add_epi32(_mm256_mullo_epi32(u, cUB), blueOffset);
-        const __m256i luma0 = _mm256_mullo_epi32(y0, cY);
-        const __m256i luma1 = _mm256_mullo_epi32(y1, cY);
-        const __m256i r0 = _mm256_add_epi32(luma0, red);
-        const __m256i g0 = _mm256_add_epi32(luma0, green);
-        const __m256i b0 = _mm256_add_epi32(luma0, blue);
-        const __m256i r1 = _mm256_add_epi32(luma1, red);
-        const __m256i g1 = _mm256_add_epi32(luma1, green);
-        const __m256i b1 = _mm256_add_epi32(luma1, blue);
-
-        const __m256i mark = _mm256_min_epu32(
-            _mm256_min_epu32(
-                _mm256_min_epu32(_mm256_and_si256(r0, markMask), _mm256_and_si256(g0, markMask)),
-                _mm256_min_epu32(_mm256_and_si256(b0, markMask), _mm256_and_si256(r1, markMask))),
-            _mm256_min_epu32(_mm256_and_si256(g1, markMask), _mm256_and_si256(b1, markMask)));
-        const int redo = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(mark, zero)));
-
-        // Whole parts (minus one) to 16 bits, plus one, then to clamped bytes.
-        const __m256i a = _mm256_add_epi16(
-            _mm256_packs_epi32(_mm256_srai_epi32(r0, kShift), _mm256_srai_epi32(g0, kShift)), one);
-        const __m256i b = _mm256_add_epi16(
-            _mm256_packs_epi32(_mm256_srai_epi32(b0, kShift), _mm256_srai_epi32(r1, kShift)), one);
-        const __m256i c = _mm256_add_epi16(
-            _mm256_packs_epi32(_mm256_srai_epi32(g1, kShift), _mm256_srai_epi32(b1, kShift)), one);
-        const __m256i x = _mm256_packus_epi16(a, b);
-        const __m256i z = _mm256_packus_epi16(c, c);
-        const __m256i head =
-            _mm256_or_si256(_mm256_shuffle_epi8(x, headFromX), _mm256_shuffle_epi8(z, headFromZ));
-        const __m256i tail =
-            _mm256_or_si256(_mm256_shuffle_epi8(x, tailFromX), _mm256_shuffle_epi8(z, tailFromZ));
-
-        uint8_t* out = dst + 6 * i;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(head));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_castsi256_si128(tail));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_extracti128_si256(head, 1));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 40), _mm256_extracti128_si256(tail, 1));
-
-        for (int bits = redo; bits != 0; bits &= bits - 1) {
+        Avx2Channels channels;
+        Avx2Convert(u, y0, v, y1, channels);
+        uint8_t* out = dst + 2 * kBytes * i;
+        if constexpr (kBytes == 3) {
+            Avx2StoreRgb24(channels, out);
+        } else {
+            Avx2StoreRgb32(channels, out);
+        }
+        for (int bits = channels.redo; bits != 0; bits &= bits - 1) {
             const size_t k = i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
-            const uint8_t* pair = src + 4 * k;
-            ReferencePixel(pair[1], pair[0], pair[2], dst + 6 * k);
-            ReferencePixel(pair[3], pair[0], pair[2], dst + 6 * k + 3);
+            ReferencePair<kBytes>(src + 4 * k, dst + 2 * kBytes * k);
+        }
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) size_t Avx2PlanarPairs(const uint8_t* y, const uint8_t* u, const uint8_t* v,
+                                                       size_t pairs, uint8_t* dst)
+{
+    // Even luma samples to the low half, odd ones to the high half.
+    const __m128i split = _mm_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    size_t i = 0;
+    for (; i + 8 <= pairs; i += 8) {
+        const __m128i luma =
+            _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 2 * i)), split);
+        const __m256i y0 = _mm256_cvtepu8_epi32(luma);
+        const __m256i y1 = _mm256_cvtepu8_epi32(_mm_srli_si128(luma, 8));
+        const __m256i blue = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u + i)));
+        const __m256i red = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v + i)));
+        Avx2Channels channels;
+        Avx2Convert(blue, y0, red, y1, channels);
+        Avx2StoreRgb32(channels, dst + 8 * i);
+        for (int bits = channels.redo; bits != 0; bits &= bits - 1) {
+            const size_t k = i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
+            ReferencePixel<4>(y[2 * k], u[k], v[k], dst + 8 * k);
+            ReferencePixel<4>(y[2 * k + 1], u[k], v[k], dst + 8 * k + 4);
         }
     }
     return i;
 }
 #endif
 
-FastPairs PickFastPairs()
+bool HasAvx2()
 {
 #ifdef QEL_YUV_AVX2
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) {
-        return Avx2Pairs;
+    return __builtin_cpu_supports("avx2") != 0;
+#else
+    return false;
+#endif
+}
+
+template <size_t kBytes> FastPairs PickFastPairs()
+{
+#ifdef QEL_YUV_AVX2
+    if (HasAvx2()) {
+        return Avx2Pairs<kBytes>;
     }
 #endif
     return NoFastPairs;
 }
 
-void ConvertRow(const uint8_t* src, uint32_t width, uint8_t* dst, FastPairs fast)
+FastPlanarPairs PickFastPlanarPairs()
+{
+#ifdef QEL_YUV_AVX2
+    if (HasAvx2()) {
+        return Avx2PlanarPairs;
+    }
+#endif
+    return NoFastPlanarPairs;
+}
+
+template <size_t kBytes> void ConvertRow(const uint8_t* src, uint32_t width, uint8_t* dst, FastPairs fast)
 {
     const size_t pairs = width / 2;
     const size_t done = fast(src, pairs, dst);
-    PortablePairs(src + 4 * done, pairs - done, dst + 6 * done);
+    PortablePairs<kBytes>(src + 4 * done, pairs - done, dst + 2 * kBytes * done);
     if (width % 2 != 0) {
         const uint8_t* last = src + 4 * pairs; // U, Y of the lone pixel
         const uint8_t u = pairs > 0 ? last[-4] : 128;
         const uint8_t v = pairs > 0 ? last[-2] : 128;
-        ReferencePixel(last[1], u, v, dst + 6 * pairs);
+        ReferencePixel<kBytes>(last[1], u, v, dst + 2 * kBytes * pairs);
+    }
+}
+
+void ConvertPlanarRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t width, uint8_t* dst,
+                      FastPlanarPairs fast)
+{
+    const size_t pairs = width / 2;
+    const size_t done = fast(y, u, v, pairs, dst);
+    PortablePlanarPairs(y + 2 * done, u + done, v + done, pairs - done, dst + 8 * done);
+    if (width % 2 != 0) {
+        ReferencePixel<4>(y[2 * pairs], u[pairs], v[pairs], dst + 8 * pairs);
     }
 }
 
@@ -314,15 +447,38 @@ void YUVToRgb(unsigned char y, unsigned char u, unsigned char v, unsigned char& 
 
 void UYVYRowToRgb24(const uint8_t* src, uint32_t width, uint8_t* dst)
 {
-    static const FastPairs fast = PickFastPairs();
-    ConvertRow(src, width, dst, fast);
+    static const FastPairs fast = PickFastPairs<3>();
+    ConvertRow<3>(src, width, dst, fast);
+}
+
+void UYVYRowToRgb32(const uint8_t* src, uint32_t width, uint8_t* dst)
+{
+    static const FastPairs fast = PickFastPairs<4>();
+    ConvertRow<4>(src, width, dst, fast);
+}
+
+void PlanarRowToRgb32(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t width, uint8_t* dst)
+{
+    static const FastPlanarPairs fast = PickFastPlanarPairs();
+    ConvertPlanarRow(y, u, v, width, dst, fast);
 }
 
 namespace detail {
 
 void UYVYRowToRgb24Portable(const uint8_t* src, uint32_t width, uint8_t* dst)
 {
-    ConvertRow(src, width, dst, NoFastPairs);
+    ConvertRow<3>(src, width, dst, NoFastPairs);
+}
+
+void UYVYRowToRgb32Portable(const uint8_t* src, uint32_t width, uint8_t* dst)
+{
+    ConvertRow<4>(src, width, dst, NoFastPairs);
+}
+
+void PlanarRowToRgb32Portable(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t width,
+                              uint8_t* dst)
+{
+    ConvertPlanarRow(y, u, v, width, dst, NoFastPlanarPairs);
 }
 
 } // namespace detail

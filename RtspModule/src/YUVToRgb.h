@@ -20,9 +20,22 @@ void YUVToRgb(unsigned char y, unsigned char u, unsigned char v, unsigned char& 
 // Uses AVX2 where the processor has it, else portable vectorised loops.
 void UYVYRowToRgb24(const uint8_t* src, uint32_t width, uint8_t* dst);
 
+// The same row into `width` 32-bit pixels 0xffRRGGBB in the machine's byte
+// order (QImage::Format_RGB32: blue, green, red, 0xff in memory here).
+void UYVYRowToRgb32(const uint8_t* src, uint32_t width, uint8_t* dst);
+
+// One row of a planar picture into 32-bit pixels as UYVYRowToRgb32 writes
+// them: `width` luma samples, and pixel x takes chroma sample x / 2 of `u`
+// and `v` ((width + 1) / 2 each). For an even width the bytes equal those of
+// the UYVY row that packs the same samples.
+void PlanarRowToRgb32(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t width, uint8_t* dst);
+
 namespace detail {
 // The portable loops alone, whatever the processor; for tests.
 void UYVYRowToRgb24Portable(const uint8_t* src, uint32_t width, uint8_t* dst);
+void UYVYRowToRgb32Portable(const uint8_t* src, uint32_t width, uint8_t* dst);
+void PlanarRowToRgb32Portable(const uint8_t* y, const uint8_t* u, const uint8_t* v, uint32_t width,
+                              uint8_t* dst);
 } // namespace detail
 
 } // namespace kro_v4l2

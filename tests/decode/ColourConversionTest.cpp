@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
@@ -131,6 +132,110 @@ TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs)
         }
     }
     EXPECT_EQ(mismatches, 0u);
+}
+
+// The 32-bit pixel conversions (blue, green, red, 0xff in memory) from UYVY
+// rows and from planar rows, dispatched and portable, against the reference
+// for every (Y, U, V), arranged as in the test above.
+TEST(RowToRgb32, EqualsReferenceForAllInputs)
+{
+    constexpr uint32_t kWidth = 256;
+    std::vector<uint8_t> row(2 * kWidth);
+    std::vector<uint8_t> luma(kWidth);
+    const std::vector<uint8_t> chroma(kWidth / 2);
+    std::vector<uint8_t> blue(kWidth / 2);
+    std::vector<uint8_t> red(kWidth / 2);
+    std::vector<uint8_t> out(4 * kWidth);
+    std::vector<std::array<uint8_t, 4>> expected(kWidth);
+    size_t mismatches = 0;
+    auto check = [&](const char* name, int u, int v) {
+        for (uint32_t x = 0; x < kWidth; ++x) {
+            if (!std::equal(expected[luma[x]].begin(), expected[luma[x]].end(), out.begin() + 4 * x) &&
+                ++mismatches <= 10) {
+                ADD_FAILURE() << name << ": Y " << int{luma[x]} << " U " << u << " V " << v;
+            }
+        }
+    };
+    for (int u = 0; u < 256; ++u) {
+        for (int v = 0; v < 256; ++v) {
+            for (int y = 0; y < 256; ++y) {
+                unsigned char b = 0, g = 0, r = 0;
+                kro_v4l2::YUVToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(u), static_cast<uint8_t>(v),
+                                   b, g, r);
+                expected[static_cast<size_t>(y)] = {b, g, r, 0xFF};
+            }
+            std::fill(blue.begin(), blue.end(), static_cast<uint8_t>(u));
+            std::fill(red.begin(), red.end(), static_cast<uint8_t>(v));
+            for (int swap = 0; swap < 2; ++swap) {
+                for (uint32_t pair = 0; pair < kWidth / 2; ++pair) {
+                    luma[2 * pair] = static_cast<uint8_t>(2 * pair + swap);
+                    luma[2 * pair + 1] = static_cast<uint8_t>(2 * pair + 1 - swap);
+                    row[4 * pair] = static_cast<uint8_t>(u);
+                    row[4 * pair + 1] = luma[2 * pair];
+                    row[4 * pair + 2] = static_cast<uint8_t>(v);
+                    row[4 * pair + 3] = luma[2 * pair + 1];
+                }
+                kro_v4l2::UYVYRowToRgb32(row.data(), kWidth, out.data());
+                check("UYVY dispatched", u, v);
+                kro_v4l2::detail::UYVYRowToRgb32Portable(row.data(), kWidth, out.data());
+                check("UYVY portable", u, v);
+                kro_v4l2::PlanarRowToRgb32(luma.data(), blue.data(), red.data(), kWidth, out.data());
+                check("planar dispatched", u, v);
+                kro_v4l2::detail::PlanarRowToRgb32Portable(luma.data(), blue.data(), red.data(), kWidth,
+                                                           out.data());
+                check("planar portable", u, v);
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+// Any width, random content, buffers exactly as large as the row: the UYVY
+// form gives the RGB24 conversion's colours; the planar form gives each
+// pixel the chroma sample x / 2, an odd last pixel its own.
+TEST(RowToRgb32, AnyWidthMatchesReferenceAndStaysInBounds)
+{
+    std::mt19937 random(32);
+    std::uniform_int_distribution<int> byte(0, 255);
+    auto fill = [&](std::vector<uint8_t>& bytes) {
+        for (auto& b : bytes) {
+            b = static_cast<uint8_t>(byte(random));
+        }
+    };
+    for (const uint32_t width : {2u, 3u, 15u, 16u, 17u, 33u, 720u, 1023u, 1024u, 1025u, 1921u}) {
+        std::vector<uint8_t> row(2 * width);
+        fill(row);
+        const std::vector<uint8_t> rgb24 = ReferenceRow(row, width);
+        std::vector<uint8_t> luma(width);
+        std::vector<uint8_t> blue((width + 1) / 2);
+        std::vector<uint8_t> red((width + 1) / 2);
+        fill(luma);
+        fill(blue);
+        fill(red);
+        std::vector<uint8_t> planar(4 * static_cast<size_t>(width));
+        for (uint32_t x = 0; x < width; ++x) {
+            const Rgb c = Reference(luma[x], blue[x / 2], red[x / 2]);
+            planar[4 * x] = static_cast<uint8_t>(c.blue);
+            planar[4 * x + 1] = static_cast<uint8_t>(c.green);
+            planar[4 * x + 2] = static_cast<uint8_t>(c.red);
+            planar[4 * x + 3] = 0xFF;
+        }
+        for (const bool portable : {false, true}) {
+            std::vector<uint8_t> out(4 * static_cast<size_t>(width), 0xAA);
+            (portable ? kro_v4l2::detail::UYVYRowToRgb32Portable
+                      : kro_v4l2::UYVYRowToRgb32)(row.data(), width, out.data());
+            for (uint32_t x = 0; x < width; ++x) {
+                EXPECT_EQ(out[4 * x], rgb24[3 * x + 2]) << "width " << width << ", pixel " << x;
+                EXPECT_EQ(out[4 * x + 1], rgb24[3 * x + 1]) << "width " << width << ", pixel " << x;
+                EXPECT_EQ(out[4 * x + 2], rgb24[3 * x]) << "width " << width << ", pixel " << x;
+                EXPECT_EQ(out[4 * x + 3], 0xFF) << "width " << width << ", pixel " << x;
+            }
+            std::vector<uint8_t> fromPlanes(4 * static_cast<size_t>(width), 0xAA);
+            (portable ? kro_v4l2::detail::PlanarRowToRgb32Portable : kro_v4l2::PlanarRowToRgb32)(
+                luma.data(), blue.data(), red.data(), width, fromPlanes.data());
+            EXPECT_EQ(fromPlanes, planar) << (portable ? "portable" : "dispatched") << ", width " << width;
+        }
+    }
 }
 
 // Widths around the internal block size and odd widths, random content; the

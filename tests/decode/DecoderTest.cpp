@@ -337,6 +337,74 @@ TEST_F(DecoderTest, SizeChangeMidStream)
     }
 }
 
+// Up to 720x576 one thread decodes each picture within the call that
+// completes it. A larger stream switches to the codec's threads, which hold
+// pictures back by one call per extra thread but give the very pictures of a
+// one-thread decode; a smaller stream after it switches back.
+TEST_F(DecoderTest, ThreadsFollowThePictureSize)
+{
+    const Clip large = LoadClip("main_1920x1080", 1920, 1080);
+    ASSERT_EQ(large.frames.size(), 8u);
+    constexpr int kThreads = 3;
+    decoder_.SetMaxThreads(kThreads);
+    EXPECT_EQ(decoder_.DecodingThreads(), 1);
+
+    Decoded run;
+    Feed(decoder_, SplitNalUnits(main_.stream), run);
+    EXPECT_EQ(decoder_.DecodingThreads(), 1);
+    // Only the last picture waits, for the start of the next one.
+    EXPECT_EQ(run.pictures.size(), main_.frames.size() - 1);
+
+    Feed(decoder_, SplitNalUnits(large.stream), run);
+    EXPECT_EQ(decoder_.DecodingThreads(), kThreads);
+    Feed(decoder_, SplitNalUnits(main_.stream), run);
+    EXPECT_EQ(decoder_.DecodingThreads(), 1);
+    Flush(decoder_, run);
+
+    // The large pictures held back when the small stream came are taken out
+    // at the switch; the call that does so returns the small stream's first.
+    const size_t largeShown = large.frames.size() - (kThreads - 1);
+    ASSERT_EQ(run.pictures.size(), 2 * main_.frames.size() + largeShown);
+    for (size_t i = 0; i < run.pictures.size(); ++i) {
+        const bool isLarge = i >= main_.frames.size() && i < main_.frames.size() + largeShown;
+        EXPECT_EQ(run.sizes[i], isLarge ? std::make_pair(1920u, 1080u) : std::make_pair(320u, 240u));
+        const size_t index = isLarge ? i - main_.frames.size() : i % (main_.frames.size() + largeShown);
+        EXPECT_TRUE(Matches(run.pictures[i], isLarge ? large : main_, index)) << "picture " << i;
+    }
+}
+
+// The views' image straight from the decoder's planes has the bytes of the
+// UYVY picture's conversion: at the picture's own size and sampled down.
+// Pictures it cannot take that way (4:4:4) go through the UYVY picture.
+TEST_F(DecoderTest, ViewImageEqualsTheUyvyPicturesConversion)
+{
+    const Clip odd = LoadClip("odd_33x18", 33, 18, false);
+    const std::pair<uint32_t, uint32_t> outputSizes[] = {{0, 0}, {100, 60}};
+    for (const Clip* clip : {static_cast<const Clip*>(&main_), &odd}) {
+        for (const auto& [width, height] : outputSizes) {
+            H264AvDecoder decoder;
+            decoder.initilalize();
+            decoder.SetMaxOutputSize(width, height);
+            std::vector<Bytes> pieces = SplitNalUnits(clip->stream);
+            pieces.push_back(kAccessUnitDelimiter);
+            size_t pictures = 0;
+            for (const Bytes& piece : pieces) {
+                if (!decoder.DecodePicture(piece.data(), static_cast<uint32_t>(piece.size()))) {
+                    continue;
+                }
+                ++pictures;
+                const QImage image = DecodedPictureToImage(decoder);
+                const UYVYFrame* picture = decoder.toBGR();
+                ASSERT_NE(picture, nullptr);
+                ASSERT_EQ(image.format(), QImage::Format_RGB32);
+                EXPECT_EQ(image, PictureToImage(*picture, QImage::Format_RGB32))
+                    << clip->width << "x" << clip->height << " at most " << width << "x" << height;
+            }
+            EXPECT_EQ(pictures, clip->frames.size());
+        }
+    }
+}
+
 TEST_F(DecoderTest, PicturesOfSeveralSlices)
 {
     const Clip slices = LoadClip("slices_320x240", 320, 240);

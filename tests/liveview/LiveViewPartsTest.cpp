@@ -1,10 +1,13 @@
 // The live view's parts without a device: the source page's requests, the
 // log form of their URLs, the frame hand-over from the video thread (and its
-// bound when the GUI thread falls behind), the
+// bound when the GUI thread falls behind), the decoding thread, the
 // handler that stops a device on its first error, the stream facts of the
 // caption, and snapshot files.
+#include "AnnexB.h"
 #include "FrameHandOver.h"
+#include "LiveDecoder.h"
 #include "LogCapture.h"
+#include "PictureToImage.h"
 #include "RtspDevice.h"
 #include "RtspDeviceStopOnErrorHandler.h"
 #include "RtspFrameReceiver.h"
@@ -12,6 +15,7 @@
 #include "SourceRequests.h"
 #include "StreamFacts.h"
 #include "UrlLogText.h"
+#include "X264Decoder.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -27,6 +31,7 @@
 
 #include <cstring>
 #include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -261,6 +266,105 @@ TEST(FrameHandOver, ABackloggedGuiGetsWholePicturesAndSkipsToTheNextKeyFrame)
         push(Unit("0601ff"), false); // a flood of small non-picture units
     }
     EXPECT_LE(handOver.PeakBytes(), FrameHandOver::kMaxBytes);
+}
+
+// The decoding thread hands the GUI thread each picture as the image that
+// the decoder alone makes of it, at the views' size, with one signal per
+// picture taken; the picture taken last is there at its own size for a
+// snapshot, also after the decoding thread has gone on to later pictures. A
+// flood of units is bounded, and the decoder goes while it still has units
+// to decode.
+TEST(LiveDecoder, PicturesReachTheGuiThreadAsTheViewsImages)
+{
+    std::vector<std::vector<uint8_t>> units = SplitNalUnits(ReadFileBytes(QEL_LIVEVIEW_TEST_CLIP));
+    ASSERT_FALSE(units.empty());
+    units.push_back({0, 0, 0, 1, 0x09, 0xF0}); // lets the last picture out
+    const QSize viewSize(160, 120);
+    H264AvDecoder alone;
+    alone.initilalize();
+    alone.SetMaxOutputSize(160, 120);
+
+    auto decoder = std::make_unique<LiveDecoder>(viewSize);
+    QString error;
+    ASSERT_TRUE(decoder->Start(error));
+    EXPECT_TRUE(decoder->ShownPictureSize().isEmpty());
+    EXPECT_TRUE(decoder->ShownPictureAtOwnSize().isNull());
+    std::vector<QImage> taken;
+    bool taking = true;
+    bool signalled = false;
+    const std::thread::id gui = std::this_thread::get_id();
+    QObject guiSide;
+    QObject::connect(decoder.get(), &LiveDecoder::PictureReady, &guiSide, [&] {
+        EXPECT_EQ(std::this_thread::get_id(), gui);
+        signalled = true;
+        if (taking) {
+            taken.push_back(decoder->TakePicture());
+        }
+    });
+    kro::ImageDescr descriptor;
+    descriptor.format = kro::MediaFormat::VideoH264;
+    const auto push = [&](const std::vector<uint8_t>& unit) {
+        decoder->Push(descriptor,
+                      QByteArray(reinterpret_cast<const char*>(unit.data()), static_cast<int>(unit.size())),
+                      (unit[4] & 0x1F) == 5);
+    };
+    // Paced by the pictures, so that none is dropped.
+    size_t pictures = 0;
+    for (const auto& unit : units) {
+        push(unit);
+        if (!alone.DecodePicture(unit.data(), static_cast<uint32_t>(unit.size()))) {
+            continue;
+        }
+        ++pictures;
+        QElapsedTimer waited;
+        waited.start();
+        while (taken.size() < pictures && waited.elapsed() < 10000) {
+            QCoreApplication::processEvents();
+        }
+        ASSERT_EQ(taken.size(), pictures);
+        EXPECT_EQ(taken.back().format(), QImage::Format_RGB32);
+        EXPECT_EQ(taken.back().size(), viewSize);
+        EXPECT_EQ(taken.back(), DecodedPictureToImage(alone)) << "picture " << pictures;
+        EXPECT_EQ(decoder->ShownPictureSize(), QSize(320, 240));
+        const std::unique_ptr<UYVYFrame> own = alone.LastPictureAtOwnSize();
+        ASSERT_NE(own, nullptr);
+        EXPECT_EQ(decoder->ShownPictureAtOwnSize(), PictureToImage(*own, QImage::Format_RGB888))
+            << "picture " << pictures;
+    }
+    EXPECT_EQ(pictures, 12u);
+
+    // The decoding thread decodes the clip's first picture again, which is
+    // not taken: the snapshot stays the picture shown.
+    const QImage lastShown = decoder->ShownPictureAtOwnSize();
+    taking = false;
+    signalled = false;
+    H264AvDecoder again;
+    again.initilalize();
+    for (const auto& unit : units) {
+        push(unit);
+        if (again.DecodePicture(unit.data(), static_cast<uint32_t>(unit.size()))) {
+            break;
+        }
+    }
+    const std::unique_ptr<UYVYFrame> first = again.LastPictureAtOwnSize();
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(PictureToImage(*first, QImage::Format_RGB888), lastShown);
+    QElapsedTimer waited;
+    waited.start();
+    while (!signalled && waited.elapsed() < 10000) {
+        QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(signalled);
+    EXPECT_EQ(decoder->ShownPictureAtOwnSize(), lastShown);
+    EXPECT_EQ(decoder->TakePicture().size(), viewSize);
+    EXPECT_EQ(decoder->ShownPictureAtOwnSize(), PictureToImage(*first, QImage::Format_RGB888));
+
+    for (int i = 0; i < 5; ++i) {
+        for (const auto& unit : units) {
+            push(unit);
+        }
+    }
+    decoder.reset();
 }
 
 TEST(RtspDeviceStopOnErrorHandler, AnErrorStopsTheRunningDeviceAndItsTextStays)
