@@ -30,6 +30,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QPointer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QElapsedTimer>
@@ -200,10 +201,17 @@ public:
             if (files == nullptr || !files->isVisible()) {
                 return;
             }
-            ++asked_;
+            // The dialog's file model fills in the background: a folder it
+            // has not listed yet may not be taken at the first try.
+            if (files != current_) {
+                current_ = files;
+                tries_ = 0;
+                ++asked_;
+            }
+            files->setDirectory(folder_);
             files->selectFile(folder_);
             QMetaObject::invokeMethod(files, "accept");
-            if (files->isVisible()) {
+            if (files->isVisible() && ++tries_ >= kTries) {
                 files->reject(); // not taken: the test fails instead of waiting
             }
         });
@@ -213,8 +221,11 @@ public:
     int Asked() const { return asked_; }
 
 private:
+    static constexpr int kTries = 100;
     QString folder_;
     QTimer timer_;
+    QPointer<QFileDialog> current_;
+    int tries_ = 0;
     int asked_ = 0;
 };
 
