@@ -38,7 +38,7 @@ private:
 class CheckingObserver final : public IFrameObserver {
 public:
     unsigned checksum = 0;
-    void NotifyDataReceived(const kro::IVideoFrame* frame, bool) override
+    void NotifyDataReceived(const kro::IVideoFrame* frame, kro::UnitKind) override
     {
         // Every byte handed on is read, so a frame that runs past its
         // buffer shows; each frame has at least its start code.

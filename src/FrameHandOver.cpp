@@ -3,58 +3,31 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-constexpr uint8_t kNalTypeSlice = 1;
-constexpr uint8_t kNalTypeIdr = 5;
-
-// The header byte of the first NAL unit after a start code at or behind
-// `from`, or -1. Key frames carry their parameter sets in front, so the slice
-// is found by skipping the (short) units before it.
-int NextNalHeader(const uint8_t* data, size_t size, size_t& from)
+FrameHandOver::Kind FrameHandOver::PictureRole(kro::UnitKind kind)
 {
-    for (size_t i = from; i + 3 < size; ++i) {
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) {
-            from = i + 3;
-            return data[i + 3];
-        }
+    switch (kind) {
+    case kro::UnitKind::KeyFrame:
+    case kro::UnitKind::Picture:
+        return Kind::PictureStart;
+    case kro::UnitKind::KeyFrameSlice:
+    case kro::UnitKind::PictureSlice:
+        return Kind::PictureContinuation;
+    case kro::UnitKind::Other:
+    case kro::UnitKind::ParameterSet:
+        break;
     }
-    return -1;
+    return Kind::Other;
 }
 
-} // namespace
-
-FrameHandOver::Kind FrameHandOver::Classify(const uint8_t* data, size_t size, bool isKeyFrame)
+bool FrameHandOver::Push(const void* data, size_t size, kro::UnitKind unitKind)
 {
-    size_t position = 0;
-    int header = NextNalHeader(data, size, position);
-    while (isKeyFrame && header >= 0 && (header & 0x1F) != kNalTypeIdr) {
-        header = NextNalHeader(data, size, position);
-    }
-    if (header < 0) {
-        return Kind::Other;
-    }
-    const int type = header & 0x1F;
-    if (type != kNalTypeSlice && type != kNalTypeIdr) {
-        return Kind::Other;
-    }
-    // first_mb_in_slice is the slice header's first field; it is 0 (the
-    // exp-Golomb code "1") exactly in a picture's first slice.
-    const size_t firstField = position + 1;
-    return firstField < size && (data[firstField] & 0x80) != 0 ? Kind::PictureStart
-                                                               : Kind::PictureContinuation;
-}
-
-bool FrameHandOver::Push(const kro::ImageDescr& descriptor, const void* data, size_t size, bool isKeyFrame)
-{
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    const Kind kind = Classify(bytes, size, isKeyFrame);
+    const Kind kind = PictureRole(unitKind);
 
     const std::lock_guard<std::mutex> lock(mutex_);
     const bool overBytes = bytes_ + size > kMaxBytes || queue_.size() >= kMaxUnits;
     const bool full = pictures_ >= kMaxPictures || overBytes;
     if (kind == Kind::PictureStart) {
-        if (isKeyFrame && (dropping_ || full)) {
+        if (unitKind == kro::UnitKind::KeyFrame && (dropping_ || full)) {
             // Nothing after a key frame refers to what came before it, but
             // the parameter sets right in front of it belong to it.
             std::deque<Entry> kept;
@@ -85,8 +58,7 @@ bool FrameHandOver::Push(const kro::ImageDescr& descriptor, const void* data, si
 
     Entry entry;
     entry.kind = kind;
-    entry.unit.descriptor = descriptor;
-    entry.unit.isKeyFrame = isKeyFrame;
+    entry.unit.kind = unitKind;
     entry.unit.bytes = QByteArray(static_cast<int>(size), Qt::Uninitialized);
     if (size > 0) {
         std::memcpy(entry.unit.bytes.data(), data, size);

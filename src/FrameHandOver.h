@@ -19,14 +19,13 @@
 // are dropped only by the byte and unit bounds.
 //
 // Units are Annex B pieces as the sink delivers them (one NAL unit, key
-// frames with the parameter sets in front). Push on the video thread, Take
-// and Clear on the GUI thread.
+// frames with the parameter sets in front), each with the kind the sink gave
+// it. Push on the video thread, Take and Clear on the GUI thread.
 class FrameHandOver final {
 public:
     struct Unit {
-        kro::ImageDescr descriptor;
         QByteArray bytes;
-        bool isKeyFrame = false;
+        kro::UnitKind kind = kro::UnitKind::Other;
     };
 
     // Pictures and bytes that may wait at most.
@@ -37,7 +36,7 @@ public:
 
     // Queues a copy of the unit or drops it. True when the consumer must be
     // woken: the queue was empty and no wake-up is outstanding.
-    bool Push(const kro::ImageDescr& descriptor, const void* data, size_t size, bool isKeyFrame);
+    bool Push(const void* data, size_t size, kro::UnitKind kind);
 
     // Takes the oldest waiting picture: its units up to the start of the next
     // picture. `more` tells whether units are left; when it is false the next
@@ -58,7 +57,7 @@ private:
         Unit unit;
         Kind kind = Kind::Other;
     };
-    static Kind Classify(const uint8_t* data, size_t size, bool isKeyFrame);
+    static Kind PictureRole(kro::UnitKind kind);
 
     mutable std::mutex mutex_;
     std::deque<Entry> queue_;

@@ -38,9 +38,9 @@ bool LiveDecoder::Start(QString& errorMessage)
     return true;
 }
 
-void LiveDecoder::Push(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
+void LiveDecoder::Push(const QByteArray& bytes, kro::UnitKind kind)
 {
-    if (!units_.Push(descriptor, bytes.constData(), static_cast<size_t>(bytes.size()), isKeyFrame)) {
+    if (!units_.Push(bytes.constData(), static_cast<size_t>(bytes.size()), kind)) {
         return; // dropped, or the thread has been woken already
     }
     {

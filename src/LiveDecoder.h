@@ -39,7 +39,7 @@ public:
     // to show, when the library has no H.264 decoder.
     bool Start(QString& errorMessage);
 
-    void Push(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
+    void Push(const QByteArray& bytes, kro::UnitKind kind);
 
     // The newest picture not taken yet; null when there is none. A picture
     // taken is the one shown from then on.

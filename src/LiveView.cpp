@@ -49,8 +49,6 @@ LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
     : QObject(parent), views_(std::move(views))
 {
     assert(!views_.empty());
-    // Frames are queued across threads with their descriptor.
-    qRegisterMetaType<kro::ImageDescr>("kro::ImageDescr");
     frameReceiver_ = new RtspFrameReceiver(this);
     silentStreamWatch_ = new SilentStreamWatch(views_, this);
     captionTick_.setInterval(kCaptionTickMs);
@@ -58,8 +56,8 @@ LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
     retryTimer_ = new QTimer(this);
     retryTimer_->setSingleShot(true);
     vf = connect(this, SIGNAL(RtspDeviceStopped()), this, SLOT(OnRtspDeviceStopped()));
-    vf = connect(frameReceiver_, SIGNAL(FrameReceived(const kro::ImageDescr&, const QByteArray&, bool)), this,
-                 SLOT(OnFrameReceived(const kro::ImageDescr&, const QByteArray&, bool)));
+    vf = connect(frameReceiver_, SIGNAL(FrameReceived(const QByteArray&, kro::UnitKind)), this,
+                 SLOT(OnFrameReceived(const QByteArray&, kro::UnitKind)));
     vf = connect(silentStreamWatch_, SIGNAL(SilenceLimitReached()), this, SLOT(OnSilenceLimitReached()));
     vf = connect(retryTimer_, SIGNAL(timeout()), this, SLOT(OnRetryTimer()));
 }
@@ -260,19 +258,13 @@ void LiveView::Finish(const QString& error)
     emit Stopped(error);
 }
 
-void LiveView::OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame)
+void LiveView::OnFrameReceived(const QByteArray& bytes, kro::UnitKind kind)
 {
-    if (descriptor.format != kro::MediaFormat::VideoH264) {
-        VLOG(1) << "Unexpected type: " << static_cast<int>(descriptor.format)
-                << "; must be MediaFormat::VideoH264";
-        assert(descriptor.format == kro::MediaFormat::VideoH264);
-        return;
-    }
     if (!decoder_) {
         return; // a frame of a connection whose stop has been handled
     }
     streamFacts_.AddBytes(streamClock_.elapsed(), bytes.size());
-    decoder_->Push(descriptor, bytes, isKeyFrame);
+    decoder_->Push(bytes, kind);
 }
 
 void LiveView::OnPictureReady()

@@ -111,7 +111,7 @@ signals:
 
 private slots:
     void OnRtspDeviceStopped();
-    void OnFrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
+    void OnFrameReceived(const QByteArray& bytes, kro::UnitKind kind);
     void OnPictureReady();
     void UpdateCaption();
     void OnSilenceLimitReached();

@@ -7,7 +7,7 @@
 #include <QMetaType>
 #include <QObject>
 
-// Carries the frames of an RTSP device from its video thread to the GUI
+// Carries the H.264 units of an RTSP device from its video thread to the GUI
 // thread. The video thread copies each frame into a bounded hand-over queue
 // and never waits; the GUI thread takes one picture's frames per turn of its
 // event loop and emits FrameReceived for each, so a slow GUI drops whole
@@ -20,7 +20,7 @@ public:
     explicit RtspFrameReceiver(QObject* parent);
 
     // Video thread.
-    void NotifyDataReceived(const kro::IVideoFrame* frame, bool isKeyFrame) override;
+    void NotifyDataReceived(const kro::IVideoFrame* frame, kro::UnitKind kind) override;
 
     // GUI thread: forgets the frames still waiting (after a connection has
     // stopped, so none reaches the next one).
@@ -30,7 +30,7 @@ public:
 
 signals:
     // GUI thread.
-    void FrameReceived(const kro::ImageDescr& descriptor, const QByteArray& bytes, bool isKeyFrame);
+    void FrameReceived(const QByteArray& bytes, kro::UnitKind kind);
 
 private slots:
     void OnFramesWaiting();
@@ -39,4 +39,4 @@ private:
     FrameHandOver handOver_;
 };
 
-Q_DECLARE_METATYPE(kro::ImageDescr)
+Q_DECLARE_METATYPE(kro::UnitKind)

@@ -10,6 +10,24 @@ enum class MediaFormat : uint8_t {
     VideoH264 = 5,
 };
 
+// What a delivered unit is, told by its NAL header and, for a slice, by the
+// first bit of its slice header (first_mb_in_slice is 0 exactly in a
+// picture's first slice). The sink knows it as it frames the unit, so no
+// observer scans the bytes again.
+enum class UnitKind : uint8_t {
+    Other,         // SEI, delimiters, data partitions: part of no picture here
+    ParameterSet,  // SPS or PPS
+    KeyFrame,      // an IDR picture's first slice, the SDP's parameter sets in front
+    KeyFrameSlice, // a further slice of an IDR picture, the same sets in front
+    Picture,       // any other picture's first slice
+    PictureSlice,  // a further slice of it
+};
+
+inline bool IsKeyFrame(UnitKind kind)
+{
+    return kind == UnitKind::KeyFrame || kind == UnitKind::KeyFrameSlice;
+}
+
 // Descriptor of one delivered frame. Every byte of a default-made descriptor is
 // zero (no implicit padding). The sink fills only `format` and `timestamp`;
 // width and height are there for a decoder that learns the picture size.

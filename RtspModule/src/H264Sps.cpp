@@ -183,3 +183,26 @@ bool ParseSpsPictureSize(const uint8_t* nal, size_t size, H264PictureSize& pictu
     picture.height = height > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(height);
     return true;
 }
+
+kro::UnitKind H264UnitKind(const uint8_t* nal, size_t size)
+{
+    constexpr uint8_t kSlice = 1;
+    constexpr uint8_t kIdr = 5;
+    constexpr uint8_t kSps = 7;
+    constexpr uint8_t kPps = 8;
+    if (size == 0) {
+        return kro::UnitKind::Other;
+    }
+    const uint8_t type = nal[0] & 0x1F;
+    if (type == kSps || type == kPps) {
+        return kro::UnitKind::ParameterSet;
+    }
+    if (type != kSlice && type != kIdr) {
+        return kro::UnitKind::Other;
+    }
+    const bool first = size > 1 && (nal[1] & 0x80) != 0;
+    if (type == kIdr) {
+        return first ? kro::UnitKind::KeyFrame : kro::UnitKind::KeyFrameSlice;
+    }
+    return first ? kro::UnitKind::Picture : kro::UnitKind::PictureSlice;
+}

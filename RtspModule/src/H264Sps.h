@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FrameTypes.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -17,3 +19,7 @@ bool ParseSpsPictureSize(const uint8_t* nal, size_t size, H264PictureSize& pictu
 
 // Largest picture the live view accepts on either side.
 constexpr uint32_t kMaxPictureSide = 8192;
+
+// The kind of a NAL unit (header byte first, no start code); an empty unit is
+// Other.
+kro::UnitKind H264UnitKind(const uint8_t* nal, size_t size);

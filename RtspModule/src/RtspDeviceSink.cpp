@@ -16,7 +16,6 @@
 namespace {
 
 const unsigned char kStartCode[4] = {0x00, 0x00, 0x00, 0x01};
-constexpr uint8_t kNalTypeIdr = 5;
 constexpr uint8_t kNalTypeSps = 7;
 constexpr size_t kNalDumpBytes = 1500;
 constexpr size_t kSpropsDumpBytes = 1000;
@@ -143,7 +142,8 @@ void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned numTruncated
         descriptor.timestamp = static_cast<int64_t>(presentationTime.tv_sec) * 1000000 +
                                static_cast<int64_t>(presentationTime.tv_usec);
 
-        const bool isKeyFrame = n > 0 && (receiveBuffer_[0] & 0x1F) == kNalTypeIdr;
+        const kro::UnitKind kind = H264UnitKind(receiveBuffer_, n);
+        const bool isKeyFrame = kro::IsKeyFrame(kind);
         const size_t minBufSize = n + sizeof(kStartCode) + (isKeyFrame ? spropsBuffer_.size() : 0);
         if (frameBuffer_.size() < minBufSize) {
             frameBuffer_.resize(minBufSize);
@@ -165,7 +165,7 @@ void RtspDeviceSink::afterGettingFrame(unsigned frameSize, unsigned numTruncated
         const std::vector<IFrameObserver*> observers = device_->GetFrameObservers();
         VLOG(8) << "Will call NotifyDataReceived for observers, " << observers.size();
         for (IFrameObserver* observer : observers) {
-            observer->NotifyDataReceived(&frame, isKeyFrame);
+            observer->NotifyDataReceived(&frame, kind);
         }
 
         const int level = isKeyFrame ? 6 : 8;

@@ -106,11 +106,11 @@ public:
         return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
     }
 
-    void NotifyDataReceived(const kro::IVideoFrame* /*frame*/, bool isKeyFrame) override
+    void NotifyDataReceived(const kro::IVideoFrame* /*frame*/, kro::UnitKind kind) override
     {
         ++frames_;
         lastFrame_ = Clock::now().time_since_epoch().count();
-        if (isKeyFrame && !gotKeyFrame_) {
+        if (kro::IsKeyFrame(kind) && !gotKeyFrame_) {
             firstKeyFrame_ = Clock::now();
             gotKeyFrame_ = true;
         }

@@ -5,6 +5,7 @@
 // caption, and snapshot files.
 #include "AnnexB.h"
 #include "FrameHandOver.h"
+#include "H264Sps.h"
 #include "LiveDecoder.h"
 #include "LogCapture.h"
 #include "PictureToImage.h"
@@ -145,39 +146,41 @@ private:
 
 TEST(RtspFrameReceiver, FramesFromTheVideoThreadArriveQueuedAsCopies)
 {
-    qRegisterMetaType<kro::ImageDescr>("kro::ImageDescr");
     RtspFrameReceiver receiver(nullptr);
     struct Received {
-        kro::ImageDescr descriptor;
         QByteArray bytes;
-        bool key = false;
+        kro::UnitKind kind = kro::UnitKind::Other;
         std::thread::id thread;
     };
     std::vector<Received> received;
     QObject guiSide;
     QObject::connect(&receiver, &RtspFrameReceiver::FrameReceived, &guiSide,
-                     [&received](const kro::ImageDescr& d, const QByteArray& b, bool key) {
-                         received.push_back({d, b, key, std::this_thread::get_id()});
+                     [&received](const QByteArray& b, kro::UnitKind kind) {
+                         received.push_back({b, kind, std::this_thread::get_id()});
                      });
 
     std::thread video([&receiver] {
         std::vector<unsigned char> buffer = {0, 0, 0, 1, 0x65, 0x88, 0x84};
         kro::ImageDescr descriptor;
         descriptor.format = kro::MediaFormat::VideoH264;
-        descriptor.timestamp = 12345678;
         {
             const LentFrame frame(buffer, descriptor);
-            receiver.NotifyDataReceived(&frame, true);
+            receiver.NotifyDataReceived(&frame, kro::UnitKind::KeyFrame);
         }
         // The sink reuses its buffer for the next unit at once.
         buffer.assign({0, 0, 0, 1, 0x41, 0x9a});
-        descriptor.timestamp = 12385678;
-        const LentFrame frame(buffer, descriptor);
-        receiver.NotifyDataReceived(&frame, false);
+        {
+            const LentFrame frame(buffer, descriptor);
+            receiver.NotifyDataReceived(&frame, kro::UnitKind::Picture);
+        }
+        // Only H.264 is decoded: anything else is not handed on.
+        kro::ImageDescr other;
+        const LentFrame unknown(buffer, other);
+        receiver.NotifyDataReceived(&unknown, kro::UnitKind::Picture);
         std::fill(buffer.begin(), buffer.end(), 0xEE);
         buffer.clear();
         const LentFrame empty(buffer, descriptor);
-        receiver.NotifyDataReceived(&empty, false);
+        receiver.NotifyDataReceived(&empty, kro::UnitKind::Other);
     });
     video.join();
     EXPECT_TRUE(received.empty()) << "frames must be queued, not delivered on the video thread";
@@ -187,22 +190,19 @@ TEST(RtspFrameReceiver, FramesFromTheVideoThreadArriveQueuedAsCopies)
     while (received.size() < 3 && waited.elapsed() < 5000) {
         QCoreApplication::processEvents();
     }
+    QCoreApplication::processEvents();
     ASSERT_EQ(received.size(), 3u);
     for (const Received& r : received) {
         EXPECT_EQ(r.thread, std::this_thread::get_id());
-        EXPECT_EQ(r.descriptor.format, kro::MediaFormat::VideoH264);
     }
     EXPECT_EQ(received[0].bytes, QByteArray::fromHex("00000001658884"));
-    EXPECT_EQ(received[0].descriptor.timestamp, 12345678);
-    EXPECT_TRUE(received[0].key);
+    EXPECT_EQ(received[0].kind, kro::UnitKind::KeyFrame);
     EXPECT_EQ(received[1].bytes, QByteArray::fromHex("00000001419a"));
-    EXPECT_EQ(received[1].descriptor.timestamp, 12385678);
-    EXPECT_FALSE(received[1].key);
+    EXPECT_EQ(received[1].kind, kro::UnitKind::Picture);
     EXPECT_TRUE(received[2].bytes.isEmpty());
 }
 
-// Units as the sink hands them on; the byte after the NAL header starts with a
-// 1 bit in a picture's first slice (first_mb_in_slice = 0).
+// Units as the sink hands them on, each pushed with the kind the sink gives it.
 QByteArray Unit(const char* hex)
 {
     return QByteArray::fromHex("00000001") + QByteArray::fromHex(hex);
@@ -220,41 +220,41 @@ std::vector<QByteArray> TakeBytes(FrameHandOver& handOver, bool& more)
 TEST(FrameHandOver, ABackloggedGuiGetsWholePicturesAndSkipsToTheNextKeyFrame)
 {
     FrameHandOver handOver;
-    kro::ImageDescr descriptor;
-    const auto push = [&handOver, &descriptor](const QByteArray& bytes, bool key) {
-        return handOver.Push(descriptor, bytes.constData(), static_cast<size_t>(bytes.size()), key);
+    using K = kro::UnitKind;
+    const auto push = [&handOver](const QByteArray& bytes, K kind) {
+        return handOver.Push(bytes.constData(), static_cast<size_t>(bytes.size()), kind);
     };
     const QByteArray sps = Unit("6742001e");
     // A key frame with the SDP's parameter sets in front, in two slices.
     const QByteArray key0 = Unit("6742001e") + Unit("68ce") + Unit("6588aa");
     const QByteArray key0b = Unit("6742001e") + Unit("68ce") + Unit("65448a");
-    EXPECT_TRUE(push(sps, false)) << "the first unit wakes the GUI thread";
-    EXPECT_FALSE(push(key0, true)) << "one wake-up is outstanding already";
-    EXPECT_FALSE(push(key0b, true));
-    EXPECT_FALSE(push(Unit("419a01"), false));
-    EXPECT_FALSE(push(Unit("419a02"), false));
+    EXPECT_TRUE(push(sps, K::ParameterSet)) << "the first unit wakes the GUI thread";
+    EXPECT_FALSE(push(key0, K::KeyFrame)) << "one wake-up is outstanding already";
+    EXPECT_FALSE(push(key0b, K::KeyFrameSlice));
+    EXPECT_FALSE(push(Unit("419a01"), K::Picture));
+    EXPECT_FALSE(push(Unit("419a02"), K::Picture));
     ASSERT_EQ(FrameHandOver::kMaxPictures, 3u);
     // Full: the next picture, its second slice and every picture up to the
     // next key frame are left out.
-    EXPECT_FALSE(push(Unit("419a03"), false));
-    EXPECT_FALSE(push(Unit("414403"), false));
+    EXPECT_FALSE(push(Unit("419a03"), K::Picture));
+    EXPECT_FALSE(push(Unit("414403"), K::PictureSlice));
 
     bool more = false;
     EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{sps, key0, key0b}));
     EXPECT_TRUE(more);
-    EXPECT_FALSE(push(Unit("419a04"), false)) << "room again, but it refers to a left-out picture";
+    EXPECT_FALSE(push(Unit("419a04"), K::Picture)) << "room again, but it refers to a left-out picture";
     EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{Unit("419a01")}));
 
     // A key frame replaces whatever still waits, but for the parameter sets
     // sent right before it.
     const QByteArray key5 = Unit("6588bb");
-    EXPECT_FALSE(push(sps, false));
-    EXPECT_FALSE(push(key5, true));
-    EXPECT_FALSE(push(Unit("419a06"), false));
+    EXPECT_FALSE(push(sps, K::ParameterSet));
+    EXPECT_FALSE(push(key5, K::KeyFrame));
+    EXPECT_FALSE(push(Unit("419a06"), K::Picture));
     EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{sps, key5}));
     EXPECT_EQ(TakeBytes(handOver, more), (std::vector<QByteArray>{Unit("419a06")}));
     EXPECT_FALSE(more);
-    EXPECT_TRUE(push(Unit("419a07"), false)) << "an emptied queue wakes the GUI thread again";
+    EXPECT_TRUE(push(Unit("419a07"), K::Picture)) << "an emptied queue wakes the GUI thread again";
     EXPECT_EQ(handOver.DroppedPictures(), 3u); // 03, 04 and the waiting 02
 
     // Whatever the stream, no more than the bound ever waits.
@@ -262,8 +262,8 @@ TEST(FrameHandOver, ABackloggedGuiGetsWholePicturesAndSkipsToTheNextKeyFrame)
     const QByteArray big(1024 * 1024, '\x11');
     for (int i = 0; i < 100; ++i) {
         const QByteArray bytes = Unit(i % 10 == 0 ? "6588" : "4188") + big;
-        push(bytes, i % 10 == 0);
-        push(Unit("0601ff"), false); // a flood of small non-picture units
+        push(bytes, i % 10 == 0 ? K::KeyFrame : K::Picture);
+        push(Unit("0601ff"), K::Other); // a flood of small non-picture units
     }
     EXPECT_LE(handOver.PeakBytes(), FrameHandOver::kMaxBytes);
 }
@@ -301,12 +301,9 @@ TEST(LiveDecoder, PicturesReachTheGuiThreadAsTheViewsImages)
             taken.push_back(decoder->TakePicture());
         }
     });
-    kro::ImageDescr descriptor;
-    descriptor.format = kro::MediaFormat::VideoH264;
     const auto push = [&](const std::vector<uint8_t>& unit) {
-        decoder->Push(descriptor,
-                      QByteArray(reinterpret_cast<const char*>(unit.data()), static_cast<int>(unit.size())),
-                      (unit[4] & 0x1F) == 5);
+        decoder->Push(QByteArray(reinterpret_cast<const char*>(unit.data()), static_cast<int>(unit.size())),
+                      H264UnitKind(unit.data() + 4, unit.size() - 4));
     };
     // Paced by the pictures, so that none is dropped.
     size_t pictures = 0;

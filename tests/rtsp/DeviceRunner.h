@@ -77,8 +77,9 @@ public:
         return errors_.empty() ? std::string() : errors_.back();
     }
 
-    void NotifyDataReceived(const kro::IVideoFrame* frame, bool isKeyFrame) override
+    void NotifyDataReceived(const kro::IVideoFrame* frame, kro::UnitKind kind) override
     {
+        const bool isKeyFrame = kro::IsKeyFrame(kind);
         Frame received;
         received.size = frame->getSize();
         received.key = isKeyFrame;

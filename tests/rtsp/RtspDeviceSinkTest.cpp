@@ -41,16 +41,16 @@ private:
 
 struct Received {
     Bytes bytes;
-    bool key = false;
+    kro::UnitKind kind = kro::UnitKind::Other;
     kro::ImageDescr descriptor;
 };
 
 class RecordingObserver final : public IFrameObserver {
 public:
-    void NotifyDataReceived(const kro::IVideoFrame* frame, bool isKeyFrame) override
+    void NotifyDataReceived(const kro::IVideoFrame* frame, kro::UnitKind kind) override
     {
         const auto* data = static_cast<const unsigned char*>(frame->getData());
-        frames.push_back(Received{Bytes(data, data + frame->getSize()), isKeyFrame, frame->getDescriptor()});
+        frames.push_back(Received{Bytes(data, data + frame->getSize()), kind, frame->getDescriptor()});
     }
     std::vector<Received> frames;
 };
@@ -117,6 +117,8 @@ protected:
     RtspDeviceSink* sink_ = nullptr;
 };
 
+// Each unit comes with its kind: a slice's second byte starts with a 1 bit
+// exactly in a picture's first slice.
 TEST_F(SinkTest, SlicesGetAStartCodeAndIdrSlicesTheParameterSetsToo)
 {
     StartSink(sprops_.c_str());
@@ -131,14 +133,14 @@ TEST_F(SinkTest, SlicesGetAStartCodeAndIdrSlicesTheParameterSetsToo)
     ASSERT_EQ(observer_.frames.size(), 4u);
     EXPECT_EQ(observer_.frames[0].bytes.size(), 1204u);
     EXPECT_EQ(observer_.frames[0].bytes, Cat({kStart, slice}));
-    EXPECT_FALSE(observer_.frames[0].key);
+    EXPECT_EQ(observer_.frames[0].kind, kro::UnitKind::Picture);
 
     EXPECT_EQ(observer_.frames[1].bytes.size(), 5036u);
     EXPECT_EQ(observer_.frames[1].bytes, Cat({kStart, sps_, kStart, pps_, kStart, idr}));
-    EXPECT_TRUE(observer_.frames[1].key);
+    EXPECT_EQ(observer_.frames[1].kind, kro::UnitKind::KeyFrame);
 
     EXPECT_EQ(observer_.frames[2].bytes, Cat({kStart, inbandSps}));
-    EXPECT_FALSE(observer_.frames[2].key);
+    EXPECT_EQ(observer_.frames[2].kind, kro::UnitKind::ParameterSet);
 
     // After the larger key frame the buffer keeps its capacity; the size handed on is the frame's.
     EXPECT_EQ(observer_.frames[3].bytes.size(), 1204u);
@@ -148,6 +150,21 @@ TEST_F(SinkTest, SlicesGetAStartCodeAndIdrSlicesTheParameterSetsToo)
     EXPECT_EQ(descriptor.format, kro::MediaFormat::VideoH264);
     EXPECT_EQ(descriptor.width, 0u);
     EXPECT_EQ(descriptor.height, 0u);
+
+    Bytes idrMore = idr;
+    idrMore[1] = 0x44;
+    Bytes sliceMore = slice;
+    sliceMore[1] = 0x44;
+    source_->Feed(idrMore, timeval{13, 0});
+    source_->Feed(sliceMore, timeval{13, 0});
+    source_->Feed(Nal(0x06, 8), timeval{13, 0}); // SEI
+    source_->Feed(Nal(0x41, 1), timeval{13, 0}); // a slice without its header
+    ASSERT_EQ(observer_.frames.size(), 8u);
+    EXPECT_EQ(observer_.frames[4].bytes, Cat({kStart, sps_, kStart, pps_, kStart, idrMore}));
+    EXPECT_EQ(observer_.frames[4].kind, kro::UnitKind::KeyFrameSlice);
+    EXPECT_EQ(observer_.frames[5].kind, kro::UnitKind::PictureSlice);
+    EXPECT_EQ(observer_.frames[6].kind, kro::UnitKind::Other);
+    EXPECT_EQ(observer_.frames[7].kind, kro::UnitKind::PictureSlice);
 }
 
 TEST_F(SinkTest, WithoutParameterSetsAKeyFrameCarriesOnlyItsOwnStartCode)
@@ -157,7 +174,7 @@ TEST_F(SinkTest, WithoutParameterSetsAKeyFrameCarriesOnlyItsOwnStartCode)
     source_->Feed(idr, timeval{0, 0});
     ASSERT_EQ(observer_.frames.size(), 1u);
     EXPECT_EQ(observer_.frames[0].bytes, Cat({kStart, idr}));
-    EXPECT_TRUE(observer_.frames[0].key);
+    EXPECT_EQ(observer_.frames[0].kind, kro::UnitKind::KeyFrame);
 }
 
 TEST_F(SinkTest, UnitsArriveWholeUpToTheLimitAndACutOneIsLeftOut)
