@@ -549,6 +549,19 @@ void SettingsDialog::OnRtspDeviceStopped(const QString& error)
     }
 }
 
+namespace {
+SettingsDialog::SnapshotFolderAsker& FolderAsker()
+{
+    static SettingsDialog::SnapshotFolderAsker asker;
+    return asker;
+}
+} // namespace
+
+void SettingsDialog::SetSnapshotFolderAsker(SnapshotFolderAsker asker)
+{
+    FolderAsker() = std::move(asker);
+}
+
 void SettingsDialog::OnSnapshot()
 {
     // The picture of the moment of the click: the stream goes on while the
@@ -562,7 +575,9 @@ void SettingsDialog::OnSnapshot()
     QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
     QString folder = settings.value(QString::fromLatin1(kSnapshotFolderKey)).toString();
     if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-        folder = QFileDialog::getExistingDirectory(this, tr("Folder for snapshots"), QDir::homePath());
+        folder = FolderAsker()
+                     ? FolderAsker()(this)
+                     : QFileDialog::getExistingDirectory(this, tr("Folder for snapshots"), QDir::homePath());
         if (folder.isEmpty()) {
             return;
         }

@@ -40,6 +40,11 @@ class SettingsDialog final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY(SettingsDialog)
 public:
+    // Asks for the folder snapshots go to; empty when the user cancels. A
+    // folder dialog unless replaced (tests cannot drive the platform's own).
+    using SnapshotFolderAsker = std::function<QString(QWidget* parent)>;
+    static void SetSnapshotFolderAsker(SnapshotFolderAsker asker);
+
     // `interfaceIndex`: the network interface the device's search reply came
     // in on, where its settings requests go; 0 sends them on every interface.
     SettingsDialog(const DeviceNetworkParams& params, QWidget* parent, int interfaceIndex = 0);

@@ -29,8 +29,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
-#include <QPointer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QElapsedTimer>
@@ -190,42 +188,24 @@ void SendForeignPackets(const std::vector<quint16>& ports)
     }
 }
 
-// Answers every folder question that appears while it is alive with its
-// folder, and counts the questions.
-class FolderChooser final : public QObject {
+// Answers the snapshot folder question with a set folder, counting the asks.
+class FolderChooser final {
 public:
     explicit FolderChooser(const QString& folder) : folder_(folder)
     {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (files == nullptr || !files->isVisible()) {
-                return;
-            }
-            // The dialog's file model fills in the background: a folder it
-            // has not listed yet may not be taken at the first try.
-            if (files != current_) {
-                current_ = files;
-                tries_ = 0;
-                ++asked_;
-            }
-            files->setDirectory(folder_);
-            files->selectFile(folder_);
-            QMetaObject::invokeMethod(files, "accept");
-            if (files->isVisible() && ++tries_ >= kTries) {
-                files->reject(); // not taken: the test fails instead of waiting
-            }
+        SettingsDialog::SetSnapshotFolderAsker([this](QWidget*) {
+            ++asked_;
+            return folder_;
         });
-        timer_.start(20);
     }
+    ~FolderChooser() { SettingsDialog::SetSnapshotFolderAsker(nullptr); }
+    FolderChooser(const FolderChooser&) = delete;
+    FolderChooser& operator=(const FolderChooser&) = delete;
     void SetFolder(const QString& folder) { folder_ = folder; }
     int Asked() const { return asked_; }
 
 private:
-    static constexpr int kTries = 100;
     QString folder_;
-    QTimer timer_;
-    QPointer<QFileDialog> current_;
-    int tries_ = 0;
     int asked_ = 0;
 };
 
