@@ -209,14 +209,6 @@ private:
     int asked_ = 0;
 };
 
-// Pictures over TCP come within 5 s of Connect; under the sanitizers the
-// decoding alone of the first pictures takes longer than that.
-#ifdef __SANITIZE_ADDRESS__
-constexpr int kTcpPicturesWithinMs = 20000;
-#else
-constexpr int kTcpPicturesWithinMs = 5000;
-#endif
-
 // "1920x1080 · 25.0 fps · 4096 kbit/s · UDP" with both rates above 0.
 bool IsLiveCaption(const QString& caption, const QString& size)
 {
@@ -588,6 +580,12 @@ void LiveViewDialogTest::StalledStreamIsShownOverThePicture()
 
 void LiveViewDialogTest::VideoDroppedOverUdpComesOverTcp()
 {
+#ifdef __SANITIZE_ADDRESS__
+    // The simulator's switch rewrites the SETUP's transport header in a way
+    // that its RTSP server library reads after it was freed; the sanitized
+    // simulator stops there. The optimized build runs this case.
+    QSKIP("the simulator's --rtsp-drop-udp is not sanitizer-clean");
+#endif
     // The device's UDP video never arrives, as behind a firewall.
     QVERIFY(StartDevice({QStringLiteral("--rtsp-drop-udp")}));
     OpenDialog();
@@ -599,7 +597,7 @@ void LiveViewDialogTest::VideoDroppedOverUdpComesOverTcp()
     const QImage blank = view1->grab().toImage();
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect1"), Qt::LeftButton);
     QCOMPARE(liveView->TransportText(), QStringLiteral("UDP"));
-    QVERIFY2(WaitFrames(kFramesToSee, kTcpPicturesWithinMs), qPrintable(QString::number(frames_)));
+    QVERIFY2(WaitFrames(kFramesToSee, 5000), qPrintable(QString::number(frames_)));
     QCOMPARE(liveView->TransportText(), QStringLiteral("TCP"));
     QVERIFY2(SameShare(view1->grab().toImage(), blank) < 0.5, "the view shows no picture");
     QVERIFY(boxes_->Texts().isEmpty());
