@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -162,13 +163,36 @@ GstRTSPStatusCode OnPreTeardownRequest(GstRTSPClient* /*client*/, GstRTSPContext
     return GST_RTSP_STS_OK;
 }
 
-// The port UDP video is sent to when it must not arrive: the discard
+// The ports UDP video is sent to when it must not arrive: the discard
 // service, on which the client's host has nobody listening.
-constexpr const char* kNowherePorts = "client_port=9-10";
+constexpr char kNowherePorts[] = "9-10";
+
+// Points the client ports of a transport at nowhere, in the header's own
+// text: the server library holds that text from before the pre-setup hook and
+// parses it after, so it must be neither freed nor made longer. A transport
+// without client ports stays as it is; false when theirs is too short a text
+// for the new ones.
+bool SendNowhere(gchar* transport)
+{
+    static constexpr char kKey[] = "client_port=";
+    char* ports = std::strstr(transport, kKey);
+    if (ports == nullptr) {
+        return true;
+    }
+    ports += sizeof(kKey) - 1;
+    const size_t length = std::strcspn(ports, ";,");
+    const size_t nowhere = sizeof(kNowherePorts) - 1;
+    if (length < nowhere) {
+        return false;
+    }
+    std::memcpy(ports, kNowherePorts, nowhere);
+    std::memmove(ports + nowhere, ports + length, std::strlen(ports + length) + 1);
+    return true;
+}
 
 // Says the transport each SETUP asks for; refuses UDP, or sends it where the
-// client does not listen, as the options say. The server reads the Transport
-// header after this handler, so a changed one takes effect.
+// client does not listen, as the options say. UDP whose ports cannot be
+// rewritten is refused, so that it never arrives either.
 GstRTSPStatusCode OnPreSetupRequest(GstRTSPClient* /*client*/, GstRTSPContext* context, gpointer userData)
 {
     const auto* options = static_cast<const RtspStreamOptions*>(userData);
@@ -186,13 +210,8 @@ GstRTSPStatusCode OnPreSetupRequest(GstRTSPClient* /*client*/, GstRTSPContext* c
     if (options->refuseUdp) {
         return GST_RTSP_STS_UNSUPPORTED_TRANSPORT;
     }
-    const size_t ports = transport.find("client_port=");
-    if (options->dropUdp && ports != std::string::npos) {
-        const size_t end = transport.find_first_of(";,", ports);
-        const std::string elsewhere = transport.substr(0, ports) + kNowherePorts +
-                                      (end == std::string::npos ? std::string() : transport.substr(end));
-        gst_rtsp_message_remove_header(context->request, GST_RTSP_HDR_TRANSPORT, -1);
-        gst_rtsp_message_add_header(context->request, GST_RTSP_HDR_TRANSPORT, elsewhere.c_str());
+    if (options->dropUdp && !SendNowhere(value)) {
+        return GST_RTSP_STS_UNSUPPORTED_TRANSPORT;
     }
     return GST_RTSP_STS_OK;
 }
