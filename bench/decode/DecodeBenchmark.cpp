@@ -11,9 +11,10 @@
 // average is printed before and after: the figures are only comparable
 // within one run.
 //
-// Usage: qel_decode_bench [CLIP_DIR] [Google Benchmark options]
+// Usage: qel_decode_bench [Google Benchmark options]
 
 #include "AnnexB.h"
+#include "CameraClips.h"
 #include "PictureToImage.h"
 #include "UYVYFrame.h"
 #include "X264Decoder.h"
@@ -30,62 +31,15 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct CameraClip {
-    const char* name;
-    int width;
-    int height;
-    int frames;
-    const char* bitrate;
-};
-
-// Bitrates of the devices' own encoder at these sizes.
-const CameraClip kClips[] = {
-    {"720x576", 720, 576, 250, "2M"},
-    {"1920x1080", 1920, 1080, 150, "4M"},
-    // Today's 4K cameras.
-    {"3840x2160", 3840, 2160, 50, "16M"},
-};
-
 // The views' size.
 constexpr uint32_t kViewWidth = 720;
 constexpr uint32_t kViewHeight = 576;
-
-std::string g_clipDir = QEL_DECODE_BENCH_CLIP_DIR;
-
-std::string ClipPath(const CameraClip& camera)
-{
-    return g_clipDir + "/camera_" + camera.name + ".h264";
-}
-
-bool FileExists(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && info.st_size > 0;
-}
-
-bool MakeClip(const CameraClip& camera)
-{
-    const std::string path = ClipPath(camera);
-    if (FileExists(path)) {
-        return true;
-    }
-    std::system(("mkdir -p '" + g_clipDir + "'").c_str());
-    const std::string command =
-        "ffmpeg -hide_banner -nostdin -y -v error -f lavfi -i testsrc2=size=" + std::to_string(camera.width) +
-        "x" + std::to_string(camera.height) + ":rate=25 -frames:v " + std::to_string(camera.frames) +
-        " -vf noise=alls=12:allf=t -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 0 -g 25 -b:v " +
-        camera.bitrate + " -f h264 '" + path + "'";
-    std::printf("making %s\n", path.c_str());
-    std::fflush(stdout);
-    return std::system(command.c_str()) == 0 && FileExists(path);
-}
 
 // NAL units with a four-byte start code each, as the sink hands them on.
 std::vector<Bytes> NalUnits(const Bytes& stream)
@@ -140,7 +94,7 @@ void Best(std::map<std::string, double>& table, const std::string& key, double v
 
 void BM_DecodeAndImage(benchmark::State& state, const CameraClip* camera, bool forView)
 {
-    const std::vector<Bytes>& units = g_units[camera->name];
+    const std::vector<Bytes>& units = g_units[camera->size];
     int64_t pictures = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -167,11 +121,11 @@ void BM_DecodeAndImage(benchmark::State& state, const CameraClip* camera, bool f
                 ++run;
             }
         }
-        g_threads[camera->name] = decoder.DecodingThreads();
+        g_threads[camera->size] = decoder.DecodingThreads();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        Best(forView ? g_viewFps : g_ourFps, camera->name, static_cast<double>(run) / seconds);
-        Best(forView ? g_viewCpuFps : g_ourCpuFps, camera->name,
+        Best(forView ? g_viewFps : g_ourFps, camera->size, static_cast<double>(run) / seconds);
+        Best(forView ? g_viewCpuFps : g_ourCpuFps, camera->size,
              static_cast<double>(run) / (ProcessCpuSeconds() - cpuStart));
         pictures += run;
     }
@@ -183,7 +137,7 @@ void BM_DecodeAndImage(benchmark::State& state, const CameraClip* camera, bool f
 void BM_FfmpegReference(benchmark::State& state, const CameraClip* camera)
 {
     const std::string command = "ffmpeg -hide_banner -nostdin -nostats -benchmark -threads 1 -i '" +
-                                ClipPath(*camera) + "' -pix_fmt rgb24 -f null - 2>&1";
+                                CameraClipPath(*camera) + "' -pix_fmt rgb24 -f null - 2>&1";
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         FILE* pipe = popen(command.c_str(), "r");
@@ -209,11 +163,11 @@ void BM_FfmpegReference(benchmark::State& state, const CameraClip* camera)
         if (user != std::string::npos && system != std::string::npos) {
             const double cpu = std::strtod(output.c_str() + user + 6, nullptr) +
                                std::strtod(output.c_str() + system + 6, nullptr);
-            Best(g_ffmpegCpuFps, camera->name, camera->frames / cpu);
+            Best(g_ffmpegCpuFps, camera->size, camera->frames / cpu);
         }
         state.SetIterationTime(rtime);
-        Best(g_ffmpegFps, camera->name, camera->frames / rtime);
-        Best(g_ffmpegWallFps, camera->name, camera->frames / wall);
+        Best(g_ffmpegFps, camera->size, camera->frames / rtime);
+        Best(g_ffmpegWallFps, camera->size, camera->frames / wall);
     }
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(camera->frames) * static_cast<double>(state.iterations()),
@@ -221,16 +175,16 @@ void BM_FfmpegReference(benchmark::State& state, const CameraClip* camera)
 }
 
 // The last picture of the clip, decoded once, as conversion input.
-std::unique_ptr<H264AvDecoder> g_pictureOwner[std::size(kClips)];
+std::unique_ptr<H264AvDecoder> g_pictureOwner[std::size(kCameraClips)];
 const UYVYFrame* LastPicture(size_t clip)
 {
     if (!g_pictureOwner[clip]) {
         g_pictureOwner[clip] = std::make_unique<H264AvDecoder>();
         g_pictureOwner[clip]->initilalize();
     }
-    static const UYVYFrame* pictures[std::size(kClips)] = {};
+    static const UYVYFrame* pictures[std::size(kCameraClips)] = {};
     if (pictures[clip] == nullptr) {
-        for (const Bytes& unit : g_units[kClips[clip].name]) {
+        for (const Bytes& unit : g_units[kCameraClips[clip].size]) {
             if (const UYVYFrame* p =
                     g_pictureOwner[clip]->decode(unit.data(), static_cast<uint32_t>(unit.size()))) {
                 pictures[clip] = p;
@@ -292,49 +246,44 @@ void BM_ReferenceFormula(benchmark::State& state, size_t clip)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && argv[1][0] != '-') {
-        g_clipDir = argv[1];
-        --argc;
-        ++argv;
-    }
-    for (const CameraClip& camera : kClips) {
-        if (!MakeClip(camera)) {
+    for (const CameraClip& camera : kCameraClips) {
+        if (!MakeCameraClip(camera)) {
             std::fprintf(stderr, "cannot make the clip %s (is the ffmpeg command-line tool installed?)\n",
-                         ClipPath(camera).c_str());
+                         CameraClipPath(camera).c_str());
             return 1;
         }
-        g_units[camera.name] = NalUnits(ReadFileBytes(ClipPath(camera)));
+        g_units[camera.size] = NalUnits(ReadFileBytes(CameraClipPath(camera)));
     }
 
-    for (size_t i = 0; i < std::size(kClips); ++i) {
-        const CameraClip* camera = &kClips[i];
+    for (size_t i = 0; i < std::size(kCameraClips); ++i) {
+        const CameraClip* camera = &kCameraClips[i];
         // Ours and the reference alternate, so that a busy machine hurts both
         // alike; the small clip's rounds are short, so it gets more of them.
         const int rounds = camera->width <= 720 ? 6 : 3;
         for (int round = 0; round < rounds; ++round) {
-            benchmark::RegisterBenchmark((std::string("DecodeAndImage/") + camera->name).c_str(),
+            benchmark::RegisterBenchmark((std::string("DecodeAndImage/") + camera->size).c_str(),
                                          BM_DecodeAndImage, camera, false)
                 ->Iterations(2)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark((std::string("DecodeForView/") + camera->name).c_str(),
+            benchmark::RegisterBenchmark((std::string("DecodeForView/") + camera->size).c_str(),
                                          BM_DecodeAndImage, camera, true)
                 ->Iterations(2)
                 ->UseRealTime()
                 ->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark((std::string("FfmpegRgb24/") + camera->name).c_str(),
+            benchmark::RegisterBenchmark((std::string("FfmpegRgb24/") + camera->size).c_str(),
                                          BM_FfmpegReference, camera)
                 ->Iterations(2)
                 ->UseManualTime()
                 ->Unit(benchmark::kMillisecond);
         }
-        benchmark::RegisterBenchmark((std::string("PictureToImage/") + camera->name).c_str(),
+        benchmark::RegisterBenchmark((std::string("PictureToImage/") + camera->size).c_str(),
                                      BM_PictureToImage, i)
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark((std::string("DecodedPictureToImage/") + camera->name).c_str(),
+        benchmark::RegisterBenchmark((std::string("DecodedPictureToImage/") + camera->size).c_str(),
                                      BM_DecodedPictureToImage, i)
             ->Unit(benchmark::kMicrosecond);
-        benchmark::RegisterBenchmark((std::string("ReferenceFormula/") + camera->name).c_str(),
+        benchmark::RegisterBenchmark((std::string("ReferenceFormula/") + camera->size).c_str(),
                                      BM_ReferenceFormula, i)
             ->Unit(benchmark::kMicrosecond);
     }
@@ -349,25 +298,25 @@ int main(int argc, char** argv)
     std::printf("\nload average before: %s, after: %s\n", loadBefore.c_str(), LoadAverage().c_str());
     std::printf(
         "Decode plus picture-to-image against ffmpeg -threads 1 ... -pix_fmt rgb24, best of the runs:\n");
-    for (const CameraClip& camera : kClips) {
-        const double ffmpeg = g_ffmpegFps[camera.name];
-        const double ffmpegCpu = g_ffmpegCpuFps[camera.name];
+    for (const CameraClip& camera : kCameraClips) {
+        const double ffmpeg = g_ffmpegFps[camera.size];
+        const double ffmpegCpu = g_ffmpegCpuFps[camera.size];
         if (ffmpeg <= 0 || ffmpegCpu <= 0) {
             continue;
         }
         std::printf("  %-10s one thread, own size, RGB24: processor time ours %6.1f fps, ffmpeg %6.1f fps,"
                     " ratio %.2f\n",
-                    camera.name, g_ourCpuFps[camera.name], ffmpegCpu, g_ourCpuFps[camera.name] / ffmpegCpu);
+                    camera.size, g_ourCpuFps[camera.size], ffmpegCpu, g_ourCpuFps[camera.size] / ffmpegCpu);
         std::printf("  %-10s one thread, own size, RGB24: wall time      ours %6.1f fps, ffmpeg %6.1f fps,"
                     " ratio %.2f (whole ffmpeg command %.1f fps)\n",
-                    camera.name, g_ourFps[camera.name], ffmpeg, g_ourFps[camera.name] / ffmpeg,
-                    g_ffmpegWallFps[camera.name]);
+                    camera.size, g_ourFps[camera.size], ffmpeg, g_ourFps[camera.size] / ffmpeg,
+                    g_ffmpegWallFps[camera.size]);
         std::printf("  %-10s as the live view (%d decoding thread%s, at most %ux%u, RGB32):"
                     " wall time %6.1f fps, ratio %.2f; processor time %6.1f fps,"
                     " ratio %.2f\n",
-                    camera.name, g_threads[camera.name], g_threads[camera.name] == 1 ? "" : "s", kViewWidth,
-                    kViewHeight, g_viewFps[camera.name], g_viewFps[camera.name] / ffmpeg,
-                    g_viewCpuFps[camera.name], g_viewCpuFps[camera.name] / ffmpegCpu);
+                    camera.size, g_threads[camera.size], g_threads[camera.size] == 1 ? "" : "s", kViewWidth,
+                    kViewHeight, g_viewFps[camera.size], g_viewFps[camera.size] / ffmpeg,
+                    g_viewCpuFps[camera.size], g_viewCpuFps[camera.size] / ffmpegCpu);
     }
     return 0;
 }

@@ -11,6 +11,7 @@
 //   scripts/virtual-lan up 1 --second 1
 //   scripts/virtual-lan exec ws build/bench/discovery/qel_discovery_bench [ROUNDS]
 #include "ClientMainForm.h"
+#include "BenchLan.h"
 #include "SimDevice.h"
 
 #include <QAbstractItemModel>
@@ -92,13 +93,7 @@ Round SearchOnce(const std::vector<Segment>& segments)
 
 int main(int argc, char* argv[])
 {
-    // Defaults for running from the build tree; ctest-style variables win.
-    if (qEnvironmentVariableIsEmpty("QEL_SIM")) {
-        qputenv("QEL_SIM", QEL_SIM_PATH);
-    }
-    if (qEnvironmentVariableIsEmpty("QEL_SOURCE_DIR")) {
-        qputenv("QEL_SOURCE_DIR", QEL_SOURCE_PATH);
-    }
+    UseThisBuildsSimulator();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

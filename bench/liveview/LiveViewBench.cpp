@@ -12,6 +12,7 @@
 
 #include "ui_SettingsDialog.h"
 
+#include "CameraClips.h"
 #include "DeviceNetworkParams.h"
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
@@ -32,45 +33,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
 
 namespace {
 
-// The camera clips of qel_decode_bench, made alike and kept in its folder, so
-// that both benchmarks measure the very same streams.
-struct CameraClip {
-    const char* size;
-    const char* bitrate;
-    int frames;
-};
-
-const CameraClip kClips[] = {{"720x576", "2M", 250}, {"1920x1080", "4M", 150}, {"3840x2160", "16M", 50}};
 const char kDeviceIp[] = "127.0.0.89";
 constexpr int kTickMs = 10;
-
-std::string ClipPath(const CameraClip& clip)
-{
-    return std::string(QEL_LIVEVIEW_BENCH_CLIP_DIR) + "/camera_" + clip.size + ".h264";
-}
-
-bool MakeClip(const CameraClip& clip)
-{
-    struct stat info {};
-    if (stat(ClipPath(clip).c_str(), &info) == 0 && info.st_size > 0) {
-        return true;
-    }
-    std::system((std::string("mkdir -p '") + QEL_LIVEVIEW_BENCH_CLIP_DIR + "'").c_str());
-    std::printf("making %s\n", ClipPath(clip).c_str());
-    std::fflush(stdout);
-    // Looped by the device: noisy moving test picture, Main profile, no
-    // B-frames, a key frame every second.
-    const std::string command =
-        std::string("ffmpeg -hide_banner -nostdin -y -v error -f lavfi -i testsrc2=size=") + clip.size +
-        ":rate=25 -frames:v " + std::to_string(clip.frames) +
-        " -vf noise=alls=12:allf=t -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 0 -g 25 -b:v " +
-        clip.bitrate + " -f h264 '" + ClipPath(clip) + "'";
-    return std::system(command.c_str()) == 0;
-}
 
 std::string LoadAverage()
 {
@@ -115,10 +82,11 @@ struct Figures {
 Figures Measure(const CameraClip& clip, int seconds)
 {
     Figures figures;
-    SimDevice device(QString(),
-                     SimDevice::OnAddress(QString::fromLatin1(kDeviceIp)) +
-                         QStringList{QStringLiteral("--rtsp-clip"), QString::fromStdString(ClipPath(clip))},
-                     QStringLiteral("http,rtsp"));
+    SimDevice device(
+        QString(),
+        SimDevice::OnAddress(QString::fromLatin1(kDeviceIp)) +
+            QStringList{QStringLiteral("--rtsp-clip"), QString::fromStdString(CameraClipPath(clip))},
+        QStringLiteral("http,rtsp"));
     if (!device.IsReady()) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(device.Output()));
         return figures;
@@ -208,13 +176,13 @@ int main(int argc, char** argv)
     std::printf("%-10s %14s %16s %18s %15s   %s\n", "size", "painted/s", "GUI late max", "memory growth",
                 "Disconnect", "load average");
     int status = 0;
-    for (const CameraClip& clip : kClips) {
+    for (const CameraClip& clip : kCameraClips) {
         if (!sizes.isEmpty() && !sizes.contains(QString::fromLatin1(clip.size))) {
             continue;
         }
-        if (!MakeClip(clip)) {
+        if (!MakeCameraClip(clip)) {
             std::fprintf(stderr, "cannot make %s (is the ffmpeg command-line tool installed?)\n",
-                         ClipPath(clip).c_str());
+                         CameraClipPath(clip).c_str());
             return 1;
         }
         const Figures figures = Measure(clip, seconds);

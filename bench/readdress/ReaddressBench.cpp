@@ -7,6 +7,7 @@
 // workstation namespace of the virtual LAN (root):
 //   scripts/virtual-lan up 1
 //   scripts/virtual-lan exec ws build/bench/readdress/qel_readdress_bench
+#include "BenchLan.h"
 #include "DiscoveryProtocol.h"
 #include "Ipv4Networks.h"
 #include "LogSetup.h"
@@ -20,8 +21,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -79,24 +78,12 @@ std::map<std::string, ListedDevice> Search(qint64& elapsedMs)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QEL_SIM")) {
-        qputenv("QEL_SIM", QEL_SIM_PATH);
-    }
-    if (qEnvironmentVariableIsEmpty("QEL_SOURCE_DIR")) {
-        qputenv("QEL_SOURCE_DIR", QEL_SOURCE_PATH);
-    }
+    UseThisBuildsSimulator();
     QCoreApplication app(argc, argv);
     // The change records go to the log file, as from the tool.
     ConfigureLogging();
     // The searches broadcast: only ever from the virtual LAN's workstation.
-    const std::vector<WorkstationInterface> interfaces = WorkstationInterfaces();
-    const std::vector<Ipv4Network> networks = NetworksOf(interfaces, 0);
-    const bool inVirtualLan =
-        ::geteuid() == 0 && std::any_of(networks.begin(), networks.end(),
-                                        [](const Ipv4Network& n) { return n.address == Ip("10.77.0.1"); });
-    if (!inVirtualLan) {
-        std::fprintf(stderr, "readdress: skipped; run as root inside the virtual LAN's workstation "
-                             "(scripts/virtual-lan exec ws ...)\n");
+    if (!OnVirtualLanWorkstation("readdress")) {
         return 77;
     }
     SimDevice sim(QStringLiteral("dev1"),
@@ -104,8 +91,7 @@ int main(int argc, char* argv[])
                    QString::fromLatin1(kFirstMac), QStringLiteral("--ip"), QStringLiteral("192.168.50.10"),
                    QStringLiteral("--name"), QStringLiteral("Bench")},
                   QStringLiteral("udp"));
-    if (!sim.IsReady()) {
-        std::fprintf(stderr, "readdress: the simulator in dev1 did not start (is the virtual LAN up?)\n");
+    if (!SimulatorStarted(sim, "readdress")) {
         return 77;
     }
 
@@ -124,7 +110,7 @@ int main(int argc, char* argv[])
     QString error;
     const std::vector<uint32_t> addresses =
         FreeAddresses(Ip("10.77.0.100"), Ip("255.255.255.0"), devices.size(),
-                      TakenAddresses(interfaces, devices), {}, error);
+                      TakenAddresses(WorkstationInterfaces(), devices), {}, error);
     if (!error.isEmpty()) {
         std::printf("readdress: %s\n", qPrintable(error));
         return 1;

@@ -6,9 +6,9 @@
 // device. Runs inside the workstation namespace of the virtual LAN (root):
 //   scripts/virtual-lan up 1
 //   scripts/virtual-lan exec ws build/bench/template/qel_template_bench
+#include "BenchLan.h"
 #include "ConfigTemplate.h"
 #include "HttpClientModule.h"
-#include "Ipv4Networks.h"
 #include "LogSetup.h"
 #include "SimDevice.h"
 #include "TemplateBatch.h"
@@ -18,8 +18,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,24 +82,11 @@ qint64 RequestEach(const QString& path, bool write, int& ok)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QEL_SIM")) {
-        qputenv("QEL_SIM", QEL_SIM_PATH);
-    }
-    if (qEnvironmentVariableIsEmpty("QEL_SOURCE_DIR")) {
-        qputenv("QEL_SOURCE_DIR", QEL_SOURCE_PATH);
-    }
+    UseThisBuildsSimulator();
     QCoreApplication app(argc, argv);
     // The change records go to the log file, as from the tool.
     ConfigureLogging();
-    uint32_t workstation = 0;
-    StringToIpType("10.77.0.1", workstation);
-    const std::vector<Ipv4Network> networks = NetworksOf(WorkstationInterfaces(), 0);
-    const bool inVirtualLan =
-        ::geteuid() == 0 && std::any_of(networks.begin(), networks.end(),
-                                        [&](const Ipv4Network& n) { return n.address == workstation; });
-    if (!inVirtualLan) {
-        std::fprintf(stderr, "template: skipped; run as root inside the virtual LAN's workstation "
-                             "(scripts/virtual-lan exec ws ...)\n");
+    if (!OnVirtualLanWorkstation("template")) {
         return 77;
     }
     SimDevice sim(QStringLiteral("dev1"),
@@ -109,8 +94,7 @@ int main(int argc, char* argv[])
                    QStringLiteral("02:BE:00:00:00:00"), QStringLiteral("--http-bind"),
                    QString::fromLatin1(kAddress), QStringLiteral("--http-port"), QString::number(kFirstPort)},
                   QStringLiteral("http"));
-    if (!sim.IsReady()) {
-        std::fprintf(stderr, "template: the simulator in dev1 did not start (is the virtual LAN up?)\n");
+    if (!SimulatorStarted(sim, "template")) {
         return 77;
     }
 
