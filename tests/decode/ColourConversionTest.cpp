@@ -48,6 +48,43 @@ Rgb PixelAt(const std::vector<uint8_t>& rgb, size_t x)
     return {rgb[3 * x], rgb[3 * x + 1], rgb[3 * x + 2]};
 }
 
+// One row of every luma value at one chroma (U, V), as UYVY and as a luma
+// plane, with the reference colour of each (Y, U, V).
+constexpr uint32_t kAllLuma = 256;
+struct AllLumaRows {
+    int u = 0;
+    int v = 0;
+    std::vector<uint8_t> uyvy = std::vector<uint8_t>(2 * kAllLuma);
+    std::vector<uint8_t> luma = std::vector<uint8_t>(kAllLuma);
+    std::array<Rgb, kAllLuma> expected{};
+};
+
+// Calls `test` for every (U, V), twice each: with even and with odd luma in
+// the first pixel of each pair. The reference is computed once per (U, V).
+template <typename Test> void ForEveryChroma(Test test)
+{
+    AllLumaRows rows;
+    for (rows.u = 0; rows.u < 256; ++rows.u) {
+        for (rows.v = 0; rows.v < 256; ++rows.v) {
+            for (uint32_t y = 0; y < kAllLuma; ++y) {
+                rows.expected[y] = Reference(static_cast<uint8_t>(y), static_cast<uint8_t>(rows.u),
+                                             static_cast<uint8_t>(rows.v));
+            }
+            for (uint32_t swap = 0; swap < 2; ++swap) {
+                for (uint32_t pair = 0; pair < kAllLuma / 2; ++pair) {
+                    rows.luma[2 * pair] = static_cast<uint8_t>(2 * pair + swap);
+                    rows.luma[2 * pair + 1] = static_cast<uint8_t>(2 * pair + 1 - swap);
+                    rows.uyvy[4 * pair] = static_cast<uint8_t>(rows.u);
+                    rows.uyvy[4 * pair + 1] = rows.luma[2 * pair];
+                    rows.uyvy[4 * pair + 2] = static_cast<uint8_t>(rows.v);
+                    rows.uyvy[4 * pair + 3] = rows.luma[2 * pair + 1];
+                }
+                test(static_cast<const AllLumaRows&>(rows));
+            }
+        }
+    }
+}
+
 // Reference conversion of a whole UYVY row, pixel by pixel.
 std::vector<uint8_t> ReferenceRow(const std::vector<uint8_t>& uyvy, uint32_t width)
 {
@@ -95,42 +132,19 @@ TEST(YUVToRgb, OutputReferencesAreBlueGreenRed)
 // odd luma in the first pixel of each pair.
 TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs)
 {
-    constexpr uint32_t kWidth = 256;
-    std::vector<uint8_t> row(2 * kWidth);
-    std::vector<uint8_t> rgb(3 * kWidth);
-    // The reference for each (Y, U, V) is computed once, here.
-    std::vector<std::array<uint8_t, 3>> expected(kWidth);
+    std::vector<uint8_t> rgb(3 * kAllLuma);
     size_t mismatches = 0;
-    for (int u = 0; u < 256; ++u) {
-        for (int v = 0; v < 256; ++v) {
-            for (int y = 0; y < 256; ++y) {
-                unsigned char b = 0, g = 0, r = 0;
-                kro_v4l2::YUVToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(u), static_cast<uint8_t>(v),
-                                   b, g, r);
-                expected[static_cast<size_t>(y)] = {r, g, b};
-            }
-            for (int swap = 0; swap < 2; ++swap) {
-                for (uint32_t pair = 0; pair < kWidth / 2; ++pair) {
-                    row[4 * pair] = static_cast<uint8_t>(u);
-                    row[4 * pair + 1] = static_cast<uint8_t>(2 * pair + swap);
-                    row[4 * pair + 2] = static_cast<uint8_t>(v);
-                    row[4 * pair + 3] = static_cast<uint8_t>(2 * pair + 1 - swap);
-                }
-                for (const NamedConversion& conversion : kConversions) {
-                    conversion.convert(row.data(), kWidth, rgb.data());
-                    for (uint32_t x = 0; x < kWidth; ++x) {
-                        const auto& e = expected[row[2 * x + 1]];
-                        if (rgb[3 * x] != e[0] || rgb[3 * x + 1] != e[1] || rgb[3 * x + 2] != e[2]) {
-                            if (++mismatches <= 10) {
-                                ADD_FAILURE() << conversion.name << ": Y " << int{row[2 * x + 1]} << " U "
-                                              << u << " V " << v;
-                            }
-                        }
-                    }
+    ForEveryChroma([&](const AllLumaRows& rows) {
+        for (const NamedConversion& conversion : kConversions) {
+            conversion.convert(rows.uyvy.data(), kAllLuma, rgb.data());
+            for (uint32_t x = 0; x < kAllLuma; ++x) {
+                if (!(PixelAt(rgb, x) == rows.expected[rows.luma[x]]) && ++mismatches <= 10) {
+                    ADD_FAILURE() << conversion.name << ": Y " << int{rows.luma[x]} << " U " << rows.u
+                                  << " V " << rows.v;
                 }
             }
         }
-    }
+    });
     EXPECT_EQ(mismatches, 0u);
 }
 
@@ -139,54 +153,33 @@ TEST(UYVYRowToRgb24, EqualsReferenceForAllInputs)
 // for every (Y, U, V), arranged as in the test above.
 TEST(RowToRgb32, EqualsReferenceForAllInputs)
 {
-    constexpr uint32_t kWidth = 256;
-    std::vector<uint8_t> row(2 * kWidth);
-    std::vector<uint8_t> luma(kWidth);
-    const std::vector<uint8_t> chroma(kWidth / 2);
-    std::vector<uint8_t> blue(kWidth / 2);
-    std::vector<uint8_t> red(kWidth / 2);
-    std::vector<uint8_t> out(4 * kWidth);
-    std::vector<std::array<uint8_t, 4>> expected(kWidth);
+    std::vector<uint8_t> blue(kAllLuma / 2);
+    std::vector<uint8_t> red(kAllLuma / 2);
+    std::vector<uint8_t> out(4 * kAllLuma);
     size_t mismatches = 0;
-    auto check = [&](const char* name, int u, int v) {
-        for (uint32_t x = 0; x < kWidth; ++x) {
-            if (!std::equal(expected[luma[x]].begin(), expected[luma[x]].end(), out.begin() + 4 * x) &&
-                ++mismatches <= 10) {
-                ADD_FAILURE() << name << ": Y " << int{luma[x]} << " U " << u << " V " << v;
+    auto check = [&](const char* name, const AllLumaRows& rows) {
+        for (uint32_t x = 0; x < kAllLuma; ++x) {
+            const Rgb& e = rows.expected[rows.luma[x]];
+            const std::array<uint8_t, 4> pixel{static_cast<uint8_t>(e.blue), static_cast<uint8_t>(e.green),
+                                               static_cast<uint8_t>(e.red), 0xFF};
+            if (!std::equal(pixel.begin(), pixel.end(), out.begin() + 4 * x) && ++mismatches <= 10) {
+                ADD_FAILURE() << name << ": Y " << int{rows.luma[x]} << " U " << rows.u << " V " << rows.v;
             }
         }
     };
-    for (int u = 0; u < 256; ++u) {
-        for (int v = 0; v < 256; ++v) {
-            for (int y = 0; y < 256; ++y) {
-                unsigned char b = 0, g = 0, r = 0;
-                kro_v4l2::YUVToRgb(static_cast<uint8_t>(y), static_cast<uint8_t>(u), static_cast<uint8_t>(v),
-                                   b, g, r);
-                expected[static_cast<size_t>(y)] = {b, g, r, 0xFF};
-            }
-            std::fill(blue.begin(), blue.end(), static_cast<uint8_t>(u));
-            std::fill(red.begin(), red.end(), static_cast<uint8_t>(v));
-            for (int swap = 0; swap < 2; ++swap) {
-                for (uint32_t pair = 0; pair < kWidth / 2; ++pair) {
-                    luma[2 * pair] = static_cast<uint8_t>(2 * pair + swap);
-                    luma[2 * pair + 1] = static_cast<uint8_t>(2 * pair + 1 - swap);
-                    row[4 * pair] = static_cast<uint8_t>(u);
-                    row[4 * pair + 1] = luma[2 * pair];
-                    row[4 * pair + 2] = static_cast<uint8_t>(v);
-                    row[4 * pair + 3] = luma[2 * pair + 1];
-                }
-                kro_v4l2::UYVYRowToRgb32(row.data(), kWidth, out.data());
-                check("UYVY dispatched", u, v);
-                kro_v4l2::detail::UYVYRowToRgb32Portable(row.data(), kWidth, out.data());
-                check("UYVY portable", u, v);
-                kro_v4l2::PlanarRowToRgb32(luma.data(), blue.data(), red.data(), kWidth, out.data());
-                check("planar dispatched", u, v);
-                kro_v4l2::detail::PlanarRowToRgb32Portable(luma.data(), blue.data(), red.data(), kWidth,
-                                                           out.data());
-                check("planar portable", u, v);
-            }
-        }
-    }
+    ForEveryChroma([&](const AllLumaRows& rows) {
+        std::fill(blue.begin(), blue.end(), static_cast<uint8_t>(rows.u));
+        std::fill(red.begin(), red.end(), static_cast<uint8_t>(rows.v));
+        kro_v4l2::UYVYRowToRgb32(rows.uyvy.data(), kAllLuma, out.data());
+        check("UYVY dispatched", rows);
+        kro_v4l2::detail::UYVYRowToRgb32Portable(rows.uyvy.data(), kAllLuma, out.data());
+        check("UYVY portable", rows);
+        kro_v4l2::PlanarRowToRgb32(rows.luma.data(), blue.data(), red.data(), kAllLuma, out.data());
+        check("planar dispatched", rows);
+        kro_v4l2::detail::PlanarRowToRgb32Portable(rows.luma.data(), blue.data(), red.data(), kAllLuma,
+                                                   out.data());
+        check("planar portable", rows);
+    });
     EXPECT_EQ(mismatches, 0u);
 }
 

@@ -5,6 +5,7 @@
 #include "MessageBoxWatcher.h"
 #include "ModalCloser.h"
 #include "RowMenu.h"
+#include "SearchWindowFixture.h"
 #include "SettingsDialog.h"
 #include "UdpModule.h"
 #include "TestHelpers.h"
@@ -93,16 +94,9 @@ private:
 
 } // namespace
 
-class SearchLanTest : public QObject {
+class SearchLanTest : public SearchWindowFixture {
     Q_OBJECT
 private:
-    ClientMainForm* window_ = nullptr;
-    QTableWidget* table_ = nullptr;
-    QPushButton* search_ = nullptr;
-    QPushButton* stop_ = nullptr;
-    QPushButton* settings_ = nullptr;
-    QStatusBar* status_ = nullptr;
-
     // The rows of this test's devices, in table order.
     QList<QStringList> OwnRows() const
     {
@@ -134,23 +128,8 @@ private slots:
         }
     }
 
-    void init()
-    {
-        window_ = new ClientMainForm;
-        window_->show();
-        table_ = window_->findChild<QTableWidget*>(QStringLiteral("tableWidgetDevices"));
-        search_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSearch"));
-        stop_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonStopSearch"));
-        settings_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSettings"));
-        status_ = window_->findChild<QStatusBar*>(QStringLiteral("statusbar"));
-        QVERIFY(table_ && search_ && stop_ && settings_ && status_);
-    }
-
-    void cleanup()
-    {
-        delete window_;
-        window_ = nullptr;
-    }
+    void init() { OpenWindow(); }
+    void cleanup() { CloseWindow(); }
 
     // Three devices in three namespaces, each column as the device reports
     // it; a second search starts from an empty table and finds them again.

@@ -5,6 +5,7 @@
 #include "DiscoveryReply.h"
 #include "ModalCloser.h"
 #include "RowMenu.h"
+#include "SearchWindowFixture.h"
 #include "TestHelpers.h"
 
 #include "SettingsDialog.h"
@@ -92,13 +93,9 @@ DiscoveryReply LoopbackReply(const std::string& name, int lastOctet)
 
 } // namespace
 
-class SearchWindowTest : public QObject {
+class SearchWindowTest : public SearchWindowFixture {
     Q_OBJECT
 private:
-    ClientMainForm* window_ = nullptr;
-    QTableWidget* table_ = nullptr;
-    QPushButton* settings_ = nullptr;
-
     void Insert(const QByteArray& datagram)
     {
         QVERIFY(QMetaObject::invokeMethod(window_, "InsertDevice", Qt::DirectConnection,
@@ -119,11 +116,7 @@ private:
 private slots:
     void init()
     {
-        window_ = new ClientMainForm;
-        window_->show();
-        table_ = window_->findChild<QTableWidget*>(QStringLiteral("tableWidgetDevices"));
-        settings_ = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSettings"));
-        QVERIFY(table_ != nullptr && settings_ != nullptr);
+        OpenWindow();
         // The replies of these tests come from loopback and 192.168.1.0/24,
         // whatever the networks of the machine they run on.
         WorkstationInterface lan;
@@ -133,11 +126,7 @@ private slots:
         window_->SetWorkstationInterfaces({lan});
     }
 
-    void cleanup()
-    {
-        delete window_;
-        window_ = nullptr;
-    }
+    void cleanup() { CloseWindow(); }
 
     void formStartsIdle()
     {

@@ -20,6 +20,21 @@ int StatusOf(VcaConfigState& state, const std::string& command, const VcaConfigS
     return state.Execute(command, params).status;
 }
 
+// vca.cgi's add of a zone to the channel `group`.
+VcaConfigState::Params ZoneAdd(const std::string& group, const std::string& id, const std::string& points,
+                               const std::string& name = "n")
+{
+    return {{"action", "add"}, {"group", group}, {"object", "zone"},
+            {"id", id},        {"name", name},   {"points", points}};
+}
+
+// vca.cgi's update of the camera position of channel 0.
+VcaConfigState::Params CameraUpdate(const std::string& fov, const std::string& height)
+{
+    return {{"action", "update"}, {"group", "VCA.Ch0"}, {"object", "campos"},
+            {"FOV", fov},         {"camangle", "3"},    {"height", height}};
+}
+
 std::string Field(const std::string& challenge, const std::string& name)
 {
     const size_t start = challenge.find(name + "=\"");
@@ -35,31 +50,27 @@ std::string Field(const std::string& challenge, const std::string& name)
 TEST(VcaConfigState, WriteCommandsChangeWhatIsReadNext)
 {
     VcaConfigState state;
-    EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.Zn*"}}), 200);
-    EXPECT_EQ(StatusOf(state, "vca.cgi",
-                       {{"action", "add"},
-                        {"group", "VCA.Ch0"},
-                        {"object", "zone"},
-                        {"id", "4"},
-                        {"enable", "yes"},
-                        {"name", "Zone_4"},
-                        {"points", "100:200,3000:200,3000:4000,"}}),
-              200);
-    EXPECT_EQ(StatusOf(state, "vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.Obj*"}}), 200);
-    EXPECT_EQ(StatusOf(state, "vca.cgi",
-                       {{"action", "add"},
-                        {"group", "VCA.Ch0"},
-                        {"object", "objectclass"},
-                        {"minArea", "0.5"},
-                        {"maxArea", "2"},
-                        {"minHeight", "1.23457e+06"},
-                        {"maxHeight", "2.25"}}),
-              200);
-    EXPECT_EQ(StatusOf(state, "setzonetimeout.fcgi", {{"timeout", "15"}}), 200);
-    EXPECT_EQ(StatusOf(state, "encoder.fcgi", {{"bitrate", "1000000"}, {"fps", "12"}}), 200);
-    EXPECT_EQ(StatusOf(state, "setcam.fcgi",
-                       {{"model", "v4l2"}, {"host", "10.1.1.1"}, {"login", "cam"}, {"password", "pw"}}),
-              200);
+    VcaConfigState::Params zone = ZoneAdd("VCA.Ch0", "4", "100:200,3000:200,3000:4000,", "Zone_4");
+    zone.emplace("enable", "yes");
+    // Every write the tool sends, each accepted.
+    const std::vector<std::pair<std::string, VcaConfigState::Params>> writes = {
+        {"vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.Zn*"}}},
+        {"vca.cgi", zone},
+        {"vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.Obj*"}}},
+        {"vca.cgi",
+         {{"action", "add"},
+          {"group", "VCA.Ch0"},
+          {"object", "objectclass"},
+          {"minArea", "0.5"},
+          {"maxArea", "2"},
+          {"minHeight", "1.23457e+06"},
+          {"maxHeight", "2.25"}}},
+        {"setzonetimeout.fcgi", {{"timeout", "15"}}},
+        {"encoder.fcgi", {{"bitrate", "1000000"}, {"fps", "12"}}},
+        {"setcam.fcgi", {{"model", "v4l2"}, {"host", "10.1.1.1"}, {"login", "cam"}, {"password", "pw"}}}};
+    for (const auto& [command, params] : writes) {
+        EXPECT_EQ(StatusOf(state, command, params), 200) << command;
+    }
 
     const VCA vca = Parse(state.ConfigText());
     ASSERT_EQ(vca.ch_size(), 1);
@@ -86,48 +97,12 @@ TEST(VcaConfigState, RejectedCommandsChangeNothing)
     VcaConfigState state;
     const std::string before = state.ConfigText();
     const std::vector<std::pair<std::string, VcaConfigState::Params>> bad = {
-        {"vca.cgi",
-         {{"action", "add"},
-          {"group", "VCA.Ch0"},
-          {"object", "zone"},
-          {"id", "2"},
-          {"name", "n"},
-          {"points", "1:2,3"}}},
-        {"vca.cgi",
-         {{"action", "add"},
-          {"group", "VCA.Ch0"},
-          {"object", "zone"},
-          {"id", "2"},
-          {"name", "n"},
-          {"points", ""}}},
-        {"vca.cgi",
-         {{"action", "add"},
-          {"group", "VCA.Ch0"},
-          {"object", "zone"},
-          {"id", "-1"},
-          {"name", "n"},
-          {"points", "1:2,"}}},
-        {"vca.cgi",
-         {{"action", "add"},
-          {"group", "VCA.Ch1"},
-          {"object", "zone"},
-          {"id", "2"},
-          {"name", "n"},
-          {"points", "1:2,"}}},
-        {"vca.cgi",
-         {{"action", "update"},
-          {"group", "VCA.Ch0"},
-          {"object", "campos"},
-          {"FOV", "40.5"},
-          {"camangle", "3"},
-          {"height", "3"}}},
-        {"vca.cgi",
-         {{"action", "update"},
-          {"group", "VCA.Ch0"},
-          {"object", "campos"},
-          {"FOV", "40"},
-          {"camangle", "3"},
-          {"height", "nan"}}},
+        {"vca.cgi", ZoneAdd("VCA.Ch0", "2", "1:2,3")},
+        {"vca.cgi", ZoneAdd("VCA.Ch0", "2", "")},
+        {"vca.cgi", ZoneAdd("VCA.Ch0", "-1", "1:2,")},
+        {"vca.cgi", ZoneAdd("VCA.Ch1", "2", "1:2,")},
+        {"vca.cgi", CameraUpdate("40.5", "3")},
+        {"vca.cgi", CameraUpdate("40", "nan")},
         {"vca.cgi", {{"action", "add"}, {"group", "VCA.Ch0"}, {"object", "objectclass"}, {"minArea", "1"}}},
         {"vca.cgi", {{"action", "remove"}, {"group", "VCA.Ch0.X*"}}},
         {"setzonetimeout.fcgi", {{"timeout", "-5"}}},

@@ -13,6 +13,7 @@
 // loopback address of this machine, so that the sanitizer build runs it too.
 #include "ui_SettingsDialog.h"
 
+#include "DialogProbe.h"
 #include "DrawableView.h"
 #include "LogCapture.h"
 #include "MessageBoxWatcher.h"
@@ -41,7 +42,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
@@ -268,17 +268,13 @@ private:
     void OpenDialog();
     // Waits for the source page's load, so no reply is outstanding.
     bool WaitSourceLoaded();
-    bool WaitFrames(int count, int timeoutMs);
     void ApplySource(const QString& bitrate, const QString& fps);
-    QStringList Statuses() const;
 
     std::unique_ptr<SimDevice> device_;
     std::unique_ptr<LogCapture> log_;
     std::unique_ptr<MessageBoxWatcher> boxes_;
     std::unique_ptr<SettingsDialog> dialog_;
-    std::unique_ptr<QSignalSpy> status_;
-    std::unique_ptr<QObject> frameCounter_; // counts received frames (NAL units) on the GUI thread
-    int frames_ = 0;
+    std::unique_ptr<DialogProbe> probe_;
     QTemporaryDir clips_;
     QTemporaryDir settings_; // the tool's remembered choices during the run
 };
@@ -302,13 +298,11 @@ void LiveViewDialogTest::init()
     // Records of the tool's own steps; the sink's per-frame dumps stay off.
     el::Loggers::setVerboseLevel(1);
     boxes_ = std::make_unique<MessageBoxWatcher>();
-    frames_ = 0;
 }
 
 void LiveViewDialogTest::cleanup()
 {
-    status_.reset();
-    frameCounter_.reset();
+    probe_.reset();
     dialog_.reset();
     device_.reset();
     boxes_.reset();
@@ -333,13 +327,8 @@ void LiveViewDialogTest::OpenDialog()
     params.deviceName = "Gate";
     QVERIFY(StringToIpType(kDeviceIp.toStdString(), params.ip));
     dialog_ = std::make_unique<SettingsDialog>(params, nullptr);
-    status_ = std::make_unique<QSignalSpy>(dialog_.get(), &SettingsDialog::StatusChanged);
-    auto* receiver = dialog_->findChild<RtspFrameReceiver*>();
-    QVERIFY(receiver != nullptr);
-    frameCounter_ = std::make_unique<QObject>();
-    connect(
-        receiver, &RtspFrameReceiver::FrameReceived, frameCounter_.get(), [this] { ++frames_; },
-        Qt::QueuedConnection);
+    probe_ = std::make_unique<DialogProbe>(dialog_.get());
+    QVERIFY(probe_->CountsFrames());
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
 }
@@ -350,30 +339,17 @@ bool LiveViewDialogTest::WaitSourceLoaded()
     return QTest::qWaitFor([apply] { return apply->isEnabled(); }, kReplyTimeoutMs);
 }
 
-bool LiveViewDialogTest::WaitFrames(int count, int timeoutMs)
-{
-    const int target = frames_ + count;
-    return QTest::qWaitFor([this, target] { return frames_ >= target; }, timeoutMs);
-}
-
-QStringList LiveViewDialogTest::Statuses() const
-{
-    QStringList texts;
-    for (const QList<QVariant>& arguments : *status_) {
-        texts << arguments.at(0).toString();
-    }
-    return texts;
-}
-
 void LiveViewDialogTest::ApplySource(const QString& bitrate, const QString& fps)
 {
     Child<QLineEdit>(dialog_.get(), "lBitrate")->setText(bitrate);
     Child<QLineEdit>(dialog_.get(), "lFps")->setText(fps);
-    status_->clear();
+    probe_->ClearStatuses();
     log_->Clear();
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonApply3"), Qt::LeftButton);
     QVERIFY(QTest::qWaitFor(
-        [this] { return Statuses().contains(QStringLiteral("Source settings were applied successfully.")); },
+        [this] {
+            return probe_->Statuses().contains(QStringLiteral("Source settings were applied successfully."));
+        },
         kReplyTimeoutMs));
 }
 
@@ -457,7 +433,7 @@ void LiveViewDialogTest::InvalidEncoderValueIsNamedAndNothingSent()
     Child<QLineEdit>(dialog_.get(), "lineEditSourcePasswprd")->setText(QStringLiteral("secret"));
     Child<QLineEdit>(dialog_.get(), "lBitrate")->setText(QStringLiteral("2048"));
     Child<QLineEdit>(dialog_.get(), "lFps")->setText(fps);
-    status_->clear();
+    probe_->ClearStatuses();
     log_->Clear();
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonApply3"), Qt::LeftButton);
     QTest::qWait(500);
@@ -468,7 +444,7 @@ void LiveViewDialogTest::InvalidEncoderValueIsNamedAndNothingSent()
     QCOMPARE(dialog_->focusWidget(), Child<QWidget>(dialog_.get(), "lFps"));
     QVERIFY(StartingWith(log_->Messages(), kHttpSent).empty());
     QVERIFY(StartingWith(log_->Messages(), kModalHttpSent).empty());
-    QVERIFY(!Statuses().contains(QStringLiteral("Source settings were applied successfully.")));
+    QVERIFY(!probe_->Statuses().contains(QStringLiteral("Source settings were applied successfully.")));
     VCA after;
     QVERIFY(ReadDeviceConfig(after));
     QCOMPARE(after.videosource().password(), before.videosource().password());
@@ -505,7 +481,8 @@ void LiveViewDialogTest::ConnectShowsTheVideoInBothViewsAndDisconnectStops()
         QVERIFY(!connect1->isEnabled() && !connect2->isEnabled());
         QVERIFY(disconnect1->isEnabled() && disconnect2->isEnabled());
         QVERIFY(applyGrid->isEnabled());
-        QVERIFY2(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs), qPrintable(QString::number(frames_)));
+        QVERIFY2(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs),
+                 qPrintable(QString::number(probe_->Frames())));
 
         // Both views show the same live picture: taken in one turn of the
         // event loop, they agree wherever no overlay covers them.
@@ -520,19 +497,19 @@ void LiveViewDialogTest::ConnectShowsTheVideoInBothViewsAndDisconnectStops()
         log_->Clear();
         QElapsedTimer live;
         live.start();
-        const int unitsBefore = frames_;
-        QVERIFY(WaitFrames(75, kFirstFramesTimeoutMs));
+        const int unitsBefore = probe_->Frames();
+        QVERIFY(probe_->WaitFrames(75, kFirstFramesTimeoutMs));
         const double seconds = static_cast<double>(std::max<qint64>(1, live.elapsed())) / 1000.0;
         el::Loggers::setVerboseLevel(1);
         const auto pictures = StartingWith(log_->Messages(), "Received one more frame ");
         QVERIFY(!pictures.empty());
         qInfo("live view: %.1f pictures/s (%s), %.1f NAL units/s, over %.2f s", pictures.size() / seconds,
               pictures.back().c_str() + std::strlen("Received one more frame "),
-              (frames_ - unitsBefore) / seconds, seconds);
+              (probe_->Frames() - unitsBefore) / seconds, seconds);
         QVERIFY(SameShare(view1->grab().toImage(), shown1) < 1.0);
         tabs->setCurrentWidget(Child<QWidget>(dialog_.get(), "tabGrid"));
 
-        status_->clear();
+        probe_->ClearStatuses();
         log_->Clear();
         QTest::mouseClick(disconnect1, Qt::LeftButton);
         QVERIFY(!disconnect1->isEnabled());
@@ -546,7 +523,7 @@ void LiveViewDialogTest::ConnectShowsTheVideoInBothViewsAndDisconnectStops()
         QVERIFY(connect2->isEnabled());
         QVERIFY(!disconnect1->isEnabled() && !disconnect2->isEnabled());
         QVERIFY(!applyGrid->isEnabled());
-        QCOMPARE(Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
+        QCOMPARE(probe_->Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
         QVERIFY(boxes_->Texts().isEmpty());
         QVERIFY(log_->Contains("rtspThread exited normally"));
         QVERIFY(log_->Contains("RtspDevice is deleted"));
@@ -564,7 +541,7 @@ void LiveViewDialogTest::StalledStreamIsShownOverThePicture()
     auto* view1 = Child<DrawableView>(dialog_.get(), "videoWidget1");
     auto* view2 = Child<DrawableView>(dialog_.get(), "videoWidget2");
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect1"), Qt::LeftButton);
-    QVERIFY(WaitFrames(5, kFirstFramesTimeoutMs));
+    QVERIFY(probe_->WaitFrames(5, kFirstFramesTimeoutMs));
     QVERIFY(view1->overlayText().isEmpty());
 
     QTRY_VERIFY_WITH_TIMEOUT(view1->overlayText().startsWith(QStringLiteral("No video for ")),
@@ -573,7 +550,7 @@ void LiveViewDialogTest::StalledStreamIsShownOverThePicture()
     QVERIFY(boxes_->Texts().isEmpty()); // the connection itself goes on
 
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains(QStringLiteral("RtspDevice stopped by user")),
+    QTRY_VERIFY_WITH_TIMEOUT(probe_->Statuses().contains(QStringLiteral("RtspDevice stopped by user")),
                              kStopTimeoutMs);
     QVERIFY(view1->overlayText().isEmpty() && view2->overlayText().isEmpty());
 }
@@ -591,13 +568,13 @@ void LiveViewDialogTest::VideoDroppedOverUdpComesOverTcp()
     const QImage blank = view1->grab().toImage();
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect1"), Qt::LeftButton);
     QCOMPARE(liveView->TransportText(), QStringLiteral("UDP"));
-    QVERIFY2(WaitFrames(kFramesToSee, 5000), qPrintable(QString::number(frames_)));
+    QVERIFY2(probe_->WaitFrames(kFramesToSee, 5000), qPrintable(QString::number(probe_->Frames())));
     QCOMPARE(liveView->TransportText(), QStringLiteral("TCP"));
     QVERIFY2(SameShare(view1->grab().toImage(), blank) < 0.5, "the view shows no picture");
     QVERIFY(boxes_->Texts().isEmpty());
 
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains(QStringLiteral("RtspDevice stopped by user")),
+    QTRY_VERIFY_WITH_TIMEOUT(probe_->Statuses().contains(QStringLiteral("RtspDevice stopped by user")),
                              kStopTimeoutMs);
     QVERIFY(liveView->TransportText().isEmpty());
 }
@@ -608,17 +585,17 @@ void LiveViewDialogTest::WrongRtspPasswordIsShownWithTheUrl()
     OpenDialog();
     QVERIFY(WaitSourceLoaded());
     auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
-    status_->clear();
+    probe_->ClearStatuses();
     QTest::mouseClick(connect1, Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([this] { return !boxes_->Texts().isEmpty(); }, kFirstFramesTimeoutMs));
     const QString expected = QString::fromStdString("RtspDevice stopped: " + kRtspUrl +
                                                     " Failed to get a SDP description: 401 Unauthorized");
     QCOMPARE(boxes_->Texts(), QStringList{expected});
     QCOMPARE(boxes_->Titles(), QStringList{QStringLiteral("Error")});
-    QCOMPARE(Statuses(), QStringList{expected});
+    QCOMPARE(probe_->Statuses(), QStringList{expected});
     QVERIFY(connect1->isEnabled() && Child<QPushButton>(dialog_.get(), "pushButtonConnect2")->isEnabled());
     QVERIFY(!Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2")->isEnabled());
-    QCOMPARE(frames_, 0);
+    QCOMPARE(probe_->Frames(), 0);
 }
 
 void LiveViewDialogTest::DisconnectAfterTheLoopEndedOnAnErrorIsHarmless()
@@ -629,7 +606,7 @@ void LiveViewDialogTest::DisconnectAfterTheLoopEndedOnAnErrorIsHarmless()
     auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
     auto* disconnect2 = Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2");
     log_->Clear();
-    status_->clear();
+    probe_->ClearStatuses();
     QTest::mouseClick(connect1, Qt::LeftButton);
     // Keep the GUI thread from handling the end until the video thread has
     // reported it: the loop has ended, its stop notice waits in the queue.
@@ -644,7 +621,7 @@ void LiveViewDialogTest::DisconnectAfterTheLoopEndedOnAnErrorIsHarmless()
     QVERIFY(QTest::qWaitFor([connect1] { return connect1->isEnabled(); }, kStopTimeoutMs));
     QVERIFY(!disconnect2->isEnabled());
     // The user asked for the stop last: it counts as theirs.
-    QCOMPARE(Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
+    QCOMPARE(probe_->Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
     QVERIFY(boxes_->Texts().isEmpty());
 }
 
@@ -654,10 +631,9 @@ void LiveViewDialogTest::ClosingWhileConnectedJoinsTheVideoThread()
     OpenDialog();
     QVERIFY(WaitSourceLoaded());
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect2"), Qt::LeftButton);
-    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
     log_->Clear();
-    frameCounter_.reset();
-    status_.reset();
+    probe_.reset();
     dialog_->close();
     dialog_.reset();
     // The loop had ended before the dialog was gone; its queued stop notice
@@ -769,7 +745,8 @@ void LiveViewDialogTest::LargeStreamsShowWholePictures()
     QVERIFY(WaitSourceLoaded());
     auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
     QTest::mouseClick(connect1, Qt::LeftButton);
-    QVERIFY2(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs), qPrintable(QString::number(frames_)));
+    QVERIFY2(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs),
+             qPrintable(QString::number(probe_->Frames())));
     QCOMPARE(Shown().size(), kViewSize);
     // Exactly the reference decoder's picture: whole, and in the formula's colours.
     QVERIFY(Shown().convertToFormat(QImage::Format_RGB888) == reference);
@@ -779,7 +756,7 @@ void LiveViewDialogTest::LargeStreamsShowWholePictures()
         const std::vector<quint16> ports = OwnUdpPorts();
         QVERIFY(ports.size() >= 2);
         SendForeignPackets(ports);
-        QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+        QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
         QVERIFY(Shown().convertToFormat(QImage::Format_RGB888) == reference);
     } else {
         // The GUI thread stalls for 5 s while the stream goes on: what waits
@@ -788,7 +765,7 @@ void LiveViewDialogTest::LargeStreamsShowWholePictures()
         const qint64 residentBefore = ResidentBytes();
         QThread::sleep(5);
         const qint64 residentStalled = ResidentBytes();
-        QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+        QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
         qInfo("resident memory %+.1f MB over the stall, %.1f MB waited at most, %zu pictures dropped",
               (residentStalled - residentBefore) / 1048576.0, receiver->HandOver().PeakBytes() / 1048576.0,
               receiver->HandOver().DroppedPictures());
@@ -802,7 +779,7 @@ void LiveViewDialogTest::LargeStreamsShowWholePictures()
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1"), Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([connect1] { return connect1->isEnabled(); }, kStopTimeoutMs));
     QVERIFY(device_->WaitForOutput(QStringLiteral("rtsp TEARDOWN received"), kStopTimeoutMs));
-    QCOMPARE(Statuses().last(), QStringLiteral("RtspDevice stopped by user"));
+    QCOMPARE(probe_->Statuses().last(), QStringLiteral("RtspDevice stopped by user"));
 }
 
 void LiveViewDialogTest::ConnectsUnderACommaLocale()
@@ -827,7 +804,7 @@ void LiveViewDialogTest::ConnectsUnderACommaLocale()
     OpenDialog();
     QVERIFY(WaitSourceLoaded());
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonConnect2"), Qt::LeftButton);
-    const bool shown = WaitFrames(kFramesToSee, kFirstFramesTimeoutMs);
+    const bool shown = probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs);
     std::setlocale(LC_ALL, previous.c_str());
     QVERIFY2(comma, number);
     QVERIFY2(shown, qPrintable(boxes_->Texts().join(QLatin1Char('\n'))));
@@ -858,7 +835,7 @@ void LiveViewDialogTest::CaptionAndSnapshotOfA1920x1080Stream()
 
     auto* connect1 = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
     QTest::mouseClick(connect1, Qt::LeftButton);
-    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
     QVERIFY(snapshot1->isEnabled() && snapshot2->isEnabled());
     // The stream's own size, not the views'; both rates counted.
     QTRY_VERIFY2_WITH_TIMEOUT(IsLiveCaption(view1->caption(), QStringLiteral("1920x1080")),
@@ -883,7 +860,7 @@ void LiveViewDialogTest::CaptionAndSnapshotOfA1920x1080Stream()
     // replaces another.
     QTemporaryDir folder;
     FolderChooser chooser(folder.path());
-    status_->clear();
+    probe_->ClearStatuses();
     snapshot1->click();
     QCOMPARE(chooser.Asked(), 1);
     QVERIFY2(boxes_->Texts().isEmpty(), qPrintable(boxes_->Texts().join(QLatin1Char('\n'))));
@@ -891,7 +868,7 @@ void LiveViewDialogTest::CaptionAndSnapshotOfA1920x1080Stream()
     QCOMPARE(saved.size(), 1);
     QVERIFY2(QRegularExpression(QStringLiteral("^Gate-\\d{8}-\\d{6}\\.png$")).match(saved[0]).hasMatch(),
              qPrintable(saved[0]));
-    QCOMPARE(Statuses(), QStringList{QStringLiteral("Snapshot saved: ") + folder.filePath(saved[0])});
+    QCOMPARE(probe_->Statuses(), QStringList{QStringLiteral("Snapshot saved: ") + folder.filePath(saved[0])});
     const QImage snapshot(folder.filePath(saved[0]));
     QCOMPARE(snapshot.size(), size);
     QVERIFY(snapshot.convertToFormat(QImage::Format_RGB888) == reference);
@@ -906,13 +883,13 @@ void LiveViewDialogTest::CaptionAndSnapshotOfA1920x1080Stream()
     // failure is said, never a success.
     QVERIFY(folder.remove());
     chooser.SetFolder(QStringLiteral("/sys/kernel"));
-    status_->clear();
+    probe_->ClearStatuses();
     snapshot1->click();
     QCOMPARE(chooser.Asked(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 1, kReplyTimeoutMs);
     QVERIFY2(boxes_->Texts()[0].startsWith(QStringLiteral("Snapshot not saved to /sys/kernel/Gate-")),
              qPrintable(boxes_->Texts()[0]));
-    QCOMPARE(Statuses(), boxes_->Texts());
+    QCOMPARE(probe_->Statuses(), boxes_->Texts());
     QVERIFY(QDir(QStringLiteral("/sys/kernel")).entryList({QStringLiteral("Gate-*")}).isEmpty());
     // A folder that failed is asked for again.
     QTemporaryDir other;
@@ -955,7 +932,7 @@ void LiveViewDialogTest::GridHintConnectsAndStreamInfoIsRemembered()
     QTest::mouseClick(Child<QPushButton>(dialog_.get(), "pushButtonGridHintConnect"), Qt::LeftButton);
     QVERIFY(!hint->isVisible());
     QVERIFY(!Child<QPushButton>(dialog_.get(), "pushButtonConnect2")->isEnabled());
-    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
     auto* view2 = Child<DrawableView>(dialog_.get(), "videoWidget2");
     QTest::qWait(1200);
     QVERIFY(view2->caption().isEmpty());

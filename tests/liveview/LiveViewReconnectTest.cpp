@@ -3,9 +3,9 @@
 // box, and stops at once when the user disconnects meanwhile; a failure that
 // another connection cannot mend still ends it with its error. Inside the
 // virtual LAN.
+#include "DialogProbe.h"
 #include "DrawableView.h"
 #include "MessageBoxWatcher.h"
-#include "RtspFrameReceiver.h"
 #include "SettingsDialog.h"
 #include "SimDevice.h"
 #include "TestHelpers.h"
@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <algorithm>
@@ -64,6 +63,13 @@ bool RtspConnectionOpen()
     return false;
 }
 
+// One of the dialog's two live views and its buttons.
+struct LiveViewControls {
+    DrawableView* view = nullptr;
+    QPushButton* connect = nullptr;
+    QPushButton* disconnect = nullptr;
+};
+
 } // namespace
 
 class LiveViewReconnectTest final : public QObject {
@@ -86,21 +92,13 @@ private:
     void OpenDialog();
     // Connect, then pictures.
     void ConnectAndSeePictures();
-    bool WaitFrames(int count, int timeoutMs);
-    QStringList Statuses() const;
 
     std::unique_ptr<SimDevice> device_;
     std::unique_ptr<MessageBoxWatcher> boxes_;
     std::unique_ptr<SettingsDialog> dialog_;
-    std::unique_ptr<QSignalSpy> status_;
-    std::unique_ptr<QObject> frameCounter_;
-    int frames_ = 0;
-    DrawableView* view1_ = nullptr;
-    DrawableView* view2_ = nullptr;
-    QPushButton* connect1_ = nullptr;
-    QPushButton* connect2_ = nullptr;
-    QPushButton* disconnect1_ = nullptr;
-    QPushButton* disconnect2_ = nullptr;
+    std::unique_ptr<DialogProbe> probe_;
+    LiveViewControls first_;
+    LiveViewControls second_;
 };
 
 void LiveViewReconnectTest::initTestCase()
@@ -113,13 +111,11 @@ void LiveViewReconnectTest::initTestCase()
 void LiveViewReconnectTest::init()
 {
     boxes_ = std::make_unique<MessageBoxWatcher>();
-    frames_ = 0;
 }
 
 void LiveViewReconnectTest::cleanup()
 {
-    status_.reset();
-    frameCounter_.reset();
+    probe_.reset();
     dialog_.reset();
     device_.reset();
     boxes_.reset();
@@ -145,43 +141,23 @@ void LiveViewReconnectTest::OpenDialog()
 void LiveViewReconnectTest::OpenDialog(const DeviceNetworkParams& params)
 {
     dialog_ = std::make_unique<SettingsDialog>(params, nullptr);
-    status_ = std::make_unique<QSignalSpy>(dialog_.get(), &SettingsDialog::StatusChanged);
-    auto* receiver = dialog_->findChild<RtspFrameReceiver*>();
-    QVERIFY(receiver != nullptr);
-    frameCounter_ = std::make_unique<QObject>();
-    connect(
-        receiver, &RtspFrameReceiver::FrameReceived, frameCounter_.get(), [this] { ++frames_; },
-        Qt::QueuedConnection);
-    view1_ = Child<DrawableView>(dialog_.get(), "videoWidget1");
-    view2_ = Child<DrawableView>(dialog_.get(), "videoWidget2");
-    connect1_ = Child<QPushButton>(dialog_.get(), "pushButtonConnect1");
-    connect2_ = Child<QPushButton>(dialog_.get(), "pushButtonConnect2");
-    disconnect1_ = Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1");
-    disconnect2_ = Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2");
+    probe_ = std::make_unique<DialogProbe>(dialog_.get());
+    QVERIFY(probe_->CountsFrames());
+    first_ = {Child<DrawableView>(dialog_.get(), "videoWidget1"),
+              Child<QPushButton>(dialog_.get(), "pushButtonConnect1"),
+              Child<QPushButton>(dialog_.get(), "pushButtonDisconnect1")};
+    second_ = {Child<DrawableView>(dialog_.get(), "videoWidget2"),
+               Child<QPushButton>(dialog_.get(), "pushButtonConnect2"),
+               Child<QPushButton>(dialog_.get(), "pushButtonDisconnect2")};
     dialog_->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog_.get()));
 }
 
 void LiveViewReconnectTest::ConnectAndSeePictures()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(connect1_->isEnabled(), kFirstFramesTimeoutMs);
-    QTest::mouseClick(connect1_, Qt::LeftButton);
-    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
-}
-
-bool LiveViewReconnectTest::WaitFrames(int count, int timeoutMs)
-{
-    const int target = frames_ + count;
-    return QTest::qWaitFor([this, target] { return frames_ >= target; }, timeoutMs);
-}
-
-QStringList LiveViewReconnectTest::Statuses() const
-{
-    QStringList texts;
-    for (const QList<QVariant>& arguments : *status_) {
-        texts << arguments.at(0).toString();
-    }
-    return texts;
+    QTRY_VERIFY_WITH_TIMEOUT(first_.connect->isEnabled(), kFirstFramesTimeoutMs);
+    QTest::mouseClick(first_.connect, Qt::LeftButton);
+    QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
 }
 
 void LiveViewReconnectTest::RestartedDeviceShowsPicturesAgainWithoutABox()
@@ -189,37 +165,38 @@ void LiveViewReconnectTest::RestartedDeviceShowsPicturesAgainWithoutABox()
     QVERIFY(StartDevice());
     OpenDialog();
     ConnectAndSeePictures();
-    const QImage lastPicture = view1_->image();
-    status_->clear();
+    const QImage lastPicture = first_.view->image();
+    probe_->ClearStatuses();
 
     // Killed: the device closes nothing in an orderly way, its kernel resets
     // the connection.
     device_->Kill();
-    QTRY_VERIFY_WITH_TIMEOUT(view1_->overlayText().startsWith(kReconnecting), kEndNoticedMs);
-    QCOMPARE(view2_->overlayText(), view1_->overlayText());
-    QVERIFY(Statuses().contains(view1_->overlayText()));
+    QTRY_VERIFY_WITH_TIMEOUT(first_.view->overlayText().startsWith(kReconnecting), kEndNoticedMs);
+    QCOMPARE(second_.view->overlayText(), first_.view->overlayText());
+    QVERIFY(probe_->Statuses().contains(first_.view->overlayText()));
     // Over the last picture, with the controls as while connected.
-    QCOMPARE(view1_->image(), lastPicture);
-    QVERIFY(!connect1_->isEnabled() && !connect2_->isEnabled());
-    QVERIFY(disconnect1_->isEnabled() && disconnect2_->isEnabled());
+    QCOMPARE(first_.view->image(), lastPicture);
+    QVERIFY(!first_.connect->isEnabled() && !second_.connect->isEnabled());
+    QVERIFY(first_.disconnect->isEnabled() && second_.disconnect->isEnabled());
 
     Idle(kRestartAfterMs);
     QElapsedTimer sinceRestart;
     sinceRestart.start();
     QVERIFY(StartDevice());
-    QVERIFY2(WaitFrames(1, std::max<int>(0, kBackAfterRestartMs - static_cast<int>(sinceRestart.elapsed()))),
-             qPrintable(Statuses().join(QLatin1Char('\n'))));
+    QVERIFY2(probe_->WaitFrames(
+                 1, std::max<int>(0, kBackAfterRestartMs - static_cast<int>(sinceRestart.elapsed()))),
+             qPrintable(probe_->Statuses().join(QLatin1Char('\n'))));
     qInfo("pictures again %.1f s after the restart began (%s)",
-          static_cast<double>(sinceRestart.elapsed()) / 1000.0, qPrintable(Statuses().first()));
-    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
-    QTRY_VERIFY(view1_->overlayText().isEmpty() && view2_->overlayText().isEmpty());
-    QCOMPARE(Statuses().last(), QStringLiteral("Video reconnected"));
+          static_cast<double>(sinceRestart.elapsed()) / 1000.0, qPrintable(probe_->Statuses().first()));
+    QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    QTRY_VERIFY(first_.view->overlayText().isEmpty() && second_.view->overlayText().isEmpty());
+    QCOMPARE(probe_->Statuses().last(), QStringLiteral("Video reconnected"));
     QVERIFY2(boxes_->Texts().isEmpty(), qPrintable(boxes_->Texts().join(QLatin1Char('\n'))));
-    QVERIFY(disconnect1_->isEnabled() && !connect1_->isEnabled());
+    QVERIFY(first_.disconnect->isEnabled() && !first_.connect->isEnabled());
 
-    QTest::mouseClick(disconnect1_, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(connect1_->isEnabled(), kStopAtOnceMs);
-    QCOMPARE(Statuses().last(), QStringLiteral("RtspDevice stopped by user"));
+    QTest::mouseClick(first_.disconnect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(first_.connect->isEnabled(), kStopAtOnceMs);
+    QCOMPARE(probe_->Statuses().last(), QStringLiteral("RtspDevice stopped by user"));
 }
 
 void LiveViewReconnectTest::StreamThatEndsIsReconnected_data()
@@ -245,11 +222,11 @@ void LiveViewReconnectTest::StreamThatEndsIsReconnected()
     OpenDialog();
     ConnectAndSeePictures();
     const QString expected = kReconnecting + reason + QLatin1Char(')');
-    QTRY_VERIFY_WITH_TIMEOUT(Statuses().contains(expected), kEndNoticedMs);
+    QTRY_VERIFY_WITH_TIMEOUT(probe_->Statuses().contains(expected), kEndNoticedMs);
     QCOMPARE(boxes_->Texts(), QStringList());
     // A new connection gets a new session with pictures.
-    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
-    QVERIFY(Statuses().contains(QStringLiteral("Video reconnected")));
+    QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    QVERIFY(probe_->Statuses().contains(QStringLiteral("Video reconnected")));
     QVERIFY(device_->WaitForOutput(QStringLiteral("rtsp request DESCRIBE"), kOutputReadMs));
     QVERIFY(device_->Output().count(QStringLiteral("rtsp request DESCRIBE")) >= 2);
     if (arguments.first() == QStringLiteral("--rtsp-stop-video-after")) {
@@ -268,15 +245,16 @@ void LiveViewReconnectTest::DisconnectWhileReconnectingStopsAtOnce()
     // connection and never answers DESCRIBE.
     ConnectAndSeePictures();
     device_->Kill();
-    QTRY_VERIFY_WITH_TIMEOUT(view1_->overlayText().startsWith(kReconnecting), kEndNoticedMs);
+    QTRY_VERIFY_WITH_TIMEOUT(first_.view->overlayText().startsWith(kReconnecting), kEndNoticedMs);
     QVERIFY(StartDevice({QStringLiteral("--rtsp-never-answer-describe")}));
     QTRY_VERIFY_WITH_TIMEOUT(RtspConnectionOpen(), kEndNoticedMs);
-    status_->clear();
-    QTest::mouseClick(disconnect2_, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(connect1_->isEnabled(), kStopAtOnceMs);
-    QVERIFY(connect2_->isEnabled() && !disconnect1_->isEnabled() && !disconnect2_->isEnabled());
-    QCOMPARE(Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
-    QVERIFY(view1_->overlayText().isEmpty() && view2_->overlayText().isEmpty());
+    probe_->ClearStatuses();
+    QTest::mouseClick(second_.disconnect, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(first_.connect->isEnabled(), kStopAtOnceMs);
+    QVERIFY(second_.connect->isEnabled() && !first_.disconnect->isEnabled() &&
+            !second_.disconnect->isEnabled());
+    QCOMPARE(probe_->Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
+    QVERIFY(first_.view->overlayText().isEmpty() && second_.view->overlayText().isEmpty());
     QVERIFY(!RtspConnectionOpen());
 
     // During the wait between attempts: stopped before the click returns, and
@@ -284,11 +262,11 @@ void LiveViewReconnectTest::DisconnectWhileReconnectingStopsAtOnce()
     QVERIFY(StartDevice());
     ConnectAndSeePictures();
     device_->Kill();
-    QTRY_VERIFY_WITH_TIMEOUT(view1_->overlayText().startsWith(kReconnecting), kEndNoticedMs);
-    status_->clear();
-    QTest::mouseClick(disconnect1_, Qt::LeftButton);
-    QVERIFY(connect1_->isEnabled() && connect2_->isEnabled());
-    QCOMPARE(Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
+    QTRY_VERIFY_WITH_TIMEOUT(first_.view->overlayText().startsWith(kReconnecting), kEndNoticedMs);
+    probe_->ClearStatuses();
+    QTest::mouseClick(first_.disconnect, Qt::LeftButton);
+    QVERIFY(first_.connect->isEnabled() && second_.connect->isEnabled());
+    QCOMPARE(probe_->Statuses(), QStringList{QStringLiteral("RtspDevice stopped by user")});
     QVERIFY(StartDevice());
     Idle(kRetryPeriodsMs);
     QVERIFY(!device_->WaitForOutput(QStringLiteral("rtsp request"), kOutputReadMs));
@@ -297,9 +275,8 @@ void LiveViewReconnectTest::DisconnectWhileReconnectingStopsAtOnce()
     // Closing the dialog while reconnecting leaves nothing running.
     ConnectAndSeePictures();
     device_->Kill();
-    QTRY_VERIFY_WITH_TIMEOUT(view1_->overlayText().startsWith(kReconnecting), kEndNoticedMs);
-    frameCounter_.reset();
-    status_.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(first_.view->overlayText().startsWith(kReconnecting), kEndNoticedMs);
+    probe_.reset();
     dialog_.reset();
     QVERIFY(StartDevice());
     Idle(kRetryPeriodsMs);
@@ -313,15 +290,15 @@ void LiveViewReconnectTest::FinalFailureWhileReconnectingEndsWithItsError()
     OpenDialog();
     ConnectAndSeePictures();
     device_->Kill();
-    QTRY_VERIFY_WITH_TIMEOUT(view1_->overlayText().startsWith(kReconnecting), kEndNoticedMs);
+    QTRY_VERIFY_WITH_TIMEOUT(first_.view->overlayText().startsWith(kReconnecting), kEndNoticedMs);
     // Back with other credentials: no further attempt can succeed.
     QVERIFY(StartDevice({QStringLiteral("--rtsp-password"), QStringLiteral("not-vbnq")}));
     QTRY_VERIFY_WITH_TIMEOUT(!boxes_->Texts().isEmpty(), kBackAfterRestartMs);
     QCOMPARE(boxes_->Texts(),
              QStringList{QStringLiteral("RtspDevice stopped: ") + kRtspUrl +
                          QStringLiteral(" Failed to get a SDP description: 401 Unauthorized")});
-    QVERIFY(connect1_->isEnabled() && !disconnect2_->isEnabled());
-    QVERIFY(view1_->overlayText().isEmpty());
+    QVERIFY(first_.connect->isEnabled() && !second_.disconnect->isEnabled());
+    QVERIFY(first_.view->overlayText().isEmpty());
     device_->WaitForOutput(QStringLiteral("never said"), kOutputReadMs);
     const int describes = device_->Output().count(QStringLiteral("rtsp request DESCRIBE"));
     QVERIFY(describes > 0);
@@ -360,20 +337,19 @@ void LiveViewReconnectTest::ReconnectFollowsANetworkChange()
     Child<QLineEdit>(dialog_.get(), "lineEditIpAddress")->setText(newIp);
     Child<QLineEdit>(dialog_.get(), "lineEditCurPassword")->setText(password);
     auto* apply = Child<QPushButton>(dialog_.get(), "pushButtonApply1");
-    status_->clear();
+    probe_->ClearStatuses();
     QTest::mouseClick(apply, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kEndNoticedMs);
-    QCOMPARE(Statuses().last(), QStringLiteral("Network parameters were applied successfully"));
+    QCOMPARE(probe_->Statuses().last(), QStringLiteral("Network parameters were applied successfully"));
 
     device_->Kill();
     SimDevice moved(QStringLiteral("dev4"), {}, QStringLiteral("http,rtsp"));
     QVERIFY(moved.IsReady());
-    QVERIFY(WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
+    QVERIFY(probe_->WaitFrames(kFramesToSee, kFirstFramesTimeoutMs));
     QVERIFY(moved.WaitForOutput(QStringLiteral("rtsp request DESCRIBE rtsp://") + newIp, kOutputReadMs));
-    QVERIFY(Statuses().contains(QStringLiteral("Video reconnected")));
+    QVERIFY(probe_->Statuses().contains(QStringLiteral("Video reconnected")));
     QVERIFY2(boxes_->Texts().isEmpty(), qPrintable(boxes_->Texts().join(QLatin1Char('\n'))));
-    status_.reset();
-    frameCounter_.reset();
+    probe_.reset();
     dialog_.reset();
 }
 

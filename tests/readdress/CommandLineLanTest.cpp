@@ -22,6 +22,24 @@ namespace {
 
 constexpr int kCommandTimeoutMs = 60000;
 
+// The configuration that "config save" makes a template of: zones with a
+// name that needs escaping and points at the edges, and a video source with a
+// password that no template may carry.
+const QByteArray kTemplateSource =
+    "Ch {\n"
+    "  zones { id: 1 points { x: 10 y: 20 } points { x: 30000 y: 20 } points { x: 10 y: 40000 }\n"
+    "          enable: true name: \"Tor & Weg\" style: POLYGON }\n"
+    "  zones { id: 5 points { x: 1 y: 2 } points { x: 65535 y: 4 } points { x: 3 y: 65535 }\n"
+    "          enable: false name: \"Aus\" style: POLYGON }\n"
+    "  campos { FOV: 30 camangle: 20 height: 5.5 }\n"
+    "  timeout: 42\n"
+    "  objectClasses { minArea: 0.5 maxArea: 2.25 minHeight: 1 maxHeight: 2 }\n"
+    "  objectClasses { minArea: 4 maxArea: 9 minHeight: 1 maxHeight: 3 }\n"
+    "  encoder { fps: 15 bitrate: 1000000 }\n"
+    "  mog { history: 500 }\n"
+    "}\n"
+    "videoSource { model: \"m\" host: \"10.0.0.5\" login: \"admin\" password: \"pw-tpl-src\" }\n";
+
 struct Run {
     int exitCode = -1;
     QString out;
@@ -276,22 +294,7 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString seed = WriteFile(
-            dir, QStringLiteral("seed.txt"),
-            "Ch {\n"
-            "  zones { id: 1 points { x: 10 y: 20 } points { x: 30000 y: 20 } points { x: 10 y: 40000 }\n"
-            "          enable: true name: \"Tor\" style: POLYGON }\n"
-            "  zones { id: 2 points { x: 1 y: 2 } points { x: 3 y: 4 } enable: false name: \"Aus\"\n"
-            "          style: LINE }\n"
-            "  campos { FOV: 30 camangle: 20 height: 5 }\n"
-            "  timeout: 42\n"
-            "  objectClasses { minArea: 1 maxArea: 2 minHeight: 1 maxHeight: 2 }\n"
-            "  objectClasses { minArea: 4 maxArea: 9 minHeight: 1 maxHeight: 3 }\n"
-            "  encoder { fps: 15 bitrate: 1000000 }\n"
-            "  mog { history: 500 }\n"
-            "}\n"
-            "videoSource { model: \"m\" host: \"10.0.0.5\" login: \"admin\" password: \"pw-tpl-src\" "
-            "}\n");
+        const QString seed = WriteFile(dir, QStringLiteral("seed.txt"), kTemplateSource);
         QVERIFY(!seed.isEmpty());
         const QString saved = dir.filePath(QStringLiteral("gate.qeltemplate"));
         {
@@ -350,20 +353,7 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
-        const QString sourceSeed = WriteFile(
-            dir, QStringLiteral("source.txt"),
-            "Ch {\n"
-            "  zones { id: 1 points { x: 10 y: 20 } points { x: 30000 y: 20 } points { x: 10 y: 40000 }\n"
-            "          enable: true name: \"Tor & Weg\" style: POLYGON }\n"
-            "  zones { id: 5 points { x: 1 y: 2 } points { x: 65535 y: 4 } points { x: 3 y: 65535 }\n"
-            "          enable: false name: \"Aus\" style: POLYGON }\n"
-            "  campos { FOV: 30 camangle: 20 height: 5.5 }\n"
-            "  timeout: 42\n"
-            "  objectClasses { minArea: 0.5 maxArea: 2.25 minHeight: 1 maxHeight: 2 }\n"
-            "  objectClasses { minArea: 4 maxArea: 9 minHeight: 1 maxHeight: 3 }\n"
-            "  encoder { fps: 15 bitrate: 1000000 }\n"
-            "  mog { history: 500 }\n"
-            "}\n");
+        const QString sourceSeed = WriteFile(dir, QStringLiteral("source.txt"), kTemplateSource);
         // The targets' own: another zone, class and encoder, a camera
         // position the template must not move, a source password it must keep.
         const QByteArray targetText =

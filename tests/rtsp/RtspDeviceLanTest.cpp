@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -37,6 +38,17 @@ protected:
                                                QStringLiteral("rtsp"));
         EXPECT_TRUE(sim->IsReady()) << sim->Output().toStdString();
         return sim;
+    }
+
+    // What the client prints to standard error during `session`, which gets
+    // a started run of the device's stream with the right credentials.
+    static std::string PrintedDuring(const std::function<void(DeviceRunner&, const CerrCapture&)>& session)
+    {
+        CerrCapture capture;
+        DeviceRunner runner(LanDeviceUrl(), "root", "vbnq");
+        runner.Start();
+        session(runner, capture);
+        return capture.Text();
     }
 };
 
@@ -116,12 +128,7 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
 {
     auto sim = StartSim({});
     ASSERT_TRUE(sim->IsReady());
-    const std::string url = LanDeviceUrl();
-    std::string printed;
-    {
-        CerrCapture capture;
-        DeviceRunner runner(url, "root", "vbnq");
-        runner.Start();
+    const std::string printed = PrintedDuring([](DeviceRunner& runner, const CerrCapture& capture) {
         const bool enough = runner.WaitFor(kSetupTimeout, [&] {
             size_t keys = 0;
             for (const auto& frame : runner.FramesLocked()) {
@@ -134,16 +141,17 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
         EXPECT_EQ(runner.Device().TransportName(), "UDP");
         runner.Device().SetStopFlag();
         EXPECT_TRUE(runner.WaitForEnd(kEndTimeout)) << "Run did not return after SetStopFlag";
-        printed = capture.Text();
+        const std::string printedSoFar = capture.Text();
         ASSERT_TRUE(enough) << "frames received: " << runner.Frames().size();
         EXPECT_TRUE(runner.Errors().empty()) << runner.Errors().front();
 
         // The parameter sets as the SDP announced them, from the printed description.
         const std::string key = "sprop-parameter-sets=";
-        const size_t at = printed.find(key);
-        ASSERT_NE(at, std::string::npos) << printed;
+        const size_t at = printedSoFar.find(key);
+        ASSERT_NE(at, std::string::npos) << printedSoFar;
         const size_t from = at + key.size();
-        const std::string sprops = printed.substr(from, printed.find_first_of(";\r\n", from) - from);
+        const std::string sprops =
+            printedSoFar.substr(from, printedSoFar.find_first_of(";\r\n", from) - from);
         const std::vector<unsigned char> parameterSets = RtspDeviceSink::DecodeSprops(sprops.c_str());
         ASSERT_GT(parameterSets.size(), 8u);
         const auto frames = runner.Frames();
@@ -161,8 +169,8 @@ TEST_F(RtspDeviceLanTest, FramesArriveAndKeyFramesCarryTheSdpParameterSets)
             EXPECT_EQ(slice[3], 1);
             EXPECT_EQ(slice[4] & 0x1F, 5);
         }
-    }
-    const std::string prefix = "[URL:\"" + url + "\"]: ";
+    });
+    const std::string prefix = "[URL:\"" + LanDeviceUrl() + "\"]: ";
     EXPECT_NE(Find(printed, prefix + "Got a SDP description:\n"), std::string::npos) << printed;
     EXPECT_NE(Find(printed, prefix + "Initiated the \"video/H264\" subsession (client ports "),
               std::string::npos);
@@ -237,18 +245,12 @@ TEST_F(RtspDeviceLanTest, VideoAndAudioAreBothSetUpAndOnlyVideoIsRead)
 {
     auto sim = StartSim({QStringLiteral("--rtsp-audio")});
     ASSERT_TRUE(sim->IsReady());
-    const std::string url = LanDeviceUrl();
-    std::string printed;
-    {
-        CerrCapture capture;
-        DeviceRunner runner(url, "root", "vbnq");
-        runner.Start();
+    const std::string printed = PrintedDuring([](DeviceRunner& runner, const CerrCapture&) {
         EXPECT_TRUE(runner.WaitFor(kSetupTimeout, [&] { return runner.FramesLocked().size() >= 10; }));
         runner.Device().SetStopFlag();
         EXPECT_TRUE(runner.WaitForEnd(kEndTimeout));
         EXPECT_TRUE(runner.Errors().empty());
-        printed = capture.Text();
-    }
+    });
     const size_t videoSetUp = Find(printed, "Set up the \"video/H264\" subsession");
     const size_t audioSetUp = Find(printed, "Set up the \"audio/PCMA\" subsession");
     const size_t playing = Find(printed, "Started playing session");
@@ -321,11 +323,7 @@ TEST_F(RtspDeviceLanTest, StopSendsTeardownAndDoesNotWaitForItsAnswer)
     // The answer comes 300 ms late: a client that waited for it would read it.
     auto sim = StartSim({QStringLiteral("--rtsp-hold-teardown-answer"), QStringLiteral("300")});
     ASSERT_TRUE(sim->IsReady());
-    std::string printed;
-    {
-        CerrCapture capture;
-        DeviceRunner runner(LanDeviceUrl(), "root", "vbnq");
-        runner.Start();
+    const std::string printed = PrintedDuring([](DeviceRunner& runner, const CerrCapture&) {
         ASSERT_TRUE(runner.WaitFor(kSetupTimeout, [&] { return runner.FramesLocked().size() >= 10; }));
         const auto stopAt = std::chrono::steady_clock::now();
         runner.Device().SetStopFlag();
@@ -333,9 +331,8 @@ TEST_F(RtspDeviceLanTest, StopSendsTeardownAndDoesNotWaitForItsAnswer)
         std::printf(
             "stop with the TEARDOWN answer held back: %.1f ms\n",
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - stopAt).count());
-        printed = capture.Text();
         EXPECT_TRUE(runner.Errors().empty());
-    }
+    });
     EXPECT_TRUE(sim->WaitForOutput(QStringLiteral("rtsp TEARDOWN held back"), 5000))
         << sim->Output().toStdString();
     const size_t sent = Find(printed, "Sending request: TEARDOWN ");

@@ -15,10 +15,6 @@
 namespace dialoglan {
 namespace {
 
-constexpr int kColumnDeviceName = 1;
-constexpr int kColumnMac = 3;
-constexpr int kSearchTimeoutMs = 6000;
-constexpr int kSearchAttempts = 3;
 constexpr int kDialogOpenTimeoutMs = 15000;
 
 } // namespace

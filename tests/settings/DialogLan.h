@@ -12,6 +12,14 @@ class SettingsDialog;
 // inside it.
 namespace dialoglan {
 
+// Columns of the search window's table.
+enum Column { kColumnDeviceName = 1, kColumnIp, kColumnMac, kColumnMask, kColumnGateway, kColumnAddressing };
+
+// A search's listening time at the most, and how many searches a test makes
+// before it gives up on a device.
+constexpr int kSearchTimeoutMs = 6000;
+constexpr int kSearchAttempts = 3;
+
 // Searches up to three times until the row of the device with `macText`
 // ("02-51-45-4C-66-01") shows (other tests may share the LAN and flood it,
 // so a reply can be lost now and then), stops the search and selects the

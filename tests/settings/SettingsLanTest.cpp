@@ -49,16 +49,15 @@ const QString kMac = QStringLiteral("02:51:45:4C:66:01");
 const QString kMacText = QStringLiteral("02-51-45-4C-66-01");
 const QString kPassword = QStringLiteral("admin");
 
-// Columns of the search window's table.
-constexpr int kColumnDeviceName = 1;
-constexpr int kColumnIp = 2;
-constexpr int kColumnMac = 3;
-constexpr int kColumnMask = 4;
-constexpr int kColumnGateway = 5;
-constexpr int kColumnAddressing = 6;
+using dialoglan::kColumnAddressing;
+using dialoglan::kColumnDeviceName;
+using dialoglan::kColumnGateway;
+using dialoglan::kColumnIp;
+using dialoglan::kColumnMac;
+using dialoglan::kColumnMask;
+using dialoglan::kSearchAttempts;
+using dialoglan::kSearchTimeoutMs;
 
-constexpr int kSearchTimeoutMs = 6000;
-constexpr int kSearchAttempts = 3;
 constexpr int kReplyTimeoutMs = 6000;
 // A settings request without response is followed by a search: two
 // listening times.
