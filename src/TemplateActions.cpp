@@ -2,7 +2,6 @@
 
 #include "AssignmentVerifier.h"
 #include "ConfigTemplate.h"
-#include "DeviceNetworkParams.h"
 #include "DrawableView.h"
 #include "ErrorBox.h"
 #include "HttpClientDialog.h"
@@ -25,6 +24,19 @@ const AssignmentVerifier vf;
 
 // The number the log gives the configuration reads of a template.
 constexpr int kTemplateConfigLogType = 9;
+
+// The size of the device's live picture once one has been shown; invalid
+// before.
+QSize PictureSize(const Ui::SettingsDialog& form)
+{
+    for (QWidget* w : {form.videoWidget1, form.videoWidget2}) {
+        const QImage& picture = qobject_cast<DrawableView*>(w)->image();
+        if (!picture.isNull()) {
+            return picture.size();
+        }
+    }
+    return {};
+}
 
 } // namespace
 
@@ -50,22 +62,12 @@ QString TemplateActions::ConfigUrl() const
         .arg(QString::fromStdString(IpTypeToString(params_.ip)));
 }
 
-QSize TemplateActions::PictureSize() const
-{
-    for (QWidget* w : {form_->videoWidget1, form_->videoWidget2}) {
-        const QImage& picture = qobject_cast<DrawableView*>(w)->image();
-        if (!picture.isNull()) {
-            return picture.size();
-        }
-    }
-    return {};
-}
-
 void TemplateActions::SetBusy(bool busy)
 {
     form_->pushButtonSaveTemplate->setEnabled(!busy);
     form_->pushButtonApplyTemplate->setEnabled(!busy);
 }
+
 void TemplateActions::WithDeviceConfig(bool fresh, const QString& failedText,
                                        const std::function<QString(const QByteArray&)>& then)
 {
@@ -112,7 +114,7 @@ QString TemplateActions::SaveTemplate(const QByteArray& config)
     source.deviceName = QString::fromStdString(p.deviceName);
     source.mac = QString::fromStdString(utils::GetPrintedBufferInHex(p.mac, sizeof p.mac, sizeof p.mac, "-"));
     source.address = QString::fromStdString(IpTypeToString(p.ip));
-    const QSize picture = PictureSize();
+    const QSize picture = PictureSize(*form_);
     source.videoWidth = picture.width();
     source.videoHeight = picture.height();
     QByteArray text;
@@ -148,7 +150,7 @@ void TemplateActions::Apply()
     int width = 0;
     int height = 0;
     ReadTemplateVideoSize(text, width, height);
-    TemplatePartsDialog choice(dialog_, TemplateAspectWarning(QSize(width, height), PictureSize()));
+    TemplatePartsDialog choice(dialog_, TemplateAspectWarning(QSize(width, height), PictureSize(*form_)));
     if (choice.exec() != QDialog::Accepted) {
         emit StatusChanged(tr("Template not applied; nothing was sent"));
         return;

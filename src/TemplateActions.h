@@ -1,10 +1,10 @@
 #pragma once
 
+#include "DeviceNetworkParams.h"
 #include "TemplateParts.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QSize>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -14,11 +14,9 @@
 namespace Ui {
 class SettingsDialog;
 }
-struct DeviceNetworkParams;
 class HttpClientDialog;
 class QWidget;
 class ReplyRouter;
-class VcaConfigReader;
 class ZonesTab;
 
 // "Save template…" and "Apply template…" of the settings dialog: a template
@@ -82,9 +80,6 @@ private:
     QString TakeReadBack(const VcaConfigReader& tmpl, const std::vector<TemplatePart>& parts,
                          const QString& sendFailure, bool cancelled, const QByteArray& content);
     void SetBusy(bool busy);
-    // The size of the device's live picture once one has been shown;
-    // invalid before.
-    QSize PictureSize() const;
     QString ConfigUrl() const;
 
     QWidget* dialog_ = nullptr;
