@@ -134,10 +134,7 @@ bool LiveView::StartConnection(QString& errorMessage)
 
     VLOG(1) << "Will run RtspDevice " << rtspDevice_.get() << " in rtspThread for url " << url
             << " rtspVerbose: " << kRtspVerbose;
-    {
-        const std::lock_guard<std::mutex> lock(rtspThreadMutex_);
-        rtspThread_ = std::thread(&LiveView::RunRtspDevice, this);
-    }
+    rtspThread_ = std::thread(&LiveView::RunRtspDevice, this);
     silentStreamWatch_->Start();
     streamFacts_.Reset();
     streamClock_.start();
@@ -148,19 +145,6 @@ bool LiveView::StartConnection(QString& errorMessage)
 
 void LiveView::RunRtspDevice()
 {
-    std::thread::id stored;
-    {
-        const std::lock_guard<std::mutex> lock(rtspThreadMutex_);
-        stored = rtspThread_.get_id();
-    }
-    const std::thread::id self = std::this_thread::get_id();
-    if (self == stored) {
-        VLOG(0) << "This thread ID: " << self << ", rtspThread: " << stored;
-    } else {
-        VLOG(1) << "This thread ID: " << self << ", rtspThread: " << stored;
-    }
-    assert(std::this_thread::get_id() == stored);
-
     rtspDevice_->Run();
 
     VLOG(1) << "Will emit RtspDeviceStopped...";

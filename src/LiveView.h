@@ -11,7 +11,6 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,9 +134,6 @@ private:
     std::unique_ptr<RtspDeviceStopOnErrorHandler> stopper_;
     std::unique_ptr<LiveDecoder> decoder_;
     std::thread rtspThread_;
-    // Guards the store of rtspThread_ against the video thread's first read
-    // of it, which may come before std::thread's assignment has finished.
-    std::mutex rtspThreadMutex_;
     bool stoppedByUser_ = false;
 
     // The stream facts caption: counted from the bytes that reach the GUI

@@ -4,37 +4,29 @@
 #include "CameraPositionTab.h"
 #include "ChangeRecord.h"
 #include "ClassifierTab.h"
-#include "ConfigTemplate.h"
+#include "DeviceWebLogin.h"
 #include "DrawableView.h"
 #include "ErrorBox.h"
 #include "HttpClientDialog.h"
 #include "HttpFailureText.h"
 #include "LiveView.h"
+#include "LiveViewActions.h"
 #include "NetworkPage.h"
 #include "ReplyRouter.h"
-#include "SnapshotFile.h"
 #include "SourcePage.h"
 #include "StringUtils.h"
-#include "TemplatePartsDialog.h"
+#include "TemplateActions.h"
 #include "VcaConfigReader.h"
 #include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
-#include <QSaveFile>
 #include <QScreen>
-#include <QSettings>
-#include <QSignalBlocker>
 #include <QStringList>
-#include <QTimer>
 #include <cassert>
 #include <easylogging++.h>
 #include <algorithm>
@@ -45,10 +37,6 @@ namespace {
 
 const AssignmentVerifier vf;
 
-// Credentials of the device's web interface for the commands that change its
-// configuration.
-const char* const kHttpUser = "root";
-const char* const kHttpPassword = "kqzt";
 // The URL carries no port: the HTTP default applies.
 constexpr int kHttpPortNone = -1;
 
@@ -57,7 +45,6 @@ constexpr int kZonesConfigLogType = 3;
 constexpr int kGridConfigLogType = 6;
 constexpr int kClassifierConfigLogType = 7;
 constexpr int kSourceConfigLogType = 8;
-constexpr int kTemplateConfigLogType = 9;
 
 // Room left on the screen for the window frame, which is not known before the
 // dialog is first shown.
@@ -65,12 +52,6 @@ const QSize kFrameAllowance(16, 48);
 
 // Failures in the dialog's status line.
 const QColor kErrorTextColour(200, 0, 0);
-
-// The tool's remembered choices (QSettings).
-const char* const kSettingsOrganisation = "QEL";
-const char* const kSettingsApplication = "QelIpTool";
-const char* const kStreamInfoKey = "liveView/streamInfo";
-const char* const kSnapshotFolderKey = "liveView/snapshotFolder";
 
 // A page's results reach the dialog's status, error display and change record.
 template <typename Page> void WirePage(SettingsDialog* dialog, Page* page)
@@ -110,7 +91,7 @@ void SettingsDialog::Init()
 
     // The modal client that the pages' apply commands go through.
     httpClientDialog_ = std::make_unique<HttpClientDialog>(IpTypeToString(params_->ip), kHttpPortNone,
-                                                           kHttpUser, kHttpPassword);
+                                                           kDeviceWebUser, kDeviceWebPassword);
 
     // The pages' loads and the source page's apply, one at a time.
     router_ = new ReplyRouter(this);
@@ -141,26 +122,15 @@ void SettingsDialog::Init()
     vf = connect(ui->pushButtonDisconnect2, SIGNAL(clicked()), this, SLOT(OnDisconnectVideo()));
     vf = connect(liveView_, SIGNAL(Stopped(const QString&)), this, SLOT(OnRtspDeviceStopped(const QString&)));
     vf = connect(ui->pushButtonGridHintConnect, SIGNAL(clicked()), this, SLOT(OnConnectVideo()));
-    vf = connect(ui->pushButtonSnapshot1, SIGNAL(clicked()), this, SLOT(OnSnapshot()));
-    vf = connect(ui->pushButtonSnapshot2, SIGNAL(clicked()), this, SLOT(OnSnapshot()));
-    vf = connect(liveView_, &LiveView::PicturesShown, this, [this] {
-        ui->pushButtonSnapshot1->setEnabled(true);
-        ui->pushButtonSnapshot2->setEnabled(true);
-    });
-    {
-        const QSettings settings(QString::fromLatin1(kSettingsOrganisation),
-                                 QString::fromLatin1(kSettingsApplication));
-        OnStreamInfoToggled(settings.value(QString::fromLatin1(kStreamInfoKey), true).toBool());
-    }
-    vf = connect(ui->checkBoxStreamInfo1, SIGNAL(toggled(bool)), this, SLOT(OnStreamInfoToggled(bool)));
-    vf = connect(ui->checkBoxStreamInfo2, SIGNAL(toggled(bool)), this, SLOT(OnStreamInfoToggled(bool)));
-    // While the video reconnects no box interrupts: the reason is in the
-    // status line, as over the picture.
-    vf = connect(liveView_, &LiveView::Reconnecting, this,
-                 [this](const QString& reason) { ShowStatus(tr("Reconnecting\u2026 (%1)").arg(reason)); });
-    vf = connect(liveView_, &LiveView::Reconnected, this, [this] { ShowStatus(tr("Video reconnected")); });
+    liveViewActions_ = new LiveViewActions(this, ui, liveView_, *params_);
+    vf = connect(liveViewActions_, &LiveViewActions::ErrorOccurred, this, &SettingsDialog::DisplayError);
+    vf = connect(liveViewActions_, &LiveViewActions::StatusChanged, this, &SettingsDialog::ShowStatus);
 
     CreateAnalyticsPages();
+    templateActions_ = new TemplateActions(this, ui, httpClientDialog_.get(), router_, *params_, zonesTab_);
+    WirePage(this, templateActions_);
+    templateActions_->SetApplyGate([this] { return ConfirmAnalyticsApply(); });
+    vf = connect(templateActions_, &TemplateActions::PartReadBack, this, &SettingsDialog::TakeTemplatePart);
     EnableRtspVideoControls(false);
 
     vf = connect(this, &SettingsDialog::StatusChanged, this,
@@ -170,9 +140,6 @@ void SettingsDialog::Init()
     warning.setColor(QPalette::WindowText, kErrorTextColour);
     ui->labelSharedAddress->setPalette(warning);
     UpdateDeviceLine();
-
-    vf = connect(ui->pushButtonSaveTemplate, SIGNAL(clicked()), this, SLOT(OnSaveTemplate()));
-    vf = connect(ui->pushButtonApplyTemplate, SIGNAL(clicked()), this, SLOT(OnApplyTemplate()));
 
     // The page that is current from the start loads at once.
     OnCurrentTabChanged(ui->tabWidget->currentIndex());
@@ -241,7 +208,7 @@ bool SettingsDialog::ConfirmAnalyticsApply()
 
 void SettingsDialog::RecordChange(const QString& what, const QString& result)
 {
-    configTextHeld_ = false;
+    templateActions_->DropConfig();
     LOG(INFO) << SecretFreeText(ChangeRecordText(*params_, what, result)).toStdString();
 }
 
@@ -385,8 +352,7 @@ void SettingsDialog::StartSourceConfigRequest()
     router_->Start(
         sourcePage_, kSourceConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
         [this](const QByteArray& content) {
-            configText_ = content;
-            configTextHeld_ = true;
+            templateActions_->HoldConfig(content);
             const VcaConfigReader reader(content);
             FillFromConfig(reader);
             sourcePage_->UpdateEnableControls(false);
@@ -450,8 +416,7 @@ QString SettingsDialog::DeviceUrl(const char* path) const
 void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
 {
     const auto done = [this, page](const QByteArray& content) {
-        configText_ = content;
-        configTextHeld_ = true;
+        templateActions_->HoldConfig(content);
         const VcaConfigReader reader(content);
         QString error = page->TakeConfig(reader);
         if (page == cameraPositionTab_) {
@@ -509,9 +474,7 @@ void SettingsDialog::EnableRtspVideoControls(bool connected)
     ui->pushButtonConnect2->setEnabled(!connected);
     ui->pushButtonDisconnect1->setEnabled(connected);
     ui->pushButtonDisconnect2->setEnabled(connected);
-    const bool pictures = connected && liveView_->IsShowingPictures();
-    ui->pushButtonSnapshot1->setEnabled(pictures);
-    ui->pushButtonSnapshot2->setEnabled(pictures);
+    liveViewActions_->UpdateSnapshotButtons(connected);
     ui->widgetGridHint->setVisible(!connected);
     UpdateEnableGridControls(false);
 }
@@ -549,322 +512,26 @@ void SettingsDialog::OnRtspDeviceStopped(const QString& error)
     }
 }
 
-namespace {
-SettingsDialog::SnapshotFolderAsker& FolderAsker()
+void SettingsDialog::TakeTemplatePart(const VcaConfigReader& device, TemplatePart part)
 {
-    static SettingsDialog::SnapshotFolderAsker asker;
-    return asker;
-}
-} // namespace
-
-void SettingsDialog::SetSnapshotFolderAsker(SnapshotFolderAsker asker)
-{
-    FolderAsker() = std::move(asker);
-}
-
-void SettingsDialog::OnSnapshot()
-{
-    // The picture of the moment of the click: the stream goes on while the
-    // folder is asked for.
-    const QImage picture = liveView_->CurrentPicture();
-    const QDateTime now = QDateTime::currentDateTime();
-    if (picture.isNull()) {
-        DisplayError(tr("Snapshot not saved: no picture"));
-        return;
-    }
-    QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
-    QString folder = settings.value(QString::fromLatin1(kSnapshotFolderKey)).toString();
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-        folder = FolderAsker()
-                     ? FolderAsker()(this)
-                     : QFileDialog::getExistingDirectory(this, tr("Folder for snapshots"), QDir::homePath());
-        if (folder.isEmpty()) {
-            return;
-        }
-        settings.setValue(QString::fromLatin1(kSnapshotFolderKey), folder);
-    }
-    const QString fileName = SnapshotFileName(QString::fromStdString(params_->deviceName),
-                                              QString::fromStdString(IpTypeToString(params_->ip)), now);
-    QString path;
-    QString error;
-    if (!SaveSnapshot(picture, folder, fileName, path, error)) {
-        // The next snapshot asks again rather than failing the same way.
-        settings.remove(QString::fromLatin1(kSnapshotFolderKey));
-        DisplayError(tr("Snapshot not saved to %1: %2")
-                         .arg(QDir::toNativeSeparators(QDir(folder).filePath(fileName)), error));
-        return;
-    }
-    ShowStatus(tr("Snapshot saved: %1").arg(QDir::toNativeSeparators(path)));
-}
-
-void SettingsDialog::OnStreamInfoToggled(bool shown)
-{
-    // Both boxes show the one setting.
-    {
-        const QSignalBlocker blocker1(ui->checkBoxStreamInfo1);
-        const QSignalBlocker blocker2(ui->checkBoxStreamInfo2);
-        ui->checkBoxStreamInfo1->setChecked(shown);
-        ui->checkBoxStreamInfo2->setChecked(shown);
-    }
-    liveView_->SetStreamInfoShown(shown);
-    QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
-    if (settings.value(QString::fromLatin1(kStreamInfoKey), true).toBool() != shown) {
-        settings.setValue(QString::fromLatin1(kStreamInfoKey), shown);
-    }
-}
-
-QSize SettingsDialog::PictureSize() const
-{
-    for (QWidget* w : {ui->videoWidget1, ui->videoWidget2}) {
-        const QImage& picture = qobject_cast<DrawableView*>(w)->image();
-        if (!picture.isNull()) {
-            return picture.size();
-        }
-    }
-    return {};
-}
-
-void SettingsDialog::SetTemplateBusy(bool busy)
-{
-    ui->pushButtonSaveTemplate->setEnabled(!busy);
-    ui->pushButtonApplyTemplate->setEnabled(!busy);
-}
-
-void SettingsDialog::WithDeviceConfig(bool fresh, const QString& failedText,
-                                      const std::function<QString(const QByteArray&)>& then)
-{
-    if (!fresh && configTextHeld_) {
-        const QString error = then(configText_);
-        if (!error.isEmpty()) {
-            DisplayError(error);
-        }
-        return;
-    }
-    router_->Start(
-        this, kTemplateConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
-        [this, then](const QByteArray& content) {
-            configText_ = content;
-            configTextHeld_ = true;
-            // Out of the router's hand-over first: what follows opens modal
-            // dialogs.
-            QTimer::singleShot(0, this, [this, then, content] {
-                const QString error = then(content);
-                if (!error.isEmpty()) {
-                    DisplayError(error);
-                }
-            });
-            return QString();
-        },
-        [this, failedText](const QString& message) {
-            SetTemplateBusy(false);
-            return failedText.arg(message);
-        });
-}
-
-void SettingsDialog::OnSaveTemplate()
-{
-    SetTemplateBusy(true);
-    WithDeviceConfig(false,
-                     tr("The template was not saved: the device's configuration could not be read: %1"),
-                     [this](const QByteArray& config) { return SaveTemplate(config); });
-}
-
-QString SettingsDialog::SaveTemplate(const QByteArray& config)
-{
-    SetTemplateBusy(false);
-    const DeviceNetworkParams& p = *params_;
-    TemplateSource source;
-    source.deviceName = QString::fromStdString(p.deviceName);
-    source.mac = QString::fromStdString(utils::GetPrintedBufferInHex(p.mac, sizeof p.mac, sizeof p.mac, "-"));
-    source.address = QString::fromStdString(IpTypeToString(p.ip));
-    const QSize picture = PictureSize();
-    source.videoWidth = picture.width();
-    source.videoHeight = picture.height();
-    QByteArray text;
-    QString error;
-    if (!MakeConfigTemplate(VcaConfigReader(config), source, text, error)) {
-        return tr("The template was not saved: %1").arg(error);
-    }
-    const QString path = AskTemplateFile(this, true);
-    if (path.isEmpty()) {
-        return {};
-    }
-    // The file is replaced only once it has been written whole.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        return tr("The template could not be written to %1: %2")
-            .arg(QDir::toNativeSeparators(path), file.errorString());
-    }
-    ShowStatus(tr("Template saved to %1").arg(QDir::toNativeSeparators(path)));
-    return {};
-}
-
-void SettingsDialog::OnApplyTemplate()
-{
-    QByteArray text;
-    std::unique_ptr<VcaConfigReader> read;
-    QString error;
-    if (!OpenTemplateFile(this, text, read, error)) {
-        if (!error.isEmpty()) {
-            DisplayError(error);
-        }
-        return;
-    }
-    int width = 0;
-    int height = 0;
-    ReadTemplateVideoSize(text, width, height);
-    TemplatePartsDialog choice(this, TemplateAspectWarning(QSize(width, height), PictureSize()));
-    if (choice.exec() != QDialog::Accepted) {
-        ShowStatus(tr("Template not applied; nothing was sent"));
-        return;
-    }
-    const std::vector<TemplatePart> parts = choice.Choice().Chosen();
-    if (std::find(parts.begin(), parts.end(), TemplatePart::Zones) != parts.end() &&
-        zonesTab_->HasUnappliedChanges() &&
-        !Ask(tr("The template's zones replace the zone changes not yet applied. Apply the template?"))) {
-        ShowStatus(tr("Template not applied; nothing was sent"));
-        return;
-    }
-    SetTemplateBusy(true);
-    const std::shared_ptr<VcaConfigReader> tmpl(std::move(read));
-    // Zones and classes are removed before the template's are added: only
-    // after the device's configuration was read whole, just now.
-    WithDeviceConfig(
-        true, tr("The template was not applied: the device's configuration could not be read: %1"),
-        [this, tmpl, parts](const QByteArray& config) { return ApplyTemplate(tmpl, parts, config); });
-}
-
-QString SettingsDialog::ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tmpl,
-                                      const std::vector<TemplatePart>& parts, const QByteArray& device)
-{
-    const VcaConfigReader current(device);
-    if (!current.IsWhole() || !ConfirmAnalyticsApply()) {
-        SetTemplateBusy(false);
-        if (current.IsWhole()) {
-            ShowStatus(tr("Template not applied; nothing was sent"));
-            return {};
-        }
-        return tr("The template was not applied: %1").arg(current.NotWholeMessage());
-    }
-    for (const TemplatePart part : parts) {
-        const QString problem = TemplatePartProblem(*tmpl, part);
-        if (!problem.isEmpty()) {
-            SetTemplateBusy(false);
-            return tr("The template was not applied: %1: %2").arg(TemplatePartName(part), problem);
-        }
-    }
-    QString firstFailure;
-    bool cancelled = false;
-    for (const TemplatePart part : parts) {
-        // A part the device already holds is not sent again.
-        if (TemplatePartMatches(*tmpl, current, part)) {
-            continue;
-        }
-        const QString name = TemplatePartName(part);
-        const std::vector<QString> paths = TemplatePartCommands(*tmpl, part);
-        const int count = static_cast<int>(paths.size());
-        QString failure;
-        // A part stops at its first failed request: no zone or class is
-        // added after a removal that did not go through.
-        for (int i = 0; i < count && !cancelled && failure.isEmpty(); ++i) {
-            httpClientDialog_->setAction(tr("Applying the template's %1").arg(name), i + 1, count);
-            if (httpClientDialog_->request(paths[static_cast<size_t>(i)].toStdString())) {
-                continue;
-            }
-            cancelled = httpClientDialog_->wasCancelledByUser();
-            if (!cancelled) {
-                failure = httpClientDialog_->lastError();
-                if (failure.isEmpty()) {
-                    failure = tr("The device did not accept a command");
-                }
-            }
-        }
-        const QString what = QStringLiteral("template: %1").arg(name);
-        if (cancelled) {
-            RecordChange(what, QStringLiteral("cancelled, the device may hold part of the change"));
-            break;
-        }
-        RecordChange(what,
-                     failure.isEmpty() ? QStringLiteral("changed") : QStringLiteral("failed: ") + failure);
-        if (firstFailure.isEmpty() && !failure.isEmpty()) {
-            firstFailure = tr("%1: %2").arg(name, failure);
-        }
-    }
-    // Whatever was sent, the device tells what it now holds.
-    router_->Start(
-        this, kTemplateConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
-        [this, tmpl, parts, firstFailure, cancelled](const QByteArray& content) {
-            return TakeTemplateReadBack(*tmpl, parts, firstFailure, cancelled, content);
-        },
-        [this](const QString& message) {
-            SetTemplateBusy(false);
-            return tr("The template was sent, but the device's configuration could not be read back, so "
-                      "whether it applied is not known: %1")
-                .arg(message);
-        });
-    return {};
-}
-
-QString SettingsDialog::TakeTemplateReadBack(const VcaConfigReader& tmpl,
-                                             const std::vector<TemplatePart>& parts,
-                                             const QString& sendFailure, bool cancelled,
-                                             const QByteArray& content)
-{
-    SetTemplateBusy(false);
-    configText_ = content;
-    configTextHeld_ = true;
-    const VcaConfigReader device(content);
-    if (!device.IsWhole()) {
-        return tr("The template was sent, but whether it applied is not known: %1")
-            .arg(device.NotWholeMessage());
-    }
-    QStringList matching;
-    QStringList differing;
-    for (const TemplatePart part : parts) {
-        (TemplatePartMatches(tmpl, device, part) ? matching : differing) << TemplatePartName(part);
-        // The pages of the parts sent show what the device now holds; the
-        // others keep what the user may be editing.
+    switch (part) {
+    case TemplatePart::Zones:
+        zonesTab_->TakeConfig(device);
+        break;
+    case TemplatePart::Classifier: {
+        ClassifierValues values;
         QString unused;
-        switch (part) {
-        case TemplatePart::Zones:
-            zonesTab_->TakeConfig(device);
-            break;
-        case TemplatePart::Classifier: {
-            ClassifierValues values;
-            if (device.ReadClassifier(values, unused)) {
-                classifierTab_->SetClassifier(values);
-            }
-            break;
+        if (device.ReadClassifier(values, unused)) {
+            classifierTab_->SetClassifier(values);
         }
-        case TemplatePart::Encoder:
-            sourcePage_->ShowEncoderFields(device);
-            break;
-        case TemplatePart::Camera:
-            cameraPositionTab_->TakeConfig(device);
-            UpdateEnableGridControls(false);
-            break;
-        }
+        break;
     }
-    const QString separator = QStringLiteral(", ");
-    if (differing.isEmpty() && sendFailure.isEmpty() && !cancelled) {
-        ShowStatus(tr("Template applied: %1 match the file").arg(matching.join(separator)));
-        return {};
+    case TemplatePart::Encoder:
+        sourcePage_->ShowEncoderFields(device);
+        break;
+    case TemplatePart::Camera:
+        cameraPositionTab_->TakeConfig(device);
+        UpdateEnableGridControls(false);
+        break;
     }
-    QString result;
-    if (differing.isEmpty()) {
-        result = tr("%1 match the file").arg(matching.join(separator));
-    } else {
-        result = differing.size() == 1 ? tr("%1 does not match the file").arg(differing.front())
-                                       : tr("%1 do not match the file").arg(differing.join(separator));
-        if (!matching.isEmpty()) {
-            result += matching.size() == 1 ? tr("; %1 matches it").arg(matching.front())
-                                           : tr("; %1 match it").arg(matching.join(separator));
-        }
-    }
-    if (cancelled) {
-        ShowStatus(tr("Applying the template was cancelled: %1").arg(result));
-        return {};
-    }
-    return sendFailure.isEmpty() ? tr("Template not applied whole: %1").arg(result)
-                                 : tr("Template not applied whole: %1 (%2)").arg(result, sendFailure);
 }

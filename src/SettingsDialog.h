@@ -3,12 +3,10 @@
 #include "DeviceNetworkParams.h"
 #include "TemplateParts.h"
 
-#include <QByteArray>
 #include <QDialog>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -20,31 +18,28 @@ class ClassifierTab;
 class DevicePage;
 class HttpClientDialog;
 class LiveView;
+class LiveViewActions;
 class NetworkPage;
 class QKeyEvent;
 class QRect;
-class QSize;
 class ReplyRouter;
 class SourcePage;
+class TemplateActions;
 class VcaConfigReader;
 class ZonesTab;
 
 // The per-device settings dialog: the frame of five tab pages over one copy
-// of the device's record. It builds the page objects, the live view and the
-// reply router (the one queue of the pages' requests to the device's web
+// of the device's record. It builds the page objects, the live view with its
+// snapshot and stream info controls, the template actions and the reply
+// router (the one queue of the pages' requests to the device's web
 // interface), starts a page's load the first time the page is shown, and
-// shows status and failures; the page objects and the live view do the rest.
+// shows status and failures; the objects it built do the rest.
 // Created per use by the search window and run modally; GUI thread only. Its
 // destruction stops and joins the live view's video thread first.
 class SettingsDialog final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY(SettingsDialog)
 public:
-    // Asks for the folder snapshots go to; empty when the user cancels. A
-    // folder dialog unless replaced (tests cannot drive the platform's own).
-    using SnapshotFolderAsker = std::function<QString(QWidget* parent)>;
-    static void SetSnapshotFolderAsker(SnapshotFolderAsker asker);
-
     // `interfaceIndex`: the network interface the device's search reply came
     // in on, where its settings requests go; 0 sends them on every interface.
     SettingsDialog(const DeviceNetworkParams& params, QWidget* parent, int interfaceIndex = 0);
@@ -124,18 +119,6 @@ public slots:
     // A network change gave the device a new address: later requests and
     // the video connection go there.
     void OnDeviceAddressChanged();
-    // Saves the picture being shown as PNG at the stream's own size into
-    // the snapshot folder, which the first snapshot asks for.
-    void OnSnapshot();
-    // Either "Stream info" check box: both follow, and it is remembered.
-    void OnStreamInfoToggled(bool shown);
-    // The device's configuration as read from it (never the pages' unsaved
-    // edits), written as a template file; read first when none is held.
-    void OnSaveTemplate();
-    // A template file's chosen parts sent with the pages' commands, one part
-    // after another, from a configuration read whole; then the configuration
-    // is read back, compared with the file and given to the pages.
-    void OnApplyTemplate();
 
 private:
     void Init();
@@ -165,25 +148,9 @@ private:
     // The error for a configuration read only in part, the first time one is
     // read; empty otherwise.
     QString NotWholeErrorOnce(const VcaConfigReader& reader);
-
-    // Runs `then` with the device's configuration text: the one held from
-    // the latest read unless `fresh`, otherwise read now. `then` returns the
-    // error to show. A failed read is shown with `failedText` ("%1": why).
-    void WithDeviceConfig(bool fresh, const QString& failedText,
-                          const std::function<QString(const QByteArray&)>& then);
-    QString SaveTemplate(const QByteArray& config);
-    // Sends the chosen parts of `tmpl` to a device whose configuration
-    // `device` was read whole, then reads it back.
-    QString ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tmpl,
-                          const std::vector<TemplatePart>& parts, const QByteArray& device);
-    // The read-back configuration after a template apply: compared part by
-    // part with the template, reported, and given to the pages.
-    QString TakeTemplateReadBack(const VcaConfigReader& tmpl, const std::vector<TemplatePart>& parts,
-                                 const QString& sendFailure, bool cancelled, const QByteArray& content);
-    void SetTemplateBusy(bool busy);
-    // The size of the device's live picture once one has been shown;
-    // invalid before.
-    QSize PictureSize() const;
+    // A part of a template, as the device holds it after the apply, shown
+    // on its page; the other pages keep what the user may be editing.
+    void TakeTemplatePart(const VcaConfigReader& device, TemplatePart part);
 
     Ui::SettingsDialog* ui = nullptr;
     std::unique_ptr<HttpClientDialog> httpClientDialog_; // top-level, released with the dialog
@@ -197,6 +164,8 @@ private:
     CameraPositionTab* cameraPositionTab_ = nullptr;
     ZonesTab* zonesTab_ = nullptr;
     ClassifierTab* classifierTab_ = nullptr;
+    LiveViewActions* liveViewActions_ = nullptr;
+    TemplateActions* templateActions_ = nullptr;
     bool sourceTabShown_ = false;
     bool gridTabShown_ = false;
     bool zonesTabShown_ = false;
@@ -208,7 +177,4 @@ private:
     bool notWholeShown_ = false;
     bool closeQuestionOpen_ = false; // Close asks whether to discard unapplied zones
     QStringList heldErrors_;         // failures that came while it asked
-    // The configuration text of the latest read, until a change is sent.
-    QByteArray configText_;
-    bool configTextHeld_ = false;
 };

@@ -1,6 +1,7 @@
 #include "TemplateApply.h"
 
 #include "AssignmentVerifier.h"
+#include "DeviceWebLogin.h"
 #include "HttpClientModule.h"
 #include "UrlLogText.h"
 #include "VcaConfigReader.h"
@@ -8,9 +9,6 @@
 #include <QCoreApplication>
 #include <easylogging++.h>
 #include <utility>
-
-const char* const kDeviceWebUser = "root";
-const char* const kDeviceWebPassword = "kqzt";
 
 namespace {
 

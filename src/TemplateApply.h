@@ -31,10 +31,6 @@ struct TemplatePartResult {
     QString StatusText() const;
 };
 
-// The device's user for the write commands of its web interface.
-extern const char* const kDeviceWebUser;
-extern const char* const kDeviceWebPassword;
-
 // Applies the chosen parts of a template to one device over the
 // asynchronous HTTP client: reads the device's configuration, refuses
 // (sending nothing) unless it was read whole, sends each part whose values

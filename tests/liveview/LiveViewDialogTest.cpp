@@ -19,6 +19,7 @@
 #include "MessageBoxWatcher.h"
 #include "FrameHandOver.h"
 #include "LiveView.h"
+#include "LiveViewActions.h"
 #include "RtspFrameReceiver.h"
 #include "SettingsDialog.h"
 #include "SimDevice.h"
@@ -193,12 +194,12 @@ class FolderChooser final {
 public:
     explicit FolderChooser(const QString& folder) : folder_(folder)
     {
-        SettingsDialog::SetSnapshotFolderAsker([this](QWidget*) {
+        LiveViewActions::SetSnapshotFolderAsker([this](QWidget*) {
             ++asked_;
             return folder_;
         });
     }
-    ~FolderChooser() { SettingsDialog::SetSnapshotFolderAsker(nullptr); }
+    ~FolderChooser() { LiveViewActions::SetSnapshotFolderAsker(nullptr); }
     FolderChooser(const FolderChooser&) = delete;
     FolderChooser& operator=(const FolderChooser&) = delete;
     void SetFolder(const QString& folder) { folder_ = folder; }

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "DeviceNetworkParams.h"
+#include "TemplateParts.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace Ui {
+class SettingsDialog;
+}
+class HttpClientDialog;
+class QWidget;
+class ReplyRouter;
+class ZonesTab;
+
+// "Save template…" and "Apply template…" of the settings dialog: a template
+// is saved from the device's configuration as read from it (never the
+// pages' unsaved edits) and applied with the pages' commands, then read
+// back and compared with the file.
+//
+// Owned by the settings dialog (its Qt parent), whose form it works on,
+// whose reply router its configuration reads go through and whose modal
+// HTTP client sends the template's commands; results and failures go out as
+// signals, the configuration read back as PartReadBack for the pages. GUI
+// thread only; its requests are answered, failed or dropped with the dialog.
+class TemplateActions final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY(TemplateActions)
+public:
+    // `parent` owns it and parents its questions; requests go to the address
+    // `params` holds at the time. `zones` is asked whether unapplied zone
+    // edits would be replaced.
+    TemplateActions(QWidget* parent, Ui::SettingsDialog* form, HttpClientDialog* http, ReplyRouter* router,
+                    const DeviceNetworkParams& params, const ZonesTab* zones);
+
+    // Asked before the template's first command; false sends nothing.
+    void SetApplyGate(std::function<bool()> gate) { applyGate_ = std::move(gate); }
+
+    // The configuration text of the latest read for any page: saved as it is
+    // unless a change was sent since (DropConfig).
+    void HoldConfig(const QByteArray& content);
+    void DropConfig() { configHeld_ = false; }
+
+signals:
+    void StatusChanged(const QString& text);
+    void ErrorOccurred(const QString& message);
+    // A change went to the device: what it was and how it ended.
+    void ChangeSent(const QString& what, const QString& result);
+    // After an apply: a part that was chosen, as the device now holds it.
+    void PartReadBack(const VcaConfigReader& device, TemplatePart part);
+
+public slots:
+    // The device's configuration written as a template file; read first
+    // when none is held.
+    void Save();
+    // A template file's chosen parts sent one part after another, from a
+    // configuration read whole; then the configuration is read back and
+    // compared with the file.
+    void Apply();
+
+private:
+    // Runs `then` with the device's configuration text: the one held unless
+    // `fresh`, otherwise read now. `then` returns the error to show. A failed
+    // read is shown with `failedText` ("%1": why).
+    void WithDeviceConfig(bool fresh, const QString& failedText,
+                          const std::function<QString(const QByteArray&)>& then);
+    QString SaveTemplate(const QByteArray& config);
+    // Sends the chosen parts of `tmpl` to a device whose configuration
+    // `device` was read whole, then reads it back.
+    QString ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tmpl,
+                          const std::vector<TemplatePart>& parts, const QByteArray& device);
+    // The read-back configuration: compared part by part with the template,
+    // reported, and handed on.
+    QString TakeReadBack(const VcaConfigReader& tmpl, const std::vector<TemplatePart>& parts,
+                         const QString& sendFailure, bool cancelled, const QByteArray& content);
+    void SetBusy(bool busy);
+    QString ConfigUrl() const;
+
+    QWidget* dialog_ = nullptr;
+    Ui::SettingsDialog* form_ = nullptr;
+    HttpClientDialog* http_ = nullptr;
+    ReplyRouter* router_ = nullptr;
+    const DeviceNetworkParams& params_;
+    const ZonesTab* zones_ = nullptr;
+    std::function<bool()> applyGate_;
+    QByteArray configText_;
+    bool configHeld_ = false;
+};
