@@ -8,6 +8,7 @@
 //   scripts/virtual-lan exec ws build/bench/template/qel_template_bench
 #include "BenchLan.h"
 #include "ConfigTemplate.h"
+#include "DeviceWebLogin.h"
 #include "HttpClientModule.h"
 #include "LogSetup.h"
 #include "SimDevice.h"
