@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -172,6 +173,25 @@ bool ParseSessionHeader(const std::string& value, std::string& sessionId, unsign
     return !sessionId.empty();
 }
 
+namespace {
+
+// "A" or "A-B" (ports or channels), each at most `max`: false without a valid
+// A; `second` is set only by a valid B.
+bool ParseNumberPair(const std::string& text, unsigned max, unsigned& first, std::optional<unsigned>& second)
+{
+    const size_t dash = text.find('-');
+    if (!ParseDecimal(text.substr(0, dash), first, max)) {
+        return false;
+    }
+    unsigned value = 0;
+    if (dash != std::string::npos && ParseDecimal(text.substr(dash + 1), value, max)) {
+        second = value;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ParseTransportHeader(const std::string& value, TransportInfo& info)
 {
     info = TransportInfo();
@@ -183,33 +203,21 @@ bool ParseTransportHeader(const std::string& value, TransportInfo& info)
         const std::string part =
             Trim(first.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start));
         if (StartsWithNoCase(part, "server_port=")) {
-            const std::string ports = part.substr(12);
-            const size_t dash = ports.find('-');
             unsigned rtp = 0;
-            unsigned rtcp = 0;
-            if (ParseDecimal(ports.substr(0, dash), rtp) && rtp <= 65535) {
+            std::optional<unsigned> rtcp;
+            if (ParseNumberPair(part.substr(12), 65535, rtp, rtcp)) {
                 info.serverRtpPort = rtp;
-                info.serverRtcpPort = rtp + 1 <= 65535 ? rtp + 1 : 0;
-                if (dash != std::string::npos && ParseDecimal(ports.substr(dash + 1), rtcp) &&
-                    rtcp <= 65535) {
-                    info.serverRtcpPort = rtcp;
-                }
+                info.serverRtcpPort = rtcp.value_or(rtp < 65535 ? rtp + 1 : 0);
             }
         } else if (StartsWithNoCase(part, "source=")) {
             info.source = part.substr(7);
         } else if (StartsWithNoCase(part, "interleaved=")) {
-            const std::string channels = part.substr(12);
-            const size_t dash = channels.find('-');
             unsigned rtp = 0;
-            unsigned rtcp = 0;
-            if (ParseDecimal(channels.substr(0, dash), rtp) && rtp <= 255) {
+            std::optional<unsigned> rtcp;
+            if (ParseNumberPair(part.substr(12), 255, rtp, rtcp)) {
                 info.interleaved = true;
                 info.rtpChannel = rtp;
-                info.rtcpChannel = rtp < 255 ? rtp + 1 : rtp;
-                if (dash != std::string::npos && ParseDecimal(channels.substr(dash + 1), rtcp) &&
-                    rtcp <= 255) {
-                    info.rtcpChannel = rtcp;
-                }
+                info.rtcpChannel = rtcp.value_or(rtp < 255 ? rtp + 1 : rtp);
             }
         }
         if (semicolon == std::string::npos) {
