@@ -9,6 +9,8 @@
 namespace {
 // A configuration file is read whole into memory.
 constexpr size_t kMaxConfigFileBytes = 1 << 20;
+// --http-fail-nth-write and --http-write-after-timeout count up to here.
+constexpr uint64_t kMaxWriteNumber = 1000000000;
 } // namespace
 
 DeviceWebPart::~DeviceWebPart()
@@ -104,6 +106,33 @@ void DeviceWebPart::RegisterOptions(SimOptions& options)
                      "carry out the commands that change the configuration this much later, once their "
                      "credentials have been accepted (the challenge itself is answered at once)",
                      simopt::UnsignedInto(options_.slowWritesMs, 0, 600000));
+    // One write cannot both fail and be held: whichever of the two options
+    // comes second refuses the other's number.
+    const auto writeNumberInto = [](uint64_t& target, const uint64_t& other, const char* otherName) {
+        return [&target, &other, otherName](const std::string& v, std::string& e) {
+            uint64_t n = 0;
+            if (!simopt::ParseUnsigned(v, 1, kMaxWriteNumber, n, e)) {
+                return false;
+            }
+            if (n == other) {
+                e = std::string("the same write as ") + otherName;
+                return false;
+            }
+            target = n;
+            return true;
+        };
+    };
+    options.AddValue(
+        "http-fail-nth-write", "N",
+        "answer the Nth command that changes the configuration (counted once its credentials "
+        "have been accepted) with 500 and change nothing; the others work",
+        writeNumberInto(options_.failNthWrite, options_.writeAfterTimeoutNth, "--http-write-after-timeout"));
+    options.AddValue(
+        "http-write-after-timeout", "N",
+        "hold the answer to the Nth command that changes the configuration (counted as for "
+        "--http-fail-nth-write) until the client gives up (at most 60 s), and carry the command "
+        "out all the same, before any later request or once the client has closed the connection",
+        writeNumberInto(options_.writeAfterTimeoutNth, options_.failNthWrite, "--http-fail-nth-write"));
     options.AddValue("http-config-fault", "malformed|no-channels|unknown-fields|cut",
                      "spoil getconfig.fcgi: a text the parser rejects part-way, a configuration "
                      "without channels, a field and an enum value the schema does not know in the "

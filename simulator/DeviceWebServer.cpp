@@ -3,13 +3,17 @@
 #include <httplib.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -19,6 +23,58 @@ const std::string kCgiPrefix = "/qel-cgi/admin/";
 // body whose type starts with "text/" when the client accepts it; media types
 // are case-insensitive, so this spelling is the same type, sent as it is.
 const char kTextType[] = "Text/plain";
+
+// The local (or, with `peer`, the remote) end of socket `fd` is address:port,
+// the address written as the web library writes it into a request.
+bool SocketEndIs(int fd, bool peer, const std::string& address, int port)
+{
+    sockaddr_storage end{};
+    socklen_t length = sizeof end;
+    auto* endAddress = reinterpret_cast<sockaddr*>(&end);
+    if ((peer ? ::getpeername(fd, endAddress, &length) : ::getsockname(fd, endAddress, &length)) != 0) {
+        return false;
+    }
+    char host[NI_MAXHOST];
+    char service[NI_MAXSERV];
+    return ::getnameinfo(endAddress, length, host, sizeof host, service, sizeof service,
+                         NI_NUMERICHOST | NI_NUMERICSERV) == 0 &&
+           address == host && std::to_string(port) == service;
+}
+
+// The socket `request` came on, or -1. The web library does not hand it to a
+// handler, so it is looked for among the process's descriptors by its two
+// ends; while the handler runs, the library keeps it open.
+int ConnectionSocket(const httplib::Request& request)
+{
+    DIR* descriptors = ::opendir("/proc/self/fd");
+    if (descriptors == nullptr) {
+        return -1;
+    }
+    int found = -1;
+    while (const dirent* entry = ::readdir(descriptors)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || fd == ::dirfd(descriptors)) {
+            continue;
+        }
+        if (SocketEndIs(static_cast<int>(fd), true, request.remote_addr, request.remote_port) &&
+            (request.local_port < 0 ||
+             SocketEndIs(static_cast<int>(fd), false, request.local_addr, request.local_port))) {
+            found = static_cast<int>(fd);
+            break;
+        }
+    }
+    ::closedir(descriptors);
+    return found;
+}
+
+// The client closed its end (or at least stopped sending: a client that
+// still waits for the answer keeps its end open).
+bool ClientClosed(int socket)
+{
+    pollfd connection{socket, POLLRDHUP, 0};
+    return ::poll(&connection, 1, 0) > 0 && (connection.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
 
 } // namespace
 
@@ -58,7 +114,16 @@ bool DeviceWebServer::Start(std::string& errorMessage)
             "cannot bind HTTP port " + std::to_string(options_.port) + " on " + options_.bindAddress;
         return false;
     }
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    thread_ = std::thread([this] {
+        // The web library sends without MSG_NOSIGNAL: a client gone while its
+        // answer is written must fail that answer, not end the simulator. The
+        // worker threads started from here inherit the mask.
+        sigset_t brokenPipe;
+        sigemptyset(&brokenPipe);
+        sigaddset(&brokenPipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
+        server_->listen_after_bind();
+    });
     return true;
 }
 
@@ -217,6 +282,58 @@ void DeviceWebServer::SendTrickle(const std::string& body, httplib::Response& re
     });
 }
 
+DeviceWebServer::WriteTurn DeviceWebServer::TakeWriteTurn(const std::string& command,
+                                                          const VcaConfigState::Params& params)
+{
+    const std::lock_guard<std::mutex> lock(writeMutex_);
+    ++writeCount_;
+    if (writeCount_ == options_.failNthWrite) {
+        return WriteTurn::Fail;
+    }
+    if (writeCount_ == options_.writeAfterTimeoutNth) {
+        // Pending from its turn on, so that every request that runs after it
+        // carries it out first.
+        heldWrite_ = HeldWrite{command, params, std::nullopt};
+        return WriteTurn::Hold;
+    }
+    return WriteTurn::Normal;
+}
+
+void DeviceWebServer::CarryOutHeldWrite()
+{
+    // The lock stays held while the write is carried out: a request that
+    // comes meanwhile waits here until the write has taken effect.
+    const std::lock_guard<std::mutex> lock(writeMutex_);
+    if (heldWrite_ && !heldWrite_->result) {
+        heldWrite_->result = state_.Execute(heldWrite_->command, heldWrite_->params, options_.configFault);
+    }
+}
+
+void DeviceWebServer::HoldWrite(const httplib::Request& request, httplib::Response& response)
+{
+    // Longer than any client of the tool waits without data; a client that
+    // waits on is answered then.
+    constexpr std::chrono::seconds kLongestHold(60);
+    constexpr int kPollMs = 50;
+    const auto end = std::chrono::steady_clock::now() + kLongestHold;
+    // Not found: held for the whole bound, the write carried out by the next
+    // request or at the end.
+    const int socket = ConnectionSocket(request);
+    while (!(socket >= 0 && ClientClosed(socket)) && std::chrono::steady_clock::now() < end &&
+           WaitUnlessStopping(kPollMs)) {
+    }
+    CarryOutHeldWrite();
+    VcaConfigState::Result result;
+    {
+        const std::lock_guard<std::mutex> lock(writeMutex_);
+        result = *heldWrite_->result;
+    }
+    // The client is most likely gone: the library then fails this answer
+    // quietly, the connection closed.
+    response.status = result.status;
+    response.set_content(result.body, kTextType);
+}
+
 void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response& response)
 {
     if (options_.delayMs > 0) {
@@ -256,9 +373,25 @@ void DeviceWebServer::Handle(const httplib::Request& request, httplib::Response&
         AskForCredentials(response);
         return;
     }
-    if (options_.slowWritesMs > 0 && VcaConfigState::NeedsAuthentication(command)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(options_.slowWritesMs));
+    if (VcaConfigState::NeedsAuthentication(command)) {
+        switch (TakeWriteTurn(command, request.params)) {
+        case WriteTurn::Fail:
+            response.status = 500;
+            response.set_content("Internal Server Error\r\n", kTextType);
+            return;
+        case WriteTurn::Hold:
+            HoldWrite(request, response);
+            return;
+        case WriteTurn::Normal:
+            break;
+        }
+        if (options_.slowWritesMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.slowWritesMs));
+        }
     }
+    // A held write that is still pending was sent before this request: it
+    // takes effect first.
+    CarryOutHeldWrite();
     const VcaConfigState::Result result = state_.Execute(command, request.params, options_.configFault);
     response.status = result.status;
     if (options_.endlessCommands.count(command) != 0) {

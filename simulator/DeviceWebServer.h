@@ -4,9 +4,11 @@
 #include "VcaConfigState.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -42,6 +44,15 @@ struct WebServerOptions {
     // Non-empty: every request is answered 500 with this reason phrase
     // (device text such as markup in a status line).
     std::string failureReason;
+    // Non-zero: the Nth configuration write (a command behind authentication,
+    // counted from 1 once its credentials are accepted, so the challenge
+    // round trip does not count) is answered 500 and changes nothing.
+    uint64_t failNthWrite = 0;
+    // Non-zero: the Nth configuration write, counted alike, is answered only
+    // once its client has given up (or after a bound), and is carried out all
+    // the same: then, or before any later request of this device runs,
+    // whichever comes first.
+    uint64_t writeAfterTimeoutNth = 0;
 };
 
 // The web interface of one simulated device: the CGI commands under
@@ -76,6 +87,16 @@ private:
     bool Stopping();
     void SendEndless(const std::string& body, httplib::Response& response);
     void SendTrickle(const std::string& body, httplib::Response& response);
+    enum class WriteTurn { Normal, Fail, Hold };
+    // Counts a configuration write whose credentials were accepted and tells
+    // what becomes of it; a write to hold is pending from here on.
+    WriteTurn TakeWriteTurn(const std::string& command, const VcaConfigState::Params& params);
+    // Answers the pending held write once its client has given up (bounded,
+    // and no later than the server stops), carrying it out if no later
+    // request has.
+    void HoldWrite(const httplib::Request& request, httplib::Response& response);
+    // Carries out the held write if it is still pending.
+    void CarryOutHeldWrite();
     // Serves every connection with one 500 answer carrying failureReason;
     // the web library has no way to set a reason phrase.
     bool StartReasonServer(std::string& errorMessage);
@@ -95,4 +116,15 @@ private:
     std::condition_variable hangEnded_;
     bool stopping_ = false; // guarded by hangMutex_
     int reasonSocket_ = -1; // listening socket of the reason server
+
+    struct HeldWrite {
+        std::string command;
+        VcaConfigState::Params params;
+        std::optional<VcaConfigState::Result> result; // set once carried out
+    };
+    // Held while a held write is carried out, so that a request that finds
+    // it pending runs only once it has taken effect.
+    std::mutex writeMutex_;
+    uint64_t writeCount_ = 0;            // guarded by writeMutex_
+    std::optional<HeldWrite> heldWrite_; // guarded by writeMutex_
 };

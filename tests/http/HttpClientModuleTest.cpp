@@ -1,6 +1,7 @@
 // HttpClientModule against the device simulator on loopback.
 #include "HttpClientModule.h"
 
+#include "HttpFailureText.h"
 #include "LogCapture.h"
 #include "LoopbackSim.h"
 #include "TestHelpers.h"
@@ -14,6 +15,8 @@ namespace {
 
 const std::string kConfigPath = "/qel-cgi/admin/getconfig.fcgi";
 const std::string kCamPath = "/qel-cgi/admin/getcam.fcgi";
+const std::string kRemoveZonesPath = "/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*";
+const std::string kZoneTimeoutPath = "/qel-cgi/admin/setzonetimeout.fcgi?timeout=5";
 constexpr int kWaitMs = 10000;
 
 // Everything a module reported, in order, as "Done:<body>" or "Failed:<text>".
@@ -27,9 +30,9 @@ public:
         connect(&module, &HttpClientModule::Failed, this,
                 [this](const QString& text) { events.push_back(QStringLiteral("Failed:") + text); });
     }
-    bool WaitFor(int count) const
+    bool WaitFor(int count, int timeoutMs = kWaitMs) const
     {
-        return QTest::qWaitFor([&] { return events.size() >= count; }, kWaitMs);
+        return QTest::qWaitFor([&] { return events.size() >= count; }, timeoutMs);
     }
     QStringList events;
 };
@@ -41,6 +44,19 @@ int SentCount(const LogCapture& log)
         count += message.rfind(kHttpSent, 0) == 0 ? 1 : 0;
     }
     return count;
+}
+
+// The zones in the configuration a "Done:" event carries; -1 when it carries none.
+int ZoneCount(const QString& event)
+{
+    ZonesMap zones;
+    QString error;
+    const QString done = QStringLiteral("Done:");
+    if (!event.startsWith(done) ||
+        !VcaConfigReader(event.mid(done.size()).toUtf8()).ReadZones(zones, error)) {
+        return -1;
+    }
+    return static_cast<int>(zones.size());
 }
 
 } // namespace
@@ -59,6 +75,8 @@ private slots:
     void startFromInsideDoneRunsNext();
     void abortAndDestructionInFlight();
     void answerPastTheSizeLimitFailsAndTheNextUrlGoesOut();
+    void failedNthWriteChangesNothingAndOnlyItFails();
+    void writeAnsweredTooLateHasTakenEffectForTheNextRequest();
 };
 
 void HttpClientModuleTest::doneCarriesTheWholeBody()
@@ -276,6 +294,49 @@ void HttpClientModuleTest::answerPastTheSizeLimitFailsAndTheNextUrlGoesOut()
     module.Start(pastLimit.Url(kConfigPath));
     QVERIFY(recorder.WaitFor(4));
     QCOMPARE(recorder.events.at(3), tooLarge);
+}
+
+void HttpClientModuleTest::failedNthWriteChangesNothingAndOnlyItFails()
+{
+    // Every write passes a challenge first; only accepted writes count, so
+    // the second write is the zone removal.
+    LoopbackSim sim({QStringLiteral("--http-fail-nth-write"), QStringLiteral("2")});
+    QVERIFY(sim.IsReady());
+    HttpClientModule module(nullptr);
+    module.SetCredentials(QStringLiteral("root"), QStringLiteral("kqzt"));
+    Recorder recorder(module);
+    for (const std::string& path :
+         {kZoneTimeoutPath, kRemoveZonesPath, kConfigPath, kRemoveZonesPath, kConfigPath}) {
+        module.Start(sim.Url(path));
+        QVERIFY(recorder.WaitFor(recorder.events.size() + 1));
+    }
+    QVERIFY(recorder.events.at(0).startsWith(QStringLiteral("Done:")));
+    QVERIFY(recorder.events.at(1).startsWith(QStringLiteral("Failed:HTTP request failed: ")));
+    QVERIFY(recorder.events.at(1).contains(QStringLiteral("Internal Server Error")));
+    QCOMPARE(ZoneCount(recorder.events.at(2)), 1);
+    QVERIFY(recorder.events.at(3).startsWith(QStringLiteral("Done:")));
+    QCOMPARE(ZoneCount(recorder.events.at(4)), 0);
+}
+
+void HttpClientModuleTest::writeAnsweredTooLateHasTakenEffectForTheNextRequest()
+{
+    LoopbackSim sim({QStringLiteral("--http-write-after-timeout"), QStringLiteral("1")});
+    QVERIFY(sim.IsReady());
+    HttpClientModule module(nullptr);
+    module.SetCredentials(QStringLiteral("root"), QStringLiteral("kqzt"));
+    Recorder recorder(module);
+    module.Start(sim.Url(kRemoveZonesPath));
+    QVERIFY(recorder.WaitFor(1, kHttpTransferTimeoutMs + kWaitMs));
+    QVERIFY(recorder.events.at(0).startsWith(QStringLiteral("Failed:")));
+    QVERIFY(recorder.events.at(0).contains(QStringLiteral("timed out")));
+    // Sent at once: the device need not have noticed the client give up.
+    module.Start(sim.Url(kConfigPath));
+    QVERIFY(recorder.WaitFor(2));
+    QCOMPARE(ZoneCount(recorder.events.at(1)), 0);
+    // Only that write is held.
+    module.Start(sim.Url(kZoneTimeoutPath));
+    QVERIFY(recorder.WaitFor(3));
+    QVERIFY(recorder.events.at(2).startsWith(QStringLiteral("Done:")));
 }
 
 QTEST_GUILESS_MAIN(HttpClientModuleTest)

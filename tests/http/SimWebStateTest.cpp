@@ -1,10 +1,18 @@
-// The simulator's web state and authentication, without a server.
+// The simulator's web state and authentication, without a server; the held
+// write of its web server, served in process on loopback.
+#include "DeviceWebServer.h"
 #include "HttpAuthenticator.h"
 #include "VCA.pb.h"
 #include "VcaConfigState.h"
 
 #include <google/protobuf/text_format.h>
 #include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -43,6 +51,40 @@ std::string Field(const std::string& challenge, const std::string& name)
     }
     const size_t begin = start + name.size() + 2;
     return challenge.substr(begin, challenge.find('"', begin) - begin);
+}
+
+const char kRemoveZones[] = "/qel-cgi/admin/vca.cgi?action=remove&group=VCA.Ch0.Zn*";
+
+// A server on a free loopback port whose first write is held.
+WebServerOptions HeldFirstWrite()
+{
+    WebServerOptions options;
+    options.bindAddress = "127.0.0.1";
+    options.port = 0;
+    options.authScheme = HttpAuthenticator::Scheme::Basic;
+    options.writeAfterTimeoutNth = 1;
+    return options;
+}
+
+// Sends kRemoveZones with the right credentials and gives up after `seconds`
+// without an answer; true when answered.
+bool RemoveZones(int port, time_t seconds)
+{
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(seconds);
+    return static_cast<bool>(client.Get(kRemoveZones, {{"Authorization", "Basic cm9vdDprcXp0"}}));
+}
+
+bool WaitUntil(const std::function<bool()>& condition)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 } // namespace
@@ -155,4 +197,42 @@ TEST(HttpAuthenticator, BasicAcceptsOnlyTheRightPair)
     EXPECT_FALSE(auth.Verify("GET", "/", "Basic cm9vdDprcXpa")); // root:kqzZ
     EXPECT_FALSE(auth.Verify("GET", "/", "Basic !!!!"));
     EXPECT_FALSE(auth.Verify("GET", "/", "Basic "));
+}
+
+TEST(DeviceWebServerHeldWrite, TakesEffectBeforeTheNextRequestWhileItsClientWaits)
+{
+    VcaConfigState state;
+    DeviceWebServer server(HeldFirstWrite(), state);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    std::atomic<bool> answered{false};
+    std::thread writer([&] { answered = RemoveZones(server.Port(), 30); });
+    // Once the write is held, no reader sees the zone it removes; until
+    // then a reader may come first.
+    httplib::Client reader("127.0.0.1", server.Port());
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto config = reader.Get("/qel-cgi/admin/getconfig.fcgi");
+        return config && config->status == 200 && Parse(config->body).ch(0).zones_size() == 0;
+    }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(answered);
+    // Stopping ends the hold; the writer gets its answer.
+    const auto stopStart = std::chrono::steady_clock::now();
+    server.Stop();
+    writer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopStart, std::chrono::seconds(5));
+    EXPECT_TRUE(answered);
+}
+
+TEST(DeviceWebServerHeldWrite, TakesEffectOnceItsClientHasGivenUp)
+{
+    VcaConfigState state;
+    DeviceWebServer server(HeldFirstWrite(), state);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    EXPECT_FALSE(RemoveZones(server.Port(), 1));
+    // No later request: the closed connection alone carries it out.
+    EXPECT_TRUE(WaitUntil([&] { return Parse(state.ConfigText()).ch(0).zones_size() == 0; }));
+    // The next write is not held.
+    EXPECT_TRUE(RemoveZones(server.Port(), 5));
 }
