@@ -1,6 +1,10 @@
 #include "ClassifierTab.h"
 
+#include "ErrorBox.h"
+#include "HttpClientDialog.h"
+#include "ModalRequests.h"
 #include "NumberText.h"
+#include "PartWrite.h"
 #include "VcaCommands.h"
 
 #include <QLineEdit>
@@ -62,7 +66,9 @@ QString ClassifierTab::TakeConfig(const VcaConfigReader& reader)
     if (!reader.ReadClassifier(classifier, errorMessage)) {
         return errorMessage;
     }
-    if (!loaded_) {
+    if (!loaded_ || reloadAsked_) {
+        reloadAsked_ = false;
+        deviceHoldsUnknown_ = reader.HoldsUnknownIn(ConfigArea::Classifier);
         VLOG(1) << "Classifier loaded: timeout " << classifier.timeoutSeconds << ", classes "
                 << classifier.classes.size() << (reader.IsWhole() ? "" : ", read in part");
         SetClassifier(classifier);
@@ -236,25 +242,93 @@ void ClassifierTab::OnApply()
         emit ErrorOccurred(message);
         return;
     }
-    const std::vector<QString> paths = ApplyCommands();
-    if (paths.empty()) {
+    if (ApplyCommands().empty()) {
         emit StatusChanged(tr("Nothing to apply: the classifier settings were not changed."));
+        return;
+    }
+    PartState device;
+    device.part = TemplatePart::Classifier;
+    device.classifier = device_;
+    device.holdsUnknown = deviceHoldsUnknown_;
+    PartState asked = device;
+    asked.classifier.classes = ClassesToKeep();
+    const int timeout = getIntFromLabel(timeout_);
+    if (timeout > 0) {
+        asked.classifier.timeoutSeconds = static_cast<unsigned int>(timeout);
+    }
+    if (deviceHoldsUnknown_ && !SameClasses(asked.classifier.classes, device_.classes)) {
+        emit ErrorOccurred(
+            tr("The device's object classes hold settings this version does not know; changing "
+               "the classes would lose them, so nothing was sent"));
         return;
     }
     if (!MayApply()) {
         return;
     }
-    ClassifierValues applied{device_.timeoutSeconds, ClassesToKeep()};
-    const int timeout = getIntFromLabel(timeout_);
-    if (timeout > 0) {
-        applied.timeoutSeconds = static_cast<unsigned int>(timeout);
+    PartWriteResult result;
+    {
+        ModalRequests requests(*httpClientDialog_,
+                               tr("Applying the classifier settings to %1 is not finished. Stop it? What was "
+                                  "already changed on the device is put back.")
+                                   .arg(httpClientDialog_->deviceText()));
+        PartWrite write(requests, TemplatePart::Classifier, tr("Applying the classifier settings"));
+        result = write.Run(asked, deviceKnown_ ? &device : nullptr);
     }
-    if (SendCommands(
-            tr("Applying the classifier settings"), QStringLiteral("classifier and zone timeout"), paths,
-            tr("Classifier settings were applied"),
-            tr("Applying the classifier settings was cancelled; the device may hold part of the change"))) {
-        SetClassifier(applied);
+    const QString what = QStringLiteral("classifier and zone timeout");
+    if (result.sent) {
+        emit ChangeSent(what,
+                        result.state == PartWriteResult::State::Written
+                            ? QStringLiteral("changed")
+                            : (result.stopped ? QStringLiteral("stopped: ") : QStringLiteral("failed: ")) +
+                                  (result.outcome.isEmpty() ? result.message : result.outcome));
+    }
+    switch (result.state) {
+    case PartWriteResult::State::Written:
+    case PartWriteResult::State::Unchanged:
+        TakeDevice(*result.device);
+        emit StatusChanged(tr("Classifier settings were applied"));
+        return;
+    case PartWriteResult::State::ChangedElsewhere:
+        if (AskYesNo(
+                apply_->window(),
+                tr("The device's classifier settings changed since they were loaded (%1). Load them again?")
+                    .arg(result.message))) {
+            TakeDevice(*result.device);
+            emit StatusChanged(tr("The device's classifier settings were loaded again; nothing was sent"));
+        } else {
+            emit StatusChanged(tr("Classifier settings were not applied; nothing was sent"));
+        }
+        return;
+    case PartWriteResult::State::NotSent:
+        if (result.stopped) {
+            emit StatusChanged(result.message);
+        } else {
+            emit ErrorOccurred(result.message);
+        }
+        return;
+    case PartWriteResult::State::PutBack:
+    case PartWriteResult::State::NotPutBack:
+    case PartWriteResult::State::Differs:
+        break;
+    }
+    QString text = result.message;
+    if (result.device) {
+        // The fields show what the device holds, not an edit it does not hold.
+        TakeDevice(*result.device);
+        text += QLatin1Char(' ') + tr("The page shows the values the device holds; the changes that were not "
+                                      "applied are dropped.");
     } else {
         deviceKnown_ = false;
     }
+    if (result.stopped && result.state == PartWriteResult::State::PutBack) {
+        emit StatusChanged(text);
+    } else {
+        emit ErrorOccurred(text);
+    }
+}
+
+void ClassifierTab::TakeDevice(const VcaConfigReader& device)
+{
+    reloadAsked_ = true;
+    TakeConfig(device);
 }

@@ -22,7 +22,10 @@ int getIntFromLabel(QLineEdit* field);
 // classes removes every class on the device before the page's are added, so
 // "Apply" is enabled only after a whole configuration was read; classes the
 // rows cannot show (beyond the fourth, or failing IsValidClass) are kept as
-// loaded and sent back unchanged. Owned by the settings dialog.
+// loaded and sent back unchanged. An apply ends whole (see PartWrite): it is
+// refused when the device's values changed since they were loaded, and after
+// a failure or a stop the fields show what the device holds. Owned by the
+// settings dialog.
 class ClassifierTab final : public DevicePage {
     Q_OBJECT
 public:
@@ -55,9 +58,12 @@ public:
     void SetClassifier(const ClassifierValues& values);
     // The device's values were taken from a whole configuration.
     bool IsLoaded() const { return loaded_; }
-    // Fills the fields from the configuration unless they were loaded before;
-    // from a configuration read only in part Apply stays disabled.
+    // Fills the fields from the configuration unless they were loaded before
+    // (or a reload was asked for); from a configuration read only in part
+    // Apply stays disabled.
     QString TakeConfig(const VcaConfigReader& reader) override;
+    // The next configuration read fills the fields anew.
+    void AskReload() { reloadAsked_ = true; }
 
 public slots:
     void OnApply();
@@ -72,13 +78,18 @@ private:
     // the rows cannot show as loaded; then the classes typed into rows that
     // were empty.
     std::vector<ObjectClassValues> ClassesToKeep() const;
+    // Shows what the device holds after an apply.
+    void TakeDevice(const VcaConfigReader& device);
 
     bool loaded_ = false;
     // device_ can be compared with: false before a load and after an apply
     // that failed or was cancelled part-way, so that everything is sent.
     bool deviceKnown_ = false;
-    ClassifierValues device_; // as loaded or last applied
-    std::vector<int> rowOf_;  // per class of device_: the row showing it, or -1
+    ClassifierValues device_; // as loaded or last read back
+    // The device's classes hold settings this version does not know.
+    bool deviceHoldsUnknown_ = false;
+    bool reloadAsked_ = false;
+    std::vector<int> rowOf_; // per class of device_: the row showing it, or -1
     QLineEdit* timeout_ = nullptr;
     QPushButton* apply_ = nullptr;
     std::vector<ClassRow> rows_;

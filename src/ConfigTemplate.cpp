@@ -81,6 +81,16 @@ bool MakeConfigTemplate(const VcaConfigReader& config, const TemplateSource& sou
                         config);
         return false;
     }
+    // Fields this version does not know would be left out of the template.
+    for (const VcaConfigReader::UnknownSetting& unknown : config.UnknownSettings()) {
+        if (unknown.area != ConfigArea::Other) {
+            error = Tr("The device's configuration holds a setting this tool does not know (line %1: %2); a "
+                       "template would not hold it")
+                        .arg(unknown.line)
+                        .arg(OneLine(QString::fromStdString(unknown.field)));
+            return false;
+        }
+    }
     const Channel& channel = config.Config().ch(0);
     if (!CheckZonePoints(channel, error)) {
         return false;

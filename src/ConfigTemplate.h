@@ -26,8 +26,9 @@ struct TemplateSource {
 
 // Makes the template text of a configuration read whole into `text`. False,
 // with a user text in `error`, for a configuration that was not read whole,
-// has no channel 0, holds a value the reader skipped (the template would
-// misstate it) or a zone point outside 0..65535.
+// has no channel 0, holds a value the reader skipped or a field it does not
+// know in a part the template holds (the template would misstate it) or a
+// zone point outside 0..65535.
 bool MakeConfigTemplate(const VcaConfigReader& config, const TemplateSource& source, QByteArray& text,
                         QString& error);
 

@@ -6,6 +6,7 @@
 
 #include <QAuthenticator>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -70,8 +71,18 @@ bool HttpClientDialog::request(const std::string& path)
     // The host line on standard output is meant: it shows on the tool's
     // console which device each apply command goes to.
     std::cout << host_ << std::endl;
-    exec();
+    content_.clear();
+    showInPlace();
+    QEventLoop loop;
+    waitLoop_ = &loop;
+    if (!replyFinished_ && !stopRequested_) {
+        loop.exec();
+    }
+    waitLoop_ = nullptr;
     answerTimer_->stop();
+    if (!inSequence_) {
+        hideKeepingPlace();
+    }
 
     if (!replyFinished_ && reply_ != nullptr) {
         // Closed by the user: the request ends here. Its completion must not
@@ -91,6 +102,40 @@ bool HttpClientDialog::request(const std::string& path)
     return true;
 }
 
+void HttpClientDialog::showInPlace()
+{
+    if (isVisible()) {
+        return;
+    }
+    if (placed_) {
+        move(lastPosition_);
+    }
+    show();
+}
+
+void HttpClientDialog::hideKeepingPlace()
+{
+    if (isVisible()) {
+        lastPosition_ = pos();
+        placed_ = true;
+        hide();
+    }
+}
+
+void HttpClientDialog::BeginSequence(const QString& stopQuestion)
+{
+    inSequence_ = true;
+    sequenceStopRequested_ = false;
+    sequenceStopQuestion_ = stopQuestion;
+}
+
+void HttpClientDialog::EndSequence()
+{
+    inSequence_ = false;
+    sequenceStopQuestion_.clear();
+    hideKeepingPlace();
+}
+
 void HttpClientDialog::onHttpReadyRead()
 {
     auto* reply = qobject_cast<QNetworkReply*>(sender());
@@ -103,7 +148,10 @@ void HttpClientDialog::onHttpReadyRead()
         giveUp(AnswerTooLargeText());
         return;
     }
-    content_ = std::string(data.constData());
+    // The body up to its first NUL; what follows a NUL is not text.
+    if (content_.size() == static_cast<size_t>(receivedBytes_ - data.size())) {
+        content_.append(data.constData(), qstrnlen(data.constData(), static_cast<uint>(data.size())));
+    }
 }
 
 void HttpClientDialog::onHttpMetaDataChanged()
@@ -145,29 +193,50 @@ bool HttpClientDialog::inFlight() const
 
 void HttpClientDialog::askToStop()
 {
-    if (!inFlight() || stopQuestion_ != nullptr) {
+    if (stopQuestion_ != nullptr) {
         return;
     }
-    const QString action = action_.isEmpty() ? tr("Sending a command") : action_;
-    QMessageBox question(QMessageBox::Question, windowTitle(),
-                         tr("%1 to %2 is not finished. Stop it? The device may hold part of the change.")
-                             .arg(action, deviceText()),
-                         QMessageBox::Yes | QMessageBox::No, this);
+    QString text;
+    if (inSequence_) {
+        // A change under way is stopped by putting back what it changed.
+        if (sequenceStopQuestion_.isEmpty() || sequenceStopRequested_) {
+            return;
+        }
+        text = sequenceStopQuestion_;
+    } else {
+        if (!inFlight()) {
+            return;
+        }
+        const QString action = action_.isEmpty() ? tr("Sending a command") : action_;
+        text = tr("%1 to %2 is not finished. Stop it? The device may hold part of the change.")
+                   .arg(action, deviceText());
+    }
+    QMessageBox question(QMessageBox::Question, windowTitle(), text, QMessageBox::Yes | QMessageBox::No,
+                         this);
     question.setDefaultButton(QMessageBox::No);
     // The device's name is device text.
     question.setTextFormat(Qt::PlainText);
     stopQuestion_ = &question;
+    // Only the user closes it: a request that ends meanwhile waits for the answer.
     const int answer = question.exec();
     stopQuestion_ = nullptr;
-    if (answer == QMessageBox::Yes && inFlight()) {
+    if (answer != QMessageBox::Yes) {
+        return;
+    }
+    if (inSequence_) {
+        sequenceStopRequested_ = true;
+        setLabelText(tr("Stopping: what was changed on %1 is put back\u2026").arg(deviceText()));
+    } else if (inFlight()) {
         stopRequested_ = true;
-        QDialog::reject();
+        if (waitLoop_ != nullptr) {
+            waitLoop_->quit();
+        }
     }
 }
 
 void HttpClientDialog::reject()
 {
-    if (inFlight()) {
+    if (inFlight() || inSequence_) {
         askToStop();
     } else {
         QDialog::reject();
@@ -176,7 +245,7 @@ void HttpClientDialog::reject()
 
 void HttpClientDialog::closeEvent(QCloseEvent* event)
 {
-    if (inFlight()) {
+    if (inFlight() || inSequence_) {
         event->ignore();
         askToStop();
         return;
@@ -199,10 +268,6 @@ void HttpClientDialog::onHttpFinished()
     reply_ = nullptr;
     replyFinished_ = true;
     answerTimer_->stop();
-    if (stopQuestion_ != nullptr) {
-        // Nothing is left to stop.
-        stopQuestion_->done(QMessageBox::No);
-    }
     const QVariant redirectionTarget = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
     if (!limitFailure_.isEmpty()) {
         lastError_ = limitFailure_;
@@ -211,11 +276,10 @@ void HttpClientDialog::onHttpFinished()
     } else if (!redirectionTarget.isNull()) {
         lastError_ = RedirectionFailureText(reply->url().resolved(redirectionTarget.toUrl()));
     }
-    close();
-    if (isVisible()) {
-        // A close already under way (the user's, waiting on the stop
-        // question) makes a second one do nothing; the wait ends all the same.
-        QDialog::done(QDialog::Accepted);
+    // An open stop question stays until the user answers it; the wait ends
+    // once it is closed.
+    if (waitLoop_ != nullptr) {
+        waitLoop_->quit();
     }
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QPoint>
 #include <QProgressDialog>
 #include <QString>
 #include <string>
 
 class QAuthenticator;
 class QCloseEvent;
+class QEventLoop;
 class QMessageBox;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -24,7 +26,12 @@ class QTimer;
 // dialog aborts its request, so that nothing the caller sends next can
 // overtake it. Closing it (Cancel, Escape, the window's close button) while
 // the request is in flight first asks whether to stop; the request keeps
-// going while the question is open, and its end closes the question.
+// going while the question is open, and only the user closes the question.
+//
+// A sequence of requests that must end whole (BeginSequence to EndSequence)
+// keeps the progress window shown, in its place, from the first request to
+// the last. There, stopping aborts nothing: the request at work finishes
+// and StopRequested() tells the caller, who puts back what was changed.
 //
 // An answer is bounded like HttpClientModule's: a body past
 // kHttpAnswerMaxBytes or a request not finished kHttpAnswerTimeLimitMs after
@@ -53,12 +60,24 @@ public:
     // The device as the progress text and the stop question name it; its
     // address until a name is given.
     void setDeviceName(const QString& name) { deviceName_ = name; }
+    // The device's name, or its address until a name is given.
+    QString deviceText() const;
     // The progress text of the requests that follow:
     // "<action> to <device name> (<index> of <count>)…".
     void setAction(const QString& action, int index, int count);
 
-    // The data of the latest readyRead of the latest reply, up to its first NUL.
+    // The body of the latest reply, up to its first NUL.
     const std::string& content() const { return content_; }
+
+    // The requests up to EndSequence are one change: the window stays shown
+    // between them, and a stop the user asks for is only noted (see
+    // StopRequested). `stopQuestion` is asked when the user closes the
+    // window; empty: stopping is not offered (while a change is put back).
+    void BeginSequence(const QString& stopQuestion);
+    void SetStopQuestion(const QString& stopQuestion) { sequenceStopQuestion_ = stopQuestion; }
+    void EndSequence();
+    // The user chose to stop the sequence.
+    bool StopRequested() const { return sequenceStopRequested_; }
 
 public slots:
     void onHttpFinished();
@@ -78,9 +97,11 @@ private slots:
 
 private:
     bool inFlight() const;
-    QString deviceText() const;
     // Aborts the request in flight, to be reported with `failure`.
     void giveUp(const QString& failure);
+    // Shown where it was last time, so that a button under the pointer stays there.
+    void showInPlace();
+    void hideKeepingPlace();
 
     QNetworkAccessManager* manager_ = nullptr; // child of the dialog
     QNetworkReply* reply_ = nullptr;           // latest request; null until the first
@@ -99,4 +120,10 @@ private:
     qint64 receivedBytes_ = 0;            // of the latest reply's body
     QString limitFailure_;                // why a limit ended the latest request
     QMessageBox* stopQuestion_ = nullptr; // the stop question while it is open
+    QEventLoop* waitLoop_ = nullptr;      // runs while a request waits
+    bool inSequence_ = false;
+    bool sequenceStopRequested_ = false;
+    QString sequenceStopQuestion_;
+    QPoint lastPosition_;
+    bool placed_ = false; // lastPosition_ holds where the window was
 };

@@ -151,7 +151,10 @@ void SettingsDialog::CreateAnalyticsPages()
     // the status bar or the error display.
     zonesTab_ = new ZonesTab(this, httpClientDialog_.get(),
                              {qobject_cast<DrawableView*>(ui->videoWidget1), ui->tableWidgetZones,
-                              ui->pushButtonAddZone, ui->pushButtonRemoveZone, ui->pushButtonApplyZones});
+                              ui->pushButtonAddZone, ui->pushButtonRemoveZone, ui->pushButtonApplyZones,
+                              ui->pushButtonReloadZones});
+    vf = connect(zonesTab_, &ZonesTab::ReloadRequested, this,
+                 [this] { StartConfigRequest(zonesTab_, kZonesConfigLogType); });
     CameraPositionTab::Widgets grid;
     grid.view = qobject_cast<DrawableView*>(ui->videoWidget2);
     grid.fov = ui->spinBoxFieldOfView;
@@ -175,6 +178,10 @@ void SettingsDialog::CreateAnalyticsPages()
           {ui->tObject3MinArea, ui->tObject3MaxArea, ui->tObject3MinHeight, ui->tObject3MaxHeight},
           {ui->tObject4MinArea, ui->tObject4MaxArea, ui->tObject4MinHeight, ui->tObject4MaxHeight}},
          ui->bApplyClassifierAndTimeout});
+    vf = connect(ui->pushButtonReloadClassifier, &QPushButton::clicked, this, [this] {
+        classifierTab_->AskReload();
+        StartConfigRequest(classifierTab_, kClassifierConfigLogType);
+    });
     for (DevicePage* page :
          std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
         WirePage(this, page);
@@ -518,14 +525,10 @@ void SettingsDialog::TakeTemplatePart(const VcaConfigReader& device, TemplatePar
     case TemplatePart::Zones:
         zonesTab_->TakeConfig(device);
         break;
-    case TemplatePart::Classifier: {
-        ClassifierValues values;
-        QString unused;
-        if (device.ReadClassifier(values, unused)) {
-            classifierTab_->SetClassifier(values);
-        }
+    case TemplatePart::Classifier:
+        classifierTab_->AskReload();
+        classifierTab_->TakeConfig(device);
         break;
-    }
     case TemplatePart::Encoder:
         sourcePage_->ShowEncoderFields(device);
         break;

@@ -5,8 +5,10 @@
 #include "DrawableView.h"
 #include "ErrorBox.h"
 #include "HttpClientDialog.h"
+#include "ModalRequests.h"
 #include "ReplyRouter.h"
 #include "StringUtils.h"
+#include "TemplateApply.h"
 #include "TemplatePartsDialog.h"
 #include "VcaConfigReader.h"
 #include "ZonesTab.h"
@@ -163,124 +165,57 @@ void TemplateActions::Apply()
         emit StatusChanged(tr("Template not applied; nothing was sent"));
         return;
     }
+    if (applyGate_ && !applyGate_()) {
+        emit StatusChanged(tr("Template not applied; nothing was sent"));
+        return;
+    }
     SetBusy(true);
-    const std::shared_ptr<VcaConfigReader> tmpl(std::move(read));
-    // Zones and classes are removed before the template's are added: only
-    // after the device's configuration was read whole, just now.
-    WithDeviceConfig(
-        true, tr("The template was not applied: the device's configuration could not be read: %1"),
-        [this, tmpl, parts](const QByteArray& config) { return ApplyTemplate(tmpl, parts, config); });
-}
-
-QString TemplateActions::ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tmpl,
-                                       const std::vector<TemplatePart>& parts, const QByteArray& device)
-{
-    const VcaConfigReader current(device);
-    if (!current.IsWhole() || (applyGate_ && !applyGate_())) {
-        SetBusy(false);
-        if (current.IsWhole()) {
-            emit StatusChanged(tr("Template not applied; nothing was sent"));
-            return {};
-        }
-        return tr("The template was not applied: %1").arg(current.NotWholeMessage());
+    TemplateApply apply(*read, choice.Choice(), QString::fromStdString(IpTypeToString(params_.ip)), nullptr);
+    {
+        ModalRequests requests(
+            *http_, tr("Applying the template to %1 is not finished. Stop it? What was already changed "
+                       "of the part at work is put back, and the parts after it are not sent.")
+                        .arg(http_->deviceText()));
+        apply.Run(requests);
     }
-    for (const TemplatePart part : parts) {
-        const QString problem = TemplatePartProblem(*tmpl, part);
-        if (!problem.isEmpty()) {
-            SetBusy(false);
-            return tr("The template was not applied: %1: %2").arg(TemplatePartName(part), problem);
-        }
-    }
-    QString firstFailure;
-    bool cancelled = false;
-    for (const TemplatePart part : parts) {
-        // A part the device already holds is not sent again.
-        if (TemplatePartMatches(*tmpl, current, part)) {
-            continue;
-        }
-        const QString name = TemplatePartName(part);
-        const std::vector<QString> paths = TemplatePartCommands(*tmpl, part);
-        const int count = static_cast<int>(paths.size());
-        QString failure;
-        // A part stops at its first failed request: no zone or class is
-        // added after a removal that did not go through.
-        for (int i = 0; i < count && !cancelled && failure.isEmpty(); ++i) {
-            http_->setAction(tr("Applying the template's %1").arg(name), i + 1, count);
-            if (http_->request(paths[static_cast<size_t>(i)].toStdString())) {
-                continue;
-            }
-            cancelled = http_->wasCancelledByUser();
-            if (!cancelled) {
-                failure = http_->lastError();
-                if (failure.isEmpty()) {
-                    failure = tr("The device did not accept a command");
-                }
-            }
-        }
-        const QString what = QStringLiteral("template: %1").arg(name);
-        if (cancelled) {
-            emit ChangeSent(what, QStringLiteral("cancelled, the device may hold part of the change"));
-            break;
-        }
-        emit ChangeSent(what,
-                        failure.isEmpty() ? QStringLiteral("changed") : QStringLiteral("failed: ") + failure);
-        if (firstFailure.isEmpty() && !failure.isEmpty()) {
-            firstFailure = tr("%1: %2").arg(name, failure);
-        }
-    }
-    // Whatever was sent, the device tells what it now holds.
-    router_->Start(
-        this, kTemplateConfigLogType, ConfigUrl(),
-        [this, tmpl, parts, firstFailure, cancelled](const QByteArray& content) {
-            return TakeReadBack(*tmpl, parts, firstFailure, cancelled, content);
-        },
-        [this](const QString& message) {
-            SetBusy(false);
-            return tr("The template was sent, but the device's configuration could not be read back, so "
-                      "whether it applied is not known: %1")
-                .arg(message);
-        });
-    return {};
-}
-
-QString TemplateActions::TakeReadBack(const VcaConfigReader& tmpl, const std::vector<TemplatePart>& parts,
-                                      const QString& sendFailure, bool cancelled, const QByteArray& content)
-{
     SetBusy(false);
-    HoldConfig(content);
-    const VcaConfigReader device(content);
-    if (!device.IsWhole()) {
-        return tr("The template was sent, but whether it applied is not known: %1")
-            .arg(device.NotWholeMessage());
-    }
+    Report(apply);
+}
+
+void TemplateActions::Report(const TemplateApply& apply)
+{
     QStringList matching;
-    QStringList differing;
-    for (const TemplatePart part : parts) {
-        (TemplatePartMatches(tmpl, device, part) ? matching : differing) << TemplatePartName(part);
-        // The pages of the parts sent show what the device now holds; the
-        // others keep what the user may be editing.
-        emit PartReadBack(device, part);
+    QStringList lines;
+    bool cancelled = apply.Stopped();
+    for (const TemplatePartResult& result : apply.Results()) {
+        const QString name = TemplatePartName(result.part);
+        if (result.sent) {
+            emit ChangeSent(QStringLiteral("template: %1").arg(name), result.StatusText());
+        }
+        cancelled = cancelled || result.state == TemplatePartResult::State::Cancelled;
+        if (result.state == TemplatePartResult::State::Matches) {
+            matching << name;
+        }
+        lines << tr("%1: %2").arg(name, result.StatusText());
     }
-    const QString separator = QStringLiteral(", ");
-    if (differing.isEmpty() && sendFailure.isEmpty() && !cancelled) {
-        emit StatusChanged(tr("Template applied: %1 match the file").arg(matching.join(separator)));
-        return {};
-    }
-    QString result;
-    if (differing.isEmpty()) {
-        result = tr("%1 match the file").arg(matching.join(separator));
-    } else {
-        result = differing.size() == 1 ? tr("%1 does not match the file").arg(differing.front())
-                                       : tr("%1 do not match the file").arg(differing.join(separator));
-        if (!matching.isEmpty()) {
-            result += matching.size() == 1 ? tr("; %1 matches it").arg(matching.front())
-                                           : tr("; %1 match it").arg(matching.join(separator));
+    // The pages of the chosen parts show what the device now holds; the
+    // others keep what the user may be editing.
+    const std::shared_ptr<const VcaConfigReader> device = apply.LastRead();
+    if (device) {
+        DropConfig();
+        for (const TemplatePartResult& result : apply.Results()) {
+            emit PartReadBack(*device, result.part);
         }
     }
-    if (cancelled) {
-        emit StatusChanged(tr("Applying the template was cancelled: %1").arg(result));
-        return {};
+    const QString separator = QStringLiteral("; ");
+    if (!apply.RefusalText().isEmpty()) {
+        emit ErrorOccurred(tr("The template was not applied: %1").arg(apply.RefusalText()));
+    } else if (apply.AllMatch()) {
+        emit StatusChanged(
+            tr("Template applied: %1 match the file").arg(matching.join(QStringLiteral(", "))));
+    } else if (cancelled) {
+        emit StatusChanged(tr("Applying the template was cancelled: %1").arg(lines.join(separator)));
+    } else {
+        emit ErrorOccurred(tr("Template not applied whole: %1").arg(lines.join(separator)));
     }
-    return sendFailure.isEmpty() ? tr("Template not applied whole: %1").arg(result)
-                                 : tr("Template not applied whole: %1 (%2)").arg(result, sendFailure);
 }

@@ -17,12 +17,14 @@ class SettingsDialog;
 class HttpClientDialog;
 class QWidget;
 class ReplyRouter;
+class TemplateApply;
 class ZonesTab;
 
 // "Save template…" and "Apply template…" of the settings dialog: a template
 // is saved from the device's configuration as read from it (never the
-// pages' unsaved edits) and applied with the pages' commands, then read
-// back and compared with the file.
+// pages' unsaved edits) and applied as the template batch applies it, over
+// the dialog's modal client (each part whole or put back, read back and
+// compared with the file).
 //
 // Owned by the settings dialog (its Qt parent), whose form it works on,
 // whose reply router its configuration reads go through and whose modal
@@ -71,14 +73,8 @@ private:
     void WithDeviceConfig(bool fresh, const QString& failedText,
                           const std::function<QString(const QByteArray&)>& then);
     QString SaveTemplate(const QByteArray& config);
-    // Sends the chosen parts of `tmpl` to a device whose configuration
-    // `device` was read whole, then reads it back.
-    QString ApplyTemplate(const std::shared_ptr<VcaConfigReader>& tmpl,
-                          const std::vector<TemplatePart>& parts, const QByteArray& device);
-    // The read-back configuration: compared part by part with the template,
-    // reported, and handed on.
-    QString TakeReadBack(const VcaConfigReader& tmpl, const std::vector<TemplatePart>& parts,
-                         const QString& sendFailure, bool cancelled, const QByteArray& content);
+    // Says how the apply went, and shows the parts read back on their pages.
+    void Report(const TemplateApply& apply);
     void SetBusy(bool busy);
     QString ConfigUrl() const;
 

@@ -1,18 +1,16 @@
 #include "TemplateApply.h"
 
-#include "AssignmentVerifier.h"
-#include "DeviceWebLogin.h"
-#include "HttpClientModule.h"
+#include "BlockingRequests.h"
+#include "PartWrite.h"
 #include "UrlLogText.h"
 #include "VcaConfigReader.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <easylogging++.h>
 #include <utility>
 
 namespace {
-
-const AssignmentVerifier vf;
 
 QString Tr(const char* text)
 {
@@ -34,22 +32,25 @@ QString TemplatePartResult::StatusText() const
         return Tr("differs after apply");
     case State::Cancelled:
         return Tr("not sent (cancelled)");
+    case State::Refused:
+        return Tr("not sent: %1").arg(reason);
+    case State::ChangedElsewhere:
+        return Tr("changed by another client since it was read");
+    case State::Unknown:
+        return Tr("cannot be compared: the device holds settings this version does not know");
     }
     return {};
 }
 
 TemplateApply::TemplateApply(const VcaConfigReader& tmpl, const TemplatePartChoice& choice,
                              const QString& host, QObject* parent)
-    : QObject(parent), tmpl_(tmpl), host_(host), http_(new HttpClientModule(this))
+    : QObject(parent), tmpl_(tmpl), host_(host)
 {
     for (const TemplatePart part : choice.Chosen()) {
         TemplatePartResult result;
         result.part = part;
         results_.push_back(result);
     }
-    http_->SetCredentials(QString::fromLatin1(kDeviceWebUser), QString::fromLatin1(kDeviceWebPassword));
-    vf = connect(http_, SIGNAL(Done(const QByteArray&)), this, SLOT(OnDone(const QByteArray&)));
-    vf = connect(http_, SIGNAL(Failed(const QString&)), this, SLOT(OnFailed(const QString&)));
 }
 
 TemplateApply::~TemplateApply() = default;
@@ -66,158 +67,153 @@ bool TemplateApply::AllMatch() const
 
 void TemplateApply::Start()
 {
-    if (phase_ != Phase::Idle) {
+    // From the event loop, so that a caller connected after Start still
+    // hears every signal.
+    QTimer::singleShot(0, this, [this] {
+        BlockingRequests requests(host_);
+        Run(requests);
+    });
+}
+
+void TemplateApply::Run(DeviceRequests& requests)
+{
+    if (started_) {
         return;
     }
-    phase_ = Phase::Reading;
-    Get(QStringLiteral("/qel-cgi/admin/getconfig.fcgi"));
-}
-
-void TemplateApply::Get(const QString& path)
-{
-    http_->Start(QStringLiteral("http://%1%2").arg(host_, path).toStdString());
-}
-
-void TemplateApply::OnDone(const QByteArray& content)
-{
-    switch (phase_) {
-    case Phase::Reading: {
-        const VcaConfigReader device(content);
-        QString error;
-        if (!device.IsWhole()) {
-            FailAll(device.NotWholeMessage());
-            return;
-        }
-        ZonesMap zones;
-        if (!device.ReadZones(zones, error)) {
-            FailAll(error);
-            return;
-        }
-        // Parts the device already holds are left alone; the read-back judges them.
+    started_ = true;
+    requests.ShowReading();
+    QByteArray content;
+    QString error;
+    if (!requests.Get(QStringLiteral("/qel-cgi/admin/getconfig.fcgi"), content, error)) {
         for (TemplatePartResult& result : results_) {
-            if (TemplatePartMatches(tmpl_, device, result.part)) {
-                result.state = TemplatePartResult::State::Matches;
-            }
+            result.state = TemplatePartResult::State::Failed;
+            result.reason = Tr("the configuration could not be read: %1").arg(error);
         }
-        phase_ = Phase::Sending;
-        part_ = 0;
-        pending_.clear();
-        nextRequest_ = 0;
-        SendNext();
-        return;
-    }
-    case Phase::Sending:
-        ++nextRequest_;
-        SendNext();
-        return;
-    case Phase::ReadingBack:
-        Judge(content);
-        return;
-    case Phase::Idle:
-    case Phase::Finished:
-        return;
-    }
-}
-
-void TemplateApply::OnFailed(const QString& text)
-{
-    switch (phase_) {
-    case Phase::Reading:
-        FailAll(Tr("the configuration could not be read: %1").arg(text));
-        return;
-    case Phase::Sending: {
-        // The rest of this part is not sent: a zone or class added after a
-        // removal that failed would stand beside the old ones.
-        TemplatePartResult& result = results_[part_];
-        result.state = TemplatePartResult::State::Failed;
-        result.reason = text;
-        VLOG(1) << "Template request failed: " << UrlLogText(pending_[nextRequest_].toStdString()) << ": "
-                << SecretFreeText(text.toStdString());
-        ++part_;
-        pending_.clear();
-        nextRequest_ = 0;
-        SendNext();
-        return;
-    }
-    case Phase::ReadingBack:
-        for (TemplatePartResult& result : results_) {
-            if (result.state != TemplatePartResult::State::Failed) {
-                result.state = TemplatePartResult::State::Failed;
-                result.reason = Tr("the configuration could not be read back: %1").arg(text);
-            }
-        }
+        refusal_ = Tr("the device's configuration could not be read: %1").arg(error);
         Finish();
         return;
-    case Phase::Idle:
-    case Phase::Finished:
+    }
+    const auto device = std::make_shared<const VcaConfigReader>(content);
+    ZonesMap unused;
+    if (!device->IsWhole() || !device->ReadZones(unused, error)) {
+        for (TemplatePartResult& result : results_) {
+            result.state = TemplatePartResult::State::Refused;
+            result.reason = device->IsWhole() ? error : device->NotWholeMessage();
+        }
+        refusal_ = results_.empty() ? QString() : results_.front().reason;
+        Finish();
         return;
     }
-}
-
-void TemplateApply::SendNext()
-{
-    while (part_ < results_.size()) {
-        TemplatePartResult& result = results_[part_];
-        if (pending_.empty() && nextRequest_ == 0) {
-            if (result.state == TemplatePartResult::State::Matches) {
-                ++part_;
-                continue;
-            }
-            const QString problem = TemplatePartProblem(tmpl_, result.part);
-            if (!problem.isEmpty()) {
-                result.state = TemplatePartResult::State::Failed;
-                result.reason = problem;
-                emit Progress();
-                ++part_;
-                continue;
-            }
-            pending_ = TemplatePartCommands(tmpl_, result.part);
-        }
-        if (nextRequest_ < pending_.size()) {
-            result.sent = true;
-            anythingSent_ = true;
-            Get(pending_[nextRequest_]);
-            return;
-        }
-        ++part_;
-        pending_.clear();
-        nextRequest_ = 0;
+    lastRead_ = device;
+    if (!Check(*device)) {
+        Finish();
+        return;
     }
-    phase_ = Phase::ReadingBack;
-    Get(QStringLiteral("/qel-cgi/admin/getconfig.fcgi"));
-}
-
-void TemplateApply::Judge(const QByteArray& content)
-{
-    const VcaConfigReader device(content);
+    emit Progress();
     for (TemplatePartResult& result : results_) {
-        if (result.state == TemplatePartResult::State::Failed) {
+        if (result.state == TemplatePartResult::State::Matches) {
             continue;
         }
-        if (!device.IsWhole()) {
-            result.state = TemplatePartResult::State::Failed;
-            result.reason = Tr("the configuration read back was not whole: %1").arg(device.NotWholeMessage());
-        } else {
-            result.state = TemplatePartMatches(tmpl_, device, result.part)
-                               ? TemplatePartResult::State::Matches
-                               : TemplatePartResult::State::Differs;
+        if (requests.StopRequested()) {
+            stopped_ = true;
+            result.state = TemplatePartResult::State::Cancelled;
+            continue;
         }
+        PartState asked;
+        PartState expected;
+        ReadPartState(tmpl_, result.part, asked, error);
+        ReadPartState(*device, result.part, expected, error);
+        PartWrite write(requests, result.part,
+                        Tr("Applying the template's %1").arg(TemplatePartName(result.part)));
+        const PartWriteResult written = write.Run(asked, &expected);
+        result.sent = written.sent;
+        stopped_ = stopped_ || written.stopped;
+        anythingSent_ = anythingSent_ || written.sent;
+        if (written.device) {
+            lastRead_ = written.device;
+        }
+        switch (written.state) {
+        case PartWriteResult::State::Written:
+        case PartWriteResult::State::Unchanged:
+            result.state = TemplatePartResult::State::Matches;
+            break;
+        case PartWriteResult::State::NotSent:
+            result.state =
+                written.stopped ? TemplatePartResult::State::Cancelled : TemplatePartResult::State::Failed;
+            result.reason = written.message;
+            break;
+        case PartWriteResult::State::ChangedElsewhere:
+            result.state = TemplatePartResult::State::ChangedElsewhere;
+            result.reason = written.message;
+            break;
+        case PartWriteResult::State::PutBack:
+        case PartWriteResult::State::NotPutBack:
+            result.state = TemplatePartResult::State::Failed;
+            result.reason = written.stopped ? Tr("stopped; %1").arg(written.outcome)
+                                            : Tr("at %1; %2").arg(written.failure, written.outcome);
+            if (failureText_.isEmpty()) {
+                failureText_ = written.message;
+            }
+            break;
+        case PartWriteResult::State::Differs:
+            result.state = TemplatePartResult::State::Differs;
+            result.reason = written.message;
+            break;
+        }
+        VLOG(1) << "Template part " << TemplatePartWord(result.part).toStdString() << ": "
+                << SecretFreeText(result.StatusText().toStdString());
+        emit Progress();
     }
     Finish();
 }
 
-void TemplateApply::FailAll(const QString& reason)
+bool TemplateApply::Check(const VcaConfigReader& device)
 {
+    const TemplatePartResult* refused = nullptr;
     for (TemplatePartResult& result : results_) {
-        result.state = TemplatePartResult::State::Failed;
-        result.reason = reason;
+        const PartComparison comparison = CompareTemplatePart(tmpl_, device, result.part);
+        if (comparison == PartComparison::Matches) {
+            result.state = TemplatePartResult::State::Matches;
+            continue;
+        }
+        const QString problem = TemplatePartProblem(tmpl_, result.part);
+        PartState held;
+        QString error;
+        ReadPartState(device, result.part, held, error);
+        if (!problem.isEmpty()) {
+            result.state = TemplatePartResult::State::Refused;
+            result.reason = problem;
+        } else if (held.holdsUnknown) {
+            result.state = TemplatePartResult::State::Unknown;
+        } else if (result.part == TemplatePart::Zones && !PartNotWritable(held).isEmpty()) {
+            // The zones are replaced whole: on a failure they must go back whole.
+            result.state = TemplatePartResult::State::Refused;
+            result.reason =
+                Tr("the device's zones cannot be replaced without loss: %1").arg(PartNotWritable(held));
+        } else {
+            continue;
+        }
+        if (refused == nullptr) {
+            refused = &result;
+        }
     }
-    Finish();
+    if (refused == nullptr) {
+        return true;
+    }
+    refusal_ = Tr("%1: %2").arg(TemplatePartName(refused->part), refused->StatusText());
+    for (TemplatePartResult& result : results_) {
+        if (result.state == TemplatePartResult::State::Waiting) {
+            result.state = TemplatePartResult::State::Refused;
+            result.reason = Tr("nothing is sent to this device, as its %1 cannot be written")
+                                .arg(TemplatePartName(refused->part));
+        }
+    }
+    return false;
 }
 
 void TemplateApply::Finish()
 {
-    phase_ = Phase::Finished;
+    finished_ = true;
     emit Progress();
     emit Finished();
 }

@@ -8,37 +8,43 @@
 #include <memory>
 #include <vector>
 
-class HttpClientModule;
+class DeviceRequests;
 class VcaConfigReader;
 
 // How one part of a template fared on one device.
 struct TemplatePartResult {
     enum class State {
-        Waiting,   // not judged yet
-        Matches,   // read back after the apply, the device holds the template's values
-        Failed,    // see reason
-        Differs,   // every request went through, yet the device reads back otherwise
-        Cancelled, // not sent: the batch was cancelled before the device
+        Waiting,          // not judged yet
+        Matches,          // the device holds the template's values (read back after a write)
+        Failed,           // see reason, which says what the device now holds
+        Differs,          // every request went through, yet the device reads back otherwise
+        Cancelled,        // not sent: the apply was cancelled before the part
+        Refused,          // nothing was sent to the device: see reason
+        ChangedElsewhere, // the part changed on the device since it was read: nothing was sent
+        Unknown,          // settings this version does not know: not compared, not sent
     };
 
     TemplatePart part = TemplatePart::Zones;
     State state = State::Waiting;
-    QString reason;    // with State::Failed: the HTTP failure or the refusal
+    QString reason;    // with Failed and Refused
     bool sent = false; // a request of this part went to the device
 
     // "matches", "failed: <reason>", "differs after apply", "not sent
-    // (cancelled)"; empty while waiting.
+    // (cancelled)", "not sent: <reason>", "changed by another client since
+    // it was read", "cannot be compared: the device holds settings this
+    // version does not know"; empty while waiting.
     QString StatusText() const;
 };
 
-// Applies the chosen parts of a template to one device over the
-// asynchronous HTTP client: reads the device's configuration, refuses
-// (sending nothing) unless it was read whole, sends each part whose values
-// differ on the device (each part's requests in order; a part stops at its
-// first failed request, so that no zone or class is added after a removal
-// that did not go through), then reads the configuration back and judges
-// every part. Each request is bounded by the client's time limits. GUI
-// thread only; one Start per object.
+// Applies the chosen parts of a template to one device: reads the device's
+// configuration and sends nothing to it unless it reads whole and every part
+// that differs can be written whole on both sides (a template made by a newer
+// version, a zone the add request cannot carry, a device holding settings this
+// version does not know are refused); then writes each part that differs as a
+// PartWrite (read just before, put back on failure or stop, read back after).
+// A part changed on the device since the first read is not written. Over the
+// asynchronous HTTP client (Start) for the batch and the command line, or
+// over the caller's requests (Run). GUI thread only; one run per object.
 class TemplateApply final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(TemplateApply)
@@ -49,41 +55,47 @@ public:
                   QObject* parent);
     ~TemplateApply() override;
 
+    // Runs from the event loop over the asynchronous client; Finished follows.
     void Start();
-    bool IsFinished() const { return phase_ == Phase::Finished; }
+    // Runs at once over `requests`; Finished is emitted before it returns.
+    void Run(DeviceRequests& requests);
+    bool IsFinished() const { return finished_; }
 
     const std::vector<TemplatePartResult>& Results() const { return results_; }
     // A write request went to the device (whatever its answer).
     bool AnythingSent() const { return anythingSent_; }
     // Every chosen part matches.
     bool AllMatch() const;
+    // The device's configuration as last read whole; null when none was.
+    std::shared_ptr<const VcaConfigReader> LastRead() const { return lastRead_; }
+    // The user stopped the apply.
+    bool Stopped() const { return stopped_; }
+    // Why nothing was sent to the device (its configuration could not be
+    // read whole, or a part was refused); empty otherwise.
+    QString RefusalText() const { return refusal_; }
+    // The first part that failed or was stopped: its whole result text
+    // (what the device now holds); empty when none did.
+    QString FailureText() const { return failureText_; }
 
 signals:
     // A part's result changed.
     void Progress();
     void Finished();
 
-private slots:
-    void OnDone(const QByteArray& content);
-    void OnFailed(const QString& text);
-
 private:
-    enum class Phase { Idle, Reading, Sending, ReadingBack, Finished };
-
-    void Get(const QString& path);
-    void SendNext();
-    void Judge(const QByteArray& content);
-    void FailAll(const QString& reason);
+    // Judges every part against the first read; false when one is refused
+    // (then nothing may be sent).
+    bool Check(const VcaConfigReader& device);
     void Finish();
 
     const VcaConfigReader& tmpl_;
     QString host_;
-    HttpClientModule* http_ = nullptr; // child
-    Phase phase_ = Phase::Idle;
     std::vector<TemplatePartResult> results_;
-    // The requests of the part being sent, the next one, and the part.
-    std::vector<QString> pending_;
-    size_t nextRequest_ = 0;
-    size_t part_ = 0;
+    bool started_ = false;
+    bool finished_ = false;
     bool anythingSent_ = false;
+    std::shared_ptr<const VcaConfigReader> lastRead_;
+    QString failureText_;
+    QString refusal_;
+    bool stopped_ = false;
 };

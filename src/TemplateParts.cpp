@@ -1,14 +1,11 @@
 #include "TemplateParts.h"
 
-#include "VcaCommands.h"
-#include "VCA.pb.h"
+#include "PartState.h"
 #include "VcaConfigReader.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
-#include <climits>
-#include <cmath>
 
 namespace {
 
@@ -18,65 +15,6 @@ constexpr TemplatePart kAllParts[] = {TemplatePart::Zones, TemplatePart::Classif
 QString Tr(const char* text)
 {
     return QCoreApplication::translate("TemplateParts", text);
-}
-
-bool ZonesMatch(const VcaConfigReader& tmpl, const VcaConfigReader& device)
-{
-    ZonesMap tmplZones;
-    ZonesMap deviceZones;
-    ZoneSettingsMap tmplSettings;
-    ZoneSettingsMap deviceSettings;
-    QString error;
-    if (!tmpl.ReadZones(tmplZones, error) || !tmpl.ReadZoneSettings(tmplSettings, error) ||
-        !device.ReadZones(deviceZones, error) || !device.ReadZoneSettings(deviceSettings, error)) {
-        return false;
-    }
-    // Zones by id: two zones of one id on the device read as one, so a
-    // device that holds more zones than ids does not match.
-    if (tmplZones != deviceZones ||
-        static_cast<size_t>(device.Config().ch(0).zones_size()) != deviceZones.size()) {
-        return false;
-    }
-    return std::equal(tmplSettings.begin(), tmplSettings.end(), deviceSettings.begin(), deviceSettings.end(),
-                      [](const auto& x, const auto& y) {
-                          // Type, style and colour too: the add request cannot
-                          // carry them, so a zone that had them differs after
-                          // an apply and must not read as matching.
-                          const ZoneSettings& a = x.second;
-                          const ZoneSettings& b = y.second;
-                          return x.first == y.first && a.name == b.name && a.enable == b.enable &&
-                                 a.type == b.type && a.style == b.style && a.hasColour == b.hasColour &&
-                                 (!a.hasColour || (a.red == b.red && a.green == b.green && a.blue == b.blue));
-                      });
-}
-
-bool ClassifierMatches(const VcaConfigReader& tmpl, const VcaConfigReader& device)
-{
-    ClassifierValues a;
-    ClassifierValues b;
-    QString error;
-    return tmpl.ReadClassifier(a, error) && device.ReadClassifier(b, error) &&
-           a.timeoutSeconds == b.timeoutSeconds && SameClasses(a.classes, b.classes);
-}
-
-bool EncoderMatches(const VcaConfigReader& tmpl, const VcaConfigReader& device)
-{
-    EncoderValues a;
-    EncoderValues b;
-    QString error;
-    return tmpl.ReadEncoder(a, error) && device.ReadEncoder(b, error) && a.fps == b.fps &&
-           a.bitrate == b.bitrate;
-}
-
-bool CameraMatches(const VcaConfigReader& tmpl, const VcaConfigReader& device)
-{
-    CamposValues a;
-    CamposValues b;
-    QString error;
-    // The request carries whole degrees: a template's 17.6 arrives as 18.
-    return tmpl.ReadCampos(a, error) && device.ReadCampos(b, error) &&
-           std::lround(a.fov) == std::lround(b.fov) && std::lround(a.camangle) == std::lround(b.camangle) &&
-           SameNumber(a.heightMetres, b.heightMetres);
 }
 
 } // namespace
@@ -192,114 +130,46 @@ QString PrintTemplateParts(const TemplatePartChoice& choice)
 
 QString TemplatePartProblem(const VcaConfigReader& tmpl, TemplatePart part)
 {
+    PartState state;
     QString error;
-    switch (part) {
-    case TemplatePart::Zones: {
-        ZonesMap zones;
-        ZoneSettingsMap settings;
-        if (!tmpl.ReadZones(zones, error) || !tmpl.ReadZoneSettings(settings, error)) {
-            return error;
-        }
-        return {};
+    if (!ReadPartState(tmpl, part, state, error)) {
+        return error;
     }
-    case TemplatePart::Classifier: {
-        ClassifierValues classifier;
-        if (!tmpl.ReadClassifier(classifier, error)) {
-            return error;
-        }
-        if (classifier.timeoutSeconds > static_cast<unsigned int>(INT_MAX)) {
-            return Tr("the template's zone timeout %1 is too large to send").arg(classifier.timeoutSeconds);
-        }
-        return {};
+    if (state.holdsUnknown) {
+        return Tr("the template holds settings this version does not know (it was made by a newer version)");
     }
-    case TemplatePart::Encoder: {
-        EncoderValues encoder;
-        if (!tmpl.ReadEncoder(encoder, error)) {
-            return error;
-        }
-        std::string path;
-        if (!ComposeEncoderPath(QString::number(encoder.bitrate), QString::number(encoder.fps), path)) {
-            return Tr("the template's encoder values cannot be sent (bitrate %1, frame rate %2; the frame "
-                      "rate must be from 1 to %3)")
-                .arg(encoder.bitrate)
-                .arg(encoder.fps)
-                .arg(kMaxEncoderFps);
-        }
-        return {};
-    }
-    case TemplatePart::Camera: {
-        CamposValues campos;
-        if (!tmpl.ReadCampos(campos, error)) {
-            return error;
-        }
-        return {};
-    }
-    }
-    return {};
+    return PartNotWritable(state);
 }
 
 std::vector<QString> TemplatePartCommands(const VcaConfigReader& tmpl, TemplatePart part)
 {
     std::vector<QString> paths;
-    if (!TemplatePartProblem(tmpl, part).isEmpty()) {
-        return paths;
-    }
+    PartState state;
     QString error;
-    switch (part) {
-    case TemplatePart::Zones: {
-        ZonesMap zones;
-        ZoneSettingsMap settings;
-        tmpl.ReadZones(zones, error);
-        tmpl.ReadZoneSettings(settings, error);
-        paths.push_back(RemoveZonesCommand());
-        for (const auto& zone : zones) {
-            const ZoneSettings& zoneSettings = settings[zone.first];
-            paths.push_back(AddZoneCommand(zone.first, zone.second, zoneSettings.name, zoneSettings.enable));
+    if (ReadPartState(tmpl, part, state, error)) {
+        for (const PartRequest& request : PartRequests(nullptr, state)) {
+            paths.push_back(request.path);
         }
-        break;
-    }
-    case TemplatePart::Classifier: {
-        ClassifierValues classifier;
-        tmpl.ReadClassifier(classifier, error);
-        paths.push_back(ZoneTimeoutCommand(static_cast<int>(classifier.timeoutSeconds)));
-        paths.push_back(RemoveObjectClassesCommand());
-        for (const ObjectClassValues& objectClass : classifier.classes) {
-            paths.push_back(AddObjectClassCommand(objectClass));
-        }
-        break;
-    }
-    case TemplatePart::Encoder: {
-        EncoderValues encoder;
-        tmpl.ReadEncoder(encoder, error);
-        std::string path;
-        ComposeEncoderPath(QString::number(encoder.bitrate), QString::number(encoder.fps), path);
-        paths.push_back(QString::fromStdString(path));
-        break;
-    }
-    case TemplatePart::Camera: {
-        CamposValues campos;
-        tmpl.ReadCampos(campos, error);
-        paths.push_back(CamposCommand(campos.fov, campos.camangle, campos.heightMetres));
-        break;
-    }
     }
     return paths;
 }
 
+PartComparison CompareTemplatePart(const VcaConfigReader& tmpl, const VcaConfigReader& device,
+                                   TemplatePart part)
+{
+    PartState a;
+    PartState b;
+    QString error;
+    if (!ReadPartState(tmpl, part, a, error) || !ReadPartState(device, part, b, error)) {
+        return PartComparison::Differs;
+    }
+    if (a.holdsUnknown || b.holdsUnknown) {
+        return PartComparison::Unknown;
+    }
+    return SamePartState(a, b) ? PartComparison::Matches : PartComparison::Differs;
+}
+
 bool TemplatePartMatches(const VcaConfigReader& tmpl, const VcaConfigReader& device, TemplatePart part)
 {
-    if (tmpl.Config().ch_size() == 0 || device.Config().ch_size() == 0) {
-        return false;
-    }
-    switch (part) {
-    case TemplatePart::Zones:
-        return ZonesMatch(tmpl, device);
-    case TemplatePart::Classifier:
-        return ClassifierMatches(tmpl, device);
-    case TemplatePart::Encoder:
-        return EncoderMatches(tmpl, device);
-    case TemplatePart::Camera:
-        return CameraMatches(tmpl, device);
-    }
-    return false;
+    return CompareTemplatePart(tmpl, device, part) == PartComparison::Matches;
 }

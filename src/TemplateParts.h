@@ -39,16 +39,25 @@ QString PrintTemplateParts(const TemplatePartChoice& choice);
 // template to channel 0 of a device, in sending order, built as the settings
 // pages build them. Zones: the removal of every zone, then each zone with its
 // id, points, name and enable state. Classifier: the timeout, then the
-// removal of every object class and each class. Empty when
-// TemplatePartProblem names a problem.
+// removal of every object class and each class. Encoder: none when its
+// values cannot be sent.
 std::vector<QString> TemplatePartCommands(const VcaConfigReader& tmpl, TemplatePart part);
-// Why `part` of the template cannot be sent (an encoder frame rate the
-// device's request cannot carry, ...); empty when it can.
+// Why `part` of the template cannot be written whole (a frame rate the
+// encoder request cannot carry, a zone without points or with a type the add
+// request cannot carry, settings this version does not know, ...); empty
+// when it can.
 QString TemplatePartProblem(const VcaConfigReader& tmpl, TemplatePart part);
 
-// Whether channel 0 of the device's configuration holds `part` of the
-// template: zones by id with their points, name and enable state; the
-// timeout and the object classes in order; encoder frame rate and bitrate;
-// camera position (field of view and tilt as the request rounds them). A
-// configuration without channel 0 matches nothing.
+enum class PartComparison {
+    Matches,
+    Differs,
+    Unknown, // settings this version does not know stand in the part, on either side
+};
+// How channel 0 of the device's configuration holds `part` of the template:
+// zones by id with their points, name, enable state, type, style and colour;
+// the timeout and the object classes in order; encoder frame rate and
+// bitrate; camera position (field of view and tilt as the request rounds
+// them). A configuration without channel 0 differs.
+PartComparison CompareTemplatePart(const VcaConfigReader& tmpl, const VcaConfigReader& device,
+                                   TemplatePart part);
 bool TemplatePartMatches(const VcaConfigReader& tmpl, const VcaConfigReader& device, TemplatePart part);

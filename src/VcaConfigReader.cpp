@@ -1,15 +1,17 @@
 #include "VcaConfigReader.h"
 
+#include "ConfigTextScan.h"
 #include "VCA.pb.h"
 
 #include <QCoreApplication>
 #include <algorithm>
-#include <cctype>
+#include <array>
 #include <cmath>
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -36,10 +38,6 @@ public:
     std::string message;
 };
 
-// A hostile text could hold any number of unknown enum values; each costs a
-// parse of the whole text.
-constexpr int kMaxSkippedEnumValues = 256;
-
 // Offset of the parser's (line, column) in `text`; the line's end when the
 // column lies past it.
 size_t OffsetOf(const std::string& text, int line, int column)
@@ -60,104 +58,28 @@ size_t OffsetOf(const std::string& text, int line, int column)
     return pos;
 }
 
-bool IsIdentifierChar(char c)
+// Channel 0's first-level blocks as the device's write requests group them.
+ConfigArea AreaOf(const std::vector<ConfigScanFrame>& path, const std::string& field, int& zoneIndex)
 {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-}
-
-// Reads field and value out of the parser's "Unknown enumeration value of
-// "V" for field "F"." text.
-bool ParseUnknownEnumError(const std::string& message, std::string& field, std::string& value)
-{
-    static const std::string kValuePrefix = "Unknown enumeration value of \"";
-    static const std::string kFieldPrefix = "\" for field \"";
-    if (message.compare(0, kValuePrefix.size(), kValuePrefix) != 0) {
-        return false;
+    if (path.empty() || path[0].field->number() != VCA::kChFieldNumber || path[0].index != 0) {
+        return ConfigArea::Other;
     }
-    const size_t valueEnd = message.find(kFieldPrefix, kValuePrefix.size());
-    if (valueEnd == std::string::npos) {
-        return false;
+    if (path.size() == 1) {
+        return field == "timeout" ? ConfigArea::Classifier : ConfigArea::Other;
     }
-    const size_t fieldStart = valueEnd + kFieldPrefix.size();
-    const size_t fieldEnd = message.find('"', fieldStart);
-    if (fieldEnd == std::string::npos) {
-        return false;
+    switch (path[1].field->number()) {
+    case Channel::kZonesFieldNumber:
+        zoneIndex = path[1].index;
+        return ConfigArea::Zones;
+    case Channel::kObjectClassesFieldNumber:
+        return ConfigArea::Classifier;
+    case Channel::kEncoderFieldNumber:
+        return ConfigArea::Encoder;
+    case Channel::kCamposFieldNumber:
+        return ConfigArea::Camera;
+    default:
+        return ConfigArea::Other;
     }
-    value = message.substr(kValuePrefix.size(), valueEnd - kValuePrefix.size());
-    field = message.substr(fieldStart, fieldEnd - fieldStart);
-    return !value.empty() && !field.empty();
-}
-
-// Blanks the last "field: value" that ends before `end`, keeping every other
-// character in its place (and so the parser's line and column numbers).
-bool BlankAssignment(std::string& text, size_t end, const std::string& field, const std::string& value)
-{
-    size_t search = std::min(end, text.size());
-    while (search >= value.size()) {
-        const size_t valuePos = text.rfind(value, search - value.size());
-        if (valuePos == std::string::npos) {
-            return false;
-        }
-        search = valuePos + value.size() - 1;
-        const size_t valueEnd = valuePos + value.size();
-        if ((valuePos > 0 && IsIdentifierChar(text[valuePos - 1])) ||
-            (valueEnd < text.size() && IsIdentifierChar(text[valueEnd]))) {
-            continue;
-        }
-        size_t pos = valuePos;
-        while (pos > 0 && std::isspace(static_cast<unsigned char>(text[pos - 1])) != 0) {
-            --pos;
-        }
-        if (pos > 0 && text[pos - 1] == ':') {
-            --pos;
-        }
-        while (pos > 0 && std::isspace(static_cast<unsigned char>(text[pos - 1])) != 0) {
-            --pos;
-        }
-        if (pos < field.size() || text.compare(pos - field.size(), field.size(), field) != 0 ||
-            (pos > field.size() && IsIdentifierChar(text[pos - field.size() - 1]))) {
-            continue;
-        }
-        for (size_t i = pos - field.size(); i < valueEnd; ++i) {
-            if (text[i] != '\n') {
-                text[i] = ' ';
-            }
-        }
-        return true;
-    }
-    return false;
-}
-
-bool NotAfter(const pb::TextFormat::ParseLocation& a, const pb::TextFormat::ParseLocation& b)
-{
-    return a.line < b.line || (a.line == b.line && a.column <= b.column);
-}
-
-// For each position, the index of the channel 0 zone whose text holds it; -1
-// for a position outside every such zone.
-std::vector<int> Channel0ZoneIndexes(const pb::TextFormat::ParseInfoTree& locations, const VCA& vca,
-                                     const std::vector<pb::TextFormat::ParseLocation>& positions)
-{
-    std::vector<int> indexes(positions.size(), -1);
-    if (vca.ch_size() == 0) {
-        return indexes;
-    }
-    const pb::TextFormat::ParseInfoTree* channel =
-        locations.GetTreeForNested(VCA::descriptor()->FindFieldByName("Ch"), 0);
-    const pb::FieldDescriptor* zonesField = Channel::descriptor()->FindFieldByName("zones");
-    if (channel == nullptr || zonesField == nullptr) {
-        return indexes;
-    }
-    for (int zone = 0; zone < vca.ch(0).zones_size(); ++zone) {
-        const pb::TextFormat::ParseLocationRange range = channel->GetLocationRange(zonesField, zone);
-        for (size_t i = 0; i < positions.size(); ++i) {
-            if (range.start.line >= 0 && NotAfter(range.start, positions[i]) &&
-                !NotAfter(range.end, positions[i])) {
-                indexes[i] = zone;
-            }
-        }
-    }
-    return indexes;
 }
 
 QString NotWholeText(int line, int column, const QString& parserText)
@@ -178,51 +100,84 @@ VcaConfigReader::VcaConfigReader(const QByteArray& content) : vca_(std::make_uni
     // of the body or at its end.
     std::string text(content.constData());
     const bool hasNul = static_cast<size_t>(content.size()) != text.size();
-    Parse(text);
+    int nulLine = 0;
+    size_t nulColumn = 0;
     if (hasNul) {
-        const int line = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+        nulLine = static_cast<int>(std::count(text.begin(), text.end(), '\n'));
         const size_t lineStart = text.rfind('\n');
-        const size_t column = lineStart == std::string::npos ? text.size() : text.size() - lineStart - 1;
-        SetNotWhole(line + 1, static_cast<int>(column) + 1,
+        nulColumn = lineStart == std::string::npos ? text.size() : text.size() - lineStart - 1;
+    }
+    Parse(std::move(text));
+    if (hasNul) {
+        SetNotWhole(nulLine + 1, static_cast<int>(nulColumn) + 1,
                     QCoreApplication::translate("VcaConfigReader", "a NUL byte"));
     }
 }
 
 void VcaConfigReader::Parse(std::string text)
 {
+    // What the scan finds, with where it stands, so that what lies past the
+    // parser's first error can be dropped.
+    std::vector<std::pair<size_t, UnknownSetting>> settings;
+    std::vector<std::pair<size_t, SkippedValue>> skipped;
+    std::array<size_t, kAreaCount> firstInArea;
+    firstInArea.fill(std::string::npos);
+    const ConfigScanOutcome scan = ScanConfigText(
+        text, VCA::descriptor(),
+        [&](const ConfigScanFinding& found, const std::vector<ConfigScanFrame>& path) {
+            UnknownSetting setting;
+            setting.area = AreaOf(path, found.field, setting.zoneIndex);
+            size_t& first = firstInArea[static_cast<size_t>(setting.area)];
+            first = std::min(first, found.offset);
+            if (!found.value.empty() && skipped.size() < kMaxRecorded) {
+                skipped.emplace_back(found.offset, SkippedValue{found.line, found.field, found.value});
+            }
+            if (settings.size() < kMaxRecorded) {
+                setting.line = found.line;
+                setting.field = found.field;
+                setting.value = found.value;
+                settings.emplace_back(found.offset, std::move(setting));
+            }
+        });
+    if (scan.tooDeepAt != std::string::npos) {
+        text.resize(scan.tooDeepAt);
+    }
+
     pb::TextFormat::Parser parser;
     parser.AllowUnknownField(true);
     parser.AllowPartialMessage(true);
-    std::unique_ptr<pb::TextFormat::ParseInfoTree> locations;
-    std::vector<pb::TextFormat::ParseLocation> skippedAt;
-    for (int attempt = 0;; ++attempt) {
-        FirstError error;
-        parser.RecordErrorsTo(&error);
-        locations = std::make_unique<pb::TextFormat::ParseInfoTree>();
-        parser.WriteLocationsTo(locations.get());
-        vca_->Clear();
-        if (parser.ParseFromString(text, vca_.get()) || !error.found) {
-            break;
+    FirstError error;
+    parser.RecordErrorsTo(&error);
+    size_t readTo = std::string::npos;
+    if (!parser.ParseFromString(text, vca_.get()) && error.found) {
+        readTo = OffsetOf(text, error.line, error.column);
+        if (readTo >= scan.tooDeepAt) {
+            SetNotWhole(scan.tooDeepLine, scan.tooDeepColumn,
+                        QCoreApplication::translate("VcaConfigReader", "blocks nested deeper than %1 levels")
+                            .arg(kMaxConfigNesting));
+        } else {
+            // At the end of a text cut short the parser names no token.
+            if (error.message.size() >= 5 &&
+                error.message.compare(error.message.size() - 5, 5, "got: ") == 0) {
+                error.message += "the end of the text";
+            }
+            SetNotWhole(error.line + 1, error.column + 1, QString::fromStdString(error.message));
         }
-        // The parser has no option for enum values it does not know: such an
-        // assignment is blanked and the text read again.
-        SkippedValue skipped;
-        if (attempt < kMaxSkippedEnumValues &&
-            ParseUnknownEnumError(error.message, skipped.field, skipped.value) &&
-            BlankAssignment(text, OffsetOf(text, error.line, error.column), skipped.field, skipped.value)) {
-            skipped.line = error.line + 1;
-            skippedEnumValues_.push_back(std::move(skipped));
-            skippedAt.emplace_back(error.line, error.column);
-            continue;
-        }
-        // At the end of a text cut short the parser names no token.
-        if (error.message.size() >= 5 && error.message.compare(error.message.size() - 5, 5, "got: ") == 0) {
-            error.message += "the end of the text";
-        }
-        SetNotWhole(error.line + 1, error.column + 1, QString::fromStdString(error.message));
-        break;
     }
-    skippedInZone_ = Channel0ZoneIndexes(*locations, *vca_, skippedAt);
+
+    for (size_t area = 0; area < kAreaCount; ++area) {
+        holdsUnknown_[area] = firstInArea[area] < readTo;
+    }
+    for (auto& [offset, setting] : settings) {
+        if (offset < readTo) {
+            unknownSettings_.push_back(std::move(setting));
+        }
+    }
+    for (auto& [offset, value] : skipped) {
+        if (offset < readTo) {
+            skippedEnumValues_.push_back(std::move(value));
+        }
+    }
 }
 
 VcaConfigReader::~VcaConfigReader() = default;
@@ -233,6 +188,11 @@ void VcaConfigReader::SetNotWhole(int line, int column, const QString& reason)
     notWholeColumn_ = column;
     notWholeReason_ = reason;
     notWholeMessage_ = NotWholeText(line, column, reason);
+}
+
+bool VcaConfigReader::HoldsUnknownIn(ConfigArea area) const
+{
+    return holdsUnknown_[static_cast<size_t>(area)];
 }
 
 bool VcaConfigReader::HasChannel0(QString& errorMessage) const
@@ -271,9 +231,27 @@ bool VcaConfigReader::ReadZoneSettings(ZoneSettingsMap& settings, QString& error
     }
     ZoneSettingsMap result;
     const Channel& channel = vca_->ch(0);
+    std::vector<ZoneSettings> byIndex(static_cast<size_t>(channel.zones_size()));
+    for (const UnknownSetting& unknown : unknownSettings_) {
+        if (unknown.area != ConfigArea::Zones || unknown.zoneIndex < 0 ||
+            unknown.zoneIndex >= channel.zones_size()) {
+            continue;
+        }
+        ZoneSettings& values = byIndex[static_cast<size_t>(unknown.zoneIndex)];
+        if (unknown.value.empty()) {
+            std::vector<std::string>& names = values.unknownFields;
+            if (std::find(names.begin(), names.end(), unknown.field) == names.end()) {
+                names.push_back(unknown.field);
+            }
+        } else if (unknown.field == "type") {
+            values.skippedType = unknown.value;
+        } else if (unknown.field == "style") {
+            values.skippedStyle = unknown.value;
+        }
+    }
     for (int index = 0; index < channel.zones_size(); ++index) {
         const Zone& zone = channel.zones(index);
-        ZoneSettings values;
+        ZoneSettings& values = byIndex[static_cast<size_t>(index)];
         values.name = QString::fromStdString(zone.name());
         values.enable = zone.enable();
         values.type = static_cast<ZoneSettings::Type>(zone.type());
@@ -284,16 +262,6 @@ bool VcaConfigReader::ReadZoneSettings(ZoneSettingsMap& settings, QString& error
         values.red = zone.color().r();
         values.green = zone.color().g();
         values.blue = zone.color().b();
-        for (size_t i = 0; i < skippedEnumValues_.size(); ++i) {
-            if (skippedInZone_[i] == index) {
-                const SkippedValue& skipped = skippedEnumValues_[i];
-                if (skipped.field == "type") {
-                    values.skippedType = skipped.value;
-                } else if (skipped.field == "style") {
-                    values.skippedStyle = skipped.value;
-                }
-            }
-        }
         result[zone.id()] = std::move(values);
     }
     settings = std::move(result);

@@ -35,6 +35,9 @@ struct ZoneSettings {
     // so `type` or `style` above does not tell what the device holds.
     std::string skippedType;
     std::string skippedStyle;
+    // Fields the schema does not know standing in the zone (also inside its
+    // points or colour), each name once, in text order.
+    std::vector<std::string> unknownFields;
 };
 // By zone id, as ZonesMap.
 using ZoneSettingsMap = std::map<unsigned int, ZoneSettings>;
@@ -72,15 +75,23 @@ struct EncoderValues {
     unsigned int bitrate = 2500000;
 };
 
+// Where in the configuration a setting stands, grouped as the device's write
+// requests group them: channel 0's zones, its zone timeout and object
+// classes, its encoder, its camera position; Other for everything else
+// (other channels, the background model, the video source, fields the
+// channel itself does not know, ...).
+enum class ConfigArea { Zones, Classifier, Encoder, Camera, Other };
+
 // Reads a device's configuration text (the getconfig answer) into what the
 // pages use: channel 0's zones, camera position, classifier and encoder.
 // Fields and enum values the schema does not know (a newer firmware's) are
-// skipped; missing required fields are no error. Anything else the parser
-// rejects (a syntax error, a text that breaks off, a NUL byte) leaves the
-// configuration read in part: what was read before is still given, but
-// IsWhole() is false, and nothing may be written back from it. A
-// configuration without any channel is reported as a failure with a user
-// text, never read past.
+// skipped, in one pass however many, and listed with where they stand;
+// missing required fields are no error. Anything else the parser rejects (a
+// syntax error, a text that breaks off, a NUL byte, blocks nested more than
+// 100 deep) leaves the configuration read in part: what was read before is
+// still given, but IsWhole() is false, and nothing may be written back from
+// it. A configuration without any channel is reported as a failure with a
+// user text, never read past.
 class VcaConfigReader final {
 public:
     explicit VcaConfigReader(const QByteArray& content);
@@ -117,6 +128,24 @@ public:
     };
     const std::vector<SkippedValue>& SkippedEnumValues() const { return skippedEnumValues_; }
 
+    // A field the schema does not know, or an enum value it does not know
+    // (then `value` is set); both are skipped so that the rest reads.
+    struct UnknownSetting {
+        int line = 0; // 1-based
+        ConfigArea area = ConfigArea::Other;
+        int zoneIndex = -1; // within Zones: the index of channel 0's zone (in text order) it stands in
+        std::string field;  // the field name as written, e.g. "dwell" or "type"
+        std::string value;  // the skipped enum value; empty for an unknown field
+    };
+    // In text order, as far as the text was read. A hostile text could hold
+    // any number: past kMaxRecorded of them (and past kMaxRecorded skipped
+    // enum values) no more are listed, nor given to the zones' settings, but
+    // HoldsUnknownIn still knows of them.
+    const std::vector<UnknownSetting>& UnknownSettings() const { return unknownSettings_; }
+    // Some setting in `area` was skipped.
+    bool HoldsUnknownIn(ConfigArea area) const;
+    static constexpr size_t kMaxRecorded = 4096;
+
 private:
     bool HasChannel0(QString& errorMessage) const;
     void Parse(std::string text);
@@ -128,7 +157,7 @@ private:
     int notWholeColumn_ = 0;
     QString notWholeReason_;
     std::vector<SkippedValue> skippedEnumValues_;
-    // For each skipped value, the index of the channel 0 zone it stood in; -1
-    // when it stood elsewhere.
-    std::vector<int> skippedInZone_;
+    std::vector<UnknownSetting> unknownSettings_;
+    static constexpr size_t kAreaCount = static_cast<size_t>(ConfigArea::Other) + 1;
+    bool holdsUnknown_[kAreaCount] = {};
 };

@@ -2,8 +2,13 @@
 
 #include "AssignmentVerifier.h"
 #include "DrawableView.h"
+#include "ErrorBox.h"
+#include "HttpClientDialog.h"
+#include "ModalRequests.h"
+#include "PartWrite.h"
 #include "PolyLine.h"
 #include "VcaCommands.h"
+#include "VcaConfigReader.h"
 
 #include <QColor>
 #include <QHeaderView>
@@ -27,9 +32,6 @@ constexpr double kAbsoluteMax = 65535.0;
 const QColor kSelectedZoneColour(255, 255, 0);
 constexpr int kSelectedZonePenWidth = 3;
 
-// Device texts quoted in a question are cut to this length.
-constexpr int kQuotedTextMaxChars = 80;
-
 // What the add command gives a zone: the name drawn zones get, on, an alarm
 // zone drawn as a polygon, no colour.
 ZoneSettings AddedZoneSettings(const QString& name, bool enable)
@@ -43,44 +45,6 @@ ZoneSettings AddedZoneSettings(const QString& name, bool enable)
 ZoneSettings NewZoneSettings(unsigned int id)
 {
     return AddedZoneSettings(QStringLiteral("Zone_%1").arg(id), true);
-}
-
-QString Quoted(const QString& text)
-{
-    return text.size() > kQuotedTextMaxChars ? text.left(kQuotedTextMaxChars) + QChar(0x2026) : text;
-}
-
-QString TypeName(ZoneSettings::Type type)
-{
-    switch (type) {
-    case ZoneSettings::Type::PreAlarm:
-        return QStringLiteral("PREALARM");
-    case ZoneSettings::Type::Alarm:
-        return QStringLiteral("ALARM");
-    case ZoneSettings::Type::NonDetection:
-        return QStringLiteral("NONDETECTION");
-    }
-    return QString::number(static_cast<int>(type));
-}
-
-// The settings of a zone that re-adding it would not keep, one text each.
-QStringList LostSettings(const ZoneSettings& zone)
-{
-    QStringList lost;
-    if (!zone.skippedType.empty()) {
-        lost << ZonesTab::tr("type %1").arg(Quoted(QString::fromStdString(zone.skippedType)));
-    } else if (zone.type != ZoneSettings::Type::Alarm) {
-        lost << ZonesTab::tr("type %1").arg(TypeName(zone.type));
-    }
-    if (!zone.skippedStyle.empty()) {
-        lost << ZonesTab::tr("style %1").arg(Quoted(QString::fromStdString(zone.skippedStyle)));
-    } else if (zone.style != ZoneSettings::Style::Polygon) {
-        lost << ZonesTab::tr("style LINE");
-    }
-    if (zone.hasColour) {
-        lost << ZonesTab::tr("colour %1,%2,%3").arg(zone.red).arg(zone.green).arg(zone.blue);
-    }
-    return lost;
 }
 
 bool SameNameAndEnable(const ZoneSettingsMap& a, const ZoneSettingsMap& b)
@@ -134,6 +98,9 @@ ZonesTab::ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widge
     vf = connect(widgets_.view, SIGNAL(shapeEdited(Drawable*, Movable*)), this,
                  SLOT(onEditZone(Drawable*, Movable*)));
     vf = connect(table, SIGNAL(itemSelectionChanged()), this, SLOT(onZoneSelectionChanged()));
+    if (widgets_.reload != nullptr) {
+        vf = connect(widgets_.reload, SIGNAL(clicked()), this, SLOT(onReload()));
+    }
     // A closed or cancelled zone leaves no drawing hint behind.
     vf = connect(widgets_.view, &DrawableView::shapeCreated, this, &ZonesTab::EndDrawingHint);
     vf = connect(widgets_.view, &DrawableView::creationCancelled, this, &ZonesTab::EndDrawingHint);
@@ -143,23 +110,24 @@ ZonesTab::~ZonesTab() = default;
 
 void ZonesTab::setZones(const ZonesMap& zones)
 {
-    ZoneSettingsMap settings;
+    PartState state;
+    state.zones = zones;
+    state.zoneCount = zones.size();
     for (const auto& zone : zones) {
-        settings[zone.first] = NewZoneSettings(zone.first);
+        state.zoneSettings[zone.first] = NewZoneSettings(zone.first);
     }
-    Load(zones, settings, true);
+    Load(state, true);
 }
 
-void ZonesTab::Load(const ZonesMap& zones, const ZoneSettingsMap& settings, bool whole)
+void ZonesTab::Load(const PartState& device, bool whole)
 {
-    zones_ = zones;
+    zones_ = device.zones;
     settings_.clear();
     for (const auto& zone : zones_) {
-        const auto it = settings.find(zone.first);
-        settings_[zone.first] = it != settings.end() ? it->second : NewZoneSettings(zone.first);
+        const auto it = device.zoneSettings.find(zone.first);
+        settings_[zone.first] = it != device.zoneSettings.end() ? it->second : NewZoneSettings(zone.first);
     }
-    deviceZones_ = zones_;
-    deviceSettings_ = settings_;
+    device_ = device;
     deviceKnown_ = true;
     readWhole_ = whole;
     unapplied_ = false;
@@ -179,15 +147,15 @@ void ZonesTab::Load(const ZonesMap& zones, const ZoneSettingsMap& settings, bool
 
 QString ZonesTab::TakeConfig(const VcaConfigReader& reader)
 {
-    ZonesMap zones;
-    ZoneSettingsMap settings;
+    PartState state;
     QString errorMessage;
-    if (!reader.ReadZones(zones, errorMessage) || !reader.ReadZoneSettings(settings, errorMessage)) {
+    if (!ReadPartState(reader, TemplatePart::Zones, state, errorMessage)) {
         SetLoadFailed();
         return errorMessage;
     }
-    VLOG(1) << "Zones of channel 0 loaded: " << zones.size() << (reader.IsWhole() ? "" : ", read in part");
-    Load(zones, settings, reader.IsWhole());
+    VLOG(1) << "Zones of channel 0 loaded: " << state.zones.size()
+            << (reader.IsWhole() ? "" : ", read in part");
+    Load(state, reader.IsWhole());
     return {};
 }
 
@@ -299,7 +267,16 @@ std::vector<QString> ZonesTab::ApplyCommands() const
 
 bool ZonesTab::MatchesDevice() const
 {
-    return deviceKnown_ && zones_ == deviceZones_ && SameNameAndEnable(settings_, deviceSettings_);
+    return deviceKnown_ && zones_ == device_.zones && device_.zoneCount == zones_.size() &&
+           SameNameAndEnable(settings_, device_.zoneSettings);
+}
+
+PartState ZonesTab::AskedState() const
+{
+    PartState asked;
+    asked.zones = zones_;
+    asked.zoneSettings = settings_;
+    return AsWritten(asked);
 }
 
 bool ZonesTab::ConfirmLostSettings()
@@ -307,14 +284,15 @@ bool ZonesTab::ConfirmLostSettings()
     QWidget* window = widgets_.applyZones->window();
     for (const auto& zone : zones_) {
         const auto found = settings_.find(zone.first);
-        const QStringList lost = found != settings_.end() ? LostSettings(found->second) : QStringList();
+        const QStringList lost =
+            found != settings_.end() ? ZoneSettingsNotCarried(found->second) : QStringList();
         if (lost.isEmpty()) {
             continue;
         }
         // Zone names come from the device: plain text only.
         QMessageBox question(QMessageBox::Question, window->windowTitle(),
                              tr("Zone '%1' has settings that re-adding it cannot keep (%2); apply anyway?")
-                                 .arg(Quoted(found->second.name), lost.join(QStringLiteral(", "))),
+                                 .arg(QuotedDeviceText(found->second.name), lost.join(QStringLiteral(", "))),
                              QMessageBox::Yes | QMessageBox::No, window);
         question.setTextFormat(Qt::PlainText);
         question.setDefaultButton(QMessageBox::No);
@@ -344,22 +322,79 @@ void ZonesTab::OnApplyZones()
     if (!MayApply()) {
         return;
     }
-    if (SendCommands(tr("Applying zones"), QStringLiteral("zones (%1 zone(s))").arg(zones_.size()),
-                     ApplyCommands(), tr("Zones were applied"),
-                     tr("Applying zones was cancelled; the device may hold part of the change"))) {
-        unapplied_ = false;
-        // The device holds what was sent: each zone with its name and enable
-        // state, and what the add command gives it otherwise.
-        for (auto& entry : settings_) {
-            entry.second = AddedZoneSettings(entry.second.name, entry.second.enable);
+    PartWriteResult result;
+    {
+        ModalRequests requests(
+            *httpClientDialog_,
+            tr("Applying zones to %1 is not finished. Stop it? What was already changed on "
+               "the device is put back.")
+                .arg(httpClientDialog_->deviceText()));
+        PartWrite write(requests, TemplatePart::Zones, tr("Applying zones"));
+        result = write.Run(AskedState(), deviceKnown_ ? &device_ : nullptr);
+    }
+    TakeWriteResult(result);
+}
+
+void ZonesTab::TakeWriteResult(const PartWriteResult& result)
+{
+    const QString what = QStringLiteral("zones (%1 zone(s))").arg(zones_.size());
+    switch (result.state) {
+    case PartWriteResult::State::Written:
+    case PartWriteResult::State::Unchanged:
+        if (result.sent) {
+            emit ChangeSent(what, QStringLiteral("changed"));
         }
-        deviceZones_ = zones_;
-        deviceSettings_ = settings_;
-        deviceKnown_ = true;
+        TakeConfig(*result.device);
+        emit StatusChanged(tr("Zones were applied"));
+        return;
+    case PartWriteResult::State::ChangedElsewhere:
+        if (AskYesNo(widgets_.applyZones->window(),
+                     tr("The device's zones changed since they were loaded (%1). Load them again?")
+                         .arg(result.message))) {
+            TakeConfig(*result.device);
+            emit StatusChanged(tr("The device's zones were loaded again; nothing was sent"));
+        } else {
+            emit StatusChanged(tr("Zones were not applied; nothing was sent"));
+        }
+        return;
+    case PartWriteResult::State::NotSent:
+        if (result.stopped) {
+            emit StatusChanged(result.message);
+        } else {
+            emit ErrorOccurred(result.message);
+        }
+        return;
+    case PartWriteResult::State::PutBack:
+    case PartWriteResult::State::NotPutBack:
+    case PartWriteResult::State::Differs:
+        break;
+    }
+    emit ChangeSent(what, (result.stopped ? QStringLiteral("stopped: ") : QStringLiteral("failed: ")) +
+                              (result.outcome.isEmpty() ? result.message : result.outcome));
+    QString text = result.message;
+    if (result.device) {
+        // The page shows what the device holds, not an edit it does not hold.
+        TakeConfig(*result.device);
+        text += QLatin1Char(' ') + tr("The page shows the zones the device holds; the changes that were not "
+                                      "applied are dropped.");
     } else {
-        // Part of the sequence may have reached the device.
         deviceKnown_ = false;
     }
+    if (result.stopped && result.state == PartWriteResult::State::PutBack) {
+        emit StatusChanged(text);
+    } else {
+        emit ErrorOccurred(text);
+    }
+}
+
+void ZonesTab::onReload()
+{
+    if (HasUnappliedChanges() &&
+        !AskYesNo(widgets_.applyZones->window(),
+                  tr("Drop the zone changes not yet applied and show the zones the device holds?"))) {
+        return;
+    }
+    emit ReloadRequested();
 }
 
 void ZonesTab::showZones()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DevicePage.h"
+#include "PartState.h"
 #include "PolyLineCreationTool.h"
 #include "VcaConfigReader.h"
 
@@ -17,6 +18,7 @@ class Movable;
 class PolyLine;
 class QPushButton;
 class QTableWidget;
+struct PartWriteResult;
 
 // Zone points are stored as the device keeps them: 0..65535 per axis, 0 at
 // the left or top edge and 65535 at the right or bottom edge.
@@ -35,8 +37,10 @@ QString ZoneRowText(const ZonePoints& points);
 // device's zones have been read whole. A zone read from the device goes back
 // with its name and enable state; the add command cannot carry its type,
 // style or colour, so the user is asked before such a zone is re-added. An
-// apply that would send back what the device holds sends nothing. Owned by
-// the settings dialog.
+// apply that would send back what the device holds sends nothing. An apply
+// ends whole (see PartWrite): it is refused when the device's zones changed
+// since they were loaded, and after a failure or a stop the page shows the
+// zones the device holds. Owned by the settings dialog.
 class ZonesTab final : public DevicePage {
     Q_OBJECT
 public:
@@ -47,6 +51,7 @@ public:
         QPushButton* addZone = nullptr;
         QPushButton* removeZone = nullptr;
         QPushButton* applyZones = nullptr;
+        QPushButton* reload = nullptr; // may be null
     };
 
     ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widgets);
@@ -71,10 +76,14 @@ public:
     QString TakeConfig(const VcaConfigReader& reader) override;
     void ConfigLoadFailed() override { SetLoadFailed(); }
 
-    // Zones and their settings read from the device replace the table. A
-    // configuration read only in part is shown, but Apply Zones stays
-    // disabled and says why in its tool tip.
-    void Load(const ZonesMap& zones, const ZoneSettingsMap& settings, bool whole);
+    // The zones read from the device replace the table. A configuration
+    // read only in part is shown, but Apply Zones stays disabled and says why
+    // in its tool tip.
+    void Load(const PartState& device, bool whole);
+
+signals:
+    // "Reload from device": the dialog reads the configuration again.
+    void ReloadRequested();
 
 public slots:
     // Zones read from the device, without settings of their own: each counts
@@ -88,6 +97,8 @@ public slots:
     void showZones();
     // The zone of the selected row stands out in the view.
     void onZoneSelectionChanged();
+    // Asks before unapplied changes are dropped.
+    void onReload();
 
 private:
     // The zone id behind a shape's user data; false when the shape no longer
@@ -96,6 +107,11 @@ private:
     // Asks, for every zone whose type, style or colour re-adding would lose,
     // whether to apply anyway; false at the first No.
     bool ConfirmLostSettings();
+    // The zones as Apply Zones writes them.
+    PartState AskedState() const;
+    // Says how an apply went; after a failure or a stop the page shows what
+    // the device holds.
+    void TakeWriteResult(const PartWriteResult& result);
     // Clears the status that Add zone set, once the zone is closed or
     // cancelled.
     void EndDrawingHint();
@@ -106,9 +122,8 @@ private:
     // entry when it is made.
     ZoneSettingsMap settings_;
     // What the device holds as far as the page knows, and whether it knows:
-    // not before the load, nor after an apply that did not go through.
-    ZonesMap deviceZones_;
-    ZoneSettingsMap deviceSettings_;
+    // not before the load, nor after an apply whose end could not be read.
+    PartState device_;
     bool deviceKnown_ = false;
     // The zones were read from a configuration read whole: only then may
     // they be written back.

@@ -9,6 +9,9 @@
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
 
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -40,6 +43,7 @@ private slots:
     void failuresAreOfferedToTheCaller();
     void urlAndHostLine();
     void earlierReplyDoesNotEndTheNextRequest();
+    void sequenceStopsOnlyBetweenRequestsAndKeepsItsPlace();
     void staysHiddenUntilARequest();
     void answersPastTheLimitsFail();
 };
@@ -156,11 +160,19 @@ void HttpClientDialogTest::earlierReplyDoesNotEndTheNextRequest()
     LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("600")});
     QVERIFY(sim.IsReady());
     HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
-    // Closing while the reply is outstanding asks first; left unanswered,
-    // the question goes when the reply comes, and the request stands.
+    // Closing while the reply is outstanding asks first; the question stays
+    // after the reply came, until the user answers it, and No keeps the
+    // request.
+    QPointer<QMessageBox> question;
     QTimer::singleShot(100, &dialog, &QDialog::close);
+    QTimer::singleShot(1500, &dialog, [&question] {
+        question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (question != nullptr) {
+            question->button(QMessageBox::No)->click();
+        }
+    });
     QVERIFY(dialog.request("/qel-cgi/admin/getconfig.fcgi"));
-    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(question.isNull() && QApplication::activeModalWidget() == nullptr);
     // Stopped: one question, and the request ends as cancelled.
     MessageBoxWatcher boxes;
     boxes.SetAnswer(QMessageBox::Yes);
@@ -175,6 +187,32 @@ void HttpClientDialogTest::earlierReplyDoesNotEndTheNextRequest()
     // wait or leave its data as the second one's.
     QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
     QCOMPARE(dialog.content().substr(0, 6), std::string("model="));
+}
+
+void HttpClientDialogTest::sequenceStopsOnlyBetweenRequestsAndKeepsItsPlace()
+{
+    LoopbackSim sim({QStringLiteral("--http-delay-ms"), QStringLiteral("400")});
+    QVERIFY(sim.IsReady());
+    HttpClientDialog dialog("127.0.0.1", sim.HttpPort(), "root", "kqzt");
+    MessageBoxWatcher boxes;
+    boxes.SetAnswer(QMessageBox::Yes);
+    dialog.BeginSequence(QStringLiteral("Stop?"));
+    QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
+    const QPoint place = dialog.pos();
+    QVERIFY(dialog.isVisible());
+    QTimer::singleShot(100, &dialog, &QDialog::reject);
+    // The request at work is not aborted; the stop is only noted.
+    QVERIFY(dialog.request("/qel-cgi/admin/getconfig.fcgi"));
+    QVERIFY(dialog.content().find("zones") != std::string::npos);
+    QVERIFY(dialog.StopRequested());
+    QCOMPARE(boxes.Texts(), QStringList{QStringLiteral("Stop?")});
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.pos(), place);
+    dialog.EndSequence();
+    QVERIFY(!dialog.isVisible());
+    // Shown again where it was.
+    QVERIFY(dialog.request("/qel-cgi/admin/getcam.fcgi"));
+    QCOMPARE(dialog.pos(), place);
 }
 
 void HttpClientDialogTest::staysHiddenUntilARequest()

@@ -1,5 +1,6 @@
 #include "VcaConfigReader.h"
 
+#include "ConfigTextScan.h"
 #include "VCA.pb.h"
 #include "VcaConfigState.h"
 
@@ -284,4 +285,164 @@ TEST_F(VcaConfigReaderTest, SimulatorTakesOnlyAWholeConfigurationText)
         VcaConfigReader(QByteArray::fromStdString(state.ConfigText())).ReadZoneSettings(settings, readError));
     EXPECT_EQ(settings.at(1).name, QStringLiteral("Door"));
     EXPECT_EQ(settings.at(1).type, ZoneSettings::Type::PreAlarm);
+}
+
+namespace {
+
+// "line area[#zone] field[=value]" for each listed unknown setting.
+std::vector<std::string> Listed(const VcaConfigReader& reader)
+{
+    static const char* const kAreas[] = {"Zones", "Classifier", "Encoder", "Camera", "Other"};
+    std::vector<std::string> listed;
+    for (const VcaConfigReader::UnknownSetting& setting : reader.UnknownSettings()) {
+        listed.push_back(std::to_string(setting.line) + " " + kAreas[static_cast<int>(setting.area)] +
+                         (setting.zoneIndex >= 0 ? "#" + std::to_string(setting.zoneIndex) : "") + " " +
+                         setting.field + (setting.value.empty() ? "" : "=" + setting.value));
+    }
+    return listed;
+}
+
+} // namespace
+
+// Every unknown field and value is listed in one read with its line and the
+// part of the configuration a write request would touch.
+TEST_F(VcaConfigReaderTest, ListsEachUnknownSettingWithItsLineAndArea)
+{
+    const VcaConfigReader reader(
+        "Ch {\n"
+        "  zones { id: 1 name: \"a\" style: POLYGON type: LOITERING\n"
+        "    dwell { seconds: 5 } }\n"
+        "  zones { id: 2 name: \"b\" style: CURVE points { x: 1 y: 2 z: 3 } }\n"
+        "  timeout: 45\n"
+        "  objectClasses { minArea: 1 maxArea: 2 minHeight: 0 maxHeight: 2 shape: BOX }\n"
+        "  encoder { fps: 25 codec: H265 }\n"
+        "  campos { FOV: 40 tiltMode: AUTO }\n"
+        "  mog { history: 100 model: 2 }\n"
+        "  newSetting: 3\n"
+        "}\n"
+        "Ch { zones { id: 1 type: LOITERING } }\n"
+        "videoSource { model: \"m\" host: \"h\" login: \"l\" password: \"p\" proxy: \"x\" }\n");
+    ASSERT_TRUE(reader.IsWhole()) << reader.NotWholeMessage().toStdString();
+    const std::vector<std::string> expected{
+        "2 Zones#0 type=LOITERING", "3 Zones#0 dwell",         "4 Zones#1 style=CURVE", "4 Zones#1 z",
+        "6 Classifier shape",       "7 Encoder codec",         "8 Camera tiltMode",     "9 Other model",
+        "10 Other newSetting",      "12 Other type=LOITERING", "13 Other proxy"};
+    EXPECT_EQ(Listed(reader), expected);
+    ASSERT_EQ(reader.SkippedEnumValues().size(), 3u);
+    EXPECT_EQ(reader.SkippedEnumValues()[1].line, 4);
+    EXPECT_EQ(reader.SkippedEnumValues()[1].value, "CURVE");
+    ZoneSettingsMap zones;
+    QString error;
+    ASSERT_TRUE(reader.ReadZoneSettings(zones, error));
+    EXPECT_EQ(zones.at(1).unknownFields, std::vector<std::string>{"dwell"});
+    EXPECT_EQ(zones.at(2).unknownFields, std::vector<std::string>{"z"});
+    EXPECT_EQ(zones.at(2).name, QStringLiteral("b"));
+
+    // Each area holds what stands in it, and only that.
+    const std::pair<const char*, ConfigArea> blocks[] = {
+        {"zones { id: 1 extra: 1 }", ConfigArea::Zones},
+        {"timeout: 5 objectClasses { a: 1 }", ConfigArea::Classifier},
+        {"encoder { gop: 1 }", ConfigArea::Encoder},
+        {"campos { tilt: 1 }", ConfigArea::Camera},
+        {"mog { a: 1 } newSetting: 1", ConfigArea::Other}};
+    for (const auto& [block, area] : blocks) {
+        const VcaConfigReader one(QByteArray("Ch { ") + block + " }");
+        for (ConfigArea other : {ConfigArea::Zones, ConfigArea::Classifier, ConfigArea::Encoder,
+                                 ConfigArea::Camera, ConfigArea::Other}) {
+            EXPECT_EQ(one.HoldsUnknownIn(other), other == area) << block;
+        }
+    }
+}
+
+// Unknown values of any shape are passed over whole: nested blocks, lists,
+// strings holding delimiters, bracketed names, numbers as names or values,
+// separators after a skipped value.
+TEST_F(VcaConfigReaderTest, SkipsUnknownValuesOfAnyShape)
+{
+    const VcaConfigReader reader("Ch {\n"
+                                 "  zones { id: 1 name: \"x\" [ext.name] { a: 1 } style: POLYGON\n"
+                                 "    shape: [1, -2.5, 'q{', \"r\\\"}#\", {k: [3]}, <m: -inf>] 7: 0x1F\n"
+                                 "    extra: { deep { deeper < note: \"} > ]\" # } {\n"
+                                 "    > } } note: \"a\" 'b\\'c' \"#\" type: LOITERING, enable: true }\n"
+                                 "  zones { id: 2 type: 9 style: -1; name: \"y\" }\n"
+                                 "}\n");
+    ASSERT_TRUE(reader.IsWhole()) << reader.NotWholeMessage().toStdString();
+    const std::vector<std::string> expected{
+        "2 Zones#0 [ext.name]", "3 Zones#0 shape",          "3 Zones#0 7",      "4 Zones#0 extra",
+        "5 Zones#0 note",       "5 Zones#0 type=LOITERING", "6 Zones#1 type=9", "6 Zones#1 style=-1"};
+    EXPECT_EQ(Listed(reader), expected);
+    ZoneSettingsMap zones;
+    QString error;
+    ASSERT_TRUE(reader.ReadZoneSettings(zones, error));
+    EXPECT_EQ(zones.at(1).name, QStringLiteral("x"));
+    EXPECT_TRUE(zones.at(1).enable);
+    EXPECT_EQ(zones.at(1).skippedType, "LOITERING");
+    EXPECT_EQ(zones.at(1).unknownFields,
+              (std::vector<std::string>{"[ext.name]", "shape", "7", "extra", "note"}));
+    EXPECT_EQ(zones.at(2).name, QStringLiteral("y"));
+    EXPECT_EQ(zones.at(2).skippedStyle, "-1");
+}
+
+// Skipping never hides what the parser rejects nor moves where it says so;
+// what lies past that place is not listed; nesting is bounded.
+TEST_F(VcaConfigReaderTest, SkippingKeepsEveryParseErrorInItsPlace)
+{
+    std::string deep = "Ch {";
+    for (int i = 0; i < 100000; ++i) {
+        deep += " x {";
+    }
+    const std::pair<std::string, std::string> cases[] = {
+        {"Ch { zones { id: 1 type: PREALARM type: LOITERING } }",
+         "(line 1, column 39: Non-repeated field \"type\" is specified multiple times.)"},
+        {"Ch { zones { id: 1 type:\x01LOITERING } }",
+         "(line 1, column 25: Invalid control characters encountered in text.)"},
+        {"Ch { zones { type: 7abc } }", "(line 1, column 21: Need space between number and identifier.)"},
+        {"Ch { zones { enable: maybe type: LOITERING } }",
+         "(line 1, column 28: Invalid value for boolean field \"enable\". Value: \"maybe\".)"},
+        {"Ch { zones { type:\tLOITERING id: x } }", "(line 1, column 39: Expected integer, got: x)"},
+        {"Ch {\n  timeout: oops\n  zones { type: LOITERING dwell: 1 }\n}\n",
+         "(line 2, column 12: Expected integer, got: oops)"},
+        {deep, "(line 1, column 404: blocks nested deeper than 100 levels)"}};
+    for (const auto& [text, place] : cases) {
+        const VcaConfigReader reader(QByteArray::fromStdString(text));
+        EXPECT_FALSE(reader.IsWhole()) << text;
+        EXPECT_TRUE(reader.NotWholeMessage().contains(QString::fromStdString(place)))
+            << reader.NotWholeMessage().toStdString();
+    }
+    const VcaConfigReader stopped(QByteArray::fromStdString(cases[5].first)); // unknowns past "oops"
+    EXPECT_TRUE(stopped.UnknownSettings().empty());
+    EXPECT_FALSE(stopped.HoldsUnknownIn(ConfigArea::Zones));
+
+    std::string deepest = "Ch {";
+    for (int i = 1; i < kMaxConfigNesting; ++i) {
+        deepest.insert(4, " x {");
+        deepest += " }";
+    }
+    const VcaConfigReader reader(QByteArray::fromStdString(deepest + " }"));
+    EXPECT_TRUE(reader.IsWhole()) << reader.NotWholeMessage().toStdString();
+    EXPECT_EQ(Listed(reader), std::vector<std::string>{"1 Other x"});
+}
+
+// However many unknown settings a text holds, it reads whole in one go; past
+// the recorded number the areas still tell, and a skipped enum value is
+// always listed for the template check.
+TEST_F(VcaConfigReaderTest, ReadsAnyNumberOfUnknownSettings)
+{
+    std::string text = "Ch {\n";
+    for (int i = 0; i < 5000; ++i) {
+        text += "  zones { id: " + std::to_string(i) + " dwell { seconds: 5 } }\n";
+    }
+    for (int i = 0; i < 5000; ++i) {
+        text += "  zones { id: " + std::to_string(5000 + i) + " type: LOITERING }\n";
+    }
+    text += "  encoder { codec: H265 }\n}\n";
+    const VcaConfigReader reader(QByteArray::fromStdString(text));
+    ASSERT_TRUE(reader.IsWhole()) << reader.NotWholeMessage().toStdString();
+    EXPECT_EQ(reader.Config().ch(0).zones_size(), 10000);
+    EXPECT_EQ(reader.UnknownSettings().size(), VcaConfigReader::kMaxRecorded);
+    ASSERT_EQ(reader.SkippedEnumValues().size(), VcaConfigReader::kMaxRecorded);
+    EXPECT_EQ(reader.SkippedEnumValues().front().line, 5002);
+    EXPECT_TRUE(reader.HoldsUnknownIn(ConfigArea::Zones));
+    EXPECT_TRUE(reader.HoldsUnknownIn(ConfigArea::Encoder));
+    EXPECT_FALSE(reader.HoldsUnknownIn(ConfigArea::Camera));
 }

@@ -162,28 +162,21 @@ ClassifierValues DeviceClassifier()
 // The device's zone as the simulator starts with it.
 const ZonesMap kDeviceStartZones{{1, {{6553, 6553}, {58982, 6553}, {58982, 58982}, {6553, 58982}}}};
 
-// Presses Cancel on the HTTP client's progress dialog once it shows, and
-// keeps the text the dialog showed then.
-void CancelProgressWhenShown(QObject* context, QString* progressText)
+// Presses Cancel on the HTTP client's progress window once it shows `step`.
+void CancelProgressAt(QObject* context, const QString& step)
 {
     auto* poll = new QTimer(context);
-    QObject::connect(poll, &QTimer::timeout, context, [poll, progressText] {
+    QObject::connect(poll, &QTimer::timeout, context, [poll, step] {
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* progress = qobject_cast<QProgressDialog*>(widget);
-            if (progress != nullptr && progress->isVisible()) {
-                *progressText = progress->labelText();
-                QPushButton* cancel = progress->findChild<QPushButton*>();
-                if (cancel != nullptr) {
-                    cancel->click();
-                } else {
-                    progress->reject();
-                }
+            if (progress != nullptr && progress->isVisible() && progress->labelText() == step) {
                 poll->deleteLater();
+                progress->findChild<QPushButton*>()->click();
                 return;
             }
         }
     });
-    poll->start(100);
+    poll->start(20);
 }
 
 // Answers every message box that shows while it lives: a question with the
@@ -232,6 +225,21 @@ const char kSeededConfig[] = R"(Ch {
 videoSource { model: "axis" host: "192.168.0.90" login: "admin" password: "admin" }
 )";
 
+// Three zones as an installer left them.
+const char kThreeZones[] = R"(Ch {
+  zones { id: 1 points { x: 6553 y: 6553 } points { x: 20000 y: 6553 } points { x: 20000 y: 20000 }
+          enable: true name: "Yard" style: POLYGON }
+  zones { id: 2 points { x: 30000 y: 6553 } points { x: 45000 y: 6553 } points { x: 45000 y: 20000 }
+          enable: false name: "Door" style: POLYGON }
+  zones { id: 3 points { x: 50000 y: 30000 } points { x: 60000 y: 30000 } points { x: 60000 y: 40000 }
+          enable: true name: "Gate" style: POLYGON }
+  campos { FOV: 60 camangle: 30 height: 4.5 }
+  encoder { fps: 25 bitrate: 2500000 }
+  mog { history: 2000 }
+}
+videoSource { model: "axis" host: "192.168.0.90" login: "admin" password: "admin" }
+)";
+
 ZoneSettingsMap DeviceZoneSettings()
 {
     ZoneSettingsMap zones;
@@ -248,7 +256,9 @@ private slots:
     void initTestCase();
     void zonesLoadDrawApplyAndReadBack();
     void zonesWaitForTheirLoadBehindAHungRequest();
-    void cancelledApplySendsNothingMore();
+    void stoppedApplyPutsBackWhatWasThere();
+    void failedWritesEndWhole();
+    void lateWriteIsReadNotGuessed();
     void gridLoadsTheDeviceCameraPosition();
     void classifierShowsAndKeepsTheDeviceValues();
     void classifierAndGridApplyNeedAWholeLoad();
@@ -356,37 +366,116 @@ void PagesLanTest::zonesWaitForTheirLoadBehindAHungRequest()
     QVERIFY2(boxes.Texts().at(0).contains(QStringLiteral("timed out")), qPrintable(boxes.Texts().at(0)));
 }
 
-void PagesLanTest::cancelledApplySendsNothingMore()
+void PagesLanTest::stoppedApplyPutsBackWhatWasThere()
 {
-    // The removal of every zone takes a while on the device; the user
-    // cancels it and confirms. The zone it would have added back must not be
-    // sent, and the one question is all that shows.
-    const auto sim = StartDevice({QStringLiteral("--http-slow-writes-ms"), QStringLiteral("1500")});
+    // Each write takes a while on the device. The user stops the apply
+    // during the removal, then during the adds: the request at work ends,
+    // and what it changed is put back and read back.
+    const auto sim = StartDevice({QStringLiteral("--http-slow-writes-ms"), QStringLiteral("800")});
     QVERIFY(sim->IsReady());
     MessageBoxWatcher boxes;
     boxes.SetAnswer(QMessageBox::Yes);
     SettingsDialog dialog(Device(), nullptr);
     QSignalSpy status(&dialog, &SettingsDialog::StatusChanged);
     QVERIFY(ShowOnTab(dialog, "tabZones"));
-    QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(&dialog, "pushButtonApplyZones")->isEnabled(),
-                             kLoadTimeoutMs);
-    boxes.Clear();
-    viewmouse::Drag(Child<QWidget>(&dialog, "videoWidget1"), {648, 518}, {600, 450});
+    auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyZones");
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kLoadTimeoutMs);
+    auto* view = Child<QWidget>(&dialog, "videoWidget1");
+    viewmouse::Drag(view, {648, 518}, {600, 450});
+    Child<QPushButton>(&dialog, "pushButtonAddZone")->click();
+    viewmouse::DrawPolygon(view, {{100, 300}, {300, 300}, {200, 500}});
+    const QString stopped = QStringLiteral(
+        "Applying zones was stopped: the device's zones were put back as they were (checked) The page shows "
+        "the zones the device holds; the changes that were not applied are dropped.");
+    for (const QString& step : {QStringLiteral("Applying zones to Pages (1 of 3)\u2026"),
+                                QStringLiteral("Applying zones to Pages (2 of 3)\u2026")}) {
+        boxes.Clear();
+        CancelProgressAt(&dialog, step);
+        apply->click();
+        QCOMPARE(LastStatus(status), stopped);
+        QCOMPARE(boxes.Texts(),
+                 QStringList{QStringLiteral("Applying zones to Pages is not finished. Stop it? "
+                                            "What was already changed on the device is put back.")});
+        QVERIFY(DeviceZones() == kDeviceStartZones);
+        // The page shows the device's zone again, and nothing to apply.
+        QCOMPARE(Child<QTableWidget>(&dialog, "tableWidgetZones")->rowCount(), 1);
+        viewmouse::Drag(view, {648, 518}, {600, 450});
+        Child<QPushButton>(&dialog, "pushButtonAddZone")->click();
+        viewmouse::DrawPolygon(view, {{100, 300}, {300, 300}, {200, 500}});
+    }
+}
 
-    QString progressText;
-    CancelProgressWhenShown(&dialog, &progressText);
-    Child<QPushButton>(&dialog, "pushButtonApplyZones")->click();
-    const QString cancelled =
-        QStringLiteral("Applying zones was cancelled; the device may hold part of the change");
-    QTRY_COMPARE_WITH_TIMEOUT(LastStatus(status), cancelled, kLoadTimeoutMs);
-    QCOMPARE(progressText, QStringLiteral("Applying zones to Pages (1 of 2)\u2026"));
-    const QStringList question{QStringLiteral(
-        "Applying zones to Pages is not finished. Stop it? The device may hold part of the change.")};
-    QCOMPARE(boxes.Texts(), question);
-    // The removal already under way ends on the device; nothing follows it.
-    QTest::qWait(3000);
-    QVERIFY(DeviceZones().empty());
-    QCOMPARE(boxes.Texts(), question);
+void PagesLanTest::failedWritesEndWhole()
+{
+    // The device refuses its second write (the first zone added after the
+    // removal) once. The zones it held go back with their ids, names and
+    // enable states, and the page shows them.
+    QTemporaryFile config;
+    QVERIFY(config.open());
+    config.write(kThreeZones);
+    config.close();
+    const auto sim = StartDevice({QStringLiteral("--http-config-file"), config.fileName(),
+                                  QStringLiteral("--http-fail-nth-write"), QStringLiteral("2")});
+    QVERIFY(sim->IsReady());
+    const QByteArray seeded = DeviceConfig();
+    BoxAnswers boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyZones");
+    auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kLoadTimeoutMs);
+    table->selectRow(0);
+    Child<QPushButton>(&dialog, "pushButtonRemoveZone")->click();
+    apply->click();
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(boxes.texts.at(0).startsWith(QStringLiteral("Applying zones failed at zone 2 'Door' (")) &&
+                 boxes.texts.at(0).contains(QStringLiteral(
+                     "): the device's zones were put back as they were (checked) The page shows the zones")),
+             qPrintable(boxes.texts.at(0)));
+    QCOMPARE(DeviceConfig(), seeded);
+    QCOMPARE(table->rowCount(), 3);
+
+    // Another client adds a zone after the load: nothing is written over it,
+    // and the user is asked whether to load the zones again.
+    QVERIFY(Write(QStringLiteral("vca.cgi?action=add&group=VCA.Ch0&object=zone&id=9&enable=yes&name=Other&"
+                                 "points=1:1,900:1,900:900,")));
+    const QByteArray changed = DeviceConfig();
+    table->selectRow(0);
+    Child<QPushButton>(&dialog, "pushButtonRemoveZone")->click();
+    boxes.texts.clear();
+    apply->click();
+    const QString question = QStringLiteral(
+        "The device's zones changed since they were loaded (zone 9 'Other' added). Load them again?");
+    QCOMPARE(boxes.texts, QStringList{question});
+    QCOMPARE(DeviceConfig(), changed);
+    QCOMPARE(table->rowCount(), 2);
+    boxes.answer = QMessageBox::Yes;
+    apply->click();
+    QCOMPARE(DeviceConfig(), changed);
+    QCOMPARE(table->rowCount(), 4);
+}
+
+void PagesLanTest::lateWriteIsReadNotGuessed()
+{
+    // The device answers the removal only after the client gave up, and
+    // carries it out all the same: the page reads what the device holds and
+    // puts the zone back. Takes the client's 15 s silence limit.
+    const auto sim = StartDevice({QStringLiteral("--http-write-after-timeout"), QStringLiteral("1")});
+    QVERIFY(sim->IsReady());
+    BoxAnswers boxes;
+    SettingsDialog dialog(Device(), nullptr);
+    QVERIFY(ShowOnTab(dialog, "tabZones"));
+    auto* apply = Child<QPushButton>(&dialog, "pushButtonApplyZones");
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kLoadTimeoutMs);
+    viewmouse::Drag(Child<QWidget>(&dialog, "videoWidget1"), {648, 518}, {600, 450});
+    apply->click();
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY2(
+        boxes.texts.at(0).startsWith(QStringLiteral("Applying zones failed at the removal of the zones (")) &&
+            boxes.texts.at(0).contains(
+                QStringLiteral("the device's zones were put back as they were (checked)")),
+        qPrintable(boxes.texts.at(0)));
+    QVERIFY(DeviceZones() == kDeviceStartZones);
 }
 
 void PagesLanTest::gridLoadsTheDeviceCameraPosition()
@@ -667,7 +756,9 @@ void PagesLanTest::failingCommandsEndEachApplyInOneErrorBox()
         QTest::qWait(200);
         QCOMPARE(boxes.Texts().size(), 1);
         QCOMPARE(boxes.Titles().at(0), QStringLiteral("Error"));
-        QVERIFY2(boxes.Texts().at(0).startsWith(QStringLiteral("HTTP request failed")),
+        QVERIFY2(boxes.Texts().at(0).contains(QStringLiteral(" failed at the ")) &&
+                     boxes.Texts().at(0).contains(QStringLiteral("(HTTP request failed")) &&
+                     boxes.Texts().at(0).contains(QStringLiteral("left as they were (checked)")),
                  qPrintable(boxes.Texts().at(0)));
         boxes.Clear();
     }

@@ -216,17 +216,19 @@ private slots:
     // A configuration read in part is neither saved nor written to; a part
     // the device refuses is reported as not applied, never as applied.
     void failuresAreNeverReportedAsApplied();
-    // The user stops the first request: nothing of the template follows it.
+    // The user stops the part at work: it is put back, the later parts are
+    // not sent.
     void cancelStopsTheRest();
 };
 
 void TemplateLanTest::cancelStopsTheRest()
 {
     QTemporaryDir dir;
-    const auto target = StartDevice(kTarget, WriteFile(dir, QStringLiteral("target.conf"), kTargetConfig),
-                                    QStringLiteral("Slow"),
-                                    {QStringLiteral("--http-slow-writes-ms"), QStringLiteral("1500")});
+    const auto target =
+        StartDevice(kTarget, WriteFile(dir, QStringLiteral("target.conf"), kTargetConfig),
+                    QStringLiteral("Slow"), {QStringLiteral("--http-slow-writes-ms"), QStringLiteral("800")});
     QVERIFY(target->IsReady());
+    const QByteArray before = DeviceConfig(kTarget);
     QByteArray text;
     QString error;
     QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
@@ -237,30 +239,27 @@ void TemplateLanTest::cancelStopsTheRest()
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QStringList offered;
-    QString progress;
-    ModalDriver driver({AcceptParts(offered), [&progress](QWidget* modal) {
+    // Stopped while the first zone is added: the removal already done is
+    // put back, and no later part is sent.
+    ModalDriver driver({AcceptParts(offered), [](QWidget* modal) {
                             auto* shown = qobject_cast<QProgressDialog*>(modal);
-                            if (shown == nullptr || !shown->isVisible()) {
+                            if (shown == nullptr || !shown->isVisible() ||
+                                shown->labelText() !=
+                                    QStringLiteral("Applying the template's zones to Slow (2 of 3)\u2026")) {
                                 return false;
                             }
-                            progress = shown->labelText();
                             shown->reject();
                             return true;
                         }});
     Child<QPushButton>(&dialog, "pushButtonApplyTemplate")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        Status(dialog).startsWith(QStringLiteral("Applying the template was cancelled: ")), kApplyTimeoutMs);
-    QCOMPARE(progress, QStringLiteral("Applying the template's zones to Slow (1 of 3)\u2026"));
+    QTRY_VERIFY_WITH_TIMEOUT(Status(dialog).startsWith(QStringLiteral(
+                                 "Applying the template was cancelled: zones: failed: stopped; "
+                                 "the device's zones were put back as they were (checked); ")),
+                             kApplyTimeoutMs);
+    QVERIFY2(Status(dialog).endsWith(QStringLiteral("encoder: not sent (cancelled)")),
+             qPrintable(Status(dialog)));
     QCOMPARE(boxes.Texts().size(), 1); // the question whether to stop, and no error
-    // The removal under way ends on the device, or never reached it under
-    // load; no zone, timeout, class or encoder value follows it.
-    QTest::qWait(3000);
-    const VcaConfigReader now(DeviceConfig(kTarget));
-    const Channel& channel = now.Config().ch(0);
-    QVERIFY(channel.zones_size() == 0 || (channel.zones_size() == 1 && channel.zones(0).name() == "Old"));
-    QCOMPARE(now.Config().ch(0).timeout(), 90u);
-    QCOMPARE(now.Config().ch(0).objectclasses_size(), 1);
-    QCOMPARE(now.Config().ch(0).encoder().fps(), 30u);
+    QCOMPARE(DeviceConfig(kTarget), before);
 }
 
 void TemplateLanTest::failuresAreNeverReportedAsApplied()
@@ -312,6 +311,7 @@ void TemplateLanTest::failuresAreNeverReportedAsApplied()
     }
     boxes.Clear();
 
+    const QByteArray refusingBefore = DeviceConfig(kTarget);
     SettingsDialog dialog(Params(kTarget, "Refusing"), nullptr);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -319,11 +319,20 @@ void TemplateLanTest::failuresAreNeverReportedAsApplied()
     ModalDriver driver({AcceptParts(offered)});
     Child<QPushButton>(&dialog, "pushButtonApplyTemplate")->click();
     QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kApplyTimeoutMs);
-    QVERIFY2(boxes.Texts().at(0).startsWith(
-                 QStringLiteral("Template not applied whole: zones, classifier and timeout do not match the "
-                                "file; encoder matches it (zones: ")),
+    // The zones' removal is refused; the timeout went through before the
+    // classes' removal was refused, and is put back.
+    QVERIFY2(boxes.Texts().at(0).startsWith(QStringLiteral(
+                 "Template not applied whole: zones: failed: at the removal of the zones (")) &&
+                 boxes.Texts().at(0).contains(QStringLiteral(
+                     "the device's zone timeout and object classes were put back as they were (checked)")) &&
+                 boxes.Texts().at(0).endsWith(QStringLiteral("; encoder: matches")),
              qPrintable(boxes.Texts().at(0)));
     QVERIFY(!Status(dialog).startsWith(QStringLiteral("Template applied")));
+    const VcaConfigReader now(DeviceConfig(kTarget));
+    const VcaConfigReader was(refusingBefore);
+    QVERIFY(SameZones(now, was));
+    QCOMPARE(now.Config().ch(0).timeout(), was.Config().ch(0).timeout());
+    QCOMPARE(now.Config().ch(0).objectclasses_size(), was.Config().ch(0).objectclasses_size());
 }
 
 void TemplateLanTest::windowAppliesToSelectedDevices()
