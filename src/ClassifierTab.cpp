@@ -311,15 +311,16 @@ void ClassifierTab::OnApply()
     case PartWriteResult::State::Differs:
         break;
     }
-    QString text = result.message;
+    QString note;
     if (result.device) {
         // The fields show what the device holds, not an edit it does not hold.
         TakeDevice(*result.device);
-        text += QLatin1Char(' ') + tr("The page shows the values the device holds; the changes that were not "
-                                      "applied are dropped.");
+        note = tr("The page shows the values the device holds; the changes that were not "
+                  "applied are dropped.");
     } else {
         deviceKnown_ = false;
     }
+    const QString text = result.Text(note);
     if (result.stopped && result.state == PartWriteResult::State::PutBack) {
         emit StatusChanged(text);
     } else {

@@ -2,6 +2,7 @@
 
 #include "DeviceRequests.h"
 #include "UrlLogText.h"
+#include "ConfigReadAside.h"
 #include "VcaConfigReader.h"
 
 #include <QCoreApplication>
@@ -57,7 +58,7 @@ bool PartWrite::Read(std::shared_ptr<const VcaConfigReader>& config, PartState& 
     if (!requests_.Get(kConfigPath, body, error)) {
         return false;
     }
-    auto read = std::make_shared<const VcaConfigReader>(body);
+    auto read = configread::ReadWaiting(body);
     if (!read->IsWhole()) {
         error = read->NotWholeMessage();
         return false;
@@ -104,6 +105,7 @@ QString PartWrite::PutBackText(bool changedBefore) const
 PartWriteResult PartWrite::Run(const PartState& asked, const PartState* expected)
 {
     PartWriteResult result;
+    result.action = action_;
     PartState before;
     QString error;
     if (!Read(result.device, before, error)) {
@@ -139,7 +141,8 @@ PartWriteResult PartWrite::Run(const PartState& asked, const PartState* expected
         QByteArray body;
         result.sent = true;
         if (!requests_.Get(request.path, body, error)) {
-            result.failure = Tr("%1 (%2)").arg(request.step, error);
+            result.failedStep = request.step;
+            result.cause = error;
             VLOG(1) << "Write request failed: " << UrlLogText(request.path.toStdString()) << ": "
                     << SecretFreeText(error.toStdString());
             break;
@@ -150,7 +153,7 @@ PartWriteResult PartWrite::Run(const PartState& asked, const PartState* expected
         }
     }
 
-    if (result.failure.isEmpty() && !result.stopped) {
+    if (result.failedStep.isEmpty() && !result.stopped) {
         PartState after;
         if (!Read(result.device, after, error)) {
             result.state = PartWriteResult::State::NotPutBack;
@@ -228,6 +231,21 @@ void PartWrite::SetOutcome(PartWriteResult& result, PartWriteResult::State state
 {
     result.state = state;
     result.outcome = outcome;
-    result.message = result.stopped ? Tr("%1 was stopped: %2").arg(action_, outcome)
-                                    : Tr("%1 failed at %2: %3").arg(action_, result.failure, outcome);
+    result.message = result.Text();
+}
+
+QString PartWriteResult::Text(const QString& note) const
+{
+    if (outcome.isEmpty()) {
+        return message;
+    }
+    QString text = stopped ? Tr("%1 was stopped: %2.").arg(action, outcome)
+                           : Tr("%1 failed at %2: %3.").arg(action, failedStep, outcome);
+    if (!note.isEmpty()) {
+        text += QLatin1Char(' ') + note;
+    }
+    if (!cause.isEmpty()) {
+        text += QLatin1Char(' ') + Tr("Cause: %1").arg(cause);
+    }
+    return text;
 }

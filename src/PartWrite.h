@@ -23,14 +23,20 @@ struct PartWriteResult {
     State state = State::NotSent;
     bool stopped = false; // the user stopped it
     bool sent = false;    // a write request went to the device
-    // The failed step and why, "zone 4 'Gate' (HTTP request failed: …)";
+    QString action;       // "Applying zones"
+    // The step that failed, "zone 4 'Gate'", and why, as the client said;
     // empty unless a request failed.
-    QString failure;
+    QString failedStep;
+    QString cause;
     // What the device holds after a failure or a stop, "the device's zones
     // were put back as they were (checked)"; empty otherwise.
     QString outcome;
-    // The result for the user, one sentence; empty when written or unchanged.
+    // The result for the user; empty when written or unchanged.
     QString message;
+
+    // After a failure or a stop: what failed, what the device holds, `note`,
+    // then the cause (last, as it may be long); otherwise the message.
+    QString Text(const QString& note = {}) const;
     // The device's configuration as last read whole; null when none was.
     std::shared_ptr<const VcaConfigReader> device;
 };
@@ -65,7 +71,7 @@ private:
     // Puts `before` back over `current` (null: not known) and reads back.
     void PutBack(const PartState& before, const PartState* current, PartWriteResult& result);
     QString PutBackText(bool changedBefore) const;
-    // Sets the outcome and the message that leads with what failed.
+    // Sets the outcome and the message.
     void SetOutcome(PartWriteResult& result, PartWriteResult::State state, const QString& outcome) const;
 
     DeviceRequests& requests_;

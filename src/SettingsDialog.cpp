@@ -4,6 +4,7 @@
 #include "CameraPositionTab.h"
 #include "ChangeRecord.h"
 #include "ClassifierTab.h"
+#include "ConfigReadAside.h"
 #include "DeviceWebLogin.h"
 #include "DrawableView.h"
 #include "ErrorBox.h"
@@ -360,10 +361,11 @@ void SettingsDialog::StartSourceConfigRequest()
         sourcePage_, kSourceConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
         [this](const QByteArray& content) {
             templateActions_->HoldConfig(content);
-            const VcaConfigReader reader(content);
-            FillFromConfig(reader);
-            sourcePage_->UpdateEnableControls(false);
-            return NotWholeErrorOnce(reader);
+            return TakeConfigText(content, [this](const VcaConfigReader& reader) {
+                FillFromConfig(reader);
+                sourcePage_->UpdateEnableControls(false);
+                return NotWholeErrorOnce(reader);
+            });
         },
         [this](const QString& message) {
             sourcePage_->UpdateEnableControls(false);
@@ -424,17 +426,18 @@ void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
 {
     const auto done = [this, page](const QByteArray& content) {
         templateActions_->HoldConfig(content);
-        const VcaConfigReader reader(content);
-        QString error = page->TakeConfig(reader);
-        if (page == cameraPositionTab_) {
-            // Without a camera position its controls stay disabled.
-            UpdateEnableGridControls(!error.isEmpty());
-        }
-        if (error.isEmpty()) {
-            FillFromConfig(reader);
-            error = NotWholeErrorOnce(reader);
-        }
-        return error;
+        return TakeConfigText(content, [this, page](const VcaConfigReader& reader) {
+            QString error = page->TakeConfig(reader);
+            if (page == cameraPositionTab_) {
+                // Without a camera position its controls stay disabled.
+                UpdateEnableGridControls(!error.isEmpty());
+            }
+            if (error.isEmpty()) {
+                FillFromConfig(reader);
+                error = NotWholeErrorOnce(reader);
+            }
+            return error;
+        });
     };
     const auto failed = [this, page](const QString& message) {
         page->ConfigLoadFailed();
@@ -444,6 +447,22 @@ void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
         return ConfigLoadFailedText(message);
     };
     router_->Start(page, logType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"), done, failed);
+}
+
+QString SettingsDialog::TakeConfigText(const QByteArray& content,
+                                       const std::function<QString(const VcaConfigReader&)>& take)
+{
+    auto error = std::make_shared<QString>();
+    auto later = std::make_shared<bool>(false);
+    const bool now =
+        configread::ReadThen(this, content, [this, take, error, later](const VcaConfigReader& reader) {
+            *error = take(reader);
+            if (*later && !error->isEmpty()) {
+                DisplayError(*error);
+            }
+        });
+    *later = true;
+    return now ? *error : QString();
 }
 
 QString SettingsDialog::NotWholeErrorOnce(const VcaConfigReader& reader)

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -140,6 +141,11 @@ private:
     // getconfig for the source page's Bitrate and FPS.
     void StartSourceConfigRequest();
     static QString ConfigLoadFailedText(const QString& message);
+    // Reads a configuration text for `take`, a large one off the GUI thread;
+    // returns take's error when it ran at once, and shows it itself when it
+    // ran later.
+    QString TakeConfigText(const QByteArray& content,
+                           const std::function<QString(const VcaConfigReader&)>& take);
     // Every configuration read fills what other pages take from it: the
     // classifier (once, before its Apply is enabled) and the source page's
     // Bitrate and FPS (once, unless the user has typed into them, and only

@@ -10,6 +10,7 @@
 #include "StringUtils.h"
 #include "TemplateApply.h"
 #include "TemplatePartsDialog.h"
+#include "ConfigReadAside.h"
 #include "VcaConfigReader.h"
 #include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
@@ -121,7 +122,7 @@ QString TemplateActions::SaveTemplate(const QByteArray& config)
     source.videoHeight = picture.height();
     QByteArray text;
     QString error;
-    if (!MakeConfigTemplate(VcaConfigReader(config), source, text, error)) {
+    if (!MakeConfigTemplate(*configread::ReadWaiting(config), source, text, error)) {
         return tr("The template was not saved: %1").arg(error);
     }
     const QString path = AskTemplateFile(dialog_, true);
@@ -186,17 +187,21 @@ void TemplateActions::Report(const TemplateApply& apply)
 {
     QStringList matching;
     QStringList lines;
-    bool cancelled = apply.Stopped();
+    QString cause;
     for (const TemplatePartResult& result : apply.Results()) {
         const QString name = TemplatePartName(result.part);
         if (result.sent) {
             emit ChangeSent(QStringLiteral("template: %1").arg(name), result.StatusText());
         }
-        cancelled = cancelled || result.state == TemplatePartResult::State::Cancelled;
         if (result.state == TemplatePartResult::State::Matches) {
             matching << name;
         }
-        lines << tr("%1: %2").arg(name, result.StatusText());
+        // Each part says what the device holds; the first cause comes last,
+        // as it may be long.
+        lines << tr("%1: %2").arg(name, result.StatusText(false));
+        if (cause.isEmpty()) {
+            cause = result.cause;
+        }
     }
     // The pages of the chosen parts show what the device now holds; the
     // others keep what the user may be editing.
@@ -207,15 +212,18 @@ void TemplateActions::Report(const TemplateApply& apply)
             emit PartReadBack(*device, result.part);
         }
     }
-    const QString separator = QStringLiteral("; ");
+    QString text = lines.join(QStringLiteral("; "));
+    if (!cause.isEmpty()) {
+        text += QStringLiteral(". ") + tr("Cause: %1").arg(cause);
+    }
     if (!apply.RefusalText().isEmpty()) {
         emit ErrorOccurred(tr("The template was not applied: %1").arg(apply.RefusalText()));
     } else if (apply.AllMatch()) {
         emit StatusChanged(
             tr("Template applied: %1 match the file").arg(matching.join(QStringLiteral(", "))));
-    } else if (cancelled) {
-        emit StatusChanged(tr("Applying the template was cancelled: %1").arg(lines.join(separator)));
+    } else if (apply.Stopped()) {
+        emit StatusChanged(tr("Applying the template was cancelled: %1").arg(text));
     } else {
-        emit ErrorOccurred(tr("Template not applied whole: %1").arg(lines.join(separator)));
+        emit ErrorOccurred(tr("Template not applied whole: %1").arg(text));
     }
 }

@@ -3,6 +3,7 @@
 #include "BlockingRequests.h"
 #include "PartWrite.h"
 #include "UrlLogText.h"
+#include "ConfigReadAside.h"
 #include "VcaConfigReader.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,7 @@ QString Tr(const char* text)
 
 } // namespace
 
-QString TemplatePartResult::StatusText() const
+QString TemplatePartResult::StatusText(bool withCause) const
 {
     switch (state) {
     case State::Waiting:
@@ -27,7 +28,8 @@ QString TemplatePartResult::StatusText() const
     case State::Matches:
         return Tr("matches");
     case State::Failed:
-        return Tr("failed: %1").arg(reason);
+        return withCause && !cause.isEmpty() ? Tr("failed: %1. Cause: %2").arg(reason, cause)
+                                             : Tr("failed: %1").arg(reason);
     case State::Differs:
         return Tr("differs after apply");
     case State::Cancelled:
@@ -93,7 +95,7 @@ void TemplateApply::Run(DeviceRequests& requests)
         Finish();
         return;
     }
-    const auto device = std::make_shared<const VcaConfigReader>(content);
+    const auto device = configread::ReadWaiting(content);
     ZonesMap unused;
     if (!device->IsWhole() || !device->ReadZones(unused, error)) {
         for (TemplatePartResult& result : results_) {
@@ -149,11 +151,9 @@ void TemplateApply::Run(DeviceRequests& requests)
         case PartWriteResult::State::PutBack:
         case PartWriteResult::State::NotPutBack:
             result.state = TemplatePartResult::State::Failed;
-            result.reason = written.stopped ? Tr("stopped; %1").arg(written.outcome)
-                                            : Tr("at %1; %2").arg(written.failure, written.outcome);
-            if (failureText_.isEmpty()) {
-                failureText_ = written.message;
-            }
+            result.reason = written.stopped ? Tr("stopped: %1").arg(written.outcome)
+                                            : Tr("at %1: %2").arg(written.failedStep, written.outcome);
+            result.cause = written.cause;
             break;
         case PartWriteResult::State::Differs:
             result.state = TemplatePartResult::State::Differs;

@@ -27,13 +27,15 @@ struct TemplatePartResult {
     TemplatePart part = TemplatePart::Zones;
     State state = State::Waiting;
     QString reason;    // with Failed and Refused
+    QString cause;     // with Failed: why the request failed, as the client said
     bool sent = false; // a request of this part went to the device
 
-    // "matches", "failed: <reason>", "differs after apply", "not sent
-    // (cancelled)", "not sent: <reason>", "changed by another client since
-    // it was read", "cannot be compared: the device holds settings this
-    // version does not know"; empty while waiting.
-    QString StatusText() const;
+    // "matches", "failed: <reason>. Cause: <cause>", "differs after apply",
+    // "not sent (cancelled)", "not sent: <reason>", "changed by another
+    // client since it was read", "cannot be compared: the device holds
+    // settings this version does not know"; empty while waiting. The cause
+    // (which may be long) only when asked for.
+    QString StatusText(bool withCause = true) const;
 };
 
 // Applies the chosen parts of a template to one device: reads the device's
@@ -73,9 +75,6 @@ public:
     // Why nothing was sent to the device (its configuration could not be
     // read whole, or a part was refused); empty otherwise.
     QString RefusalText() const { return refusal_; }
-    // The first part that failed or was stopped: its whole result text
-    // (what the device now holds); empty when none did.
-    QString FailureText() const { return failureText_; }
 
 signals:
     // A part's result changed.
@@ -95,7 +94,6 @@ private:
     bool finished_ = false;
     bool anythingSent_ = false;
     std::shared_ptr<const VcaConfigReader> lastRead_;
-    QString failureText_;
     QString refusal_;
     bool stopped_ = false;
 };

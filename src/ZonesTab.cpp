@@ -371,15 +371,16 @@ void ZonesTab::TakeWriteResult(const PartWriteResult& result)
     }
     emit ChangeSent(what, (result.stopped ? QStringLiteral("stopped: ") : QStringLiteral("failed: ")) +
                               (result.outcome.isEmpty() ? result.message : result.outcome));
-    QString text = result.message;
+    QString note;
     if (result.device) {
         // The page shows what the device holds, not an edit it does not hold.
         TakeConfig(*result.device);
-        text += QLatin1Char(' ') + tr("The page shows the zones the device holds; the changes that were not "
-                                      "applied are dropped.");
+        note = tr("The page shows the zones the device holds; the changes that were not "
+                  "applied are dropped.");
     } else {
         deviceKnown_ = false;
     }
+    const QString text = result.Text(note);
     if (result.stopped && result.state == PartWriteResult::State::PutBack) {
         emit StatusChanged(text);
     } else {

@@ -1,8 +1,10 @@
 // The template batch against simulated devices on loopback: a device that
 // already holds the template is sent nothing, a cancel lets the device at
-// work finish and names the devices that were changed.
+// work finish and names the devices that were changed, and every device
+// ends with what it held or with the template.
 #include "TemplateBatch.h"
 
+#include "BlockingRequests.h"
 #include "ConfigTemplate.h"
 #include "HttpClientModule.h"
 #include "LoopbackSim.h"
@@ -11,6 +13,7 @@
 #include "VcaConfigReader.h"
 
 #include <QTemporaryDir>
+#include <functional>
 #include <QtTest>
 #include <memory>
 
@@ -128,10 +131,9 @@ private slots:
             QVERIFY(!entry.Matches());
         }
         QVERIFY(entries[0].sent);
-        QVERIFY2(batch.ResultLines(0).first().startsWith(
-                     QStringLiteral("127.0.0.1 zones: failed: at zone 3 'Hof' (")) &&
-                     batch.ResultLines(0).first().endsWith(
-                         QStringLiteral("; the device's zones were put back as they were (checked)")),
+        QVERIFY2(batch.ResultLines(0).first().startsWith(QStringLiteral(
+                     "127.0.0.1 zones: failed: at zone 3 'Hof': the device's zones were put back "
+                     "as they were (checked). Cause: HTTP request failed: ")),
                  qPrintable(batch.ResultLines(0).first()));
         QVERIFY(!entries[1].sent && !entries[2].sent);
         QCOMPARE(
@@ -175,7 +177,59 @@ private slots:
         }
     }
 
+    // Another client changes the device's zones after the apply read them:
+    // they are not written over, and the part says so.
+    void changeByAnotherClientIsNotWrittenOver()
+    {
+        LoopbackSim device;
+        QVERIFY(device.IsReady());
+        const QString host = QStringLiteral("127.0.0.1:%1").arg(device.HttpPort());
+        std::unique_ptr<VcaConfigReader> tmpl;
+        QString error;
+        QVERIFY(ReadConfigTemplate(kTemplate, tmpl, error));
+        TemplateApply apply(*tmpl, TemplatePartChoice{}, host, nullptr);
+        InterruptedRequests requests(host, [&host] {
+            BlockingRequests other(host);
+            QByteArray body;
+            QString failure;
+            QVERIFY(
+                other.Get(QStringLiteral("/qel-cgi/admin/vca.cgi?action=add&group=VCA.Ch0&object=zone&id=9&"
+                                         "enable=yes&name=Other&points=1:1,900:1,900:900,"),
+                          body, failure));
+        });
+        apply.Run(requests);
+        const TemplatePartResult& zones = apply.Results().front();
+        QCOMPARE(zones.StatusText(), QStringLiteral("changed by another client since it was read"));
+        QCOMPARE(zones.reason, QStringLiteral("zone 9 'Other' added"));
+        QVERIFY(!zones.sent);
+        ZonesMap held;
+        QVERIFY(VcaConfigReader(Config(device)).ReadZones(held, error));
+        QCOMPARE(held.size(), size_t{2});
+    }
+
 private:
+    // Lets another client act between the tool's first and second request.
+    class InterruptedRequests final : public DeviceRequests {
+    public:
+        InterruptedRequests(const QString& host, std::function<void()> between)
+            : inner_(host), between_(std::move(between))
+        {
+        }
+        bool Get(const QString& path, QByteArray& body, QString& error) override
+        {
+            if (count_++ == 1) {
+                between_();
+            }
+            return inner_.Get(path, body, error);
+        }
+        void Wait(int ms) override { inner_.Wait(ms); }
+
+    private:
+        BlockingRequests inner_;
+        std::function<void()> between_;
+        int count_ = 0;
+    };
+
     // The devices' configuration as getconfig answers it now.
     static QByteArray Config(const LoopbackSim& sim)
     {

@@ -416,12 +416,11 @@ private slots:
             QCOMPARE(lines.at(part), QStringLiteral("10.77.0.12 %1: matches").arg(parts.at(part)));
             QCOMPARE(lines.at(6 + part), QStringLiteral("10.77.0.14 %1: matches").arg(parts.at(part)));
         }
-        QVERIFY2(
-            lines.at(3).startsWith(QStringLiteral("10.77.0.13 zones: failed: at zone 1 'Tor & Weg' (")) &&
-                lines.at(3).endsWith(QLatin1String(
-                    "server replied: Internal Server Error); the device's zones were put back as they "
-                    "were (checked)")),
-            qPrintable(apply.out));
+        QVERIFY2(lines.at(3).startsWith(QStringLiteral("10.77.0.13 zones: failed: at zone 1 'Tor & Weg': the "
+                                                       "device's zones were put back as they were (checked). "
+                                                       "Cause: HTTP request failed: ")) &&
+                     lines.at(3).endsWith(QLatin1String("server replied: Internal Server Error")),
+                 qPrintable(apply.out));
         QCOMPARE(lines.at(4), QStringLiteral("10.77.0.13 classifier and timeout: matches"));
         QCOMPARE(lines.at(5), QStringLiteral("10.77.0.13 encoder: matches"));
         QVERIFY2(lines.last().startsWith(QStringLiteral("2 of 3 devices match the template; not matching: "

@@ -253,7 +253,7 @@ void TemplateLanTest::cancelStopsTheRest()
                         }});
     Child<QPushButton>(&dialog, "pushButtonApplyTemplate")->click();
     QTRY_VERIFY_WITH_TIMEOUT(Status(dialog).startsWith(QStringLiteral(
-                                 "Applying the template was cancelled: zones: failed: stopped; "
+                                 "Applying the template was cancelled: zones: failed: stopped: "
                                  "the device's zones were put back as they were (checked); ")),
                              kApplyTimeoutMs);
     QVERIFY2(Status(dialog).endsWith(QStringLiteral("encoder: not sent (cancelled)")),
@@ -322,10 +322,10 @@ void TemplateLanTest::failuresAreNeverReportedAsApplied()
     // The zones' removal is refused; the timeout went through before the
     // classes' removal was refused, and is put back.
     QVERIFY2(boxes.Texts().at(0).startsWith(QStringLiteral(
-                 "Template not applied whole: zones: failed: at the removal of the zones (")) &&
-                 boxes.Texts().at(0).contains(QStringLiteral(
-                     "the device's zone timeout and object classes were put back as they were (checked)")) &&
-                 boxes.Texts().at(0).endsWith(QStringLiteral("; encoder: matches")),
+                 "Template not applied whole: zones: failed: at the removal of the zones: the device's zones "
+                 "were left as they were (checked); classifier and timeout: failed: at the removal of the "
+                 "object classes: the device's zone timeout and object classes were put back as they were "
+                 "(checked); encoder: matches.")),
              qPrintable(boxes.Texts().at(0)));
     QVERIFY(!Status(dialog).startsWith(QStringLiteral("Template applied")));
     const VcaConfigReader now(DeviceConfig(kTarget));
