@@ -71,42 +71,32 @@ void TemplateActions::SetBusy(bool busy)
     form_->pushButtonApplyTemplate->setEnabled(!busy);
 }
 
-void TemplateActions::WithDeviceConfig(bool fresh, const QString& failedText,
-                                       const std::function<QString(const QByteArray&)>& then)
+void TemplateActions::Save()
 {
-    if (!fresh && configHeld_) {
-        const QString error = then(configText_);
+    SetBusy(true);
+    const auto save = [this](const QByteArray& config) {
+        const QString error = SaveTemplate(config);
         if (!error.isEmpty()) {
             emit ErrorOccurred(error);
         }
+    };
+    if (configHeld_) {
+        save(configText_);
         return;
     }
     router_->Start(
         this, kTemplateConfigLogType, ConfigUrl(),
-        [this, then](const QByteArray& content) {
+        [this, save](const QByteArray& content) {
             HoldConfig(content);
-            // Out of the router's hand-over first: what follows opens modal
-            // dialogs.
-            QTimer::singleShot(0, this, [this, then, content] {
-                const QString error = then(content);
-                if (!error.isEmpty()) {
-                    emit ErrorOccurred(error);
-                }
-            });
+            // Out of the router's hand-over first: saving opens a file dialog.
+            QTimer::singleShot(0, this, [save, content] { save(content); });
             return QString();
         },
-        [this, failedText](const QString& message) {
+        [this](const QString& message) {
             SetBusy(false);
-            return failedText.arg(message);
+            return tr("The template was not saved: the device's configuration could not be read: %1")
+                .arg(message);
         });
-}
-
-void TemplateActions::Save()
-{
-    SetBusy(true);
-    WithDeviceConfig(false,
-                     tr("The template was not saved: the device's configuration could not be read: %1"),
-                     [this](const QByteArray& config) { return SaveTemplate(config); });
 }
 
 QString TemplateActions::SaveTemplate(const QByteArray& config)

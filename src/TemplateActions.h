@@ -67,11 +67,6 @@ public slots:
     void Apply();
 
 private:
-    // Runs `then` with the device's configuration text: the one held unless
-    // `fresh`, otherwise read now. `then` returns the error to show. A failed
-    // read is shown with `failedText` ("%1": why).
-    void WithDeviceConfig(bool fresh, const QString& failedText,
-                          const std::function<QString(const QByteArray&)>& then);
     QString SaveTemplate(const QByteArray& config);
     // Says how the apply went, and shows the parts read back on their pages.
     void Report(const TemplateApply& apply);

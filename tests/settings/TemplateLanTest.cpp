@@ -216,6 +216,9 @@ private slots:
     // A configuration read in part is neither saved nor written to; a part
     // the device refuses is reported as not applied, never as applied.
     void failuresAreNeverReportedAsApplied();
+    // The device refuses the first zone added after the removal: its zones
+    // are put back and the pages show them; the other parts go through.
+    void failedAddIsPutBack();
     // The user stops the part at work: it is put back, the later parts are
     // not sent.
     void cancelStopsTheRest();
@@ -333,6 +336,41 @@ void TemplateLanTest::failuresAreNeverReportedAsApplied()
     QVERIFY(SameZones(now, was));
     QCOMPARE(now.Config().ch(0).timeout(), was.Config().ch(0).timeout());
     QCOMPARE(now.Config().ch(0).objectclasses_size(), was.Config().ch(0).objectclasses_size());
+}
+
+void TemplateLanTest::failedAddIsPutBack()
+{
+    QTemporaryDir dir;
+    const auto target =
+        StartDevice(kTarget, WriteFile(dir, QStringLiteral("target.conf"), kTargetConfig),
+                    QStringLiteral("Half"), {QStringLiteral("--http-fail-nth-write"), QStringLiteral("2")});
+    QVERIFY(target->IsReady());
+    const QByteArray before = DeviceConfig(kTarget);
+    QByteArray text;
+    QString error;
+    QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
+    ChooseFile(WriteFile(dir, QStringLiteral("gate.txt"), text));
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(Params(kTarget, "Half"), nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    ShowTab(dialog, "tabZones");
+    auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kLoadTimeoutMs);
+    QStringList offered;
+    ModalDriver driver({AcceptParts(offered)});
+    Child<QPushButton>(&dialog, "pushButtonApplyTemplate")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.Texts().size(), 1, kApplyTimeoutMs);
+    QVERIFY2(
+        boxes.Texts().at(0).startsWith(QStringLiteral(
+            "Template not applied whole: zones: failed: at zone 1 'Gate & Yard': the device's zones were put "
+            "back as they were (checked); classifier and timeout: matches; encoder: matches.")),
+        qPrintable(boxes.Texts().at(0)));
+    const VcaConfigReader now(DeviceConfig(kTarget));
+    QVERIFY(SameZones(now, VcaConfigReader(before)));
+    QCOMPARE(now.Config().ch(0).timeout(), 25u);
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("100,100:900,100:900,900:"));
 }
 
 void TemplateLanTest::windowAppliesToSelectedDevices()
