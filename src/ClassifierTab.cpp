@@ -1,10 +1,7 @@
 #include "ClassifierTab.h"
 
-#include "ErrorBox.h"
-#include "HttpClientDialog.h"
-#include "ModalRequests.h"
 #include "NumberText.h"
-#include "PartWrite.h"
+#include "PartState.h"
 #include "VcaCommands.h"
 
 #include <QLineEdit>
@@ -265,67 +262,18 @@ void ClassifierTab::OnApply()
     if (!MayApply()) {
         return;
     }
-    PartWriteResult result;
-    {
-        ModalRequests requests(*httpClientDialog_,
-                               tr("Applying the classifier settings to %1 is not finished. Stop it? What was "
-                                  "already changed on the device is put back.")
-                                   .arg(httpClientDialog_->deviceText()));
-        PartWrite write(requests, TemplatePart::Classifier, tr("Applying the classifier settings"));
-        result = write.Run(asked, deviceKnown_ ? &device : nullptr);
-    }
-    const QString what = QStringLiteral("classifier and zone timeout");
-    if (result.sent) {
-        emit ChangeSent(what,
-                        result.state == PartWriteResult::State::Written
-                            ? QStringLiteral("changed")
-                            : (result.stopped ? QStringLiteral("stopped: ") : QStringLiteral("failed: ")) +
-                                  (result.outcome.isEmpty() ? result.message : result.outcome));
-    }
-    switch (result.state) {
-    case PartWriteResult::State::Written:
-    case PartWriteResult::State::Unchanged:
-        TakeDevice(*result.device);
-        emit StatusChanged(tr("Classifier settings were applied"));
-        return;
-    case PartWriteResult::State::ChangedElsewhere:
-        if (AskYesNo(
-                apply_->window(),
-                tr("The device's classifier settings changed since they were loaded (%1). Load them again?")
-                    .arg(result.message))) {
-            TakeDevice(*result.device);
-            emit StatusChanged(tr("The device's classifier settings were loaded again; nothing was sent"));
-        } else {
-            emit StatusChanged(tr("Classifier settings were not applied; nothing was sent"));
-        }
-        return;
-    case PartWriteResult::State::NotSent:
-        if (result.stopped) {
-            emit StatusChanged(result.message);
-        } else {
-            emit ErrorOccurred(result.message);
-        }
-        return;
-    case PartWriteResult::State::PutBack:
-    case PartWriteResult::State::NotPutBack:
-    case PartWriteResult::State::Differs:
-        break;
-    }
-    QString note;
-    if (result.device) {
-        // The fields show what the device holds, not an edit it does not hold.
-        TakeDevice(*result.device);
-        note = tr("The page shows the values the device holds; the changes that were not "
-                  "applied are dropped.");
-    } else {
-        deviceKnown_ = false;
-    }
-    const QString text = result.Text(note);
-    if (result.stopped && result.state == PartWriteResult::State::PutBack) {
-        emit StatusChanged(text);
-    } else {
-        emit ErrorOccurred(text);
-    }
+    WriteTexts texts;
+    texts.action = tr("Applying the classifier settings");
+    texts.what = QStringLiteral("classifier and zone timeout");
+    texts.applied = tr("Classifier settings were applied");
+    texts.noun = tr("classifier settings");
+    texts.notApplied = tr("Classifier settings were not applied; nothing was sent");
+    texts.reloaded = tr("The device's classifier settings were loaded again; nothing was sent");
+    texts.pageNote =
+        tr("The page shows the values the device holds; the changes that were not applied are dropped.");
+    deviceKnown_ =
+        WriteAndReport(TemplatePart::Classifier, texts, asked, deviceKnown_ ? &device : nullptr,
+                       apply_->window(), [this](const VcaConfigReader& read) { TakeDevice(read); });
 }
 
 void ClassifierTab::TakeDevice(const VcaConfigReader& device)

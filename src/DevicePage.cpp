@@ -1,7 +1,11 @@
 #include "DevicePage.h"
 
+#include "ErrorBox.h"
 #include "HttpClientDialog.h"
+#include "ModalRequests.h"
+#include "PartWrite.h"
 #include "UrlLogText.h"
+#include "VcaConfigReader.h"
 
 #include <easylogging++.h>
 
@@ -50,4 +54,66 @@ bool DevicePage::SendCommands(const QString& action, const QString& what, const 
     emit ChangeSent(what, QStringLiteral("changed"));
     emit StatusChanged(successText);
     return true;
+}
+
+bool DevicePage::WriteAndReport(TemplatePart part, const WriteTexts& texts, const PartState& asked,
+                                const PartState* expected, QWidget* window,
+                                const std::function<void(const VcaConfigReader&)>& show)
+{
+    PartWriteResult result;
+    {
+        ModalRequests requests(
+            *httpClientDialog_,
+            tr("%1 to %2 is not finished. Stop it? What was already changed on the device is "
+               "put back.")
+                .arg(texts.action, httpClientDialog_->deviceText()));
+        result = PartWrite(requests, part, texts.action).Run(asked, expected);
+    }
+    if (result.sent) {
+        emit ChangeSent(texts.what,
+                        result.state == PartWriteResult::State::Written
+                            ? QStringLiteral("changed")
+                            : (result.stopped ? QStringLiteral("stopped: ") : QStringLiteral("failed: ")) +
+                                  (result.outcome.isEmpty() ? result.message : result.outcome));
+    }
+    switch (result.state) {
+    case PartWriteResult::State::Written:
+    case PartWriteResult::State::Unchanged:
+        show(*result.device);
+        emit StatusChanged(texts.applied);
+        return true;
+    case PartWriteResult::State::ChangedElsewhere:
+        if (AskYesNo(window, tr("The device's %1 changed since they were loaded (%2). Load them again?")
+                                 .arg(texts.noun, result.message))) {
+            show(*result.device);
+            emit StatusChanged(texts.reloaded);
+        } else {
+            emit StatusChanged(texts.notApplied);
+        }
+        return true;
+    case PartWriteResult::State::NotSent:
+        if (result.stopped) {
+            emit StatusChanged(result.message);
+        } else {
+            emit ErrorOccurred(result.message);
+        }
+        return true;
+    case PartWriteResult::State::PutBack:
+    case PartWriteResult::State::NotPutBack:
+    case PartWriteResult::State::Differs:
+        break;
+    }
+    QString note;
+    if (result.device) {
+        // The page shows what the device holds, not an edit it does not hold.
+        show(*result.device);
+        note = texts.pageNote;
+    }
+    const QString text = result.Text(note);
+    if (result.stopped && result.state == PartWriteResult::State::PutBack) {
+        emit StatusChanged(text);
+    } else {
+        emit ErrorOccurred(text);
+    }
+    return result.device != nullptr;
 }

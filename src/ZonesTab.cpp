@@ -3,9 +3,6 @@
 #include "AssignmentVerifier.h"
 #include "DrawableView.h"
 #include "ErrorBox.h"
-#include "HttpClientDialog.h"
-#include "ModalRequests.h"
-#include "PartWrite.h"
 #include "PolyLine.h"
 #include "VcaCommands.h"
 #include "VcaConfigReader.h"
@@ -322,70 +319,18 @@ void ZonesTab::OnApplyZones()
     if (!MayApply()) {
         return;
     }
-    PartWriteResult result;
-    {
-        ModalRequests requests(
-            *httpClientDialog_,
-            tr("Applying zones to %1 is not finished. Stop it? What was already changed on "
-               "the device is put back.")
-                .arg(httpClientDialog_->deviceText()));
-        PartWrite write(requests, TemplatePart::Zones, tr("Applying zones"));
-        result = write.Run(AskedState(), deviceKnown_ ? &device_ : nullptr);
-    }
-    TakeWriteResult(result);
-}
-
-void ZonesTab::TakeWriteResult(const PartWriteResult& result)
-{
-    const QString what = QStringLiteral("zones (%1 zone(s))").arg(zones_.size());
-    switch (result.state) {
-    case PartWriteResult::State::Written:
-    case PartWriteResult::State::Unchanged:
-        if (result.sent) {
-            emit ChangeSent(what, QStringLiteral("changed"));
-        }
-        TakeConfig(*result.device);
-        emit StatusChanged(tr("Zones were applied"));
-        return;
-    case PartWriteResult::State::ChangedElsewhere:
-        if (AskYesNo(widgets_.applyZones->window(),
-                     tr("The device's zones changed since they were loaded (%1). Load them again?")
-                         .arg(result.message))) {
-            TakeConfig(*result.device);
-            emit StatusChanged(tr("The device's zones were loaded again; nothing was sent"));
-        } else {
-            emit StatusChanged(tr("Zones were not applied; nothing was sent"));
-        }
-        return;
-    case PartWriteResult::State::NotSent:
-        if (result.stopped) {
-            emit StatusChanged(result.message);
-        } else {
-            emit ErrorOccurred(result.message);
-        }
-        return;
-    case PartWriteResult::State::PutBack:
-    case PartWriteResult::State::NotPutBack:
-    case PartWriteResult::State::Differs:
-        break;
-    }
-    emit ChangeSent(what, (result.stopped ? QStringLiteral("stopped: ") : QStringLiteral("failed: ")) +
-                              (result.outcome.isEmpty() ? result.message : result.outcome));
-    QString note;
-    if (result.device) {
-        // The page shows what the device holds, not an edit it does not hold.
-        TakeConfig(*result.device);
-        note = tr("The page shows the zones the device holds; the changes that were not "
-                  "applied are dropped.");
-    } else {
-        deviceKnown_ = false;
-    }
-    const QString text = result.Text(note);
-    if (result.stopped && result.state == PartWriteResult::State::PutBack) {
-        emit StatusChanged(text);
-    } else {
-        emit ErrorOccurred(text);
-    }
+    WriteTexts texts;
+    texts.action = tr("Applying zones");
+    texts.what = QStringLiteral("zones (%1 zone(s))").arg(zones_.size());
+    texts.applied = tr("Zones were applied");
+    texts.noun = tr("zones");
+    texts.notApplied = tr("Zones were not applied; nothing was sent");
+    texts.reloaded = tr("The device's zones were loaded again; nothing was sent");
+    texts.pageNote =
+        tr("The page shows the zones the device holds; the changes that were not applied are dropped.");
+    deviceKnown_ = WriteAndReport(TemplatePart::Zones, texts, AskedState(), deviceKnown_ ? &device_ : nullptr,
+                                  widgets_.applyZones->window(),
+                                  [this](const VcaConfigReader& device) { TakeConfig(device); });
 }
 
 void ZonesTab::onReload()

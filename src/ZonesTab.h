@@ -18,7 +18,6 @@ class Movable;
 class PolyLine;
 class QPushButton;
 class QTableWidget;
-struct PartWriteResult;
 
 // Zone points are stored as the device keeps them: 0..65535 per axis, 0 at
 // the left or top edge and 65535 at the right or bottom edge.
@@ -109,9 +108,6 @@ private:
     bool ConfirmLostSettings();
     // The zones as Apply Zones writes them.
     PartState AskedState() const;
-    // Says how an apply went; after a failure or a stop the page shows what
-    // the device holds.
-    void TakeWriteResult(const PartWriteResult& result);
     // Clears the status that Add zone set, once the zone is closed or
     // cancelled.
     void EndDrawingHint();
