@@ -4,7 +4,6 @@
 #include "DrawableView.h"
 #include "ErrorBox.h"
 #include "PolyLine.h"
-#include "VcaCommands.h"
 #include "VcaConfigReader.h"
 
 #include <QColor>
@@ -253,11 +252,8 @@ void ZonesTab::onRemoveZone()
 std::vector<QString> ZonesTab::ApplyCommands() const
 {
     std::vector<QString> paths;
-    paths.push_back(RemoveZonesCommand());
-    for (const auto& zone : zones_) {
-        const auto found = settings_.find(zone.first);
-        const ZoneSettings settings = found != settings_.end() ? found->second : NewZoneSettings(zone.first);
-        paths.push_back(AddZoneCommand(zone.first, zone.second, settings.name, settings.enable));
+    for (const PartRequest& request : PartRequests(nullptr, AskedState())) {
+        paths.push_back(request.path);
     }
     return paths;
 }
