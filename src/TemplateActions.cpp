@@ -195,8 +195,9 @@ void TemplateActions::Report(const TemplateApply& apply)
     }
     // The pages of the chosen parts show what the device now holds; the
     // others keep what the user may be editing.
+    // A refused apply sent nothing: the pages keep what the user may be editing.
     const std::shared_ptr<const VcaConfigReader> device = apply.LastRead();
-    if (device) {
+    if (device && apply.RefusalText().isEmpty()) {
         DropConfig();
         for (const TemplatePartResult& result : apply.Results()) {
             emit PartReadBack(*device, result.part);

@@ -219,6 +219,9 @@ private slots:
     // The device refuses the first zone added after the removal: its zones
     // are put back and the pages show them; the other parts go through.
     void failedAddIsPutBack();
+    // A device whose zones the template cannot replace without loss is sent
+    // nothing, and the zones page keeps the user's unapplied edit.
+    void refusedApplyLeavesThePages();
     // The user stops the part at work: it is put back, the later parts are
     // not sent.
     void cancelStopsTheRest();
@@ -371,6 +374,42 @@ void TemplateLanTest::failedAddIsPutBack()
     QCOMPARE(now.Config().ch(0).timeout(), 25u);
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(table->item(0, 0)->text(), QStringLiteral("100,100:900,100:900,900:"));
+}
+
+void TemplateLanTest::refusedApplyLeavesThePages()
+{
+    QTemporaryDir dir;
+    QByteArray lossy(kTargetConfig);
+    lossy.replace("name: \"Old\" style: POLYGON", "name: \"Old\" type: NONDETECTION style: POLYGON");
+    const auto target =
+        StartDevice(kTarget, WriteFile(dir, QStringLiteral("target.conf"), lossy), QStringLiteral("Lossy"));
+    QVERIFY(target->IsReady());
+    const QByteArray before = DeviceConfig(kTarget);
+    QByteArray text;
+    QString error;
+    QVERIFY(MakeConfigTemplate(VcaConfigReader(kSourceConfig), TemplateSource{}, text, error));
+    ChooseFile(WriteFile(dir, QStringLiteral("gate.txt"), text));
+    MessageBoxWatcher boxes;
+    boxes.SetAnswer(QMessageBox::Yes);
+    SettingsDialog dialog(Params(kTarget, "Lossy"), nullptr);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    ShowTab(dialog, "tabZones");
+    auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kLoadTimeoutMs);
+    table->selectRow(0);
+    Child<QPushButton>(&dialog, "pushButtonRemoveZone")->click();
+    QStringList offered;
+    ModalDriver driver({AcceptParts(offered)});
+    Child<QPushButton>(&dialog, "pushButtonApplyTemplate")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(boxes.Texts().size() == 2, kApplyTimeoutMs);
+    QCOMPARE(
+        boxes.Texts().at(1),
+        QStringLiteral("The template was not applied: zones: not sent: the device's zones cannot be replaced "
+                       "without loss: zone 2 'Old' has settings the add request cannot carry (type "
+                       "NONDETECTION)"));
+    QCOMPARE(DeviceConfig(kTarget), before);
+    QCOMPARE(table->rowCount(), 0);
 }
 
 void TemplateLanTest::windowAppliesToSelectedDevices()
