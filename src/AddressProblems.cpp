@@ -1,12 +1,22 @@
 #include "AddressProblems.h"
 
 #include "DeviceNetworkParams.h"
+#include "StringUtils.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <algorithm>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
+
+namespace {
+
+// Devices sharing a MAC that a problem names; a hostile network could
+// answer with thousands.
+constexpr int kNamedTwins = 4;
+
+} // namespace
 
 QString AddressProblem::Text(uint32_t ip) const
 {
@@ -24,7 +34,18 @@ QString AddressProblem::Text(uint32_t ip) const
         parts << QCoreApplication::translate("AddressProblems", "Not in this workstation's networks (%1)")
                      .arg(networks);
     }
+    if (SharesMac()) {
+        parts << QCoreApplication::translate("AddressProblems", "Shares its MAC address with %1")
+                     .arg(macTwins.join(QStringLiteral(", ")));
+    }
     return parts.join(QStringLiteral("; "));
+}
+
+QString SharedMacRefusal(const char (&mac)[6])
+{
+    return QCoreApplication::translate("AddressProblems",
+                                       "Two devices answer with MAC %1; a change would reach both")
+        .arg(QString::fromStdString(utils::GetPrintedBufferInHex(mac, sizeof mac, sizeof mac, "-")));
 }
 
 ListedAddress ListedAddressOf(const DeviceNetworkParams& params, int interfaceIndex)
@@ -33,17 +54,35 @@ ListedAddress ListedAddressOf(const DeviceNetworkParams& params, int interfaceIn
     for (const char byte : params.mac) {
         mac = (mac << 8) | static_cast<uint8_t>(byte);
     }
-    return {params.ip, interfaceIndex, mac};
+    return {params.ip, interfaceIndex, mac, params.serialNo, params.deviceName};
 }
 
 std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>& devices,
                                                 const std::vector<WorkstationInterface>& interfaces)
 {
-    // The distinct devices at each address; an unknown MAC is a device of
-    // its own, keyed above the 48 bits a MAC address takes.
-    std::unordered_map<uint32_t, std::unordered_set<uint64_t>> holders;
+    // A device is its MAC and what it says of itself: one heard twice (a
+    // reply sent twice, or heard through two interfaces) is one device, two
+    // with one MAC but another serial number or address are two.
+    const auto identity = [&devices](size_t i) {
+        const ListedAddress& d = devices[i];
+        std::string key(reinterpret_cast<const char*>(&d.mac), sizeof d.mac);
+        // An unknown MAC is a device of its own.
+        return d.mac != 0 ? key + d.serial : key + std::to_string(i);
+    };
+    std::unordered_map<uint32_t, std::unordered_set<std::string>> holders;
+    // Per MAC, one entry per device that answers with it (and its address).
+    struct MacDevice {
+        std::string key;
+        size_t index;
+    };
+    std::unordered_map<uint64_t, std::vector<MacDevice>> byMac;
+    std::unordered_set<std::string> seen;
     for (size_t i = 0; i < devices.size(); ++i) {
-        holders[devices[i].ip].insert(devices[i].mac != 0 ? devices[i].mac : (uint64_t{1} << 48) + i);
+        holders[devices[i].ip].insert(identity(i));
+        std::string key = identity(i) + '@' + std::to_string(devices[i].ip);
+        if (devices[i].mac != 0 && seen.insert(key).second) {
+            byMac[devices[i].mac].push_back({std::move(key), i});
+        }
     }
     // The window judges every row again as replies arrive: each interface's
     // networks and their text are made once, not once per device.
@@ -67,6 +106,26 @@ std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>
         problem.outside = !InAnyNetwork(known->second.networks, devices[i].ip);
         if (problem.outside) {
             problem.networks = known->second.text;
+        }
+        if (devices[i].mac == 0) {
+            continue;
+        }
+        // Each other device of the same MAC once, however often it was heard;
+        // a few are named, the count tells the rest.
+        const std::string own = identity(i) + '@' + std::to_string(devices[i].ip);
+        const std::vector<MacDevice>& sameMac = byMac[devices[i].mac];
+        for (const MacDevice& other : sameMac) {
+            if (other.key == own) {
+                continue;
+            }
+            if (problem.macTwins.size() == kNamedTwins) {
+                problem.macTwins << QCoreApplication::translate("AddressProblems", "%1 more")
+                                        .arg(sameMac.size() - 1 - kNamedTwins);
+                break;
+            }
+            problem.macTwins << QStringLiteral("%1 (%2)").arg(
+                QString::fromStdString(devices[other.index].name),
+                QString::fromStdString(devices[other.index].serial));
         }
     }
     return problems;

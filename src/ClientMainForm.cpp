@@ -343,14 +343,11 @@ void ClientMainForm::RefreshProblems()
         listed.push_back(ListedAddressOf(params_[record], replyInterfaces_[record]));
     }
     std::vector<AddressProblem> found = FindAddressProblems(listed, interfaces_);
-    const auto sameProblem = [](const AddressProblem& a, const AddressProblem& b) {
-        return a.sharesWith == b.sharesWith && a.outside == b.outside && a.networks == b.networks;
-    };
     std::vector<bool> changed(found.size());
     bool any = false;
     for (size_t record = 0; record < found.size(); ++record) {
         changed[record] =
-            record >= problems_.size() ? found[record].Any() : !sameProblem(found[record], problems_[record]);
+            record >= problems_.size() ? found[record].Any() : !(found[record] == problems_[record]);
         any = any || changed[record];
     }
     problems_ = std::move(found);
@@ -369,9 +366,11 @@ QString ClientMainForm::FoundText() const
 {
     size_t sharing = 0;
     size_t outside = 0;
+    int sharingMac = 0;
     for (const AddressProblem& problem : problems_) {
         sharing += problem.sharesWith > 0 ? 1 : 0;
         outside += problem.outside ? 1 : 0;
+        sharingMac += problem.SharesMac() ? 1 : 0;
     }
     QString text = tr("%1 device(s) found").arg(tableWidgetDevices->rowCount());
     if (sharing > 0) {
@@ -379,6 +378,9 @@ QString ClientMainForm::FoundText() const
     }
     if (outside > 0) {
         text += tr("; %1 are outside this workstation's networks").arg(outside);
+    }
+    if (sharingMac > 0) {
+        text += QStringLiteral("; ") + tr("%n share a MAC address with another device", nullptr, sharingMac);
     }
     if (notListed_ > 0) {
         text += tr("; %1 more answers were not listed").arg(notListed_);
@@ -498,6 +500,9 @@ void ClientMainForm::OpenSettings(size_t record)
         }
     }
     dialog.SetListedAddresses(std::move(others));
+    if (record < problems_.size() && problems_[record].SharesMac()) {
+        dialog.SetSharedMac(SharedMacRefusal(copy.mac));
+    }
     vf = connect(&dialog, SIGNAL(StatusChanged(const QString&, int)), statusbar,
                  SLOT(showMessage(const QString&, int)));
     dialog.exec();
@@ -529,10 +534,12 @@ void ClientMainForm::OnReaddress()
         anySelected = true;
     }
     if (!anySelected) {
-        // The rows that show a mark.
+        // The rows whose address has a problem; a device whose MAC another
+        // answers with cannot be told apart by the request.
         for (size_t row = 0; row < offered.size(); ++row) {
             const size_t record = RecordOfRow(static_cast<int>(row));
-            offered[row] = record < problems_.size() && problems_[record].Any();
+            offered[row] =
+                record < problems_.size() && problems_[record].OfAddress() && !problems_[record].SharesMac();
         }
     }
     std::vector<size_t> records;
@@ -545,6 +552,9 @@ void ClientMainForm::OnReaddress()
     if (records.empty()) {
         statusbar->showMessage(
             tr("Select the devices to readdress: no listed device has an address problem"));
+        return;
+    }
+    if (RefuseSharedMac(records)) {
         return;
     }
     // A device listed twice (its reply came twice) is readdressed once.
@@ -582,6 +592,20 @@ void ClientMainForm::OnReaddress()
     statusbar->showMessage(dialog.Summary().isEmpty() ? FoundText() : dialog.Summary());
 }
 
+bool ClientMainForm::RefuseSharedMac(const std::vector<size_t>& records)
+{
+    for (const size_t record : records) {
+        if (record < problems_.size() && problems_[record].SharesMac()) {
+            const QString refusal = SharedMacRefusal(params_[record].mac);
+            LOG(WARNING) << refusal.toStdString() << "; nothing sent";
+            statusbar->showMessage(refusal);
+            ShowErrorBox(this, refusal);
+            return true;
+        }
+    }
+    return false;
+}
+
 void ClientMainForm::OnApplyTemplate()
 {
     OnStopSearch();
@@ -592,11 +616,13 @@ void ClientMainForm::OnApplyTemplate()
         selected[static_cast<size_t>(item->row())] = true;
     }
     std::vector<DeviceNetworkParams> devices;
+    std::vector<size_t> records;
     for (size_t row = 0; row < selected.size(); ++row) {
         const size_t record = RecordOfRow(static_cast<int>(row));
         if (!selected[row] || record >= params_.size()) {
             continue;
         }
+        records.push_back(record);
         const DeviceNetworkParams& params = params_[record];
         const bool known =
             std::any_of(devices.begin(), devices.end(), [&params](const DeviceNetworkParams& d) {
@@ -608,6 +634,9 @@ void ClientMainForm::OnApplyTemplate()
     }
     if (devices.empty()) {
         statusbar->showMessage(tr("Select the devices to apply the template to"));
+        return;
+    }
+    if (RefuseSharedMac(records)) {
         return;
     }
     QByteArray text;

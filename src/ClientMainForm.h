@@ -86,6 +86,9 @@ private:
     // The warning icon and the problem in the tool tips of row `row`.
     void MarkProblem(int row, size_t record);
     QString ProblemText(size_t record) const;
+    // Refuses, with its reason shown, when a device of `records` shares its
+    // MAC with another device: a request by MAC would reach both.
+    bool RefuseSharedMac(const std::vector<size_t>& records);
     // "%1 device(s) found", with the problems and the rows past the limit.
     QString FoundText() const;
 

@@ -152,9 +152,11 @@ SearchResult Search(int listenTimeMs)
                 continue;
             }
             // A device heard twice (on two interfaces, or answering twice)
-            // is one device: it must not share an address with itself.
-            const std::string mac(device.params.mac, kMacSize);
-            if (byMac.count(mac) != 0) {
+            // is one device: it must not share an address with itself. Two
+            // devices with one MAC tell other serial numbers or addresses.
+            const std::string identity = std::string(device.params.mac, kMacSize) + device.params.serialNo +
+                                         '@' + std::to_string(device.params.ip);
+            if (byMac.count(identity) != 0) {
                 continue;
             }
             if (result.devices.size() >= kMaxDevices) {
@@ -162,7 +164,7 @@ SearchResult Search(int listenTimeMs)
                 continue;
             }
             device.interfaceIndex = datagram.interfaceIndex;
-            byMac[mac] = result.devices.size();
+            byMac[identity] = result.devices.size();
             result.devices.push_back(device);
         }
     });
@@ -327,22 +329,30 @@ QString PadRight(const QString& text, int width)
     return text + QString(std::max(0, width - text.size()), QLatin1Char(' '));
 }
 
-void PrintPlan(const std::vector<ListedDevice>& devices, const std::vector<uint32_t>& addresses,
-               uint32_t mask, uint32_t gateway, uint32_t dns)
+void PrintPlan(const std::vector<ReaddressGroup>& groups, uint32_t dns)
 {
-    const QString none = Tr("none");
-    Out(Tr("Plan: mask %1, gateway %2, DNS %3, static addressing\n")
-            .arg(AddressText(mask), gateway != 0 ? AddressText(gateway) : none,
-                 dns != 0 ? AddressText(dns) : none));
+    Out(Tr("Plan: static addressing; %1; confirming for up to %2 s\n")
+            .arg(DnsPlanText(dns))
+            .arg(ReaddressBatch::kConfirmMs / 1000));
     std::vector<QStringList> rows{
         {Tr("Device name"), Tr("MAC address"), Tr("Current IP address"), Tr("New IP address")}};
-    for (size_t i = 0; i < devices.size(); ++i) {
-        const DeviceNetworkParams& params = devices[i].params;
-        rows.push_back({Printable(QString::fromStdString(params.deviceName)), MacText(params),
-                        AddressText(params.ip), AddressText(addresses[i])});
+    for (const ReaddressGroup& group : groups) {
+        rows.push_back({GroupPlanText(group)});
+        for (size_t i = 0; i < group.devices.size(); ++i) {
+            const DeviceNetworkParams& params = group.devices[i].params;
+            rows.push_back({QStringLiteral("  ") + Printable(QString::fromStdString(params.deviceName)),
+                            MacText(params), AddressText(params.ip), AddressText(group.addresses[i])});
+        }
     }
-    std::vector<int> widths(rows.front().size(), 0);
+    // A group's line spans the table; only the device rows set the widths.
+    std::vector<QStringList> deviceRows;
     for (const QStringList& row : rows) {
+        if (row.size() > 1) {
+            deviceRows.push_back(row);
+        }
+    }
+    std::vector<int> widths(deviceRows.front().size(), 0);
+    for (const QStringList& row : deviceRows) {
         for (int column = 0; column < row.size(); ++column) {
             widths[static_cast<size_t>(column)] =
                 std::max(widths[static_cast<size_t>(column)], row[column].size());
@@ -364,6 +374,131 @@ bool Confirmed(const ReaddressEntry& entry)
            entry.state == ReaddressEntry::State::MovedSilently;
 }
 
+// A per-interface option: "eth1=VALUE" for that interface, "VALUE" for the
+// others. An empty value is given too: no gateway, say.
+struct InterfaceValues {
+    std::map<QString, QString> byInterface;
+    std::optional<QString> plain;
+
+    std::optional<QString> For(const QString& netif) const
+    {
+        const auto found = byInterface.find(netif);
+        return found != byInterface.end() ? std::optional<QString>(found->second) : plain;
+    }
+};
+
+bool SplitInterfaceValues(const Options& options, const char* name,
+                          const std::vector<WorkstationInterface>& interfaces, InterfaceValues& values,
+                          QString& error)
+{
+    if (!options.Has(name)) {
+        return true;
+    }
+    for (const QString& value : options.values.at(QLatin1String(name))) {
+        const int equals = value.indexOf(QLatin1Char('='));
+        if (equals < 0) {
+            values.plain = value.trimmed();
+            continue;
+        }
+        const QString netif = value.left(equals).trimmed();
+        if (std::none_of(interfaces.begin(), interfaces.end(),
+                         [&](const WorkstationInterface& i) { return i.name == netif; })) {
+            QStringList names;
+            for (const WorkstationInterface& i : interfaces) {
+                names << i.name;
+            }
+            error = Tr("No interface %1 with an IPv4 network; this workstation has: %2")
+                        .arg(netif, names.isEmpty() ? Tr("none") : names.join(QStringLiteral(", ")));
+            return false;
+        }
+        values.byInterface[netif] = value.mid(equals + 1).trimmed();
+    }
+    return true;
+}
+
+bool ParseAddress(const QString& text, uint32_t& address)
+{
+    return StringToIpType(text.toStdString(), address);
+}
+
+// Gives each group its first address, mask and gateway from the options,
+// or says why the group cannot be planned. A plain --first belongs to the
+// interface --interface names, else to the one whose networks hold it, else
+// to the only group there is.
+QString SetUpGroups(std::vector<ReaddressGroup>& groups, const InterfaceValues& firsts,
+                    const InterfaceValues& masks, const InterfaceValues& gateways,
+                    const QString& chosenInterface)
+{
+    uint32_t plainFirst = 0;
+    if (firsts.plain && !ParseAddress(*firsts.plain, plainFirst)) {
+        return Tr("Invalid first IP address");
+    }
+    const ReaddressGroup* plainOwner = nullptr;
+    if (firsts.plain) {
+        for (const ReaddressGroup& group : groups) {
+            const bool named = !chosenInterface.isEmpty() && group.interfaceName == chosenInterface;
+            if (named || (chosenInterface.isEmpty() && InAnyNetwork(group.networks, plainFirst))) {
+                plainOwner = &group;
+            }
+        }
+        if (plainOwner == nullptr && chosenInterface.isEmpty() && groups.size() == 1) {
+            plainOwner = &groups.front();
+        }
+    }
+    const std::vector<uint32_t> routes = WorkstationGateways();
+    for (ReaddressGroup& group : groups) {
+        const QString where =
+            group.interfaceIndex != 0
+                ? QStringLiteral("%1 (%2)").arg(group.interfaceName, NetworksText(group.networks))
+                : Tr("an interface this workstation no longer has");
+        QString firstText = firsts.byInterface.count(group.interfaceName) != 0
+                                ? firsts.byInterface.at(group.interfaceName)
+                                : QString();
+        if (firstText.isEmpty() && plainOwner == &group) {
+            firstText = *firsts.plain;
+        }
+        if (firstText.isEmpty()) {
+            return Tr("Nothing sent: %1 of the devices answered on %2; give --first %3=ADDRESS for them")
+                .arg(group.devices.size())
+                .arg(where, group.interfaceIndex != 0 ? group.interfaceName : Tr("INTERFACE"));
+        }
+        if (!ParseAddress(firstText, group.first)) {
+            return Tr("Invalid first IP address");
+        }
+        const std::optional<QString> maskText = masks.For(group.interfaceName);
+        if (maskText) {
+            if (!ParseAddress(*maskText, group.mask)) {
+                return Tr("Invalid network mask");
+            }
+        } else {
+            const auto network =
+                std::find_if(group.networks.begin(), group.networks.end(),
+                             [&group](const Ipv4Network& n) { return n.Contains(group.first); });
+            if (network == group.networks.end()) {
+                return Tr("--mask MASK is needed: %1 is in none of the networks of %2")
+                    .arg(AddressText(group.first), where);
+            }
+            group.mask = network->mask;
+        }
+        const std::optional<QString> gatewayText = gateways.For(group.interfaceName);
+        if (gatewayText) {
+            group.gateway = 0;
+            if (!gatewayText->isEmpty() && !ParseAddress(*gatewayText, group.gateway)) {
+                return Tr("Invalid gateway");
+            }
+        } else {
+            group.gateway =
+                ProposeServers(group.devices, Ipv4Network{group.first, group.mask}, routes).gateway;
+        }
+        const QString refusal = CheckStaticAddressing(group.first, group.mask, group.gateway);
+        if (!refusal.isEmpty()) {
+            return group.interfaceIndex != 0 ? QStringLiteral("%1: %2").arg(group.interfaceName, refusal)
+                                             : refusal;
+        }
+    }
+    return {};
+}
+
 int RunReaddress(const QStringList& arguments)
 {
     const Options options =
@@ -371,7 +506,7 @@ int RunReaddress(const QStringList& arguments)
                      {QStringLiteral("--first"), QStringLiteral("--mask"), QStringLiteral("--gateway"),
                       QStringLiteral("--dns"), QStringLiteral("--interface"), QStringLiteral("--mac")},
                      {QStringLiteral("--conflicting"), QStringLiteral("--outside"), QStringLiteral("--all"),
-                      QStringLiteral("--dry-run")});
+                      QStringLiteral("--dry-run"), QStringLiteral("--ask-each")});
     if (!options.error.isEmpty()) {
         return UsageError(options.error);
     }
@@ -394,61 +529,36 @@ int RunReaddress(const QStringList& arguments)
             macs.push_back(params);
         }
     }
-    uint32_t first = 0;
-    if (!StringToIpType(options.Value("--first").trimmed().toStdString(), first)) {
-        return UsageError(Tr("Invalid first IP address"));
-    }
-    std::optional<uint32_t> gateway;
     std::optional<uint32_t> dns;
-    for (const auto& [name, value, message] : {std::make_tuple("--gateway", &gateway, Tr("Invalid gateway")),
-                                               std::make_tuple("--dns", &dns, Tr("Invalid DNS"))}) {
-        if (options.Has(name)) {
-            uint32_t address = 0;
-            const QString text = options.Value(name).trimmed();
-            if (!text.isEmpty() && !StringToIpType(text.toStdString(), address)) {
-                return UsageError(message);
-            }
-            *value = address;
+    if (options.Has("--dns")) {
+        uint32_t address = 0;
+        const QString text = options.Value("--dns").trimmed();
+        if (!text.isEmpty() && !ParseAddress(text, address)) {
+            return UsageError(Tr("Invalid DNS"));
         }
+        dns = address;
     }
-
-    std::vector<WorkstationInterface> interfaces = WorkstationInterfaces();
-    std::vector<WorkstationInterface> chosen = interfaces;
-    if (options.Has("--interface")) {
-        const QString name = options.Value("--interface");
+    const std::vector<WorkstationInterface> interfaces = WorkstationInterfaces();
+    InterfaceValues firsts;
+    InterfaceValues masks;
+    InterfaceValues gateways;
+    QString error;
+    if (!SplitInterfaceValues(options, "--first", interfaces, firsts, error) ||
+        !SplitInterfaceValues(options, "--mask", interfaces, masks, error) ||
+        !SplitInterfaceValues(options, "--gateway", interfaces, gateways, error)) {
+        return UsageError(error);
+    }
+    const QString chosenInterface = options.Value("--interface");
+    if (!chosenInterface.isEmpty() &&
+        std::none_of(interfaces.begin(), interfaces.end(),
+                     [&](const WorkstationInterface& i) { return i.name == chosenInterface; })) {
         QStringList names;
-        chosen.clear();
         for (const WorkstationInterface& netif : interfaces) {
             names << netif.name;
-            if (netif.name == name) {
-                chosen.push_back(netif);
-            }
         }
-        if (chosen.empty()) {
-            return UsageError(
-                Tr("No interface %1 with an IPv4 network; this workstation has: %2")
-                    .arg(name, names.isEmpty() ? Tr("none") : names.join(QStringLiteral(", "))));
-        }
-    }
-    uint32_t mask = 0;
-    if (options.Has("--mask")) {
-        if (!StringToIpType(options.Value("--mask").trimmed().toStdString(), mask)) {
-            return UsageError(Tr("Invalid network mask"));
-        }
-    } else {
-        // The mask of the chosen interfaces' network that holds the first address.
-        const std::vector<Ipv4Network> networks = NetworksOf(chosen, 0);
-        const auto network = std::find_if(networks.begin(), networks.end(),
-                                          [first](const Ipv4Network& n) { return n.Contains(first); });
-        if (network == networks.end()) {
-            return UsageError(Tr("--mask MASK is needed: %1 is in none of this workstation's networks (%2)")
-                                  .arg(AddressText(first), NetworksText(networks)));
-        }
-        mask = network->mask;
-    }
-    const QString refusal = CheckStaticAddressing(first, mask, gateway.value_or(0));
-    if (!refusal.isEmpty()) {
-        return UsageError(refusal);
+        return UsageError(
+            Tr("No interface %1 with an IPv4 network; this workstation has: %2")
+                .arg(chosenInterface, names.isEmpty() ? Tr("none") : names.join(QStringLiteral(", "))));
     }
 
     const SearchResult found = Search(UdpModuleWithTimer::kListenTimeMs);
@@ -460,11 +570,19 @@ int RunReaddress(const QStringList& arguments)
     std::vector<ListedDevice> devices;
     for (size_t i = 0; i < found.devices.size(); ++i) {
         const ListedDevice& device = found.devices[i];
-        const bool asked =
-            options.Flag("--all") || (options.Flag("--conflicting") && problems[i].sharesWith > 0) ||
-            (options.Flag("--outside") && problems[i].outside) ||
-            std::any_of(macs.begin(), macs.end(),
-                        [&](const DeviceNetworkParams& mac) { return SameMac(mac, device.params); });
+        const bool named = std::any_of(macs.begin(), macs.end(), [&](const DeviceNetworkParams& mac) {
+            return SameMac(mac, device.params);
+        });
+        if (problems[i].SharesMac() && (named || options.Flag("--all") ||
+                                        (options.Flag("--conflicting") && problems[i].sharesWith > 0) ||
+                                        (options.Flag("--outside") && problems[i].outside))) {
+            // The request goes by MAC: every device that answers with it
+            // would take the same new address and name.
+            return UsageError(SharedMacRefusal(device.params.mac) + Tr("; nothing sent"));
+        }
+        const bool asked = options.Flag("--all") ||
+                           (options.Flag("--conflicting") && problems[i].sharesWith > 0) ||
+                           (options.Flag("--outside") && problems[i].outside) || named;
         if (asked) {
             devices.push_back(device);
         }
@@ -489,25 +607,21 @@ int RunReaddress(const QStringList& arguments)
         return Finish(kExitSucceeded);
     }
 
-    QString error;
-    const std::vector<uint32_t> addresses =
-        FreeAddresses(first, mask, devices.size(), TakenAddresses(interfaces, found.devices),
-                      LocalProbe(interfaces), error);
+    std::vector<ReaddressGroup> groups = GroupByInterface(interfaces, devices);
+    error = SetUpGroups(groups, firsts, masks, gateways, chosenInterface);
     if (!error.isEmpty()) {
         return UsageError(error);
     }
-    // Unless given, the gateway and DNS the devices hold most often inside
-    // the new network.
-    const Ipv4Network network{first, mask};
-    std::vector<uint32_t> gateways;
-    std::vector<uint32_t> servers;
-    for (const ListedDevice& device : devices) {
-        gateways.push_back(device.params.gateway);
-        servers.push_back(device.params.dns);
+    const uint32_t newDns = dns ? *dns : 0;
+    std::unordered_set<uint32_t> taken = TakenAddresses(interfaces, found.devices);
+    const AddressProbe probe = LocalProbe(interfaces);
+    for (ReaddressGroup& group : groups) {
+        group.dns = newDns;
+        if (!PlanGroup(group, taken, probe, error)) {
+            return UsageError(error);
+        }
     }
-    const uint32_t newGateway = gateway ? *gateway : CommonAddressIn(gateways, network);
-    const uint32_t newDns = dns ? *dns : CommonAddressIn(servers, network);
-    PrintPlan(devices, addresses, mask, newGateway, newDns);
+    PrintPlan(groups, newDns);
     if (options.Flag("--dry-run")) {
         return Finish(kExitSucceeded);
     }
@@ -515,8 +629,12 @@ int RunReaddress(const QStringList& arguments)
     // command, during the batch it stops before the next device.
     StopSignals stopSignals;
     std::fflush(stdout);
-    const std::vector<Ipv4Network> networks = NetworksOf(interfaces, 0);
-    if (!InAnyNetwork(networks, first)) {
+    for (const ReaddressGroup& group : groups) {
+        if (!group.LeavesInterface()) {
+            continue;
+        }
+        const std::vector<Ipv4Network> networks =
+            group.interfaceIndex != 0 ? group.networks : NetworksOf(interfaces, 0);
         const QString question =
             Tr("After this change the tool cannot reach the device from this workstation "
                "(its networks: %1). Apply anyway?")
@@ -555,14 +673,19 @@ int RunReaddress(const QStringList& arguments)
         return UsageError(PasswordTooLong());
     }
 
-    ReaddressBatch batch(PlannedEntries(devices, addresses), mask, newGateway, newDns, password, nullptr);
+    ReaddressBatch batch(PlannedEntries(groups), password, nullptr);
     password.fill('\0');
     password.clear();
     if (Interactive()) {
-        batch.SetPasswordAsker([](const ReaddressEntry& entry, QByteArray& answer) {
+        const bool askEach = options.Flag("--ask-each");
+        batch.SetPasswordAsker([askEach](const ReaddressEntry& entry, QByteArray& answer, bool& forOthers) {
+            const QString device = Tr("%1 (%2)").arg(
+                Printable(QString::fromStdString(entry.current.deviceName)), MacText(entry.current));
             const QString prompt =
-                Tr("%1 (%2) refused the password; its password (empty: skip it): ")
-                    .arg(Printable(QString::fromStdString(entry.current.deviceName)), MacText(entry.current));
+                askEach ? Tr("%1 refused the password; its password (empty: skip it): ").arg(device)
+                        : Tr("%1 refused the password; the password for it and every other device that "
+                             "refuses (empty: skip them): ")
+                              .arg(device);
             if (!ReadSecretLine(prompt, answer) || answer.isEmpty()) {
                 answer.fill('\0');
                 return false;
@@ -572,11 +695,23 @@ int RunReaddress(const QStringList& arguments)
                 Err(PasswordTooLong());
                 return false;
             }
+            forOthers = !askEach;
             return true;
         });
     }
     QEventLoop loop;
     QObject::connect(&batch, &ReaddressBatch::Finished, &loop, &QEventLoop::quit);
+    bool waitShown = false;
+    QObject::connect(&batch, &ReaddressBatch::PortWait, [&waitShown](int remainingMs) {
+        if (remainingMs > 0 && !waitShown) {
+            waitShown = true;
+            Err(Tr("Waiting for UDP port %1: another program holds it (up to %2 s)")
+                    .arg(UdpModuleWithTimer::kListenPort)
+                    .arg((remainingMs + 999) / 1000));
+        } else if (remainingMs == 0) {
+            waitShown = false;
+        }
+    });
     std::unique_ptr<QSocketNotifier> stopNotifier;
     if (stopSignals.ReadEnd() >= 0) {
         stopNotifier = std::make_unique<QSocketNotifier>(stopSignals.ReadEnd(), QSocketNotifier::Read);
@@ -592,9 +727,17 @@ int RunReaddress(const QStringList& arguments)
         loop.exec();
     }
     bool allConfirmed = true;
+    const QString stopLine = batch.StopLine();
     for (size_t i = 0; i < batch.Entries().size(); ++i) {
-        Out(Printable(batch.ResultLine(i)) + QLatin1Char('\n'));
-        allConfirmed = allConfirmed && Confirmed(batch.Entries()[i]);
+        const ReaddressEntry& entry = batch.Entries()[i];
+        allConfirmed = allConfirmed && Confirmed(entry);
+        // The devices the held port kept from being sent get one line for all.
+        if (stopLine.isEmpty() || entry.state != ReaddressEntry::State::NotSent) {
+            Out(Printable(batch.ResultLine(i)) + QLatin1Char('\n'));
+        }
+    }
+    if (!stopLine.isEmpty()) {
+        Out(stopLine + QLatin1Char('\n'));
     }
     Out(Printable(batch.Summary()) + QLatin1Char('\n'));
     return Finish(allConfirmed ? kExitSucceeded : kExitFailed);

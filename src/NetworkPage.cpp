@@ -125,8 +125,17 @@ void NetworkPage::ShowInputError(const QString& message, QLineEdit* field)
     }
 }
 
+void NetworkPage::SetRefusal(const QString& refusal)
+{
+    refusal_ = refusal;
+}
+
 void NetworkPage::OnApplyNetworkParams()
 {
+    if (!refusal_.isEmpty()) {
+        ShowInputError(refusal_, nullptr);
+        return;
+    }
     DeviceNetworkParams params{};
     QString errorMessage;
     QLineEdit* invalidField = nullptr;
@@ -186,6 +195,10 @@ void NetworkPage::FocusField(QLineEdit* field)
 
 void NetworkPage::OnApplyAuthParams()
 {
+    if (!refusal_.isEmpty()) {
+        ShowInputError(refusal_, nullptr);
+        return;
+    }
     if (ui_->lineEditNewPassword2->text() != ui_->lineEditNewPassword->text()) {
         ShowInputError(tr("Passwords are not equal"), nullptr);
         return;

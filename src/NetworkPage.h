@@ -38,6 +38,9 @@ public:
 
     // Fills the network group from the record.
     void LoadFromParams();
+    // Every request of the page is refused with `refusal` and nothing is
+    // sent (a request by MAC that would reach two devices).
+    void SetRefusal(const QString& refusal);
 
 signals:
     // A short result text for the status line.
@@ -83,6 +86,7 @@ private:
     Ui::SettingsDialog* ui_ = nullptr;
     DeviceNetworkParams& params_;
     const std::vector<uint32_t>& listedAddresses_;
+    QString refusal_;                      // why no request may be sent to this device; empty: none
     SettingsExchange* exchange_ = nullptr; // child
     int interfaceIndex_ = 0;               // where the device was found; 0 unknown
     Request request_ = Request::None;      // the request out or being checked

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTimer>
 
 #include <easylogging++.h>
 
@@ -19,6 +20,11 @@
 namespace {
 
 const AssignmentVerifier vf;
+
+// How often the batch looks again at a held reply port, and repeats the
+// confirming search's request.
+constexpr int kPortWaitTickMs = 250;
+constexpr int kSearchRepeatMs = 1000;
 
 QString Tr(const char* text)
 {
@@ -80,12 +86,15 @@ QString ReaddressEntry::StatusText() const
     return {};
 }
 
-ReaddressBatch::ReaddressBatch(std::vector<ReaddressEntry> entries, uint32_t mask, uint32_t gateway,
-                               uint32_t dns, const QByteArray& password, QObject* parent)
-    : QObject(parent), entries_(std::move(entries)), mask_(mask), gateway_(gateway), dns_(dns),
-      password_(password), exchange_(new SettingsExchange(this)), udpModule_(new UdpModuleWithTimer(this))
+ReaddressBatch::ReaddressBatch(std::vector<ReaddressEntry> entries, const QByteArray& password,
+                               QObject* parent)
+    : QObject(parent), entries_(std::move(entries)), password_(password),
+      exchange_(new SettingsExchange(this)), udpModule_(new UdpModuleWithTimer(this)),
+      portWait_(new QTimer(this)), searchRepeat_(new QTimer(this))
 {
     password_.detach();
+    portWait_->setInterval(kPortWaitTickMs);
+    vf = connect(portWait_, &QTimer::timeout, this, &ReaddressBatch::OnPortWaitTick);
     exchange_->SetSearchAfterNoReply(false);
     vf = connect(exchange_, &SettingsExchange::Finished, this, &ReaddressBatch::OnExchangeFinished);
     runner_ = new BatchRunner(
@@ -94,7 +103,15 @@ ReaddressBatch::ReaddressBatch(std::vector<ReaddressEntry> entries, uint32_t mas
             current_ = index;
             SendCurrent();
         },
-        [this](size_t index) { SetState(index, ReaddressEntry::State::Cancelled); }, this);
+        [this](size_t index) {
+            if (stoppedForPort_) {
+                entries_[index].sendError = PortHeldText();
+                SetState(index, ReaddressEntry::State::NotSent);
+            } else {
+                SetState(index, ReaddressEntry::State::Cancelled);
+            }
+        },
+        this);
     vf = connect(runner_, SIGNAL(Finished()), this, SLOT(Confirm()));
 }
 
@@ -108,6 +125,7 @@ void ReaddressBatch::ForgetPasswords()
 {
     Wipe(password_);
     Wipe(retryPassword_);
+    Wipe(sitePassword_);
 }
 
 void ReaddressBatch::Start()
@@ -127,6 +145,15 @@ void ReaddressBatch::Cancel()
         return;
     }
     cancelled_ = true;
+    if (portWaitStartMs_ >= 0) {
+        // The entry waiting for the port was never sent.
+        EndPortWait();
+        SetState(current_, ReaddressEntry::State::Cancelled);
+        runner_->Cancel();
+        runner_->EntryDone();
+        LOG(INFO) << "Readdress cancelled by the user";
+        return;
+    }
     runner_->Cancel();
     LOG(INFO) << "Readdress cancelled by the user";
     if (phase_ == Phase::Confirming) {
@@ -137,7 +164,7 @@ void ReaddressBatch::Cancel()
 
 DeviceNetworkParams ReaddressBatch::SentRecord(const ReaddressEntry& entry) const
 {
-    return ReaddressedRecord(entry.current, entry.newIp, mask_, gateway_, dns_);
+    return ReaddressedRecord(entry.current, entry.newIp, entry.newMask, entry.newGateway, entry.newDns);
 }
 
 void ReaddressBatch::SetState(size_t index, ReaddressEntry::State state)
@@ -158,13 +185,62 @@ void ReaddressBatch::SendCurrent()
         return;
     }
     const DeviceNetworkParams sent = SentRecord(entry);
+    sinceLastRequest_.start();
     exchange_->Start(NetworkSetting, entry.current, sent, ComposeNetworkSettingsRequest(sent, digest.get()),
                      entry.interfaceIndex, {});
+}
+
+QString ReaddressBatch::PortHeldText()
+{
+    return Tr("another program holds UDP port %1").arg(UdpModuleWithTimer::kListenPort);
+}
+
+void ReaddressBatch::WaitForPort()
+{
+    if (portWaitStartMs_ < 0) {
+        portWaitClock_.start();
+        portWaitStartMs_ = 0;
+        LOG(WARNING) << "Readdress waits: " << PortHeldText().toStdString();
+        portWait_->start();
+    }
+    emit PortWait(static_cast<int>(std::max<qint64>(0, kPortWaitMs - portWaitClock_.elapsed())));
+}
+
+void ReaddressBatch::EndPortWait()
+{
+    portWait_->stop();
+    portWaitStartMs_ = -1;
+    emit PortWait(0);
+}
+
+void ReaddressBatch::OnPortWaitTick()
+{
+    if (portWaitClock_.elapsed() < kPortWaitMs) {
+        // Sends the entry if the port is free now; waits on if not.
+        SendCurrent();
+        return;
+    }
+    EndPortWait();
+    stoppedForPort_ = true;
+    stoppedForPortAt_ = current_;
+    entries_[current_].sendError = PortHeldText();
+    SetState(current_, ReaddressEntry::State::NotSent);
+    LOG(ERROR) << StopLine().toStdString();
+    runner_->Cancel();
+    runner_->EntryDone();
 }
 
 void ReaddressBatch::OnExchangeFinished(const SettingsExchange::Result& result)
 {
     ReaddressEntry& entry = entries_[current_];
+    if (!result.sent && !result.listenError.isEmpty() && !cancelled_) {
+        // Nothing went out: another program holds the reply port for now.
+        WaitForPort();
+        return;
+    }
+    if (portWaitStartMs_ >= 0) {
+        EndPortWait();
+    }
     if (!result.sent) {
         entry.sendError = result.listenError.isEmpty() ? result.sendError
                                                        : Tr("cannot listen on UDP port %1: %2")
@@ -193,11 +269,30 @@ void ReaddressBatch::OnExchangeFinished(const SettingsExchange::Result& result)
 void ReaddressBatch::AfterCurrent()
 {
     const ReaddressEntry& entry = entries_[current_];
+    if (entry.state == ReaddressEntry::State::InvalidPassword && !cancelled_ && !sitePassword_.isNull() &&
+        !usingSitePassword_ && asks_ == 0) {
+        // The password the user gave for every device that refuses.
+        usingSitePassword_ = true;
+        Wipe(retryPassword_);
+        retryPassword_ = sitePassword_;
+        retryPassword_.detach();
+        SendCurrent();
+        return;
+    }
     if (entry.state == ReaddressEntry::State::InvalidPassword && asker_ && !cancelled_ &&
-        asks_ < kMaxPasswordAsks) {
+        sitePassword_.isNull() && asks_ < kMaxPasswordAsks) {
         ++asks_;
         QByteArray password;
-        if (asker_(entry, password) && !cancelled_) {
+        bool forOthers = false;
+        if (asker_(entry, password, forOthers) && !cancelled_) {
+            if (forOthers) {
+                sitePassword_ = password;
+                sitePassword_.detach();
+                if (sitePassword_.isNull()) {
+                    sitePassword_ = QByteArray("", 0);
+                }
+                usingSitePassword_ = true;
+            }
             Wipe(retryPassword_);
             retryPassword_ = password;
             retryPassword_.detach();
@@ -212,6 +307,7 @@ void ReaddressBatch::AfterCurrent()
     }
     Wipe(retryPassword_);
     asks_ = 0;
+    usingSitePassword_ = false;
     runner_->EntryDone();
 }
 
@@ -225,6 +321,11 @@ void ReaddressBatch::Confirm()
         return;
     }
     phase_ = Phase::Confirming;
+    // Up to kConfirmMs after the last request, and at least one listening
+    // time, for a device that brings its new address up late.
+    const qint64 sinceLast = sinceLastRequest_.isValid() ? sinceLastRequest_.elapsed() : 0;
+    udpModule_->SetListenTimeMs(
+        static_cast<int>(std::max<qint64>(UdpModuleWithTimer::kListenTimeMs, kConfirmMs - sinceLast)));
     udpModule_->Start();
     vf = connect(udpModule_, SIGNAL(DatagramsReceived(const DatagramBatch&)), this,
                  SLOT(OnSearchReplies(const DatagramBatch&)));
@@ -232,7 +333,16 @@ void ReaddressBatch::Confirm()
     udpModule_->SendBroadcast(ToDatagram(ComposeDiscoverRequest()));
     if (!udpModule_->ListenError().isEmpty() || !udpModule_->SendError().isEmpty()) {
         udpModule_->Stop(); // nothing will be heard: every changed device stays unconfirmed
+        return;
     }
+    // A device answers a request only once its new address is up: the
+    // request is repeated while some are missing.
+    vf = connect(searchRepeat_, &QTimer::timeout, this, [this] {
+        if (phase_ == Phase::Confirming) {
+            udpModule_->SendBroadcast(ToDatagram(ComposeDiscoverRequest()));
+        }
+    });
+    searchRepeat_->start(kSearchRepeatMs);
 }
 
 void ReaddressBatch::OnSearchReplies(const DatagramBatch& batch)
@@ -241,6 +351,11 @@ void ReaddressBatch::OnSearchReplies(const DatagramBatch& batch)
         DeviceNetworkParams params{};
         if (!ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
                                    params)) {
+            continue;
+        }
+        if (!RepliedFromItsAddress(datagram, params)) {
+            VLOG(1) << "A search reply for " << MacText(params.mac) << " names " << IpTypeToString(params.ip)
+                    << " but came from another address; ignored";
             continue;
         }
         for (ReaddressEntry& entry : entries_) {
@@ -272,6 +387,7 @@ void ReaddressBatch::OnSearchReplies(const DatagramBatch& batch)
 
 void ReaddressBatch::OnSearchEnd()
 {
+    searchRepeat_->stop();
     StopExchange();
     for (size_t i = 0; i < entries_.size(); ++i) {
         const ReaddressEntry& entry = entries_[i];
@@ -335,6 +451,16 @@ bool ReaddressBatch::NewRecord(size_t index, DeviceNetworkParams& record) const
     }
 }
 
+QString ReaddressBatch::StopLine() const
+{
+    if (!stoppedForPort_) {
+        return {};
+    }
+    return Tr("Stopped: another program holds UDP port %1; %2 devices not sent")
+        .arg(UdpModuleWithTimer::kListenPort)
+        .arg(entries_.size() - stoppedForPortAt_);
+}
+
 QString ReaddressBatch::Summary() const
 {
     int confirmed = 0;
@@ -378,17 +504,20 @@ QString ReaddressBatch::Summary() const
     return text;
 }
 
-std::vector<ReaddressEntry> PlannedEntries(const std::vector<ListedDevice>& devices,
-                                           const std::vector<uint32_t>& addresses)
+std::vector<ReaddressEntry> PlannedEntries(const std::vector<ReaddressGroup>& groups)
 {
     std::vector<ReaddressEntry> entries;
-    entries.reserve(devices.size());
-    for (size_t i = 0; i < devices.size() && i < addresses.size(); ++i) {
-        ReaddressEntry entry;
-        entry.current = devices[i].params;
-        entry.interfaceIndex = devices[i].interfaceIndex;
-        entry.newIp = addresses[i];
-        entries.push_back(entry);
+    for (const ReaddressGroup& group : groups) {
+        for (size_t i = 0; i < group.devices.size() && i < group.addresses.size(); ++i) {
+            ReaddressEntry entry;
+            entry.current = group.devices[i].params;
+            entry.interfaceIndex = group.devices[i].interfaceIndex;
+            entry.newIp = group.addresses[i];
+            entry.newMask = group.mask;
+            entry.newGateway = group.gateway;
+            entry.newDns = group.dns;
+            entries.push_back(entry);
+        }
     }
     return entries;
 }

@@ -126,14 +126,11 @@ ReaddressDialog::ReaddressDialog(const std::vector<ListedDevice>& devices,
     layout->addLayout(buttons);
 
     FillTable();
-    const ReaddressDefaults defaults = DefaultReaddress(
-        interfaces_, devices_, taken_, [this](const std::vector<uint32_t>& c) { return Probe(c); });
-    interface_->setCurrentIndex(std::max(0, interface_->findData(defaults.interfaceIndex)));
-    first_->setText(OptionalAddressText(defaults.first));
-    mask_->setText(OptionalAddressText(defaults.mask));
-    gateway_->setText(OptionalAddressText(defaults.gateway));
-    dns_->setText(OptionalAddressText(defaults.dns));
-    UpdatePlan();
+    const std::vector<ReaddressGroup> groups = GroupByInterface(interfaces_, devices_);
+    if (!groups.empty()) {
+        interface_->setCurrentIndex(std::max(0, interface_->findData(groups.front().interfaceIndex)));
+    }
+    OnInterfaceChanged();
 
     vf = connect(interface_, SIGNAL(activated(int)), this, SLOT(OnInterfaceChanged()));
     for (QLineEdit* field : {first_, mask_, gateway_, dns_}) {
@@ -195,14 +192,14 @@ std::vector<bool> ReaddressDialog::Probe(const std::vector<uint32_t>& candidates
 void ReaddressDialog::OnInterfaceChanged()
 {
     const int index = interface_->currentData().toInt();
-    std::vector<WorkstationInterface> chosen;
+    ReaddressDefaults defaults;
     for (const WorkstationInterface& netif : interfaces_) {
         if (netif.index == index) {
-            chosen.push_back(netif);
+            defaults = DefaultReaddress(
+                netif, devices_, taken_, [this](const std::vector<uint32_t>& c) { return Probe(c); },
+                WorkstationGateways());
         }
     }
-    const ReaddressDefaults defaults = DefaultReaddress(
-        chosen, devices_, taken_, [this](const std::vector<uint32_t>& c) { return Probe(c); });
     first_->setText(OptionalAddressText(defaults.first));
     mask_->setText(OptionalAddressText(defaults.mask));
     gateway_->setText(OptionalAddressText(defaults.gateway));
@@ -308,11 +305,19 @@ void ReaddressDialog::OnApply()
         }
     }
 
-    batch_ = new ReaddressBatch(PlannedEntries(devices_, planned_), mask, gateway, dns, password, this);
+    ReaddressGroup group;
+    group.devices = devices_;
+    group.first = first;
+    group.mask = mask;
+    group.gateway = gateway;
+    group.dns = dns;
+    group.addresses = planned_;
+    batch_ = new ReaddressBatch(PlannedEntries({group}), password, this);
     password.fill('\0');
     password_->clear();
-    batch_->SetPasswordAsker(
-        [this](const ReaddressEntry& entry, QByteArray& answer) { return AskPassword(entry, answer); });
+    batch_->SetPasswordAsker([this](const ReaddressEntry& entry, QByteArray& answer, bool& /*forOthers*/) {
+        return AskPassword(entry, answer);
+    });
     vf = connect(batch_, SIGNAL(EntryChanged(int)), this, SLOT(OnEntryChanged(int)));
     vf = connect(batch_, SIGNAL(Finished()), this, SLOT(OnBatchFinished()));
     for (QWidget* w : std::initializer_list<QWidget*>{interface_, first_, mask_, gateway_, dns_, password_,

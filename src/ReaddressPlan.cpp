@@ -186,44 +186,141 @@ std::unordered_set<uint32_t> TakenAddresses(const std::vector<WorkstationInterfa
     return taken;
 }
 
-ReaddressDefaults DefaultReaddress(const std::vector<WorkstationInterface>& interfaces,
-                                   const std::vector<ListedDevice>& devices,
-                                   const std::unordered_set<uint32_t>& taken, const AddressProbe& probe)
+ProposedServers ProposeServers(const std::vector<ListedDevice>& devices, const Ipv4Network& network,
+                               const std::vector<uint32_t>& workstationGateways)
 {
-    ReaddressDefaults defaults;
-    if (interfaces.empty()) {
-        return defaults;
-    }
-    std::map<int, int> answeredOn;
-    for (const ListedDevice& device : devices) {
-        ++answeredOn[device.interfaceIndex];
-    }
-    const WorkstationInterface* chosen = &interfaces.front();
-    int chosenCount = 0;
-    for (const WorkstationInterface& netif : interfaces) {
-        const auto found = answeredOn.find(netif.index);
-        if (found != answeredOn.end() && found->second > chosenCount) {
-            chosen = &netif;
-            chosenCount = found->second;
-        }
-    }
-    const Ipv4Network& network = chosen->networks.front();
-    defaults.interfaceIndex = chosen->index;
-    defaults.mask = network.mask;
-    QString unused;
-    const std::vector<uint32_t> first =
-        FreeAddresses(NetOrder(HostOrder(network.address) + 1), network.mask, 1, taken, probe, unused);
-    defaults.first = first.empty() ? 0 : first.front();
-
     std::vector<uint32_t> gateways;
     std::vector<uint32_t> dnsServers;
     for (const ListedDevice& device : devices) {
         gateways.push_back(device.params.gateway);
         dnsServers.push_back(device.params.dns);
     }
-    defaults.gateway = CommonAddressIn(gateways, network);
-    defaults.dns = CommonAddressIn(dnsServers, network);
+    ProposedServers proposed;
+    proposed.gateway = CommonAddressIn(gateways, network);
+    if (proposed.gateway == 0) {
+        // Devices fresh from the factory hold a gateway of their own
+        // network; the workstation's own route there is what they need.
+        proposed.gateway = CommonAddressIn(workstationGateways, network);
+    }
+    proposed.dns = CommonAddressIn(dnsServers, network);
+    return proposed;
+}
+
+std::vector<uint32_t> WorkstationGateways()
+{
+    std::vector<uint32_t> gateways;
+    QFile table(QStringLiteral("/proc/net/route"));
+    if (!table.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return gateways;
+    }
+    table.readLine(); // header
+    // Iface Destination Gateway Flags ...; addresses as the kernel holds
+    // them, in hexadecimal of the network byte order's bytes.
+    while (!table.atEnd()) {
+        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+        bool ok = false;
+        const uint32_t gateway = fields.size() > 2 ? fields.at(2).toUInt(&ok, 16) : 0;
+        if (ok && gateway != 0 && std::find(gateways.begin(), gateways.end(), gateway) == gateways.end()) {
+            gateways.push_back(gateway);
+        }
+    }
+    return gateways;
+}
+
+ReaddressDefaults DefaultReaddress(const WorkstationInterface& netif,
+                                   const std::vector<ListedDevice>& devices,
+                                   const std::unordered_set<uint32_t>& taken, const AddressProbe& probe,
+                                   const std::vector<uint32_t>& workstationGateways)
+{
+    ReaddressDefaults defaults;
+    if (netif.networks.empty()) {
+        return defaults;
+    }
+    const Ipv4Network& network = netif.networks.front();
+    defaults.interfaceIndex = netif.index;
+    defaults.mask = network.mask;
+    const ProposedServers servers = ProposeServers(devices, network, workstationGateways);
+    defaults.gateway = servers.gateway;
+    defaults.dns = servers.dns;
+    std::unordered_set<uint32_t> notFree = taken;
+    notFree.insert(servers.gateway);
+    notFree.insert(servers.dns);
+    QString unused;
+    const std::vector<uint32_t> first =
+        FreeAddresses(NetOrder(HostOrder(network.address) + 1), network.mask, 1, notFree, probe, unused);
+    defaults.first = first.empty() ? 0 : first.front();
     return defaults;
+}
+
+std::vector<ReaddressGroup> GroupByInterface(const std::vector<WorkstationInterface>& interfaces,
+                                             const std::vector<ListedDevice>& devices)
+{
+    std::vector<ReaddressGroup> groups;
+    for (const WorkstationInterface& netif : interfaces) {
+        ReaddressGroup group;
+        group.interfaceIndex = netif.index;
+        group.interfaceName = netif.name;
+        group.networks = netif.networks;
+        for (const ListedDevice& device : devices) {
+            if (device.interfaceIndex == netif.index) {
+                group.devices.push_back(device);
+            }
+        }
+        if (!group.devices.empty()) {
+            groups.push_back(std::move(group));
+        }
+    }
+    ReaddressGroup unknown;
+    for (const ListedDevice& device : devices) {
+        const bool known =
+            std::any_of(interfaces.begin(), interfaces.end(),
+                        [&](const WorkstationInterface& i) { return i.index == device.interfaceIndex; });
+        if (!known) {
+            unknown.devices.push_back(device);
+        }
+    }
+    if (!unknown.devices.empty()) {
+        groups.push_back(std::move(unknown));
+    }
+    return groups;
+}
+
+bool PlanGroup(ReaddressGroup& group, std::unordered_set<uint32_t>& taken, const AddressProbe& probe,
+               QString& error)
+{
+    std::unordered_set<uint32_t> notFree = taken;
+    for (const uint32_t server : {group.gateway, group.dns}) {
+        if (server != 0) {
+            notFree.insert(server);
+        }
+    }
+    error.clear();
+    group.addresses = FreeAddresses(group.first, group.mask, group.devices.size(), notFree, probe, error);
+    if (!error.isEmpty()) {
+        group.addresses.clear();
+        return false;
+    }
+    taken.insert(group.addresses.begin(), group.addresses.end());
+    return true;
+}
+
+QString DnsPlanText(uint32_t dns)
+{
+    return dns != 0 ? QCoreApplication::translate("ReaddressPlan", "DNS: %1 (given)").arg(AddressText(dns))
+                    : QCoreApplication::translate(
+                          "ReaddressPlan",
+                          "DNS: none \u2014 the devices' current DNS cannot be read, and will be cleared");
+}
+
+QString GroupPlanText(const ReaddressGroup& group)
+{
+    const QString name = group.interfaceIndex != 0
+                             ? group.interfaceName
+                             : QCoreApplication::translate("ReaddressPlan", "interface not known");
+    return QCoreApplication::translate("ReaddressPlan", "%1: mask %2, gateway %3")
+        .arg(name, AddressText(group.mask),
+             group.gateway != 0 ? AddressText(group.gateway)
+                                : QCoreApplication::translate("ReaddressPlan", "none"));
 }
 
 DeviceNetworkParams ReaddressedRecord(const DeviceNetworkParams& current, uint32_t ip, uint32_t mask,

@@ -196,6 +196,13 @@ void SettingsDialog::SetListedAddresses(std::vector<uint32_t> others)
     UpdateDeviceLine();
 }
 
+void SettingsDialog::SetSharedMac(const QString& refusal)
+{
+    sharedMac_ = refusal;
+    networkPage_->SetRefusal(refusal);
+    UpdateDeviceLine();
+}
+
 bool SettingsDialog::Ask(const QString& question)
 {
     return AskYesNo(this, question);
@@ -263,11 +270,16 @@ void SettingsDialog::UpdateDeviceLine()
                  QString::fromStdString(p.serialNo)));
     const bool shared =
         std::find(listedAddresses_.begin(), listedAddresses_.end(), p.ip) != listedAddresses_.end();
-    ui->labelSharedAddress->setVisible(shared);
-    ui->labelSharedAddress->setText(
-        shared ? tr("Another device answers at %1 too: its web pages and video may be the other device's")
-                     .arg(QString::fromStdString(IpTypeToString(p.ip)))
-               : QString());
+    QStringList warnings;
+    if (!sharedMac_.isEmpty()) {
+        warnings << sharedMac_;
+    }
+    if (shared) {
+        warnings << tr("Another device answers at %1 too: its web pages and video may be the other device's")
+                        .arg(QString::fromStdString(IpTypeToString(p.ip)));
+    }
+    ui->labelSharedAddress->setVisible(!warnings.isEmpty());
+    ui->labelSharedAddress->setText(warnings.join(QLatin1Char('\n')));
 }
 
 void SettingsDialog::FitToScreen(const QRect& available)

@@ -54,6 +54,10 @@ public:
     // byte order): a new address held by one of them is asked about first,
     // and one that this device shares is named on the device line.
     void SetListedAddresses(std::vector<uint32_t> others);
+    // Another device answers with this one's MAC: the device line says so,
+    // and the network and password requests, which go by MAC, are refused
+    // with `refusal`.
+    void SetSharedMac(const QString& refusal);
     const std::vector<uint32_t>& ListedAddresses() const { return listedAddresses_; }
 
     // A modal Yes/No question with No as default; true for Yes.
@@ -177,6 +181,7 @@ private:
     bool zonesTabShown_ = false;
     bool classifierTabShown_ = false;
     bool fittedToScreen_ = false;
+    QString sharedMac_; // the refusal of SetSharedMac; empty: the MAC is this device's alone
     std::vector<uint32_t> listedAddresses_; // the other listed devices'
     bool analyticsApplyConfirmed_ = false;
     // A configuration read only in part has been named in an error.

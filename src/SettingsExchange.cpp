@@ -1,11 +1,15 @@
 #include "SettingsExchange.h"
 
 #include "AssignmentVerifier.h"
+#include "StringUtils.h"
 #include "UdpModule.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <easylogging++.h>
+
+#include <arpa/inet.h>
 
 #include <algorithm>
 #include <iterator>
@@ -164,12 +168,22 @@ void SettingsExchange::OnSearchReplies(const DatagramBatch& batch)
             continue;
         }
         DeviceNetworkParams found{};
-        if (ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
-                                  found) &&
-            std::equal(std::begin(found.mac), std::end(found.mac), std::begin(before_.mac))) {
-            Judge(&found);
-            return;
+        if (!ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
+                                   found) ||
+            !std::equal(std::begin(found.mac), std::end(found.mac), std::begin(before_.mac))) {
+            continue;
         }
+        // The window follows the address the reply names, for the web
+        // pages and the video: only the device itself can vouch for it.
+        if (!RepliedFromItsAddress(datagram, found)) {
+            LOG(WARNING) << "A search reply for "
+                         << utils::GetPrintedBufferInHex(found.mac, kMacSize, kMacSize, "-") << " names "
+                         << IpTypeToString(found.ip) << " but came from "
+                         << QHostAddress(datagram.senderAddress).toString().toStdString() << "; ignored";
+            continue;
+        }
+        Judge(&found);
+        return;
     }
 }
 
@@ -219,4 +233,9 @@ void SettingsExchange::Stop()
     // exchange again and later datagrams are dropped.
     disconnect(udpModule_, nullptr, this, nullptr);
     udpModule_->Stop();
+}
+
+bool RepliedFromItsAddress(const ReceivedDatagram& datagram, const DeviceNetworkParams& params)
+{
+    return datagram.senderAddress == ntohl(params.ip);
 }

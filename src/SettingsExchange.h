@@ -91,3 +91,7 @@ private:
     Texts texts_;
     bool searchAfterNoReply_ = true;
 };
+
+// A discovery reply vouches for the address it names only when it came from
+// that address: any host can send a reply that names a device's MAC.
+bool RepliedFromItsAddress(const ReceivedDatagram& datagram, const DeviceNetworkParams& params);

@@ -108,15 +108,16 @@ int main(int argc, char* argv[])
         devices.push_back(device);
     }
     QString error;
-    const std::vector<uint32_t> addresses =
-        FreeAddresses(Ip("10.77.0.100"), Ip("255.255.255.0"), devices.size(),
-                      TakenAddresses(WorkstationInterfaces(), devices), {}, error);
-    if (!error.isEmpty()) {
+    ReaddressGroup group;
+    group.devices = devices;
+    group.first = Ip("10.77.0.100");
+    group.mask = Ip("255.255.255.0");
+    std::unordered_set<uint32_t> taken = TakenAddresses(WorkstationInterfaces(), devices);
+    if (!PlanGroup(group, taken, {}, error)) {
         std::printf("readdress: %s\n", qPrintable(error));
         return 1;
     }
-    ReaddressBatch batch(PlannedEntries(devices, addresses), Ip("255.255.255.0"), 0, 0, QByteArray("admin"),
-                         nullptr);
+    ReaddressBatch batch(PlannedEntries({group}), QByteArray("admin"), nullptr);
     QEventLoop loop;
     QElapsedTimer clock;
     qint64 sentMs = -1;

@@ -43,17 +43,25 @@ TEST(Ipv4Networks, SharedAndOutsideAddressesAreNamedPerDevice)
     const std::vector<WorkstationInterface> interfaces{
         {3, QStringLiteral("eth0"), {{Ip("10.88.0.1"), Ip("255.255.255.0")}}},
         {4, QStringLiteral("eth1"), {{Ip("10.78.0.1"), Ip("255.255.255.0")}}}};
-    const std::vector<ListedAddress> devices{{Ip("192.168.1.100"), 3},
-                                             {Ip("192.168.1.100"), 3},
-                                             {Ip("10.88.0.5"), 3},
-                                             {Ip("10.78.0.5"), 3}, // heard on eth0, in eth1's network
-                                             {Ip("10.78.0.6"), 0}, // interface unknown: any network
-                                             {Ip("10.78.0.7"), 9}, // interface gone: any network
-                                             {Ip("10.88.0.9"), 3, 0x0251454C0001}, // one device heard twice
-                                             {Ip("10.88.0.9"), 3, 0x0251454C0001}, //
-                                             {Ip("10.88.0.7"), 3, 0x0251454C0002}, // and two at one address
-                                             {Ip("10.88.0.7"), 3, 0x0251454C0003}, //
-                                             {Ip("10.88.0.7"), 3, 0x0251454C0003}};
+    const auto at = [](const char* ip, int netif, uint64_t mac = 0, const char* serial = "QS1") {
+        return ListedAddress{Ip(ip), netif, mac, serial, std::string("Cam ") + serial};
+    };
+    const std::vector<ListedAddress> devices{
+        at("192.168.1.100", 3), at("192.168.1.100", 3), at("10.88.0.5", 3),
+        at("10.78.0.5", 3),                 // heard on eth0, in eth1's network
+        at("10.78.0.6", 0),                 // interface unknown: any network
+        at("10.78.0.7", 9),                 // interface gone: any network
+        at("10.88.0.9", 3, 0x0251454C0001), // one device heard twice
+        at("10.88.0.9", 4, 0x0251454C0001), // (on both ports)
+        at("10.88.0.7", 3, 0x0251454C0002), // and two at one address
+        at("10.88.0.7", 3, 0x0251454C0003), //
+        at("10.88.0.7", 3, 0x0251454C0003),
+        // one MAC, two devices: another serial number, or
+        // another address
+        at("10.88.0.20", 3, 0x0251454C0020, "QS20"), at("10.88.0.21", 3, 0x0251454C0020, "QS21"),
+        at("10.88.0.22", 3, 0x0251454C0020, "QS20"),
+        at("10.88.0.30", 3, 0x0251454C0030, "QS30"),  // same serial
+        at("10.88.0.30", 3, 0x0251454C0030, "QS31")}; // same address
     const std::vector<AddressProblem> problems = FindAddressProblems(devices, interfaces);
     ASSERT_EQ(problems.size(), devices.size());
     EXPECT_EQ(problems[0].Text(devices[0].ip).toStdString(),
@@ -66,6 +74,17 @@ TEST(Ipv4Networks, SharedAndOutsideAddressesAreNamedPerDevice)
     EXPECT_FALSE(problems[6].Any());
     EXPECT_EQ(problems[8].sharesWith, 1);
     EXPECT_EQ(problems[10].sharesWith, 1);
+    EXPECT_FALSE(problems[7].SharesMac());
+    EXPECT_EQ(problems[11].Text(devices[11].ip).toStdString(),
+              "Shares its MAC address with Cam QS21 (QS21), Cam QS20 (QS20)");
+    EXPECT_EQ(problems[13].macTwins.size(), 2);
+    // Two devices with one MAC at one address share it as two devices.
+    EXPECT_EQ(problems[14].Text(devices[14].ip).toStdString(),
+              "Shares 10.88.0.30 with 1 other device; Shares its MAC address with Cam QS31 (QS31)");
+    EXPECT_FALSE(problems[14].OfAddress() && problems[11].OfAddress());
+    const char mac[6] = {0x02, 0x51, 0x45, 0x4C, 0x00, 0x20};
+    EXPECT_EQ(SharedMacRefusal(mac).toStdString(),
+              "Two devices answer with MAC 02-51-45-4C-00-20; a change would reach both");
 }
 
 TEST(Ipv4Networks, AnAddressThatMisleadsOrCannotBeReachedIsAskedAbout)

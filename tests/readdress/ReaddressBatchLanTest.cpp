@@ -58,7 +58,8 @@ std::map<std::string, ListedDevice> Search(const std::string& macPrefix)
 }
 
 std::vector<ReaddressEntry> Entries(const std::map<std::string, ListedDevice>& listed,
-                                    const std::vector<uint32_t>& addresses)
+                                    const std::vector<uint32_t>& addresses, uint32_t mask,
+                                    uint32_t gateway = 0)
 {
     std::vector<ReaddressEntry> entries;
     for (const auto& [mac, device] : listed) {
@@ -66,6 +67,8 @@ std::vector<ReaddressEntry> Entries(const std::map<std::string, ListedDevice>& l
         entry.current = device.params;
         entry.interfaceIndex = device.interfaceIndex;
         entry.newIp = addresses.at(entries.size());
+        entry.newMask = mask;
+        entry.newGateway = gateway;
         entries.push_back(entry);
     }
     return entries;
@@ -148,7 +151,12 @@ private slots:
         const AddressProbe probe = [](const std::vector<uint32_t>& candidates) {
             return ProbeByArpTable(candidates, kArpProbeWaitMs);
         };
-        const ReaddressDefaults defaults = DefaultReaddress(interfaces, devices, taken, probe);
+        const auto netif =
+            std::find_if(interfaces.begin(), interfaces.end(), [&](const WorkstationInterface& i) {
+                return i.index == devices.front().interfaceIndex;
+            });
+        QVERIFY(netif != interfaces.end());
+        const ReaddressDefaults defaults = DefaultReaddress(*netif, devices, taken, probe, {});
         QCOMPARE(defaults.interfaceIndex, devices.front().interfaceIndex);
         QCOMPARE(IpTypeToString(defaults.first), std::string("10.77.0.2"));
         QCOMPARE(IpTypeToString(defaults.mask), std::string("255.255.255.0"));
@@ -161,11 +169,11 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
 
         LogCapture log;
-        ReaddressBatch batch(Entries(listed, addresses), defaults.mask, defaults.gateway, defaults.dns,
+        ReaddressBatch batch(Entries(listed, addresses, defaults.mask, defaults.gateway),
                              QByteArray("pw-all-7f"), nullptr);
         QStringList asked;
         const QList<QByteArray> answers{"pw-wrong", "pw-own-3c"};
-        batch.SetPasswordAsker([&](const ReaddressEntry& entry, QByteArray& password) {
+        batch.SetPasswordAsker([&](const ReaddressEntry& entry, QByteArray& password, bool&) {
             asked << QString::fromStdString(entry.current.deviceName);
             password = answers.value(asked.size() - 1);
             return true;
@@ -231,16 +239,14 @@ private slots:
         QCOMPARE(listed.size(), size_t(3));
         const std::vector<uint32_t> addresses{Ip("10.77.0.150"), Ip("10.77.0.151"), Ip("10.77.0.152")};
 
-        ReaddressBatch refused(Entries(listed, addresses), Ip("255.255.255.0"), 0, 0, QByteArray("nope"),
-                               nullptr);
+        ReaddressBatch refused(Entries(listed, addresses, Ip("255.255.255.0")), QByteArray("nope"), nullptr);
         QSignalSpy refusedDone(&refused, SIGNAL(Finished()));
         refused.Start();
         QVERIFY(refusedDone.wait(kBatchTimeoutMs));
         QCOMPARE(refused.Entries().at(0).StatusText(), QStringLiteral("invalid password"));
         QCOMPARE(refused.Summary(), QStringLiteral("0 of 3 devices readdressed and confirmed; 3 failed"));
 
-        ReaddressBatch batch(Entries(listed, addresses), Ip("255.255.255.0"), 0, 0, QByteArray("admin"),
-                             nullptr);
+        ReaddressBatch batch(Entries(listed, addresses, Ip("255.255.255.0")), QByteArray("admin"), nullptr);
         QSignalSpy finished(&batch, SIGNAL(Finished()));
         batch.Start();
         QVERIFY(batch.IsRunning());
