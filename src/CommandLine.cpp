@@ -13,6 +13,9 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegExp>
 #include <QSocketNotifier>
 
@@ -27,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -266,9 +270,65 @@ bool ParseMac(const QString& text, DeviceNetworkParams& params)
     return true;
 }
 
+// The keys of a device's object in `search --format json`, for the cells of
+// DeviceListFields before "Problems", in their order. Scripts rely on them:
+// never translated, never renamed.
+const char* const kJsonKeys[] = {"product_name", "device_name", "ip_address", "mac_address",  "network_mask",
+                                 "gateway",      "addressing",  "firmware",   "serial_number"};
+
+// Each problem of the device as a text of its own.
+QJsonArray ProblemList(const AddressProblem& problem, uint32_t ip)
+{
+    AddressProblem shared = problem;
+    shared.outside = false;
+    AddressProblem outside = problem;
+    outside.sharesWith = 0;
+    QJsonArray list;
+    for (const AddressProblem& one : {shared, outside}) {
+        if (one.Any()) {
+            list.append(one.Text(ip));
+        }
+    }
+    return list;
+}
+
+// The serializer escapes the control characters below U+0020 and leaves DEL
+// and the C1 set (U+0080 to U+009F) as they are, which some terminals run as
+// commands. Only strings can hold them, so escaping them as well keeps the
+// same document.
+QString EscapeRemainingControls(const QByteArray& json)
+{
+    QString text;
+    for (const QChar c : QString::fromUtf8(json)) {
+        if (c.unicode() >= 0x7F && c.unicode() <= 0x9F) {
+            text += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        } else {
+            text += c;
+        }
+    }
+    return text;
+}
+
+QString DeviceListJson(const std::vector<ListedDevice>& devices, const std::vector<AddressProblem>& problems)
+{
+    QJsonArray list;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const DeviceNetworkParams& params = devices[i].params;
+        const QStringList fields = DeviceListFields(params, QString());
+        QJsonObject device;
+        for (int key = 0; key < static_cast<int>(std::size(kJsonKeys)); ++key) {
+            device.insert(QLatin1String(kJsonKeys[key]), fields.at(key));
+        }
+        device.insert(QLatin1String("problems"), ProblemList(problems[i], params.ip));
+        list.append(device);
+    }
+    return EscapeRemainingControls(QJsonDocument(list).toJson(QJsonDocument::Indented));
+}
+
 int RunSearch(const QStringList& arguments)
 {
-    const Options options = ParseOptions(arguments, {QStringLiteral("--seconds")}, {});
+    const Options options =
+        ParseOptions(arguments, {QStringLiteral("--seconds"), QStringLiteral("--format")}, {});
     if (!options.error.isEmpty()) {
         return UsageError(options.error);
     }
@@ -282,6 +342,10 @@ int RunSearch(const QStringList& arguments)
         }
         listenTimeMs = std::max(1, static_cast<int>(seconds * 1000));
     }
+    const QString format = options.Has("--format") ? options.Value("--format") : QStringLiteral("csv");
+    if (format != QLatin1String("csv") && format != QLatin1String("json")) {
+        return UsageError(Tr("--format takes csv or json"));
+    }
     const SearchResult found = Search(listenTimeMs);
     if (!found.error.isEmpty()) {
         // No device could answer: an empty list would claim that none is there.
@@ -289,10 +353,19 @@ int RunSearch(const QStringList& arguments)
         return Finish(kExitFailed);
     }
     const std::vector<AddressProblem> problems = ProblemsOf(found.devices, WorkstationInterfaces());
-    Out(CsvRecord(DeviceListHeader()));
-    for (size_t i = 0; i < found.devices.size(); ++i) {
-        const DeviceNetworkParams& params = found.devices[i].params;
-        Out(CsvRecord(DeviceListFields(params, problems[i].Text(params.ip))));
+    if (format == QLatin1String("json")) {
+        Out(DeviceListJson(found.devices, problems));
+    } else {
+        Out(CsvRecord(DeviceListHeader()));
+        for (size_t i = 0; i < found.devices.size(); ++i) {
+            const DeviceNetworkParams& params = found.devices[i].params;
+            QStringList fields = DeviceListFields(params, problems[i].Text(params.ip));
+            // One record per line, also for a name that holds a line break.
+            for (QString& field : fields) {
+                field = Printable(field);
+            }
+            Out(CsvRecord(fields));
+        }
     }
     if (found.notListed > 0) {
         Err(Tr("%1 more answers were not listed").arg(found.notListed));
@@ -754,7 +827,15 @@ bool IsCommand(const char* word)
 const char* CommandsHelp()
 {
     return "Commands (no display needed; results on standard output, errors on standard error):\n"
-           "  search [--seconds S]     one search; the devices found as CSV\n"
+           "  search [--seconds S] [--format csv|json]\n"
+           "                           one search; the devices found, as CSV (the default: a\n"
+           "                           header, then a record per device) or as one JSON array\n"
+           "                           with an object per device: the strings product_name,\n"
+           "                           device_name, ip_address, mac_address, network_mask,\n"
+           "                           gateway, addressing, firmware, serial_number, and\n"
+           "                           problems, a list of texts (empty when none). In CSV a\n"
+           "                           control character of a device's text shows as U+FFFD;\n"
+           "                           JSON escapes it.\n"
            "  readdress --first ADDRESS [--mask MASK] [--gateway GW] [--dns DNS]\n"
            "            [--interface NAME] (--mac MAC... | --conflicting | --outside | --all)\n"
            "            [--dry-run]\n"

@@ -29,17 +29,36 @@ extern "C" void OnStopSignal(int)
     static_cast<void>(written);
 }
 
+// Whatever reaches the terminal: the line breaks and tabs the commands
+// write themselves stay, every other control character becomes U+FFFD, so
+// that no text from a device (a name, a reply quoted in an error) can reach
+// the terminal as a command. A carriage return only stays in the CR LF that
+// ends a CSV record; alone it would let a text hide the line before it.
+QByteArray TerminalText(QString text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool layout =
+            c == QLatin1Char('\n') || c == QLatin1Char('\t') ||
+            (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'));
+        if (c.category() == QChar::Other_Control && !layout) {
+            text[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return text.toUtf8();
+}
+
 } // namespace
 
 void Out(const QString& text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = TerminalText(text);
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
 }
 
 void Err(const QString& line)
 {
-    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+    const QByteArray bytes = TerminalText(line + QLatin1Char('\n'));
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
 }
 

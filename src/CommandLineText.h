@@ -10,12 +10,16 @@ namespace cli {
 
 // The commands' results: plain text on standard output, for scripts. The
 // log stays the place of the records; this is the command's answer.
+// Out and Err pass line feeds, tabs and the CR of a CR LF; every other
+// control character is written as U+FFFD, whatever the text holds: a
+// terminal would run it as a command.
 void Out(const QString& text);
 // Errors and questions for the person running the command: standard error,
 // so that standard output stays the answer alone.
 void Err(const QString& line);
-// Device names come from the network: a line meant for a terminal carries
-// none of their control characters, which a terminal would run as commands.
+// Device text (names, replies) in one line or cell: every control character,
+// line breaks and tabs too, as U+FFFD, so that it can neither break the
+// line it stands in nor reach the terminal as a command.
 QString Printable(QString text);
 // The error, then where the usage is told; returns kExitUsage.
 int UsageError(const QString& text);

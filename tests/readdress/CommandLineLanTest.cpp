@@ -8,14 +8,19 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
 #include <memory>
 
 namespace {
@@ -461,6 +466,84 @@ private slots:
                  qPrintable(Lines(blind)));
         const QByteArray cutText = DeviceConfig(targets.at(1));
         QVERIFY2(cutText.contains("name: \"Keep\"") && !cutText.contains("Tor"), cutText.constData());
+    }
+
+    // A device name made to rewrite the operator's terminal (a title
+    // escape, a bell, a line break, an erase and a C1 control): the CSV
+    // shows each as U+FFFD in the name's own cell of the device's one line,
+    // the JSON keeps the name whole in JSON escapes; neither writes a raw
+    // control character. The JSON lists each problem apart, none as [].
+    // An unknown format is refused before anything is sent.
+    void searchWritesNoDeviceControlCharacters()
+    {
+        const QByteArray hostile = "Cam\x1b]0;owned\x07\r\n\x1b[2K\xc2\x9b";
+        auto device = [&](const char* ns, const char* mac, const char* ip, const QByteArray& name) {
+            return std::make_unique<SimDevice>(QString::fromLatin1(ns),
+                                               QStringList{QStringLiteral("--mac"), QString::fromLatin1(mac),
+                                                           QStringLiteral("--ip"), QString::fromLatin1(ip),
+                                                           QStringLiteral("--name"), QString::fromUtf8(name)},
+                                               QStringLiteral("udp"));
+        };
+        const std::unique_ptr<SimDevice> devices[] = {
+            device("dev1", "02:C7:00:00:00:01", "192.168.7.9", hostile),
+            device("dev2", "02:C7:00:00:00:02", "192.168.7.9", "Hof"),
+            device("dev3", "02:C7:00:00:00:03", "10.77.0.237", "Tor"),
+        };
+        for (const auto& sim : devices) {
+            QVERIFY(sim->IsReady());
+        }
+        // Any control character but a line feed and the CR of a CSV record's CR LF.
+        const QRegularExpression rawControl(
+            QStringLiteral("[\\x{0}-\\x{9}\\x{b}\\x{c}\\x{e}-\\x{1f}\\x{7f}-\\x{9f}]|\\r(?!\\n)"));
+        const QStringList search{QStringLiteral("search"), QStringLiteral("--seconds"), QStringLiteral("2")};
+
+        const Run csv = Tool(search);
+        QVERIFY2(csv.exitCode == 0 && !(csv.out + csv.err).contains(rawControl), qPrintable(Lines(csv)));
+        QStringList names;
+        for (const QString& line : csv.out.split(QStringLiteral("\r\n"))) {
+            const QStringList cells = line.split(QLatin1Char(','));
+            if (cells.value(3).startsWith(QLatin1String("02-C7-"))) {
+                names << cells.value(3) + QLatin1Char(' ') + cells.value(1);
+            }
+        }
+        names.sort();
+        QCOMPARE(names,
+                 QStringList(
+                     {QStringLiteral("02-C7-00-00-00-01 Cam\uFFFD]0;owned\uFFFD\uFFFD\uFFFD\uFFFD[2K\uFFFD"),
+                      QStringLiteral("02-C7-00-00-00-02 Hof"), QStringLiteral("02-C7-00-00-00-03 Tor")}));
+
+        const Run json = Tool(search + QStringList{QStringLiteral("--format"), QStringLiteral("json")});
+        QVERIFY2(json.exitCode == 0 && !(json.out + json.err).contains(rawControl), qPrintable(Lines(json)));
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(json.out.toUtf8(), &error);
+        QVERIFY2(document.isArray(), qPrintable(error.errorString() + QLatin1Char('\n') + json.out));
+        std::map<QString, QJsonObject> ours;
+        for (const QJsonValue& value : document.array()) {
+            const QJsonObject object = value.toObject();
+            if (object.value(QLatin1String("mac_address")).toString().startsWith(QLatin1String("02-C7-"))) {
+                ours[object.value(QLatin1String("mac_address")).toString()] = object;
+            }
+        }
+        QCOMPARE(ours.size(), size_t{3});
+        const QJsonObject named = ours[QStringLiteral("02-C7-00-00-00-01")];
+        QCOMPARE(named.keys(),
+                 QStringList({QStringLiteral("addressing"), QStringLiteral("device_name"),
+                              QStringLiteral("firmware"), QStringLiteral("gateway"),
+                              QStringLiteral("ip_address"), QStringLiteral("mac_address"),
+                              QStringLiteral("network_mask"), QStringLiteral("problems"),
+                              QStringLiteral("product_name"), QStringLiteral("serial_number")}));
+        QCOMPARE(named.value(QLatin1String("device_name")).toString(), QString::fromUtf8(hostile));
+        QCOMPARE(named.value(QLatin1String("ip_address")).toString(), QStringLiteral("192.168.7.9"));
+        QCOMPARE(named.value(QLatin1String("problems")).toArray(),
+                 QJsonArray({QStringLiteral("Shares 192.168.7.9 with 1 other device"),
+                             QStringLiteral("Not in this workstation's networks (10.77.0.0/24)")}));
+        const QJsonValue none = ours[QStringLiteral("02-C7-00-00-00-03")].value(QLatin1String("problems"));
+        QVERIFY(none.isArray() && none.toArray().isEmpty());
+
+        const Run refused = Tool(search + QStringList{QStringLiteral("--format"), QStringLiteral("xml")});
+        QVERIFY2(refused.exitCode == 2 && refused.out.isEmpty() &&
+                     refused.err.startsWith(QStringLiteral("--format takes csv or json\n")),
+                 qPrintable(Lines(refused)));
     }
 };
 
