@@ -55,6 +55,15 @@ void UdpResponder::RegisterOptions(SimOptions& options)
                      simopt::UnsignedInto(replyPort_, 1, 65535));
     options.AddValue("discovery-delay-ms", "MS", "answer discovery requests this much later",
                      simopt::UnsignedInto(faults_.discoveryDelayMs, 0, 600000));
+    options.AddValue("confirm-delay-ms", "MS",
+                     "after a network settings request changed a device, leave searches unanswered by it "
+                     "this long (its new address comes up late)",
+                     simopt::UnsignedInto(faults_.confirmDelayMs, 0, 600000));
+    options.AddValue(
+        "reply-from", "A.B.C.D",
+        "send every reply from this address instead of the device's own (a host that answers "
+        "in the devices' name)",
+        [this](const std::string& v, std::string& e) { return simopt::ParseIpv4(v, faults_.replyFrom, e); });
     options.AddFlag("discovery-duplicate", "send every discovery reply twice",
                     [this] { faults_.discoveryDuplicate = true; });
     options.AddFlag("discovery-no-reply", "never answer discovery requests",
@@ -104,6 +113,11 @@ bool UdpResponder::Start(DeviceSet& devices, std::string& error)
     const int on = 1;
     setsockopt(socket_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     setsockopt(socket_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // Lets a reply leave from a device's address that the namespace does not
+    // hold (many devices in one process); needs CAP_NET_ADMIN.
+    if (setsockopt(socket_, SOL_IP, IP_TRANSPARENT, &on, sizeof on) != 0) {
+        ownSource_ = false;
+    }
     // A thousand devices answer from this one socket in a burst: a send buffer
     // that holds the whole burst keeps sendto from blocking between replies.
     const int sendBuffer = 4 * 1024 * 1024;
@@ -216,56 +230,70 @@ void UdpResponder::HandleDiscover(const sockaddr_in& to)
         return;
     }
     std::vector<std::vector<uint8_t>> replies;
+    std::vector<uint32_t> sources;
+    const Clock::time_point now = Clock::now();
     {
         std::lock_guard<std::mutex> lock(devices_->mutex);
         replies.reserve(devices_->devices.size());
         for (const DeviceState& device : devices_->devices) {
+            std::array<uint8_t, 6> mac{};
+            std::copy(std::begin(device.mac), std::end(device.mac), mac.begin());
+            const auto silent = silentUntil_.find(mac);
+            if (silent != silentUntil_.end() && silent->second > now) {
+                continue;
+            }
             replies.push_back(wire::ComposeDiscoverReply(device));
+            sources.push_back(SourceOf(device.ip));
         }
     }
     const int copies = faults_.discoveryDuplicate ? 2 : 1;
-    for (std::vector<uint8_t>& reply : replies) {
+    for (size_t i = 0; i < replies.size(); ++i) {
+        std::vector<uint8_t>& reply = replies[i];
+        const uint32_t source = sources[i];
         if (HasMalformed("discover-short")) {
-            Queue(std::vector<uint8_t>(reply.begin(), reply.begin() + 130), to, faults_.discoveryDelayMs, 1);
+            Queue(std::vector<uint8_t>(reply.begin(), reply.begin() + 130), to, faults_.discoveryDelayMs, 1,
+                  source);
         }
         if (HasMalformed("discover-no-nul")) {
             std::vector<uint8_t> bad = reply;
             std::fill(bad.begin() + 32, bad.begin() + 64, 'X');
-            Queue(std::move(bad), to, faults_.discoveryDelayMs, 1);
+            Queue(std::move(bad), to, faults_.discoveryDelayMs, 1, source);
         }
         if (HasMalformed("discover-bad-type")) {
             std::vector<uint8_t> bad = reply;
             bad[82] = 7;
-            Queue(std::move(bad), to, faults_.discoveryDelayMs, 1);
+            Queue(std::move(bad), to, faults_.discoveryDelayMs, 1, source);
         }
         reply.resize(faults_.discoveryReplySize, 0);
-        Queue(std::move(reply), to, faults_.discoveryDelayMs, copies);
+        Queue(std::move(reply), to, faults_.discoveryDelayMs, copies, source);
     }
     SendDue();
 }
 
-void UdpResponder::SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t code, const sockaddr_in& to)
+void UdpResponder::SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t code, const sockaddr_in& to,
+                                     uint32_t deviceIp)
 {
     if (faults_.settingsNoReply) {
         return;
     }
+    const uint32_t source = SourceOf(deviceIp);
     const int delay = faults_.settingsDelayMs;
     if (HasMalformed("settings-short")) {
         std::vector<uint8_t> bad = wire::ComposeSettingsReply(type, mac, code);
         bad.resize(7);
-        Queue(std::move(bad), to, delay, 1);
+        Queue(std::move(bad), to, delay, 1, source);
     }
     if (HasMalformed("settings-wrong-mac")) {
         uint8_t other[6];
         std::copy(mac, mac + 6, other);
         other[5] ^= 0xFF;
-        Queue(wire::ComposeSettingsReply(type, other, code), to, delay, 1);
+        Queue(wire::ComposeSettingsReply(type, other, code), to, delay, 1, source);
     }
     if (HasMalformed("settings-wrong-type")) {
         const uint8_t otherType = type == wire::kNetworkSetting ? wire::kAuthSetting : wire::kNetworkSetting;
-        Queue(wire::ComposeSettingsReply(otherType, mac, code), to, delay, 1);
+        Queue(wire::ComposeSettingsReply(otherType, mac, code), to, delay, 1, source);
     }
-    Queue(wire::ComposeSettingsReply(type, mac, code), to, delay, faults_.settingsDuplicate ? 2 : 1);
+    Queue(wire::ComposeSettingsReply(type, mac, code), to, delay, faults_.settingsDuplicate ? 2 : 1, source);
     SendDue();
 }
 
@@ -286,6 +314,7 @@ void UdpResponder::HandleNetwork(const uint8_t* data, size_t size, const sockadd
         return;
     }
     uint8_t code = wire::kSuccess;
+    uint32_t answeredFrom = 0;
     {
         std::lock_guard<std::mutex> lock(devices_->mutex);
         const int index = devices_->FindByMac(request.mac);
@@ -293,7 +322,14 @@ void UdpResponder::HandleNetwork(const uint8_t* data, size_t size, const sockadd
             return; // addressed to another device
         }
         DeviceState& device = devices_->devices[static_cast<size_t>(index)];
+        // The reply leaves before the new address is taken.
+        answeredFrom = device.ip;
         code = SettingsResult(device, request.digest);
+        if (code == wire::kSuccess && faults_.confirmDelayMs > 0) {
+            std::array<uint8_t, 6> mac{};
+            std::copy(std::begin(request.mac), std::end(request.mac), mac.begin());
+            silentUntil_[mac] = Clock::now() + std::chrono::milliseconds(faults_.confirmDelayMs);
+        }
         if (code == wire::kSuccess) {
             device.deviceName = request.deviceName;
             device.connectionType = request.connectionType;
@@ -306,7 +342,7 @@ void UdpResponder::HandleNetwork(const uint8_t* data, size_t size, const sockadd
     if (verbose_) {
         std::cerr << "qel-device-sim: network settings request, result " << int(code) << '\n';
     }
-    SendSettingsReply(wire::kNetworkSetting, request.mac, code, to);
+    SendSettingsReply(wire::kNetworkSetting, request.mac, code, to, answeredFrom);
 }
 
 void UdpResponder::HandleAuth(const uint8_t* data, size_t size, const sockaddr_in& to)
@@ -315,6 +351,7 @@ void UdpResponder::HandleAuth(const uint8_t* data, size_t size, const sockaddr_i
     if (!wire::ParseAuthRequest(data, size, request)) {
         return;
     }
+    uint32_t answeredFrom = 0;
     uint8_t code = wire::kSuccess;
     {
         std::lock_guard<std::mutex> lock(devices_->mutex);
@@ -323,6 +360,7 @@ void UdpResponder::HandleAuth(const uint8_t* data, size_t size, const sockaddr_i
             return;
         }
         DeviceState& device = devices_->devices[static_cast<size_t>(index)];
+        answeredFrom = device.ip;
         code = SettingsResult(device, request.digest);
         if (code == wire::kSuccess) {
             device.password = request.newPassword;
@@ -331,15 +369,57 @@ void UdpResponder::HandleAuth(const uint8_t* data, size_t size, const sockaddr_i
     if (verbose_) {
         std::cerr << "qel-device-sim: password change request, result " << int(code) << '\n';
     }
-    SendSettingsReply(wire::kAuthSetting, request.mac, code, to);
+    SendSettingsReply(wire::kAuthSetting, request.mac, code, to, answeredFrom);
 }
 
-void UdpResponder::Queue(std::vector<uint8_t> bytes, const sockaddr_in& to, int delayMs, int copies)
+void UdpResponder::Queue(std::vector<uint8_t> bytes, const sockaddr_in& to, int delayMs, int copies,
+                         uint32_t source)
 {
     const Clock::time_point due = Clock::now() + std::chrono::milliseconds(delayMs);
     for (int i = 0; i < copies; ++i) {
-        pending_.push({due, bytes, to, nextSequence_++});
+        pending_.push({due, bytes, to, source, nextSequence_++});
     }
+}
+
+uint32_t UdpResponder::SourceOf(uint32_t deviceIp) const
+{
+    return faults_.replyFrom != 0 ? faults_.replyFrom : deviceIp;
+}
+
+bool UdpResponder::SendOne(const Pending& reply)
+{
+    iovec vector{const_cast<uint8_t*>(reply.bytes.data()), reply.bytes.size()};
+    msghdr message{};
+    message.msg_name = const_cast<sockaddr_in*>(&reply.to);
+    message.msg_namelen = sizeof reply.to;
+    message.msg_iov = &vector;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    if (reply.source != 0 && (ownSource_ || faults_.replyFrom != 0)) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = IPPROTO_IP;
+        header->cmsg_type = IP_PKTINFO;
+        header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_spec_dst.s_addr = reply.source;
+        std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    }
+    if (sendmsg(socket_, &message, 0) >= 0) {
+        return true;
+    }
+    if (errno == EINVAL && message.msg_control != nullptr && faults_.replyFrom == 0) {
+        // The kernel will not send from an address the namespace does not
+        // hold: from here on, the namespace's own address.
+        std::cerr << "qel-device-sim: replies leave from this host's address: " << std::strerror(errno)
+                  << '\n';
+        ownSource_ = false;
+        message.msg_control = nullptr;
+        message.msg_controllen = 0;
+        return sendmsg(socket_, &message, 0) >= 0;
+    }
+    return false;
 }
 
 void UdpResponder::SendDue()
@@ -348,12 +428,11 @@ void UdpResponder::SendDue()
     while (!pending_.empty() && pending_.top().due <= now) {
         const Pending& next = pending_.top();
         for (;;) {
-            const ssize_t sent = sendto(socket_, next.bytes.data(), next.bytes.size(), 0,
-                                        reinterpret_cast<const sockaddr*>(&next.to), sizeof next.to);
+            const bool sent = SendOne(next);
             // A full device queue gives ENOBUFS for a moment; the datagram is
             // retried rather than lost, since a real device would not drop it.
-            if (sent >= 0 || (errno != ENOBUFS && errno != EAGAIN && errno != EINTR)) {
-                if (sent < 0) {
+            if (sent || (errno != ENOBUFS && errno != EAGAIN && errno != EINTR)) {
+                if (!sent) {
                     std::cerr << "qel-device-sim: send to " << AddressText(next.to)
                               << " failed: " << std::strerror(errno) << '\n';
                 }

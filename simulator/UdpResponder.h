@@ -4,7 +4,9 @@
 
 #include <netinet/in.h>
 
+#include <array>
 #include <chrono>
+#include <map>
 #include <cstdint>
 #include <queue>
 #include <string>
@@ -43,6 +45,8 @@ private:
         bool settingsDuplicate = false;
         bool settingsNoReply = false;
         int settingsResult = -1; // -1: the real result
+        int confirmDelayMs = 0;  // a changed device is silent to searches this long
+        uint32_t replyFrom = 0;  // network byte order; 0: each device answers from its own address
         std::vector<std::string> malformed;
     };
 
@@ -50,6 +54,7 @@ private:
         Clock::time_point due;
         std::vector<uint8_t> bytes;
         sockaddr_in to{};
+        uint32_t source = 0;   // network byte order; 0: the address the kernel picks
         uint64_t sequence = 0; // keeps replies due at the same time in send order
         bool operator>(const Pending& other) const
         {
@@ -65,8 +70,12 @@ private:
     uint8_t SettingsResult(const DeviceState& device, const uint8_t* requestDigest) const;
     void HandleNetwork(const uint8_t* data, size_t size, const sockaddr_in& to);
     void HandleAuth(const uint8_t* data, size_t size, const sockaddr_in& to);
-    void SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t code, const sockaddr_in& to);
-    void Queue(std::vector<uint8_t> bytes, const sockaddr_in& to, int delayMs, int copies);
+    void SendSettingsReply(uint8_t type, const uint8_t* mac, uint8_t code, const sockaddr_in& to,
+                           uint32_t deviceIp);
+    // `source` is the device's address the reply is sent from (0: any).
+    void Queue(std::vector<uint8_t> bytes, const sockaddr_in& to, int delayMs, int copies, uint32_t source);
+    bool SendOne(const Pending& reply);
+    uint32_t SourceOf(uint32_t deviceIp) const;
     void SendDue();
     bool HasMalformed(const char* kind) const;
 
@@ -76,6 +85,12 @@ private:
     uint16_t port_ = 49076;
     uint16_t replyPort_ = 49077;
     bool verbose_ = false;
+    // Replies leave from each device's own address, as from a real device;
+    // off once the kernel refuses it (no privilege), then the namespace's.
+    bool ownSource_ = true;
+    // Devices changed by a network settings request, silent to searches
+    // until then (--confirm-delay-ms); by MAC.
+    std::map<std::array<uint8_t, 6>, Clock::time_point> silentUntil_;
     int socket_ = -1;
     int wakeFd_ = -1; // eventfd that Stop writes to end the loop at once
     std::thread thread_;
