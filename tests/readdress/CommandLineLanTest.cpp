@@ -231,25 +231,39 @@ private slots:
             QVERIFY2(refused.exitCode == 2 && refused.err.contains(refusal.error),
                      qPrintable(Lines(refused)));
         }
-        const Run dryRun =
-            Tool({QStringLiteral("readdress"), QStringLiteral("--first"), QStringLiteral("10.77.0.100"),
-                  QStringLiteral("--outside"), QStringLiteral("--dry-run")});
+        const QStringList outside{QStringLiteral("readdress"), QStringLiteral("--first"),
+                                  QStringLiteral("10.77.0.100"), QStringLiteral("--outside"),
+                                  QStringLiteral("--dry-run")};
+        const Run dryRun = Tool(outside);
         QVERIFY2(dryRun.exitCode == 0, qPrintable(Lines(dryRun)));
         QCOMPARE(dryRun.out,
-                 QStringLiteral("Plan: mask 255.255.255.0, gateway none, DNS none, static addressing\n"
-                                "Device name  MAC address        Current IP address  New IP address\n"
-                                "Lager        02-C1-00-00-03-01  192.168.7.5         10.77.0.100\n"));
+                 QString::fromUtf8("Plan: static addressing; DNS: none \u2014 the devices' current DNS "
+                                   "cannot be read, and will be cleared; confirming for up to 10 s\n"
+                                   "Device name  MAC address        Current IP address  New IP address\n"
+                                   "eth0: mask 255.255.255.0, gateway none\n"
+                                   "  Lager      02-C1-00-00-03-01  192.168.7.5         10.77.0.100\n"));
+        // A gateway or DNS given is never handed to a device.
+        const Run given =
+            Tool(outside + QStringList{QStringLiteral("--gateway"), QStringLiteral("10.77.0.100"),
+                                       QStringLiteral("--dns"), QStringLiteral("10.77.0.53")});
+        QVERIFY2(given.exitCode == 0 && given.out.startsWith(QStringLiteral(
+                                            "Plan: static addressing; DNS: 10.77.0.53 (given); confirming")),
+                 qPrintable(Lines(given)));
+        QVERIFY2(given.out.endsWith(QStringLiteral("eth0: mask 255.255.255.0, gateway 10.77.0.100\n"
+                                                   "  Lager      02-C1-00-00-03-01  192.168.7.5         "
+                                                   "10.77.0.101\n")),
+                 qPrintable(given.out));
 
         // Nothing was sent so far: all four are still at the shared address.
         const Run readdress = Tool(conflicting, QStringLiteral("pw-cl-group"));
         QVERIFY2(readdress.exitCode == 1, qPrintable(Lines(readdress)));
         const QStringList lines = readdress.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 1 + 4 + 3 + 1);
-        QVERIFY2(lines.at(4).startsWith(QStringLiteral("Hof, Nord    02-C1-00-00-02-01  10.77.0.200         "
+        QCOMPARE(lines.size(), 1 + 5 + 3 + 1);
+        QVERIFY2(lines.at(5).startsWith(QStringLiteral("  Hof, Nord  02-C1-00-00-02-01  10.77.0.200         "
                                                        "10.77.0.102")),
                  qPrintable(readdress.out));
         for (int i = 0; i < 2; ++i) {
-            QCOMPARE(lines.at(5 + i),
+            QCOMPARE(lines.at(6 + i),
                      QStringLiteral("Readdress of device 02-C1-00-00-01-0%1 at 10.77.0.200 "
                                     "\"Eingang\": IP address 10.77.0.10%2, mask 255.255.255.0, "
                                     "gateway 10.77.0.1, DNS 0.0.0.0, static: confirmed")
@@ -257,9 +271,9 @@ private slots:
                          .arg(i));
         }
         QVERIFY(
-            lines.at(7).endsWith(QStringLiteral("\"Hof, Nord\": IP address 10.77.0.102, mask 255.255.255.0, "
+            lines.at(8).endsWith(QStringLiteral("\"Hof, Nord\": IP address 10.77.0.102, mask 255.255.255.0, "
                                                 "gateway 10.77.0.1, DNS 0.0.0.0, static: invalid password")));
-        QCOMPARE(lines.at(8), QStringLiteral("2 of 3 devices readdressed and confirmed; 1 failed"));
+        QCOMPARE(lines.at(9), QStringLiteral("2 of 3 devices readdressed and confirmed; 1 failed"));
 
         const Run both =
             Tool({QStringLiteral("readdress"), QStringLiteral("--first"), QStringLiteral("10.77.0.100"),
