@@ -130,6 +130,8 @@ private slots:
     void NoResponseIsCheckedBySearch();
     void AddressingThatCutsTheDeviceOffIsCaught();
     void SharedAddressIsNamedAndAskedAbout();
+    void SharedMacIsNamedAndRefused();
+    void ReplyFromAnotherAddressDoesNotMoveTheDevice();
     void OneOutcomePerRun_data();
     void OneOutcomePerRun();
     void PasswordChangeReplacesOldPassword();
@@ -952,6 +954,90 @@ void SettingsLanTest::AddressingThatCutsTheDeviceOffIsCaught()
 // The dialog of a device whose address another listed device shares (as if
 // one with another MAC had answered from it) says so, and asks before the
 // first change an analytics page sends: it could reach the other device.
+// A second device answers with this one's MAC (cloned firmware): the window
+// lists both and names the problem, and the dialog refuses the requests that
+// go by MAC, since both devices would take them.
+void SettingsLanTest::SharedMacIsNamedAndRefused()
+{
+    device_ = StartDevice();
+    SimDevice twin(QStringLiteral("dev4"),
+                   {QStringLiteral("--mac"), kMac, QStringLiteral("--serial"), QStringLiteral("QS-TWIN"),
+                    QStringLiteral("--name"), QStringLiteral("Twin")},
+                   QStringLiteral("udp"));
+    QVERIFY(device_->IsReady() && twin.IsReady());
+    QTableWidget* table = Table();
+    auto* search = Child<QPushButton>(window_.get(), "pushButtonSearch");
+    for (int attempt = 0;
+         attempt < kSearchAttempts && table->findItems(kMacText, Qt::MatchExactly).size() < 2; ++attempt) {
+        QTest::mouseClick(search, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(search->isEnabled(), kSearchTimeoutMs);
+    }
+    const QList<QTableWidgetItem*> rows = table->findItems(kMacText, Qt::MatchExactly);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY2(Status().contains(QStringLiteral("; 2 share a MAC address with another device")),
+             qPrintable(Status()));
+    int lobby = -1;
+    for (const QTableWidgetItem* item : rows) {
+        const bool isLobby = table->item(item->row(), kColumnDeviceName)->text() == QLatin1String("Lobby");
+        lobby = isLobby ? item->row() : lobby;
+        QVERIFY2(item->toolTip().contains(
+                     isLobby ? QStringLiteral("Shares its MAC address with Twin (QS-TWIN)<")
+                             : QStringLiteral("Shares its MAC address with Lobby (QS000001)<")),
+                 qPrintable(item->toolTip()));
+    }
+    QVERIFY(lobby >= 0);
+    table->selectRow(lobby);
+
+    const QString refusal =
+        QStringLiteral("Two devices answer with MAC 02-51-45-4C-66-01; a change would reach both");
+    WithDialog(lobby, false, [&](SettingsDialog& dialog) {
+        QCOMPARE(Child<QLabel>(&dialog, "labelSharedAddress")->text(), refusal);
+        QVERIFY(SourceLoaded(dialog));
+        log_->Clear();
+        ApplyNetwork(dialog, QStringLiteral("Renamed"), STATIC, QStringLiteral("10.77.0.70"), kPassword);
+        ApplyPassword(dialog, kPassword, QStringLiteral("new secret"));
+        QCOMPARE(boxes_->Texts(), QStringList({refusal, refusal}));
+        QVERIFY(!log_->Contains(kDatagramSent));
+    });
+    // Readdress and templates are refused alike, before any dialog.
+    table->clearSelection();
+    table->selectRow(rows.front()->row());
+    QTest::mouseClick(Child<QPushButton>(window_.get(), "pushButtonReaddress"), Qt::LeftButton);
+    QCOMPARE(boxes_->Texts().last(), refusal);
+    QVERIFY(!log_->Contains(kDatagramSent));
+}
+
+// After a change without reply, a host that answers the search in the
+// device's name, naming the new address from an address of its own, is not
+// believed: the dialog keeps the address the device had.
+void SettingsLanTest::ReplyFromAnotherAddressDoesNotMoveTheDevice()
+{
+    // The device itself answers the search late, after the other host.
+    const int row = StartAndFind({QStringLiteral("--settings-no-reply"),
+                                  QStringLiteral("--discovery-delay-ms"), QStringLiteral("1000")});
+    QVERIFY(row >= 0);
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QVERIFY(SourceLoaded(dialog));
+        SimDevice other(QStringLiteral("dev2"),
+                        {QStringLiteral("--mac"), kMac, QStringLiteral("--ip"), QStringLiteral("10.77.0.70"),
+                         QStringLiteral("--name"), QStringLiteral("Renamed"), QStringLiteral("--gateway"),
+                         QStringLiteral("10.77.0.1"), QStringLiteral("--dns"), QStringLiteral("10.77.0.2"),
+                         QStringLiteral("--reply-from"), QStringLiteral("10.77.0.12"),
+                         QStringLiteral("--settings-no-reply")},
+                        QStringLiteral("udp"));
+        QVERIFY(other.IsReady());
+        // A wrong password: the device changes nothing.
+        ApplyNetwork(dialog, QStringLiteral("Renamed"), STATIC, QStringLiteral("10.77.0.70"),
+                     QStringLiteral("not the password"));
+        QCOMPARE(boxes_->Texts(),
+                 QStringList{QStringLiteral("Failed to apply network parameters: no response "
+                                            "from device; a new search shows the device "
+                                            "unchanged")});
+        QCOMPARE(QString::fromStdString(IpTypeToString(dialog.GetParams().ip)), kDeviceIp);
+    });
+    QCOMPARE(Table()->item(row, kColumnIp)->text(), kDeviceIp);
+}
+
 void SettingsLanTest::SharedAddressIsNamedAndAskedAbout()
 {
     const int row = StartAndFind();
