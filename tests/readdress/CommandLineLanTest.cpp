@@ -305,6 +305,64 @@ private slots:
         }
     }
 
+    // A device heard on the second port is planned in that port's network:
+    // a plain --first serves only the first port's devices, and the rest are
+    // refused until they get a first address of their own. Two devices with
+    // one MAC are listed apart and refused by it; nothing is sent to them.
+    void eachPortGetsItsOwnPlanAndOneMacIsRefused()
+    {
+        const auto sim = [](const char* ns, const char* mac, const char* ip, const char* serial) {
+            return std::make_unique<SimDevice>(
+                QString::fromLatin1(ns),
+                QStringList{QStringLiteral("--mac"), QString::fromLatin1(mac), QStringLiteral("--ip"),
+                            QString::fromLatin1(ip), QStringLiteral("--serial"), QString::fromLatin1(serial)},
+                QStringLiteral("udp"));
+        };
+        const std::unique_ptr<SimDevice> devices[] = {
+            sim("dev1", "02:C8:00:00:00:01", "10.77.0.120", "QS-1"),
+            sim("s2dev1", "02:C8:00:00:00:02", "10.78.0.120", "QS-2"),
+            sim("dev2", "02:C8:00:00:00:09", "10.77.0.121", "QS-A"),
+            sim("dev3", "02:C8:00:00:00:09", "10.77.0.122", "QS-B"),
+        };
+        for (const auto& device : devices) {
+            QVERIFY(device->IsReady());
+        }
+        const QStringList two{QStringLiteral("readdress"),         QStringLiteral("--mac"),
+                              QStringLiteral("02-C8-00-00-00-01"), QStringLiteral("--mac"),
+                              QStringLiteral("02-C8-00-00-00-02"), QStringLiteral("--first"),
+                              QStringLiteral("10.77.0.130")};
+        const Run refused = Tool(two, QStringLiteral("admin"));
+        QVERIFY2(refused.exitCode == 2 &&
+                     refused.err.contains(
+                         QStringLiteral("Nothing sent: 1 of the devices answered on eth1 (10.78.0.0/24); "
+                                        "give --first eth1=ADDRESS for them")),
+                 qPrintable(Lines(refused)));
+        const Run both =
+            Tool(two + QStringList{QStringLiteral("--first"), QStringLiteral("eth1=10.78.0.130")},
+                 QStringLiteral("admin"));
+        QVERIFY2(both.exitCode == 0, qPrintable(Lines(both)));
+        QVERIFY2(both.out.contains(QStringLiteral("eth1: mask 255.255.255.0, gateway 10.78.0.1\n")) &&
+                     both.out.contains(QStringLiteral("IP address 10.77.0.130, mask 255.255.255.0, gateway "
+                                                      "10.77.0.1, DNS 0.0.0.0, static: confirmed")) &&
+                     both.out.contains(QStringLiteral("IP address 10.78.0.130, mask 255.255.255.0, gateway "
+                                                      "10.78.0.1, DNS 0.0.0.0, static: confirmed")),
+                 qPrintable(both.out));
+
+        const Run twins =
+            Tool({QStringLiteral("readdress"), QStringLiteral("--mac"), QStringLiteral("02-C8-00-00-00-09"),
+                  QStringLiteral("--first"), QStringLiteral("10.77.0.140")},
+                 QStringLiteral("admin"));
+        QVERIFY2(twins.exitCode == 2 && twins.err.contains(QStringLiteral("Two devices answer with MAC "
+                                                                          "02-C8-00-00-00-09; a change would "
+                                                                          "reach both")),
+                 qPrintable(Lines(twins)));
+        const Run search = Tool({QStringLiteral("search"), QStringLiteral("--seconds"), QStringLiteral("2")});
+        QVERIFY2(search.out.contains(QStringLiteral(",10.77.0.121,02-C8-00-00-00-09,")) &&
+                     search.out.contains(QStringLiteral(",10.77.0.122,02-C8-00-00-00-09,")) &&
+                     search.out.contains(QStringLiteral("Shares its MAC address with QEL Sim (QS-B)")),
+                 qPrintable(search.out));
+    }
+
     // "config save" writes the device's configuration as a template that
     // reads back whole and holds neither the video source nor its password;
     // a configuration cut short is refused with the reader's text and leaves

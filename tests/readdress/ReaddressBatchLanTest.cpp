@@ -15,6 +15,12 @@
 #include <QTest>
 
 #include <map>
+#include <memory>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -73,6 +79,33 @@ std::vector<ReaddressEntry> Entries(const std::map<std::string, ListedDevice>& l
     }
     return entries;
 }
+
+// Another program on the reply port, as a second copy of the tool is: a
+// socket that does not share it.
+class PortHolder final {
+public:
+    PortHolder() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(UdpModuleWithTimer::kListenPort);
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        bound_ = fd_ >= 0 && bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    }
+    ~PortHolder()
+    {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+    bool Bound() const { return bound_; }
+
+private:
+    int fd_ = -1;
+    bool bound_ = false;
+};
 
 } // namespace
 
@@ -263,6 +296,63 @@ private slots:
         const std::map<std::string, ListedDevice> after = Search("02-E6-");
         QCOMPARE(IpTypeToString(after.at("02-E6-00-00-01-02").params.ip), std::string("192.168.3.51"));
         QCOMPARE(IpTypeToString(after.at("02-E6-00-00-01-03").params.ip), std::string("192.168.3.52"));
+    }
+
+    // Another program holds the reply port while a batch runs: the batch
+    // waits and goes on once the port is free; held for good, the batch
+    // stops with one line and sends nothing. Devices that bring their new
+    // addresses up 6 s after the change are confirmed all the same.
+    void waitsForTheReplyPortAndForLateAddresses()
+    {
+        SimDevice late(QStringLiteral("dev2"),
+                       {QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--mac"),
+                        QStringLiteral("02:E7:00:00:01:01"), QStringLiteral("--ip"),
+                        QStringLiteral("192.168.4.50"), QStringLiteral("--confirm-delay-ms"),
+                        QStringLiteral("6000")},
+                       QStringLiteral("udp"));
+        QVERIFY(late.IsReady());
+        const std::map<std::string, ListedDevice> listed = Search("02-E7-");
+        QCOMPARE(listed.size(), size_t(2));
+        const auto statuses = [](const ReaddressBatch& batch) {
+            QStringList texts;
+            for (const ReaddressEntry& entry : batch.Entries()) {
+                texts << entry.StatusText();
+            }
+            return texts;
+        };
+
+        auto holder = std::make_unique<PortHolder>();
+        QVERIFY(holder->Bound());
+        ReaddressBatch batch(Entries(listed, {Ip("10.77.0.160"), Ip("10.77.0.161")}, Ip("255.255.255.0")),
+                             QByteArray("admin"), nullptr);
+        QSignalSpy waits(&batch, &ReaddressBatch::PortWait);
+        connect(&batch, &ReaddressBatch::PortWait, this, [&holder](int remainingMs) {
+            if (remainingMs > 0) {
+                holder.reset(); // the other program ends
+            }
+        });
+        QSignalSpy finished(&batch, SIGNAL(Finished()));
+        batch.Start();
+        QVERIFY(finished.wait(kBatchTimeoutMs));
+        QCOMPARE(statuses(batch), QStringList({QStringLiteral("confirmed"), QStringLiteral("confirmed")}));
+        QVERIFY(waits.size() >= 2 && waits.first().at(0).toInt() > 0 && waits.last().at(0).toInt() == 0);
+        QVERIFY(batch.StopLine().isEmpty());
+
+        holder = std::make_unique<PortHolder>();
+        ReaddressBatch stopped(Entries(listed, {Ip("10.77.0.170"), Ip("10.77.0.171")}, Ip("255.255.255.0")),
+                               QByteArray("admin"), nullptr);
+        QSignalSpy stoppedEnd(&stopped, SIGNAL(Finished()));
+        stopped.Start();
+        QVERIFY(stoppedEnd.wait(kBatchTimeoutMs));
+        QCOMPARE(stopped.StopLine(),
+                 QStringLiteral("Stopped: another program holds UDP port 49077; 2 devices not sent"));
+        QCOMPARE(statuses(stopped),
+                 QStringList({QStringLiteral("not sent: another program holds UDP port 49077"),
+                              QStringLiteral("not sent: another program holds UDP port 49077")}));
+        holder.reset();
+        const std::map<std::string, ListedDevice> after = Search("02-E7-");
+        QCOMPARE(IpTypeToString(after.at("02-E7-00-00-01-01").params.ip), std::string("10.77.0.160"));
+        QCOMPARE(IpTypeToString(after.at("02-E7-00-00-01-02").params.ip), std::string("10.77.0.161"));
     }
 };
 
