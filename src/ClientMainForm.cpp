@@ -534,12 +534,14 @@ void ClientMainForm::OnReaddress()
         anySelected = true;
     }
     if (!anySelected) {
-        // The rows whose address has a problem; a device whose MAC another
-        // answers with cannot be told apart by the request.
+        // The rows that share an address: those devices cannot all be
+        // reached. One that only sits in another subnet may well work as it
+        // is, and is readdressed only when selected; a device whose MAC
+        // another answers with cannot be told apart by the request.
         for (size_t row = 0; row < offered.size(); ++row) {
             const size_t record = RecordOfRow(static_cast<int>(row));
-            offered[row] =
-                record < problems_.size() && problems_[record].OfAddress() && !problems_[record].SharesMac();
+            offered[row] = record < problems_.size() && problems_[record].sharesWith > 0 &&
+                           !problems_[record].SharesMac();
         }
     }
     std::vector<size_t> records;
@@ -551,7 +553,7 @@ void ClientMainForm::OnReaddress()
     }
     if (records.empty()) {
         statusbar->showMessage(
-            tr("Select the devices to readdress: no listed device has an address problem"));
+            tr("Select the devices to readdress: no listed device shares its IP address with another"));
         return;
     }
     if (RefuseSharedMac(records)) {

@@ -52,7 +52,7 @@ private slots:
     void OnDeviceSelectionChanged();
     void OnSettings();
     // Readdresses the selected rows' devices, or without a selection those
-    // whose address has a problem; changed rows take their new records.
+    // that share an IP address; changed rows take their new records.
     void OnReaddress();
     // Applies a template file to the selected rows' devices, each once,
     // with the parts the user chooses.
