@@ -115,7 +115,11 @@ std::vector<AddressProblem> FindAddressProblems(const std::vector<ListedAddress>
         const std::string own = identity(i) + '@' + std::to_string(devices[i].ip);
         const std::vector<MacDevice>& sameMac = byMac[devices[i].mac];
         for (const MacDevice& other : sameMac) {
-            if (other.key == own) {
+            // A request by MAC goes out on the port the device was heard on:
+            // a device behind another port does not take it.
+            const int otherInterface = devices[other.index].interfaceIndex;
+            if (other.key == own || (otherInterface != 0 && devices[i].interfaceIndex != 0 &&
+                                     otherInterface != devices[i].interfaceIndex)) {
                 continue;
             }
             if (problem.macTwins.size() == kNamedTwins) {

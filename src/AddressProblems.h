@@ -34,8 +34,9 @@ struct AddressProblem {
     int sharesWith = 0;   // other listed devices at the same address
     bool outside = false; // in none of the networks of its interface
     QString networks;     // those networks, "10.77.0.0/24"
-    // The other devices that answer with this one's MAC, "<name> (<serial>)":
-    // a request by MAC would reach them too.
+    // The other devices that answer with this one's MAC on the same port
+    // (or an unknown one), "<name> (<serial>)": a request by MAC would reach
+    // them too.
     QStringList macTwins;
 
     bool SharesMac() const { return !macTwins.isEmpty(); }

@@ -60,8 +60,10 @@ TEST(Ipv4Networks, SharedAndOutsideAddressesAreNamedPerDevice)
         // another address
         at("10.88.0.20", 3, 0x0251454C0020, "QS20"), at("10.88.0.21", 3, 0x0251454C0020, "QS21"),
         at("10.88.0.22", 3, 0x0251454C0020, "QS20"),
-        at("10.88.0.30", 3, 0x0251454C0030, "QS30"),  // same serial
-        at("10.88.0.30", 3, 0x0251454C0030, "QS31")}; // same address
+        at("10.88.0.30", 3, 0x0251454C0030, "QS30"), // same serial
+        at("10.88.0.30", 3, 0x0251454C0030, "QS31"), // same address
+        // behind the other port: a request by MAC reaches one of them
+        at("10.78.0.40", 4, 0x0251454C0040, "QS40"), at("10.88.0.40", 3, 0x0251454C0040, "QS41")};
     const std::vector<AddressProblem> problems = FindAddressProblems(devices, interfaces);
     ASSERT_EQ(problems.size(), devices.size());
     EXPECT_EQ(problems[0].Text(devices[0].ip).toStdString(),
@@ -82,6 +84,7 @@ TEST(Ipv4Networks, SharedAndOutsideAddressesAreNamedPerDevice)
     EXPECT_EQ(problems[14].Text(devices[14].ip).toStdString(),
               "Shares 10.88.0.30 with 1 other device; Shares its MAC address with Cam QS31 (QS31)");
     EXPECT_FALSE(problems[14].OfAddress() && problems[11].OfAddress());
+    EXPECT_FALSE(problems[16].SharesMac() || problems[17].SharesMac());
     const char mac[6] = {0x02, 0x51, 0x45, 0x4C, 0x00, 0x20};
     EXPECT_EQ(SharedMacRefusal(mac).toStdString(),
               "Two devices answer with MAC 02-51-45-4C-00-20; a change would reach both");

@@ -88,6 +88,9 @@ DiscoveryReply LoopbackReply(const std::string& name, int lastOctet)
     reply.deviceName = name;
     const unsigned char loopback[4] = {127, 0, 0, static_cast<unsigned char>(lastOctet)};
     std::copy(loopback, loopback + 4, reply.ip);
+    // A device of its own: one MAC at two addresses would be two devices
+    // sharing it.
+    reply.mac[5] = static_cast<unsigned char>(lastOctet);
     return reply;
 }
 
