@@ -25,14 +25,17 @@ constexpr size_t kSlotBytes = 65536;
 // A batch is handed on once the socket has been quiet this long, or when it
 // has grown this large or this old, so that rows still show while a long
 // burst goes on.
-constexpr int kQuietMs = 3;
+constexpr std::chrono::milliseconds kQuiet(3);
 constexpr int kMaxBatchDatagrams = 2048;
 constexpr std::chrono::milliseconds kMaxBatchAge(50);
-// Sockets empty for this long end a burst.
-constexpr std::chrono::microseconds kBurstGap(2000);
+// The pause between two reads while a burst is on. The stock receive buffer
+// holds some 500 small datagrams, which a gigabit link can bring in about a
+// millisecond; a few pauses fit in that even when a pause ends late on a
+// busy machine, and each read finds tens of datagrams to take at once.
+constexpr std::chrono::microseconds kBurstPace(250);
 // While the backlog is full the thread sleeps until its consumer wakes it;
 // it looks again after this long all the same, should a wake-up be missed.
-constexpr int kBacklogWaitMs = 200;
+constexpr std::chrono::milliseconds kBacklogWait(200);
 // Bookkeeping of one datagram beside its payload, counted against the backlog.
 constexpr size_t kDatagramOverheadBytes = 96;
 
@@ -96,6 +99,13 @@ size_t UdpReceiveThread::Weight(size_t datagrams, size_t payloadBytes)
     return payloadBytes + datagrams * kDatagramOverheadBytes;
 }
 
+void UdpReceiveThread::BurstBegins()
+{
+    if (!burstAnnounced_.exchange(true)) {
+        Wake();
+    }
+}
+
 void UdpReceiveThread::BacklogDrained()
 {
     if (sleepingOnBacklog_.exchange(false)) {
@@ -103,7 +113,7 @@ void UdpReceiveThread::BacklogDrained()
     }
 }
 
-bool UdpReceiveThread::WaitReadable(int timeoutMs, bool watchSockets, bool& readable)
+bool UdpReceiveThread::WaitReadable(std::chrono::microseconds timeout, bool watchSockets, bool& readable)
 {
     ++waits_;
     std::vector<pollfd> fds{{wakeFd_, POLLIN, 0}};
@@ -112,7 +122,10 @@ bool UdpReceiveThread::WaitReadable(int timeoutMs, bool watchSockets, bool& read
             fds.push_back({socket, POLLIN, 0});
         }
     }
-    const int ready = poll(fds.data(), fds.size(), timeoutMs);
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+    const timespec limit{static_cast<time_t>(seconds.count()),
+                         static_cast<long>(std::chrono::nanoseconds(timeout - seconds).count())};
+    const int ready = ppoll(fds.data(), fds.size(), timeout.count() < 0 ? nullptr : &limit, nullptr);
     if (ready < 0 && errno != EINTR) {
         LOG(ERROR) << "Receive thread: poll failed: " << std::strerror(errno);
         return false;
@@ -207,6 +220,8 @@ void UdpReceiveThread::Run()
         payloadBytes = 0;
     };
 
+    bool inBurst = false;
+    Clock::time_point lastData; // of the burst: its last datagram, or its announcement
     for (;;) {
         // Announced before the backlog is looked at, so that a consumer that
         // drains it in between still wakes the thread.
@@ -215,47 +230,53 @@ void UdpReceiveThread::Run()
         if (!behind) {
             sleepingOnBacklog_.store(false);
         }
-        int timeoutMs = -1;
+        std::chrono::microseconds timeout(-1);
         if (behind) {
-            timeoutMs = kBacklogWaitMs;
+            timeout = kBacklogWait;
+        } else if (inBurst) {
+            timeout = kBurstPace;
         } else if (!batch.isEmpty()) {
-            timeoutMs = kQuietMs;
+            timeout = kQuiet;
         }
         bool readable = false;
         // While the backlog is full the sockets are not watched: they stay
         // readable, and watching them would wake the thread over and over.
-        if (!WaitReadable(timeoutMs, !behind, readable)) {
+        // During a burst they are read after each pause whatever they hold,
+        // and watching them would wake the thread for every datagram.
+        if (!WaitReadable(timeout, !behind && !inBurst, readable)) {
             return;
         }
         if (behind) {
             sleepingOnBacklog_.store(false);
             continue;
         }
-        if (readable) {
-            if (batch.isEmpty()) {
-                batchStart = Clock::now();
-            }
-            // Once a burst has begun, the thread keeps reading until the
-            // sockets have stayed empty for a moment: on a busy machine a
-            // thread that sleeps between datagrams may not be woken again
-            // before a few hundred more have filled the buffer. It sleeps
-            // while no burst is on, so that the first datagram of the next
-            // one wakes it ahead of the threads that have kept running.
-            Clock::time_point lastData = Clock::now();
-            while (!Full(batch, payloadBytes)) {
-                const int before = batch.size();
-                Drain(batch, payloadBytes);
-                const Clock::time_point now = Clock::now();
-                if (batch.size() != before) {
-                    lastData = now;
-                } else if (now - lastData >= kBurstGap) {
-                    break;
+        Clock::time_point now = Clock::now();
+        if (burstAnnounced_.exchange(false)) {
+            inBurst = true;
+            lastData = now;
+        }
+        bool read = false;
+        if (inBurst || readable) {
+            const int before = batch.size();
+            Drain(batch, payloadBytes);
+            read = batch.size() != before;
+            if (read) {
+                if (before == 0) {
+                    batchStart = now;
                 }
+                now = Clock::now();
+                lastData = now;
+                // A burst nobody announced (late replies, say) is read the
+                // same way from its first datagram on.
+                inBurst = true;
             }
         }
-        const bool quiet = !readable;
-        if (!batch.isEmpty() &&
-            (quiet || Full(batch, payloadBytes) || Clock::now() - batchStart >= kMaxBatchAge)) {
+        if (inBurst && now - lastData >= std::chrono::milliseconds(kBurstGapMs)) {
+            inBurst = false;
+        }
+        inBurst_.store(inBurst);
+        const bool quiet = !read && now - lastData >= kQuiet;
+        if (!batch.isEmpty() && (quiet || Full(batch, payloadBytes) || now - batchStart >= kMaxBatchAge)) {
             handOn();
         }
     }

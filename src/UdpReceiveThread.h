@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,15 @@ using DatagramBatch = QVector<ReceivedDatagram>;
 // with the thread for the processor. The handler runs on the drain thread
 // and must pass the batch on to wherever it is used.
 //
+// While a burst lasts (announced by BurstBegins, or begun by a datagram),
+// the thread reads the sockets at short, fixed intervals and sleeps in
+// between, instead of waiting to be woken by each datagram or reading
+// without pause: a thread that reads without pause uses up its share of a
+// busy processor and is then kept off it for many milliseconds, long enough
+// for the buffer to overflow, while one that mostly sleeps is run again as
+// soon as its pause ends. The burst ends once the sockets have stayed empty
+// for kBurstGapMs; then the thread sleeps until a datagram comes.
+//
 // Memory stays bounded however fast datagrams come: a batch holds at most
 // kMaxBatchBytes of payload, the handler adds what it hands on to
 // `backlogBytes`, its consumer takes it off again, and while the backlog is
@@ -42,6 +52,10 @@ class UdpReceiveThread final {
 public:
     static constexpr size_t kMaxBatchBytes = 4 * 1024 * 1024;
     static constexpr size_t kMaxBacklogBytes = 32 * 1024 * 1024;
+    // Devices answer a request within milliseconds, and the replies of a
+    // site follow each other closely: sockets empty for this long end a
+    // burst (or, announced, one that has not begun).
+    static constexpr int kBurstGapMs = 20;
 
     // `weightBytes` is what the batch counts against the backlog.
     using BatchHandler = std::function<void(DatagramBatch&& batch, size_t weightBytes)>;
@@ -62,6 +76,13 @@ public:
     // wakes the thread if it sleeps because the backlog was full. Any thread.
     void BacklogDrained();
 
+    // A request whose replies come in a burst is about to go out: the thread
+    // reads at short intervals from now on, so that it is already reading
+    // when the first replies arrive. Any thread.
+    void BurstBegins();
+    // Whether the thread reads at short intervals now (a burst is on).
+    bool InBurst() const { return inBurst_.load(); }
+
     // How often the thread has waited so far: it waits once per pass of its
     // loop, so this shows whether it sleeps or spins.
     size_t Waits() const { return waits_.load(); }
@@ -72,9 +93,10 @@ public:
 private:
     void Run();
     void Wake();
-    // Waits until a socket is readable (when they are watched) or the thread
-    // is woken; false when the thread is to end.
-    bool WaitReadable(int timeoutMs, bool watchSockets, bool& readable);
+    // Waits until a socket is readable (when they are watched), the thread
+    // is woken or the timeout (none when negative) is over; false when the
+    // thread is to end.
+    bool WaitReadable(std::chrono::microseconds timeout, bool watchSockets, bool& readable);
     // Reads what the sockets hold now into `batch`, up to its limit.
     void Drain(DatagramBatch& batch, size_t& payloadBytes);
     void DrainSocket(int socket, DatagramBatch& batch, size_t& payloadBytes);
@@ -83,6 +105,8 @@ private:
     int wakeFd_ = -1; // eventfd the destructor writes to end the thread at once
     std::atomic<bool> stopping_{false};
     std::atomic<bool> sleepingOnBacklog_{false}; // waits for BacklogDrained
+    std::atomic<bool> burstAnnounced_{false};    // BurstBegins not yet seen by the thread
+    std::atomic<bool> inBurst_{false};
     std::atomic<size_t> waits_{0};
     std::shared_ptr<std::atomic<size_t>> backlogBytes_;
     BatchHandler handler_;
