@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -56,13 +57,16 @@ public:
     // site follow each other closely: sockets empty for this long end a
     // burst (or, announced, one that has not begun).
     static constexpr int kBurstGapMs = 20;
+    // A thread that has not run within this long is left to start by itself.
+    static constexpr int kStartWaitMs = 1000;
 
     // `weightBytes` is what the batch counts against the backlog.
     using BatchHandler = std::function<void(DatagramBatch&& batch, size_t weightBytes)>;
 
     // Starts at once on `sockets`, which must be bound and non-blocking and
-    // stay owned by the caller. False from IsRunning() when no thread could
-    // be started.
+    // stay owned by the caller, and returns once the thread reads them (or
+    // after kStartWaitMs, should it be slow to start). False from IsRunning()
+    // when no thread could be started.
     UdpReceiveThread(std::vector<int> sockets, std::shared_ptr<std::atomic<size_t>> backlogBytes,
                      BatchHandler handler);
     // Stops and joins the thread; no handler call comes after it returns.
@@ -91,7 +95,7 @@ public:
     static size_t Weight(size_t datagrams, size_t payloadBytes);
 
 private:
-    void Run();
+    void Run(std::promise<void> started);
     void Wake();
     // Waits until a socket is readable (when they are watched), the thread
     // is woken or the timeout (none when negative) is over; false when the
