@@ -315,6 +315,11 @@ void UdpModuleWithTimer::SendBroadcast(const QByteArray& datagram, const std::st
         // when nothing can be reached.
         targets.push_back(kAllInterfaces);
     }
+    // Every device answers at once: the receive thread is to be reading
+    // before the first reply arrives, not woken by it.
+    if (receiver_) {
+        receiver_->BurstBegins();
+    }
     int sent = 0;
     QString error;
     for (const int target : targets) {

@@ -7,9 +7,11 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -32,6 +34,15 @@ using DatagramBatch = QVector<ReceivedDatagram>;
 // with the thread for the processor. The handler runs on the drain thread
 // and must pass the batch on to wherever it is used.
 //
+// While a burst lasts (announced by BurstBegins, or begun by a datagram),
+// the thread reads the sockets at short, fixed intervals and sleeps in
+// between, instead of waiting to be woken by each datagram or reading
+// without pause: a thread that reads without pause uses up its share of a
+// busy processor and is then kept off it for many milliseconds, long enough
+// for the buffer to overflow, while one that mostly sleeps is run again as
+// soon as its pause ends. The burst ends once the sockets have stayed empty
+// for kBurstGapMs; then the thread sleeps until a datagram comes.
+//
 // Memory stays bounded however fast datagrams come: a batch holds at most
 // kMaxBatchBytes of payload, the handler adds what it hands on to
 // `backlogBytes`, its consumer takes it off again, and while the backlog is
@@ -42,13 +53,20 @@ class UdpReceiveThread final {
 public:
     static constexpr size_t kMaxBatchBytes = 4 * 1024 * 1024;
     static constexpr size_t kMaxBacklogBytes = 32 * 1024 * 1024;
+    // Devices answer a request within milliseconds, and the replies of a
+    // site follow each other closely: sockets empty for this long end a
+    // burst (or, announced, one that has not begun).
+    static constexpr int kBurstGapMs = 20;
+    // A thread that has not run within this long is left to start by itself.
+    static constexpr int kStartWaitMs = 1000;
 
     // `weightBytes` is what the batch counts against the backlog.
     using BatchHandler = std::function<void(DatagramBatch&& batch, size_t weightBytes)>;
 
     // Starts at once on `sockets`, which must be bound and non-blocking and
-    // stay owned by the caller. False from IsRunning() when no thread could
-    // be started.
+    // stay owned by the caller, and returns once the thread reads them (or
+    // after kStartWaitMs, should it be slow to start). False from IsRunning()
+    // when no thread could be started.
     UdpReceiveThread(std::vector<int> sockets, std::shared_ptr<std::atomic<size_t>> backlogBytes,
                      BatchHandler handler);
     // Stops and joins the thread; no handler call comes after it returns.
@@ -62,6 +80,13 @@ public:
     // wakes the thread if it sleeps because the backlog was full. Any thread.
     void BacklogDrained();
 
+    // A request whose replies come in a burst is about to go out: the thread
+    // reads at short intervals from now on, so that it is already reading
+    // when the first replies arrive. Any thread.
+    void BurstBegins();
+    // Whether the thread reads at short intervals now (a burst is on).
+    bool InBurst() const { return inBurst_.load(); }
+
     // How often the thread has waited so far: it waits once per pass of its
     // loop, so this shows whether it sleeps or spins.
     size_t Waits() const { return waits_.load(); }
@@ -70,11 +95,12 @@ public:
     static size_t Weight(size_t datagrams, size_t payloadBytes);
 
 private:
-    void Run();
+    void Run(std::promise<void> started);
     void Wake();
-    // Waits until a socket is readable (when they are watched) or the thread
-    // is woken; false when the thread is to end.
-    bool WaitReadable(int timeoutMs, bool watchSockets, bool& readable);
+    // Waits until a socket is readable (when they are watched), the thread
+    // is woken or the timeout (none when negative) is over; false when the
+    // thread is to end.
+    bool WaitReadable(std::chrono::microseconds timeout, bool watchSockets, bool& readable);
     // Reads what the sockets hold now into `batch`, up to its limit.
     void Drain(DatagramBatch& batch, size_t& payloadBytes);
     void DrainSocket(int socket, DatagramBatch& batch, size_t& payloadBytes);
@@ -83,6 +109,8 @@ private:
     int wakeFd_ = -1; // eventfd the destructor writes to end the thread at once
     std::atomic<bool> stopping_{false};
     std::atomic<bool> sleepingOnBacklog_{false}; // waits for BacklogDrained
+    std::atomic<bool> burstAnnounced_{false};    // BurstBegins not yet seen by the thread
+    std::atomic<bool> inBurst_{false};
     std::atomic<size_t> waits_{0};
     std::shared_ptr<std::atomic<size_t>> backlogBytes_;
     BatchHandler handler_;
