@@ -1,15 +1,18 @@
 // Readdress from the search window in the virtual LAN: without a selection
 // the rows with an address problem, the dialog's defaults, Apply with a
 // password asked again, the rows and marks afterwards; then a selected row.
+// Devices of two interfaces planned each in its own network; one password
+// for the devices that refuse; the plan worked out off the GUI thread.
 #include "ClientMainForm.h"
 #include "ReaddressDialog.h"
 #include "SimDevice.h"
 #include "TestHelpers.h"
 
 #include <QApplication>
-#include <QComboBox>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +30,12 @@ constexpr int kSearchEndTimeoutMs = 10000;
 constexpr int kBatchTimeoutMs = 30000;
 constexpr int kIpColumn = 2;
 constexpr int kMacColumn = 3;
+constexpr int kMaskColumn = 4;
+// Of the dialog's plan.
+constexpr int kPlanInterfaceColumn = 3;
+constexpr int kPlanNewColumn = 4;
+constexpr int kPlanStatusColumn = 5;
+const QString kChecking = QStringLiteral("Checking which addresses are free\u2026");
 
 // Runs `drive` on the readdress dialog once it is open, and closes the
 // dialog afterwards even when a check in `drive` failed.
@@ -53,9 +62,85 @@ QStringList Column(const QTableWidget* table, int column)
     return texts;
 }
 
-QStringList FiveTimes(const QString& text)
+QStringList Times(int count, const QString& text)
 {
-    return QStringList{text, text, text, text, text};
+    QStringList texts;
+    for (int i = 0; i < count; ++i) {
+        texts << text;
+    }
+    return texts;
+}
+
+// Answers every refused-password question with `answer`, the box for the
+// other devices as it is, and keeps the questions' texts.
+class PasswordAnswerer {
+public:
+    explicit PasswordAnswerer(const QString& answer)
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this, answer] {
+            QWidget* ask = QApplication::activeModalWidget();
+            if (ask == nullptr || ask->objectName() != QStringLiteral("readdressPasswordDialog")) {
+                return;
+            }
+            auto* label = Child<QLabel>(ask, "labelRefusedPassword");
+            asked << label->text();
+            allPlainText = allPlainText && label->textFormat() == Qt::PlainText;
+            auto* field = Child<QLineEdit>(ask, "lineEditRefusedPassword");
+            allHidden = allHidden && field->echoMode() == QLineEdit::Password;
+            field->setText(answer);
+            ask->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        timer_.start(20);
+    }
+
+    QStringList asked;
+    bool allPlainText = true;
+    bool allHidden = true;
+
+private:
+    QTimer timer_;
+};
+
+// The window's rows whose MAC begins with `prefix`: MAC -> the cells of `column`.
+QMap<QString, QString> RowsOf(const QTableWidget* table, const QString& prefix, int column)
+{
+    QMap<QString, QString> rows;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QString mac = table->item(row, kMacColumn)->text();
+        if (mac.startsWith(prefix)) {
+            rows.insert(mac, table->item(row, column)->text());
+        }
+    }
+    return rows;
+}
+
+// Searches from the window and waits for the search's end.
+void Search(QWidget* window)
+{
+    auto* search = Child<QPushButton>(window, "pushButtonSearch");
+    search->click();
+    QTRY_VERIFY_WITH_TIMEOUT(search->isEnabled(), kSearchEndTimeoutMs);
+}
+
+// The dialog's plan: MAC -> new address.
+QMap<QString, QString> PlannedAddresses(const QTableWidget* plan)
+{
+    QMap<QString, QString> planned;
+    for (int row = 0; row < plan->rowCount(); ++row) {
+        planned.insert(plan->item(row, 1)->text(), plan->item(row, kPlanNewColumn)->text());
+    }
+    return planned;
+}
+
+// Waits for the dialog's plan, applies it with `password` and waits for the
+// batch's end.
+void ApplyPlan(ReaddressDialog* dialog, const QString& password)
+{
+    auto* apply = Child<QPushButton>(dialog, "pushButtonApply");
+    QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kBatchTimeoutMs);
+    Child<QLineEdit>(dialog, "lineEditPassword")->setText(password);
+    apply->click();
+    QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled(), kBatchTimeoutMs);
 }
 
 } // namespace
@@ -115,21 +200,7 @@ private slots:
         QCOMPARE(Column(table, kMacColumn), listedMacs);
         QCOMPARE(Column(table, 1).mid(0, 5), names);
 
-        QStringList asked;
-        bool askedAsPlainText = false;
-        QTimer answerer;
-        QObject::connect(&answerer, &QTimer::timeout, [&] {
-            auto* ask = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-            if (ask == nullptr || ask->objectName() != QStringLiteral("readdressPasswordDialog")) {
-                return;
-            }
-            asked << ask->labelText();
-            askedAsPlainText = ask->findChild<QLabel*>()->textFormat() == Qt::PlainText;
-            QCOMPARE(ask->textEchoMode(), QLineEdit::Password);
-            ask->setTextValue(QStringLiteral("pw-own"));
-            ask->accept();
-        });
-        answerer.start(20);
+        PasswordAnswerer answerer(QStringLiteral("pw-own"));
 
         const QStringList newAddresses = {QStringLiteral("10.77.0.2"), QStringLiteral("10.77.0.3"),
                                           QStringLiteral("10.77.0.4"), QStringLiteral("10.77.0.5"),
@@ -137,8 +208,9 @@ private slots:
         WhenDialogOpens([&](ReaddressDialog* dialog) {
             auto* plan = Child<QTableWidget>(dialog, "tableWidgetPlan");
             auto* password = Child<QLineEdit>(dialog, "lineEditPassword");
-            QCOMPARE(Child<QComboBox>(dialog, "comboBoxInterface")->currentText(),
+            QCOMPARE(Child<QGroupBox>(dialog, "groupInterface_eth0")->title(),
                      QStringLiteral("eth0 (10.77.0.0/24)"));
+            QTRY_COMPARE_WITH_TIMEOUT(Column(plan, kPlanNewColumn), newAddresses, kBatchTimeoutMs);
             QCOMPARE(Child<QLineEdit>(dialog, "lineEditFirstAddress")->text(), QStringLiteral("10.77.0.2"));
             QCOMPARE(Child<QLineEdit>(dialog, "lineEditMask")->text(), QStringLiteral("255.255.255.0"));
             // The devices' gateway 192.168.1.1 and DNS 0.0.0.0 are not in the new network.
@@ -147,23 +219,27 @@ private slots:
             QCOMPARE(password->echoMode(), QLineEdit::Password);
             QCOMPARE(Column(plan, 0), names);
             QCOMPARE(Column(plan, 1), groupMacs);
-            QCOMPARE(Column(plan, 2), FiveTimes(QStringLiteral("192.168.1.100")));
-            QCOMPARE(Column(plan, 3), newAddresses);
+            QCOMPARE(Column(plan, 2), Times(5, QStringLiteral("192.168.1.100")));
+            QCOMPARE(Column(plan, kPlanInterfaceColumn), Times(5, QStringLiteral("eth0")));
+            QCOMPARE(Child<QLabel>(dialog, "labelDnsPlan")->text(),
+                     QStringLiteral(
+                         "DNS: none \u2014 the devices' current DNS cannot be read, and will be cleared"));
 
             password->setText(QStringLiteral("pw-all"));
             Child<QPushButton>(dialog, "pushButtonApply")->click();
             QCOMPARE(password->text(), QString());
             QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled(),
                                      kBatchTimeoutMs);
-            QCOMPARE(Column(plan, 4), FiveTimes(QStringLiteral("confirmed")));
+            QCOMPARE(Column(plan, kPlanStatusColumn), Times(5, QStringLiteral("confirmed")));
             QCOMPARE(Child<QLabel>(dialog, "labelSummary")->text(),
                      QStringLiteral("5 of 5 devices readdressed and confirmed"));
             Child<QPushButton>(dialog, "pushButtonClose")->click();
         });
         readdress->click();
-        QCOMPARE(asked, QStringList({QStringLiteral("Tor <b>Süd</b> 3 (02-E8-00-00-01-03) refused the "
-                                                    "administrator password. Its own password:")}));
-        QVERIFY(askedAsPlainText);
+        QCOMPARE(answerer.asked,
+                 QStringList({QStringLiteral("Tor <b>Süd</b> 3 (02-E8-00-00-01-03) refused the "
+                                             "administrator password. Its own password:")}));
+        QVERIFY(answerer.allPlainText && answerer.allHidden);
 
         // The confirming search did not empty the table; the five rows took
         // their new records, names kept, static addressing, marks gone.
@@ -171,7 +247,7 @@ private slots:
         QCOMPARE(Column(table, kMacColumn), listedMacs);
         QCOMPARE(Column(table, kIpColumn).mid(0, 5), newAddresses);
         QCOMPARE(Column(table, 1).mid(0, 5), names);
-        QCOMPARE(Column(table, 6).mid(0, 5), FiveTimes(QStringLiteral("static")));
+        QCOMPARE(Column(table, 6).mid(0, 5), Times(5, QStringLiteral("static")));
         for (int row = 0; row < table->rowCount(); ++row) {
             QVERIFY(table->item(row, 0)->icon().isNull());
         }
@@ -181,12 +257,166 @@ private slots:
         table->selectRow(5);
         WhenDialogOpens([&](ReaddressDialog* dialog) {
             QCOMPARE(Column(Child<QTableWidget>(dialog, "tableWidgetPlan"), 1), QStringList{fineMac});
-            QCOMPARE(Child<QLineEdit>(dialog, "lineEditFirstAddress")->text(), QStringLiteral("10.77.0.7"));
+            QTRY_COMPARE_WITH_TIMEOUT(Child<QLineEdit>(dialog, "lineEditFirstAddress")->text(),
+                                      QStringLiteral("10.77.0.7"), kBatchTimeoutMs);
             Child<QPushButton>(dialog, "pushButtonClose")->click();
         });
         readdress->click();
         QCOMPARE(status->currentMessage(), QStringLiteral("7 device(s) found"));
-        QCOMPARE(asked.size(), 1);
+        QCOMPARE(answerer.asked.size(), 1);
+    }
+
+    // Two devices fresh from the factory heard on eth0 and one on eth1, all
+    // at the factory's address: each group is planned in its own
+    // interface's network with its mask, and the next search finds every
+    // device where the plan put it.
+    void readdressDevicesOfTwoInterfaces()
+    {
+        const QStringList fresh{QStringLiteral("--same-ip"), QStringLiteral("192.168.1.100")};
+        SimDevice pair(QStringLiteral("dev1"),
+                       QStringList{QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--mac"),
+                                   QStringLiteral("02:F4:00:00:01:01")} +
+                           fresh,
+                       QStringLiteral("udp"));
+        SimDevice apart(QStringLiteral("s2dev1"),
+                        QStringList{QStringLiteral("--mac"), QStringLiteral("02:F4:00:00:02:01")} + fresh,
+                        QStringLiteral("udp"));
+        QVERIFY(pair.IsReady() && apart.IsReady());
+
+        ClientMainForm window;
+        window.show();
+        auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
+        Search(&window);
+        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn).size(), 3);
+
+        QMap<QString, QString> planned;
+        WhenDialogOpens([&](ReaddressDialog* dialog) {
+            auto* plan = Child<QTableWidget>(dialog, "tableWidgetPlan");
+            QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonApply")->isEnabled(),
+                                     kBatchTimeoutMs);
+            QCOMPARE(Child<QGroupBox>(dialog, "groupInterface_eth1")->title(),
+                     QStringLiteral("eth1 (10.78.0.0/24)"));
+            QCOMPARE(Column(plan, kPlanInterfaceColumn),
+                     QStringList({QStringLiteral("eth0"), QStringLiteral("eth0"), QStringLiteral("eth1")}));
+            planned = PlannedAddresses(plan);
+            ApplyPlan(dialog, QStringLiteral("admin"));
+            QCOMPARE(Column(plan, kPlanStatusColumn), Times(3, QStringLiteral("confirmed")));
+            Child<QPushButton>(dialog, "pushButtonClose")->click();
+        });
+        Child<QPushButton>(&window, "pushButtonReaddress")->click();
+
+        Search(&window);
+        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn), planned);
+        for (const QString& mac : planned.keys()) {
+            const bool onEth1 = mac == QStringLiteral("02-F4-00-00-02-01");
+            QVERIFY2(
+                planned[mac].startsWith(onEth1 ? QStringLiteral("10.78.0.") : QStringLiteral("10.77.0.")),
+                qPrintable(mac + QStringLiteral(" planned at ") + planned[mac]));
+        }
+        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kMaskColumn).values(),
+                 Times(3, QStringLiteral("255.255.255.0")));
+    }
+
+    // Four devices still on the factory's password and one on the site's,
+    // all at one address. Apply with the field empty sends nothing; with
+    // the site's password the four refuse, one question is asked, and its
+    // answer, kept for the others, readdresses all four.
+    void sitePasswordAskedOnce()
+    {
+        SimDevice factory(QStringLiteral("dev1"),
+                          {QStringLiteral("--count"), QStringLiteral("4"), QStringLiteral("--same-ip"),
+                           QStringLiteral("192.168.1.100"), QStringLiteral("--mac"),
+                           QStringLiteral("02:F4:00:00:03:01")},
+                          QStringLiteral("udp"));
+        SimDevice site(QStringLiteral("dev2"),
+                       {QStringLiteral("--same-ip"), QStringLiteral("192.168.1.100"), QStringLiteral("--mac"),
+                        QStringLiteral("02:F4:00:00:04:01"), QStringLiteral("--password"),
+                        QStringLiteral("site-pw")},
+                       QStringLiteral("udp"));
+        QVERIFY(factory.IsReady() && site.IsReady());
+
+        ClientMainForm window;
+        window.show();
+        auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
+        auto* readdress = Child<QPushButton>(&window, "pushButtonReaddress");
+        Search(&window);
+        const QStringList atFactoryAddress = Times(5, QStringLiteral("192.168.1.100"));
+        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn).values(), atFactoryAddress);
+
+        WhenDialogOpens([&](ReaddressDialog* dialog) {
+            auto* apply = Child<QPushButton>(dialog, "pushButtonApply");
+            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kBatchTimeoutMs);
+            apply->click();
+            QCOMPARE(Child<QLabel>(dialog, "labelSummary")->text(),
+                     QStringLiteral("Type the devices' administrator password"));
+            QVERIFY(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled());
+            Child<QPushButton>(dialog, "pushButtonClose")->click();
+        });
+        readdress->click();
+        Search(&window);
+        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn).values(), atFactoryAddress);
+
+        PasswordAnswerer answerer(QStringLiteral("admin"));
+        QMap<QString, QString> planned;
+        WhenDialogOpens([&](ReaddressDialog* dialog) {
+            auto* plan = Child<QTableWidget>(dialog, "tableWidgetPlan");
+            ApplyPlan(dialog, QStringLiteral("site-pw"));
+            planned = PlannedAddresses(plan);
+            QCOMPARE(Column(plan, kPlanStatusColumn), Times(5, QStringLiteral("confirmed")));
+            Child<QPushButton>(dialog, "pushButtonClose")->click();
+        });
+        readdress->click();
+        QCOMPARE(answerer.asked.size(), 1);
+
+        Search(&window);
+        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn), planned);
+    }
+
+    // Finding free addresses waits for the ARP table: the dialog works it
+    // out while the GUI goes on, serves an edit made meanwhile once the
+    // running plan ends, and closes at once while a plan is worked out.
+    void planningLeavesTheGuiResponsive()
+    {
+        SimDevice device(QStringLiteral("dev1"),
+                         {QStringLiteral("--same-ip"), QStringLiteral("192.168.1.100"),
+                          QStringLiteral("--mac"), QStringLiteral("02:F4:00:00:05:01")},
+                         QStringLiteral("udp"));
+        QVERIFY(device.IsReady());
+        ClientMainForm window;
+        window.show();
+        Search(&window);
+
+        WhenDialogOpens([&](ReaddressDialog* dialog) {
+            auto* first = Child<QLineEdit>(dialog, "lineEditFirstAddress");
+            auto* summary = Child<QLabel>(dialog, "labelSummary");
+            auto* apply = Child<QPushButton>(dialog, "pushButtonApply");
+            auto* plan = Child<QTableWidget>(dialog, "tableWidgetPlan");
+            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kBatchTimeoutMs);
+
+            int ticksWhileChecking = 0;
+            QTimer ticker;
+            QObject::connect(&ticker, &QTimer::timeout,
+                             [&] { ticksWhileChecking += summary->text() == kChecking ? 1 : 0; });
+            ticker.start(1);
+            // Two edits in a row: the second waits for the first's plan.
+            for (const char* address : {"10.77.0.100", "10.77.0.120"}) {
+                first->setText(QString::fromLatin1(address));
+                emit first->editingFinished();
+                QCOMPARE(summary->text(), kChecking);
+                QVERIFY(!apply->isEnabled());
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kBatchTimeoutMs);
+            QCOMPARE(Column(plan, kPlanNewColumn), QStringList{QStringLiteral("10.77.0.120")});
+            QVERIFY(ticksWhileChecking > 0);
+
+            first->setText(QStringLiteral("10.77.0.140"));
+            emit first->editingFinished();
+            QCOMPARE(summary->text(), kChecking);
+            Child<QPushButton>(dialog, "pushButtonClose")->click();
+            QVERIFY(!dialog->isVisible());
+        });
+        Child<QPushButton>(&window, "pushButtonReaddress")->click();
+        QCOMPARE(window.findChildren<ReaddressDialog*>().size(), 0);
     }
 };
 
