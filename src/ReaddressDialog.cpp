@@ -231,7 +231,7 @@ ReaddressDialog::ReaddressDialog(const std::vector<ListedDevice>& devices,
     vf = connect(apply_, SIGNAL(clicked()), this, SLOT(OnApply()));
     vf = connect(cancel_, SIGNAL(clicked()), this, SLOT(OnCancelBatch()));
     vf = connect(close_, SIGNAL(clicked()), this, SLOT(reject()));
-    resize(840, 360 + 120 * static_cast<int>(forms_.size()));
+    resize(840, 420 + 120 * static_cast<int>(forms_.size()));
     StartDefaults();
 }
 
@@ -329,12 +329,13 @@ void ReaddressDialog::RequestPlan()
     if (batch_ != nullptr) {
         return; // the plan that was applied stays shown
     }
+    uint32_t dns = 0;
+    const QString dnsText = dns_->text().trimmed();
+    const bool dnsValid = dnsText.isEmpty() || StringToIpType(dnsText.toStdString(), dns);
+    dnsPlan_->setText(dnsValid ? DnsPlanText(dns) : QString());
     std::vector<ReaddressGroup> typed;
     QString error;
     const bool valid = ReadFields(typed, error);
-    if (valid && !typed.empty()) {
-        dnsPlan_->setText(DnsPlanText(typed.front().dns));
-    }
     // Leaving a field unchanged asks for no new plan: Apply right after
     // sends the plan shown.
     if (valid && !working_ && plannedGeneration_ == wanted_ && !planned_.empty() &&

@@ -7,6 +7,7 @@
 #include "ReaddressDialog.h"
 #include "SimDevice.h"
 #include "TestHelpers.h"
+#include "UdpModule.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -21,8 +22,10 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -424,6 +427,47 @@ private slots:
         });
         Child<QPushButton>(&window, "pushButtonReaddress")->click();
         QCOMPARE(window.findChildren<ReaddressDialog*>().size(), 0);
+    }
+
+    // Another program holds the reply port when Apply is clicked: the
+    // summary counts the wait down, and once the port is free the batch
+    // goes on and readdresses the device.
+    void portWaitShownUntilThePortIsFree()
+    {
+        SimDevice device(QStringLiteral("dev1"),
+                         {QStringLiteral("--same-ip"), QStringLiteral("192.168.1.100"),
+                          QStringLiteral("--mac"), QStringLiteral("02:F4:00:00:06:01")},
+                         QStringLiteral("udp"));
+        QVERIFY(device.IsReady());
+        ClientMainForm window;
+        window.show();
+        auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
+        Search(&window);
+
+        QMap<QString, QString> planned;
+        WhenDialogOpens([&](ReaddressDialog* dialog) {
+            auto* apply = Child<QPushButton>(dialog, "pushButtonApply");
+            auto* summary = Child<QLabel>(dialog, "labelSummary");
+            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kBatchTimeoutMs);
+            planned = PlannedAddresses(Child<QTableWidget>(dialog, "tableWidgetPlan"));
+            auto holder = std::make_unique<QUdpSocket>();
+            QVERIFY(holder->bind(QHostAddress::Any, UdpModuleWithTimer::kListenPort,
+                                 QAbstractSocket::DontShareAddress));
+            Child<QLineEdit>(dialog, "lineEditPassword")->setText(QStringLiteral("admin"));
+            apply->click();
+            QTRY_VERIFY_WITH_TIMEOUT(summary->text().startsWith(QStringLiteral(
+                                         "Waiting for UDP port 49077: another program holds it (")) &&
+                                         summary->text().endsWith(QStringLiteral(" s left)")),
+                                     kBatchTimeoutMs);
+            holder.reset();
+            QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled(),
+                                     kBatchTimeoutMs);
+            QCOMPARE(summary->text(), QStringLiteral("1 of 1 devices readdressed and confirmed"));
+            Child<QPushButton>(dialog, "pushButtonClose")->click();
+        });
+        Child<QPushButton>(&window, "pushButtonReaddress")->click();
+        Search(&window);
+        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn), planned);
     }
 };
 
