@@ -10,7 +10,6 @@
 #include "UdpModule.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -18,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
@@ -104,12 +104,13 @@ private:
     QTimer timer_;
 };
 
-// The window's rows whose MAC begins with `prefix`: MAC -> the cells of `column`.
-QMap<QString, QString> RowsOf(const QTableWidget* table, const QString& prefix, int column)
+// The rows whose MAC begins with `prefix`: MAC -> the cells of `column`.
+QMap<QString, QString> ByMac(const QTableWidget* table, int macColumn, int column,
+                             const QString& prefix = QStringLiteral("02-F4"))
 {
     QMap<QString, QString> rows;
     for (int row = 0; row < table->rowCount(); ++row) {
-        const QString mac = table->item(row, kMacColumn)->text();
+        const QString mac = table->item(row, macColumn)->text();
         if (mac.startsWith(prefix)) {
             rows.insert(mac, table->item(row, column)->text());
         }
@@ -125,25 +126,22 @@ void Search(QWidget* window)
     QTRY_VERIFY_WITH_TIMEOUT(search->isEnabled(), kSearchEndTimeoutMs);
 }
 
-// The dialog's plan: MAC -> new address.
-QMap<QString, QString> PlannedAddresses(const QTableWidget* plan)
-{
-    QMap<QString, QString> planned;
-    for (int row = 0; row < plan->rowCount(); ++row) {
-        planned.insert(plan->item(row, 1)->text(), plan->item(row, kPlanNewColumn)->text());
-    }
-    return planned;
-}
-
-// Waits for the dialog's plan, applies it with `password` and waits for the
-// batch's end.
-void ApplyPlan(ReaddressDialog* dialog, const QString& password)
+// Waits for the dialog's plan, then clicks Apply with `password`.
+void Apply(ReaddressDialog* dialog, const QString& password)
 {
     auto* apply = Child<QPushButton>(dialog, "pushButtonApply");
     QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kBatchTimeoutMs);
     Child<QLineEdit>(dialog, "lineEditPassword")->setText(password);
     apply->click();
-    QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled(), kBatchTimeoutMs);
+}
+
+QStringList Args(std::initializer_list<const char*> words)
+{
+    QStringList args;
+    for (const char* word : words) {
+        args << QString::fromLatin1(word);
+    }
+    return args;
 }
 
 } // namespace
@@ -182,11 +180,9 @@ private slots:
         ClientMainForm window;
         window.show();
         auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
-        auto* search = Child<QPushButton>(&window, "pushButtonSearch");
         auto* readdress = Child<QPushButton>(&window, "pushButtonReaddress");
         auto* status = Child<QStatusBar>(&window, "statusbar");
-        search->click();
-        QTRY_VERIFY_WITH_TIMEOUT(search->isEnabled(), kSearchEndTimeoutMs);
+        Search(&window);
         QCOMPARE(table->rowCount(), 7);
         QCOMPARE(status->currentMessage(),
                  QStringLiteral("7 device(s) found; 5 share an IP address with another device; 5 are outside "
@@ -269,110 +265,95 @@ private slots:
         QCOMPARE(answerer.asked.size(), 1);
     }
 
-    // Two devices fresh from the factory heard on eth0 and one on eth1, all
-    // at the factory's address: each group is planned in its own
-    // interface's network with its mask, and the next search finds every
+    // Two devices fresh from the factory heard on eth0 and one on eth1:
+    // each group is planned in its own interface's network. Another program
+    // holds the reply port at Apply: the summary counts the wait down, and
+    // once the port is free the batch goes on. The next search finds every
     // device where the plan put it.
     void readdressDevicesOfTwoInterfaces()
     {
-        const QStringList fresh{QStringLiteral("--same-ip"), QStringLiteral("192.168.1.100")};
         SimDevice pair(QStringLiteral("dev1"),
-                       QStringList{QStringLiteral("--count"), QStringLiteral("2"), QStringLiteral("--mac"),
-                                   QStringLiteral("02:F4:00:00:01:01")} +
-                           fresh,
+                       Args({"--count", "2", "--mac", "02:F4:00:00:01:01", "--same-ip", "192.168.1.100"}),
                        QStringLiteral("udp"));
         SimDevice apart(QStringLiteral("s2dev1"),
-                        QStringList{QStringLiteral("--mac"), QStringLiteral("02:F4:00:00:02:01")} + fresh,
+                        Args({"--mac", "02:F4:00:00:02:01", "--same-ip", "192.168.1.100"}),
                         QStringLiteral("udp"));
         QVERIFY(pair.IsReady() && apart.IsReady());
-
         ClientMainForm window;
         window.show();
         auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
         Search(&window);
-        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn).size(), 3);
 
         QMap<QString, QString> planned;
         WhenDialogOpens([&](ReaddressDialog* dialog) {
             auto* plan = Child<QTableWidget>(dialog, "tableWidgetPlan");
-            QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonApply")->isEnabled(),
-                                     kBatchTimeoutMs);
+            auto* summary = Child<QLabel>(dialog, "labelSummary");
+            auto holder = std::make_unique<QUdpSocket>();
+            QVERIFY(holder->bind(QHostAddress::Any, UdpModuleWithTimer::kListenPort,
+                                 QAbstractSocket::DontShareAddress));
+            Apply(dialog, QStringLiteral("admin"));
             QCOMPARE(Child<QGroupBox>(dialog, "groupInterface_eth1")->title(),
                      QStringLiteral("eth1 (10.78.0.0/24)"));
-            QCOMPARE(Column(plan, kPlanInterfaceColumn),
-                     QStringList({QStringLiteral("eth0"), QStringLiteral("eth0"), QStringLiteral("eth1")}));
-            planned = PlannedAddresses(plan);
-            ApplyPlan(dialog, QStringLiteral("admin"));
+            QCOMPARE(Column(plan, kPlanInterfaceColumn), Args({"eth0", "eth0", "eth1"}));
+            planned = ByMac(plan, 1, kPlanNewColumn);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                summary->text().contains(QRegularExpression(QStringLiteral(
+                    "^Waiting for UDP port 49077: another program holds it \\(\\d+ s left\\)$"))),
+                kBatchTimeoutMs);
+            holder.reset();
+            QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled(),
+                                     kBatchTimeoutMs);
             QCOMPARE(Column(plan, kPlanStatusColumn), Times(3, QStringLiteral("confirmed")));
             Child<QPushButton>(dialog, "pushButtonClose")->click();
         });
         Child<QPushButton>(&window, "pushButtonReaddress")->click();
 
         Search(&window);
-        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn), planned);
-        for (const QString& mac : planned.keys()) {
-            const bool onEth1 = mac == QStringLiteral("02-F4-00-00-02-01");
-            QVERIFY2(
-                planned[mac].startsWith(onEth1 ? QStringLiteral("10.78.0.") : QStringLiteral("10.77.0.")),
-                qPrintable(mac + QStringLiteral(" planned at ") + planned[mac]));
-        }
-        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kMaskColumn).values(),
-                 Times(3, QStringLiteral("255.255.255.0")));
+        QCOMPARE(ByMac(table, kMacColumn, kIpColumn), planned);
+        QVERIFY(planned.first().startsWith(QStringLiteral("10.77.0.")));
+        QVERIFY(planned.last().startsWith(QStringLiteral("10.78.0.")));
+        QCOMPARE(ByMac(table, kMacColumn, kMaskColumn, QStringLiteral("02-F4-00-00-02")).values(),
+                 QStringList{QStringLiteral("255.255.255.0")});
     }
 
     // Four devices still on the factory's password and one on the site's,
-    // all at one address. Apply with the field empty sends nothing; with
+    // all at one address. Apply with the field empty starts nothing; with
     // the site's password the four refuse, one question is asked, and its
     // answer, kept for the others, readdresses all four.
     void sitePasswordAskedOnce()
     {
         SimDevice factory(QStringLiteral("dev1"),
-                          {QStringLiteral("--count"), QStringLiteral("4"), QStringLiteral("--same-ip"),
-                           QStringLiteral("192.168.1.100"), QStringLiteral("--mac"),
-                           QStringLiteral("02:F4:00:00:03:01")},
+                          Args({"--count", "4", "--mac", "02:F4:00:00:03:01", "--same-ip", "192.168.1.100"}),
                           QStringLiteral("udp"));
-        SimDevice site(QStringLiteral("dev2"),
-                       {QStringLiteral("--same-ip"), QStringLiteral("192.168.1.100"), QStringLiteral("--mac"),
-                        QStringLiteral("02:F4:00:00:04:01"), QStringLiteral("--password"),
-                        QStringLiteral("site-pw")},
-                       QStringLiteral("udp"));
+        SimDevice site(
+            QStringLiteral("dev2"),
+            Args({"--mac", "02:F4:00:00:04:01", "--same-ip", "192.168.1.100", "--password", "site-pw"}),
+            QStringLiteral("udp"));
         QVERIFY(factory.IsReady() && site.IsReady());
-
         ClientMainForm window;
         window.show();
-        auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
-        auto* readdress = Child<QPushButton>(&window, "pushButtonReaddress");
         Search(&window);
-        const QStringList atFactoryAddress = Times(5, QStringLiteral("192.168.1.100"));
-        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn).values(), atFactoryAddress);
-
-        WhenDialogOpens([&](ReaddressDialog* dialog) {
-            auto* apply = Child<QPushButton>(dialog, "pushButtonApply");
-            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kBatchTimeoutMs);
-            apply->click();
-            QCOMPARE(Child<QLabel>(dialog, "labelSummary")->text(),
-                     QStringLiteral("Type the devices' administrator password"));
-            QVERIFY(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled());
-            Child<QPushButton>(dialog, "pushButtonClose")->click();
-        });
-        readdress->click();
-        Search(&window);
-        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn).values(), atFactoryAddress);
 
         PasswordAnswerer answerer(QStringLiteral("admin"));
         QMap<QString, QString> planned;
         WhenDialogOpens([&](ReaddressDialog* dialog) {
             auto* plan = Child<QTableWidget>(dialog, "tableWidgetPlan");
-            ApplyPlan(dialog, QStringLiteral("site-pw"));
-            planned = PlannedAddresses(plan);
+            auto* close = Child<QPushButton>(dialog, "pushButtonClose");
+            Apply(dialog, QString());
+            QCOMPARE(Child<QLabel>(dialog, "labelSummary")->text(),
+                     QStringLiteral("Type the devices' administrator password"));
+            QVERIFY(close->isEnabled());
+            Apply(dialog, QStringLiteral("site-pw"));
+            QTRY_VERIFY_WITH_TIMEOUT(close->isEnabled(), kBatchTimeoutMs);
+            planned = ByMac(plan, 1, kPlanNewColumn);
             QCOMPARE(Column(plan, kPlanStatusColumn), Times(5, QStringLiteral("confirmed")));
-            Child<QPushButton>(dialog, "pushButtonClose")->click();
+            close->click();
         });
-        readdress->click();
+        Child<QPushButton>(&window, "pushButtonReaddress")->click();
         QCOMPARE(answerer.asked.size(), 1);
 
         Search(&window);
-        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn), planned);
+        QCOMPARE(ByMac(Child<QTableWidget>(&window, "tableWidgetDevices"), kMacColumn, kIpColumn), planned);
     }
 
     // Finding free addresses waits for the ARP table: the dialog works it
@@ -381,8 +362,7 @@ private slots:
     void planningLeavesTheGuiResponsive()
     {
         SimDevice device(QStringLiteral("dev1"),
-                         {QStringLiteral("--same-ip"), QStringLiteral("192.168.1.100"),
-                          QStringLiteral("--mac"), QStringLiteral("02:F4:00:00:05:01")},
+                         Args({"--mac", "02:F4:00:00:05:01", "--same-ip", "192.168.1.100"}),
                          QStringLiteral("udp"));
         QVERIFY(device.IsReady());
         ClientMainForm window;
@@ -427,47 +407,6 @@ private slots:
         });
         Child<QPushButton>(&window, "pushButtonReaddress")->click();
         QCOMPARE(window.findChildren<ReaddressDialog*>().size(), 0);
-    }
-
-    // Another program holds the reply port when Apply is clicked: the
-    // summary counts the wait down, and once the port is free the batch
-    // goes on and readdresses the device.
-    void portWaitShownUntilThePortIsFree()
-    {
-        SimDevice device(QStringLiteral("dev1"),
-                         {QStringLiteral("--same-ip"), QStringLiteral("192.168.1.100"),
-                          QStringLiteral("--mac"), QStringLiteral("02:F4:00:00:06:01")},
-                         QStringLiteral("udp"));
-        QVERIFY(device.IsReady());
-        ClientMainForm window;
-        window.show();
-        auto* table = Child<QTableWidget>(&window, "tableWidgetDevices");
-        Search(&window);
-
-        QMap<QString, QString> planned;
-        WhenDialogOpens([&](ReaddressDialog* dialog) {
-            auto* apply = Child<QPushButton>(dialog, "pushButtonApply");
-            auto* summary = Child<QLabel>(dialog, "labelSummary");
-            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kBatchTimeoutMs);
-            planned = PlannedAddresses(Child<QTableWidget>(dialog, "tableWidgetPlan"));
-            auto holder = std::make_unique<QUdpSocket>();
-            QVERIFY(holder->bind(QHostAddress::Any, UdpModuleWithTimer::kListenPort,
-                                 QAbstractSocket::DontShareAddress));
-            Child<QLineEdit>(dialog, "lineEditPassword")->setText(QStringLiteral("admin"));
-            apply->click();
-            QTRY_VERIFY_WITH_TIMEOUT(summary->text().startsWith(QStringLiteral(
-                                         "Waiting for UDP port 49077: another program holds it (")) &&
-                                         summary->text().endsWith(QStringLiteral(" s left)")),
-                                     kBatchTimeoutMs);
-            holder.reset();
-            QTRY_VERIFY_WITH_TIMEOUT(Child<QPushButton>(dialog, "pushButtonClose")->isEnabled(),
-                                     kBatchTimeoutMs);
-            QCOMPARE(summary->text(), QStringLiteral("1 of 1 devices readdressed and confirmed"));
-            Child<QPushButton>(dialog, "pushButtonClose")->click();
-        });
-        Child<QPushButton>(&window, "pushButtonReaddress")->click();
-        Search(&window);
-        QCOMPARE(RowsOf(table, QStringLiteral("02-F4"), kIpColumn), planned);
     }
 };
 
