@@ -4,12 +4,14 @@
 #include "ErrorBox.h"
 #include "ReaddressBatch.h"
 #include "StringUtils.h"
+#include "UdpModule.h"
 
-#include <QComboBox>
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -19,11 +21,77 @@
 
 #include <easylogging++.h>
 
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+// The ARP probe's answers for one dialog, so that no address is probed
+// twice whatever plan asks for it again. Shared by the dialog and its
+// planning thread. After Stop() a probe answers at once, every unprobed
+// address counting as taken and nothing remembered, so that a plan still
+// running ends soon.
+class ReaddressProbeCache final {
+public:
+    explicit ReaddressProbeCache(std::vector<Ipv4Network> local) : local_(std::move(local)) {}
+
+    std::vector<bool> Probe(const std::vector<uint32_t>& candidates);
+    void Stop() { stopped_ = true; }
+
+private:
+    const std::vector<Ipv4Network> local_; // the workstation's own links
+    std::atomic<bool> stopped_{false};
+    std::mutex mutex_;                           // guards answers_
+    std::unordered_map<uint32_t, bool> answers_; // address -> something answered there
+};
+
+std::vector<bool> ReaddressProbeCache::Probe(const std::vector<uint32_t>& candidates)
+{
+    // Only an address on one of this workstation's own links can be asked
+    // for its hardware address; one beyond a router counts as free.
+    std::vector<uint32_t> unknown;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const uint32_t ip : candidates) {
+            if (answers_.count(ip) == 0 && InAnyNetwork(local_, ip) &&
+                std::find(unknown.begin(), unknown.end(), ip) == unknown.end()) {
+                unknown.push_back(ip);
+            }
+        }
+    }
+    // Beyond the first kMaxProbesPerCall nothing was sent: their "answering"
+    // is no answer to remember.
+    std::vector<bool> fresh;
+    if (!unknown.empty() && !stopped_) {
+        fresh = ProbeByArpTable(unknown, kArpProbeWaitMs);
+        fresh.resize(std::min(fresh.size(), kMaxProbesPerCall));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < fresh.size(); ++i) {
+        answers_[unknown[i]] = fresh[i];
+    }
+    std::vector<bool> result;
+    for (const uint32_t ip : candidates) {
+        const auto found = answers_.find(ip);
+        result.push_back(found != answers_.end() ? found->second : InAnyNetwork(local_, ip));
+    }
+    return result;
+}
+
 namespace {
 
 const AssignmentVerifier vf;
 
-enum Column { kNameColumn, kMacColumn, kCurrentColumn, kNewColumn, kStatusColumn, kColumnCount };
+enum Column {
+    kNameColumn,
+    kMacColumn,
+    kCurrentColumn,
+    kInterfaceColumn,
+    kNewColumn,
+    kStatusColumn,
+    kColumnCount
+};
 
 // The longest password the request carries whole.
 constexpr int kMaxPasswordBytes = 31;
@@ -52,56 +120,89 @@ QTableWidgetItem* Cell(const QString& text)
     return item;
 }
 
-QLineEdit* AddressField(const char* name, QWidget* parent)
+QLineEdit* AddressField(const QString& name, QWidget* parent)
 {
     auto* field = new QLineEdit(parent);
-    field->setObjectName(QString::fromLatin1(name));
+    field->setObjectName(name);
     return field;
+}
+
+// The object names of a group's widgets end with this; the devices heard on
+// no current interface have no interface name.
+QString NameSuffix(const ReaddressGroup& group)
+{
+    return group.interfaceIndex != 0 ? group.interfaceName : QStringLiteral("none");
+}
+
+bool SameValues(const std::vector<ReaddressGroup>& a, const std::vector<ReaddressGroup>& b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+        return x.first == y.first && x.mask == y.mask && x.gateway == y.gateway && x.dns == y.dns;
+    });
+}
+
+void Wipe(QByteArray& secret)
+{
+    secret.fill('\0');
+    secret.clear();
 }
 
 } // namespace
 
 ReaddressDialog::ReaddressDialog(const std::vector<ListedDevice>& devices,
                                  const std::vector<ListedDevice>& listed, QWidget* parent)
-    : QDialog(parent), devices_(devices), interfaces_(WorkstationInterfaces()), listed_(listed),
-      taken_(TakenAddresses(interfaces_, listed))
+    : QDialog(parent), devices_(devices), interfaces_(WorkstationInterfaces()),
+      taken_(TakenAddresses(interfaces_, listed)),
+      probes_(std::make_shared<ReaddressProbeCache>(NetworksOf(interfaces_, 0)))
 {
     setObjectName(QStringLiteral("ReaddressDialog"));
     setWindowTitle(tr("Readdress devices"));
+    auto* layout = new QVBoxLayout(this);
 
-    interface_ = new QComboBox(this);
-    interface_->setObjectName(QStringLiteral("comboBoxInterface"));
-    for (const WorkstationInterface& netif : interfaces_) {
-        interface_->addItem(QStringLiteral("%1 (%2)").arg(netif.name, NetworksText(netif.networks)),
-                            netif.index);
+    // One group of fields per interface; the first keeps the plain names.
+    for (ReaddressGroup& group : GroupByInterface(interfaces_, devices_)) {
+        GroupForm form;
+        const QString suffix = forms_.empty() ? QString() : QLatin1Char('_') + NameSuffix(group);
+        form.box = new QGroupBox(GroupTitle(group), this);
+        form.box->setObjectName(QStringLiteral("groupInterface_") + NameSuffix(group));
+        form.first = AddressField(QStringLiteral("lineEditFirstAddress") + suffix, form.box);
+        form.mask = AddressField(QStringLiteral("lineEditMask") + suffix, form.box);
+        form.gateway = AddressField(QStringLiteral("lineEditGateway") + suffix, form.box);
+        auto* fields = new QFormLayout(form.box);
+        fields->addRow(tr("First IP address:"), form.first);
+        fields->addRow(tr("Network mask:"), form.mask);
+        fields->addRow(tr("Gateway:"), form.gateway);
+        layout->addWidget(form.box);
+        form.group = std::move(group);
+        forms_.push_back(form);
     }
-    first_ = AddressField("lineEditFirstAddress", this);
-    mask_ = AddressField("lineEditMask", this);
-    gateway_ = AddressField("lineEditGateway", this);
-    dns_ = AddressField("lineEditDns", this);
+
+    dns_ = AddressField(QStringLiteral("lineEditDns"), this);
+    dnsPlan_ = new QLabel(DnsPlanText(0), this);
+    dnsPlan_->setObjectName(QStringLiteral("labelDnsPlan"));
+    dnsPlan_->setTextFormat(Qt::PlainText);
     password_ = new QLineEdit(this);
     password_->setObjectName(QStringLiteral("lineEditPassword"));
     password_->setEchoMode(QLineEdit::Password);
-
-    auto* form = new QFormLayout;
-    form->addRow(tr("Interface:"), interface_);
-    form->addRow(tr("First IP address:"), first_);
-    form->addRow(tr("Network mask:"), mask_);
-    form->addRow(tr("Gateway:"), gateway_);
-    form->addRow(tr("DNS:"), dns_);
-    form->addRow(tr("Administrator password:"), password_);
+    auto* common = new QFormLayout;
+    common->addRow(tr("DNS (all devices):"), dns_);
+    common->addRow(QString(), dnsPlan_);
+    common->addRow(tr("Administrator password:"), password_);
+    layout->addLayout(common);
 
     table_ = new QTableWidget(0, kColumnCount, this);
     table_->setObjectName(QStringLiteral("tableWidgetPlan"));
-    table_->setHorizontalHeaderLabels(
-        {tr("Device name"), tr("MAC address"), tr("Current IP address"), tr("New IP address"), tr("Status")});
+    table_->setHorizontalHeaderLabels({tr("Device name"), tr("MAC address"), tr("Current IP address"),
+                                       tr("Interface"), tr("New IP address"), tr("Status")});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(table_);
 
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("labelSummary"));
     summary_->setTextFormat(Qt::PlainText);
     summary_->setWordWrap(true);
+    layout->addWidget(summary_);
 
     apply_ = new QPushButton(tr("Apply"), this);
     apply_->setObjectName(QStringLiteral("pushButtonApply"));
@@ -118,123 +219,251 @@ ReaddressDialog::ReaddressDialog(const std::vector<ListedDevice>& devices,
     buttons->addWidget(apply_);
     buttons->addWidget(cancel_);
     buttons->addWidget(close_);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(table_);
-    layout->addWidget(summary_);
     layout->addLayout(buttons);
 
     FillTable();
-    const std::vector<ReaddressGroup> groups = GroupByInterface(interfaces_, devices_);
-    if (!groups.empty()) {
-        interface_->setCurrentIndex(std::max(0, interface_->findData(groups.front().interfaceIndex)));
+    for (const GroupForm& form : forms_) {
+        for (QLineEdit* field : {form.first, form.mask, form.gateway}) {
+            vf = connect(field, SIGNAL(editingFinished()), this, SLOT(RequestPlan()));
+        }
     }
-    OnInterfaceChanged();
-
-    vf = connect(interface_, SIGNAL(activated(int)), this, SLOT(OnInterfaceChanged()));
-    for (QLineEdit* field : {first_, mask_, gateway_, dns_}) {
-        vf = connect(field, SIGNAL(editingFinished()), this, SLOT(UpdatePlan()));
-    }
+    vf = connect(dns_, SIGNAL(editingFinished()), this, SLOT(RequestPlan()));
     vf = connect(apply_, SIGNAL(clicked()), this, SLOT(OnApply()));
     vf = connect(cancel_, SIGNAL(clicked()), this, SLOT(OnCancelBatch()));
     vf = connect(close_, SIGNAL(clicked()), this, SLOT(reject()));
-    resize(840, 480);
+    resize(840, 420 + 120 * static_cast<int>(forms_.size()));
+    StartDefaults();
 }
 
 ReaddressDialog::~ReaddressDialog()
 {
+    // A plan still running ends after the probe that is out; what it posts
+    // dies with this object.
+    probes_->Stop();
+    if (worker_.joinable()) {
+        worker_.join();
+    }
     password_->clear();
+}
+
+QString ReaddressDialog::GroupTitle(const ReaddressGroup& group) const
+{
+    return group.interfaceIndex != 0
+               ? QStringLiteral("%1 (%2)").arg(group.interfaceName, NetworksText(group.networks))
+               : tr("Heard on an interface this workstation no longer has");
 }
 
 void ReaddressDialog::FillTable()
 {
-    table_->setRowCount(static_cast<int>(devices_.size()));
-    for (int row = 0; row < table_->rowCount(); ++row) {
-        const DeviceNetworkParams& params = devices_[static_cast<size_t>(row)].params;
-        table_->setItem(row, kNameColumn, Cell(QString::fromStdString(params.deviceName)));
-        table_->setItem(row, kMacColumn, Cell(MacText(params)));
-        table_->setItem(row, kCurrentColumn, Cell(AddressText(params.ip)));
-        table_->setItem(row, kNewColumn, Cell(QString()));
-        table_->setItem(row, kStatusColumn, Cell(QString()));
+    // Group after group, as the batch sends them: row i is the batch's entry i.
+    for (const GroupForm& form : forms_) {
+        for (const ListedDevice& device : form.group.devices) {
+            const int row = table_->rowCount();
+            table_->insertRow(row);
+            table_->setItem(row, kNameColumn, Cell(QString::fromStdString(device.params.deviceName)));
+            table_->setItem(row, kMacColumn, Cell(MacText(device.params)));
+            table_->setItem(row, kCurrentColumn, Cell(AddressText(device.params.ip)));
+            table_->setItem(row, kInterfaceColumn,
+                            Cell(form.group.interfaceIndex != 0 ? form.group.interfaceName : tr("none")));
+            table_->setItem(row, kNewColumn, Cell(QString()));
+            table_->setItem(row, kStatusColumn, Cell(QString()));
+        }
     }
     table_->resizeColumnsToContents();
 }
 
-std::vector<bool> ReaddressDialog::Probe(const std::vector<uint32_t>& candidates)
+void ReaddressDialog::RunOffThread(std::function<void()> work)
 {
-    std::vector<Ipv4Network> local;
-    for (const WorkstationInterface& netif : interfaces_) {
-        local.insert(local.end(), netif.networks.begin(), netif.networks.end());
+    if (worker_.joinable()) {
+        worker_.join(); // it has posted its result already
     }
-    // Only an address on one of this workstation's own links can be asked
-    // for its hardware address; one beyond a router counts as free.
-    std::vector<uint32_t> unknown;
-    for (const uint32_t ip : candidates) {
-        if (probed_.count(ip) == 0 && InAnyNetwork(local, ip)) {
-            unknown.push_back(ip);
-        }
-    }
-    if (!unknown.empty()) {
-        const std::vector<bool> answers = ProbeByArpTable(unknown, kArpProbeWaitMs);
-        for (size_t i = 0; i < unknown.size(); ++i) {
-            probed_[unknown[i]] = answers[i];
-        }
-    }
-    std::vector<bool> result;
-    for (const uint32_t ip : candidates) {
-        const auto found = probed_.find(ip);
-        result.push_back(found != probed_.end() && found->second);
-    }
-    return result;
+    working_ = true;
+    apply_->setEnabled(false);
+    ShowSummary(tr("Checking which addresses are free\u2026"), false);
+    worker_ = std::thread(std::move(work));
 }
 
-void ReaddressDialog::OnInterfaceChanged()
+void ReaddressDialog::StartDefaults()
 {
-    const int index = interface_->currentData().toInt();
-    ReaddressDefaults defaults;
-    for (const WorkstationInterface& netif : interfaces_) {
-        if (netif.index == index) {
-            defaults = DefaultReaddress(
-                netif, devices_, taken_, [this](const std::vector<uint32_t>& c) { return Probe(c); },
-                WorkstationGateways());
-        }
+    SetFieldsEnabled(false);
+    std::vector<ReaddressGroup> groups;
+    for (const GroupForm& form : forms_) {
+        groups.push_back(form.group);
     }
-    first_->setText(OptionalAddressText(defaults.first));
-    mask_->setText(OptionalAddressText(defaults.mask));
-    gateway_->setText(OptionalAddressText(defaults.gateway));
-    dns_->setText(OptionalAddressText(defaults.dns));
-    UpdatePlan();
+    RunOffThread([this, groups, taken = taken_, probes = probes_] {
+        const AddressProbe probe = [probes](const std::vector<uint32_t>& c) { return probes->Probe(c); };
+        const std::vector<uint32_t> routes = WorkstationGateways();
+        std::vector<ReaddressDefaults> defaults;
+        for (const ReaddressGroup& group : groups) {
+            // Devices heard on no current interface have no network to
+            // start from: their fields start empty.
+            const WorkstationInterface netif{group.interfaceIndex, group.interfaceName, group.networks};
+            defaults.push_back(group.interfaceIndex != 0
+                                   ? DefaultReaddress(netif, group.devices, taken, probe, routes)
+                                   : ReaddressDefaults{});
+        }
+        QMetaObject::invokeMethod(
+            this, [this, defaults] { OnDefaults(defaults); }, Qt::QueuedConnection);
+    });
 }
 
-bool ReaddressDialog::ReadFields(uint32_t& first, uint32_t& mask, uint32_t& gateway, uint32_t& dns,
-                                 QString& error) const
+void ReaddressDialog::OnDefaults(const std::vector<ReaddressDefaults>& defaults)
 {
-    struct Field {
-        QLineEdit* edit;
-        uint32_t* value;
-        bool optional;
-        QString message;
-    };
-    const Field fields[] = {
-        {first_, &first, false, tr("Invalid first IP address")},
-        {mask_, &mask, false, tr("Invalid network mask")},
-        {gateway_, &gateway, true, tr("Invalid gateway")},
-        {dns_, &dns, true, tr("Invalid DNS")},
-    };
-    for (const Field& field : fields) {
-        const QString text = field.edit->text().trimmed();
-        if (field.optional && text.isEmpty()) {
-            *field.value = 0;
-            continue;
+    worker_.join();
+    working_ = false;
+    uint32_t dns = 0;
+    for (size_t i = 0; i < forms_.size() && i < defaults.size(); ++i) {
+        forms_[i].first->setText(OptionalAddressText(defaults[i].first));
+        forms_[i].mask->setText(OptionalAddressText(defaults[i].mask));
+        forms_[i].gateway->setText(OptionalAddressText(defaults[i].gateway));
+        dns = dns != 0 ? dns : defaults[i].dns;
+    }
+    dns_->setText(OptionalAddressText(dns));
+    defaultsDone_ = true;
+    SetFieldsEnabled(true);
+    RequestPlan();
+}
+
+void ReaddressDialog::RequestPlan()
+{
+    if (batch_ != nullptr) {
+        return; // the plan that was applied stays shown
+    }
+    uint32_t dns = 0;
+    const QString dnsText = dns_->text().trimmed();
+    const bool dnsValid = dnsText.isEmpty() || StringToIpType(dnsText.toStdString(), dns);
+    dnsPlan_->setText(dnsValid ? DnsPlanText(dns) : QString());
+    std::vector<ReaddressGroup> typed;
+    QString error;
+    const bool valid = ReadFields(typed, error);
+    // Leaving a field unchanged asks for no new plan: Apply right after
+    // sends the plan shown.
+    if (valid && !working_ && plannedGeneration_ == wanted_ && !planned_.empty() &&
+        SameValues(typed, planned_)) {
+        return;
+    }
+    ++wanted_;
+    if (!working_ && defaultsDone_) {
+        StartPlan();
+    }
+}
+
+void ReaddressDialog::StartPlan()
+{
+    const int generation = wanted_;
+    planned_.clear();
+    ShowPlan();
+    std::vector<ReaddressGroup> groups;
+    QString error;
+    if (!ReadFields(groups, error)) {
+        plannedGeneration_ = generation;
+        apply_->setEnabled(false);
+        ShowSummary(error, true);
+        return;
+    }
+    RunOffThread([this, generation, groups, taken = taken_, probes = probes_]() mutable {
+        const AddressProbe probe = [probes](const std::vector<uint32_t>& c) { return probes->Probe(c); };
+        QString planError;
+        // In order: each group's addresses are taken for the next.
+        for (ReaddressGroup& group : groups) {
+            if (!PlanGroup(group, taken, probe, planError)) {
+                break;
+            }
         }
-        if (!StringToIpType(text.toStdString(), *field.value)) {
-            error = field.message;
+        QMetaObject::invokeMethod(
+            this, [this, generation, groups, planError] { OnPlanned(generation, groups, planError); },
+            Qt::QueuedConnection);
+    });
+}
+
+void ReaddressDialog::OnPlanned(int generation, const std::vector<ReaddressGroup>& groups,
+                                const QString& error)
+{
+    worker_.join();
+    working_ = false;
+    if (generation != wanted_) {
+        StartPlan(); // the fields changed while this plan was worked out
+        return;
+    }
+    plannedGeneration_ = generation;
+    if (error.isEmpty()) {
+        planned_ = groups;
+    }
+    ShowPlan();
+    ShowSummary(error, !error.isEmpty());
+    apply_->setEnabled(!planned_.empty());
+}
+
+bool ReaddressDialog::ReadFields(std::vector<ReaddressGroup>& groups, QString& error) const
+{
+    groups.clear();
+    uint32_t dns = 0;
+    const QString dnsText = dns_->text().trimmed();
+    if (!dnsText.isEmpty() && !StringToIpType(dnsText.toStdString(), dns)) {
+        error = tr("Invalid DNS");
+        return false;
+    }
+    for (const GroupForm& form : forms_) {
+        ReaddressGroup group = form.group;
+        group.dns = dns;
+        struct Field {
+            QLineEdit* edit;
+            uint32_t* value;
+            bool optional;
+            QString message;
+        };
+        const Field fields[] = {
+            {form.first, &group.first, false, tr("Invalid first IP address")},
+            {form.mask, &group.mask, false, tr("Invalid network mask")},
+            {form.gateway, &group.gateway, true, tr("Invalid gateway")},
+        };
+        for (const Field& field : fields) {
+            const QString text = field.edit->text().trimmed();
+            if (field.optional && text.isEmpty()) {
+                *field.value = 0;
+            } else if (!StringToIpType(text.toStdString(), *field.value)) {
+                error = field.message;
+                break;
+            }
+        }
+        if (error.isEmpty()) {
+            error = CheckStaticAddressing(group.first, group.mask, group.gateway);
+        }
+        if (!error.isEmpty()) {
+            // With several groups the reason says whose fields it is about.
+            if (forms_.size() > 1) {
+                error = QStringLiteral("%1: %2").arg(
+                    group.interfaceIndex != 0 ? group.interfaceName : tr("No current interface"), error);
+            }
+            groups.clear();
             return false;
         }
+        groups.push_back(std::move(group));
     }
-    error = CheckStaticAddressing(first, mask, gateway);
-    return error.isEmpty();
+    return true;
+}
+
+void ReaddressDialog::ShowPlan()
+{
+    int row = 0;
+    for (size_t g = 0; g < forms_.size(); ++g) {
+        for (size_t i = 0; i < forms_[g].group.devices.size(); ++i, ++row) {
+            const bool planned = g < planned_.size() && i < planned_[g].addresses.size();
+            table_->item(row, kNewColumn)
+                ->setText(planned ? AddressText(planned_[g].addresses[i]) : QString());
+        }
+    }
+    table_->resizeColumnsToContents();
+}
+
+void ReaddressDialog::SetFieldsEnabled(bool enabled)
+{
+    for (const GroupForm& form : forms_) {
+        form.first->setEnabled(enabled);
+        form.mask->setEnabled(enabled);
+        form.gateway->setEnabled(enabled);
+    }
+    dns_->setEnabled(enabled);
 }
 
 void ReaddressDialog::ShowSummary(const QString& text, bool isError)
@@ -243,56 +472,35 @@ void ReaddressDialog::ShowSummary(const QString& text, bool isError)
     summary_->setText(text);
 }
 
-void ReaddressDialog::UpdatePlan()
-{
-    if (batch_ != nullptr) {
-        return; // the plan that was applied stays shown
-    }
-    planned_.clear();
-    uint32_t first = 0;
-    uint32_t mask = 0;
-    uint32_t gateway = 0;
-    uint32_t dns = 0;
-    QString error;
-    if (ReadFields(first, mask, gateway, dns, error)) {
-        planned_ = FreeAddresses(
-            first, mask, devices_.size(), taken_, [this](const std::vector<uint32_t>& c) { return Probe(c); },
-            error);
-        if (!error.isEmpty()) {
-            planned_.clear();
-        }
-    }
-    for (int row = 0; row < table_->rowCount(); ++row) {
-        const size_t i = static_cast<size_t>(row);
-        table_->item(row, kNewColumn)->setText(i < planned_.size() ? AddressText(planned_[i]) : QString());
-    }
-    table_->resizeColumnsToContents();
-    ShowSummary(error, !error.isEmpty());
-    apply_->setEnabled(!planned_.empty());
-}
-
 void ReaddressDialog::OnApply()
 {
-    UpdatePlan();
-    if (batch_ != nullptr || planned_.empty()) {
+    if (batch_ != nullptr || working_ || planned_.empty() || plannedGeneration_ != wanted_) {
         return;
     }
-    uint32_t first = 0;
-    uint32_t mask = 0;
-    uint32_t gateway = 0;
-    uint32_t dns = 0;
+    std::vector<ReaddressGroup> typed;
     QString error;
-    if (!ReadFields(first, mask, gateway, dns, error)) {
+    if (!ReadFields(typed, error) || !SameValues(typed, planned_)) {
+        RequestPlan(); // never send a plan the table does not show
         return;
     }
     QByteArray password = password_->text().toUtf8();
+    if (password.isEmpty()) {
+        ShowSummary(tr("Type the devices' administrator password"), true);
+        password_->setFocus();
+        return;
+    }
     if (password.size() > kMaxPasswordBytes) {
+        Wipe(password);
         ShowErrorBox(this,
                      tr("The password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)"));
         return;
     }
-    const std::vector<Ipv4Network> networks = NetworksOf(interfaces_, 0);
-    if (!InAnyNetwork(networks, first)) {
+    for (const ReaddressGroup& group : planned_) {
+        if (!group.LeavesInterface()) {
+            continue;
+        }
+        const std::vector<Ipv4Network> networks =
+            group.interfaceIndex != 0 ? group.networks : NetworksOf(interfaces_, 0);
         QMessageBox question(QMessageBox::Question, windowTitle(),
                              tr("After this change the tool cannot reach the device from this workstation "
                                 "(its networks: %1). Apply anyway?")
@@ -301,53 +509,79 @@ void ReaddressDialog::OnApply()
         question.setTextFormat(Qt::PlainText);
         question.setDefaultButton(QMessageBox::No);
         if (question.exec() != QMessageBox::Yes) {
+            Wipe(password);
             return;
         }
     }
 
-    ReaddressGroup group;
-    group.devices = devices_;
-    group.first = first;
-    group.mask = mask;
-    group.gateway = gateway;
-    group.dns = dns;
-    group.addresses = planned_;
-    batch_ = new ReaddressBatch(PlannedEntries({group}), password, this);
-    password.fill('\0');
+    batch_ = new ReaddressBatch(PlannedEntries(planned_), password, this);
+    Wipe(password);
     password_->clear();
-    batch_->SetPasswordAsker([this](const ReaddressEntry& entry, QByteArray& answer, bool& /*forOthers*/) {
-        return AskPassword(entry, answer);
+    batch_->SetPasswordAsker([this](const ReaddressEntry& entry, QByteArray& answer, bool& forOthers) {
+        return AskPassword(entry, answer, forOthers);
     });
     vf = connect(batch_, SIGNAL(EntryChanged(int)), this, SLOT(OnEntryChanged(int)));
+    vf = connect(batch_, SIGNAL(PortWait(int)), this, SLOT(OnPortWait(int)));
     vf = connect(batch_, SIGNAL(Finished()), this, SLOT(OnBatchFinished()));
-    for (QWidget* w : std::initializer_list<QWidget*>{interface_, first_, mask_, gateway_, dns_, password_,
-                                                      apply_, close_}) {
+    SetFieldsEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*>{password_, apply_, close_}) {
         w->setEnabled(false);
     }
     cancel_->setEnabled(true);
-    ShowSummary(tr("Readdressing %1 devices...").arg(devices_.size()), false);
+    ShowSummary(tr("Readdressing %1 devices...").arg(batch_->Entries().size()), false);
     batch_->Start();
 }
 
-bool ReaddressDialog::AskPassword(const ReaddressEntry& entry, QByteArray& password)
+bool ReaddressDialog::AskPassword(const ReaddressEntry& entry, QByteArray& password, bool& forOthers)
 {
-    QInputDialog ask(this);
+    QDialog ask(this);
     ask.setObjectName(QStringLiteral("readdressPasswordDialog"));
     ask.setWindowTitle(tr("Password refused"));
-    ask.setInputMode(QInputDialog::TextInput);
-    ask.setTextEchoMode(QLineEdit::Password);
-    ask.setLabelText(tr("%1 (%2) refused the administrator password. Its own password:")
-                         .arg(QString::fromStdString(entry.current.deviceName), MacText(entry.current)));
     // The device names itself: never taken as markup.
-    for (QLabel* label : ask.findChildren<QLabel*>()) {
-        label->setTextFormat(Qt::PlainText);
+    auto* label =
+        new QLabel(tr("%1 (%2) refused the administrator password. Its own password:")
+                       .arg(QString::fromStdString(entry.current.deviceName), MacText(entry.current)),
+                   &ask);
+    label->setObjectName(QStringLiteral("labelRefusedPassword"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    auto* field = new QLineEdit(&ask);
+    field->setObjectName(QStringLiteral("lineEditRefusedPassword"));
+    field->setEchoMode(QLineEdit::Password);
+    auto* forOthersBox = new QCheckBox(tr("Use this password for the other devices that refuse"), &ask);
+    forOthersBox->setObjectName(QStringLiteral("checkBoxPasswordForOthers"));
+    forOthersBox->setChecked(true);
+    auto* refusal = new QLabel(&ask);
+    refusal->setTextFormat(Qt::PlainText);
+    refusal->setStyleSheet(QStringLiteral("color: red"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &ask);
+    QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
+    ok->setEnabled(false);
+    auto* layout = new QVBoxLayout(&ask);
+    layout->addWidget(label);
+    layout->addWidget(field);
+    layout->addWidget(forOthersBox);
+    layout->addWidget(refusal);
+    layout->addWidget(buttons);
+
+    vf = connect(field, &QLineEdit::textChanged, ok,
+                 [ok](const QString& text) { ok->setEnabled(!text.isEmpty()); });
+    vf = connect(buttons, &QDialogButtonBox::accepted, &ask, [&ask, field, refusal] {
+        if (field->text().toUtf8().size() > kMaxPasswordBytes) {
+            refusal->setText(
+                tr("The password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)"));
+            return;
+        }
+        ask.accept();
+    });
+    vf = connect(buttons, &QDialogButtonBox::rejected, &ask, &QDialog::reject);
+    const bool answered = ask.exec() == QDialog::Accepted && !field->text().isEmpty();
+    if (answered) {
+        password = field->text().toUtf8();
+        forOthers = forOthersBox->isChecked();
     }
-    if (ask.exec() != QDialog::Accepted) {
-        return false;
-    }
-    password = ask.textValue().toUtf8();
-    ask.setTextValue(QString());
-    return password.size() <= kMaxPasswordBytes;
+    field->clear();
+    return answered;
 }
 
 void ReaddressDialog::OnCancelBatch()
@@ -365,12 +599,30 @@ void ReaddressDialog::OnEntryChanged(int index)
     table_->item(index, kStatusColumn)->setText(entry.StatusText());
 }
 
+void ReaddressDialog::OnPortWait(int remainingMs)
+{
+    if (batch_ == nullptr || !batch_->IsRunning() || !cancel_->isEnabled()) {
+        return; // finished, or the cancel's line stays
+    }
+    if (remainingMs > 0) {
+        constexpr int kMsPerSecond = 1000;
+        ShowSummary(tr("Waiting for UDP port %1: another program holds it (%2 s left)")
+                        .arg(UdpModuleWithTimer::kListenPort)
+                        .arg((remainingMs + kMsPerSecond - 1) / kMsPerSecond),
+                    false);
+    } else {
+        ShowSummary(tr("Readdressing %1 devices...").arg(batch_->Entries().size()), false);
+    }
+}
+
 void ReaddressDialog::OnBatchFinished()
 {
     cancel_->setEnabled(false);
     close_->setEnabled(true);
     table_->resizeColumnsToContents();
-    ShowSummary(batch_->Summary(), false);
+    const QString stopLine = batch_->StopLine();
+    ShowSummary(stopLine.isEmpty() ? batch_->Summary() : batch_->Summary() + QLatin1Char('\n') + stopLine,
+                !stopLine.isEmpty());
 }
 
 void ReaddressDialog::reject()

@@ -6,31 +6,39 @@
 #include <QDialog>
 
 #include <cstdint>
-#include <unordered_map>
+#include <functional>
+#include <memory>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
-class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
 class ReaddressBatch;
+class ReaddressProbeCache;
 struct ReaddressEntry;
 
-// Readdresses the devices it is given: the interface, first address, mask,
-// gateway, DNS and one administrator password for all; the plan as a table
-// with a status per device; Apply runs one batch, Cancel stops it before the
-// next device. Its owner reads the changed devices' records afterwards.
+// Readdresses the devices it is given, each in a network of the interface
+// its reply came in on: one group of fields (first address, mask, gateway)
+// per interface, one DNS and one administrator password for all; the plan as
+// a table with a status per device; Apply runs one batch, Cancel stops it
+// before the next device. Its owner reads the changed devices' records
+// afterwards.
 //
-// Modal, GUI thread. The password lives in its field until Apply and in the
-// batch until that ends; addresses found free are probed once per dialog.
+// Modal, GUI thread. Finding free addresses waits for the ARP table, so the
+// defaults and each plan are worked out on a thread of the dialog's own, one
+// at a time, on copies; the result comes back as a queued call. The
+// destructor stops that thread and joins it. The password lives in its field
+// until Apply and in the batch until that ends.
 class ReaddressDialog final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY(ReaddressDialog)
 public:
-    // `devices` are readdressed, in this order; `listed` are all the devices
-    // the search listed (their addresses are not free).
+    // `devices` are readdressed; `listed` are all the devices the search
+    // listed (their addresses are not free).
     ReaddressDialog(const std::vector<ListedDevice>& devices, const std::vector<ListedDevice>& listed,
                     QWidget* parent);
     ~ReaddressDialog() override;
@@ -45,33 +53,57 @@ public slots:
     void reject() override;
 
 private slots:
-    void OnInterfaceChanged();
-    void UpdatePlan();
+    void RequestPlan();
     void OnApply();
     void OnCancelBatch();
     void OnEntryChanged(int index);
+    void OnPortWait(int remainingMs);
     void OnBatchFinished();
 
 private:
+    // One interface's fields; `group` holds its devices and, once planned,
+    // their addresses.
+    struct GroupForm {
+        ReaddressGroup group;
+        QGroupBox* box = nullptr;
+        QLineEdit* first = nullptr;
+        QLineEdit* mask = nullptr;
+        QLineEdit* gateway = nullptr;
+    };
+
+    QString GroupTitle(const ReaddressGroup& group) const;
     void FillTable();
-    // The addresses typed, or false with the reason shown.
-    bool ReadFields(uint32_t& first, uint32_t& mask, uint32_t& gateway, uint32_t& dns, QString& error) const;
+    void StartDefaults();
+    void OnDefaults(const std::vector<ReaddressDefaults>& defaults);
+    void StartPlan();
+    void OnPlanned(int generation, const std::vector<ReaddressGroup>& groups, const QString& error);
+    // Runs `work` on the planning thread; only one runs at a time.
+    void RunOffThread(std::function<void()> work);
+    // Each group with the values typed, or false with the reason.
+    bool ReadFields(std::vector<ReaddressGroup>& groups, QString& error) const;
+    void ShowPlan();
+    void SetFieldsEnabled(bool enabled);
     void ShowSummary(const QString& text, bool isError);
-    std::vector<bool> Probe(const std::vector<uint32_t>& candidates);
-    bool AskPassword(const ReaddressEntry& entry, QByteArray& password);
+    bool AskPassword(const ReaddressEntry& entry, QByteArray& password, bool& forOthers);
 
     std::vector<ListedDevice> devices_;
     std::vector<WorkstationInterface> interfaces_;
-    std::vector<ListedDevice> listed_;
     std::unordered_set<uint32_t> taken_;
-    std::unordered_map<uint32_t, bool> probed_; // address -> something answered there
-    std::vector<uint32_t> planned_;             // new address per device; empty while the plan fails
+    std::vector<GroupForm> forms_;
+    std::vector<ReaddressGroup> planned_; // the plan shown; empty while there is none
 
-    QComboBox* interface_ = nullptr;
-    QLineEdit* first_ = nullptr;
-    QLineEdit* mask_ = nullptr;
-    QLineEdit* gateway_ = nullptr;
+    // Planning: `wanted_` counts the requests, `planned_` answers
+    // `plannedGeneration_`; a request while the thread works is served once it
+    // has finished.
+    std::shared_ptr<ReaddressProbeCache> probes_;
+    std::thread worker_;
+    bool working_ = false;
+    bool defaultsDone_ = false;
+    int wanted_ = 0;
+    int plannedGeneration_ = -1;
+
     QLineEdit* dns_ = nullptr;
+    QLabel* dnsPlan_ = nullptr;
     QLineEdit* password_ = nullptr;
     QTableWidget* table_ = nullptr;
     QLabel* summary_ = nullptr;
