@@ -188,6 +188,13 @@ ReaddressDialog::ReaddressDialog(const std::vector<ListedDevice>& devices,
     common->addRow(tr("DNS (all devices):"), dns_);
     common->addRow(QString(), dnsPlan_);
     common->addRow(tr("Administrator password:"), password_);
+    auto* confirming = new QLabel(tr("Each device is then confirmed at its new address by a search, "
+                                     "confirming for up to %1 s after the last request")
+                                      .arg(ReaddressBatch::kConfirmMs / 1000),
+                                  this);
+    confirming->setObjectName(QStringLiteral("labelConfirmPlan"));
+    confirming->setWordWrap(true);
+    common->addRow(QString(), confirming);
     layout->addLayout(common);
 
     table_ = new QTableWidget(0, kColumnCount, this);
