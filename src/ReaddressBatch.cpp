@@ -145,7 +145,7 @@ void ReaddressBatch::Cancel()
         return;
     }
     cancelled_ = true;
-    if (portWaitStartMs_ >= 0) {
+    if (waitingForPort_) {
         // The entry waiting for the port was never sent.
         EndPortWait();
         SetState(current_, ReaddressEntry::State::Cancelled);
@@ -197,9 +197,9 @@ QString ReaddressBatch::PortHeldText()
 
 void ReaddressBatch::WaitForPort()
 {
-    if (portWaitStartMs_ < 0) {
+    if (!waitingForPort_) {
         portWaitClock_.start();
-        portWaitStartMs_ = 0;
+        waitingForPort_ = true;
         LOG(WARNING) << "Readdress waits: " << PortHeldText().toStdString();
         portWait_->start();
     }
@@ -209,7 +209,7 @@ void ReaddressBatch::WaitForPort()
 void ReaddressBatch::EndPortWait()
 {
     portWait_->stop();
-    portWaitStartMs_ = -1;
+    waitingForPort_ = false;
     emit PortWait(0);
 }
 
@@ -238,7 +238,7 @@ void ReaddressBatch::OnExchangeFinished(const SettingsExchange::Result& result)
         WaitForPort();
         return;
     }
-    if (portWaitStartMs_ >= 0) {
+    if (waitingForPort_) {
         EndPortWait();
     }
     if (!result.sent) {

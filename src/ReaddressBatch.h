@@ -168,7 +168,7 @@ private:
     QTimer* portWait_ = nullptr;     // child; ticks while the reply port is held
     QTimer* searchRepeat_ = nullptr; // child; repeats the confirming search's request
     QElapsedTimer portWaitClock_;
-    qint64 portWaitStartMs_ = -1; // -1: not waiting
+    bool waitingForPort_ = false;
     size_t stoppedForPortAt_ = 0; // entries from here on were not sent for the port
     bool stoppedForPort_ = false;
     QElapsedTimer sinceLastRequest_; // the confirming search counts from the last request
