@@ -94,6 +94,27 @@ DiscoveryReply LoopbackReply(const std::string& name, int lastOctet)
     return reply;
 }
 
+// Notes the device of the settings dialog once it shows under `window`,
+// however long the dialog takes to open (a sanitized build on a busy
+// machine takes a while).
+class OpenedDeviceWatch final {
+public:
+    OpenedDeviceWatch(QWidget* window, QString& opened)
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this, window, &opened] {
+            if (auto* dialog = window->findChild<SettingsDialog*>()) {
+                opened = QString::fromStdString(dialog->GetParams().deviceName);
+                timer_.stop();
+            }
+        });
+        timer_.start();
+    }
+
+private:
+    QTimer timer_;
+};
+
 } // namespace
 
 class SearchWindowTest : public SearchWindowFixture {
@@ -302,11 +323,7 @@ private slots:
         // The top row now holds the device that arrived third.
         QString opened;
         {
-            QTimer::singleShot(50, [&] {
-                if (auto* dialog = window_->findChild<SettingsDialog*>()) {
-                    opened = QString::fromStdString(dialog->GetParams().deviceName);
-                }
-            });
+            const OpenedDeviceWatch watch(window_, opened);
             ModalCloser closer(300);
             const QPoint cell = table_->visualItemRect(table_->item(0, 1)).center();
             QTest::mousePress(table_->viewport(), Qt::LeftButton, Qt::NoModifier, cell);
@@ -482,11 +499,7 @@ private slots:
         QCOMPARE(browser.urls, QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.30/"))});
 
         QString opened;
-        QTimer::singleShot(50, [&] {
-            if (auto* dialog = window_->findChild<SettingsDialog*>()) {
-                opened = QString::fromStdString(dialog->GetParams().deviceName);
-            }
-        });
+        const OpenedDeviceWatch watch(window_, opened);
         ModalCloser closer(300);
         ChooseFromRowMenu(0, "actionRowSettings");
         QVERIFY(closer.ClosedAny());
