@@ -195,7 +195,7 @@ void SettingsDialog::CreateAnalyticsPages()
     const std::pair<DevicePage*, QWidget*> pages[] = {
         {zonesTab_, ui->tabZones}, {cameraPositionTab_, ui->tabGrid}, {classifierTab_, ui->tabClassifier}};
     for (const auto& [page, tab] : pages) {
-        WirePage(page, [tab = tab] { return Tabs{tab}; });
+        WirePage(page, [pageTab = tab] { return Tabs{pageTab}; });
         page->SetApplyGate([this] { return ConfirmAnalyticsApply(); });
     }
 }
@@ -424,20 +424,38 @@ void SettingsDialog::reject()
 void SettingsDialog::OnCurrentTabChanged(int index)
 {
     ShowCurrentTabStatus();
-    if (index == ui->tabWidget->indexOf(ui->tabSource) && !sourceTabShown_) {
+    // A page loads when first shown, and again when its load failed at an
+    // address the device has left since.
+    if (index == ui->tabWidget->indexOf(ui->tabSource) && (!sourceTabShown_ || SourceFailedBeforeMove())) {
         OnTabSourceFirstShow();
-    } else if (index == ui->tabWidget->indexOf(ui->tabZones) && !zonesTabShown_) {
+    } else if (index == ui->tabWidget->indexOf(ui->tabZones) &&
+               (!zonesTabShown_ || FailedBeforeMove(zonesTab_))) {
         OnTabZonesFirstShow();
-    } else if (index == ui->tabWidget->indexOf(ui->tabGrid) && !gridTabShown_) {
+    } else if (index == ui->tabWidget->indexOf(ui->tabGrid) &&
+               (!gridTabShown_ || FailedBeforeMove(cameraPositionTab_))) {
         OnTabGridFirstShow();
-    } else if (index == ui->tabWidget->indexOf(ui->tabClassifier) && !classifierTabShown_) {
+    } else if (index == ui->tabWidget->indexOf(ui->tabClassifier) &&
+               (!classifierTabShown_ || FailedBeforeMove(classifierTab_))) {
         OnTabClassifierFirstShow();
     }
+}
+
+bool SettingsDialog::FailedBeforeMove(const DevicePage* page) const
+{
+    const auto failed = failedLoads_.find(page);
+    return failed != failedLoads_.end() && failed->second < addressMoves_ && !router_->HasRequestOf(page);
+}
+
+bool SettingsDialog::SourceFailedBeforeMove() const
+{
+    return sourceLoadSentAt_ < addressMoves_ && !router_->HasRequestOf(sourcePage_) &&
+           (!sourcePage_->IsLoaded() || sourceConfigFailed_);
 }
 
 void SettingsDialog::OnTabSourceFirstShow()
 {
     sourceTabShown_ = true;
+    sourceLoadSentAt_ = addressMoves_;
     // Shown again after an address change: only what failed is read again.
     if (!sourcePage_->IsLoaded()) {
         sourcePage_->Load();
@@ -449,6 +467,7 @@ void SettingsDialog::OnTabSourceFirstShow()
 void SettingsDialog::StartSourceConfigRequest()
 {
     sourceConfigFailed_ = false;
+    sourceLoadSentAt_ = addressMoves_;
     router_->Start(
         sourcePage_, kSourceConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
         [this](const QByteArray& content) {
@@ -508,23 +527,9 @@ void SettingsDialog::OnDeviceAddressChanged()
     VLOG(1) << "Device address changed, later requests go to " << address;
     httpClientDialog_->setHost(address);
     liveView_->SetDeviceAddress(address);
-    // A page that could not load from the old address loads from the new one
+    // A page whose load failed at the old address loads from the new one
     // the next time it is shown; the current one at once.
-    if (!router_->HasRequestOf(sourcePage_) && (!sourcePage_->IsLoaded() || sourceConfigFailed_)) {
-        sourceTabShown_ = false;
-    }
-    for (const DevicePage* page : std::exchange(failedLoads_, {})) {
-        if (router_->HasRequestOf(page)) {
-            continue;
-        }
-        if (page == zonesTab_) {
-            zonesTabShown_ = false;
-        } else if (page == cameraPositionTab_) {
-            gridTabShown_ = false;
-        } else if (page == classifierTab_) {
-            classifierTabShown_ = false;
-        }
-    }
+    ++addressMoves_;
     OnCurrentTabChanged(ui->tabWidget->currentIndex());
 }
 
@@ -540,6 +545,7 @@ void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
                    : page == cameraPositionTab_ ? ui->tabGrid
                                                 : ui->tabClassifier;
     failedLoads_.erase(page);
+    const int sentAt = addressMoves_;
     const auto done = [this, page, tab](const QByteArray& content) {
         templateActions_->HoldConfig(content);
         return ErrorOf(tab, TakeConfigText(content, tab, [this, page](const VcaConfigReader& reader) {
@@ -555,9 +561,9 @@ void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
                            return error;
                        }));
     };
-    const auto failed = [this, page, tab](const QString& message) {
+    const auto failed = [this, page, tab, sentAt](const QString& message) {
         page->ConfigLoadFailed();
-        failedLoads_.insert(page);
+        failedLoads_[page] = sentAt;
         if (page == cameraPositionTab_) {
             UpdateEnableGridControls(true);
         }

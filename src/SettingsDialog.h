@@ -10,7 +10,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <vector>
 
 namespace Ui {
@@ -164,6 +163,9 @@ private:
     // A reply handler's error, noted as `tab`'s for the router's report of
     // it that follows.
     QString ErrorOf(QWidget* tab, const QString& error);
+    // The page's load failed, and was sent before the latest address change.
+    bool FailedBeforeMove(const DevicePage* page) const;
+    bool SourceFailedBeforeMove() const;
     // The device line at the top: name, addresses and serial number, and in
     // red when another listed device answers at the same address.
     void UpdateDeviceLine();
@@ -224,8 +226,12 @@ private:
     std::map<const QWidget*, TabStatus> tabStatus_; // by tab page; none: empty
     QWidget* templateTab_ = nullptr;                // current when a template button was clicked
     QWidget* replyErrorTab_ = nullptr;              // see ErrorOf; null: the current tab
-    // Pages whose configuration load failed, to be loaded again from a new
-    // address; the source page's loads are its own and the flag's.
-    std::set<const DevicePage*> failedLoads_;
+    // Address changes so far, and for each page whose configuration load
+    // failed, how many there had been when it was sent; likewise the
+    // source page's last load (its getcam, or the configuration read for
+    // its encoder fields).
+    int addressMoves_ = 0;
+    std::map<const DevicePage*, int> failedLoads_;
+    int sourceLoadSentAt_ = 0;
     bool sourceConfigFailed_ = false;
 };
