@@ -8,9 +8,14 @@
 #include "RtspFrameReceiver.h"
 #include "SilentStreamWatch.h"
 
+#include <QEvent>
+#include <QFont>
+#include <QFontMetrics>
 #include <QImage>
 #include <QSize>
+#include <QTextDocument>
 #include <QTimer>
+#include <algorithm>
 #include <cassert>
 #include <easylogging++.h>
 #include <utility>
@@ -28,6 +33,24 @@ constexpr int kRtspVerbose = 1;
 
 // Often enough for the rates to follow the stream, seldom enough to be read.
 constexpr int kCaptionTickMs = 500;
+
+// DrawableView draws its overlay line in a box 8 px in from the picture's
+// left edge with 8 px of padding on either side; 8 px more keep the box off
+// the right edge.
+constexpr int kBannerFramePx = 32;
+
+// The font DrawableView draws its overlay line in.
+QFont BannerFont(const QWidget& view)
+{
+    QFont font = view.font();
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * 1.5);
+    } else {
+        font.setPixelSize(font.pixelSize() * 3 / 2);
+    }
+    font.setBold(true);
+    return font;
+}
 
 // The client's error texts begin with the stream's URL; the reason shown
 // over the picture and in the status line goes without it.
@@ -51,6 +74,9 @@ LiveView::LiveView(QObject* parent, std::vector<DrawableView*> views)
     assert(!views_.empty());
     frameReceiver_ = new RtspFrameReceiver(this);
     silentStreamWatch_ = new SilentStreamWatch(views_, this);
+    for (DrawableView* view : views_) {
+        view->installEventFilter(this);
+    }
     captionTick_.setInterval(kCaptionTickMs);
     vf = connect(&captionTick_, SIGNAL(timeout()), this, SLOT(UpdateCaption()));
     retryTimer_ = new QTimer(this);
@@ -208,6 +234,9 @@ void LiveView::OnRtspDeviceStopped()
     retryTimer_->start(reconnecting_ ? kRetryMs : kFirstRetryMs);
     reconnecting_ = true;
     silentStreamWatch_->ShowReconnecting(reason);
+    // The line the watch wrote is fitted to the views.
+    reconnectBanner_ = views_.front()->overlayText();
+    FitReconnectBanner();
     emit Reconnecting(reason);
 }
 
@@ -233,10 +262,40 @@ void LiveView::OnSilenceLimitReached()
     rtspDevice_->SetStopFlag();
 }
 
+void LiveView::FitReconnectBanner()
+{
+    for (DrawableView* view : views_) {
+        const int width = std::max(0, view->width() - kBannerFramePx);
+        view->setOverlayText(
+            QFontMetrics(BannerFont(*view)).elidedText(reconnectBanner_, Qt::ElideMiddle, width));
+        // As plain text: the reason may quote what the device sent.
+        view->setToolTip(Qt::convertFromPlainText(reconnectBanner_));
+        view->update();
+    }
+}
+
+void LiveView::ClearReconnectBanner()
+{
+    reconnectBanner_.clear();
+    for (DrawableView* view : views_) {
+        view->setToolTip(QString());
+    }
+}
+
+bool LiveView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!reconnectBanner_.isEmpty() &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::FontChange)) {
+        FitReconnectBanner();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void LiveView::Finish(const QString& error)
 {
     retryTimer_->stop();
     silentStreamWatch_->Stop();
+    ClearReconnectBanner();
     active_ = false;
     reconnecting_ = false;
     emit Stopped(error);
@@ -270,6 +329,9 @@ void LiveView::OnPictureReady()
         view->update();
     }
     silentStreamWatch_->PictureShown();
+    if (!reconnectBanner_.isEmpty()) {
+        ClearReconnectBanner();
+    }
     streamFacts_.AddPicture(streamClock_.elapsed());
     pictureShown_ = true;
     if (!connectionPictures_) {

@@ -54,7 +54,9 @@ class QTimer;
 // there the client's own rule for a silent device ("Device is dead" after a
 // minute) still applies, since nothing shows yet that the address and the
 // stream are right. Once pictures were shown, the 10 s rule ends a silent
-// stream long before that minute.
+// stream long before that minute. The "Reconnecting…" line is cut in its
+// middle to fit each view (a reason may be long) and given whole in the
+// views' tool tip.
 class LiveView final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY(LiveView)
@@ -123,6 +125,11 @@ private:
     void SetCaption(const QString& text);
     // Ends the live view: nothing more is tried.
     void Finish(const QString& error);
+    // The reconnect line, cut to each view's width, and whole in the tool tip.
+    void FitReconnectBanner();
+    void ClearReconnectBanner();
+    // A view's new size or font cuts the reconnect line anew.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     std::vector<DrawableView*> views_;               // the dialog's widgets
     RtspFrameReceiver* frameReceiver_ = nullptr;     // child, kept for every connection
@@ -150,4 +157,5 @@ private:
     bool pictureShown_ = false;    // since Connect: from then on, ends are reconnected
     bool reconnecting_ = false;    // from an end until the next picture
     bool endedBySilence_ = false;  // the current connection was stopped for its silence
+    QString reconnectBanner_;      // the whole reconnect line while it is shown; empty otherwise
 };

@@ -33,7 +33,7 @@ bool FitsRequestField(const QString& text)
 // The device compares the digest of the current password with that of the
 // one it holds, which never exceeds its field either.
 const char kPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
-    "NetworkPage", "The password must be 1 to 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+    "NetworkPage", "The password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
 const char kCurrentPasswordLengthMessage[] = QT_TRANSLATE_NOOP(
     "NetworkPage", "The current password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
 
@@ -210,8 +210,15 @@ void NetworkPage::OnApplyAuthParams()
         return;
     }
     const QString newPassword = ui_->lineEditNewPassword->text();
-    if (newPassword.isEmpty() || !FitsRequestField(newPassword)) {
+    if (!FitsRequestField(newPassword)) {
         ShowInputError(tr(kPasswordLengthMessage), ui_->lineEditNewPassword);
+        return;
+    }
+    // Devices take an empty password (and some installations rely on one),
+    // but it leaves the device open to anyone on its network.
+    if (newPassword.isEmpty() &&
+        !AskYesNo(parent_, tr("The device will have no administrator password. Continue?"))) {
+        emit StatusChanged(tr("The password was not changed; nothing was sent"));
         return;
     }
     EnableGroup(Request::Auth, false);

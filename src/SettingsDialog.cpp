@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
+#include <QPushButton>
 #include <QScreen>
 #include <QStringList>
 #include <cassert>
@@ -54,15 +55,16 @@ const QSize kFrameAllowance(16, 48);
 // Failures in the dialog's status line.
 const QColor kErrorTextColour(200, 0, 0);
 
-// A page's results reach the dialog's status, error display and change record.
-template <typename Page> void WirePage(SettingsDialog* dialog, Page* page)
-{
-    vf = QObject::connect(page, &Page::ErrorOccurred, dialog, &SettingsDialog::DisplayError);
-    vf = QObject::connect(page, &Page::StatusChanged, dialog, &SettingsDialog::ShowStatus);
-    vf = QObject::connect(page, &Page::ChangeSent, dialog, &SettingsDialog::RecordChange);
-}
-
 } // namespace
+
+template <typename Page> void SettingsDialog::WirePage(Page* page, const std::function<Tabs()>& tabs)
+{
+    vf = connect(page, &Page::ErrorOccurred, this,
+                 [this, tabs](const QString& message) { DisplayErrorOn(tabs(), message); });
+    vf = connect(page, &Page::StatusChanged, this,
+                 [this, tabs](const QString& text) { ShowStatusOn(tabs(), text); });
+    vf = connect(page, &Page::ChangeSent, this, &SettingsDialog::RecordChange);
+}
 
 SettingsDialog::SettingsDialog(const DeviceNetworkParams& params, QWidget* parent, int interfaceIndex)
     : QDialog(parent), ui(new Ui::SettingsDialog), params_(std::make_unique<DeviceNetworkParams>(params)),
@@ -90,22 +92,28 @@ void SettingsDialog::Init()
     auto* view2 = qobject_cast<DrawableView*>(ui->videoWidget2);
     assert(view1 != nullptr && view2 != nullptr);
 
+    // Before any page connects to the buttons.
+    ClearStatusOnActions();
+
     // The modal client that the pages' apply commands go through.
     httpClientDialog_ = std::make_unique<HttpClientDialog>(IpTypeToString(params_->ip), kHttpPortNone,
                                                            kDeviceWebUser, kDeviceWebPassword);
 
     // The pages' loads and the source page's apply, one at a time.
     router_ = new ReplyRouter(this);
-    vf = connect(router_, &ReplyRouter::ErrorOccurred, this, &SettingsDialog::DisplayError);
+    vf = connect(router_, &ReplyRouter::ErrorOccurred, this, [this](const QString& message) {
+        QWidget* tab = std::exchange(replyErrorTab_, nullptr);
+        DisplayErrorOn(tab != nullptr ? Tabs{tab} : CurrentTab(), message);
+    });
 
     networkPage_ = new NetworkPage(this, ui, *params_, listedAddresses_, interfaceIndex_);
-    WirePage(this, networkPage_);
+    WirePage(networkPage_, [this] { return Tabs{ui->tabSettings}; });
     vf = connect(ui->tabWidget, SIGNAL(currentChanged(int)), this, SLOT(OnCurrentTabChanged(int)));
     networkPage_->LoadFromParams();
     vf = connect(networkPage_, SIGNAL(AddressChanged()), this, SLOT(OnDeviceAddressChanged()));
 
     sourcePage_ = new SourcePage(this, ui, httpClientDialog_.get(), router_, *params_);
-    WirePage(this, sourcePage_);
+    WirePage(sourcePage_, [this] { return Tabs{ui->tabSource}; });
     sourcePage_->SetApplyGate([this] { return ConfirmAnalyticsApply(); });
     vf = connect(ui->pushButtonApply3, SIGNAL(clicked()), this, SLOT(OnApplySourceViaHttp()));
     // Bitrate and FPS come from the configuration, which no other page may
@@ -124,18 +132,19 @@ void SettingsDialog::Init()
     vf = connect(liveView_, SIGNAL(Stopped(const QString&)), this, SLOT(OnRtspDeviceStopped(const QString&)));
     vf = connect(ui->pushButtonGridHintConnect, SIGNAL(clicked()), this, SLOT(OnConnectVideo()));
     liveViewActions_ = new LiveViewActions(this, ui, liveView_, *params_);
-    vf = connect(liveViewActions_, &LiveViewActions::ErrorOccurred, this, &SettingsDialog::DisplayError);
-    vf = connect(liveViewActions_, &LiveViewActions::StatusChanged, this, &SettingsDialog::ShowStatus);
+    vf = connect(liveViewActions_, &LiveViewActions::ErrorOccurred, this,
+                 [this](const QString& message) { DisplayErrorOn(VideoTabs(), message); });
+    vf = connect(liveViewActions_, &LiveViewActions::StatusChanged, this,
+                 [this](const QString& text) { ShowStatusOn(VideoTabs(), text); });
 
     CreateAnalyticsPages();
     templateActions_ = new TemplateActions(this, ui, httpClientDialog_.get(), router_, *params_, zonesTab_);
-    WirePage(this, templateActions_);
+    WirePage(templateActions_,
+             [this] { return templateTab_ != nullptr ? Tabs{templateTab_} : CurrentTab(); });
     templateActions_->SetApplyGate([this] { return ConfirmAnalyticsApply(); });
     vf = connect(templateActions_, &TemplateActions::PartReadBack, this, &SettingsDialog::TakeTemplatePart);
     EnableRtspVideoControls(false);
 
-    vf = connect(this, &SettingsDialog::StatusChanged, this,
-                 [this](const QString& text) { ShowStatusLine(text, false); });
     vf = connect(networkPage_, &NetworkPage::RecordChanged, this, &SettingsDialog::UpdateDeviceLine);
     QPalette warning = ui->labelSharedAddress->palette();
     warning.setColor(QPalette::WindowText, kErrorTextColour);
@@ -183,11 +192,39 @@ void SettingsDialog::CreateAnalyticsPages()
         classifierTab_->AskReload();
         StartConfigRequest(classifierTab_, kClassifierConfigLogType);
     });
-    for (DevicePage* page :
-         std::initializer_list<DevicePage*>{zonesTab_, cameraPositionTab_, classifierTab_}) {
-        WirePage(this, page);
+    const std::pair<DevicePage*, QWidget*> pages[] = {
+        {zonesTab_, ui->tabZones}, {cameraPositionTab_, ui->tabGrid}, {classifierTab_, ui->tabClassifier}};
+    for (const auto& [page, tab] : pages) {
+        WirePage(page, [pageTab = tab] { return Tabs{pageTab}; });
         page->SetApplyGate([this] { return ConfirmAnalyticsApply(); });
     }
+}
+
+void SettingsDialog::ClearStatusOnActions()
+{
+    for (int i = 0; i < ui->tabWidget->count(); ++i) {
+        QWidget* tab = ui->tabWidget->widget(i);
+        for (QPushButton* button : tab->findChildren<QPushButton*>()) {
+            vf =
+                connect(button, &QPushButton::clicked, this, [this, tab] { SetTabStatus({tab}, {}, false); });
+        }
+    }
+    for (QPushButton* button : {ui->pushButtonSaveTemplate, ui->pushButtonApplyTemplate}) {
+        vf = connect(button, &QPushButton::clicked, this, [this] {
+            templateTab_ = ui->tabWidget->currentWidget();
+            SetTabStatus({templateTab_}, {}, false);
+        });
+    }
+}
+
+SettingsDialog::Tabs SettingsDialog::CurrentTab() const
+{
+    return {ui->tabWidget->currentWidget()};
+}
+
+SettingsDialog::Tabs SettingsDialog::VideoTabs() const
+{
+    return {ui->tabZones, ui->tabGrid};
 }
 
 void SettingsDialog::SetListedAddresses(std::vector<uint32_t> others)
@@ -229,11 +266,16 @@ void SettingsDialog::RecordChange(const QString& what, const QString& result)
 
 void SettingsDialog::DisplayError(const QString& message)
 {
+    DisplayErrorOn(CurrentTab(), message);
+}
+
+void SettingsDialog::DisplayErrorOn(const Tabs& tabs, const QString& message)
+{
     const std::string logged = SecretFreeText(message).toStdString();
     LOG(ERROR) << logged;
     VLOG(1) << logged;
     emit StatusChanged(ShownText(message), 0);
-    ShowStatusLine(ShownText(message), true);
+    SetTabStatus(tabs, ShownText(message), true);
     if (closeQuestionOpen_) {
         // Not a second box over the question; shown if the dialog stays.
         heldErrors_ << message;
@@ -244,7 +286,38 @@ void SettingsDialog::DisplayError(const QString& message)
 
 void SettingsDialog::ShowStatus(const QString& message)
 {
+    ShowStatusOn(CurrentTab(), message);
+}
+
+void SettingsDialog::ShowStatusOn(const Tabs& tabs, const QString& message)
+{
     emit StatusChanged(message, 0);
+    SetTabStatus(tabs, message, false);
+}
+
+void SettingsDialog::SetTabStatus(const Tabs& tabs, const QString& text, bool error)
+{
+    for (QWidget* tab : tabs) {
+        tabStatus_[tab] = {text, error};
+    }
+    if (std::find(tabs.begin(), tabs.end(), ui->tabWidget->currentWidget()) != tabs.end()) {
+        ShowStatusLine(text, error);
+    }
+}
+
+void SettingsDialog::ShowCurrentTabStatus()
+{
+    const auto found = tabStatus_.find(ui->tabWidget->currentWidget());
+    const TabStatus shown = found != tabStatus_.end() ? found->second : TabStatus{};
+    ShowStatusLine(shown.text, shown.error);
+}
+
+QString SettingsDialog::ErrorOf(QWidget* tab, const QString& error)
+{
+    if (!error.isEmpty()) {
+        replyErrorTab_ = tab;
+    }
+    return error;
 }
 
 void SettingsDialog::ShowStatusLine(const QString& text, bool error)
@@ -350,36 +423,64 @@ void SettingsDialog::reject()
 
 void SettingsDialog::OnCurrentTabChanged(int index)
 {
-    if (index == ui->tabWidget->indexOf(ui->tabSource) && !sourceTabShown_) {
+    ShowCurrentTabStatus();
+    // A page loads when first shown, and again when its load failed at an
+    // address the device has left since.
+    if (index == ui->tabWidget->indexOf(ui->tabSource) && (!sourceTabShown_ || SourceFailedBeforeMove())) {
         OnTabSourceFirstShow();
-    } else if (index == ui->tabWidget->indexOf(ui->tabZones) && !zonesTabShown_) {
+    } else if (index == ui->tabWidget->indexOf(ui->tabZones) &&
+               (!zonesTabShown_ || FailedBeforeMove(zonesTab_))) {
         OnTabZonesFirstShow();
-    } else if (index == ui->tabWidget->indexOf(ui->tabGrid) && !gridTabShown_) {
+    } else if (index == ui->tabWidget->indexOf(ui->tabGrid) &&
+               (!gridTabShown_ || FailedBeforeMove(cameraPositionTab_))) {
         OnTabGridFirstShow();
-    } else if (index == ui->tabWidget->indexOf(ui->tabClassifier) && !classifierTabShown_) {
+    } else if (index == ui->tabWidget->indexOf(ui->tabClassifier) &&
+               (!classifierTabShown_ || FailedBeforeMove(classifierTab_))) {
         OnTabClassifierFirstShow();
     }
+}
+
+bool SettingsDialog::FailedBeforeMove(const DevicePage* page) const
+{
+    const auto failed = failedLoads_.find(page);
+    return failed != failedLoads_.end() && failed->second < addressMoves_ && !router_->HasRequestOf(page);
+}
+
+bool SettingsDialog::SourceFailedBeforeMove() const
+{
+    return sourceLoadSentAt_ < addressMoves_ && !router_->HasRequestOf(sourcePage_) &&
+           (!sourcePage_->IsLoaded() || sourceConfigFailed_);
 }
 
 void SettingsDialog::OnTabSourceFirstShow()
 {
     sourceTabShown_ = true;
-    sourcePage_->Load();
+    sourceLoadSentAt_ = addressMoves_;
+    // Shown again after an address change: only what failed is read again.
+    if (!sourcePage_->IsLoaded()) {
+        sourcePage_->Load();
+    } else if (sourceConfigFailed_) {
+        StartSourceConfigRequest();
+    }
 }
 
 void SettingsDialog::StartSourceConfigRequest()
 {
+    sourceConfigFailed_ = false;
+    sourceLoadSentAt_ = addressMoves_;
     router_->Start(
         sourcePage_, kSourceConfigLogType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"),
         [this](const QByteArray& content) {
             templateActions_->HoldConfig(content);
-            return TakeConfigText(content, [this](const VcaConfigReader& reader) {
-                FillFromConfig(reader);
-                sourcePage_->UpdateEnableControls(false);
-                return NotWholeErrorOnce(reader);
-            });
+            return ErrorOf(ui->tabSource,
+                           TakeConfigText(content, ui->tabSource, [this](const VcaConfigReader& reader) {
+                               FillFromConfig(reader);
+                               sourcePage_->UpdateEnableControls(false);
+                               return NotWholeErrorOnce(reader);
+                           }));
         },
         [this](const QString& message) {
+            sourceConfigFailed_ = true;
             sourcePage_->UpdateEnableControls(false);
             // Only Bitrate and FPS wait for this read, and they stay empty;
             // a box is left to the pages that cannot work without it, so a
@@ -387,7 +488,7 @@ void SettingsDialog::StartSourceConfigRequest()
             const QString text = ConfigLoadFailedText(message);
             LOG(ERROR) << SecretFreeText(text).toStdString();
             emit StatusChanged(ShownText(text), 0);
-            ShowStatusLine(ShownText(text), true);
+            SetTabStatus({ui->tabSource}, ShownText(text), true);
             return QString();
         });
 }
@@ -426,6 +527,10 @@ void SettingsDialog::OnDeviceAddressChanged()
     VLOG(1) << "Device address changed, later requests go to " << address;
     httpClientDialog_->setHost(address);
     liveView_->SetDeviceAddress(address);
+    // A page whose load failed at the old address loads from the new one
+    // the next time it is shown; the current one at once.
+    ++addressMoves_;
+    OnCurrentTabChanged(ui->tabWidget->currentIndex());
 }
 
 QString SettingsDialog::DeviceUrl(const char* path) const
@@ -436,41 +541,47 @@ QString SettingsDialog::DeviceUrl(const char* path) const
 
 void SettingsDialog::StartConfigRequest(DevicePage* page, int logType)
 {
-    const auto done = [this, page](const QByteArray& content) {
+    QWidget* tab = page == zonesTab_            ? ui->tabZones
+                   : page == cameraPositionTab_ ? ui->tabGrid
+                                                : ui->tabClassifier;
+    failedLoads_.erase(page);
+    const int sentAt = addressMoves_;
+    const auto done = [this, page, tab](const QByteArray& content) {
         templateActions_->HoldConfig(content);
-        return TakeConfigText(content, [this, page](const VcaConfigReader& reader) {
-            QString error = page->TakeConfig(reader);
-            if (page == cameraPositionTab_) {
-                // Without a camera position its controls stay disabled.
-                UpdateEnableGridControls(!error.isEmpty());
-            }
-            if (error.isEmpty()) {
-                FillFromConfig(reader);
-                error = NotWholeErrorOnce(reader);
-            }
-            return error;
-        });
+        return ErrorOf(tab, TakeConfigText(content, tab, [this, page](const VcaConfigReader& reader) {
+                           QString error = page->TakeConfig(reader);
+                           if (page == cameraPositionTab_) {
+                               // Without a camera position its controls stay disabled.
+                               UpdateEnableGridControls(!error.isEmpty());
+                           }
+                           if (error.isEmpty()) {
+                               FillFromConfig(reader);
+                               error = NotWholeErrorOnce(reader);
+                           }
+                           return error;
+                       }));
     };
-    const auto failed = [this, page](const QString& message) {
+    const auto failed = [this, page, tab, sentAt](const QString& message) {
         page->ConfigLoadFailed();
+        failedLoads_[page] = sentAt;
         if (page == cameraPositionTab_) {
             UpdateEnableGridControls(true);
         }
-        return ConfigLoadFailedText(message);
+        return ErrorOf(tab, ConfigLoadFailedText(message));
     };
     router_->Start(page, logType, DeviceUrl("/qel-cgi/admin/getconfig.fcgi"), done, failed);
 }
 
-QString SettingsDialog::TakeConfigText(const QByteArray& content,
+QString SettingsDialog::TakeConfigText(const QByteArray& content, QWidget* tab,
                                        const std::function<QString(const VcaConfigReader&)>& take)
 {
     auto error = std::make_shared<QString>();
     auto later = std::make_shared<bool>(false);
     const bool now =
-        configread::ReadThen(this, content, [this, take, error, later](const VcaConfigReader& reader) {
+        configread::ReadThen(this, content, [this, tab, take, error, later](const VcaConfigReader& reader) {
             *error = take(reader);
             if (*later && !error->isEmpty()) {
-                DisplayError(*error);
+                DisplayErrorOn({tab}, *error);
             }
         });
     *later = true;
@@ -494,6 +605,7 @@ void SettingsDialog::FillFromConfig(const VcaConfigReader& reader)
     // The source page's Apply writes the encoder fields back.
     if (reader.IsWhole()) {
         sourcePage_->FillEncoderFields(reader);
+        sourcePage_->TakeStoredPassword(reader);
     }
 }
 
@@ -526,7 +638,7 @@ void SettingsDialog::OnConnectVideo()
 {
     QString error;
     if (!liveView_->Connect(IpTypeToString(params_->ip), error)) {
-        DisplayError(error);
+        DisplayErrorOn(VideoTabs(), error);
         return;
     }
     EnableRtspVideoControls(true);
@@ -544,9 +656,9 @@ void SettingsDialog::OnRtspDeviceStopped(const QString& error)
 {
     EnableRtspVideoControls(false);
     if (error.isEmpty()) {
-        ShowStatus(tr("RtspDevice stopped by user"));
+        ShowStatusOn(VideoTabs(), tr("RtspDevice stopped by user"));
     } else {
-        DisplayError(tr("RtspDevice stopped: %1").arg(error));
+        DisplayErrorOn(VideoTabs(), tr("RtspDevice stopped: %1").arg(error));
     }
 }
 

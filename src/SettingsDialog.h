@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,12 @@ class ZonesTab;
 // router (the one queue of the pages' requests to the device's web
 // interface), starts a page's load the first time the page is shown, and
 // shows status and failures; the objects it built do the rest.
+//
+// Status: every status text belongs to the tabs it came from (a page's to its
+// tab, the live view's to both video tabs, a template's to the tab it was
+// started on), and the status line beside Close shows the current tab's
+// latest one. A button of a tab clears that tab's status as its action
+// starts. StatusChanged carries every text, whatever the tab.
 // Created per use by the search window and run modally; GUI thread only. Its
 // destruction stops and joins the live view's video thread first.
 class SettingsDialog final : public QDialog {
@@ -72,9 +79,11 @@ public:
     // template…" out of date.
     void RecordChange(const QString& what, const QString& result);
 
-    // Log record, status text and a modal "Error" box.
+    // Log record, status text and a modal "Error" box; the status belongs
+    // to the current tab.
     void DisplayError(const QString& message);
-    // Emits StatusChanged with the text and no time-out.
+    // Emits StatusChanged with the text and no time-out; the status belongs
+    // to the current tab.
     void ShowStatus(const QString& message);
 
     void UpdateEnableGridControls(bool busy);
@@ -126,11 +135,37 @@ public slots:
     void OnDeviceAddressChanged();
 
 private:
+    using Tabs = std::vector<QWidget*>;
+    struct TabStatus {
+        QString text;
+        bool error = false;
+    };
+
     void Init();
     void CreateAnalyticsPages();
-    // The status line beside Close repeats every status text; errors show in
-    // their own colour.
+    // A page's results reach the status of `tabs()`, the error display and
+    // the change record.
+    template <typename Page> void WirePage(Page* page, const std::function<Tabs()>& tabs);
+    // Every push button of a tab clears the tab's status as it is clicked,
+    // before the action it starts can say anything; the template buttons
+    // clear the current tab's, where their results then go.
+    void ClearStatusOnActions();
+    Tabs CurrentTab() const;
+    Tabs VideoTabs() const;
+    void ShowStatusOn(const Tabs& tabs, const QString& message);
+    void DisplayErrorOn(const Tabs& tabs, const QString& message);
+    // Keeps the text as the status of `tabs` and shows it when one of them
+    // is current.
+    void SetTabStatus(const Tabs& tabs, const QString& text, bool error);
+    void ShowCurrentTabStatus();
+    // The status line; errors show in their own colour.
     void ShowStatusLine(const QString& text, bool error);
+    // A reply handler's error, noted as `tab`'s for the router's report of
+    // it that follows.
+    QString ErrorOf(QWidget* tab, const QString& error);
+    // The page's load failed, and was sent before the latest address change.
+    bool FailedBeforeMove(const DevicePage* page) const;
+    bool SourceFailedBeforeMove() const;
     // The device line at the top: name, addresses and serial number, and in
     // red when another listed device answers at the same address.
     void UpdateDeviceLine();
@@ -148,12 +183,12 @@ private:
     // Reads a configuration text for `take`, a large one off the GUI thread;
     // returns take's error when it ran at once, and shows it itself when it
     // ran later.
-    QString TakeConfigText(const QByteArray& content,
+    QString TakeConfigText(const QByteArray& content, QWidget* tab,
                            const std::function<QString(const VcaConfigReader&)>& take);
     // Every configuration read fills what other pages take from it: the
     // classifier (once, before its Apply is enabled) and the source page's
     // Bitrate and FPS (once, unless the user has typed into them, and only
-    // from a configuration read whole).
+    // from a configuration read whole) and the password setcam keeps.
     void FillFromConfig(const VcaConfigReader& reader);
     // The error for a configuration read only in part, the first time one is
     // read; empty otherwise.
@@ -186,6 +221,17 @@ private:
     bool analyticsApplyConfirmed_ = false;
     // A configuration read only in part has been named in an error.
     bool notWholeShown_ = false;
-    bool closeQuestionOpen_ = false; // Close asks whether to discard unapplied zones
-    QStringList heldErrors_;         // failures that came while it asked
+    bool closeQuestionOpen_ = false;                // Close asks whether to discard unapplied zones
+    QStringList heldErrors_;                        // failures that came while it asked
+    std::map<const QWidget*, TabStatus> tabStatus_; // by tab page; none: empty
+    QWidget* templateTab_ = nullptr;                // current when a template button was clicked
+    QWidget* replyErrorTab_ = nullptr;              // see ErrorOf; null: the current tab
+    // Address changes so far, and for each page whose configuration load
+    // failed, how many there had been when it was sent; likewise the
+    // source page's last load (its getcam, or the configuration read for
+    // its encoder fields).
+    int addressMoves_ = 0;
+    std::map<const DevicePage*, int> failedLoads_;
+    int sourceLoadSentAt_ = 0;
+    bool sourceConfigFailed_ = false;
 };

@@ -6,6 +6,7 @@
 #include "ParseHttpRequest.h"
 #include "ReplyRouter.h"
 #include "SourceRequests.h"
+#include "VCA.pb.h"
 #include "VcaConfigReader.h"
 #include "ui_SettingsDialog.h"
 
@@ -81,7 +82,7 @@ QString SourcePage::TakeSourceParams(const QByteArray& content)
     std::string unusedLogin;
     QString errorMessage;
     if (!FindSourceHostAndLogin(values, unusedHost, unusedLogin, errorMessage)) {
-        return errorMessage;
+        ReportLater(errorMessage);
     }
     return {};
 }
@@ -90,7 +91,23 @@ QString SourcePage::TakeSourceParamsFailure(const QString& message)
 {
     // The page's data was never loaded: it stays disabled.
     UpdateEnableControls(true);
-    return tr("Loading the video source settings failed: %1").arg(message);
+    ReportLater(tr("Loading the video source settings failed: %1").arg(message));
+    return {};
+}
+
+void SourcePage::ReportLater(const QString& message)
+{
+    QTimer::singleShot(0, this, [this, message] { emit ErrorOccurred(message); });
+}
+
+void SourcePage::TakeStoredPassword(const VcaConfigReader& reader)
+{
+    if (!reader.IsWhole() || !reader.Config().has_videosource() ||
+        !reader.Config().videosource().has_password()) {
+        return;
+    }
+    storedPassword_ = QString::fromStdString(reader.Config().videosource().password());
+    storedPasswordKnown_ = true;
 }
 
 void SourcePage::FillEncoderFields(const VcaConfigReader& reader)
@@ -117,9 +134,11 @@ void SourcePage::UpdateEnableControls(bool busy)
 {
     const bool enable =
         !busy && loaded_ && !applying_ && !router_->IsRequestOut() && !router_->HasRequestOf(this);
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->comboBoxModel, ui->lineEditSourceHost,
-                                                      ui->lineEditSourceLogin, ui->lineEditSourcePasswprd,
-                                                      ui->lineEditCurPassword3, ui->pushButtonApply3}) {
+    // The admin password field stays disabled: the modal client signs in to
+    // the web interface by itself, so nothing would read it.
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ui->comboBoxModel, ui->lineEditSourceHost, ui->lineEditSourceLogin,
+                                         ui->lineEditSourcePasswprd, ui->pushButtonApply3}) {
         w->setEnabled(enable);
     }
 }
@@ -131,21 +150,29 @@ void SourcePage::Apply()
     }
     // setcam writes all four values: sent when the user changed one of the
     // three loaded ones or typed a password, never to write an empty password
-    // over the device's.
+    // over the device's unasked.
     const Values shown{ui->comboBoxModel->currentText(), ui->lineEditSourceHost->text(),
                        ui->lineEditSourceLogin->text()};
-    const QString password = ui->lineEditSourcePasswprd->text();
+    const QString typed = ui->lineEditSourcePasswprd->text();
     setcamSent_ = shown.model != loadedSource_.model || shown.host != loadedSource_.host ||
-                  shown.login != loadedSource_.login || !password.isEmpty();
+                  shown.login != loadedSource_.login || !typed.isEmpty();
     pendingEncoderPath_.clear();
     ComposeEncoderPath(ui->lBitrate->text(), ui->lFps->text(), pendingEncoderPath_);
     if (!setcamSent_ && pendingEncoderPath_.empty()) {
         emit StatusChanged(tr("Nothing to apply: the source settings were not changed."));
         return;
     }
-    if (setcamSent_ && password.isEmpty() && !ConfirmEmptyPassword()) {
-        emit StatusChanged(tr("Nothing was applied: the video source password is empty."));
-        return;
+    QString password = typed;
+    if (setcamSent_ && typed.isEmpty()) {
+        // An empty field the user did not edit keeps the device's password;
+        // one the user emptied, or a password not known, is asked about.
+        const bool emptiedByUser = ui->lineEditSourcePasswprd->isModified();
+        if (!emptiedByUser && storedPasswordKnown_) {
+            password = storedPassword_;
+        } else if (!ConfirmEmptyPassword()) {
+            emit StatusChanged(tr("Nothing was applied: the video source password is empty."));
+            return;
+        }
     }
 
     if (applyGate_ && !applyGate_()) {
@@ -161,7 +188,8 @@ void SourcePage::Apply()
         return;
     }
     sentSource_ = shown;
-    sentSourcePassword_ = !password.isEmpty();
+    sentSourcePassword_ = !typed.isEmpty();
+    sentPassword_ = password;
     router_->Start(
         this, kSetCamLogType,
         ComposeSetCamUrl(DeviceAddress(), shown.model, shown.host, shown.login, password),
@@ -196,7 +224,12 @@ QString SourcePage::TakeSetCamReply(const QString& error)
 {
     if (error.isEmpty()) {
         loadedSource_ = sentSource_;
+        // The device holds what was sent: an untouched field stands for it.
+        storedPassword_ = sentPassword_;
+        storedPasswordKnown_ = true;
+        ui->lineEditSourcePasswprd->setModified(false);
     }
+    sentPassword_.clear();
     setcamError_ = error;
     emit ChangeSent(QStringLiteral("video source (model %1, host %2, login %3%4)")
                         .arg(RecordQuoted(sentSource_.model), RecordQuoted(sentSource_.host),

@@ -22,6 +22,12 @@ class VcaConfigReader;
 // and reports both once. The page's controls are enabled only while its data
 // is loaded, no apply is under way and no request of the dialog is out.
 //
+// setcam always carries a password. getcam does not give it, so a password
+// field the user left alone stands for the one the device's configuration
+// holds (taken from a configuration read whole): that one is sent, so that a
+// new host does not empty the camera's password. It is held only in memory,
+// never shown or logged, and goes with the page.
+//
 // Owned by the settings dialog (its Qt parent), whose form it works on and
 // whose reply router its asynchronous requests go through; results and
 // failures go out as signals. GUI thread only. Nothing of it outlives the
@@ -39,6 +45,8 @@ public:
     void SetApplyGate(std::function<bool()> gate) { applyGate_ = std::move(gate); }
 
     void Load();
+    // getcam has answered; false also after a failed load.
+    bool IsLoaded() const { return loaded_; }
     void Apply();
     // The page's enabling rule; `busy` keeps the controls disabled.
     void UpdateEnableControls(bool busy);
@@ -49,6 +57,9 @@ public:
     // Bitrate and FPS as the device holds them after a change made outside
     // this page (a template), over what the fields showed or the user typed.
     void ShowEncoderFields(const VcaConfigReader& reader);
+    // The video source password of a configuration read whole: what setcam
+    // carries while the user has not touched the password field.
+    void TakeStoredPassword(const VcaConfigReader& reader);
 
 signals:
     // The source settings were read; the page waits for any request asked
@@ -80,6 +91,9 @@ private:
     QString TakeSourceParams(const QByteArray& content);
     QString TakeSourceParamsFailure(const QString& message);
     QString TakeSetCamReply(const QString& error);
+    // A failure of the page's own load, reported as the page's once the
+    // router has handed the reply over (a box must not hold up its queue).
+    void ReportLater(const QString& message);
 
     QString DeviceAddress() const;
 
@@ -93,7 +107,10 @@ private:
     Values loadedSource_;             // what getcam gave, or what the last setcam sent
     Values sentSource_;               // what the setcam under way carries
     bool sentSourcePassword_ = false; // and whether it carries a new password
-    bool applying_ = false;           // from Apply until its report
+    QString sentPassword_;            // the password it carries, until its reply
+    QString storedPassword_;          // the device's, see TakeStoredPassword
+    bool storedPasswordKnown_ = false;
+    bool applying_ = false; // from Apply until its report
     std::string pendingEncoderPath_;
     bool setcamSent_ = false;
     QString setcamError_;

@@ -104,6 +104,7 @@ private slots:
     void DisplayErrorLogsReportsAndShowsBox();
     void Md5DigestOfPassword();
     void ShowsItsDeviceAndEveryStatusText();
+    void StatusLineShowsTheCurrentTabsLatestStatus();
     void FitsLaptopScreenWithEveryButtonReachable();
     void EscapeAndCloseKeepUnfinishedZones();
     void FailureWhileCloseAsksWaitsForTheAnswer();
@@ -351,12 +352,50 @@ void SettingsDialogTest::ShowsItsDeviceAndEveryStatusText()
     const QColor normal = dialog.palette().color(QPalette::WindowText);
     QVERIFY(ui->labelStatus->palette().color(QPalette::WindowText) != normal);
 
-    // A page's status text replaces it in the normal colour.
+    // A page's status text replaces its tab's in the normal colour.
+    ui->tabWidget->setCurrentWidget(ui->tabZones);
+    QTRY_COMPARE(boxes.Texts().size(), 2); // the zones' refused load
     QSignalSpy status(&dialog, SIGNAL(StatusChanged(const QString&, int)));
     ui->pushButtonAddZone->click();
     QCOMPARE(status.size(), 1);
     QCOMPARE(ui->labelStatus->text(), status.at(0).at(0).toString());
     QCOMPARE(ui->labelStatus->palette().color(QPalette::WindowText), normal);
+}
+
+// Each tab keeps its own latest status: an error of one tab never shows on
+// another, and a button that starts an action clears its tab's status.
+void SettingsDialogTest::StatusLineShowsTheCurrentTabsLatestStatus()
+{
+    MessageBoxWatcher boxes;
+    SettingsDialog dialog(RefusingDevice(), nullptr);
+    Ui::SettingsDialog* ui = dialog.Form();
+    QLabel* line = ui->labelStatus;
+    QTRY_COMPARE(line->text(), QString::fromLatin1(kSourceRefused));
+
+    ui->tabWidget->setCurrentWidget(ui->tabSettings);
+    QVERIFY(line->text().isEmpty());
+    QVERIFY(line->toolTip().isEmpty());
+    dialog.DisplayError(QStringLiteral("Settings failure"));
+    QCOMPARE(line->text(), QStringLiteral("Settings failure"));
+
+    // The Grid tab shows only its own load's failure, once it has come.
+    ui->tabWidget->setCurrentWidget(ui->tabGrid);
+    QVERIFY(line->text().isEmpty());
+    QTRY_VERIFY(line->text().startsWith(QStringLiteral("Loading the analytics configuration failed: ")));
+
+    ui->tabWidget->setCurrentWidget(ui->tabSettings);
+    QCOMPARE(line->text(), QStringLiteral("Settings failure"));
+    QVERIFY(line->palette().color(QPalette::WindowText) != dialog.palette().color(QPalette::WindowText));
+    // An apply starts: the old failure goes, and the refusal of the input
+    // comes in a box only.
+    ui->lineEditNewPassword->setText(QStringLiteral("one"));
+    ui->lineEditNewPassword2->setText(QStringLiteral("two"));
+    ui->pushButtonApply2->click();
+    QCOMPARE(boxes.Texts().constLast(), QStringLiteral("Passwords are not equal"));
+    QVERIFY(line->text().isEmpty());
+
+    ui->tabWidget->setCurrentWidget(ui->tabSource);
+    QCOMPARE(line->text(), QString::fromLatin1(kSourceRefused));
 }
 
 void SettingsDialogTest::FitsLaptopScreenWithEveryButtonReachable()

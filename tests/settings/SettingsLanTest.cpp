@@ -117,8 +117,9 @@ private slots:
     void LoadsAskedForDuringAReplyReachTheirPages();
     void IncompleteAnswersAreReported();
     void SourceApplyKeepsWhatWasNotTouched();
-    void SourcePasswordIsNeverEmptiedUnasked();
+    void SourcePasswordIsKeptUnlessEmptied();
     void NewAddressIsUsedAfterANetworkChange();
+    void FailedLoadIsRetriedAtTheNewAddress();
     void TransportFailuresAreNamed();
     void InvalidInputSendsNothing();
     void TextTheWireWouldCutIsRefused();
@@ -135,6 +136,7 @@ private slots:
     void OneOutcomePerRun_data();
     void OneOutcomePerRun();
     void PasswordChangeReplacesOldPassword();
+    void EmptyNewPasswordIsAskedAboutFirst();
     void ClosingWhileWaitingSaysNothing();
     void SecondPortIsSearchedAndChangedAlone();
     void ScreenshotOfEveryTab();
@@ -483,39 +485,84 @@ void SettingsLanTest::SourceApplyKeepsWhatWasNotTouched()
     }
 }
 
-void SettingsLanTest::SourcePasswordIsNeverEmptiedUnasked()
+// setcam always writes a password and getcam gives none: a password field
+// the user left alone stands for the one the device holds. Only one the user
+// emptied, or one not known from a configuration read whole, is asked about.
+void SettingsLanTest::SourcePasswordIsKeptUnlessEmptied()
 {
     const QString sourcePassword = QStringLiteral("Cam-Stored-Pw1");
-    const int row = StartAndFind({QStringLiteral("--source-password"), sourcePassword});
-    QVERIFY(row >= 0);
     const QString question =
         QStringLiteral("The device will store an empty password for its video source. Send it anyway?");
+    const QString applied = QStringLiteral("Source settings were applied successfully.");
+    const QString notApplied = QStringLiteral("Nothing was applied: the video source password is empty.");
+    {
+        const int row = StartAndFind({QStringLiteral("--source-password"), sourcePassword});
+        QVERIFY(row >= 0);
+        log_->Clear();
+        WithDialog(row, false, [&](SettingsDialog& dialog) {
+            auto* apply = Child<QPushButton>(&dialog, "pushButtonApply3");
+            auto* host = Child<QLineEdit>(&dialog, "lineEditSourceHost");
+            auto* password = Child<QLineEdit>(&dialog, "lineEditSourcePasswprd");
+            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kReplyTimeoutMs);
+            QVERIFY(password->text().isEmpty());
+            QCOMPARE(password->placeholderText(), QStringLiteral("unchanged unless typed"));
+            // Nothing reads the admin password: the field takes no input, and
+            // a wrong value in it changes nothing.
+            auto* admin = Child<QLineEdit>(&dialog, "lineEditCurPassword3");
+            QVERIFY(!admin->isEnabled());
+            QCOMPARE(admin->toolTip(),
+                     QStringLiteral("Not needed: the device's web interface signs in by itself"));
+            admin->setText(QStringLiteral("not the admin password"));
 
-    WithDialog(row, false, [&](SettingsDialog& dialog) {
-        auto* apply = Child<QPushButton>(&dialog, "pushButtonApply3");
-        QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kReplyTimeoutMs);
-        // A new host with the password left empty, and a new frame rate: on
-        // No, neither request goes out.
-        Child<QLineEdit>(&dialog, "lineEditSourceHost")->setText(QStringLiteral("192.168.0.91"));
-        Child<QLineEdit>(&dialog, "lFps")->setText(QStringLiteral("12"));
-        QTest::mouseClick(apply, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts(), QStringList{question}, kReplyTimeoutMs);
-        QTRY_COMPARE(Status(), QStringLiteral("Nothing was applied: the video source password is empty."));
-        QTest::qWait(500);
-        const QByteArray kept = DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi"));
-        QVERIFY2(kept.contains("password: \"" + sourcePassword.toUtf8() + "\"") && kept.contains("fps: 25"),
-                 kept.constData());
+            // Only the host changes: the device keeps its source password.
+            host->setText(QStringLiteral("192.168.0.91"));
+            QTest::mouseClick(apply, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(Status(), applied, kReplyTimeoutMs);
+            QVERIFY(!admin->isEnabled());
+            QVERIFY(boxes_->Texts().isEmpty());
+            const QByteArray kept = DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi"));
+            QVERIFY2(kept.contains("password: \"" + sourcePassword.toUtf8() + "\""), kept.constData());
+            QVERIFY(DeviceGet(kDeviceIp, QStringLiteral("getcam.fcgi")).contains("host=192.168.0.91\r\n"));
 
-        // On Yes the installer gets what was asked for.
-        boxes_->SetAnswer(QMessageBox::Yes);
-        QTest::mouseClick(apply, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(Status(), QStringLiteral("Source settings were applied successfully."),
-                                  kReplyTimeoutMs);
-        QCOMPARE(boxes_->Texts(), (QStringList{question, question}));
-    });
-    const QByteArray config = DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi"));
-    QVERIFY2(config.contains("password: \"\"") && config.contains("fps: 12"), config.constData());
-    QVERIFY(DeviceGet(kDeviceIp, QStringLiteral("getcam.fcgi")).contains("host=192.168.0.91\r\n"));
+            // Emptied by the user: asked first; No sends nothing, Yes empties it.
+            QTest::keyClicks(password, QStringLiteral("x"));
+            QTest::keyClick(password, Qt::Key_Backspace);
+            host->setText(QStringLiteral("192.168.0.92"));
+            QTest::mouseClick(apply, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts(), QStringList{question}, kReplyTimeoutMs);
+            QCOMPARE(Status(), notApplied);
+            QVERIFY(DeviceGet(kDeviceIp, QStringLiteral("getcam.fcgi")).contains("host=192.168.0.91\r\n"));
+            boxes_->SetAnswer(QMessageBox::Yes);
+            QTest::mouseClick(apply, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(Status(), applied, kReplyTimeoutMs);
+            QCOMPARE(boxes_->Texts(), (QStringList{question, question}));
+        });
+        const QByteArray config = DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi"));
+        QVERIFY2(config.contains("password: \"\""), config.constData());
+        QVERIFY(DeviceGet(kDeviceIp, QStringLiteral("getcam.fcgi")).contains("host=192.168.0.92\r\n"));
+        for (const std::string& message : log_->Messages()) {
+            QVERIFY2(message.find("Cam-Stored-Pw1") == std::string::npos, message.c_str());
+        }
+    }
+    {
+        // A configuration read only in part does not say what the device
+        // holds: an empty field is asked about, and No sends nothing.
+        boxes_->Clear();
+        boxes_->SetAnswer(QMessageBox::No);
+        const int row = StartAndFind({QStringLiteral("--source-password"), sourcePassword,
+                                      QStringLiteral("--http-config-fault"), QStringLiteral("malformed")});
+        QVERIFY(row >= 0);
+        WithDialog(row, false, [&](SettingsDialog& dialog) {
+            auto* apply = Child<QPushButton>(&dialog, "pushButtonApply3");
+            QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled() && boxes_->Texts().size() == 1, kReplyTimeoutMs);
+            Child<QLineEdit>(&dialog, "lineEditSourceHost")->setText(QStringLiteral("192.168.0.91"));
+            QTest::mouseClick(apply, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 2, kReplyTimeoutMs);
+            QCOMPARE(boxes_->Texts().at(1), question);
+            QCOMPARE(Status(), notApplied);
+        });
+        QVERIFY(DeviceGet(kDeviceIp, QStringLiteral("getcam.fcgi")).contains("host=192.168.0.90\r\n"));
+    }
 }
 
 void SettingsLanTest::NewAddressIsUsedAfterANetworkChange()
@@ -549,6 +596,39 @@ void SettingsLanTest::NewAddressIsUsedAfterANetworkChange()
     });
     QVERIFY(!DeviceGet(newIp, QStringLiteral("getconfig.fcgi")).contains("zones"));
     QVERIFY(DeviceGet(kDeviceIp, QStringLiteral("getconfig.fcgi")).contains("zones"));
+}
+
+// A page that could not load from the device's old address loads from its new
+// one once a network change has moved the device there.
+void SettingsLanTest::FailedLoadIsRetriedAtTheNewAddress()
+{
+    const QString newIp = QStringLiteral("10.77.0.14");
+    // No web interface answers at the old address.
+    const int row = StartAndFind({QStringLiteral("--only"), QStringLiteral("udp")});
+    QVERIFY(row >= 0);
+    SimDevice moved(QStringLiteral("dev4"), {QStringLiteral("--mac"), QStringLiteral("02:51:45:4C:66:04")},
+                    QStringLiteral("http"));
+    QVERIFY(moved.IsReady());
+    log_->Clear();
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QTRY_COMPARE_WITH_TIMEOUT(boxes_->Texts().size(), 1, kReplyTimeoutMs);
+        QVERIFY2(
+            boxes_->Texts().at(0).startsWith(QStringLiteral("Loading the video source settings failed: ")),
+            qPrintable(boxes_->Texts().at(0)));
+        auto* host = Child<QLineEdit>(&dialog, "lineEditSourceHost");
+        QVERIFY(!host->isEnabled());
+        ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, newIp, kPassword);
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+
+        Child<QTabWidget>(&dialog, "tabWidget")->setCurrentWidget(Child<QWidget>(&dialog, "tabSource"));
+        QTRY_VERIFY_WITH_TIMEOUT(host->isEnabled(), kReplyTimeoutMs);
+        QCOMPARE(host->text(), QStringLiteral("192.168.0.90"));
+        QTRY_COMPARE_WITH_TIMEOUT(Child<QLineEdit>(&dialog, "lFps")->text(), QStringLiteral("25"),
+                                  kReplyTimeoutMs);
+        QVERIFY(log_->Contains(kHttpSent + "http://" + newIp.toStdString() + "/qel-cgi/admin/getcam.fcgi"));
+        QCOMPARE(boxes_->Texts().size(), 1);
+    });
 }
 
 void SettingsLanTest::TransportFailuresAreNamed()
@@ -633,7 +713,7 @@ void SettingsLanTest::TextTheWireWouldCutIsRefused()
     const int row = StartAndFind();
     QVERIFY(row >= 0);
     const QString passwordMessage =
-        QStringLiteral("The password must be 1 to 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
+        QStringLiteral("The password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
     const QString currentMessage = QStringLiteral(
         "The current password must be at most 31 bytes long (UTF-8; a Cyrillic letter takes 2)");
     const QString nameMessage =
@@ -652,15 +732,13 @@ void SettingsLanTest::TextTheWireWouldCutIsRefused()
         };
         ApplyPassword(dialog, kPassword, cyrillic20);
         refused(passwordMessage, "lineEditNewPassword");
-        ApplyPassword(dialog, kPassword, QString());
-        refused(passwordMessage, "lineEditNewPassword");
         ApplyPassword(dialog, ascii32, QStringLiteral("next"));
         refused(currentMessage, "lineEditCurPassword2");
         ApplyNetwork(dialog, QString(16, QChar(0x0416)), STATIC, kDeviceIp, kPassword);
         refused(nameMessage, "lineEditDeviceName");
         ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, ascii32);
         refused(currentMessage, "lineEditCurPassword");
-        QCOMPARE(boxes_->Texts().size(), 5);
+        QCOMPARE(boxes_->Texts().size(), 4);
         QCOMPARE(CountStartingWith(log_->Messages(), kDatagramSent), 0);
 
         // The device still opens with its password; 31 bytes arrive whole.
@@ -668,7 +746,7 @@ void SettingsLanTest::TextTheWireWouldCutIsRefused()
         QCOMPARE(Status(), QStringLiteral("Password was changed successfully"));
         ApplyNetwork(dialog, QString(15, QChar(0x0416)) + QLatin1Char('1'), STATIC, kDeviceIp, longest);
         QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
-        QCOMPARE(boxes_->Texts().size(), 5);
+        QCOMPARE(boxes_->Texts().size(), 4);
     });
     const int found = FindDevice();
     QVERIFY(found >= 0);
@@ -1143,6 +1221,37 @@ void SettingsLanTest::PasswordChangeReplacesOldPassword()
         ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, next);
         QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
         QCOMPARE(boxes_->Texts().size(), 2);
+    });
+}
+
+// An empty administrator password is the device's to take, after one
+// question.
+void SettingsLanTest::EmptyNewPasswordIsAskedAboutFirst()
+{
+    const int row = StartAndFind();
+    QVERIFY(row >= 0);
+    const QString question = QStringLiteral("The device will have no administrator password. Continue?");
+
+    WithDialog(row, false, [&](SettingsDialog& dialog) {
+        QVERIFY(SourceLoaded(dialog));
+        log_->Clear();
+        ApplyPassword(dialog, kPassword, QString());
+        QCOMPARE(boxes_->Texts(), QStringList{question});
+        QCOMPARE(Status(), QStringLiteral("The password was not changed; nothing was sent"));
+        QCOMPARE(CountStartingWith(log_->Messages(), kDatagramSent), 0);
+
+        boxes_->SetAnswer(QMessageBox::Yes);
+        ApplyPassword(dialog, kPassword, QString());
+        QCOMPARE(Status(), QStringLiteral("Password was changed successfully"));
+        // The device now takes the empty password and no longer the old one.
+        ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, kPassword);
+        QCOMPARE(boxes_->Texts().constLast(),
+                 QStringLiteral("Failed to apply network parameters: invalid password"));
+        ApplyNetwork(dialog, QStringLiteral("Lobby"), STATIC, kDeviceIp, QString());
+        QCOMPARE(Status(), QStringLiteral("Network parameters were applied successfully"));
+        QCOMPARE(boxes_->Texts(),
+                 (QStringList{question, question,
+                              QStringLiteral("Failed to apply network parameters: invalid password")}));
     });
 }
 
