@@ -132,6 +132,7 @@ private:
     bool whole_ = false;
     // false after an apply failed: the device may hold either position.
     bool deviceKnown_ = true;
-    Position device_; // as loaded or last applied
-    Position shown_;  // what the controls showed for device_
+    Position device_;      // as loaded or last applied
+    Position shown_;       // what the controls showed for device_
+    QString applyToolTip_; // the form's, for while Apply is available
 };
