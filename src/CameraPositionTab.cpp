@@ -36,6 +36,9 @@ const QColor kMimicColourWithoutLabel(64, 160, 255);
 // km. Longer ones come only from ends next to the horizon.
 const double kWidestLengthMetres = 888888.88;
 
+// What a size label shows while an end of its ruler is above the horizon.
+const QString kNoLengthText = QStringLiteral("\u2014");
+
 // A label's background colour, as its style sheet sets it. The palette carries
 // the style sheet's colour only once the label has been polished.
 QColor BackgroundOf(QLabel* label)
@@ -368,12 +371,19 @@ void CameraPositionTab::notify(Ruler* ruler, const QPointF& first, const QPointF
     if (label == nullptr) {
         return;
     }
+    // A point on or above the horizon shows no ground: the camera model
+    // would measure to a point behind the camera, a length that looks real.
+    const double horizon = 0.5 - camera_.getHorizontHeight();
+    if (!(first.y() > horizon && second.y() > horizon)) {
+        label->setText(kNoLengthText);
+        return;
+    }
     try {
         setLabelDistance(label, camera_.getDistanceOnGround(Point2F(first.x(), first.y()),
                                                             Point2F(second.x(), second.y())));
     } catch (const std::runtime_error& error) {
-        // An end exactly on the horizon has no ground point; the label keeps
-        // the last length until the end moves off it.
+        // Rounding can still put an end exactly on the horizon.
+        label->setText(kNoLengthText);
         VLOG(1) << "Ruler length not measurable: " << error.what();
     }
 }

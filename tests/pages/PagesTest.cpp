@@ -494,6 +494,12 @@ void PagesTest::rulersMeasureOnTheGroundAndMimicsStand()
     const QString line3 = form.ui.lbRulerSize3->text();
     viewmouse::Drag(view, {600, 500}, {650, 500});
     QVERIFY(form.ui.lbRulerSize3->text() != line3);
+    // Above the horizon (y 83 here) the picture shows no ground to measure.
+    const QString dragged = form.ui.lbRulerSize3->text();
+    viewmouse::Drag(view, {650, 500}, {650, 60});
+    QCOMPARE(form.ui.lbRulerSize3->text(), QStringLiteral("\u2014"));
+    viewmouse::Drag(view, {650, 60}, {650, 500});
+    QCOMPARE(form.ui.lbRulerSize3->text(), dragged);
     form.ui.doubleSpinBoxCameraHeight->setValue(6);
     QCOMPARE(form.ui.lbRulerSize1->text(), QStringLiteral("16.00") + kMetres);
     picture = view->grab().toImage();
