@@ -10,6 +10,7 @@
 
 #include <QColor>
 #include <QDoubleSpinBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
@@ -28,6 +29,44 @@ const AssignmentVerifier vf;
 // The height slider counts tenths of a metre.
 constexpr double kHeightSliderScale = 10.0;
 
+// A mimic whose row has no coloured label is drawn in this colour.
+const QColor kMimicColourWithoutLabel(64, 160, 255);
+
+// The widest length a size label is sized for: a ground distance under 1000
+// km. Longer ones come only from ends next to the horizon.
+const double kWidestLengthMetres = 888888.88;
+
+// What a size label shows while an end of its ruler is above the horizon.
+const QString kNoLengthText = QStringLiteral("\u2014");
+
+// A label's background colour, as its style sheet sets it. The palette carries
+// the style sheet's colour only once the label has been polished.
+QColor BackgroundOf(QLabel* label)
+{
+    label->ensurePolished();
+    return label->palette().color(QPalette::Window);
+}
+
+QString LengthText(double metres)
+{
+    return QString::number(metres, 'f', 2) + QStringLiteral(" \u043C.");
+}
+
+// The label that names `control` in the form (its buddy), or null.
+QLabel* LabelOf(QWidget* control)
+{
+    QWidget* parent = control->parentWidget();
+    if (parent == nullptr) {
+        return nullptr;
+    }
+    for (QLabel* label : parent->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (label->buddy() == control) {
+            return label;
+        }
+    }
+    return nullptr;
+}
+
 // trunc(value) for a control with the given range. Values from the device
 // are not trusted to fit an int: out of range ones end at the nearer bound.
 int TruncIntoRange(double value, int minimum, int maximum)
@@ -45,7 +84,7 @@ int TruncIntoRange(double value, int minimum, int maximum)
 
 void setLabelDistance(QLabel* label, double metres)
 {
-    label->setText(QString::number(metres, 'f', 2) + QStringLiteral(" \u043C."));
+    label->setText(LengthText(metres));
 }
 
 CameraPositionTab::CameraPositionTab(QObject* dialog, HttpClientDialog* http, const Widgets& widgets)
@@ -88,8 +127,11 @@ CameraPositionTab::CameraPositionTab(QObject* dialog, HttpClientDialog* http, co
     widgets_.view->addDrawable(grid_);
 
     for (int i = 0; i < kMimicRows; ++i) {
-        mimicCreators_[i] = std::make_unique<MimicCreator>(camera_);
         const MimicRow& row = widgets_.mimics[i];
+        // A mimic is drawn in the colour of the label that names its row.
+        QLabel* label = LabelOf(row.height);
+        mimicCreators_[i] = std::make_unique<MimicCreator>(
+            camera_, label != nullptr ? BackgroundOf(label) : kMimicColourWithoutLabel);
         for (QObject* control : {static_cast<QObject*>(row.height), static_cast<QObject*>(row.add),
                                  static_cast<QObject*>(row.remove)}) {
             mimicTools_[control] = mimicCreators_[i].get();
@@ -97,15 +139,16 @@ CameraPositionTab::CameraPositionTab(QObject* dialog, HttpClientDialog* http, co
     }
     for (int i = 0; i < kRulerRows; ++i) {
         const RulerRow& row = widgets_.rulers[i];
-        // The label's palette carries its style-sheet background only once
-        // the label has been polished.
-        row.colour->ensurePolished();
-        const QColor colour = row.colour->palette().color(QPalette::Window);
-        rulerCreators_[i] = std::make_unique<RulerCreator>(this, colour, row.size);
+        rulerCreators_[i] = std::make_unique<RulerCreator>(this, BackgroundOf(row.colour), row.size);
+        // Room for the widest length from the start: a longer text would
+        // widen the column and shift the row's buttons sideways.
+        row.size->setMinimumWidth(row.size->fontMetrics().horizontalAdvance(LengthText(kWidestLengthMetres)) +
+                                  2 * row.size->margin());
         rulerTools_[row.add] = rulerCreators_[i].get();
         rulerTools_[row.remove] = rulerCreators_[i].get();
     }
 
+    applyToolTip_ = widgets_.apply->toolTip();
     vf = connect(widgets_.apply, SIGNAL(clicked()), this, SLOT(OnApplyCam()));
 }
 
@@ -139,7 +182,7 @@ void CameraPositionTab::EnableControls(bool videoConnected, bool loadIdle)
         row.remove->setEnabled(videoConnected);
     }
     widgets_.apply->setEnabled(videoConnected && whole_);
-    widgets_.apply->setToolTip(whole_  ? QString()
+    widgets_.apply->setToolTip(whole_  ? applyToolTip_
                                : read_ ? tr("Not available: the device's configuration was read only in part")
                                        : tr("Not available: the device's camera position was not loaded"));
 }
@@ -328,12 +371,19 @@ void CameraPositionTab::notify(Ruler* ruler, const QPointF& first, const QPointF
     if (label == nullptr) {
         return;
     }
+    // A point on or above the horizon shows no ground: the camera model
+    // would measure to a point behind the camera, a length that looks real.
+    const double horizon = 0.5 - camera_.getHorizontHeight();
+    if (!(first.y() > horizon && second.y() > horizon)) {
+        label->setText(kNoLengthText);
+        return;
+    }
     try {
         setLabelDistance(label, camera_.getDistanceOnGround(Point2F(first.x(), first.y()),
                                                             Point2F(second.x(), second.y())));
     } catch (const std::runtime_error& error) {
-        // An end exactly on the horizon has no ground point; the label keeps
-        // the last length until the end moves off it.
+        // Rounding can still put an end exactly on the horizon.
+        label->setText(kNoLengthText);
         VLOG(1) << "Ruler length not measurable: " << error.what();
     }
 }

@@ -30,8 +30,10 @@ void setLabelDistance(QLabel* label, double metres);
 // device on "Apply", only once the device's position has been read whole and
 // only when a control was changed. The grid is the first shape of the view
 // for good; each marker and ruler row has its own creation tool, lent to the
-// view by the row's "Add" button. Owned by the settings dialog; GUI thread
-// only.
+// view by the row's "Add" button. Each marker and ruler is drawn in the
+// background colour of the label that names its row (for a marker, the label
+// whose buddy is the row's height box). Owned by the settings dialog; GUI
+// thread only.
 class CameraPositionTab final : public DevicePage, public RulerListener {
     Q_OBJECT
 public:
@@ -132,6 +134,7 @@ private:
     bool whole_ = false;
     // false after an apply failed: the device may hold either position.
     bool deviceKnown_ = true;
-    Position device_; // as loaded or last applied
-    Position shown_;  // what the controls showed for device_
+    Position device_;      // as loaded or last applied
+    Position shown_;       // what the controls showed for device_
+    QString applyToolTip_; // the form's, for while Apply is available
 };

@@ -55,12 +55,12 @@ void Mimic::setHeight(double heightMetres)
     heightMetres_ = heightMetres;
 }
 
-MimicCreator::MimicCreator(const Camera& camera) : camera_(&camera) {}
+MimicCreator::MimicCreator(const Camera& camera, const QColor& colour) : camera_(&camera), colour_(colour) {}
 
 std::shared_ptr<Drawable> MimicCreator::createDrawable(const QPointF& point)
 {
     if (!mimic_) {
-        mimic_ = std::make_shared<Mimic>(*camera_, point, QColor(255, 0, 0, 255));
+        mimic_ = std::make_shared<Mimic>(*camera_, point, colour_);
         mimic_->setHeight(mimicHeightMetres_);
     }
     return mimic_;

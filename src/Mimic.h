@@ -36,11 +36,11 @@ private:
     double heightMetres_ = 2.0;
 };
 
-// Tool of one mimic row: makes the row's single mimic on the first release
-// and hands back the same one until reset().
+// Tool of one mimic row: makes the row's single mimic, in the row's colour,
+// on the first release and hands back the same one until reset().
 class MimicCreator : public DrawableCreationTool {
 public:
-    explicit MimicCreator(const Camera& camera);
+    explicit MimicCreator(const Camera& camera, const QColor& colour = Qt::red);
 
     // The held mimic; a new one at `point` only when none is held.
     std::shared_ptr<Drawable> createDrawable(const QPointF& point) override;
@@ -52,6 +52,7 @@ public:
 
 private:
     const Camera* camera_ = nullptr; // not owned
+    QColor colour_;
     double mimicHeightMetres_ = 2.0;
     std::shared_ptr<Mimic> mimic_;
 };

@@ -9,14 +9,20 @@
 #include "VcaConfigReader.h"
 #include "ViewMouse.h"
 
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QImage>
 #include <QLocale>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <cfloat>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -79,6 +85,18 @@ int CountColour(const QImage& picture, const QRect& area, const QColor& colour)
     return count;
 }
 
+QColor LabelColour(QLabel* label)
+{
+    return label->palette().color(QPalette::Window);
+}
+
+// The part of `widget` that its scroll area shows without being scrolled.
+bool InSightUnscrolled(QWidget* widget, QScrollArea* area)
+{
+    const QRect rect(widget->mapTo(area->viewport(), QPoint(0, 0)), widget->size());
+    return area->verticalScrollBar()->value() == 0 && area->viewport()->rect().contains(rect);
+}
+
 void SaveScreenshot(QWidget* widget, const QString& name)
 {
     QDir().mkpath(QStringLiteral(QEL_SCREENSHOT_DIR));
@@ -105,6 +123,9 @@ private slots:
     void rulersMeasureOnTheGroundAndMimicsStand();
     void cameraPositionIsApplied();
     void rejectedCredentialsEndEachApplyInOneError();
+    void gridPageExplainsItsControls();
+    void lengthLabelsKeepTheirWidth();
+    void gridPageFitsALaptopScreen();
 };
 
 void PagesTest::absoluteRelativeRoundTripKeepsEveryValue()
@@ -473,20 +494,33 @@ void PagesTest::rulersMeasureOnTheGroundAndMimicsStand()
     const QString line3 = form.ui.lbRulerSize3->text();
     viewmouse::Drag(view, {600, 500}, {650, 500});
     QVERIFY(form.ui.lbRulerSize3->text() != line3);
+    // Above the horizon (y 83 here) the picture shows no ground to measure.
+    const QString dragged = form.ui.lbRulerSize3->text();
+    viewmouse::Drag(view, {650, 500}, {650, 60});
+    QCOMPARE(form.ui.lbRulerSize3->text(), QStringLiteral("\u2014"));
+    viewmouse::Drag(view, {650, 60}, {650, 500});
+    QCOMPARE(form.ui.lbRulerSize3->text(), dragged);
     form.ui.doubleSpinBoxCameraHeight->setValue(6);
     QCOMPARE(form.ui.lbRulerSize1->text(), QStringLiteral("16.00") + kMetres);
     picture = view->grab().toImage();
     QCOMPARE(picture.pixelColor(400, 500), QColor(228, 150, 37));
 
-    // A mimic, then a second click with its tool does not move it.
+    // A mimic, drawn in its label's colour, which no line shares; then a
+    // second click with its tool does not move it.
+    const QColor mimic1 = LabelColour(form.ui.labelMimic1);
+    const QList<QColor> colours{mimic1, LabelColour(form.ui.labelMimic2), LabelColour(form.ui.lbRuler1),
+                                LabelColour(form.ui.lbRuler2), LabelColour(form.ui.lbRuler3)};
+    for (const QColor& colour : colours) {
+        QCOMPARE(colours.count(colour), 1);
+    }
     form.ui.pushButtonAddMimic1->click();
     viewmouse::Click(view, {200, 400});
     viewmouse::Click(view, {500, 200});
     form.ui.doubleSpinBoxCameraHeight->setValue(3);
     form.ui.doubleSpinBoxMimic1->setValue(1.8);
     picture = view->grab().toImage();
-    QVERIFY(CountColour(picture, QRect(190, 390, 21, 21), Qt::red) > 0);
-    QCOMPARE(CountColour(picture, QRect(490, 190, 21, 21), Qt::red), 0);
+    QVERIFY(CountColour(picture, QRect(190, 390, 21, 21), mimic1) > 0);
+    QCOMPARE(CountColour(picture, QRect(490, 190, 21, 21), mimic1), 0);
     SaveScreenshot(&form.dialog, QStringLiteral("grid-tab-grid-mimic-ruler-no-video.png"));
 
     // Removing line 1 shows 0.00, and its tool is still lent: nothing else
@@ -497,7 +531,7 @@ void PagesTest::rulersMeasureOnTheGroundAndMimicsStand()
     QCOMPARE(form.ui.lbRulerSize1->text(), QStringLiteral("0.00") + kMetres);
     form.ui.pushButtonRemoveMimic1->click();
     picture = view->grab().toImage();
-    QCOMPARE(CountColour(picture, QRect(190, 390, 21, 21), Qt::red), 0);
+    QCOMPARE(CountColour(picture, QRect(190, 390, 21, 21), mimic1), 0);
     QCOMPARE(picture.pixelColor(360, 420), QColor(Qt::black)); // the grid's centre line again
 
     // A ruler cancelled half-way by a right click is gone; the next clicks
@@ -583,6 +617,95 @@ void PagesTest::rejectedCredentialsEndEachApplyInOneError()
         QCOMPARE(status.count(), 0);
     }
     QCOMPARE(VcaConfigReader(device.ConfigText()).Config().ch(0).zones_size(), 1);
+}
+
+void PagesTest::gridPageExplainsItsControls()
+{
+    PagesForm form(1);
+    form.ShowTab(form.ui.tabGrid);
+    QLabel* hint = form.ui.labelGridCalibrationHint;
+    QVERIFY(hint->isVisible() && hint->wordWrap());
+    QVERIFY(hint->text().startsWith(QStringLiteral("Match the grid to the ground")));
+    QVERIFY(hint->mapTo(form.ui.tabGrid, QPoint()).y() <
+            form.ui.labelFieldOfView->mapTo(form.ui.tabGrid, QPoint()).y());
+
+    // Every control, and every label that names a marker or a line, says
+    // what it is for.
+    QList<QWidget*> explained{form.ui.labelFieldOfView, form.ui.labelCameraAngle, form.ui.labelCameraHeight,
+                              form.ui.labelMimic1,      form.ui.labelMimic2,      form.ui.lbRuler1,
+                              form.ui.lbRuler2,         form.ui.lbRuler3,         form.ui.lbRulerSize1};
+    for (QWidget* widget : form.ui.tabGrid->findChildren<QWidget*>()) {
+        if (qobject_cast<QAbstractButton*>(widget) != nullptr ||
+            qobject_cast<QAbstractSpinBox*>(widget) != nullptr ||
+            (qobject_cast<QAbstractSlider*>(widget) != nullptr &&
+             qobject_cast<QScrollBar*>(widget) == nullptr)) {
+            explained << widget;
+        }
+    }
+    for (QWidget* widget : explained) {
+        QVERIFY2(!widget->toolTip().isEmpty(), qPrintable(widget->objectName()));
+    }
+
+    // Units.
+    QCOMPARE(form.ui.labelCameraHeight->text(), QStringLiteral("Camera Height, m"));
+    QVERIFY(form.ui.labelFieldOfView->text().endsWith(QStringLiteral("\u00B0")));
+    QVERIFY(form.ui.labelCameraAngle->text().endsWith(QStringLiteral("\u00B0")));
+    QCOMPARE(form.ui.doubleSpinBoxMimic1->suffix(), QStringLiteral(" m"));
+
+    // Apply keeps saying what it writes once it is available.
+    form.camera->setCampos(18, 10, 3);
+    form.camera->EnableControls(true, true);
+    QVERIFY(form.ui.pushButtonApplyGrid->isEnabled());
+    QVERIFY(form.ui.pushButtonApplyGrid->toolTip().contains(QStringLiteral("camera height")));
+}
+
+void PagesTest::lengthLabelsKeepTheirWidth()
+{
+    PagesForm form(1);
+    form.ShowTab(form.ui.tabGrid);
+    QLayout* layout = form.ui.scrollAreaContentsGrid->layout();
+    layout->activate();
+    const QRect size = form.ui.lbRulerSize1->geometry();
+    const QRect add = form.ui.pushButtonAddLine1->geometry();
+
+    // Ends close to the horizon measure hundreds of kilometres.
+    setLabelDistance(form.ui.lbRulerSize1, 888888.88);
+    layout->invalidate();
+    layout->activate();
+    QCOMPARE(form.ui.lbRulerSize1->geometry(), size);
+    QCOMPARE(form.ui.pushButtonAddLine1->geometry(), add);
+    const QFontMetrics metrics = form.ui.lbRulerSize1->fontMetrics();
+    QVERIFY(metrics.horizontalAdvance(form.ui.lbRulerSize1->text()) <=
+            form.ui.lbRulerSize1->contentsRect().width());
+}
+
+void PagesTest::gridPageFitsALaptopScreen()
+{
+    PagesForm form(1);
+    // As the dialog opens on a 1366x768 screen: no larger than the screen
+    // less the window frame, its device line filled in, no address warning.
+    form.dialog.resize(QSize(1366, 768) - QSize(16, 48));
+    form.ui.labelDevice->setText(QStringLiteral("Device: Entrance    IP address: 192.168.1.20    "
+                                                "MAC address: 02-51-45-4C-00-01    Serial number: SN-0042"));
+    form.ui.labelSharedAddress->hide();
+    form.ShowTab(form.ui.tabGrid);
+    QVERIFY(form.ui.widgetGridHint->isVisible()); // the Connect hint, shown while no video is
+
+    QScrollArea* area = form.ui.scrollAreaGrid;
+    QTRY_VERIFY(area->widget()->width() == area->viewport()->width());
+    QVERIFY(!area->horizontalScrollBar()->isVisible());
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{form.ui.pushButtonConnect2, form.ui.pushButtonSnapshot2,
+                                         form.ui.checkBoxStreamInfo2, form.ui.pushButtonApplyGrid}) {
+        QVERIFY2(InSightUnscrolled(control, area), qPrintable(control->objectName()));
+    }
+    SaveScreenshot(&form.dialog, QStringLiteral("grid-1366x768.png"));
+
+    // With the video connected the Connect hint goes, and the whole picture
+    // is in sight.
+    form.ui.widgetGridHint->hide();
+    QTRY_VERIFY(InSightUnscrolled(form.ui.videoWidget2, area));
+    QVERIFY(!area->horizontalScrollBar()->isVisible());
 }
 
 QTEST_MAIN(PagesTest)
