@@ -3,6 +3,7 @@
 #include "Crossing.h"
 #include "PolyLineMovablePoint.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QPolygon>
 
@@ -73,6 +74,14 @@ void PolyLine::draw(QPainter& painter, const QRect& rect) const
     for (const QPointF& v : vertices_) {
         chain.append(coords(v, rect));
     }
+    // The fill goes under the outline, which keeps its own colour.
+    if (!creation_ && fill_.isValid()) {
+        painter.save();
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(fill_);
+        painter.drawPolygon(chain);
+        painter.restore();
+    }
     painter.setPen(pen_);
     painter.drawPolyline(chain);
     if (creation_) {
@@ -90,6 +99,28 @@ void PolyLine::draw(QPainter& painter, const QRect& rect) const
             painter.drawEllipse(v, 4, 4);
         }
     }
+    if (!label_.isEmpty()) {
+        drawLabel(painter, chain.first(), rect);
+    }
+}
+
+void PolyLine::drawLabel(QPainter& painter, const QPoint& corner, const QRect& rect) const
+{
+    painter.save();
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QString text = metrics.elidedText(label_, Qt::ElideRight, kLabelMaxWidth);
+    const QSize size(metrics.horizontalAdvance(text) + 8, metrics.height() + 2);
+    // Above and to the right of the corner, clear of its vertex mark, and
+    // inside the picture for a corner at its edge.
+    QPoint topLeft = corner + QPoint(6, -size.height() - 4);
+    topLeft.setX(qMax(rect.left(), qMin(topLeft.x(), rect.right() - size.width())));
+    topLeft.setY(qMax(rect.top(), qMin(topLeft.y(), rect.bottom() - size.height())));
+    const QRect box(topLeft, size);
+    // A dark box keeps the text readable over any picture.
+    painter.fillRect(box, QColor(0, 0, 0, 160));
+    painter.setPen(labelColor_);
+    painter.drawText(box, Qt::AlignCenter | Qt::TextSingleLine, text);
+    painter.restore();
 }
 
 void PolyLine::add(const QPointF& point)
@@ -110,6 +141,22 @@ void PolyLine::setColor(const QColor& color)
 void PolyLine::setPenWidth(int width)
 {
     pen_.setWidth(width);
+}
+
+void PolyLine::setPenStyle(Qt::PenStyle style)
+{
+    pen_.setStyle(style);
+}
+
+void PolyLine::setFillColor(const QColor& color)
+{
+    fill_ = color;
+}
+
+void PolyLine::setLabel(const QString& text, const QColor& color)
+{
+    label_ = text;
+    labelColor_ = color;
 }
 
 bool PolyLine::isAcceptable(unsigned long long index)

@@ -390,8 +390,10 @@ bool SettingsDialog::HasUnappliedDrawing() const
 
 void SettingsDialog::keyPressEvent(QKeyEvent* event)
 {
+    // Unapplied zones go on to reject(), which asks as Close does. Close
+    // does not ask about the calibration, so Escape leaves it alone.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier &&
-        (CancelDrawing() || HasUnappliedDrawing())) {
+        (CancelDrawing() || (HasUnappliedDrawing() && !zonesTab_->HasUnappliedChanges()))) {
         event->accept();
         return;
     }

@@ -111,8 +111,9 @@ public slots:
     void reject() override;
 
 protected:
-    // Escape cancels the shape being drawn; with nothing being drawn it does
-    // not close the dialog over unapplied zones or calibration.
+    // Escape cancels the shape being drawn; with nothing being drawn it asks
+    // as Close does before it closes over unapplied zones, and does not close
+    // over an unapplied calibration.
     void keyPressEvent(QKeyEvent* event) override;
 
 signals:

@@ -9,7 +9,9 @@
 #include <QColor>
 #include <QHeaderView>
 #include <QMessageBox>
+#include <QKeySequence>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStringList>
 #include <QTableWidget>
 #include <QTableWidgetItem>
@@ -27,6 +29,30 @@ constexpr double kAbsoluteMax = 65535.0;
 // The selected zone over live video: a colour and a width no other shape has.
 const QColor kSelectedZoneColour(255, 255, 0);
 constexpr int kSelectedZonePenWidth = 3;
+constexpr int kZonePenWidth = 2;
+
+// Bright colours that stand apart from each other and from a picture's
+// greys; none is the selection's yellow or the white of a zone being drawn.
+const QColor kZonePalette[] = {QColor(0, 190, 255),  QColor(255, 120, 0),   QColor(60, 220, 60),
+                               QColor(255, 60, 150), QColor(170, 110, 255), QColor(0, 220, 190),
+                               QColor(255, 60, 40),  QColor(120, 150, 255)};
+// Light enough that the picture shows through the zone.
+constexpr int kZoneFillAlpha = 50;
+
+// A device's zone name as one line of plain text: line breaks and other
+// control characters become spaces.
+QString ShownName(const QString& name)
+{
+    QString shown = name;
+    for (QChar& c : shown) {
+        const QChar::Category category = c.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line ||
+            category == QChar::Separator_Paragraph) {
+            c = QLatin1Char(' ');
+        }
+    }
+    return shown;
+}
 
 // What the add command gives a zone: the name drawn zones get, on, an alarm
 // zone drawn as a polygon, no colour.
@@ -64,6 +90,12 @@ double AbsoluteToRelative(unsigned short absolute)
     return absolute / kAbsoluteMax;
 }
 
+QColor ZoneColour(unsigned int id)
+{
+    constexpr unsigned int count = sizeof(kZonePalette) / sizeof(kZonePalette[0]);
+    return kZonePalette[id % count];
+}
+
 QString ZoneRowText(const ZonePoints& points)
 {
     QString text;
@@ -77,12 +109,20 @@ ZonesTab::ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widge
     : DevicePage(dialog, http), widgets_(widgets), creationTool_(QColor(255, 255, 255, 255))
 {
     QTableWidget* table = widgets_.table;
-    table->setColumnCount(1);
-    table->setHorizontalHeaderLabels({tr("Absolute coordinates")});
+    table->setColumnCount(kZoneColumnCount);
+    table->setHorizontalHeaderLabels({tr("Name"), tr("On"), tr("Absolute coordinates")});
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setShowGrid(true);
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // A long name is elided in its column; the coordinates take the rest.
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(kZoneColumnName, QHeaderView::Interactive);
+    header->setSectionResizeMode(kZoneColumnOn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(kZoneColumnPoints, QHeaderView::Stretch);
+    table->setColumnWidth(kZoneColumnName, 140);
+    widgets_.addZone->setToolTip(
+        tr("Draw a zone over the picture; Ctrl+Z undoes the last drawing, move or removal"));
+    widgets_.removeZone->setToolTip(tr("Remove the selected zone; Ctrl+Z brings it back"));
     widgets_.applyZones->setEnabled(false);
     widgets_.applyZones->setToolTip(tr("The device's zones are being loaded"));
 
@@ -100,6 +140,13 @@ ZonesTab::ZonesTab(QObject* dialog, HttpClientDialog* http, const Widgets& widge
     // A closed or cancelled zone leaves no drawing hint behind.
     vf = connect(widgets_.view, &DrawableView::shapeCreated, this, &ZonesTab::EndDrawingHint);
     vf = connect(widgets_.view, &DrawableView::creationCancelled, this, &ZonesTab::EndDrawingHint);
+
+    // A shortcut of the window, but one on the table's page: it is active only
+    // while that page shows.
+    undoShortcut_ = new QShortcut(QKeySequence::Undo, table);
+    undoShortcut_->setObjectName(QStringLiteral("shortcutUndoZoneChange"));
+    undoShortcut_->setContext(Qt::WindowShortcut);
+    vf = connect(undoShortcut_, &QShortcut::activated, this, &ZonesTab::Undo);
 }
 
 ZonesTab::~ZonesTab() = default;
@@ -127,6 +174,7 @@ void ZonesTab::Load(const PartState& device, bool whole)
     deviceKnown_ = true;
     readWhole_ = whole;
     unapplied_ = false;
+    undo_.clear();
     if (!zones_.empty()) {
         const unsigned int largestId = zones_.rbegin()->first;
         if (largestId >= nextZoneId_) {
@@ -191,6 +239,7 @@ void ZonesTab::onCreateZone(std::shared_ptr<Drawable> shape)
     for (const QPointF& vertex : polygon->getVertecles()) {
         points.emplace_back(RelativeToAbsolute(vertex.x()), RelativeToAbsolute(vertex.y()));
     }
+    RememberForUndo();
     // Ids above the loaded ones are free unless the device used the very
     // largest id; then the next free one is taken.
     while (zones_.count(nextZoneId_) != 0) {
@@ -214,6 +263,7 @@ void ZonesTab::onEditZone(Drawable* shape, Movable* /*handle*/)
         points.emplace_back(RelativeToAbsolute(vertex.x()), RelativeToAbsolute(vertex.y()));
     }
     if (zones_[id] != points) {
+        RememberForUndo();
         zones_[id] = points;
         unapplied_ = true;
     }
@@ -222,12 +272,11 @@ void ZonesTab::onEditZone(Drawable* shape, Movable* /*handle*/)
 
 bool ZonesTab::ZoneIdOf(const Drawable* shape, unsigned int& id) const
 {
-    // The user data points at the shape's zone table entry. It is compared
-    // with the live entries, never read on its own: a table replaced while a
-    // drag was under way leaves the dragged shape pointing at a freed entry.
-    const void* data = shape->getData();
-    for (const auto& entry : zones_) {
-        if (static_cast<const void*>(&entry) == data) {
+    // Only the shapes of the current table count: a table replaced while a
+    // drag was under way (a load, an undo) leaves the dragged shape behind,
+    // and its edit must not land on the zone that replaced its own.
+    for (const auto& entry : polygons_) {
+        if (entry.second.get() == shape) {
             id = entry.first;
             return true;
         }
@@ -242,11 +291,35 @@ void ZonesTab::onRemoveZone()
         return;
     }
     const unsigned int id = selected.first()->data(Qt::UserRole).toUInt();
-    if (zones_.erase(id) != 0) {
+    if (zones_.count(id) != 0) {
+        RememberForUndo();
+        zones_.erase(id);
+        settings_.erase(id);
         unapplied_ = true;
     }
-    settings_.erase(id);
     showZones();
+}
+
+void ZonesTab::RememberForUndo()
+{
+    undo_.push_back({zones_, settings_, unapplied_});
+    if (undo_.size() > kUndoSteps) {
+        undo_.pop_front();
+    }
+}
+
+void ZonesTab::Undo()
+{
+    if (undo_.empty()) {
+        return;
+    }
+    UndoStep step = std::move(undo_.back());
+    undo_.pop_back();
+    zones_ = std::move(step.zones);
+    settings_ = std::move(step.settings);
+    unapplied_ = step.unapplied;
+    showZones();
+    emit StatusChanged(tr("The last zone change was undone; nothing was sent"));
 }
 
 std::vector<QString> ZonesTab::ApplyCommands() const
@@ -349,21 +422,52 @@ void ZonesTab::showZones()
     table->setRowCount(static_cast<int>(zones_.size()));
 
     int row = 0;
-    for (auto& entry : zones_) {
+    for (const auto& entry : zones_) {
+        const unsigned int id = entry.first;
         auto polygon = std::make_shared<PolyLine>();
         for (const auto& point : entry.second) {
             polygon->add(QPointF(AbsoluteToRelative(point.first), AbsoluteToRelative(point.second)));
         }
-        polygon->setData(&entry);
+        StylePolygon(id, *polygon, false);
         view->addDrawable(polygon);
-        polygons_[entry.first] = polygon;
+        polygons_[id] = polygon;
 
-        auto* item = new QTableWidgetItem(ZoneRowText(entry.second));
-        item->setData(Qt::UserRole, entry.first);
-        table->setItem(row, 0, item);
+        const ZoneSettings settings = SettingsOf(id);
+        // Every cell carries the zone id: a selection may start at any of them.
+        const auto setCell = [&](int column, const QString& text) {
+            auto* item = new QTableWidgetItem(text);
+            item->setData(Qt::UserRole, id);
+            table->setItem(row, column, item);
+            return item;
+        };
+        QTableWidgetItem* name = setCell(kZoneColumnName, ShownName(settings.name));
+        name->setData(Qt::DecorationRole, ZoneColour(id)); // ties the row to its drawing
+        name->setToolTip(PlainToolTip(settings.name));
+        setCell(kZoneColumnOn, settings.enable ? tr("yes") : tr("no"))->setTextAlignment(Qt::AlignCenter);
+        setCell(kZoneColumnPoints, ZoneRowText(entry.second));
         ++row;
     }
     view->update();
+}
+
+ZoneSettings ZonesTab::SettingsOf(unsigned int id) const
+{
+    const auto found = settings_.find(id);
+    return found != settings_.end() ? found->second : NewZoneSettings(id);
+}
+
+void ZonesTab::StylePolygon(unsigned int id, PolyLine& polygon, bool selected) const
+{
+    const QColor colour = ZoneColour(id);
+    const ZoneSettings settings = SettingsOf(id);
+    polygon.setColor(selected ? kSelectedZoneColour : colour);
+    polygon.setPenWidth(selected ? kSelectedZonePenWidth : kZonePenWidth);
+    // A zone that is off stays where it is but detects nothing: dashed.
+    polygon.setPenStyle(settings.enable ? Qt::SolidLine : Qt::DashLine);
+    QColor fill = colour;
+    fill.setAlpha(kZoneFillAlpha);
+    polygon.setFillColor(fill);
+    polygon.setLabel(ShownName(settings.name), colour);
 }
 
 void ZonesTab::onZoneSelectionChanged()
@@ -372,9 +476,7 @@ void ZonesTab::onZoneSelectionChanged()
     const bool any = !selected.isEmpty();
     const unsigned int selectedId = any ? selected.first()->data(Qt::UserRole).toUInt() : 0;
     for (const auto& entry : polygons_) {
-        const bool highlight = any && entry.first == selectedId;
-        entry.second->setColor(highlight ? kSelectedZoneColour : QColor(Qt::black));
-        entry.second->setPenWidth(highlight ? kSelectedZonePenWidth : 0);
+        StylePolygon(entry.first, *entry.second, any && entry.first == selectedId);
     }
     widgets_.view->update();
 }

@@ -5,8 +5,10 @@
 #include "PolyLineCreationTool.h"
 #include "VcaConfigReader.h"
 
+#include <QColor>
 #include <QPointF>
 #include <QString>
+#include <deque>
 #include <map>
 #include <memory>
 #include <vector>
@@ -17,6 +19,7 @@ class HttpClientDialog;
 class Movable;
 class PolyLine;
 class QPushButton;
+class QShortcut;
 class QTableWidget;
 
 // Zone points are stored as the device keeps them: 0..65535 per axis, 0 at
@@ -26,6 +29,13 @@ double AbsoluteToRelative(unsigned short absolute);
 
 // Row text of a zone: "x,y:" for every point, in order.
 QString ZoneRowText(const ZonePoints& points);
+
+// Columns of the zone table.
+enum ZoneColumn : int { kZoneColumnName = 0, kZoneColumnOn = 1, kZoneColumnPoints = 2, kZoneColumnCount = 3 };
+
+// The colour a zone is drawn in, by its id: the same zone keeps its colour
+// across reloads, and neighbouring ids differ.
+QColor ZoneColour(unsigned int id);
 
 // The zones page: the device's detection zones of channel 0 as polygons over
 // the live picture and as rows of the zone table. The user draws, reshapes
@@ -98,9 +108,12 @@ public slots:
     void onZoneSelectionChanged();
     // Asks before unapplied changes are dropped.
     void onReload();
+    // Puts the table back as it was before the latest drawing, move or
+    // removal; sends nothing.
+    void Undo();
 
 private:
-    // The zone id behind a shape's user data; false when the shape no longer
+    // The zone id of a shape of the view; false when the shape no longer
     // belongs to the table (it was rebuilt since the shape was made).
     bool ZoneIdOf(const Drawable* shape, unsigned int& id) const;
     // Asks, for every zone whose type, style or colour re-adding would lose,
@@ -111,6 +124,21 @@ private:
     // Clears the status that Add zone set, once the zone is closed or
     // cancelled.
     void EndDrawingHint();
+    // Keeps the zones as they are now for Undo, before a change.
+    void RememberForUndo();
+    // A zone's name and enable state, as the table shows them.
+    ZoneSettings SettingsOf(unsigned int id) const;
+    // Draws a zone's polygon as its settings and the selection say.
+    void StylePolygon(unsigned int id, PolyLine& polygon, bool selected) const;
+
+    // What Undo puts back.
+    struct UndoStep {
+        ZonesMap zones;
+        ZoneSettingsMap settings;
+        bool unapplied = false;
+    };
+    // Enough for any session at one device; the oldest step goes first.
+    static constexpr size_t kUndoSteps = 50;
 
     ZonesMap zones_;
     // Name and enable state sent for each zone of the table; the type, style
@@ -133,4 +161,7 @@ private:
     bool drawingHintShown_ = false; // Add zone's hint is the last status of the page
     // The view's polygon of every zone, rebuilt by showZones().
     std::map<unsigned int, std::shared_ptr<PolyLine>> polygons_;
+    // Newest last; emptied by every load.
+    std::deque<UndoStep> undo_;
+    QShortcut* undoShortcut_ = nullptr; // on the table: active while the page shows
 };

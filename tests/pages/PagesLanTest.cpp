@@ -14,6 +14,7 @@
 #include "VcaConfigReader.h"
 #include "ViewMouse.h"
 #include "TestHelpers.h"
+#include "ZonesTab.h"
 
 #include <QApplication>
 #include <QDir>
@@ -292,9 +293,10 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
     auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
     QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, kLoadTimeoutMs);
     QVERIFY(Child<QPushButton>(&dialog, "pushButtonApplyZones")->isEnabled());
-    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
+    QCOMPARE(table->item(0, kZoneColumnPoints)->text(),
+             QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
     auto* view = Child<QWidget>(&dialog, "videoWidget1");
-    QCOMPARE(view->grab().toImage().pixelColor(360, 57), QColor(Qt::black)); // its top edge
+    QCOMPARE(view->grab().toImage().pixelColor(360, 57), ZoneColour(1)); // its top edge
 
     const QColor background = Corner(view);
     const bool live = ConnectVideo(dialog, "pushButtonConnect1") && WaitForPicture(view, background);
@@ -305,7 +307,7 @@ void PagesLanTest::zonesLoadDrawApplyAndReadBack()
     viewmouse::Click(view, {300, 300});
     viewmouse::Click(view, {200, 500});
     // While under creation the zone shows in the tool's white; once complete
-    // it is drawn with the default black pen like every zone.
+    // it is drawn in its own colour like every zone.
     viewmouse::MoveTo(view, {110, 310});
     SaveScreenshot(&dialog, live ? QStringLiteral("zones-tab-zone-being-drawn-live.png")
                                  : QStringLiteral("zones-tab-zone-being-drawn-lan-no-video.png"));
@@ -876,7 +878,8 @@ void PagesLanTest::newerFirmwareConfigurationLoadsWhole()
     QTRY_VERIFY_WITH_TIMEOUT(apply->isEnabled(), kLoadTimeoutMs);
     auto* table = Child<QTableWidget>(&dialog, "tableWidgetZones");
     QCOMPARE(table->rowCount(), 1);
-    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
+    QCOMPARE(table->item(0, kZoneColumnPoints)->text(),
+             QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
 
     // The zone's type is one this tool does not know: re-adding it is asked
     // about, and No leaves the device as it was.

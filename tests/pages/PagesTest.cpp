@@ -5,6 +5,7 @@
 #include "DeviceWebServer.h"
 #include "NumberText.h"
 #include "PagesForm.h"
+#include "PolyLine.h"
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
 #include "ViewMouse.h"
@@ -60,14 +61,31 @@ private:
     bool started_ = false;
 };
 
-QStringList RowTexts(QTableWidget* table)
+QStringList ColumnTexts(QTableWidget* table, int column)
 {
     QStringList texts;
     for (int row = 0; row < table->rowCount(); ++row) {
-        texts << table->item(row, 0)->text();
+        texts << table->item(row, column)->text();
     }
     return texts;
 }
+
+QStringList RowTexts(QTableWidget* table)
+{
+    return ColumnTexts(table, kZoneColumnPoints);
+}
+
+// Three zones with names, the middle one off; the last name is too long to
+// show whole over the picture.
+const char kNamedZones[] = R"(Ch {
+  zones { id: 1 points { x: 6553 y: 9000 } points { x: 30000 y: 9000 } points { x: 30000 y: 30000 }
+          points { x: 6553 y: 30000 } enable: true name: "Entrance" style: POLYGON }
+  zones { id: 2 points { x: 36000 y: 9000 } points { x: 60000 y: 9000 } points { x: 48000 y: 30000 }
+          enable: false name: "Loading bay" style: POLYGON }
+  zones { id: 3 points { x: 9000 y: 40000 } points { x: 58000 y: 40000 } points { x: 58000 y: 60000 }
+          points { x: 9000 y: 60000 } enable: true
+          name: "Staff car park along the north fence, rows A to F" style: POLYGON }
+})";
 
 QStringList ToStringList(const std::vector<QString>& paths)
 {
@@ -114,6 +132,8 @@ private slots:
     void numberTextReadsBackAsTheSameDouble();
     void zonesAreDrawnEditedAndRemovedOverTheView();
     void crossingClosingClickIsRefusedAndSelectedZoneStandsOut();
+    void namedZonesShowInTableAndViewAt1366x768();
+    void undoTakesBackDrawingMoveAndRemoval();
     void applyZonesWritesExactlyThePageZones();
     void classifierSendsValidClassesWithPointDecimals();
     void classifierAppliesToTheDevice();
@@ -167,7 +187,6 @@ void PagesTest::zonesAreDrawnEditedAndRemovedOverTheView()
     form.ShowTab(form.ui.tabZones);
     QWidget* view = form.ui.videoWidget1;
     QTableWidget* table = form.ui.tableWidgetZones;
-    QCOMPARE(table->horizontalHeaderItem(0)->text(), QStringLiteral("Absolute coordinates"));
 
     // Vertices at pixels (100,100), (300,100), (300,300) of the 720x576 picture.
     const ZonePoints loaded3{{9102, 11377}, {27306, 11377}, {27306, 34132}};
@@ -247,6 +266,110 @@ void PagesTest::crossingClosingClickIsRefusedAndSelectedZoneStandsOut()
     QVERIFY(CountColour(view->grab().toImage(), topEdge, highlight) > 0);
     form.ui.tableWidgetZones->clearSelection();
     QCOMPARE(CountColour(view->grab().toImage(), topEdge, highlight), 0);
+}
+
+void PagesTest::namedZonesShowInTableAndViewAt1366x768()
+{
+    PagesForm form(1);
+    form.dialog.resize(1366, 768);
+    form.ShowTab(form.ui.tabZones);
+    auto* view = qobject_cast<DrawableView*>(form.ui.videoWidget1);
+    QImage picture(720, 576, QImage::Format_RGB32);
+    picture.fill(QColor(60, 66, 72)); // as dark as a picture of a yard
+    view->setImage(picture);
+    QVERIFY(form.zones->TakeConfig(VcaConfigReader(QByteArray(kNamedZones))).isEmpty());
+
+    QTableWidget* table = form.ui.tableWidgetZones;
+    QStringList headers;
+    for (int column = 0; column < table->columnCount(); ++column) {
+        headers << table->horizontalHeaderItem(column)->text();
+    }
+    QCOMPARE(headers, QStringList({QStringLiteral("Name"), QStringLiteral("On"),
+                                   QStringLiteral("Absolute coordinates")}));
+    QCOMPARE(ColumnTexts(table, kZoneColumnName),
+             QStringList({QStringLiteral("Entrance"), QStringLiteral("Loading bay"),
+                          QStringLiteral("Staff car park along the north fence, rows A to F")}));
+    QCOMPARE(ColumnTexts(table, kZoneColumnOn),
+             QStringList({QStringLiteral("yes"), QStringLiteral("no"), QStringLiteral("yes")}));
+    QCOMPARE(table->item(0, kZoneColumnPoints)->text(),
+             QStringLiteral("6553,9000:30000,9000:30000,30000:6553,30000:"));
+
+    // Each zone in its own colour, lightly filled; the zone that is off is
+    // dashed; the name sits at the first corner, the long one elided.
+    const QImage shown = view->grab().toImage();
+    const QRect entranceTop(100, 77, 200, 4);
+    QVERIFY(CountColour(shown, entranceTop, ZoneColour(1)) > 190);
+    const QRect bayTop(405, 77, 90, 4); // 180 pixels of a solid line
+    const int bayDashes = CountColour(shown, bayTop, ZoneColour(2));
+    QVERIFY2(bayDashes > 30 && bayDashes < 160, qPrintable(QString::number(bayDashes)));
+    const QColor inside = shown.pixelColor(200, 200);
+    QVERIFY(inside != picture.pixelColor(200, 200) && inside != ZoneColour(1));
+    const int nameEnd = 100 + PolyLine::kLabelMaxWidth + 20; // from the corner at (98, 351)
+    QVERIFY(CountColour(shown, QRect(110, 320, nameEnd - 110, 30), ZoneColour(3)) > 10);
+    QCOMPARE(CountColour(shown, QRect(nameEnd, 320, 600 - nameEnd, 30), ZoneColour(3)), 0);
+    SaveScreenshot(&form.dialog, QStringLiteral("zones-1366x768.png"));
+}
+
+void PagesTest::undoTakesBackDrawingMoveAndRemoval()
+{
+    PagesForm form(1);
+    form.ShowTab(form.ui.tabZones);
+    QVERIFY(QTest::qWaitForWindowActive(&form.dialog));
+    QWidget* view = form.ui.videoWidget1;
+    QTableWidget* table = form.ui.tableWidgetZones;
+    const auto undo = [&] { QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier); };
+    const auto drawn = [&](const QRect& area, unsigned int id) {
+        return CountColour(view->grab().toImage(), area, ZoneColour(id)) > 0;
+    };
+    // Zone 3's right edge runs through (300, 200), zone 9's top edge through
+    // (550, 351); the drawn zone 10's top edge through (550, 50).
+    const QRect edge3(296, 195, 8, 10);
+    const QRect edge9(545, 347, 10, 8);
+    const QRect edge10(545, 46, 10, 8);
+    const ZonePoints loaded3{{9102, 11377}, {27306, 11377}, {27306, 34132}};
+    const ZonePoints loaded9{{40000, 40000}, {60000, 40000}, {60000, 60000}};
+    form.zones->setZones({{3, loaded3}, {9, loaded9}});
+    const ZonesMap loaded = form.zones->Zones();
+
+    table->selectRow(1);
+    form.ui.pushButtonRemoveZone->click();
+    form.ui.pushButtonAddZone->click();
+    viewmouse::DrawPolygon(view, {{450, 50}, {650, 50}, {550, 200}});
+    viewmouse::Drag(view, {300, 300}, {400, 350});
+    QCOMPARE(form.zones->Zones().size(), size_t(2));
+    QVERIFY(!drawn(edge3, 3) && !drawn(edge9, 9) && drawn(edge10, 10));
+
+    undo();
+    QVERIFY(form.zones->Zones().at(3) == loaded3);
+    QCOMPARE(RowTexts(table).first(), ZoneRowText(loaded3));
+    QVERIFY(drawn(edge3, 3));
+    undo();
+    QCOMPARE(form.zones->Zones().count(10), size_t(0));
+    QCOMPARE(table->rowCount(), 1);
+    QVERIFY(!drawn(edge10, 10));
+    undo();
+    QVERIFY(form.zones->Zones() == loaded);
+    QCOMPARE(ColumnTexts(table, kZoneColumnName),
+             QStringList({QStringLiteral("Zone_3"), QStringLiteral("Zone_9")}));
+    QVERIFY(drawn(edge9, 9));
+    QVERIFY(!form.zones->HasUnappliedChanges());
+
+    // A load starts the history anew: nothing from before it comes back.
+    table->selectRow(0);
+    form.ui.pushButtonRemoveZone->click();
+    form.zones->setZones({{5, loaded9}});
+    undo();
+    QCOMPARE(form.zones->Zones().size(), size_t(1));
+    QCOMPARE(form.zones->Zones().count(5), size_t(1));
+
+    // A load that lands while a corner is dragged: the dragged shape is no
+    // longer the page's, and the zones loaded stay as they came.
+    viewmouse::Press(view, {439, 351});
+    const ZonesMap reloaded{{4, loaded9}, {7, loaded3}};
+    form.zones->setZones(reloaded);
+    viewmouse::MoveTo(view, {200, 250});
+    viewmouse::Release(view, {200, 250});
+    QVERIFY(form.zones->Zones() == reloaded);
 }
 
 void PagesTest::applyZonesWritesExactlyThePageZones()

@@ -29,6 +29,17 @@ void Click(QWidget* view, const QPoint& pos)
     Send(view, QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
 }
 
+void Press(QWidget* view, const QPoint& pos)
+{
+    MoveTo(view, pos);
+    Send(view, QEvent::MouseButtonPress, pos, Qt::LeftButton, Qt::LeftButton);
+}
+
+void Release(QWidget* view, const QPoint& pos)
+{
+    Send(view, QEvent::MouseButtonRelease, pos, Qt::LeftButton, Qt::NoButton);
+}
+
 void Drag(QWidget* view, const QPoint& from, const QPoint& to)
 {
     MoveTo(view, from);

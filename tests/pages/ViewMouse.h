@@ -12,6 +12,9 @@ namespace viewmouse {
 
 void MoveTo(QWidget* view, const QPoint& pos);
 void Click(QWidget* view, const QPoint& pos);
+// A drag in parts: something may happen while the button is held.
+void Press(QWidget* view, const QPoint& pos);
+void Release(QWidget* view, const QPoint& pos);
 void Drag(QWidget* view, const QPoint& from, const QPoint& to);
 // Clicks every corner in turn and then the first again, which closes it.
 void DrawPolygon(QWidget* view, const std::vector<QPoint>& corners);

@@ -12,6 +12,7 @@
 #include "MessageBoxWatcher.h"
 #include "SettingsDialog.h"
 #include "TestHelpers.h"
+#include "ZonesTab.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -370,7 +371,8 @@ void SettingsLanTest::LoadsAskedForDuringAReplyReachTheirPages()
         QCOMPARE(Child<QLineEdit>(&dialog, "lineEditSourceHost")->text(), QStringLiteral("192.168.0.90"));
         auto* zones = Child<QTableWidget>(&dialog, "tableWidgetZones");
         QCOMPARE(zones->rowCount(), 1);
-        QCOMPARE(zones->item(0, 0)->text(), QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
+        QCOMPARE(zones->item(0, kZoneColumnPoints)->text(),
+                 QStringLiteral("6553,6553:58982,6553:58982,58982:6553,58982:"));
         QCOMPARE(Child<QSpinBox>(&dialog, "spinBoxFieldOfView")->value(), 60);
         QCOMPARE(Child<QSpinBox>(&dialog, "spinBoxCameraAngle")->value(), 30);
         QCOMPARE(Child<QDoubleSpinBox>(&dialog, "doubleSpinBoxCameraHeight")->value(), 4.5);

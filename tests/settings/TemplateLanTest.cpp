@@ -15,6 +15,7 @@
 #include "TestHelpers.h"
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
+#include "ZonesTab.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -373,7 +374,7 @@ void TemplateLanTest::failedAddIsPutBack()
     QVERIFY(SameZones(now, VcaConfigReader(before)));
     QCOMPARE(now.Config().ch(0).timeout(), 25u);
     QCOMPARE(table->rowCount(), 1);
-    QCOMPARE(table->item(0, 0)->text(), QStringLiteral("100,100:900,100:900,900:"));
+    QCOMPARE(table->item(0, kZoneColumnPoints)->text(), QStringLiteral("100,100:900,100:900,900:"));
 }
 
 void TemplateLanTest::refusedApplyLeavesThePages()
