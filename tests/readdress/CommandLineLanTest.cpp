@@ -435,10 +435,12 @@ private slots:
                           QStringLiteral("--http-config-file"), seed, QStringLiteral("--discovery-delay-ms"),
                           QStringLiteral("400")},
                          QStringLiteral("udp,http"));
+        // Another host that answers in the source's name and address.
         SimDevice claims(QStringLiteral("dev2"),
                          {QStringLiteral("--mac"), QStringLiteral("02:C1:00:00:09:02"),
                           QStringLiteral("--name"), QStringLiteral("Decoy"), QStringLiteral("--ip"),
-                          QStringLiteral("10.77.0.11")},
+                          QStringLiteral("10.77.0.11"), QStringLiteral("--reply-from"),
+                          QStringLiteral("10.77.0.12")},
                          QStringLiteral("udp"));
         SimDevice other(QStringLiteral("dev3"),
                         {QStringLiteral("--mac"), QStringLiteral("02:C1:00:00:09:03"),

@@ -520,7 +520,7 @@ void TemplateLanTest::windowAppliesToSelectedDevices()
     QCOMPARE(offered.last(), QStringLiteral("Template: gate.txt, source device not known"));
     QCOMPARE(batchNamed, offered.last());
     QVERIFY2(working.contains(QStringLiteral("Yard B 1 1")),
-             qPrintable(QStringList(working.values()).join(',')));
+             qPrintable(QStringList(working.values()).join(QLatin1Char(','))));
 
     // The device that took every request holds the template now.
     const VcaConfigReader from(kSourceConfig);
