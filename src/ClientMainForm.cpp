@@ -2,6 +2,7 @@
 
 #include "AddressProblems.h"
 #include "AssignmentVerifier.h"
+#include "ConfigTemplate.h"
 #include "CsvText.h"
 #include "DiscoveryProtocol.h"
 #include "ErrorBox.h"
@@ -11,6 +12,7 @@
 #include "VcaConfigReader.h"
 #include "SettingsDialog.h"
 #include "StringUtils.h"
+#include "TemplateActions.h"
 #include "ToolVersion.h"
 #include "UdpModule.h"
 
@@ -18,19 +20,25 @@
 #include <QAction>
 #include <QByteArray>
 #include <QClipboard>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
+#include <QShortcut>
 #include <QStringList>
 #include <QStyle>
 #include <QTableWidgetItem>
@@ -59,10 +67,12 @@ namespace {
 using DeviceSettingsDialog = SettingsDialog;
 
 constexpr int kColumnCount = 9;
+constexpr int kNameColumn = 1;
 constexpr int kIpColumn = 2;
 constexpr int kMacColumn = 3;
 constexpr int kMaskColumn = 4;
 constexpr int kGatewayColumn = 5;
+constexpr int kSerialColumn = 8;
 
 // The index of the row's record in params_, on every item of the row.
 constexpr int kRecordRole = Qt::UserRole;
@@ -105,6 +115,32 @@ QString Utf8(const std::string& text)
     return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
 }
 
+std::string MacKey(const DeviceNetworkParams& params)
+{
+    return std::string(std::begin(params.mac), std::end(params.mac));
+}
+
+// The tool's remembered choices (QSettings): the folder each file dialog
+// showed last.
+const char* const kSettingsOrganisation = "QEL";
+const char* const kSettingsApplication = "QelIpTool";
+const char* const kExportFolderKey = "mainWindow/exportFolder";
+
+// The remembered folder of `key`, empty when none is or it is gone.
+QString RememberedFolder(const char* key)
+{
+    const QSettings settings(QString::fromLatin1(kSettingsOrganisation),
+                             QString::fromLatin1(kSettingsApplication));
+    const QString folder = settings.value(QString::fromLatin1(key)).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void RememberFolderOf(const char* key, const QString& path)
+{
+    QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
+    settings.setValue(QString::fromLatin1(key), QFileInfo(path).absolutePath());
+}
+
 } // namespace
 
 ClientMainForm::ClientMainForm(QWidget* parent) : QMainWindow(parent)
@@ -128,6 +164,7 @@ void ClientMainForm::Init()
     vf = connect(tableWidgetDevices, SIGNAL(cellDoubleClicked(int, int)), this,
                  SLOT(OnCellDoubleClicked(int, int)));
     vf = connect(pushButtonExport, SIGNAL(clicked()), this, SLOT(OnExport()));
+    vf = connect(lineEditFilter, SIGNAL(textChanged(const QString&)), this, SLOT(OnFilterChanged()));
     tableWidgetDevices->setContextMenuPolicy(Qt::CustomContextMenu);
     vf = connect(tableWidgetDevices, SIGNAL(customContextMenuRequested(const QPoint&)), this,
                  SLOT(OnTableContextMenu(const QPoint&)));
@@ -153,6 +190,18 @@ void ClientMainForm::Init()
     aboutAction->setObjectName(QStringLiteral("actionAbout"));
     aboutAction->setMenuRole(QAction::AboutRole);
     vf = connect(aboutAction, SIGNAL(triggered()), this, SLOT(OnAbout()));
+
+    // Window-wide keys: F5 searches as the button does (and, as the button,
+    // not while a search runs); Ctrl+F goes to the filter.
+    auto* searchKey = new QShortcut(QKeySequence(Qt::Key_F5), this);
+    searchKey->setObjectName(QStringLiteral("shortcutSearch"));
+    vf = connect(searchKey, SIGNAL(activated()), pushButtonSearch, SLOT(click()));
+    auto* filterKey = new QShortcut(QKeySequence::Find, this);
+    filterKey->setObjectName(QStringLiteral("shortcutFilter"));
+    vf = connect(filterKey, &QShortcut::activated, this, [this] {
+        lineEditFilter->setFocus(Qt::ShortcutFocusReason);
+        lineEditFilter->selectAll();
+    });
 
     // Rows keep their arrival order until the user clicks a column header;
     // each click on the same header turns the order round.
@@ -218,7 +267,18 @@ void ClientMainForm::OnStartSearch()
     pushButtonSettings->setEnabled(false);
     statusbar->showMessage(tr("Searching devices in network..."));
 
-    tableWidgetDevices->setRowCount(0);
+    std::set<std::string> kept;
+    for (const int row : SelectedShownRows()) {
+        const size_t record = RecordOfRow(row);
+        if (record < params_.size()) {
+            kept.insert(MacKey(params_[record]));
+        }
+    }
+    {
+        const QScopedValueRollback<bool> ownHand(selectingKept_, true);
+        tableWidgetDevices->setRowCount(0);
+    }
+    keptSelection_ = std::move(kept);
     params_.clear();
     replyInterfaces_.clear();
     problems_.clear();
@@ -266,7 +326,9 @@ void ClientMainForm::InsertDevices(const DatagramBatch& batch)
         return;
     }
     // One table update per batch: a burst of a thousand replies must not
-    // cost a thousand relayouts.
+    // cost a thousand relayouts. Sorting and filtering move the selection
+    // without the user.
+    const QScopedValueRollback<bool> ownHand(selectingKept_, true);
     tableWidgetDevices->setUpdatesEnabled(false);
     const int firstRow = tableWidgetDevices->rowCount();
     tableWidgetDevices->setRowCount(firstRow + static_cast<int>(params_.size() - firstRecord));
@@ -277,7 +339,76 @@ void ClientMainForm::InsertDevices(const DatagramBatch& batch)
     // A newcomer can give rows listed earlier a shared address.
     RefreshProblems();
     ApplySort();
+    ApplyFilter();
+    SelectKeptRows(firstRecord);
     tableWidgetDevices->setUpdatesEnabled(true);
+}
+
+void ClientMainForm::SelectKeptRows(size_t firstRecord)
+{
+    if (keptSelection_.empty()) {
+        return;
+    }
+    const QScopedValueRollback<bool> ownHand(selectingKept_, true);
+    QItemSelectionModel* selection = tableWidgetDevices->selectionModel();
+    for (size_t record = firstRecord; record < params_.size(); ++record) {
+        if (keptSelection_.count(MacKey(params_[record])) == 0) {
+            continue;
+        }
+        const int row = RowOfRecord(record);
+        if (row >= 0 && !tableWidgetDevices->isRowHidden(row)) {
+            selection->select(tableWidgetDevices->model()->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+    }
+}
+
+bool ClientMainForm::RowMatchesFilter(int row, const QString& needle) const
+{
+    if (needle.isEmpty()) {
+        return true;
+    }
+    for (const int column : {kNameColumn, kIpColumn, kMacColumn, kSerialColumn}) {
+        const QTableWidgetItem* item = tableWidgetDevices->item(row, column);
+        if (item != nullptr && item->text().contains(needle, Qt::CaseInsensitive)) {
+            return true;
+        }
+    }
+    // A MAC address typed as most tools write it: with colons.
+    const QTableWidgetItem* mac = tableWidgetDevices->item(row, kMacColumn);
+    return mac != nullptr && needle.contains(QLatin1Char(':')) &&
+           mac->text().contains(QString(needle).replace(QLatin1Char(':'), QLatin1Char('-')),
+                                Qt::CaseInsensitive);
+}
+
+void ClientMainForm::ApplyFilter()
+{
+    const QString needle = lineEditFilter->text().trimmed();
+    QItemSelectionModel* selection = tableWidgetDevices->selectionModel();
+    // Rows leaving the selection here keep the devices to select again
+    // during a search.
+    const QScopedValueRollback<bool> ownHand(selectingKept_, true);
+    for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
+        const bool hide = !RowMatchesFilter(row, needle);
+        if (hide != tableWidgetDevices->isRowHidden(row)) {
+            tableWidgetDevices->setRowHidden(row, hide);
+        }
+        // What cannot be seen is not acted on.
+        if (hide && selection->isRowSelected(row, QModelIndex())) {
+            selection->select(tableWidgetDevices->model()->index(row, 0),
+                              QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        }
+    }
+}
+
+void ClientMainForm::OnFilterChanged()
+{
+    ApplyFilter();
+    // While a search runs the status bar says so; afterwards it counts.
+    if (pushButtonSearch->isEnabled() && udpModule_->ListenError().isEmpty() &&
+        udpModule_->SendError().isEmpty()) {
+        statusbar->showMessage(FoundText());
+    }
 }
 
 void ClientMainForm::UpdateTableRow(int row, size_t record)
@@ -373,6 +504,13 @@ QString ClientMainForm::FoundText() const
         sharingMac += problem.SharesMac() ? 1 : 0;
     }
     QString text = tr("%1 device(s) found").arg(tableWidgetDevices->rowCount());
+    if (!lineEditFilter->text().trimmed().isEmpty()) {
+        int shown = 0;
+        for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
+            shown += tableWidgetDevices->isRowHidden(row) ? 0 : 1;
+        }
+        text += tr("; %1 shown").arg(shown);
+    }
     if (sharing > 0) {
         text += tr("; %1 share an IP address with another device").arg(sharing);
     }
@@ -418,6 +556,7 @@ void ClientMainForm::OnSortIndicatorChanged(int column, Qt::SortOrder order)
     VLOG(1) << "Sorting by column " << column << (order == Qt::AscendingOrder ? " ascending" : " descending");
     // The selection follows its rows, so the selected device stays selected.
     ApplySort();
+    ApplyFilter();
 }
 
 void ClientMainForm::OnStopSearch()
@@ -427,6 +566,7 @@ void ClientMainForm::OnStopSearch()
     // window from receiving its own Stopped().
     udpModule_->disconnect(this);
     udpModule_->Stop();
+    keptSelection_.clear();
     pushButtonSearch->setEnabled(true);
     pushButtonStopSearch->setEnabled(false);
     FitColumnsToContents();
@@ -446,19 +586,31 @@ void ClientMainForm::OnStopSearch()
 
 int ClientMainForm::GetDevicesSelectedRow() const
 {
-    const QList<QTableWidgetItem*> selected = tableWidgetDevices->selectedItems();
-    if (selected.isEmpty()) {
-        return -1;
+    const std::vector<int> rows = SelectedShownRows();
+    return rows.empty() ? -1 : rows.front();
+}
+
+std::vector<int> ClientMainForm::SelectedShownRows() const
+{
+    // Select all also takes the rows the filter hides.
+    std::vector<bool> selected(static_cast<size_t>(tableWidgetDevices->rowCount()), false);
+    for (const QTableWidgetItem* item : tableWidgetDevices->selectedItems()) {
+        selected[static_cast<size_t>(item->row())] = !tableWidgetDevices->isRowHidden(item->row());
     }
-    int row = selected.front()->row();
-    for (const QTableWidgetItem* item : selected) {
-        row = std::min(row, item->row());
+    std::vector<int> rows;
+    for (size_t row = 0; row < selected.size(); ++row) {
+        if (selected[row]) {
+            rows.push_back(static_cast<int>(row));
+        }
     }
-    return row;
+    return rows;
 }
 
 void ClientMainForm::OnDeviceSelectionChanged()
 {
+    if (!selectingKept_) {
+        keptSelection_.clear();
+    }
     const int row = GetDevicesSelectedRow();
     pushButtonSettings->setEnabled(row != -1);
     VLOG(1) << "Row selection changed: " << row;
@@ -503,8 +655,10 @@ void ClientMainForm::OpenSettings(size_t record)
     if (record < problems_.size() && problems_[record].SharesMac()) {
         dialog.SetSharedMac(SharedMacRefusal(copy.mac));
     }
-    vf = connect(&dialog, SIGNAL(StatusChanged(const QString&, int)), statusbar,
-                 SLOT(showMessage(const QString&, int)));
+    vf = connect(&dialog, &SettingsDialog::StatusChanged, this,
+                 [this, &dialog](const QString& text, int timeoutMs) {
+                     ShowDeviceStatus(dialog.GetParams(), text, timeoutMs);
+                 });
     dialog.exec();
     params_[record] = dialog.GetParams();
     const int row = RowOfRecord(record);
@@ -516,7 +670,18 @@ void ClientMainForm::OpenSettings(size_t record)
     if (row >= 0) {
         ApplySort();
     }
+    ApplyFilter();
     FitColumnsToContents();
+}
+
+void ClientMainForm::ShowDeviceStatus(const DeviceNetworkParams& device, const QString& text, int timeoutMs)
+{
+    // The dialog's record: a readdress in the dialog names the new address.
+    const QString address = Utf8(IpTypeToString(device.ip));
+    const QString name = Utf8(device.deviceName);
+    statusbar->showMessage((name.isEmpty() ? address : tr("%1 (%2)").arg(name, address)) +
+                               QStringLiteral(": ") + text,
+                           timeoutMs);
 }
 
 void ClientMainForm::OnReaddress()
@@ -528,12 +693,11 @@ void ClientMainForm::OnReaddress()
     }
     // The rows to readdress, in the order the table shows them.
     std::vector<bool> offered(static_cast<size_t>(tableWidgetDevices->rowCount()), false);
-    bool anySelected = false;
-    for (const QTableWidgetItem* item : tableWidgetDevices->selectedItems()) {
-        offered[static_cast<size_t>(item->row())] = true;
-        anySelected = true;
+    const std::vector<int> selectedRows = SelectedShownRows();
+    for (const int row : selectedRows) {
+        offered[static_cast<size_t>(row)] = true;
     }
-    if (!anySelected) {
+    if (selectedRows.empty()) {
         // The rows that share an address: those devices cannot all be
         // reached. One that only sits in another subnet may well work as it
         // is, and is readdressed only when selected; a device whose MAC
@@ -541,7 +705,8 @@ void ClientMainForm::OnReaddress()
         for (size_t row = 0; row < offered.size(); ++row) {
             const size_t record = RecordOfRow(static_cast<int>(row));
             offered[row] = record < problems_.size() && problems_[record].sharesWith > 0 &&
-                           !problems_[record].SharesMac();
+                           !problems_[record].SharesMac() &&
+                           !tableWidgetDevices->isRowHidden(static_cast<int>(row));
         }
     }
     std::vector<size_t> records;
@@ -590,6 +755,7 @@ void ClientMainForm::OnReaddress()
     // New addresses end conflicts, or start them, for the rows left alone too.
     RefreshProblems();
     ApplySort();
+    ApplyFilter();
     FitColumnsToContents();
     statusbar->showMessage(dialog.Summary().isEmpty() ? FoundText() : dialog.Summary());
 }
@@ -613,15 +779,11 @@ void ClientMainForm::OnApplyTemplate()
     OnStopSearch();
     // The selected rows in the order the table shows them; a device listed
     // twice (its reply came twice) is sent the template once.
-    std::vector<bool> selected(static_cast<size_t>(tableWidgetDevices->rowCount()), false);
-    for (const QTableWidgetItem* item : tableWidgetDevices->selectedItems()) {
-        selected[static_cast<size_t>(item->row())] = true;
-    }
     std::vector<DeviceNetworkParams> devices;
     std::vector<size_t> records;
-    for (size_t row = 0; row < selected.size(); ++row) {
-        const size_t record = RecordOfRow(static_cast<int>(row));
-        if (!selected[row] || record >= params_.size()) {
+    for (const int row : SelectedShownRows()) {
+        const size_t record = RecordOfRow(row);
+        if (record >= params_.size()) {
             continue;
         }
         records.push_back(record);
@@ -641,23 +803,27 @@ void ClientMainForm::OnApplyTemplate()
     if (RefuseSharedMac(records)) {
         return;
     }
+    const QString path = AskTemplateFile(this, false);
+    if (path.isEmpty()) {
+        return;
+    }
+    RememberTemplateFolder(false, path);
     QByteArray text;
     std::unique_ptr<VcaConfigReader> read;
     QString error;
-    if (!OpenTemplateFile(this, text, read, error)) {
-        if (!error.isEmpty()) {
-            LOG(ERROR) << error.toStdString();
-            ShowErrorBox(this, error);
-        }
+    if (!ReadTemplateFile(path, text, read, error)) {
+        LOG(ERROR) << error.toStdString();
+        ShowErrorBox(this, error);
         return;
     }
     // The devices' pictures are not known here: no aspect warning.
     TemplatePartsDialog parts(this);
+    NameTemplate(parts, TemplateLabel(path, text));
     if (parts.exec() != QDialog::Accepted) {
         return;
     }
-    TemplateBatchDialog dialog(std::shared_ptr<const VcaConfigReader>(std::move(read)), parts.Choice(),
-                               devices, this);
+    TemplateBatchDialog dialog(std::shared_ptr<const VcaConfigReader>(std::move(read)),
+                               TemplateLabel(path, text), parts.Choice(), devices, this);
     dialog.exec();
     if (!dialog.Summary().isEmpty()) {
         statusbar->showMessage(dialog.Summary());
@@ -671,7 +837,7 @@ bool ClientMainForm::ExportTable(const QString& path, QString& error) const
     QString text = CsvRecord(DeviceListHeader());
     for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
         const size_t record = RecordOfRow(row);
-        if (record < params_.size()) {
+        if (record < params_.size() && !tableWidgetDevices->isRowHidden(row)) {
             text += CsvRecord(DeviceListFields(params_[record], ProblemText(record)));
         }
     }
@@ -689,10 +855,21 @@ bool ClientMainForm::ExportTable(const QString& path, QString& error) const
 
 void ClientMainForm::OnExport()
 {
-    const QString path = QFileDialog::getSaveFileName(
-        this, tr("Export devices"), QStringLiteral("devices.csv"), tr("CSV files (*.csv);;All files (*)"));
+    // A name of its own for each export, so that the list of another
+    // search or site does not replace this one unasked.
+    const QString name = QStringLiteral("devices-%1.csv")
+                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmm")));
+    const QString folder = RememberedFolder(kExportFolderKey);
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export devices"),
+                                                      folder.isEmpty() ? name : QDir(folder).filePath(name),
+                                                      tr("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty()) {
         return;
+    }
+    RememberFolderOf(kExportFolderKey, path);
+    int exported = 0;
+    for (int row = 0; row < tableWidgetDevices->rowCount(); ++row) {
+        exported += tableWidgetDevices->isRowHidden(row) ? 0 : 1;
     }
     QString error;
     if (!ExportTable(path, error)) {
@@ -702,9 +879,8 @@ void ClientMainForm::OnExport()
                               QMessageBox::Ok);
         return;
     }
-    statusbar->showMessage(tr("%1 device(s) exported to %2")
-                               .arg(tableWidgetDevices->rowCount())
-                               .arg(QDir::toNativeSeparators(path)));
+    statusbar->showMessage(
+        tr("%1 device(s) exported to %2").arg(exported).arg(QDir::toNativeSeparators(path)));
 }
 
 void ClientMainForm::OnAbout()

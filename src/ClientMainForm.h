@@ -8,6 +8,8 @@
 #include <QMainWindow>
 
 #include <cstddef>
+#include <set>
+#include <string>
 #include <vector>
 
 class QByteArray;
@@ -24,6 +26,10 @@ class UdpModuleWithTimer;
 // each row's items carry the index of their record, and everything that acts
 // on a row (Settings, double-click, the refresh after the dialog) goes through
 // that index rather than the row's position.
+//
+// The filter box hides the rows it does not match; what acts on rows
+// (Settings, Readdress, Apply template, Export, the selection kept across a
+// search) takes the rows shown only.
 class ClientMainForm final : public QMainWindow, private Ui::MainWindow {
     Q_OBJECT
 public:
@@ -31,11 +37,12 @@ public:
     ~ClientMainForm() override;
     Q_DISABLE_COPY(ClientMainForm)
 
-    // The topmost selected row, or -1 when nothing is selected.
+    // The topmost selected row shown, or -1 when nothing shown is selected.
     int GetDevicesSelectedRow() const;
 
-    // Writes the table as shown (header row, then the rows in their current
-    // order) to `path` as UTF-8 CSV; false with the reason when it cannot.
+    // Writes the table as shown (header row, then the rows the filter shows
+    // in their current order) to `path` as UTF-8 CSV; false with the reason
+    // when it cannot.
     bool ExportTable(const QString& path, QString& error) const;
 
     // The interfaces whose networks the address problems are judged against,
@@ -66,6 +73,7 @@ private slots:
     void OnExport();
     void OnAbout();
     void OnTableContextMenu(const QPoint& position);
+    void OnFilterChanged();
 
 private:
     void Init();
@@ -89,8 +97,20 @@ private:
     // Refuses, with its reason shown, when a device of `records` shares its
     // MAC with another device: a request by MAC would reach both.
     bool RefuseSharedMac(const std::vector<size_t>& records);
-    // "%1 device(s) found", with the problems and the rows past the limit.
+    // "%1 device(s) found", with the rows the filter shows, the problems and
+    // the rows past the limit.
     QString FoundText() const;
+    // The selected rows that the filter shows, in table order.
+    std::vector<int> SelectedShownRows() const;
+    // Whether row `row` holds `needle` in its name, IP, MAC or serial.
+    bool RowMatchesFilter(int row, const QString& needle) const;
+    // Hides the rows the filter does not match; they leave the selection.
+    void ApplyFilter();
+    // Selects the rows of records from `firstRecord` on whose MAC was
+    // selected when the search started.
+    void SelectKeptRows(size_t firstRecord);
+    // Opens the settings dialog's messages with the device they are about.
+    void ShowDeviceStatus(const DeviceNetworkParams& device, const QString& text, int timeoutMs);
 
     UdpModuleWithTimer* udpModule_ = nullptr;
     std::vector<DeviceNetworkParams> params_; // one per table row, in arrival order
@@ -101,4 +121,9 @@ private:
     size_t notListed_ = 0; // answers of this search past the row limit
     int sortColumn_ = -1;  // -1: rows in arrival order
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    // The MACs selected when the search started, selected again as their
+    // devices answer; dropped when the user selects otherwise or the search
+    // ends.
+    std::set<std::string> keptSelection_;
+    bool selectingKept_ = false; // the selection changes by the window's own hand
 };

@@ -3,10 +3,13 @@
 #include "CommandLine.h"
 #include "CommandLineText.h"
 #include "ConfigTemplate.h"
+#include "DiscoveryProtocol.h"
 #include "HttpClientModule.h"
 #include "HttpFailureText.h"
 #include "TemplateBatch.h"
 #include "TemplateParts.h"
+#include "StringUtils.h"
+#include "UdpModule.h"
 #include "VCA.pb.h"
 #include "VcaConfigReader.h"
 
@@ -19,6 +22,10 @@
 #include <QSaveFile>
 #include <QSet>
 #include <QSocketNotifier>
+
+#include <arpa/inet.h>
+
+#include <easylogging++.h>
 
 #include <memory>
 #include <vector>
@@ -49,6 +56,60 @@ bool NumericIpv4(const QString& text, QString& address)
     }
     address = host.toString();
     return true;
+}
+
+// The name and MAC address the device at `address` gives in its discovery
+// reply. One request is broadcast, so every device answers: a reply counts
+// only when it came from `address` and states `address` as its own (a device
+// elsewhere that claims the address is not the one read). False when none
+// answers within the listening time or the reply port is taken.
+bool FindDeviceAt(const QString& address, TemplateSource& source)
+{
+    const quint32 asked = QHostAddress(address).toIPv4Address();
+    UdpModuleWithTimer module(nullptr);
+    QEventLoop loop;
+    bool found = false;
+    QObject::connect(&module, &UdpModuleWithTimer::DatagramsReceived, [&](const DatagramBatch& batch) {
+        for (const ReceivedDatagram& datagram : batch) {
+            DeviceNetworkParams params{};
+            if (found || datagram.senderAddress != asked ||
+                !ParseDiscoverResponse(datagram.bytes.constData(), static_cast<size_t>(datagram.bytes.size()),
+                                       params) ||
+                ntohl(params.ip) != asked) {
+                continue;
+            }
+            source.deviceName = QString::fromStdString(params.deviceName);
+            source.mac = QString::fromStdString(
+                utils::GetPrintedBufferInHex(params.mac, sizeof params.mac, sizeof params.mac, "-"));
+            found = true;
+            loop.quit();
+        }
+    });
+    QObject::connect(&module, &UdpModuleWithTimer::Stopped, &loop, &QEventLoop::quit);
+    module.Start();
+    if (!module.ListenError().isEmpty()) {
+        LOG(WARNING) << "The source device's name is not known: cannot listen on UDP port "
+                     << UdpModuleWithTimer::kListenPort << ": " << module.ListenError().toStdString();
+        module.Stop();
+        return false;
+    }
+    const std::vector<char> request = ComposeDiscoverRequest();
+    module.SendBroadcast(QByteArray(request.data(), static_cast<int>(request.size())));
+    if (!module.SendError().isEmpty()) {
+        LOG(WARNING) << "The source device's name is not known: cannot send the search request: "
+                     << module.SendError().toStdString();
+        module.Stop();
+        return false;
+    }
+    if (!found) {
+        loop.exec();
+    }
+    module.Stop();
+    if (!found) {
+        LOG(WARNING) << "The source device's name is not known: no search reply from "
+                     << address.toStdString();
+    }
+    return found;
 }
 
 // "config save ADDRESS FILE": the device's configuration, read whole, as a
@@ -103,6 +164,9 @@ int RunConfigSave(const QStringList& arguments)
     TemplateSource source;
     source.address = deviceAddress;
     source.savedUtc = QDateTime::currentDateTimeUtc();
+    // Only once the configuration is read: an unreachable device costs no
+    // search. Without an answer the header says the name is not known.
+    FindDeviceAt(deviceAddress, source);
     QByteArray text;
     QString error;
     if (!MakeConfigTemplate(reader, source, text, error)) {

@@ -4,6 +4,7 @@
 #include "VCA.pb.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <google/protobuf/text_format.h>
 #include <string>
@@ -176,4 +177,42 @@ bool ReadTemplateVideoSize(const QByteArray& text, int& width, int& height)
         }
     }
     return false;
+}
+
+TemplateSource ReadTemplateSource(const QByteArray& text)
+{
+    TemplateSource source;
+    const auto value = [](const QString& line, const QString& label, QString& field) {
+        if (!line.startsWith(label)) {
+            return;
+        }
+        const QString read = line.mid(label.size()).trimmed();
+        // Written by this tool in whichever language it ran in.
+        if (read != QLatin1String("not known") && read != Tr("not known")) {
+            field = read;
+        }
+    };
+    for (const QByteArray& raw : text.split('\n')) {
+        if (!raw.startsWith('#')) {
+            break; // the header ends at the first line of the configuration
+        }
+        const QString line = QString::fromUtf8(raw).trimmed();
+        value(line, QStringLiteral("# Source device:"), source.deviceName);
+        value(line, QStringLiteral("# Source MAC address:"), source.mac);
+        value(line, QStringLiteral("# Source IP address:"), source.address);
+    }
+    return source;
+}
+
+QString TemplateLabel(const QString& path, const QByteArray& text)
+{
+    const QString file = QFileInfo(path).fileName();
+    const TemplateSource source = ReadTemplateSource(text);
+    if (source.deviceName.isEmpty() && source.address.isEmpty()) {
+        return Tr("%1, source device not known").arg(file);
+    }
+    if (source.deviceName.isEmpty() || source.address.isEmpty()) {
+        return Tr("%1, from %2").arg(file, source.deviceName + source.address);
+    }
+    return Tr("%1, from %2 (%3)").arg(file, source.deviceName, source.address);
 }

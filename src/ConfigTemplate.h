@@ -41,3 +41,13 @@ bool ReadConfigTemplate(const QByteArray& text, std::unique_ptr<VcaConfigReader>
 // The source's video size that the template's header gives ("# Source video
 // size: 1920x1080"); false, with both 0, when the header does not say it.
 bool ReadTemplateVideoSize(const QByteArray& text, int& width, int& height);
+
+// The source that the template's header gives; fields the header does not
+// give, or gives as not known, stay empty. Only the header is read (the
+// comment lines before the configuration).
+TemplateSource ReadTemplateSource(const QByteArray& text);
+
+// How a template names itself to a user: its file name and its source
+// device, "gate.txt, from Gate North (10.77.0.12)"; "…, source device not
+// known" when the header does not name it.
+QString TemplateLabel(const QString& path, const QByteArray& text);

@@ -15,8 +15,12 @@
 #include "ZonesTab.h"
 #include "ui_SettingsDialog.h"
 
+#include <QBoxLayout>
 #include <QDir>
+#include <QFileInfo>
+#include <QLabel>
 #include <QSaveFile>
+#include <QSettings>
 #include <QStringList>
 #include <QTimer>
 #include <algorithm>
@@ -27,6 +31,16 @@ const AssignmentVerifier vf;
 
 // The number the log gives the configuration reads of a template.
 constexpr int kTemplateConfigLogType = 9;
+
+// The tool's remembered choices (QSettings); the main window's template
+// apply opens from the same folder.
+const char* const kSettingsOrganisation = "QEL";
+const char* const kSettingsApplication = "QelIpTool";
+
+QString FolderKey(bool save)
+{
+    return save ? QStringLiteral("templates/saveFolder") : QStringLiteral("templates/openFolder");
+}
 
 // The size of the device's live picture once one has been shown; invalid
 // before.
@@ -42,6 +56,33 @@ QSize PictureSize(const Ui::SettingsDialog& form)
 }
 
 } // namespace
+
+QString TemplateFolder(bool save)
+{
+    const QSettings settings(QString::fromLatin1(kSettingsOrganisation),
+                             QString::fromLatin1(kSettingsApplication));
+    const QString folder = settings.value(FolderKey(save)).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QString();
+}
+
+void RememberTemplateFolder(bool save, const QString& path)
+{
+    QSettings settings(QString::fromLatin1(kSettingsOrganisation), QString::fromLatin1(kSettingsApplication));
+    settings.setValue(FolderKey(save), QFileInfo(path).absolutePath());
+}
+
+void NameTemplate(QDialog& choice, const QString& label)
+{
+    choice.setWindowTitle(TemplateActions::tr("Apply template %1").arg(label));
+    // The source device's name comes from the file: plain text.
+    auto* named = new QLabel(TemplateActions::tr("Template: %1").arg(label), &choice);
+    named->setObjectName(QStringLiteral("labelTemplate"));
+    named->setTextFormat(Qt::PlainText);
+    named->setWordWrap(true);
+    if (auto* layout = qobject_cast<QBoxLayout*>(choice.layout())) {
+        layout->insertWidget(0, named);
+    }
+}
 
 TemplateActions::TemplateActions(QWidget* parent, Ui::SettingsDialog* form, HttpClientDialog* http,
                                  ReplyRouter* router, const DeviceNetworkParams& params,
@@ -119,6 +160,7 @@ QString TemplateActions::SaveTemplate(const QByteArray& config)
     if (path.isEmpty()) {
         return {};
     }
+    RememberTemplateFolder(true, path);
     // The file is replaced only once it has been written whole.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
@@ -131,19 +173,23 @@ QString TemplateActions::SaveTemplate(const QByteArray& config)
 
 void TemplateActions::Apply()
 {
+    const QString path = AskTemplateFile(dialog_, false);
+    if (path.isEmpty()) {
+        return;
+    }
+    RememberTemplateFolder(false, path);
     QByteArray text;
     std::unique_ptr<VcaConfigReader> read;
     QString error;
-    if (!OpenTemplateFile(dialog_, text, read, error)) {
-        if (!error.isEmpty()) {
-            emit ErrorOccurred(error);
-        }
+    if (!ReadTemplateFile(path, text, read, error)) {
+        emit ErrorOccurred(error);
         return;
     }
     int width = 0;
     int height = 0;
     ReadTemplateVideoSize(text, width, height);
     TemplatePartsDialog choice(dialog_, TemplateAspectWarning(QSize(width, height), PictureSize(*form_)));
+    NameTemplate(choice, TemplateLabel(path, text));
     if (choice.exec() != QDialog::Accepted) {
         emit StatusChanged(tr("Template not applied; nothing was sent"));
         return;

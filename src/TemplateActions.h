@@ -15,10 +15,20 @@ namespace Ui {
 class SettingsDialog;
 }
 class HttpClientDialog;
+class QDialog;
 class QWidget;
 class ReplyRouter;
 class TemplateApply;
 class ZonesTab;
+
+// The folder a template was last opened from (`save` false) or saved to, as
+// remembered in the tool's settings; empty when none is or it is gone.
+QString TemplateFolder(bool save);
+void RememberTemplateFolder(bool save, const QString& path);
+
+// Names the template in the part choice `choice`: its title and a line
+// above the parts (object name "labelTemplate") give `label` (TemplateLabel).
+void NameTemplate(QDialog& choice, const QString& label);
 
 // "Save template…" and "Apply template…" of the settings dialog: a template
 // is saved from the device's configuration as read from it (never the

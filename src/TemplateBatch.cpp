@@ -98,6 +98,8 @@ void TemplateBatch::StartEntry(size_t index)
     apply_ = new TemplateApply(*tmpl_, choice_, host, this);
     vf = connect(apply_, SIGNAL(Progress()), this, SLOT(OnApplyProgress()));
     vf = connect(apply_, SIGNAL(Finished()), this, SLOT(OnApplyFinished()));
+    entries_[index].started = true;
+    emit EntryChanged(static_cast<int>(index));
     apply_->Start();
 }
 

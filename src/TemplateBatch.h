@@ -18,6 +18,7 @@ struct TemplateEntry {
     DeviceNetworkParams device;            // as listed; from the command line only its address
     std::vector<TemplatePartResult> parts; // one per chosen part, in sending order
     bool sent = false;                     // a write request went to the device
+    bool started = false;                  // the batch has come to it
     bool finished = false;                 // judged, or skipped after a cancel
 
     // Every chosen part matches.

@@ -4,6 +4,7 @@
 #include "StringUtils.h"
 #include "TemplateBatch.h"
 
+#include <QFont>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,7 +29,7 @@ QTableWidgetItem* Cell(const QString& text)
 } // namespace
 
 TemplateBatchDialog::TemplateBatchDialog(std::shared_ptr<const VcaConfigReader> tmpl,
-                                         const TemplatePartChoice& choice,
+                                         const QString& templateLabel, const TemplatePartChoice& choice,
                                          const std::vector<DeviceNetworkParams>& devices, QWidget* parent)
     : QDialog(parent), batch_(new TemplateBatch(std::move(tmpl), choice, devices, this))
 {
@@ -58,6 +59,12 @@ TemplateBatchDialog::TemplateBatchDialog(std::shared_ptr<const VcaConfigReader> 
     }
     table_->resizeColumnsToContents();
 
+    // The source device's name comes from the file: plain text.
+    auto* named = new QLabel(tr("Template: %1").arg(templateLabel), this);
+    named->setObjectName(QStringLiteral("labelTemplate"));
+    named->setTextFormat(Qt::PlainText);
+    named->setWordWrap(true);
+
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("labelSummary"));
     summary_->setTextFormat(Qt::PlainText);
@@ -76,6 +83,7 @@ TemplateBatchDialog::TemplateBatchDialog(std::shared_ptr<const VcaConfigReader> 
     buttons->addWidget(close_);
 
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(named);
     layout->addWidget(table_);
     layout->addWidget(summary_);
     layout->addLayout(buttons);
@@ -111,8 +119,21 @@ void TemplateBatchDialog::OnCancelBatch()
 void TemplateBatchDialog::OnEntryChanged(int index)
 {
     const TemplateEntry& entry = batch_->Entries().at(static_cast<size_t>(index));
+    const bool working = entry.started && !entry.finished;
     for (size_t i = 0; i < entry.parts.size(); ++i) {
-        table_->item(index, kFirstPartColumn + static_cast<int>(i))->setText(entry.parts[i].StatusText());
+        const QString status = entry.parts[i].StatusText();
+        table_->item(index, kFirstPartColumn + static_cast<int>(i))
+            ->setText(working && status.isEmpty() ? tr("working\u2026") : status);
+    }
+    for (int column = 0; column < table_->columnCount(); ++column) {
+        QTableWidgetItem* item = table_->item(index, column);
+        QFont font = item->font();
+        font.setBold(working);
+        item->setFont(font);
+    }
+    if (working) {
+        table_->selectRow(index);
+        table_->scrollToItem(table_->item(index, kNameColumn));
     }
 }
 

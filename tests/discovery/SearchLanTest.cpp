@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
+#include <QItemSelectionModel>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -213,6 +214,43 @@ private slots:
         }
         QCOMPARE(rows.at(0), rows.at(1));
         QCOMPARE(status_->currentMessage(), CountText());
+    }
+
+    // F5 searches as the button does; the devices selected before a search
+    // are selected again as they answer it, whatever their rows' order.
+    void f5SearchesAndKeepsTheSelection()
+    {
+        SimDevice first(QStringLiteral("dev1"), {QStringLiteral("--mac"), Mac(0x401)}, QStringLiteral("udp"));
+        SimDevice second(QStringLiteral("dev2"), DelayedReplies(0x402, 300), QStringLiteral("udp"));
+        QVERIFY(first.IsReady() && second.IsReady());
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+        const QString kept = QStringLiteral("02-D3-00-00-04-02");
+        const auto selectedMacs = [this] {
+            QStringList macs;
+            for (const QModelIndex& index : table_->selectionModel()->selectedRows()) {
+                macs << table_->item(index.row(), 3)->text();
+            }
+            return macs;
+        };
+
+        QTest::keyClick(window_, Qt::Key_F5);
+        QVERIFY(!search_->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(search_->isEnabled(), kSearchEndTimeoutMs);
+        QCOMPARE(OwnRows().size(), 2);
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            if (Row(table_, row).at(3) == kept) {
+                table_->selectRow(row);
+            }
+        }
+        QCOMPARE(selectedMacs(), QStringList{kept});
+
+        QTest::keyClick(window_, Qt::Key_F5);
+        QCOMPARE(table_->rowCount(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(search_->isEnabled(), kSearchEndTimeoutMs);
+        QCOMPARE(OwnRows().size(), 2);
+        QCOMPARE(selectedMacs(), QStringList{kept});
+        QVERIFY(settings_->isEnabled());
     }
 
     // Malformed replies are dropped; the good one is listed.

@@ -15,12 +15,18 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QDir>
+#include <QPixmap>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -32,6 +38,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -79,6 +86,44 @@ public:
 public slots:
     void Open(const QUrl& url) { urls << url; }
 };
+
+// Hands each modal window that opens to `handler` until it says it dealt
+// with one; then stops.
+class ModalHandler final : public QObject {
+public:
+    explicit ModalHandler(std::function<bool(QWidget*)> handler) : handler_(std::move(handler))
+    {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal != nullptr && handler_(modal)) {
+                done_ = true;
+                timer_.stop();
+            }
+        });
+        timer_.start(10);
+    }
+    bool Done() const { return done_; }
+
+private:
+    std::function<bool(QWidget*)> handler_;
+    QTimer timer_;
+    bool done_ = false;
+};
+
+// Accepts `path` in the file dialog `modal`; false when it is none. The
+// dialog's own name field takes the path: selectFile leaves the proposed name
+// there while the field has the focus.
+bool ChooseFile(QWidget* modal, const QString& path)
+{
+    auto* files = qobject_cast<QFileDialog*>(modal);
+    auto* name = files != nullptr ? files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+    if (name == nullptr) {
+        return false;
+    }
+    name->setText(path);
+    QMetaObject::invokeMethod(files, "accept");
+    return true;
+}
 
 // A device at 127.0.0.`lastOctet`: whatever the window loads from it never
 // leaves this machine.
@@ -137,7 +182,38 @@ private:
         return item != nullptr ? item->text() : QStringLiteral("<none>");
     }
 
+    QTemporaryDir settingsDir_; // the tool's remembered choices during the run
+
+    // Names, serial numbers and addresses for the filter to tell apart.
+    void InsertSite()
+    {
+        const char* const names[] = {"Gate North", "Yard", "gate south", "Dock", "Office", "Canteen",
+                                     "Lab",        "Roof", "Parking",    "Hall", "Stairs", "Gatehouse"};
+        for (int i = 0; i < 12; ++i) {
+            DiscoveryReply reply = LoopbackReply(names[i], 40 + i);
+            reply.serialNo = "SN-" + std::to_string(700 + i);
+            Insert(reply.Bytes());
+        }
+    }
+
+    QStringList ShownNames() const
+    {
+        QStringList names;
+        for (int row = 0; row < table_->rowCount(); ++row) {
+            if (!table_->isRowHidden(row)) {
+                names << Cell(row, 1);
+            }
+        }
+        return names;
+    }
+
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(settingsDir_.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    }
+
     void init()
     {
         OpenWindow();
@@ -158,9 +234,20 @@ private slots:
         const auto* search = window_->findChild<QPushButton*>(QStringLiteral("pushButtonSearch"));
         const auto* stop = window_->findChild<QPushButton*>(QStringLiteral("pushButtonStopSearch"));
         QVERIFY(search && stop);
-        QCOMPARE(search->text(), QStringLiteral("Search"));
+        QCOMPARE(search->text(), QStringLiteral("&Search"));
         QCOMPARE(stop->text(), QStringLiteral("Stop Search"));
-        QCOMPARE(settings_->text(), QStringLiteral("Settings"));
+        QCOMPARE(settings_->text(), QStringLiteral("S&ettings"));
+        // Each button its own Alt key.
+        QStringList keys;
+        for (const char* name : {"pushButtonSearch", "pushButtonSettings", "pushButtonReaddress",
+                                 "pushButtonApplyTemplate", "pushButtonExport"}) {
+            const QString text = Child<QPushButton>(window_, name)->text();
+            const int amp = text.indexOf(QLatin1Char('&'));
+            QVERIFY2(amp >= 0 && amp + 1 < text.size(), name);
+            keys << text.at(amp + 1).toLower();
+        }
+        keys.removeDuplicates();
+        QCOMPARE(keys.size(), 5);
         QVERIFY(search->isEnabled());
         QVERIFY(!stop->isEnabled());
         QVERIFY(!settings_->isEnabled());
@@ -335,13 +422,9 @@ private slots:
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("devices.csv"));
-        QTimer::singleShot(300, [&] {
-            if (auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                files->selectFile(path);
-                QMetaObject::invokeMethod(files, "accept");
-            }
-        });
+        ModalHandler choose([&path](QWidget* modal) { return ChooseFile(modal, path); });
         window_->findChild<QPushButton*>(QStringLiteral("pushButtonExport"))->click();
+        QVERIFY(choose.Done());
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
@@ -504,6 +587,131 @@ private slots:
         ChooseFromRowMenu(0, "actionRowSettings");
         QVERIFY(closer.ClosedAny());
         QCOMPARE(opened, QStringLiteral("dev2"));
+    }
+
+    // Ctrl+F goes to the filter; it hides the rows whose name, IP, MAC and
+    // serial do not hold the text (any case; a MAC also with colons), the
+    // status counts both, and what acts on rows takes the shown ones only.
+    void filterHidesCountsAndActsOnShownRows()
+    {
+        InsertSite();
+        QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
+        auto* filter = Child<QLineEdit>(window_, "lineEditFilter");
+        QCOMPARE(filter->placeholderText(), QStringLiteral("Filter: name, IP, MAC or serial"));
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+        table_->setFocus();
+        QTest::keyClick(window_, Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(QApplication::focusWidget(), filter);
+
+        QTest::keyClicks(filter, QStringLiteral("GATE"));
+        QCOMPARE(ShownNames(), QStringList({QStringLiteral("Gate North"), QStringLiteral("gate south"),
+                                            QStringLiteral("Gatehouse")}));
+        QCOMPARE(status_->currentMessage(), QStringLiteral("12 device(s) found; 3 shown"));
+        filter->setText(QStringLiteral("sn-705"));
+        QCOMPARE(ShownNames(), QStringList{QStringLiteral("Canteen")});
+        filter->setText(QStringLiteral("4d:2f")); // MAC ...-4D-2F, 127.0.0.47
+        QCOMPARE(ShownNames(), QStringList{QStringLiteral("Roof")});
+        filter->setText(QStringLiteral("127.0.0.5"));
+        QCOMPARE(ShownNames(), QStringList({QStringLiteral("Stairs"), QStringLiteral("Gatehouse")}));
+
+        // Select all takes hidden rows too; neither Settings nor Export does.
+        table_->selectAll();
+        QCOMPARE(Cell(window_->GetDevicesSelectedRow(), 1), QStringLiteral("Stairs"));
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("shown.csv"));
+        QString error;
+        QVERIFY2(window_->ExportTable(path, error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QStringList> rows = ParseCsv(QString::fromUtf8(file.readAll().mid(3)));
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.at(1).at(1), QStringLiteral("Stairs"));
+        QCOMPARE(rows.at(2).at(1), QStringLiteral("Gatehouse"));
+
+        filter->clear();
+        QCOMPARE(ShownNames().size(), 12);
+        QCOMPARE(status_->currentMessage(), QStringLiteral("12 device(s) found"));
+    }
+
+    // A message of the settings dialog names the device it is about in the
+    // window's status bar.
+    void dialogMessagesNameTheirDevice()
+    {
+        for (int i = 0; i < 3; ++i) {
+            Insert(LoopbackReply("Gate " + std::to_string(i), 60 + i).Bytes());
+        }
+        table_->selectRow(1);
+        QString shown;
+        ModalHandler sayAndClose([&](QWidget* modal) {
+            auto* dialog = qobject_cast<SettingsDialog*>(modal);
+            if (dialog == nullptr) {
+                modal->close(); // what the dialog could not load from a loopback address
+                return false;
+            }
+            emit dialog->StatusChanged(QStringLiteral("Failed to apply the zones"), 0);
+            shown = status_->currentMessage();
+            dialog->close();
+            return true;
+        });
+        settings_->click();
+        QVERIFY(sayAndClose.Done());
+        QCOMPARE(shown, QStringLiteral("Gate 1 (127.0.0.61): Failed to apply the zones"));
+    }
+
+    // Export opens in the folder of the last export and proposes a dated
+    // name of its own.
+    void exportRemembersItsFolder()
+    {
+        Insert(LoopbackReply("dev", 70).Bytes());
+        QTemporaryDir dir;
+        const QString first = dir.filePath(QStringLiteral("first.csv"));
+        auto* exportButton = Child<QPushButton>(window_, "pushButtonExport");
+        QString proposed;
+        {
+            ModalHandler choose([&](QWidget* modal) {
+                if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+                    proposed = files->selectedFiles().value(0);
+                }
+                return ChooseFile(modal, first);
+            });
+            exportButton->click();
+            QVERIFY(choose.Done());
+        }
+        QVERIFY(QFile::exists(first));
+        const QRegularExpression dated(QStringLiteral("^devices-\\d{8}-\\d{4}\\.csv$"));
+        QVERIFY2(dated.match(QFileInfo(proposed).fileName()).hasMatch(), qPrintable(proposed));
+
+        ModalHandler look([&](QWidget* modal) {
+            auto* files = qobject_cast<QFileDialog*>(modal);
+            if (files == nullptr) {
+                return false;
+            }
+            proposed = files->selectedFiles().value(0);
+            files->reject();
+            return true;
+        });
+        exportButton->click();
+        QVERIFY(look.Done());
+        QCOMPARE(QFileInfo(proposed).absolutePath(), QFileInfo(first).absolutePath());
+        QVERIFY2(dated.match(QFileInfo(proposed).fileName()).hasMatch(), qPrintable(proposed));
+    }
+
+    // The window on a laptop screen with a filter typed.
+    void screenshotWithFilter()
+    {
+        InsertSite();
+        QVERIFY(QMetaObject::invokeMethod(window_, "OnStopSearch", Qt::DirectConnection));
+        window_->resize(1366, 768);
+        QTest::keyClicks(Child<QLineEdit>(window_, "lineEditFilter"), QStringLiteral("gate"));
+        table_->selectRow(table_->rowCount() - 1);
+        QCOMPARE(status_->currentMessage(), QStringLiteral("12 device(s) found; 3 shown"));
+        const QString folder = QStringLiteral(QEL_SCREENSHOT_DIR);
+        QVERIFY(QDir().mkpath(folder));
+        const QString file = folder + QStringLiteral("/main-window-filter-1366x768.png");
+        const QPixmap shot = window_->grab();
+        QCOMPARE(shot.size(), QSize(1366, 768));
+        QVERIFY2(shot.save(file), qPrintable(file));
     }
 };
 

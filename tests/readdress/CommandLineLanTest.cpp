@@ -419,6 +419,45 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left either
     }
 
+    // "config save" names the source device by its own search reply: not by
+    // a reply from elsewhere that claims its address, nor by another device's.
+    void configSaveNamesTheSourceDevice()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString seed = WriteFile(dir, QStringLiteral("seed.txt"), kTemplateSource);
+        const QString saved = dir.filePath(QStringLiteral("north.qeltemplate"));
+        // The source answers last, so that a search taking the first reply
+        // would name it after another.
+        SimDevice source(QStringLiteral("dev1"),
+                         {QStringLiteral("--mac"), QStringLiteral("02:C1:00:00:09:01"),
+                          QStringLiteral("--name"), QStringLiteral("Gate North"),
+                          QStringLiteral("--http-config-file"), seed, QStringLiteral("--discovery-delay-ms"),
+                          QStringLiteral("400")},
+                         QStringLiteral("udp,http"));
+        // Another host that answers in the source's name and address.
+        SimDevice claims(QStringLiteral("dev2"),
+                         {QStringLiteral("--mac"), QStringLiteral("02:C1:00:00:09:02"),
+                          QStringLiteral("--name"), QStringLiteral("Decoy"), QStringLiteral("--ip"),
+                          QStringLiteral("10.77.0.11"), QStringLiteral("--reply-from"),
+                          QStringLiteral("10.77.0.12")},
+                         QStringLiteral("udp"));
+        SimDevice other(QStringLiteral("dev3"),
+                        {QStringLiteral("--mac"), QStringLiteral("02:C1:00:00:09:03"),
+                         QStringLiteral("--name"), QStringLiteral("Other")},
+                        QStringLiteral("udp"));
+        QVERIFY(source.IsReady() && claims.IsReady() && other.IsReady());
+        const Run run =
+            Tool({QStringLiteral("config"), QStringLiteral("save"), QStringLiteral("10.77.0.11"), saved});
+        QVERIFY2(run.exitCode == 0, qPrintable(Lines(run)));
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY2(text.contains("# Source device: Gate North\n"), text.constData());
+        QVERIFY2(text.contains("# Source MAC address: 02-C1-00-00-09-01\n"), text.constData());
+        QVERIFY2(text.contains("# Source IP address: 10.77.0.11\n"), text.constData());
+    }
+
     // "config apply" over three devices, the middle one refusing its second
     // write (the first zone added after the removal): its zones are put back
     // and read back, the batch carries on, the devices before and after it

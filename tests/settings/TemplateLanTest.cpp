@@ -26,6 +26,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QItemSelectionModel>
+#include <QSet>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -157,6 +159,9 @@ ModalDriver::Handler AcceptParts(QStringList& offered)
             offered << QStringLiteral("%1=%2").arg(box->text()).arg(box->isChecked());
         }
         offered << Child<QLabel>(parts, "labelCameraNote")->text();
+        if (const auto* named = parts->findChild<QLabel*>(QStringLiteral("labelTemplate"))) {
+            offered << named->text();
+        }
         Child<QDialogButtonBox>(parts, "buttonBox")->button(QDialogButtonBox::Ok)->click();
         return true;
     };
@@ -202,6 +207,10 @@ private slots:
         if (!SimDevice::Available()) {
             QSKIP("needs the virtual LAN and the simulator (run through ctest)");
         }
+        // The folders the template dialogs remember go here, not to the
+        // user's settings.
+        QVERIFY(settingsDir_.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
     }
 
     void cleanup() { SetTemplateFileAsker({}); }
@@ -226,6 +235,9 @@ private slots:
     // The user stops the part at work: it is put back, the later parts are
     // not sent.
     void cancelStopsTheRest();
+
+private:
+    QTemporaryDir settingsDir_;
 };
 
 void TemplateLanTest::cancelStopsTheRest()
@@ -418,8 +430,10 @@ void TemplateLanTest::windowAppliesToSelectedDevices()
     QTemporaryDir dir;
     const QString targetConfig = WriteFile(dir, QStringLiteral("target.conf"), kTargetConfig);
     const auto good = StartDevice(kSource, targetConfig, QStringLiteral("Yard A"));
+    // Slow enough that the table is seen marking the device at work.
     const auto failing = StartDevice(kTarget, targetConfig, QStringLiteral("Yard B"),
-                                     {QStringLiteral("--http-fail"), QStringLiteral("vca.cgi")});
+                                     {QStringLiteral("--http-fail"), QStringLiteral("vca.cgi"),
+                                      QStringLiteral("--http-delay-ms"), QStringLiteral("150")});
     QVERIFY(good->IsReady() && failing->IsReady());
     QByteArray text;
     QString error;
@@ -445,13 +459,26 @@ void TemplateLanTest::windowAppliesToSelectedDevices()
     QStringList offered;
     QList<QStringList> rows;
     QString summary;
+    QString batchNamed;
+    QSet<QString> working; // "name bold selected" of rows seen at work
     ModalDriver driver({AcceptParts(offered), [&](QWidget* modal) {
                             auto* batch = qobject_cast<TemplateBatchDialog*>(modal);
-                            if (batch == nullptr ||
-                                !Child<QPushButton>(batch, "pushButtonClose")->isEnabled()) {
+                            if (batch == nullptr) {
                                 return false;
                             }
                             auto* shown = Child<QTableWidget>(batch, "tableWidgetDevices");
+                            if (!Child<QPushButton>(batch, "pushButtonClose")->isEnabled()) {
+                                for (int r = 0; r < shown->rowCount(); ++r) {
+                                    if (shown->item(r, 3)->text() == QStringLiteral("working\u2026")) {
+                                        working << QStringLiteral("%1 %2 %3")
+                                                       .arg(shown->item(r, 0)->text())
+                                                       .arg(shown->item(r, 0)->font().bold())
+                                                       .arg(shown->selectionModel()->isRowSelected(r, {}));
+                                    }
+                                }
+                                return false;
+                            }
+                            batchNamed = Child<QLabel>(batch, "labelTemplate")->text();
                             QStringList header;
                             for (int c = 0; c < shown->columnCount(); ++c) {
                                 header << shown->horizontalHeaderItem(c)->text();
@@ -490,6 +517,11 @@ void TemplateLanTest::windowAppliesToSelectedDevices()
                                                "(10.77.0.12) (zones: failed: ")),
              qPrintable(summary));
     QCOMPARE(Child<QStatusBar>(&window, "statusbar")->currentMessage(), summary);
+    // Both dialogs name the template; this one's header names no device.
+    QCOMPARE(offered.last(), QStringLiteral("Template: gate.txt, source device not known"));
+    QCOMPARE(batchNamed, offered.last());
+    QVERIFY2(working.contains(QStringLiteral("Yard B 1 1")),
+             qPrintable(QStringList(working.values()).join(QLatin1Char(','))));
 
     // The device that took every request holds the template now.
     const VcaConfigReader from(kSourceConfig);
@@ -571,7 +603,8 @@ void TemplateLanTest::savedTemplateAppliesToAnotherDevice()
     }
     QCOMPARE(offered, (QStringList{QStringLiteral("zones=1"), QStringLiteral("classifier and timeout=1"),
                                    QStringLiteral("encoder=1"), QStringLiteral("camera position=0"),
-                                   QStringLiteral("depends on how each camera is mounted")}));
+                                   QStringLiteral("depends on how each camera is mounted"),
+                                   QStringLiteral("Template: gate.txt, from Gate (10.77.0.11)")}));
     QCOMPARE(boxes.Texts(), QStringList());
 
     const VcaConfigReader from(DeviceConfig(kSource));
