@@ -1,5 +1,7 @@
 #include "TemplatePartsDialog.h"
 
+#include "TemplateActions.h"
+
 #include "AssignmentVerifier.h"
 #include "ConfigTemplate.h"
 
@@ -56,9 +58,14 @@ QString AskTemplateFile(QWidget* parent, bool save)
         return FileAsker()(parent, save);
     }
     const QString filter = TemplatePartsDialog::tr("Templates (*.txt);;All files (*)");
+    // Each dialog opens where the user last saved or opened a template.
+    const QString folder = TemplateFolder(save);
     return save ? QFileDialog::getSaveFileName(parent, TemplatePartsDialog::tr("Save template"),
-                                               QStringLiteral("template.txt"), filter)
-                : QFileDialog::getOpenFileName(parent, TemplatePartsDialog::tr("Apply template"), QString(),
+                                               folder.isEmpty()
+                                                   ? QStringLiteral("template.txt")
+                                                   : QDir(folder).filePath(QStringLiteral("template.txt")),
+                                               filter)
+                : QFileDialog::getOpenFileName(parent, TemplatePartsDialog::tr("Apply template"), folder,
                                                filter);
 }
 
