@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -160,7 +161,13 @@ private:
     void ApplyNetwork(SettingsDialog& dialog, const QString& name, int ipType, const QString& ip,
                       const QString& password, const std::function<void()>& whileWaiting = {});
     void ApplyPassword(SettingsDialog& dialog, const QString& current, const QString& next);
-    QString Status() const { return window_->statusBar()->currentMessage(); }
+    // The window's status as the dialog said it: the device the window
+    // names first ("Lobby (10.77.0.13): ") is left out.
+    QString Status() const
+    {
+        static const QRegularExpression device(QStringLiteral("^(.*? \\()?\\d{1,3}(\\.\\d{1,3}){3}\\)?: "));
+        return window_->statusBar()->currentMessage().remove(device);
+    }
     QTableWidget* Table() const { return Child<QTableWidget>(window_.get(), "tableWidgetDevices"); }
 
     std::unique_ptr<ClientMainForm> window_;
