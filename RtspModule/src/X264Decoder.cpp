@@ -17,6 +17,14 @@ extern "C" {
 namespace {
 
 constexpr int kMaxDecodedSide = 8192;
+// The decoder bounds a picture's area only: a stream may still declare
+// one side far longer than any view or buffer of ours expects. Such a
+// picture is dropped, and the last one that fits stays.
+bool WithinSideLimit(const AVFrame* frame)
+{
+    return frame->width <= kMaxDecodedSide && frame->height <= kMaxDecodedSide;
+}
+
 // More threads than this gain little for one stream and each holds a picture back.
 constexpr unsigned kMaxDecodingThreads = 4;
 
@@ -114,6 +122,10 @@ bool H264AvDecoder::FollowPictureSize()
     bool gotPicture = false;
     if (avcodec_send_packet(context_, nullptr) == 0) {
         while (avcodec_receive_frame(context_, received_) == 0) {
+            if (!WithinSideLimit(received_)) {
+                av_frame_unref(received_);
+                continue;
+            }
             av_frame_unref(frame_);
             av_frame_move_ref(frame_, received_);
             gotPicture = true;
@@ -200,6 +212,10 @@ bool H264AvDecoder::DecodePacket(uint8_t* data, int size, bool* failed)
     // empties the frame it is given, and frame_ must keep the last picture.
     bool gotPicture = false;
     while ((result = avcodec_receive_frame(context_, received_)) == 0) {
+        if (!WithinSideLimit(received_)) {
+            av_frame_unref(received_);
+            continue;
+        }
         av_frame_unref(frame_);
         av_frame_move_ref(frame_, received_);
         gotPicture = true;
